@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The path part of a path text: everything up to and including its last "/"; empty without one.
+QByteArray ExtractFilePath(const QByteArray &path);
+QString ExtractFilePath(const QString &path);
+// The file-name part: what follows the last "/".
+QByteArray ExtractFileName(const QByteArray &path);
+QString ExtractFileName(const QString &path);
+// The text with a trailing "/" added when it has none (the empty text stays empty).
+QByteArray IncludeTrailingPathDelimiter(const QByteArray &path);
+// ASCII upper-casing, as the description file's exclusion compares names.
+QByteArray AsciiUpper(const QByteArray &text);

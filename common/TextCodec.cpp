@@ -1,0 +1,51 @@
+#include "common/TextCodec.h"
+
+#include <QFile>
+
+namespace {
+// Windows-1252 differs from Latin-1 only in 0x80..0x9F; unassigned bytes map to the C1 controls.
+constexpr char16_t kHighControls[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+} // namespace
+
+bool IsValidUtf8(const QByteArray &bytes)
+{
+    // Invalid or truncated sequences decode to U+FFFD and so do not encode back to the same bytes.
+    return QString::fromUtf8(bytes).toUtf8() == bytes;
+}
+
+QString DecodeWindows1252(const QByteArray &bytes)
+{
+    QString result(bytes.size(), Qt::Uninitialized);
+    QChar *out = result.data();
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        *out++ = (b >= 0x80 && b < 0xA0) ? QChar(kHighControls[b - 0x80]) : QChar(char16_t(b));
+    }
+    return result;
+}
+
+QString DecodeText(const QByteArray &bytes)
+{
+    QString text = QString::fromUtf8(bytes);
+    return text.toUtf8() == bytes ? text : DecodeWindows1252(bytes);
+}
+
+QByteArray EncodeText(const QString &text)
+{
+    return text.toUtf8();
+}
+
+QString DecodeName(const QByteArray &name)
+{
+    return QFile::decodeName(name);
+}
+
+QByteArray EncodeName(const QString &name)
+{
+    return QFile::encodeName(name);
+}

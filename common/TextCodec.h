@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Values in Folder.dnt and the registry file are bytes. They are shown as UTF-8 when they are
+// valid UTF-8, otherwise as Windows-1252 (so the 0xA0 of old files is a no-break space).
+QString DecodeText(const QByteArray &bytes);
+// What the user types is stored as UTF-8.
+QByteArray EncodeText(const QString &text);
+bool IsValidUtf8(const QByteArray &bytes);
+QString DecodeWindows1252(const QByteArray &bytes);
+
+// Names of files and folders are the file system's bytes; shown through Qt's file-name codec.
+QString DecodeName(const QByteArray &name);
+QByteArray EncodeName(const QString &name);

@@ -1,0 +1,29 @@
+# Shared by scripts/run and scripts/test: installs what is missing, then configures and builds.
+# Sourced, not run; expects REPO to be set.
+
+DIRNOTE_PACKAGES=(
+  cmake g++ make pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth xdotool x11-utils fonts-dejavu-core
+)
+
+dn_install_packages() {
+  local missing=() pkg
+  for pkg in "${DIRNOTE_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'ok installed' || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing missing packages: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+dn_build() {
+  local jobs
+  jobs=$(nproc 2>/dev/null || echo 2)
+  cmake -S "$REPO" -B "$REPO/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$REPO/build" -j"$jobs"
+}

@@ -1,0 +1,73 @@
+#include "common/AppTitle.h"
+#include "common/Exceptions.h"
+#include "common/PathUtils.h"
+#include "common/RegisteredMessages.h"
+#include "common/StringList.h"
+#include "common/TextCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+TEST(PathParts, SplitAtTheLastSlash)
+{
+    EXPECT_EQ(ExtractFilePath(QByteArray("/data/sub/Folder.dnt")), QByteArray("/data/sub/"));
+    EXPECT_EQ(ExtractFileName(QByteArray("/data/sub/Folder.dnt")), QByteArray("Folder.dnt"));
+    EXPECT_EQ(ExtractFilePath(QByteArray("/data/sub/")), QByteArray("/data/sub/"));
+    EXPECT_EQ(ExtractFileName(QByteArray("/data/sub/")), QByteArray());
+    EXPECT_EQ(ExtractFilePath(QByteArray("Folder.dnt")), QByteArray());
+    EXPECT_EQ(ExtractFileName(QByteArray("Folder.dnt")), QByteArray("Folder.dnt"));
+    EXPECT_EQ(ExtractFilePath(QStringLiteral("/")), QStringLiteral("/"));
+    EXPECT_EQ(IncludeTrailingPathDelimiter(QByteArray("/a")), QByteArray("/a/"));
+    EXPECT_EQ(IncludeTrailingPathDelimiter(QByteArray("/a/")), QByteArray("/a/"));
+    EXPECT_EQ(AsciiUpper(QByteArray("folder.Dnt\xe9")), QByteArray("FOLDER.DNT\xe9"));
+}
+
+TEST(StringListLookups, FirstLineWinsAndCaseIsIgnored)
+{
+    const QStringList list = {QStringLiteral("HTTP=first"), QStringLiteral("http=second"),
+                              QStringLiteral("Empty="), QStringLiteral("a=b=c"),
+                              QStringLiteral("noequals")};
+    EXPECT_EQ(ValueOfName(list, QStringLiteral("Http")), QStringLiteral("first"));
+    EXPECT_EQ(IndexOfName(list, QStringLiteral("empty")), 2);
+    EXPECT_EQ(ValueOfName(list, QStringLiteral("A")), QStringLiteral("b=c"));
+    EXPECT_EQ(IndexOfName(list, QStringLiteral("noequals")), -1);
+    EXPECT_EQ(IndexOfName(list, QStringLiteral("missing")), -1);
+}
+
+TEST(ApplicationTitle, DerivedFromTheExecutableUntilSet)
+{
+    EXPECT_EQ(DefaultApplicationTitle(QStringLiteral("C/prog/DirNote.exe")), QStringLiteral("Dirnote"));
+    EXPECT_EQ(DefaultApplicationTitle(QStringLiteral("/usr/bin/dirnote")), QStringLiteral("dirnote"));
+    EXPECT_EQ(DefaultApplicationTitle(QStringLiteral("/x/MY.prog.v2")), QStringLiteral("My"));
+    EXPECT_FALSE(ApplicationTitle().isEmpty());
+    SetApplicationTitle(QStringLiteral("DirNote"));
+    EXPECT_EQ(ApplicationTitle(), QStringLiteral("DirNote"));
+}
+
+TEST(TextCodec, Utf8WhenValidElseWindows1252)
+{
+    EXPECT_EQ(DecodeText(QByteArray("caf\xc3\xa9")), QStringLiteral("caf\u00e9"));
+    // The default content's no-break space and a Windows-1252 euro sign.
+    EXPECT_EQ(DecodeText(QByteArray("\xa0\tAdministrator")), QStringLiteral("\u00a0\tAdministrator"));
+    EXPECT_EQ(DecodeText(QByteArray("\x80 \x9f \xe9")), QStringLiteral("\u20ac \u0178 \u00e9"));
+    EXPECT_EQ(EncodeText(QStringLiteral("\u00e9\u20ac")), QByteArray("\xc3\xa9\xe2\x82\xac"));
+    EXPECT_TRUE(IsValidUtf8(QByteArray("plain")));
+    EXPECT_FALSE(IsValidUtf8(QByteArray("\xc3")));
+    EXPECT_EQ(DecodeName(EncodeName(QStringLiteral("r\u00e9sum\u00e9.txt"))), QStringLiteral("r\u00e9sum\u00e9.txt"));
+}
+
+TEST(RegisteredMessages, SameNameSameTypeWhateverTheCase)
+{
+    const QEvent::Type a = RegisterWindowMessage(QStringLiteral("sc_SplashAction"));
+    EXPECT_EQ(RegisterWindowMessage(QStringLiteral("SC_SPLASHACTION")), a);
+    EXPECT_NE(RegisterWindowMessage(QStringLiteral("sc_SplashTitle")), a);
+    EXPECT_GE(int(a), int(QEvent::User));
+}
+
+TEST(OSError, CarriesTheCodeAndTheSystemText)
+{
+    const TOSError error(ENAMETOOLONG);
+    EXPECT_TRUE(error.Message().startsWith(QStringLiteral("System Error.  Code: 36.\n")));
+    EXPECT_GT(error.Message().size(), 26);
+}

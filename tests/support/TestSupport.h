@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include "common/MessageDlg.h"
+
+#include <vector>
+
+namespace TestSupport {
+
+// A private folder for one test, removed afterwards. Paths are bytes, as the program keeps them.
+class TTempDir {
+public:
+    TTempDir();
+    QByteArray Path() const;                           // without trailing "/"
+    QByteArray FilePath(const QByteArray &name) const; // Path() + "/" + name
+    QByteArray MakeDir(const QByteArray &relative) const;
+    QByteArray WriteFile(const QByteArray &relative, const QByteArray &bytes) const;
+
+private:
+    QTemporaryDir FDir;
+};
+
+QByteArray ReadFileBytes(const QByteArray &path);
+void WriteFileBytes(const QByteArray &path, const QByteArray &bytes);
+
+// The folder with the shared test data made by other tools.
+QByteArray FixturesDir();
+// The built program (build/dirnote).
+QByteArray ProgramPath();
+
+// Message boxes in tests are answered by this log instead of a person: each request is recorded
+// and answered with the next queued answer, else with the box's default button.
+struct TMessageLog {
+    std::vector<TMessageDlgRequest> Requests;
+    std::vector<TModalResult> Answers;
+};
+TMessageLog &MessageLog();
+void InstallMessageLog();
+
+} // namespace TestSupport
