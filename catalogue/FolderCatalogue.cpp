@@ -1,0 +1,72 @@
+#include "catalogue/FolderCatalogue.h"
+
+#include "catalogue/DescriptionFile.h"
+#include "catalogue/ProfileFile.h"
+#include "common/PathUtils.h"
+
+#include <QSet>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+bool IsExistingFolder(const QByteArray &path)
+{
+    struct stat st;
+    return !path.isEmpty() && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue)
+{
+    catalogue.Folders.clear();
+    catalogue.Files.clear();
+    DIR *dir = ::opendir(folder.isEmpty() ? "." : folder.constData());
+    if (!dir)
+        return;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
+        QByteArray bytes(name);
+        if (bytes.contains('='))
+            continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat st;
+            isFolder = ::fstatat(dirFd, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        }
+        if (isFolder)
+            catalogue.Folders.push_back({std::move(bytes), {}});
+        else if (AsciiUpper(bytes) != "FOLDER.DNT")
+            catalogue.Files.push_back({std::move(bytes), {}});
+    }
+    ::closedir(dir);
+}
+
+namespace {
+void LookUpAndPrune(ProfileFile &profile, const QByteArray &section,
+                    std::vector<TCatalogueEntry> &entries)
+{
+    QSet<QByteArray> listed;
+    listed.reserve(qsizetype(entries.size()));
+    for (TCatalogueEntry &entry : entries) {
+        entry.Description = profile.ReadString(section, entry.Name);
+        listed.insert(FoldProfileName(entry.Name));
+    }
+    for (const QByteArray &key : profile.ReadSection(section))
+        if (!listed.contains(FoldProfileName(key)))
+            profile.DeleteKey(section, key);
+}
+} // namespace
+
+TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder)
+{
+    TFolderCatalogue catalogue;
+    catalogue.Folder = IncludeTrailingPathDelimiter(folder);
+    catalogue.DescPath = catalogue.Folder + kDescFileName;
+    ScanFolder(catalogue.Folder, catalogue);
+    ProfileFile profile(catalogue.DescPath);
+    LookUpAndPrune(profile, kSectionFolders, catalogue.Folders);
+    LookUpAndPrune(profile, kSectionFiles, catalogue.Files);
+    return catalogue; // releasing the profile writes the deletions
+}

@@ -1,0 +1,261 @@
+#include "catalogue/ProfileDocument.h"
+
+#include "common/TextCodec.h"
+
+bool IsProfileBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\v';
+}
+
+QByteArray FoldProfileName(const QByteArray &name)
+{
+    bool ascii = true;
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (ascii)
+        return name.toLower();
+    return DecodeText(name).toCaseFolded().toUtf8();
+}
+
+TProfileDocument::TProfileDocument(QByteArray bytes) : FBytes(std::move(bytes))
+{
+    Parse();
+}
+
+void TProfileDocument::Parse()
+{
+    const char *data = FBytes.constData();
+    const qsizetype size = FBytes.size();
+    FLines.reserve(size_t(size / 24 + 1));
+    qsizetype pos = 0;
+    qsizetype currentSection = -1;
+    while (pos < size) {
+        TLine line;
+        line.Begin = pos;
+        qsizetype end = pos;
+        while (end < size && data[end] != '\n' && data[end] != '\r')
+            ++end;
+        line.End = end;
+        line.Next = end;
+        if (end < size) {
+            line.Next = end + 1;
+            if (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n')
+                line.Next = end + 2;
+        }
+        qsizetype first = pos;
+        while (first < end && IsProfileBlank(data[first]))
+            ++first;
+        auto trimmedEnd = [&](qsizetype from, qsizetype to) {
+            while (to > from && IsProfileBlank(data[to - 1]))
+                --to;
+            return to;
+        };
+        if (first < end && data[first] == '[') {
+            qsizetype nameBegin = first + 1;
+            qsizetype close = nameBegin;
+            while (close < end && data[close] != ']')
+                ++close;
+            while (nameBegin < close && IsProfileBlank(data[nameBegin]))
+                ++nameBegin;
+            line.Kind = TLineKind::Section;
+            line.NameBegin = nameBegin;
+            line.NameEnd = trimmedEnd(nameBegin, close);
+            if (currentSection >= 0)
+                FSections[size_t(currentSection)].EndLine = qsizetype(FLines.size());
+            FSections.push_back({qsizetype(FLines.size()), qsizetype(FLines.size()) + 1});
+            currentSection = qsizetype(FSections.size()) - 1;
+            const QByteArray folded = FoldProfileName(LineName(line));
+            if (!FSectionIndex.contains(folded))
+                FSectionIndex.insert(folded, currentSection);
+        } else if (first < end && data[first] == ';') {
+            line.Kind = TLineKind::Comment;
+        } else {
+            const char *eq = static_cast<const char *>(memchr(data + first, '=', size_t(end - first)));
+            const qsizetype eqPos = eq ? eq - data : -1;
+            const qsizetype nameEnd = eqPos < 0 ? first : trimmedEnd(first, eqPos);
+            if (eqPos >= 0 && nameEnd > first) {
+                line.Kind = TLineKind::Entry;
+                line.NameBegin = first;
+                line.NameEnd = nameEnd;
+                qsizetype valueBegin = eqPos + 1;
+                while (valueBegin < end && IsProfileBlank(data[valueBegin]))
+                    ++valueBegin;
+                line.ValueBegin = valueBegin;
+                line.ValueEnd = trimmedEnd(valueBegin, end);
+            }
+        }
+        FLines.push_back(line);
+        pos = line.Next;
+    }
+    if (currentSection >= 0)
+        FSections[size_t(currentSection)].EndLine = qsizetype(FLines.size());
+}
+
+QByteArray TProfileDocument::LineName(const TLine &line) const
+{
+    return FBytes.mid(line.NameBegin, line.NameEnd - line.NameBegin);
+}
+
+qsizetype TProfileDocument::FindSection(const QByteArray &section) const
+{
+    return FSectionIndex.value(FoldProfileName(section), -1);
+}
+
+const QHash<QByteArray, qsizetype> &TProfileDocument::KeyIndex(qsizetype sectionIndex) const
+{
+    auto it = FKeyIndex.find(sectionIndex);
+    if (it != FKeyIndex.end())
+        return *it;
+    QHash<QByteArray, qsizetype> index;
+    const TSection &s = FSections[size_t(sectionIndex)];
+    index.reserve(s.EndLine - s.HeaderLine);
+    for (qsizetype i = s.HeaderLine + 1; i < s.EndLine; ++i) {
+        const TLine &line = FLines[size_t(i)];
+        if (line.Kind != TLineKind::Entry || line.Deleted)
+            continue;
+        const QByteArray folded = FoldProfileName(LineName(line));
+        if (!index.contains(folded)) // the first of duplicate keys wins
+            index.insert(folded, i);
+    }
+    return *FKeyIndex.insert(sectionIndex, std::move(index));
+}
+
+qsizetype TProfileDocument::FindEntry(qsizetype sectionIndex, const QByteArray &key) const
+{
+    if (sectionIndex < 0)
+        return -1;
+    return KeyIndex(sectionIndex).value(FoldProfileName(key), -1);
+}
+
+QByteArray TProfileDocument::Value(qsizetype lineIndex) const
+{
+    const TLine &line = FLines[size_t(lineIndex)];
+    return FBytes.mid(line.ValueBegin, line.ValueEnd - line.ValueBegin);
+}
+
+std::vector<qsizetype> TProfileDocument::EntryLines(qsizetype sectionIndex) const
+{
+    std::vector<qsizetype> result;
+    if (sectionIndex < 0)
+        return result;
+    const TSection &s = FSections[size_t(sectionIndex)];
+    for (qsizetype i = s.HeaderLine + 1; i < s.EndLine; ++i) {
+        const TLine &line = FLines[size_t(i)];
+        if (line.Kind == TLineKind::Entry && !line.Deleted)
+            result.push_back(i);
+    }
+    return result;
+}
+
+bool TProfileDocument::MarkDeleted(const QByteArray &section, const QByteArray &key)
+{
+    const qsizetype s = FindSection(section);
+    const qsizetype line = FindEntry(s, key);
+    if (line < 0)
+        return false;
+    FLines[size_t(line)].Deleted = true;
+    ++FDeletions;
+    // The next entry of the same name (a hand-edited duplicate) becomes the one found.
+    const QByteArray folded = FoldProfileName(key);
+    auto &index = FKeyIndex[s];
+    index.remove(folded);
+    const TSection &sec = FSections[size_t(s)];
+    for (qsizetype i = line + 1; i < sec.EndLine; ++i) {
+        const TLine &l = FLines[size_t(i)];
+        if (l.Kind == TLineKind::Entry && !l.Deleted && FoldProfileName(LineName(l)) == folded) {
+            index.insert(folded, i);
+            break;
+        }
+    }
+    return true;
+}
+
+QByteArray TProfileDocument::BytesWithoutDeleted() const
+{
+    if (FDeletions == 0)
+        return FBytes;
+    QByteArray result;
+    result.reserve(FBytes.size());
+    qsizetype keepFrom = 0;
+    for (const TLine &line : FLines) {
+        if (!line.Deleted)
+            continue;
+        result.append(FBytes.constData() + keepFrom, line.Begin - keepFrom);
+        keepFrom = line.Next;
+    }
+    result.append(FBytes.constData() + keepFrom, FBytes.size() - keepFrom);
+    return result;
+}
+
+QByteArray TProfileDocument::LineBreak() const
+{
+    for (const TLine &line : FLines)
+        if (line.Next > line.End)
+            return FBytes.mid(line.End, line.Next - line.End);
+    return QByteArrayLiteral("\r\n");
+}
+
+QByteArray TProfileDocument::WithString(const QByteArray &section, const QByteArray &key,
+                                        const QByteArray &value) const
+{
+    const QByteArray eol = LineBreak();
+    const qsizetype s = FindSection(section);
+    if (s < 0) {
+        // A missing section goes to the end of the file, after a line end if the last line lacks one.
+        QByteArray result = FBytes;
+        if (!result.isEmpty() && !result.endsWith('\n') && !result.endsWith('\r'))
+            result += eol;
+        result += '[' + section + ']' + eol + key + '=' + value + eol;
+        return result;
+    }
+    const qsizetype entry = FindEntry(s, key);
+    if (entry >= 0) {
+        // Replaced where it stands; the stored key keeps its letter case.
+        const TLine &line = FLines[size_t(entry)];
+        QByteArray result;
+        result.reserve(FBytes.size() + value.size());
+        result.append(FBytes.constData(), line.Begin);
+        result += LineName(line) + '=' + value;
+        result.append(FBytes.constData() + line.End, FBytes.size() - line.End);
+        return result;
+    }
+    // A new key follows the section's last entry, before the comments and blank lines that end it.
+    const TSection &sec = FSections[size_t(s)];
+    qsizetype after = sec.HeaderLine;
+    for (qsizetype i = sec.EndLine - 1; i > sec.HeaderLine; --i)
+        if (FLines[size_t(i)].Kind == TLineKind::Entry && !FLines[size_t(i)].Deleted) {
+            after = i;
+            break;
+        }
+    const TLine &line = FLines[size_t(after)];
+    QByteArray result;
+    result.reserve(FBytes.size() + key.size() + value.size() + 4);
+    result.append(FBytes.constData(), line.Next);
+    if (line.Next == line.End)
+        result += eol; // the last line of the file had no line end
+    result += key + '=' + value + eol;
+    result.append(FBytes.constData() + line.Next, FBytes.size() - line.Next);
+    return result;
+}
+
+QByteArray TProfileDocument::WithoutSection(const QByteArray &section) const
+{
+    const QByteArray folded = FoldProfileName(section);
+    QByteArray result;
+    result.reserve(FBytes.size());
+    qsizetype keepFrom = 0;
+    for (const TSection &s : FSections) {
+        const TLine &header = FLines[size_t(s.HeaderLine)];
+        if (FoldProfileName(LineName(header)) != folded)
+            continue;
+        // Every section of that name goes, so a later write cannot land in a forgotten duplicate.
+        const qsizetype end = FLines[size_t(s.EndLine - 1)].Next;
+        result.append(FBytes.constData() + keepFrom, header.Begin - keepFrom);
+        keepFrom = end;
+    }
+    result.append(FBytes.constData() + keepFrom, FBytes.size() - keepFrom);
+    return result;
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+
+#include <vector>
+
+// The parsed view of one INI-style file. The bytes stay the source of truth: every edit splices
+// the bytes and leaves every other byte (comments, blank lines, line ends, odd bytes) untouched.
+class TProfileDocument {
+public:
+    enum class TLineKind { Other, Comment, Section, Entry };
+    struct TLine {
+        qsizetype Begin = 0;      // first byte of the line
+        qsizetype End = 0;        // end of the content, before the line end
+        qsizetype Next = 0;       // first byte of the next line
+        TLineKind Kind = TLineKind::Other;
+        qsizetype NameBegin = 0;  // section or key name, blanks trimmed
+        qsizetype NameEnd = 0;
+        qsizetype ValueBegin = 0; // entry value, blanks trimmed
+        qsizetype ValueEnd = 0;
+        bool Deleted = false;
+    };
+    struct TSection {
+        qsizetype HeaderLine = -1;
+        qsizetype EndLine = 0; // one past the section's last line
+    };
+
+    TProfileDocument() = default;
+    explicit TProfileDocument(QByteArray bytes);
+
+    const QByteArray &Bytes() const { return FBytes; }
+    const std::vector<TLine> &Lines() const { return FLines; }
+    QByteArray LineName(const TLine &line) const;
+
+    // The first section of that name (letter case ignored), -1 when absent.
+    qsizetype FindSection(const QByteArray &section) const;
+    // The first live entry of that key in the section, -1 when absent.
+    qsizetype FindEntry(qsizetype sectionIndex, const QByteArray &key) const;
+    const TSection &Section(qsizetype index) const { return FSections[size_t(index)]; }
+
+    QByteArray Value(qsizetype lineIndex) const;
+    // Live entry keys of the section in file order.
+    std::vector<qsizetype> EntryLines(qsizetype sectionIndex) const;
+
+    // Marks the first live entry of the key deleted; false when there was none.
+    bool MarkDeleted(const QByteArray &section, const QByteArray &key);
+    bool HasDeletions() const { return FDeletions > 0; }
+    // The bytes without the deleted lines.
+    QByteArray BytesWithoutDeleted() const;
+
+    // Edits that return the new bytes of the whole file.
+    QByteArray WithString(const QByteArray &section, const QByteArray &key,
+                          const QByteArray &value) const;
+    QByteArray WithoutSection(const QByteArray &section) const;
+
+    // The line end new lines get: the file's own first one, else CR LF.
+    QByteArray LineBreak() const;
+
+private:
+    void Parse();
+    const QHash<QByteArray, qsizetype> &KeyIndex(qsizetype sectionIndex) const;
+
+    QByteArray FBytes;
+    std::vector<TLine> FLines;
+    std::vector<TSection> FSections;
+    QHash<QByteArray, qsizetype> FSectionIndex; // folded name -> first section
+    mutable QHash<qsizetype, QHash<QByteArray, qsizetype>> FKeyIndex; // built on first lookup
+    qsizetype FDeletions = 0;
+};
+
+// Section and key names match without regard to letter case, non-ASCII letters included.
+QByteArray FoldProfileName(const QByteArray &name);
+bool IsProfileBlank(char c);

@@ -1,0 +1,177 @@
+#include "catalogue/ProfileFile.h"
+
+#include "common/Exceptions.h"
+#include "common/TextCodec.h"
+
+ProfileFile::ProfileFile(QByteArray path) : FPath(std::move(path)) {}
+
+ProfileFile::~ProfileFile()
+{
+    UpdateFile();
+}
+
+const TProfileDocument &ProfileFile::Document()
+{
+    const TFileStamp stamp = StampOf(FPath);
+    if (!FDocument || !(stamp == FStamp)) {
+        TFileStamp readStamp;
+        const std::optional<QByteArray> bytes = ReadWholeFile(FPath, &readStamp);
+        FDocument.emplace(bytes ? *bytes : QByteArray());
+        FStamp = bytes ? readStamp : TFileStamp();
+        // Deletions not yet written still count for what this accessor reads.
+        for (const auto &[section, key] : FPendingDeletes)
+            FDocument->MarkDeleted(section, key);
+    }
+    return *FDocument;
+}
+
+QByteArray ProfileFile::ReadString(const QByteArray &section, const QByteArray &key)
+{
+    const TProfileDocument &doc = Document();
+    const qsizetype line = doc.FindEntry(doc.FindSection(section), key);
+    if (line < 0)
+        return {};
+    QByteArray value = doc.Value(line);
+    // A value read through a C string ends at its first NUL byte.
+    if (const qsizetype nul = value.indexOf('\0'); nul >= 0)
+        value.truncate(nul);
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'')
+        && value.back() == value.front())
+        value = value.mid(1, value.size() - 2);
+    if (value.size() > MaxValueLength)
+        value.truncate(MaxValueLength);
+    return value;
+}
+
+void ProfileFile::ReadSection(const QByteArray &section, QList<QByteArray> &keys)
+{
+    keys.clear();
+    const TProfileDocument &doc = Document();
+    QList<QByteArray> names;
+    qsizetype total = 1; // each name and its NUL, then the closing NUL
+    for (const qsizetype line : doc.EntryLines(doc.FindSection(section))) {
+        QByteArray name = doc.LineName(doc.Lines()[size_t(line)]);
+        if (const qsizetype nul = name.indexOf('\0'); nul >= 0)
+            name.truncate(nul);
+        if (name.isEmpty())
+            continue;
+        total += name.size() + 1;
+        names.append(std::move(name));
+    }
+    if (total <= KeyListBuffer) {
+        keys = std::move(names);
+        return;
+    }
+    // Too long for the buffer: its first bytes less two are returned, so the names beyond it are
+    // not seen and the last one that starts inside it comes cut short.
+    qsizetype room = KeyListBuffer - 2;
+    for (QByteArray &name : names) {
+        if (name.size() + 1 <= room) {
+            room -= name.size() + 1;
+            keys.append(std::move(name));
+            continue;
+        }
+        if (room > 0)
+            keys.append(name.left(room));
+        break;
+    }
+}
+
+QList<QByteArray> ProfileFile::ReadSection(const QByteArray &section)
+{
+    QList<QByteArray> keys;
+    ReadSection(section, keys);
+    return keys;
+}
+
+QString ProfileFile::UnsafeEntryReason(const QByteArray &section, const QByteArray &key,
+                                       const QByteArray &value)
+{
+    auto hasBreak = [](const QByteArray &text) {
+        return text.contains('\r') || text.contains('\n') || text.contains('\0');
+    };
+    auto edgeBlank = [](const QByteArray &text) {
+        return IsProfileBlank(text.front()) || IsProfileBlank(text.back());
+    };
+    if (section.isEmpty() || hasBreak(section) || section.contains(']') || edgeBlank(section))
+        return QStringLiteral("\"%1\" cannot be a section name").arg(DecodeText(section));
+    if (key.isEmpty() || hasBreak(key) || key.contains('=') || key.startsWith('[')
+        || key.startsWith(';') || edgeBlank(key))
+        return QStringLiteral("the name \"%1\" cannot be stored as a key (it contains \"=\" or a "
+                              "line break, begins with \"[\" or \";\", or has leading or trailing "
+                              "blanks)")
+            .arg(DecodeText(key));
+    if (hasBreak(value))
+        return QStringLiteral("the text for \"%1\" contains a line break, which a description "
+                              "cannot hold")
+            .arg(DecodeText(key));
+    return {};
+}
+
+void ProfileFile::RaiseWriteError() const
+{
+    throw TException(QStringLiteral("Unable to write to %1").arg(DecodeName(FPath)));
+}
+
+void ProfileFile::WriteString(const QByteArray &section, const QByteArray &key,
+                              const QByteArray &value)
+{
+    if (const QString reason = UnsafeEntryReason(section, key, value); !reason.isEmpty())
+        throw TException(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(FPath), reason));
+    if (FPath.isEmpty())
+        RaiseWriteError();
+    UpdateFile(); // earlier deletions first, so the file sees the calls in order
+    const int error = ReplaceFileLocked(FPath, [&](const std::optional<QByteArray> &current) {
+        return std::optional<QByteArray>(TProfileDocument(current.value_or(QByteArray()))
+                                             .WithString(section, key, value));
+    });
+    FDocument.reset();
+    if (error)
+        RaiseWriteError();
+}
+
+void ProfileFile::DeleteKey(const QByteArray &section, const QByteArray &key)
+{
+    Document();
+    if (FDocument->MarkDeleted(section, key))
+        FPendingDeletes.emplace_back(section, key);
+}
+
+void ProfileFile::EraseSection(const QByteArray &section)
+{
+    if (FPath.isEmpty())
+        RaiseWriteError();
+    UpdateFile();
+    const int error = ReplaceFileLocked(FPath, [&](const std::optional<QByteArray> &current)
+                                                   -> std::optional<QByteArray> {
+        if (!current)
+            return std::nullopt; // nothing to erase, and no file is created for it
+        return TProfileDocument(*current).WithoutSection(section);
+    });
+    FDocument.reset();
+    if (error)
+        RaiseWriteError();
+}
+
+void ProfileFile::UpdateFile()
+{
+    if (FPendingDeletes.empty() || FPath.isEmpty()) {
+        FPendingDeletes.clear();
+        return;
+    }
+    const auto deletes = std::move(FPendingDeletes);
+    FPendingDeletes.clear();
+    // Applied to the file as it is now, so changes made by others meanwhile survive.
+    (void)ReplaceFileLocked(FPath, [&](const std::optional<QByteArray> &current)
+                                       -> std::optional<QByteArray> {
+        if (!current)
+            return std::nullopt;
+        TProfileDocument doc(*current);
+        for (const auto &[section, key] : deletes)
+            doc.MarkDeleted(section, key);
+        if (!doc.HasDeletions())
+            return std::nullopt;
+        return doc.BytesWithoutDeleted();
+    });
+    FDocument.reset();
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "catalogue/AtomicFile.h"
+#include "catalogue/ProfileDocument.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <optional>
+#include <vector>
+
+// Accessor of one description file by path: the reads and writes of an INI-style profile.
+//
+// Reads never fail: an absent or unreadable file, section or key reads as empty. WriteString and
+// EraseSection write through and raise "Unable to write to <path>" when the file cannot be
+// written. Deletions are collected and written once by UpdateFile or on release; their failure
+// is ignored. Within one accessor's life the parsed file is kept while its size, time and inode
+// stay the same.
+class ProfileFile {
+public:
+    static constexpr qsizetype MaxValueLength = 2047;  // bytes a read returns at most
+    static constexpr qsizetype KeyListBuffer = 16384; // bytes of a section's key list
+
+    explicit ProfileFile(QByteArray path);
+    ~ProfileFile();
+    ProfileFile(const ProfileFile &) = delete;
+    ProfileFile &operator=(const ProfileFile &) = delete;
+
+    const QByteArray &Path() const { return FPath; }
+
+    QByteArray ReadString(const QByteArray &section, const QByteArray &key);
+    // Empties the list, then fills it with the section's keys in file order.
+    void ReadSection(const QByteArray &section, QList<QByteArray> &keys);
+    QList<QByteArray> ReadSection(const QByteArray &section);
+
+    void WriteString(const QByteArray &section, const QByteArray &key, const QByteArray &value);
+    void DeleteKey(const QByteArray &section, const QByteArray &key);
+    void EraseSection(const QByteArray &section);
+    void UpdateFile();
+
+    // Why a section, key or value cannot be stored so that it reads back the same; empty when it can.
+    static QString UnsafeEntryReason(const QByteArray &section, const QByteArray &key,
+                                     const QByteArray &value);
+
+private:
+    const TProfileDocument &Document();
+    [[noreturn]] void RaiseWriteError() const;
+
+    QByteArray FPath;
+    std::optional<TProfileDocument> FDocument;
+    TFileStamp FStamp;
+    std::vector<std::pair<QByteArray, QByteArray>> FPendingDeletes;
+};

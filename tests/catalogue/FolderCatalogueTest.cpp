@@ -1,0 +1,115 @@
+#include "catalogue/DescriptionFile.h"
+#include "catalogue/FolderCatalogue.h"
+#include "catalogue/ProfileFile.h"
+
+#include "TestSupport.h"
+
+#include "common/Exceptions.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace TestSupport;
+
+namespace {
+QList<QByteArray> Names(const std::vector<TCatalogueEntry> &entries)
+{
+    QList<QByteArray> names;
+    for (const auto &e : entries)
+        names.append(e.Name);
+    return names;
+}
+} // namespace
+
+TEST(FolderCatalogue, ListsWhatAUserExpectsAndSkipsWhatItMust)
+{
+    TTempDir dir;
+    dir.MakeDir("sub");
+    dir.MakeDir(".hidden dir");
+    dir.MakeDir("FOLDER.DNT"); // a folder of that name is listed
+    dir.MakeDir("a=b dir");
+    dir.WriteFile("file.txt", "x");
+    dir.WriteFile(".hidden", "x");
+    dir.WriteFile("folder.Dnt", "[Files]\r\n"); // the description file itself is never listed
+    dir.WriteFile("x=y.txt", "x");
+    ::symlink("sub", dir.FilePath("link to sub").constData());
+    ::symlink("nowhere", dir.FilePath("dangling").constData());
+
+    TFolderCatalogue c;
+    ScanFolder(dir.Path() + '/', c);
+    QList<QByteArray> folders = Names(c.Folders), files = Names(c.Files);
+    std::sort(folders.begin(), folders.end());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(folders, (QList<QByteArray>{".hidden dir", "FOLDER.DNT", "link to sub", "sub"}));
+    EXPECT_EQ(files, (QList<QByteArray>{".hidden", "dangling", "file.txt"}));
+}
+
+TEST(FolderCatalogue, DescriptionsAreFoundAndStaleKeysPrunedWithoutRegardToCase)
+{
+    TTempDir dir;
+    dir.MakeDir("Docs");
+    dir.WriteFile("README.TXT", "x");
+    dir.WriteFile("Folder.dnt", "[ThisFolder]\r\nText0=t\r\n\r\n"
+                                "[Folders]\r\ndocs=the documents\r\ngone=old folder\r\n\r\n"
+                                "[Files]\r\nvanished.txt=old\r\nreadme.txt=read me\r\n\r\n");
+    const TFolderCatalogue c = ReadFolderCatalogue(dir.Path());
+    EXPECT_EQ(c.Folder, dir.Path() + '/');
+    EXPECT_EQ(c.DescPath, dir.Path() + "/Folder.dnt");
+    ASSERT_EQ(c.Folders.size(), 1u);
+    EXPECT_EQ(c.Folders[0].Description, QByteArray("the documents"));
+    ASSERT_EQ(c.Files.size(), 1u);
+    EXPECT_EQ(c.Files[0].Description, QByteArray("read me"));
+    EXPECT_EQ(ReadFileBytes(c.DescPath), QByteArray("[ThisFolder]\r\nText0=t\r\n\r\n"
+                                                    "[Folders]\r\ndocs=the documents\r\n\r\n"
+                                                    "[Files]\r\nreadme.txt=read me\r\n\r\n"));
+    // Pruning that empties a section keeps its header.
+    ::unlink(dir.FilePath("README.TXT").constData());
+    ReadFolderCatalogue(dir.Path() + '/');
+    EXPECT_TRUE(ReadFileBytes(c.DescPath).endsWith("[Files]\r\n\r\n"));
+}
+
+TEST(FolderCatalogue, KeysBeyondTheKeyListAreShownButNotPruned)
+{
+    TTempDir dir;
+    QByteArray content = "[Files]\r\n";
+    for (int i = 0; i < 1000; ++i)
+        content += "stale" + QByteArray::number(i).rightJustified(15, '0') + "=old\r\n";
+    dir.WriteFile("late.txt", "x");
+    content += "late.txt=described late\r\n";
+    dir.WriteFile("Folder.dnt", content);
+    const TFolderCatalogue c = ReadFolderCatalogue(dir.Path());
+    ASSERT_EQ(c.Files.size(), 1u);
+    EXPECT_EQ(c.Files[0].Description, QByteArray("described late"));
+    ProfileFile p(c.DescPath);
+    // The first 780 stale keys fitted the key list and went; the rest stay.
+    EXPECT_EQ(p.ReadString("Files", "stale000000000000779"), QByteArray());
+    EXPECT_EQ(p.ReadString("Files", "stale000000000000781"), QByteArray("old"));
+}
+
+TEST(FolderCatalogue, CreationErrorsUseTheRuntimeMessages)
+{
+    EXPECT_EQ(FileErrorMessage(EACCES), QStringLiteral("File access denied"));
+    EXPECT_EQ(FileErrorMessage(EROFS), QStringLiteral("File access denied"));
+    EXPECT_EQ(FileErrorMessage(ENOSPC), QStringLiteral("Disk full"));
+    EXPECT_EQ(FileErrorMessage(ENOENT), QStringLiteral("File not found"));
+    EXPECT_EQ(FileErrorMessage(EMFILE), QStringLiteral("Too many open files"));
+    EXPECT_EQ(FileErrorMessage(EIO), QStringLiteral("I/O error 5"));
+    TTempDir dir;
+    try {
+        CreateDescriptionFile(dir.FilePath("missing/Folder.dnt"));
+        FAIL() << "created a file in a missing folder";
+    } catch (const TException &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("File not found"));
+    }
+    if (::geteuid() != 0) {
+        ::chmod(dir.Path().constData(), 0555);
+        try {
+            CreateDescriptionFile(dir.FilePath("Folder.dnt"));
+            FAIL() << "created a file in a read-only folder";
+        } catch (const TException &e) {
+            EXPECT_EQ(e.Message(), QStringLiteral("File access denied"));
+        }
+        ::chmod(dir.Path().constData(), 0755);
+    }
+}

@@ -1,0 +1,286 @@
+#include "catalogue/DescriptionFile.h"
+#include "catalogue/ProfileFile.h"
+#include "common/Exceptions.h"
+
+#include "TestSupport.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace TestSupport;
+
+namespace {
+class ProfileFileTest : public ::testing::Test {
+protected:
+    QByteArray Make(const QByteArray &bytes) { return Dir.WriteFile("Folder.dnt", bytes); }
+    QByteArray Path() const { return Dir.FilePath("Folder.dnt"); }
+    QByteArray Bytes() const { return ReadFileBytes(Path()); }
+    TTempDir Dir;
+};
+} // namespace
+
+TEST_F(ProfileFileTest, DefaultContentIsTheTwentyOneLinesByteForByte)
+{
+    CreateDescriptionFile(Path());
+    const QByteArray bytes = Bytes();
+    const QList<QByteArray> lines = bytes.split('\n');
+    ASSERT_EQ(lines.size(), 22); // 21 lines, each ended, nothing after the last line end
+    EXPECT_TRUE(lines.last().isEmpty());
+    for (int i = 0; i < 21; ++i)
+        EXPECT_TRUE(lines[i].endsWith('\r')) << "line " << i + 1;
+    EXPECT_TRUE(bytes.startsWith(";DO NOT CHANGE MANUALLY!\r\n;This file is a generated file by "
+                                 "the \"DirNote\" program (DirNote.exe)!\r\n;"));
+    EXPECT_TRUE(lines[4].startsWith(";mail:"));
+    EXPECT_TRUE(bytes.endsWith(
+        "\r\n\r\n[ThisFolder]\r\n"
+        "Text0=Please test the software in its full contents before putting it in\r\n"
+        "Text1=here and also make sure that it's virus free, and last but not least\r\n"
+        "Text2=don't just put the software in here without checking for any older\r\n"
+        "Text3=or same version on CD's etc..\r\n"
+        "Text4=Use The Incoming folder for downloads and things you don't wan't to\r\n"
+        "Text5=descripe, but have in mind that they may be deleted very fast!!!.\r\n"
+        "Text6=\xA0\r\n"
+        "Text7=Thanks in advance\r\n"
+        "Text8=\xA0\x09" "Administrator\r\n"
+        "\r\n[Folders]\r\n\r\n[Files]\r\n\r\n"));
+
+    ProfileFile profile(Path());
+    EXPECT_EQ(profile.ReadString("ThisFolder", "Text6"), QByteArray("\xA0"));
+    EXPECT_EQ(profile.ReadString("thisfolder", "TEXT8"), QByteArray("\xA0\tAdministrator"));
+    EXPECT_EQ(profile.ReadString("ThisFolder", "Text9"), QByteArray());
+    EXPECT_EQ(profile.ReadSection("ThisFolder").size(), 9);
+
+    // An existing file is never replaced by the default content.
+    WriteFileBytes(Path(), "[Files]\r\na=b\r\n");
+    CreateDescriptionFile(Path());
+    EXPECT_EQ(Bytes(), QByteArray("[Files]\r\na=b\r\n"));
+}
+
+TEST_F(ProfileFileTest, ReadRulesTrimQuotesCaseDuplicatesAndLength)
+{
+    const QByteArray big(5000, 'x');
+    Make("top=before any section\r\n"
+         "[Files]\r\n"
+         "  spaced  =  \"  quoted value  \"  \r\n"
+         "single='v'\r\n"
+         "nested=\"'v'\"\r\n"
+         "mismatched=\"v'\r\n"
+         "half=\"v\r\n"
+         "comment=v ;not a comment\r\n"
+         ";hidden=comment\r\n"
+         "no equals sign\r\n"
+         "dup=first\r\n"
+         "DUP=second\r\n"
+         "empty=\r\n"
+         "big=" + big + "\r\n"
+         "\xC3\x89t\xC3\xA9.txt=accented\r\n"
+         "[ files ]\r\n"
+         "other=in the second section of that name\r\n");
+    ProfileFile p(Path());
+    EXPECT_EQ(p.ReadString("Files", "spaced"), QByteArray("  quoted value  "));
+    EXPECT_EQ(p.ReadString("Files", "single"), QByteArray("v"));
+    EXPECT_EQ(p.ReadString("Files", "nested"), QByteArray("'v'"));
+    EXPECT_EQ(p.ReadString("Files", "mismatched"), QByteArray("\"v'"));
+    EXPECT_EQ(p.ReadString("Files", "half"), QByteArray("\"v"));
+    EXPECT_EQ(p.ReadString("Files", "comment"), QByteArray("v ;not a comment"));
+    EXPECT_EQ(p.ReadString("Files", ";hidden"), QByteArray());
+    EXPECT_EQ(p.ReadString("Files", "dup"), QByteArray("first"));
+    EXPECT_EQ(p.ReadString("Files", "big").size(), 2047);
+    EXPECT_EQ(p.ReadString("FILES", "\xC3\xA9T\xC3\x89.TXT"), QByteArray("accented"));
+    EXPECT_EQ(p.ReadString("Files", "other"), QByteArray()); // only the first section is searched
+    EXPECT_EQ(p.ReadString("Files", "top"), QByteArray());
+    EXPECT_EQ(p.ReadString("Missing", "x"), QByteArray());
+    EXPECT_EQ(p.ReadSection("Files"),
+              (QList<QByteArray>{"spaced", "single", "nested", "mismatched", "half", "comment",
+                                 "dup", "DUP", "empty", "big", "\xC3\x89t\xC3\xA9.txt"}));
+    ProfileFile absent(Dir.FilePath("nothing/Folder.dnt"));
+    EXPECT_EQ(absent.ReadString("Files", "x"), QByteArray());
+    EXPECT_TRUE(absent.ReadSection("Files").isEmpty());
+}
+
+TEST_F(ProfileFileTest, KeyListIsCutAtItsBuffer)
+{
+    QByteArray content = "[Folders]\r\n";
+    // 1,000 keys of 20 bytes each (21 with the NUL) need 21,001 bytes: more than the buffer.
+    for (int i = 0; i < 1000; ++i)
+        content += QByteArray("key").append(QByteArray::number(i).rightJustified(17, '0')) + "=d\r\n";
+    Make(content);
+    ProfileFile p(Path());
+    const QList<QByteArray> keys = p.ReadSection("Folders");
+    // 16382 bytes: 780 whole names (16,380 bytes) and two bytes of the next one.
+    ASSERT_EQ(keys.size(), 781);
+    EXPECT_EQ(keys[779], QByteArray("key00000000000000779"));
+    EXPECT_EQ(keys[780], QByteArray("ke"));
+    // Every key can still be read by name.
+    EXPECT_EQ(p.ReadString("Folders", "key00000000000000999"), QByteArray("d"));
+}
+
+TEST_F(ProfileFileTest, WritesReplaceInPlaceAppendAndKeepEveryOtherByte)
+{
+    const QByteArray head = "; comment \xA0 kept\r\nstray line before sections\n\r\n";
+    Make(head + "[Folders]\r\nAlpha=old\r\nbeta=b\r\n; trailing comment\r\n\r\n"
+                "[Files]\r\nx=1\r\n\r\n");
+    {
+        ProfileFile p(Path());
+        p.WriteString("folders", "ALPHA", "new");  // replaced where it stands, stored case kept
+        p.WriteString("Folders", "gamma", "g");    // after the last entry, before the comment
+        p.WriteString("Other", "k", "v");          // new section at the end
+    }
+    EXPECT_EQ(Bytes(), head + "[Folders]\r\nAlpha=new\r\nbeta=b\r\ngamma=g\r\n; trailing comment\r\n\r\n"
+                              "[Files]\r\nx=1\r\n\r\n[Other]\r\nk=v\r\n");
+    // A description with its own blanks is stored as given and read back trimmed.
+    ProfileFile p(Path());
+    p.WriteString("Files", "x", "  two spaces  ");
+    EXPECT_TRUE(Bytes().contains("x=  two spaces  \r\n"));
+    EXPECT_EQ(p.ReadString("Files", "x"), QByteArray("two spaces"));
+    const QByteArray value(3000, 'v');
+    p.WriteString("Files", "long", value);
+    EXPECT_TRUE(Bytes().contains("long=" + value + "\r\n"));
+    EXPECT_EQ(p.ReadString("Files", "long"), value.left(2047));
+}
+
+TEST_F(ProfileFileTest, WritesIntoOddFiles)
+{
+    // Missing file: created with the section and the key.
+    {
+        ProfileFile p(Path());
+        p.WriteString("Files", "a", "1");
+    }
+    EXPECT_EQ(Bytes(), QByteArray("[Files]\r\na=1\r\n"));
+    // No final line end, LF-only lines: the file's own line end is used, nothing is glued.
+    Make("[Files]\nz=1");
+    {
+        ProfileFile p(Path());
+        p.WriteString("Files", "y", "2");
+        p.WriteString("Folders", "d", "3");
+    }
+    EXPECT_EQ(Bytes(), QByteArray("[Files]\nz=1\ny=2\n[Folders]\nd=3\n"));
+    // NUL bytes and binary junk around the sections survive a write.
+    const QByteArray junk("\x00\x01\xFF\xFE junk\x00\r\n", 12);
+    Make(junk + "[Files]\r\nk=v\r\n" + junk);
+    {
+        ProfileFile p(Path());
+        p.WriteString("Files", "k", "w");
+    }
+    EXPECT_EQ(Bytes(), junk + "[Files]\r\nk=w\r\n" + junk);
+    // A line of megabytes reads without trouble.
+    Make("[Files]\r\nhuge=" + QByteArray(4 << 20, 'h') + "\r\nafter=ok");
+    ProfileFile p(Path());
+    EXPECT_EQ(p.ReadString("Files", "after"), QByteArray("ok"));
+    EXPECT_EQ(p.ReadString("Files", "huge").size(), 2047);
+}
+
+TEST_F(ProfileFileTest, DeleteAndEraseSection)
+{
+    Make("[ThisFolder]\r\nText0=a\r\n\r\n[Folders]\r\nold=x\r\n\r\n[Files]\r\nf=1\r\nF=dup\r\n");
+    {
+        ProfileFile p(Path());
+        p.DeleteKey("Folders", "OLD");
+        p.DeleteKey("Folders", "missing");
+        EXPECT_TRUE(p.ReadSection("Folders").isEmpty()); // seen before it is written
+        p.DeleteKey("Files", "f");
+        EXPECT_EQ(p.ReadString("Files", "f"), QByteArray("dup"));
+    }
+    EXPECT_EQ(Bytes(), QByteArray("[ThisFolder]\r\nText0=a\r\n\r\n[Folders]\r\n\r\n[Files]\r\nF=dup\r\n"));
+    {
+        ProfileFile p(Path());
+        p.EraseSection("thisfolder");
+        p.WriteString("ThisFolder", "Text0", "b");
+    }
+    EXPECT_EQ(Bytes(), QByteArray("[Folders]\r\n\r\n[Files]\r\nF=dup\r\n[ThisFolder]\r\nText0=b\r\n"));
+    // Erasing in a missing file creates nothing.
+    ProfileFile none(Dir.FilePath("none.dnt"));
+    none.EraseSection("ThisFolder");
+    EXPECT_EQ(StampOf(Dir.FilePath("none.dnt")).Exists, false);
+}
+
+TEST_F(ProfileFileTest, UnsafeInputNeverReachesTheFile)
+{
+    const QByteArray original = "[Files]\r\nk=v\r\n";
+    Make(original);
+    ProfileFile p(Path());
+    const std::pair<QByteArray, QByteArray> bad[] = {
+        {"k", "line\r\nbreak"}, {"k", "lf\nonly"}, {"a=b", "v"}, {"[x", "v"},
+        {";x", "v"},            {" lead", "v"},    {"trail\t", "v"}, {"", "v"},
+    };
+    for (const auto &[key, value] : bad) {
+        try {
+            p.WriteString("Files", key, value);
+            ADD_FAILURE() << "accepted key " << key.constData();
+        } catch (const TException &e) {
+            EXPECT_TRUE(e.Message().startsWith(QStringLiteral("Unable to write to ")));
+            EXPECT_TRUE(e.Message().contains(QString::fromUtf8(key.trimmed())) || key.trimmed().isEmpty());
+        }
+    }
+    EXPECT_THROW(p.WriteString("Fi]les", "k", "v"), TException);
+    EXPECT_EQ(Bytes(), original);
+}
+
+TEST_F(ProfileFileTest, FailedWritesReportThePathAndChangeNothing)
+{
+    const QByteArray folder = Dir.MakeDir("gone");
+    const QByteArray path = folder + "/Folder.dnt";
+    ProfileFile p(path);
+    ::rmdir(folder.constData());
+    try {
+        p.WriteString("Files", "k", "v");
+        FAIL() << "write into a vanished folder succeeded";
+    } catch (const TException &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Unable to write to ") + QString::fromUtf8(path));
+    }
+    EXPECT_THROW(ProfileFile(QByteArray()).WriteString("Files", "k", "v"), TException);
+    p.DeleteKey("Files", "k"); // failures of deletions are ignored
+    p.UpdateFile();
+
+    if (::geteuid() != 0) { // permissions do not stop root
+        Make("[Files]\r\nk=v\r\n");
+        ::chmod(Dir.Path().constData(), 0555);
+        ProfileFile ro(Path());
+        EXPECT_THROW(ro.WriteString("Files", "k", "w"), TException);
+        EXPECT_THROW(ro.EraseSection("Files"), TException);
+        ::chmod(Dir.Path().constData(), 0755);
+        EXPECT_EQ(Bytes(), QByteArray("[Files]\r\nk=v\r\n"));
+    }
+}
+
+TEST_F(ProfileFileTest, WritesKeepPermissionsAndLeaveNoTemporaryFiles)
+{
+    Make("[Files]\r\n");
+    ::chmod(Path().constData(), 0640);
+    ProfileFile p(Path());
+    p.WriteString("Files", "k", "v");
+    struct stat st;
+    ASSERT_EQ(::stat(Path().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(QDir(QString::fromUtf8(Dir.Path())).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("Folder.dnt")});
+}
+
+TEST_F(ProfileFileTest, TwoProcessesWritingTheSameFileKeepEachOthersValues)
+{
+    CreateDescriptionFile(Path());
+    constexpr int kEach = 200;
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        children[c] = ::fork();
+        if (children[c] == 0) {
+            ProfileFile p(Path());
+            for (int i = 0; i < kEach; ++i)
+                p.WriteString("Files", "p" + QByteArray::number(c) + "_" + QByteArray::number(i), "v");
+            ::_exit(0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    ProfileFile p(Path());
+    EXPECT_EQ(p.ReadSection("Files").size(), 2 * kEach);
+    EXPECT_EQ(p.ReadSection("ThisFolder").size(), 9);
+}
