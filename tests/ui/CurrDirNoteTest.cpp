@@ -1,0 +1,155 @@
+#include "UiTestSupport.h"
+
+#include "catalogue/DescriptionFile.h"
+#include "catalogue/FolderText.h"
+#include "catalogue/ProfileFile.h"
+#include "ui/CurrDirNote.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <functional>
+
+using namespace TestSupport;
+using namespace UiTest;
+
+namespace {
+class FolderTextTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        MessageLog().Requests.clear();
+        ASSERT_TRUE(Window.LoadFolder(Dir.Path()));
+        ShowAndActivate(Window);
+    }
+    QByteArray Bytes() const { return ReadFileBytes(Dir.FilePath("Folder.dnt")); }
+
+    // Opens the dialog through its button and lets the script act on it while it is shown.
+    void OpenDialog(const std::function<void(TFrmCurrDirNote *)> &script)
+    {
+        bool ran = false;
+        QTimer::singleShot(0, [&] {
+            auto *dialog = qobject_cast<TFrmCurrDirNote *>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            ran = true;
+            script(dialog);
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        Window.BitBtnDirNoteClick();
+        EXPECT_TRUE(ran);
+    }
+
+    TTempDir Dir;
+    TFrmMain Window;
+};
+} // namespace
+
+TEST_F(FolderTextTest, ShowsTheNineDefaultLinesAndSavesThemAtTheEnd)
+{
+    OpenDialog([](TFrmCurrDirNote *dialog) {
+        EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Folder information"));
+        const QStringList lines = dialog->Text().split(u'\n');
+        ASSERT_EQ(lines.size(), 9);
+        EXPECT_EQ(lines[0], QStringLiteral("Please test the software in its full contents before putting it in"));
+        EXPECT_EQ(lines[6], QStringLiteral("\u00a0"));
+        EXPECT_EQ(lines[7], QStringLiteral("Thanks in advance"));
+        EXPECT_EQ(lines[8], QStringLiteral("\u00a0\tAdministrator"));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == dialog->MemoInfo; }, 2000));
+        QTest::mouseClick(dialog->BitBtnOk, Qt::LeftButton);
+    });
+    // Same nine values, same bytes, now after "Files".
+    const QByteArray content = DefaultDescriptionContent();
+    const qsizetype start = content.indexOf("[ThisFolder]");
+    const qsizetype end = content.indexOf("\r\n\r\n[Folders]");
+    const QByteArray section = content.mid(start, end - start + 2);
+    // The erased section took its closing blank line with it.
+    EXPECT_EQ(Bytes(), content.left(start) + content.mid(end + 4) + section);
+}
+
+TEST_F(FolderTextTest, CancelEscAndEmptyTextWriteNothing)
+{
+    const QByteArray original = Bytes();
+    OpenDialog([](TFrmCurrDirNote *dialog) {
+        dialog->MemoInfo->setPlainText(QStringLiteral("changed"));
+        QTest::mouseClick(dialog->BitBtnCancel, Qt::LeftButton);
+    });
+    OpenDialog([](TFrmCurrDirNote *dialog) {
+        dialog->MemoInfo->setPlainText(QStringLiteral("changed"));
+        QTest::keyClick(dialog->MemoInfo, Qt::Key_Escape);
+    });
+    OpenDialog([](TFrmCurrDirNote *dialog) {
+        dialog->MemoInfo->clear();
+        QTest::mouseClick(dialog->BitBtnOk, Qt::LeftButton);
+    });
+    EXPECT_EQ(Bytes(), original);
+}
+
+TEST_F(FolderTextTest, EnterPressesOkCtrlEnterBreaksTheLine)
+{
+    OpenDialog([](TFrmCurrDirNote *dialog) {
+        dialog->MemoInfo->clear();
+        QTest::keyClicks(dialog->MemoInfo, QStringLiteral("first"));
+        QTest::keyClick(dialog->MemoInfo, Qt::Key_Return, Qt::ControlModifier);
+        QTest::keyClicks(dialog->MemoInfo, QStringLiteral("second"));
+        QTest::keyClick(dialog->MemoInfo, Qt::Key_Return, Qt::ControlModifier);
+        EXPECT_TRUE(dialog->isVisible());
+        QTest::keyClick(dialog->MemoInfo, Qt::Key_Return);
+        EXPECT_FALSE(dialog->isVisible());
+        EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    });
+    // The trailing line break adds no empty key.
+    ProfileFile profile(Dir.FilePath("Folder.dnt"));
+    EXPECT_EQ(profile.ReadSection("ThisFolder"), (QList<QByteArray>{"Text0", "Text1"}));
+    EXPECT_EQ(profile.ReadString("ThisFolder", "Text1"), QByteArray("second"));
+}
+
+TEST_F(FolderTextTest, HandWrittenKeysAreShownInFileOrderAndRenumbered)
+{
+    WriteFileBytes(Dir.FilePath("Folder.dnt"),
+                   "[ThisFolder]\r\nzeta=shown first\r\nalpha=shown second\r\n[Files]\r\n");
+    OpenDialog([](TFrmCurrDirNote *dialog) {
+        EXPECT_EQ(dialog->Text(), QStringLiteral("shown first\nshown second"));
+        dialog->BitBtnOk->click();
+    });
+    EXPECT_EQ(Bytes(), QByteArray("[Files]\r\n[ThisFolder]\r\nText0=shown first\r\nText1=shown second\r\n"));
+}
+
+TEST_F(FolderTextTest, ElevenLinesAreNumberedWithoutLeadingZerosAndLongLinesStayWhole)
+{
+    OpenDialog([](TFrmCurrDirNote *dialog) {
+        QStringList lines;
+        for (int i = 0; i < 11; ++i)
+            lines.append(QStringLiteral("line %1").arg(i));
+        lines[3] = QString(600, u'w'); // shown wrapped over several rows, still one line
+        dialog->MemoInfo->setPlainText(lines.join(u'\n'));
+        dialog->BitBtnOk->click();
+    });
+    ProfileFile profile(Dir.FilePath("Folder.dnt"));
+    const QList<QByteArray> keys = profile.ReadSection("ThisFolder");
+    ASSERT_EQ(keys.size(), 11);
+    EXPECT_EQ(keys[9], QByteArray("Text9"));
+    EXPECT_EQ(keys[10], QByteArray("Text10"));
+    EXPECT_EQ(profile.ReadString("ThisFolder", "Text3"), QByteArray(600, 'w'));
+    EXPECT_EQ(profile.ReadString("ThisFolder", "Text10"), QByteArray("line 10"));
+}
+
+TEST(FolderTextLines, UnchangedLinesKeepTheirBytes)
+{
+    const QList<QByteArray> original = {"caf\xe9", "\xa0", "plain"};
+    // Windows-1252 bytes shown as text come back as the same bytes; a changed line is UTF-8.
+    EXPECT_EQ(FolderTextLines(QStringLiteral("caf\u00e9\n\u00a0\nplain!\n"), original),
+              (QList<QByteArray>{"caf\xe9", "\xa0", "plain!"}));
+    EXPECT_EQ(FolderTextLines(QStringLiteral("\n"), original), (QList<QByteArray>{""}));
+    EXPECT_TRUE(FolderTextLines(QString(), original).isEmpty());
+}
+
+TEST(FolderTextBeforeAnyListing, SaysSoAndWritesNothing)
+{
+    MessageLog().Requests.clear();
+    TFrmMain window;
+    window.BitBtnDirNoteClick();
+    ASSERT_EQ(MessageLog().Requests.size(), 1u);
+    EXPECT_EQ(MessageLog().Requests[0].Type, TMsgDlgType::mtInformation);
+}

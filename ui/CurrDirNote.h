@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDialog>
+#include <QList>
+
+class QFrame;
+class QPlainTextEdit;
+class QPushButton;
+
+// The dialog that edits the folder's own text; the main window reads and stores the lines.
+class TFrmCurrDirNote : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFrmCurrDirNote(QWidget *parent = nullptr);
+
+    // Shows one line per stored value.
+    void SetLines(const QList<QByteArray> &lines);
+    // The text as typed, lines separated by "\n", no-break spaces kept.
+    QString Text() const;
+
+    QFrame *PanelClient = nullptr;
+    QPlainTextEdit *MemoInfo = nullptr;
+    QFrame *PanelButtons = nullptr;
+    QPushButton *BitBtnOk = nullptr;
+    QPushButton *BitBtnCancel = nullptr;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+};

@@ -1,0 +1,302 @@
+#include "ui/StringGrid.h"
+
+#include "catalogue/FolderCatalogue.h"
+#include "catalogue/ProfileDocument.h"
+#include "common/ErrorReport.h"
+#include "common/TextCodec.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+
+// ---- model ----
+
+int TStringGridModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(FRows.size());
+}
+
+int TStringGridModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : 3;
+}
+
+QVariant TStringGridModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= int(FRows.size()))
+        return {};
+    const TRow &row = FRows[size_t(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+    case Qt::ToolTipRole:
+        switch (index.column()) {
+        case ColName: return row.DisplayName;
+        case ColDesc: return row.Description;
+        case ColStored: return role == Qt::ToolTipRole ? QVariant() : QVariant(row.Stored);
+        }
+        break;
+    case Qt::BackgroundRole:
+        if (index.column() == ColName)
+            return QApplication::palette().brush(QPalette::Button);
+        break;
+    case Qt::ForegroundRole:
+        if (index.column() == ColName)
+            return QApplication::palette().brush(QPalette::ButtonText);
+        break;
+    }
+    return {};
+}
+
+bool TStringGridModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (!index.isValid() || index.column() != ColDesc || role != Qt::EditRole)
+        return false;
+    SetDescription(index.row(), value.toString());
+    return true;
+}
+
+Qt::ItemFlags TStringGridModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    switch (index.column()) {
+    case ColDesc: return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
+    case ColName: return Qt::ItemIsEnabled; // shown, never selected or edited
+    default: return Qt::NoItemFlags;
+    }
+}
+
+void TStringGridModel::Clear()
+{
+    beginResetModel();
+    FRows.assign(1, TRow{});
+    endResetModel();
+}
+
+void TStringGridModel::SetEntries(const std::vector<TCatalogueEntry> &entries)
+{
+    beginResetModel();
+    FRows.clear();
+    FRows.reserve(std::max<size_t>(entries.size(), 1));
+    for (const TCatalogueEntry &entry : entries) {
+        const QString description = DecodeText(entry.Description);
+        FRows.push_back({entry.Name, DecodeName(entry.Name), description, description,
+                         entry.Description});
+    }
+    if (FRows.empty())
+        FRows.emplace_back();
+    endResetModel();
+}
+
+QByteArray TStringGridModel::Name(int row) const
+{
+    return row >= 0 && row < int(FRows.size()) ? FRows[size_t(row)].Name : QByteArray();
+}
+
+QString TStringGridModel::Description(int row) const
+{
+    return row >= 0 && row < int(FRows.size()) ? FRows[size_t(row)].Description : QString();
+}
+
+QString TStringGridModel::Stored(int row) const
+{
+    return row >= 0 && row < int(FRows.size()) ? FRows[size_t(row)].Stored : QString();
+}
+
+void TStringGridModel::SetDescription(int row, const QString &text)
+{
+    if (row < 0 || row >= int(FRows.size()) || FRows[size_t(row)].Description == text)
+        return;
+    FRows[size_t(row)].Description = text;
+    const QModelIndex cell = index(row, ColDesc);
+    Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole, Qt::EditRole});
+}
+
+void TStringGridModel::SetStored(int row, const QString &text, const QByteArray &bytes)
+{
+    if (row < 0 || row >= int(FRows.size()))
+        return;
+    FRows[size_t(row)].Stored = text;
+    FRows[size_t(row)].StoredBytes = bytes;
+    const QModelIndex cell = index(row, ColStored);
+    Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole, Qt::EditRole});
+}
+
+int TStringGridModel::FindName(const QByteArray &name) const
+{
+    if (name.isEmpty())
+        return -1;
+    const QByteArray folded = FoldProfileName(name);
+    for (size_t i = 0; i < FRows.size(); ++i)
+        if (FoldProfileName(FRows[i].Name) == folded)
+            return int(i);
+    return -1;
+}
+
+int TStringGridModel::FirstUndescribed() const
+{
+    for (size_t i = 0; i < FRows.size(); ++i)
+        if (FRows[i].Description.isEmpty())
+            return int(i);
+    return -1;
+}
+
+// ---- selection model ----
+
+TGridSelectionModel::TGridSelectionModel(QAbstractItemModel *model, TVeto veto, QObject *parent)
+    : QItemSelectionModel(model, parent), FVeto(std::move(veto))
+{
+}
+
+void TGridSelectionModel::setCurrentIndex(const QModelIndex &index,
+                                          QItemSelectionModel::SelectionFlags command)
+{
+    if (index != currentIndex() && FVeto && !FVeto(index)) {
+        // The view goes on to select the refused cell; that selection is dropped too.
+        FRefused = true;
+        return;
+    }
+    FRefused = false;
+    QItemSelectionModel::setCurrentIndex(index, command);
+}
+
+void TGridSelectionModel::select(const QItemSelection &selection,
+                                 QItemSelectionModel::SelectionFlags command)
+{
+    if (FRefused)
+        return;
+    QItemSelectionModel::select(selection, command);
+}
+
+void TGridSelectionModel::select(const QModelIndex &index, QItemSelectionModel::SelectionFlags command)
+{
+    if (FRefused)
+        return;
+    QItemSelectionModel::select(index, command);
+}
+
+// ---- delegate ----
+
+QWidget *TGridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                                     const QModelIndex &index) const
+{
+    QWidget *editor = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto *line = qobject_cast<QLineEdit *>(editor)) {
+        line->setObjectName(QStringLiteral("InplaceEditor"));
+        QAbstractItemModel *model = const_cast<QAbstractItemModel *>(index.model());
+        const QPersistentModelIndex cell(index);
+        connect(line, &QLineEdit::textEdited, line, [model, cell](const QString &text) {
+            if (cell.isValid())
+                model->setData(cell, text, Qt::EditRole);
+        });
+    }
+    return editor;
+}
+
+void TGridDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
+{
+    // Keystrokes echo back through the model; leave the editor (and its cursor) alone then.
+    if (auto *line = qobject_cast<QLineEdit *>(editor);
+        line && line->text() == index.data(Qt::EditRole).toString())
+        return;
+    QStyledItemDelegate::setEditorData(editor, index);
+}
+
+// ---- view ----
+
+TStringGrid::TStringGrid(QWidget *parent) : QTableView(parent), FModel(new TStringGridModel(this))
+{
+    setModel(FModel);
+    setSelectionModel(new TGridSelectionModel(
+        FModel, [this](const QModelIndex &target) { return AllowMove(target); }, this));
+    setItemDelegate(new TGridDelegate(this));
+    horizontalHeader()->hide();
+    verticalHeader()->hide();
+    verticalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setDefaultSectionSize(DefaultRowHeight);
+    horizontalHeader()->setMinimumSectionSize(0);
+    horizontalHeader()->setDefaultSectionSize(DefaultColWidth);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    setColumnHidden(TStringGridModel::ColStored, true);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::DoubleClicked
+                    | QAbstractItemView::EditKeyPressed);
+    setTabKeyNavigation(false);
+    setWordWrap(false);
+    // Columns are sized to their text plus 6 pixels; clip rather than elide what does not fit.
+    setTextElideMode(Qt::ElideNone);
+    setShowGrid(true);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    connect(qApp, &QApplication::focusChanged, this, &TStringGrid::FocusChanged);
+}
+
+int TStringGrid::Col() const
+{
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? current.column() : TStringGridModel::ColDesc;
+}
+
+int TStringGrid::Row() const
+{
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? current.row() : 0;
+}
+
+bool TStringGrid::SetCurrentCell(int col, int row)
+{
+    const QModelIndex target = FModel->index(row, col);
+    if (!target.isValid())
+        return false;
+    setCurrentIndex(target);
+    scrollTo(target);
+    return currentIndex() == target;
+}
+
+bool TStringGrid::AllowMove(const QModelIndex &target)
+{
+    if (!OnSelectCell)
+        return true;
+    // A failure inside the handler is reported here, so it never unwinds through the toolkit;
+    // the cursor stays where it is.
+    bool allowed = false;
+    ReportErrors([&] { allowed = OnSelectCell(target.column(), target.row()); });
+    return allowed;
+}
+
+bool TStringGrid::HasFocusWithin() const
+{
+    const QWidget *focus = QApplication::focusWidget();
+    return focus && (focus == this || isAncestorOf(focus));
+}
+
+int TStringGrid::TextWidth(const QString &text) const
+{
+    return fontMetrics().horizontalAdvance(text);
+}
+
+void TStringGrid::FocusChanged(QWidget *old, QWidget *now)
+{
+    if (!old || !now || !OnExit)
+        return;
+    const bool wasInside = old == this || isAncestorOf(old);
+    const bool isInside = now == this || isAncestorOf(now);
+    // Only a move to another control of this window counts: a message box or another program
+    // taking the focus is no exit.
+    if (wasInside && !isInside && now->window() == window())
+        ReportErrors([&] { OnExit(); });
+}
+
+void TStringGrid::keyPressEvent(QKeyEvent *event)
+{
+    // Enter opens the cell editor as F2 does; the editor itself closes on Enter.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && event->modifiers() == Qt::NoModifier && state() != QAbstractItemView::EditingState
+        && currentIndex().isValid() && (FModel->flags(currentIndex()) & Qt::ItemIsEditable)) {
+        edit(currentIndex());
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}

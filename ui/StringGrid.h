@@ -1,0 +1,117 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QByteArray>
+#include <QItemSelectionModel>
+#include <QStyledItemDelegate>
+#include <QTableView>
+
+#include <functional>
+#include <vector>
+
+struct TCatalogueEntry;
+
+// The rows of one table: column 0 the entry's name (the file system's bytes), column 1 the
+// description being edited, column 2 the stored description (never shown).
+class TStringGridModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    static constexpr int ColName = 0, ColDesc = 1, ColStored = 2;
+
+    using QAbstractTableModel::QAbstractTableModel;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    // One empty row: how an empty table looks.
+    void Clear();
+    void SetEntries(const std::vector<TCatalogueEntry> &entries);
+
+    QByteArray Name(int row) const;
+    QString Description(int row) const;
+    QString Stored(int row) const;
+    void SetDescription(int row, const QString &text);
+    // After a successful write: the description is now the stored text, with these bytes.
+    void SetStored(int row, const QString &text, const QByteArray &bytes);
+    // The row whose name matches without regard to letter case, -1 if none.
+    int FindName(const QByteArray &name) const;
+    // The first row without a description, -1 if none.
+    int FirstUndescribed() const;
+
+private:
+    struct TRow {
+        QByteArray Name;
+        QString DisplayName;
+        QString Description;
+        QString Stored;
+        QByteArray StoredBytes;
+    };
+    std::vector<TRow> FRows{TRow{}};
+};
+
+// Keeps every move of the cursor, by the user or by the program, behind the grid's veto.
+class TGridSelectionModel : public QItemSelectionModel {
+    Q_OBJECT
+public:
+    using TVeto = std::function<bool(const QModelIndex &target)>;
+    TGridSelectionModel(QAbstractItemModel *model, TVeto veto, QObject *parent);
+    void setCurrentIndex(const QModelIndex &index, QItemSelectionModel::SelectionFlags command) override;
+    void select(const QItemSelection &selection, QItemSelectionModel::SelectionFlags command) override;
+    void select(const QModelIndex &index, QItemSelectionModel::SelectionFlags command) override;
+
+private:
+    TVeto FVeto;
+    bool FRefused = false;
+};
+
+// The editor of a description cell hands every keystroke to the model at once.
+class TGridDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                          const QModelIndex &index) const override;
+    void setEditorData(QWidget *editor, const QModelIndex &index) const override;
+    // The model already holds every keystroke; writing the editor's text back when it closes
+    // would undo what a commit put into the cell meanwhile.
+    void setModelData(QWidget *, QAbstractItemModel *, const QModelIndex &) const override {}
+};
+
+// A table with a fixed name column, an editable description column and a hidden stored column.
+// It raises a cancellable event before its cursor moves to another cell and an event when the
+// focus leaves it (or its cell editor) for another control of the same window.
+class TStringGrid : public QTableView {
+    Q_OBJECT
+public:
+    static constexpr int DefaultColWidth = 140;
+    static constexpr int DefaultRowHeight = 18;
+
+    explicit TStringGrid(QWidget *parent = nullptr);
+
+    TStringGridModel *GridModel() const { return FModel; }
+    int Col() const;
+    int Row() const;
+    // Moves the cursor as the user would: the select-cell event decides.
+    bool SetCurrentCell(int col, int row);
+
+    // Answers whether the cursor may move to (col, row); empty while detached.
+    std::function<bool(int col, int row)> OnSelectCell;
+    std::function<void()> OnExit;
+
+    // Whether the widget or its cell editor holds the keyboard focus.
+    bool HasFocusWithin() const;
+    // The pixel width of a text in the table's font.
+    int TextWidth(const QString &text) const;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    bool AllowMove(const QModelIndex &target);
+    void FocusChanged(QWidget *old, QWidget *now);
+
+    TStringGridModel *FModel;
+};
