@@ -72,6 +72,12 @@ int WriteAll(int fd, const QByteArray &bytes)
     return 0;
 }
 
+bool SyncWrites()
+{
+    static const bool sync = qEnvironmentVariableIntValue("DIRNOTE_SYNC_WRITES") != 0;
+    return sync;
+}
+
 QByteArray FolderOf(const QByteArray &path)
 {
     const QByteArray folder = ExtractFilePath(path);
@@ -98,7 +104,7 @@ int WriteNewFile(const QByteArray &path, const QByteArray &bytes, mode_t mode, T
     fd.Reset(f);
     ::fchmod(f, mode);
     int error = WriteAll(f, bytes);
-    if (!error && ::fdatasync(f) != 0)
+    if (!error && SyncWrites() && ::fdatasync(f) != 0)
         error = errno;
     if (error && !tempName.isEmpty())
         ::unlink(tempName.constData());

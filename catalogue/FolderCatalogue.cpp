@@ -47,11 +47,16 @@ namespace {
 void LookUpAndPrune(ProfileFile &profile, const QByteArray &section,
                     std::vector<TCatalogueEntry> &entries)
 {
+    std::vector<QByteArray> names;
+    names.reserve(entries.size());
+    for (const TCatalogueEntry &entry : entries)
+        names.push_back(entry.Name);
+    std::vector<QByteArray> descriptions = profile.ReadStrings(section, names);
     QSet<QByteArray> listed;
     listed.reserve(qsizetype(entries.size()));
-    for (TCatalogueEntry &entry : entries) {
-        entry.Description = profile.ReadString(section, entry.Name);
-        listed.insert(FoldProfileName(entry.Name));
+    for (size_t i = 0; i < entries.size(); ++i) {
+        entries[i].Description = std::move(descriptions[i]);
+        listed.insert(FoldProfileName(entries[i].Name));
     }
     for (const QByteArray &key : profile.ReadSection(section))
         if (!listed.contains(FoldProfileName(key)))

@@ -104,21 +104,18 @@ qsizetype TProfileDocument::FindSection(const QByteArray &section) const
     return FSectionIndex.value(FoldProfileName(section), -1);
 }
 
-const QHash<QByteArray, qsizetype> &TProfileDocument::KeyIndex(qsizetype sectionIndex) const
+const TProfileDocument::TKeyIndex &TProfileDocument::KeyIndex(qsizetype sectionIndex) const
 {
     auto it = FKeyIndex.find(sectionIndex);
     if (it != FKeyIndex.end())
         return *it;
-    QHash<QByteArray, qsizetype> index;
+    TKeyIndex index;
     const TSection &s = FSections[size_t(sectionIndex)];
     index.reserve(s.EndLine - s.HeaderLine);
     for (qsizetype i = s.HeaderLine + 1; i < s.EndLine; ++i) {
         const TLine &line = FLines[size_t(i)];
-        if (line.Kind != TLineKind::Entry || line.Deleted)
-            continue;
-        const QByteArray folded = FoldProfileName(LineName(line));
-        if (!index.contains(folded)) // the first of duplicate keys wins
-            index.insert(folded, i);
+        if (line.Kind == TLineKind::Entry)
+            index[FoldProfileName(LineName(line))].push_back(i);
     }
     return *FKeyIndex.insert(sectionIndex, std::move(index));
 }
@@ -127,7 +124,15 @@ qsizetype TProfileDocument::FindEntry(qsizetype sectionIndex, const QByteArray &
 {
     if (sectionIndex < 0)
         return -1;
-    return KeyIndex(sectionIndex).value(FoldProfileName(key), -1);
+    const TKeyIndex &index = KeyIndex(sectionIndex);
+    const auto it = index.constFind(FoldProfileName(key));
+    if (it == index.constEnd())
+        return -1;
+    // The first of duplicate keys wins; a deleted one lets the next take its place.
+    for (const qsizetype line : *it)
+        if (!FLines[size_t(line)].Deleted)
+            return line;
+    return -1;
 }
 
 QByteArray TProfileDocument::Value(qsizetype lineIndex) const
@@ -152,24 +157,11 @@ std::vector<qsizetype> TProfileDocument::EntryLines(qsizetype sectionIndex) cons
 
 bool TProfileDocument::MarkDeleted(const QByteArray &section, const QByteArray &key)
 {
-    const qsizetype s = FindSection(section);
-    const qsizetype line = FindEntry(s, key);
+    const qsizetype line = FindEntry(FindSection(section), key);
     if (line < 0)
         return false;
     FLines[size_t(line)].Deleted = true;
     ++FDeletions;
-    // The next entry of the same name (a hand-edited duplicate) becomes the one found.
-    const QByteArray folded = FoldProfileName(key);
-    auto &index = FKeyIndex[s];
-    index.remove(folded);
-    const TSection &sec = FSections[size_t(s)];
-    for (qsizetype i = line + 1; i < sec.EndLine; ++i) {
-        const TLine &l = FLines[size_t(i)];
-        if (l.Kind == TLineKind::Entry && !l.Deleted && FoldProfileName(LineName(l)) == folded) {
-            index.insert(folded, i);
-            break;
-        }
-    }
     return true;
 }
 

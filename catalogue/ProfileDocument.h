@@ -59,13 +59,15 @@ public:
 
 private:
     void Parse();
-    const QHash<QByteArray, qsizetype> &KeyIndex(qsizetype sectionIndex) const;
+    // Per section: folded key -> its entry lines in file order (more than one when hand-edited).
+    using TKeyIndex = QHash<QByteArray, std::vector<qsizetype>>;
+    const TKeyIndex &KeyIndex(qsizetype sectionIndex) const;
 
     QByteArray FBytes;
     std::vector<TLine> FLines;
     std::vector<TSection> FSections;
     QHash<QByteArray, qsizetype> FSectionIndex; // folded name -> first section
-    mutable QHash<qsizetype, QHash<QByteArray, qsizetype>> FKeyIndex; // built on first lookup
+    mutable QHash<qsizetype, TKeyIndex> FKeyIndex; // built on first lookup
     qsizetype FDeletions = 0;
 };
 

@@ -28,7 +28,24 @@ const TProfileDocument &ProfileFile::Document()
 QByteArray ProfileFile::ReadString(const QByteArray &section, const QByteArray &key)
 {
     const TProfileDocument &doc = Document();
-    const qsizetype line = doc.FindEntry(doc.FindSection(section), key);
+    return ValueOf(doc, doc.FindSection(section), key);
+}
+
+std::vector<QByteArray> ProfileFile::ReadStrings(const QByteArray &section,
+                                                 const std::vector<QByteArray> &keys)
+{
+    const TProfileDocument &doc = Document();
+    const qsizetype sectionIndex = doc.FindSection(section);
+    std::vector<QByteArray> values;
+    values.reserve(keys.size());
+    for (const QByteArray &key : keys)
+        values.push_back(ValueOf(doc, sectionIndex, key));
+    return values;
+}
+
+QByteArray ProfileFile::ValueOf(const TProfileDocument &doc, qsizetype sectionIndex, const QByteArray &key)
+{
+    const qsizetype line = doc.FindEntry(sectionIndex, key);
     if (line < 0)
         return {};
     QByteArray value = doc.Value(line);

@@ -29,6 +29,8 @@ public:
     const QByteArray &Path() const { return FPath; }
 
     QByteArray ReadString(const QByteArray &section, const QByteArray &key);
+    // ReadString for many keys of one section, checking the file once rather than per key.
+    std::vector<QByteArray> ReadStrings(const QByteArray &section, const std::vector<QByteArray> &keys);
     // Empties the list, then fills it with the section's keys in file order.
     void ReadSection(const QByteArray &section, QList<QByteArray> &keys);
     QList<QByteArray> ReadSection(const QByteArray &section);
@@ -44,6 +46,7 @@ public:
 
 private:
     const TProfileDocument &Document();
+    static QByteArray ValueOf(const TProfileDocument &doc, qsizetype sectionIndex, const QByteArray &key);
     [[noreturn]] void RaiseWriteError() const;
 
     QByteArray FPath;
