@@ -225,6 +225,7 @@ bool TRegistryFile::Parse(const QByteArray &bytes)
 {
     FEntries.clear();
     FHasHeader = false;
+    FLineEnd = QByteArrayLiteral("\n");
     if (bytes.contains('\0'))
         return false;
 

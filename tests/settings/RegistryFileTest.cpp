@@ -72,6 +72,22 @@ TEST_F(RegStoreFile, AFileThatIsNoRegistryExportIsNeverOverwritten)
     EXPECT_EQ(FileText(), junk);
 }
 
+TEST_F(RegStoreFile, DamagedLinesAreSkippedAndKept)
+{
+    const QByteArray damaged = "\"Open\"=\"no end\n\"Wide\"=dword:123456789\n\"Odd\"=hex(zz):01\n"
+                               "\"Gap\"=hex:01,,02\n@\n\"Good\"=dword:00000007\n[\n\"Lost\"=dword:00000001\n" +
+                               QByteArray(100000, 'x') + "\n";
+    Seed(damaged);
+    for (const QString &name : {u"Open"_s, u"Wide"_s, u"Odd"_s, u"Gap"_s, QString(), u"Lost"_s})
+        EXPECT_EQ(Read(name, RegValue::FromInteger(-1)).AsInteger(), -1) << name.toStdString();
+    EXPECT_EQ(Read(u"Good"_s, RegValue::FromInteger(-1)).AsInteger(), 7);
+
+    Write(u"Good"_s, RegValue::FromInteger(8));
+    EXPECT_TRUE(FileText().contains("\"Open\"=\"no end\n\"Wide\"=dword:123456789\n"));
+    EXPECT_TRUE(FileText().endsWith("[\n\"Lost\"=dword:00000001\n" + QByteArray(100000, 'x') + "\n"));
+    EXPECT_EQ(Read(u"Good"_s, RegValue::FromInteger(-1)).AsInteger(), 8);
+}
+
 TEST_F(RegStoreFile, ValueNamesWithLineBreaksAreRefused)
 {
     Write(u"MainWidth"_s, RegValue::FromInteger(600));
