@@ -111,77 +111,24 @@ std::optional<TRegData> ToRegData(const RegValue &value)
 
 } // namespace
 
-RegValue RegValue::FromBool(bool value)
+RegValue RegValue::Make(TRegValueKind kind, qint64 integer, double real)
 {
     RegValue result;
-    result.FKind = TRegValueKind::Boolean;
-    result.FInteger = value ? 1 : 0;
+    result.FKind = kind;
+    result.FInteger = integer;
+    result.FFloat = real;
     return result;
 }
 
-RegValue RegValue::FromSmallInt(qint16 value)
-{
-    RegValue result;
-    result.FKind = TRegValueKind::SmallInt;
-    result.FInteger = value;
-    return result;
-}
-
-RegValue RegValue::FromWord(quint16 value)
-{
-    RegValue result;
-    result.FKind = TRegValueKind::Word;
-    result.FInteger = value;
-    return result;
-}
-
-RegValue RegValue::FromInteger(qint32 value)
-{
-    RegValue result;
-    result.FKind = TRegValueKind::Integer;
-    result.FInteger = value;
-    return result;
-}
-
-RegValue RegValue::FromByte(quint8 value)
-{
-    RegValue result;
-    result.FKind = TRegValueKind::Byte;
-    result.FInteger = value;
-    return result;
-}
-
-RegValue RegValue::FromSingle(float value)
-{
-    RegValue result;
-    result.FKind = TRegValueKind::Single;
-    result.FFloat = value;
-    return result;
-}
-
-RegValue RegValue::FromDouble(double value)
-{
-    RegValue result;
-    result.FKind = TRegValueKind::Double;
-    result.FFloat = value;
-    return result;
-}
-
-RegValue RegValue::FromDateTime(double days)
-{
-    RegValue result;
-    result.FKind = TRegValueKind::DateTime;
-    result.FFloat = days;
-    return result;
-}
-
-RegValue RegValue::FromCurrency(qint64 tenThousandths)
-{
-    RegValue result;
-    result.FKind = TRegValueKind::Currency;
-    result.FInteger = tenThousandths;
-    return result;
-}
+RegValue RegValue::FromBool(bool value) { return Make(TRegValueKind::Boolean, value ? 1 : 0); }
+RegValue RegValue::FromSmallInt(qint16 value) { return Make(TRegValueKind::SmallInt, value); }
+RegValue RegValue::FromWord(quint16 value) { return Make(TRegValueKind::Word, value); }
+RegValue RegValue::FromInteger(qint32 value) { return Make(TRegValueKind::Integer, value); }
+RegValue RegValue::FromByte(quint8 value) { return Make(TRegValueKind::Byte, value); }
+RegValue RegValue::FromSingle(float value) { return Make(TRegValueKind::Single, 0, value); }
+RegValue RegValue::FromDouble(double value) { return Make(TRegValueKind::Double, 0, value); }
+RegValue RegValue::FromDateTime(double days) { return Make(TRegValueKind::DateTime, 0, days); }
+RegValue RegValue::FromCurrency(qint64 tenThousandths) { return Make(TRegValueKind::Currency, tenThousandths); }
 
 RegValue RegValue::FromString(const QByteArray &bytes)
 {

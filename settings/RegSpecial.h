@@ -76,6 +76,8 @@ public:
     bool operator==(const RegValue &) const = default;
 
 private:
+    static RegValue Make(TRegValueKind kind, qint64 integer, double real = 0);
+
     TRegValueKind FKind = TRegValueKind::Unsupported;
     qint64 FInteger = 0; // boolean, integer kinds, currency
     double FFloat = 0;   // single, double, date-time
