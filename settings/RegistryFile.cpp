@@ -1,0 +1,442 @@
+#include "settings/RegistryFile.h"
+
+#include "common/TextCodec.h"
+
+#include <QList>
+
+#include <cctype>
+
+namespace {
+
+bool IsAscii(const QByteArray &text)
+{
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// Names match without regard to case, also beyond ASCII (the names are stored text).
+bool SameName(const QByteArray &a, const QByteArray &b)
+{
+    if (IsAscii(a) && IsAscii(b))
+        return a.size() == b.size() && qstrnicmp(a.constData(), b.constData(), a.size()) == 0;
+    return DecodeText(a).compare(DecodeText(b), Qt::CaseInsensitive) == 0;
+}
+
+QList<QByteArray> SplitKeyPath(const QByteArray &keyPath)
+{
+    QList<QByteArray> parts;
+    for (const QByteArray &part : keyPath.split('\\'))
+        if (!part.isEmpty())
+            parts.append(part);
+    return parts;
+}
+
+// True when `path` is `key` or lies below it.
+bool IsSameOrBelow(const QList<QByteArray> &path, const QList<QByteArray> &key)
+{
+    if (path.size() < key.size())
+        return false;
+    for (qsizetype i = 0; i < key.size(); ++i)
+        if (!SameName(path[i], key[i]))
+            return false;
+    return true;
+}
+
+bool SamePath(const QByteArray &a, const QByteArray &b)
+{
+    const QList<QByteArray> left = SplitKeyPath(a);
+    const QList<QByteArray> right = SplitKeyPath(b);
+    return left.size() == right.size() && IsSameOrBelow(left, right);
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+QByteArray StripLineEnd(const QByteArray &line)
+{
+    qsizetype n = line.size();
+    while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r'))
+        --n;
+    return line.left(n);
+}
+
+QByteArray Escape(const QByteArray &text)
+{
+    QByteArray out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    for (const char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+// Reads a quoted text starting at text[pos] == '"'; pos ends after the closing quote.
+// Only \\ and \" are escapes; any other backslash stands for itself.
+std::optional<QByteArray> Unquote(const QByteArray &text, qsizetype &pos)
+{
+    QByteArray out;
+    for (qsizetype i = pos + 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            pos = i + 1;
+            return out;
+        }
+        if (c == '\\' && i + 1 < text.size() && (text[i + 1] == '\\' || text[i + 1] == '"'))
+            ++i;
+        out += text[i];
+    }
+    return std::nullopt;
+}
+
+bool IsRestBlank(const QByteArray &text, qsizetype pos)
+{
+    for (; pos < text.size(); ++pos)
+        if (!IsBlank(text[pos]))
+            return false;
+    return true;
+}
+
+std::optional<quint32> ParseHexNumber(const QByteArray &digits, int maxDigits)
+{
+    if (digits.isEmpty() || digits.size() > maxDigits)
+        return std::nullopt;
+    bool ok = false;
+    const quint32 value = digits.toUInt(&ok, 16);
+    for (const char c : digits)
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return std::nullopt;
+    return ok ? std::optional<quint32>(value) : std::nullopt;
+}
+
+// "00,1f,a0" with optional blanks and a tolerated trailing comma.
+std::optional<QByteArray> ParseHexList(const QByteArray &text)
+{
+    QByteArray out;
+    const QList<QByteArray> items = text.split(',');
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const QByteArray item = items[i].trimmed();
+        if (item.isEmpty() && i == items.size() - 1)
+            break;
+        const std::optional<quint32> byte = ParseHexNumber(item, 2);
+        if (!byte)
+            return std::nullopt;
+        out += char(*byte);
+    }
+    return out;
+}
+
+std::optional<TRegData> ParseData(const QByteArray &text)
+{
+    qsizetype pos = 0;
+    if (text.startsWith('"')) {
+        const std::optional<QByteArray> value = Unquote(text, pos);
+        if (!value || !IsRestBlank(text, pos))
+            return std::nullopt;
+        return TRegData{REG_SZ, *value + '\0'};
+    }
+    const QByteArray lower = text.toLower();
+    if (lower.startsWith("dword:")) {
+        const std::optional<quint32> value = ParseHexNumber(text.mid(6).trimmed(), 8);
+        if (!value)
+            return std::nullopt;
+        QByteArray bytes(4, '\0');
+        for (int i = 0; i < 4; ++i)
+            bytes[i] = char((*value >> (8 * i)) & 0xFF);
+        return TRegData{REG_DWORD, bytes};
+    }
+    quint32 type = REG_BINARY;
+    if (lower.startsWith("hex:")) {
+        pos = 4;
+    } else if (lower.startsWith("hex(")) {
+        const qsizetype close = lower.indexOf("):");
+        const std::optional<quint32> number =
+            close < 0 ? std::nullopt : ParseHexNumber(text.mid(4, close - 4), 8);
+        if (!number)
+            return std::nullopt;
+        type = *number;
+        pos = close + 2;
+    } else {
+        return std::nullopt;
+    }
+    const std::optional<QByteArray> bytes = ParseHexList(text.mid(pos));
+    if (!bytes)
+        return std::nullopt;
+    return TRegData{type, *bytes};
+}
+
+// A value line: "name"=data or @=data, blanks allowed around the "=".
+bool ParseValueLine(const QByteArray &line, QByteArray &name, TRegData &data)
+{
+    const QByteArray text = line.trimmed();
+    qsizetype pos = 0;
+    if (text.startsWith('@')) {
+        name.clear();
+        pos = 1;
+    } else {
+        const std::optional<QByteArray> quoted = Unquote(text, pos);
+        if (!quoted || quoted->isEmpty())
+            return false;
+        name = *quoted;
+    }
+    while (pos < text.size() && IsBlank(text[pos]))
+        ++pos;
+    if (pos >= text.size() || text[pos] != '=')
+        return false;
+    const std::optional<TRegData> parsed = ParseData(text.mid(pos + 1).trimmed());
+    if (!parsed)
+        return false;
+    data = *parsed;
+    return true;
+}
+
+// A REG_SZ can be written as a quoted text only when it reads back the same.
+bool FitsQuotedText(const TRegData &data)
+{
+    if (data.Type != REG_SZ || !data.Data.endsWith('\0'))
+        return false;
+    const QByteArray text = data.Data.chopped(1);
+    return !text.contains('\0') && !text.contains('\n') && !text.contains('\r');
+}
+
+constexpr qsizetype kHexLineWidth = 76;
+
+} // namespace
+
+bool TRegistryFile::IsValidKeyPath(const QByteArray &keyPath)
+{
+    return !keyPath.contains('\0') && !keyPath.contains('\n') && !keyPath.contains('\r') &&
+           !keyPath.startsWith('\\') && !keyPath.endsWith('\\') && !keyPath.contains("\\\\");
+}
+
+bool TRegistryFile::IsValidValueName(const QByteArray &name)
+{
+    return !name.contains('\0') && !name.contains('\n') && !name.contains('\r');
+}
+
+bool TRegistryFile::Parse(const QByteArray &bytes)
+{
+    FEntries.clear();
+    FHasHeader = false;
+    FLineEnd = QByteArrayLiteral("\n");
+    if (bytes.contains('\0'))
+        return false;
+
+    QList<QByteArray> lines;
+    for (qsizetype start = 0; start < bytes.size();) {
+        const qsizetype end = bytes.indexOf('\n', start);
+        const qsizetype next = end < 0 ? bytes.size() : end + 1;
+        lines.append(bytes.mid(start, next - start));
+        start = next;
+    }
+    if (!lines.isEmpty() && lines.first().endsWith("\r\n"))
+        FLineEnd = QByteArrayLiteral("\r\n");
+
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        TEntry entry;
+        entry.Raw = lines[i];
+        QByteArray text = StripLineEnd(lines[i]).trimmed();
+        if (!FHasHeader) {
+            if (i == 0 && text.startsWith("\xEF\xBB\xBF"))
+                text = text.mid(3).trimmed();
+            if (!text.isEmpty()) {
+                if (text.compare("REGEDIT4", Qt::CaseInsensitive) != 0 &&
+                    text != "Windows Registry Editor Version 5.00") {
+                    FEntries.clear();
+                    return false;
+                }
+                FHasHeader = true;
+            }
+        } else if (text.startsWith('[')) {
+            entry.Kind = TEntryKind::Section;
+            // Anything but a plain key of this root ("[-...]" deletions, other roots) is kept as
+            // it stands, and the values under it belong to no key of ours.
+            if (text.endsWith(']')) {
+                const QByteArray inner = text.mid(1, text.size() - 2);
+                const qsizetype slash = inner.indexOf('\\');
+                const QByteArray root = slash < 0 ? inner : inner.left(slash);
+                if (SameName(root, FRootName)) {
+                    entry.Ours = true;
+                    entry.KeyPath = slash < 0 ? QByteArray() : SplitKeyPath(inner.mid(slash + 1)).join('\\');
+                }
+            }
+        } else if (text.startsWith('"') || text.startsWith('@')) {
+            // Long hex lists go on over lines that end with a backslash.
+            QByteArray logical = text;
+            while (logical.endsWith('\\') && i + 1 < lines.size()) {
+                logical.chop(1);
+                ++i;
+                entry.Raw += lines[i];
+                logical += StripLineEnd(lines[i]).trimmed();
+            }
+            if (ParseValueLine(logical, entry.Name, entry.Data))
+                entry.Kind = TEntryKind::Value;
+        }
+        FEntries.push_back(std::move(entry));
+    }
+    return true;
+}
+
+QByteArray TRegistryFile::Render(const TEntry &entry) const
+{
+    if (entry.Kind == TEntryKind::Section)
+        return '[' + FRootName + (entry.KeyPath.isEmpty() ? QByteArray() : '\\' + entry.KeyPath) +
+               ']' + FLineEnd;
+    QByteArray line = entry.Name.isEmpty() ? QByteArrayLiteral("@") : Escape(entry.Name);
+    line += '=';
+    const TRegData &data = entry.Data;
+    if (FitsQuotedText(data))
+        return line + Escape(data.Data.chopped(1)) + FLineEnd;
+    if (data.Type == REG_DWORD && data.Data.size() == 4) {
+        quint32 value = 0;
+        for (int i = 3; i >= 0; --i)
+            value = (value << 8) | static_cast<unsigned char>(data.Data[i]);
+        return line + "dword:" + QByteArray::number(value, 16).rightJustified(8, '0') + FLineEnd;
+    }
+    line += data.Type == REG_BINARY ? QByteArrayLiteral("hex:")
+                                    : "hex(" + QByteArray::number(data.Type, 16) + "):";
+    QByteArray out;
+    for (qsizetype i = 0; i < data.Data.size(); ++i) {
+        QByteArray item = QByteArray::number(static_cast<unsigned char>(data.Data[i]), 16)
+                              .rightJustified(2, '0');
+        if (i + 1 < data.Data.size())
+            item += ',';
+        if (line.size() + item.size() > kHexLineWidth && !line.endsWith(':')) {
+            out += line + '\\' + FLineEnd;
+            line = QByteArrayLiteral("  ");
+        }
+        line += item;
+    }
+    return out + line + FLineEnd;
+}
+
+QByteArray TRegistryFile::Serialize() const
+{
+    QByteArray out;
+    for (const TEntry &entry : FEntries) {
+        if (!out.isEmpty() && !out.endsWith('\n'))
+            out += FLineEnd;
+        out += entry.Raw.isEmpty() ? Render(entry) : entry.Raw;
+    }
+    return out;
+}
+
+bool TRegistryFile::KeyExists(const QByteArray &keyPath) const
+{
+    const QList<QByteArray> key = SplitKeyPath(keyPath);
+    if (key.isEmpty())
+        return true;
+    for (const TEntry &entry : FEntries)
+        if (entry.Kind == TEntryKind::Section && entry.Ours && IsSameOrBelow(SplitKeyPath(entry.KeyPath), key))
+            return true;
+    return false;
+}
+
+int TRegistryFile::FindSection(const QByteArray &keyPath) const
+{
+    int found = -1;
+    for (int i = 0; i < int(FEntries.size()); ++i)
+        if (FEntries[i].Kind == TEntryKind::Section && FEntries[i].Ours && SamePath(FEntries[i].KeyPath, keyPath))
+            found = i;
+    return found;
+}
+
+// As on import, a value given twice takes its last definition.
+int TRegistryFile::FindValue(const QByteArray &keyPath, const QByteArray &name) const
+{
+    int found = -1;
+    bool inKey = false;
+    for (int i = 0; i < int(FEntries.size()); ++i) {
+        const TEntry &entry = FEntries[i];
+        if (entry.Kind == TEntryKind::Section)
+            inKey = entry.Ours && SamePath(entry.KeyPath, keyPath);
+        else if (inKey && entry.Kind == TEntryKind::Value && SameName(entry.Name, name))
+            found = i;
+    }
+    return found;
+}
+
+std::optional<TRegData> TRegistryFile::Value(const QByteArray &keyPath, const QByteArray &name) const
+{
+    const int index = FindValue(keyPath, name);
+    if (index < 0)
+        return std::nullopt;
+    return FEntries[index].Data;
+}
+
+// A new key below an existing one is spelled with the existing key's case.
+QByteArray TRegistryFile::ExistingCase(const QByteArray &keyPath) const
+{
+    QList<QByteArray> key = SplitKeyPath(keyPath);
+    for (const TEntry &entry : FEntries) {
+        if (entry.Kind != TEntryKind::Section || !entry.Ours)
+            continue;
+        const QList<QByteArray> path = SplitKeyPath(entry.KeyPath);
+        for (qsizetype i = 0; i < key.size() && i < path.size() && SameName(key[i], path[i]); ++i)
+            key[i] = path[i];
+    }
+    return key.join('\\');
+}
+
+void TRegistryFile::AppendSection(const QByteArray &keyPath)
+{
+    if (!FHasHeader) {
+        TEntry header;
+        header.Raw = "REGEDIT4" + FLineEnd;
+        FEntries.insert(FEntries.begin(), header);
+        FHasHeader = true;
+    }
+    // Sections are set apart by a blank line, as in an export.
+    if (!StripLineEnd(FEntries.back().Raw).trimmed().isEmpty() || FEntries.back().Raw.isEmpty()) {
+        TEntry blank;
+        blank.Raw = FLineEnd;
+        FEntries.push_back(blank);
+    }
+    TEntry section;
+    section.Kind = TEntryKind::Section;
+    section.Ours = true;
+    section.KeyPath = ExistingCase(keyPath);
+    FEntries.push_back(section);
+}
+
+void TRegistryFile::CreateKey(const QByteArray &keyPath)
+{
+    const QList<QByteArray> key = SplitKeyPath(keyPath);
+    for (qsizetype n = 1; n <= key.size(); ++n) {
+        const QByteArray prefix = key.first(n).join('\\');
+        if (!KeyExists(prefix))
+            AppendSection(prefix);
+    }
+}
+
+void TRegistryFile::SetValue(const QByteArray &keyPath, const QByteArray &name, const TRegData &data)
+{
+    const int existing = FindValue(keyPath, name);
+    if (existing >= 0) {
+        FEntries[existing].Data = data;
+        FEntries[existing].Raw.clear();
+        return;
+    }
+    int section = FindSection(keyPath);
+    if (section < 0) {
+        AppendSection(keyPath);
+        section = int(FEntries.size()) - 1;
+    }
+    // New values go after the last value of their section, before blank lines and comments.
+    int position = section + 1;
+    for (int i = section + 1; i < int(FEntries.size()) && FEntries[i].Kind != TEntryKind::Section; ++i)
+        if (FEntries[i].Kind == TEntryKind::Value)
+            position = i + 1;
+    TEntry entry;
+    entry.Kind = TEntryKind::Value;
+    entry.Name = name;
+    entry.Data = data;
+    FEntries.insert(FEntries.begin() + position, entry);
+}

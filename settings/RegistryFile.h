@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+// The per-user registry is kept in a text file in the registry's own export format ("REGEDIT4"),
+// so a user sees and edits the same data types and widths the program stores.
+
+// Registry data types as numbered by the registry and its export format.
+enum TRegDataType : quint32 {
+    REG_NONE = 0,
+    REG_SZ = 1,
+    REG_EXPAND_SZ = 2,
+    REG_BINARY = 3,
+    REG_DWORD = 4,
+    REG_DWORD_BIG_ENDIAN = 5,
+    REG_MULTI_SZ = 7,
+    REG_QWORD = 11,
+};
+
+// One stored value: its registry type and its raw bytes (a REG_SZ includes its final NUL).
+struct TRegData {
+    quint32 Type = REG_NONE;
+    QByteArray Data;
+    bool operator==(const TRegData &) const = default;
+};
+
+// The parsed content of one registry file. Key paths are below the root key, with single
+// backslashes and no leading or trailing one ("" is the root key itself). Key and value names
+// match without regard to case. Every line that is not changed is written back as it was read.
+class TRegistryFile {
+public:
+    explicit TRegistryFile(QByteArray rootName = QByteArrayLiteral("HKEY_CURRENT_USER"))
+        : FRootName(std::move(rootName)) {}
+
+    // False when the bytes are not a registry export at all (no header, binary data); the file
+    // is then left empty.
+    bool Parse(const QByteArray &bytes);
+    QByteArray Serialize() const;
+
+    bool KeyExists(const QByteArray &keyPath) const;
+    std::optional<TRegData> Value(const QByteArray &keyPath, const QByteArray &name) const;
+    // Creates the key and every missing parent; an existing key is left alone.
+    void CreateKey(const QByteArray &keyPath);
+    // The key must exist. A value already there is replaced in place, a new one goes to the end
+    // of its key's section.
+    void SetValue(const QByteArray &keyPath, const QByteArray &name, const TRegData &data);
+
+    // Names that the file format cannot carry (line breaks, NUL; for keys also empty names).
+    static bool IsValidKeyPath(const QByteArray &keyPath);
+    static bool IsValidValueName(const QByteArray &name);
+
+private:
+    enum class TEntryKind { Other, Section, Value };
+    struct TEntry {
+        TEntryKind Kind = TEntryKind::Other;
+        QByteArray Raw;       // the lines as read, line ends included; empty once changed
+        bool Ours = false;    // Section: a key of this file's root
+        QByteArray KeyPath;   // Section
+        QByteArray Name;      // Value ("" for the unnamed value "@")
+        TRegData Data;        // Value
+    };
+
+    int FindSection(const QByteArray &keyPath) const; // last section of that key, or -1
+    int FindValue(const QByteArray &keyPath, const QByteArray &name) const;
+    QByteArray ExistingCase(const QByteArray &keyPath) const;
+    void AppendSection(const QByteArray &keyPath);
+    QByteArray Render(const TEntry &entry) const;
+
+    QByteArray FRootName;
+    std::vector<TEntry> FEntries;
+    bool FHasHeader = false;
+    QByteArray FLineEnd = QByteArrayLiteral("\n");
+};

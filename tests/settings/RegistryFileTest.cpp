@@ -1,0 +1,149 @@
+#include "RegTestFixture.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+using RegStoreFile = TRegTest;
+
+TEST_F(RegStoreFile, HandEditedLinesSurviveAWrite)
+{
+    const QByteArray hand =
+        "; my settings, edited by hand\n"
+        "  \"MainWidth\" = dword:300   \n"
+        "\"sc_About\"=dword:00004070\n"
+        "\"Mystery\"=qword:12\n"
+        "\"Pattern\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\n"
+        "  17,18\n"
+        "this line means nothing\n"
+        "\n"
+        "[HKEY_LOCAL_MACHINE\\Software\\KER-MOSS\\DirNote]\n"
+        "\"MainHeight\"=dword:00000001";
+    Seed(hand);
+    EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(0)).AsInteger(), 0x300);
+    EXPECT_EQ(Read(u"Pattern"_s, RegValue::FromArray(TRegValueKind::Byte, 1, 24)).ArrayBytes().back(), '\x18');
+    // A section of another root key holds none of this key's values.
+    EXPECT_EQ(Read(u"MainHeight"_s, RegValue::FromInteger(9)).AsInteger(), 9);
+
+    Write(u"MainWidth"_s, RegValue::FromInteger(640));
+    Write(u"MainHeight"_s, RegValue::FromInteger(500));
+    const QByteArray expected = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]\n"
+                                "; my settings, edited by hand\n"
+                                "\"MainWidth\"=dword:00000280\n"
+                                "\"sc_About\"=dword:00004070\n"
+                                "\"Mystery\"=qword:12\n"
+                                "\"Pattern\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\n"
+                                "  17,18\n"
+                                "\"MainHeight\"=dword:000001f4\n"
+                                "this line means nothing\n"
+                                "\n"
+                                "[HKEY_LOCAL_MACHINE\\Software\\KER-MOSS\\DirNote]\n"
+                                "\"MainHeight\"=dword:00000001";
+    EXPECT_EQ(FileText(), expected);
+}
+
+TEST_F(RegStoreFile, WindowsLineEndsAndLongValuesStayReadable)
+{
+    QDir().mkpath(QFile::decodeName(RegFolder()));
+    TestSupport::WriteFileBytes(RegFile(), "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software]\r\n\"A\"=\"b\"\r\n");
+    Write(u"Blob"_s, RegValue::FromArray(TRegValueKind::Byte, 0, 39, QByteArray(40, '\x11')));
+
+    const QByteArray text = FileText();
+    EXPECT_FALSE(text.contains("\n\n")) << "a bare line end crept in";
+    EXPECT_TRUE(text.startsWith("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software]\r\n\"A\"=\"b\"\r\n\r\n"));
+    // Long hex lists go on over several lines, each short enough to read.
+    for (const QByteArray &line : text.split('\n'))
+        EXPECT_LE(line.size(), 80);
+    EXPECT_EQ(Read(u"Blob"_s, RegValue::FromArray(TRegValueKind::Byte, 0, 39)).ArrayBytes(), QByteArray(40, '\x11'));
+}
+
+TEST_F(RegStoreFile, AFileThatIsNoRegistryExportIsNeverOverwritten)
+{
+    QDir().mkpath(QFile::decodeName(RegFolder()));
+    const QByteArray junk("[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]\n\"MainWidth\"=dword:1\n\0\x01", 58);
+    TestSupport::WriteFileBytes(RegFile(), junk);
+
+    EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(5)).AsInteger(), 5);
+    EXPECT_EQ(ErrorOf([] { Write(u"MainWidth"_s, RegValue::FromInteger(600)); }),
+              u"Failed to create key \\Software\\KER-MOSS\\DirNote"_s);
+    EXPECT_EQ(FileText(), junk);
+}
+
+TEST_F(RegStoreFile, DamagedLinesAreSkippedAndKept)
+{
+    const QByteArray damaged = "\"Open\"=\"no end\n\"Wide\"=dword:123456789\n\"Odd\"=hex(zz):01\n"
+                               "\"Gap\"=hex:01,,02\n@\n\"Good\"=dword:00000007\n[\n\"Lost\"=dword:00000001\n" +
+                               QByteArray(100000, 'x') + "\n";
+    Seed(damaged);
+    for (const QString &name : {u"Open"_s, u"Wide"_s, u"Odd"_s, u"Gap"_s, QString(), u"Lost"_s})
+        EXPECT_EQ(Read(name, RegValue::FromInteger(-1)).AsInteger(), -1) << name.toStdString();
+    EXPECT_EQ(Read(u"Good"_s, RegValue::FromInteger(-1)).AsInteger(), 7);
+
+    Write(u"Good"_s, RegValue::FromInteger(8));
+    EXPECT_TRUE(FileText().contains("\"Open\"=\"no end\n\"Wide\"=dword:123456789\n"));
+    EXPECT_TRUE(FileText().endsWith("[\n\"Lost\"=dword:00000001\n" + QByteArray(100000, 'x') + "\n"));
+    EXPECT_EQ(Read(u"Good"_s, RegValue::FromInteger(-1)).AsInteger(), 8);
+}
+
+TEST_F(RegStoreFile, ValueNamesWithLineBreaksAreRefused)
+{
+    Write(u"MainWidth"_s, RegValue::FromInteger(600));
+    const QByteArray before = FileText();
+    EXPECT_EQ(ErrorOf([] { Write(u"Bad\nName"_s, RegValue::FromInteger(1)); }), u"Failed to set data for 'Bad\nName'"_s);
+    EXPECT_EQ(FileText(), before);
+}
+
+TEST_F(RegStoreFile, AnUnreadableFileReadsAsEmptyAndIsNotReplaced)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not stop the superuser";
+    Write(u"MainWidth"_s, RegValue::FromInteger(600));
+    QFile::setPermissions(QFile::decodeName(RegFile()), {});
+    EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(1)).AsInteger(), 1);
+    EXPECT_EQ(ErrorOf([] { Write(u"MainWidth"_s, RegValue::FromInteger(2)); }),
+              u"Failed to create key \\Software\\KER-MOSS\\DirNote"_s);
+    QFile::setPermissions(QFile::decodeName(RegFile()), QFile::ReadOwner | QFile::WriteOwner);
+    EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(1)).AsInteger(), 600);
+}
+
+TEST_F(RegStoreFile, ALinkedFileStaysALink)
+{
+    const QByteArray target = Dir.FilePath("dotfiles.reg");
+    TestSupport::WriteFileBytes(target, "REGEDIT4\n");
+    QDir().mkpath(QFile::decodeName(RegFolder()));
+    ASSERT_EQ(::symlink(target.constData(), RegFile().constData()), 0);
+
+    Write(u"MainWidth"_s, RegValue::FromInteger(600));
+    EXPECT_TRUE(QFileInfo(QFile::decodeName(RegFile())).isSymLink());
+    EXPECT_TRUE(TestSupport::ReadFileBytes(target).contains("\"MainWidth\"=dword:00000258"));
+}
+
+TEST_F(RegStoreFile, TwoProcessesWritingAtOnceKeepEveryValue)
+{
+    constexpr int count = 500;
+    std::array<QProcess, 2> writers;
+    const QStringList prefixes = {u"First"_s, u"Second"_s};
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < 2; ++i) {
+        // The children see this test's own folders, including its configuration folder.
+        writers[i].setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+        writers[i].setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        writers[i].start(QStringLiteral(REG_WRITER_PATH), {prefixes[i], QString::number(count)});
+    }
+    for (QProcess &writer : writers) {
+        ASSERT_TRUE(writer.waitForFinished(100000));
+        EXPECT_EQ(writer.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(writer.exitCode(), 0);
+    }
+    std::printf("two writers, %d values each: %lld ms\n", count, static_cast<long long>(timer.elapsed()));
+
+    int present = 0;
+    for (const QString &prefix : prefixes)
+        for (int n = 0; n < count; ++n)
+            present += Read(prefix + QString::number(n), RegValue::FromInteger(-1)).AsInteger() == n;
+    EXPECT_EQ(present, 2 * count);
+}
