@@ -58,10 +58,16 @@ bool IsPrivateFolder(const QByteArray &path)
 QByteArray DisplayName()
 {
     QByteArray display = qgetenv("WAYLAND_DISPLAY");
+    if (!display.isEmpty())
+        return display;
+    display = qgetenv("DISPLAY");
     if (display.isEmpty())
-        display = qgetenv("DISPLAY");
-    if (display.isEmpty())
-        display = "none";
+        return "none";
+    // ":0" and ":0.0" are the same desktop: the screen number does not count.
+    const qsizetype colon = display.lastIndexOf(':');
+    const qsizetype dot = display.lastIndexOf('.');
+    if (colon >= 0 && dot > colon)
+        display.truncate(dot);
     return display;
 }
 
