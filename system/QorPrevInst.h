@@ -1,0 +1,121 @@
+#pragma once
+
+// Single instance per user and desktop. A second start finds the running instance through a
+// local socket named after the main window's class, asks it to come to the front and hands it
+// the joined command-line arguments; the receiving half is TPrevInstServer, created by the main
+// window as the last step of its creation.
+//
+// Conversation on one connection (requests from the new process, answers from the instance):
+//   "wm_QorAppGetID\n"                      -> "<identifier>\n"
+//   "wm_QorAppRestore\n"                    -> (no answer: the request is posted)
+//   "wm_QorAppPrevInstParm <n>\n" + n bytes -> "0\n" once the instance has handled the text
+
+#include <QByteArray>
+#include <QByteArrayList>
+#include <QObject>
+#include <QString>
+
+#include <QHash>
+
+#include <chrono>
+
+class QLocalServer;
+class QLocalSocket;
+class QWidget;
+
+namespace QorPrevInst {
+inline constexpr char MsgGetID[] = "wm_QorAppGetID";
+inline constexpr char MsgRestore[] = "wm_QorAppRestore";
+inline constexpr char MsgPrevInstParm[] = "wm_QorAppPrevInstParm";
+// The longest argument text the hand-off carries, and the most a receiver takes.
+inline constexpr int MaxParmLength = 255;
+inline constexpr int ParmBufferLength = 260;
+// How long the new process waits for each answer, and how long a silent peer is kept.
+inline constexpr std::chrono::milliseconds SendTimeout{5000};
+// Further socket names tried when the first one is held by a live server that is not ours.
+inline constexpr int MaxServerSlots = 8;
+} // namespace QorPrevInst
+
+// Finds a running instance of the class; if one answers `id`, hands it the process's arguments
+// and ends the process with exit code 0 (no window is created). Returns when there is none.
+// Raises TOSError when the argument text cannot be handed over (for example over 255
+// characters); the restore request has already gone by then.
+void CheckPrevInstance(const QString &className, qint32 id);
+
+enum class TPrevInstOutcome { NoInstance, HandedOver };
+
+// The same search and hand-off with explicit arguments (argument 1 to N), without ending the
+// process: what CheckPrevInstance does before it exits.
+TPrevInstOutcome HandOffToPrevInstance(const QString &className, qint32 id, const QByteArrayList &arguments);
+
+// Arguments joined, each preceded by one space, trimmed of characters of code 32 or below.
+QByteArray JoinPrevInstArguments(const QByteArrayList &arguments);
+
+// The folder for the user's session where the socket lives: $XDG_RUNTIME_DIR when it is a
+// private folder of this user, else a 0700 folder of the user's own under the temporary folder.
+// Empty when no safe folder is available (the program then runs without the hand-off).
+QString PrevInstSocketFolder();
+// Full socket path for a class name and slot (0 = first): class name without regard to case and
+// cut to 29 characters, the user id and the display.
+QString PrevInstServerName(const QString &className, int slot = 0);
+
+// What the main window does with the three messages. Calls arrive on the user-interface thread.
+class TPrevInstHandler {
+public:
+    virtual ~TPrevInstHandler() = default;
+    // "wm_QorAppRestore": restore when minimised, else bring to the front.
+    virtual void PrevInstRestore() = 0;
+    // "wm_QorAppPrevInstParm": the handed-over text. The sender goes on once this returns.
+    virtual void PrevInstParm(const QByteArray &text) = 0;
+};
+
+// The receiving half: answers "wm_QorAppGetID" with the identifier and passes the other two
+// messages to the handler. A peer that sends garbage or too much, or stays silent, is dropped
+// without disturbing the user interface.
+class TPrevInstServer : public QObject {
+    Q_OBJECT
+public:
+    TPrevInstServer(const QString &className, qint32 id, TPrevInstHandler *handler, QObject *parent = nullptr);
+    ~TPrevInstServer() override;
+
+    // Starts answering; false when no socket could be set up (the error is in ErrorString()).
+    bool Listen();
+    QString ServerName() const;
+    QString ErrorString() const { return FError; }
+    // How long a connected peer may stay silent before it is dropped.
+    void SetIdleTimeout(std::chrono::milliseconds timeout) { FIdleTimeout = timeout; }
+
+private:
+    struct TPeer {
+        QByteArray Buffer;
+        qsizetype ParmLength = -1; // >= 0 while the text of "wm_QorAppPrevInstParm" is awaited
+        bool Busy = false;         // the handler is running for this peer
+        bool DropPending = false;  // dropped while busy: released once the handler returns
+        class QTimer *Idle = nullptr;
+    };
+
+    bool ListenOn(const QString &name);
+    void AcceptConnections();
+    void ReadFrom(QLocalSocket *socket);
+    // Handles the complete requests in the peer's buffer; false once the peer was dropped.
+    bool HandleRequest(QLocalSocket *socket, TPeer &peer, bool &handlerRan);
+    void Drop(QLocalSocket *socket);
+
+    QHash<QLocalSocket *, TPeer> FPeers;
+
+    QString FClassName;
+    qint32 FId;
+    TPrevInstHandler *FHandler;
+    QLocalServer *FServer = nullptr;
+    QString FError;
+    std::chrono::milliseconds FIdleTimeout = QorPrevInst::SendTimeout;
+};
+
+// Helpers for the main window's handler.
+// The folder a handed-over text names: the folder holding a "Folder.dnt" path, an existing
+// folder itself, otherwise the path part of the text.
+QByteArray HandedOverFolder(const QByteArray &text);
+// Closes the program's open modal dialogs as cancelled, topmost first.
+void CloseModalDialogs();
+// Restores a minimised window, otherwise brings it to the front.
+void RestoreApplication(QWidget *window);
