@@ -240,6 +240,13 @@ void TFrmQorVersionAbout::SetIcon(const QIcon &icon)
                                                                       Qt::SmoothTransformation));
 }
 
+QTreeWidgetItem *TFrmQorVersionAbout::MakeRow(const QString &label, const QString &value, Qt::Alignment valueAlignment) const
+{
+    auto *item = new QTreeWidgetItem({label, value});
+    item->setTextAlignment(1, valueAlignment | Qt::AlignVCenter);
+    return item;
+}
+
 void TFrmQorVersionAbout::PrepareTable(const QString &firstHeader, const QString &secondHeader, Qt::Alignment valueAlignment)
 {
     ListViewVersion->clear();
@@ -258,9 +265,7 @@ void TFrmQorVersionAbout::AddSortedRow(const QString &label, const QString &valu
             break;
         }
     }
-    auto *item = new QTreeWidgetItem({label, value});
-    item->setTextAlignment(1, Qt::AlignLeft | Qt::AlignVCenter);
-    ListViewVersion->insertTopLevelItem(at, item);
+    ListViewVersion->insertTopLevelItem(at, MakeRow(label, value, Qt::AlignLeft));
 }
 
 void TFrmQorVersionAbout::BitBtnVersionClick()
@@ -324,9 +329,7 @@ void TFrmQorVersionAbout::BitBtnMemoryClick()
     const quint64 figures[] = {status.TotalPhys, status.AvailPhys, status.TotalPageFile,
                                status.AvailPageFile, status.TotalVirtual, status.AvailVirtual};
     for (int i = 0; i < 6; ++i) {
-        auto *item = new QTreeWidgetItem({Text(kFirstMemoryText + i), FormatByteCount(figures[i])});
-        item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
-        ListViewVersion->addTopLevelItem(item);
+        ListViewVersion->addTopLevelItem(MakeRow(Text(kFirstMemoryText + i), FormatByteCount(figures[i]), Qt::AlignRight));
     }
     ListViewVersion->resizeColumnToContents(0);
 }

@@ -12,6 +12,7 @@ class QFrame;
 class QLabel;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 // Where the About box goes: centred over the reference window when there is one, else on the
 // screen, and then kept on the screen. Halvings truncate towards zero.
@@ -53,6 +54,7 @@ private:
     void FormCreate();
     void FillVersionView();
     void PrepareTable(const QString &firstHeader, const QString &secondHeader, Qt::Alignment valueAlignment);
+    QTreeWidgetItem *MakeRow(const QString &label, const QString &value, Qt::Alignment valueAlignment) const;
     void AddSortedRow(const QString &label, const QString &value);
     void SetIcon(const QIcon &icon);
 
