@@ -11,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -104,7 +103,12 @@ TEST(VersionReader, ProgramCarriesItsOwnVersionResource)
     // Its fixed part: file and product version 1.1.3.18, a Win32 application.
     const auto block = LoadVersionResource(self);
     ASSERT_TRUE(block && block->size() > 80);
-    auto u32 = [&](int at) { return qFromLittleEndian<quint32>(block->constData() + at); };
+    auto u32 = [&](int at) {
+        quint32 v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | uchar(block->at(at + i));
+        return v;
+    };
     EXPECT_EQ(std::vector<quint32>({u32(48), u32(52), u32(56), u32(60), u32(72), u32(76)}),
               std::vector<quint32>({0x00010001u, 0x00030012u, 0x00010001u, 0x00030012u, 0x00040004u, 1u}));
 }
