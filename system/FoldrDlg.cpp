@@ -375,6 +375,10 @@ TFrmBrowseForFolder::TFrmBrowseForFolder(TFolderDialog &picker, QWidget *owner)
     FTree->setObjectName(QStringLiteral("TreeViewFolders"));
     FTree->setModel(FFilter);
     FTree->setHeaderHidden(true);
+    // Deep trees scroll sideways instead of cutting names short; the width is measured on a
+    // bounded number of rows, so large folders stay quick.
+    FTree->header()->setStretchLastSection(false);
+    FTree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     for (int column = 1; column < FModel->columnCount(); ++column)
         FTree->hideColumn(column);
     FTree->setUniformRowHeights(true); // keeps folders with many thousand entries quick

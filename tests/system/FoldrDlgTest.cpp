@@ -229,6 +229,7 @@ TEST_F(FolderDialogRun, PreselectedFolderIsSelectedShownAndReturned)
     EXPECT_TRUE(Picker->Browse());
     EXPECT_EQ(Picker->Directory(), QStringLiteral("/"));
     EXPECT_TRUE(TestSupport::MessageLog().Requests.empty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == Owner.get(); }, 2000));
 }
 
 TEST_F(FolderDialogRun, CancelEscapeAndCloseBoxEmptyTheDirectory)
