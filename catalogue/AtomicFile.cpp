@@ -180,6 +180,9 @@ std::optional<QByteArray> ReadWholeFile(const QByteArray &path, TFileStamp *stam
 
 int CreateFileExclusive(const QByteArray &path, const QByteArray &bytes)
 {
+    struct stat st;
+    if (::lstat(path.constData(), &st) == 0)
+        return 0; // the common case: nothing to write, so no new file is even started
     TFd fd;
     QByteArray tempName;
     const mode_t umaskNow = ::umask(0);

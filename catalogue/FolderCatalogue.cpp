@@ -4,7 +4,9 @@
 #include "catalogue/ProfileFile.h"
 #include "common/PathUtils.h"
 
-#include <QSet>
+#include "catalogue/FoldedName.h"
+
+#include <cstring>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -27,8 +29,8 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue)
         const char *name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
-        QByteArray bytes(name);
-        if (bytes.contains('='))
+        const size_t length = std::strlen(name);
+        if (std::memchr(name, '=', length))
             continue;
         bool isFolder = entry->d_type == DT_DIR;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
@@ -36,9 +38,9 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue)
             isFolder = ::fstatat(dirFd, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
         }
         if (isFolder)
-            catalogue.Folders.push_back({std::move(bytes), {}});
-        else if (AsciiUpper(bytes) != "FOLDER.DNT")
-            catalogue.Files.push_back({std::move(bytes), {}});
+            catalogue.Folders.push_back({QByteArray(name, qsizetype(length)), {}});
+        else if (!TNameEqual()(std::string_view(name, length), "FOLDER.DNT"))
+            catalogue.Files.push_back({QByteArray(name, qsizetype(length)), {}});
     }
     ::closedir(dir);
 }
@@ -52,14 +54,15 @@ void LookUpAndPrune(ProfileFile &profile, const QByteArray &section,
     for (const TCatalogueEntry &entry : entries)
         names.push_back(entry.Name);
     std::vector<QByteArray> descriptions = profile.ReadStrings(section, names);
-    QSet<QByteArray> listed;
-    listed.reserve(qsizetype(entries.size()));
+    TFoldedNames folded;
+    TNameSet listed;
+    listed.reserve(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
         entries[i].Description = std::move(descriptions[i]);
-        listed.insert(FoldProfileName(entries[i].Name));
+        listed.insert(folded.Key(ViewOf(entries[i].Name)));
     }
     for (const QByteArray &key : profile.ReadSection(section))
-        if (!listed.contains(FoldProfileName(key)))
+        if (!listed.contains(TLookupKey(ViewOf(key)).View()))
             profile.DeleteKey(section, key);
 }
 } // namespace

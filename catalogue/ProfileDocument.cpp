@@ -7,6 +7,11 @@ bool IsProfileBlank(char c)
     return c == ' ' || c == '\t' || c == '\v';
 }
 
+QByteArray FoldNonAsciiName(std::string_view name)
+{
+    return DecodeText(QByteArray(name.data(), qsizetype(name.size()))).toCaseFolded().toUtf8();
+}
+
 QByteArray FoldProfileName(const QByteArray &name)
 {
     bool ascii = true;
@@ -108,16 +113,28 @@ const TProfileDocument::TKeyIndex &TProfileDocument::KeyIndex(qsizetype sectionI
 {
     auto it = FKeyIndex.find(sectionIndex);
     if (it != FKeyIndex.end())
-        return *it;
+        return it->second;
+    if (FNextSame.empty())
+        FNextSame.assign(FLines.size(), -1);
     TKeyIndex index;
     const TSection &s = FSections[size_t(sectionIndex)];
-    index.reserve(s.EndLine - s.HeaderLine);
+    index.reserve(size_t(s.EndLine - s.HeaderLine));
+    std::unordered_map<qsizetype, qsizetype> lastOf; // only for duplicates
     for (qsizetype i = s.HeaderLine + 1; i < s.EndLine; ++i) {
         const TLine &line = FLines[size_t(i)];
-        if (line.Kind == TLineKind::Entry)
-            index[FoldProfileName(LineName(line))].push_back(i);
+        if (line.Kind != TLineKind::Entry)
+            continue;
+        const std::string_view name(FBytes.constData() + line.NameBegin, size_t(line.NameEnd - line.NameBegin));
+        const auto [slot, inserted] = index.try_emplace(FFolded.Key(name), i);
+        if (inserted)
+            continue;
+        // A duplicate key: chain it after the last one of its name.
+        qsizetype last = slot->second;
+        while (FNextSame[size_t(last)] >= 0)
+            last = FNextSame[size_t(last)];
+        FNextSame[size_t(last)] = i;
     }
-    return *FKeyIndex.insert(sectionIndex, std::move(index));
+    return FKeyIndex.emplace(sectionIndex, std::move(index)).first->second;
 }
 
 qsizetype TProfileDocument::FindEntry(qsizetype sectionIndex, const QByteArray &key) const
@@ -125,11 +142,12 @@ qsizetype TProfileDocument::FindEntry(qsizetype sectionIndex, const QByteArray &
     if (sectionIndex < 0)
         return -1;
     const TKeyIndex &index = KeyIndex(sectionIndex);
-    const auto it = index.constFind(FoldProfileName(key));
-    if (it == index.constEnd())
+    const TLookupKey lookup(ViewOf(key));
+    const auto it = index.find(lookup.View());
+    if (it == index.end())
         return -1;
     // The first of duplicate keys wins; a deleted one lets the next take its place.
-    for (const qsizetype line : *it)
+    for (qsizetype line = it->second; line >= 0; line = FNextSame[size_t(line)])
         if (!FLines[size_t(line)].Deleted)
             return line;
     return -1;

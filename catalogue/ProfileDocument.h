@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QHash>
 
+#include "catalogue/FoldedName.h"
+
 #include <vector>
 
 // The parsed view of one INI-style file. The bytes stay the source of truth: every edit splices
@@ -59,15 +61,18 @@ public:
 
 private:
     void Parse();
-    // Per section: folded key -> its entry lines in file order (more than one when hand-edited).
-    using TKeyIndex = QHash<QByteArray, std::vector<qsizetype>>;
+    // Per section: key -> its first entry line; later entries of the same key (hand-edited
+    // duplicates) follow through FNextSame.
+    using TKeyIndex = TNameMap<qsizetype>;
     const TKeyIndex &KeyIndex(qsizetype sectionIndex) const;
 
     QByteArray FBytes;
     std::vector<TLine> FLines;
     std::vector<TSection> FSections;
     QHash<QByteArray, qsizetype> FSectionIndex; // folded name -> first section
-    mutable QHash<qsizetype, TKeyIndex> FKeyIndex; // built on first lookup
+    mutable std::unordered_map<qsizetype, TKeyIndex> FKeyIndex; // built on first lookup
+    mutable std::vector<qsizetype> FNextSame;
+    mutable TFoldedNames FFolded;
     qsizetype FDeletions = 0;
 };
 

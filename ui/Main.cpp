@@ -223,11 +223,9 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
     for (const auto &[grid, entries] : tables) {
         grid->GridModel()->SetEntries(*entries);
         int widestName = 0, widestDesc = 0;
-        const QFontMetrics metrics = grid->fontMetrics();
         for (int row = 0; row < int(entries->size()); ++row) {
-            widestName = std::max(widestName, metrics.horizontalAdvance(grid->GridModel()->data(
-                                                  grid->GridModel()->index(row, 0), Qt::DisplayRole).toString()));
-            widestDesc = std::max(widestDesc, metrics.horizontalAdvance(grid->GridModel()->Description(row)));
+            widestName = std::max(widestName, grid->TextWidth(grid->GridModel()->DisplayName(row)));
+            widestDesc = std::max(widestDesc, grid->TextWidth(grid->GridModel()->Description(row)));
         }
         FitColumn(grid, 0, widestName);
         FitColumn(grid, 1, widestDesc);

@@ -95,6 +95,11 @@ QByteArray TStringGridModel::Name(int row) const
     return row >= 0 && row < int(FRows.size()) ? FRows[size_t(row)].Name : QByteArray();
 }
 
+QString TStringGridModel::DisplayName(int row) const
+{
+    return row >= 0 && row < int(FRows.size()) ? FRows[size_t(row)].DisplayName : QString();
+}
+
 QString TStringGridModel::Description(int row) const
 {
     return row >= 0 && row < int(FRows.size()) ? FRows[size_t(row)].Description : QString();
@@ -274,7 +279,29 @@ bool TStringGrid::HasFocusWithin() const
 
 int TStringGrid::TextWidth(const QString &text) const
 {
-    return fontMetrics().horizontalAdvance(text);
+    // Text of simple characters is as wide as its characters' advances added up, as the
+    // platform's text extent measures it; anything else (combining marks, other scripts) is
+    // shaped in full.
+    int width = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u >= 0x300)
+            return fontMetrics().horizontalAdvance(text);
+        if (FAdvances.empty())
+            FAdvances.assign(0x300, -1);
+        int &advance = FAdvances[u];
+        if (advance < 0)
+            advance = fontMetrics().horizontalAdvance(c);
+        width += advance;
+    }
+    return width;
+}
+
+void TStringGrid::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange)
+        FAdvances.clear();
+    QTableView::changeEvent(event);
 }
 
 void TStringGrid::FocusChanged(QWidget *old, QWidget *now)

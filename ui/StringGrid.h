@@ -31,6 +31,7 @@ public:
     void SetEntries(const std::vector<TCatalogueEntry> &entries);
 
     QByteArray Name(int row) const;
+    QString DisplayName(int row) const;
     QString Description(int row) const;
     QString Stored(int row) const;
     void SetDescription(int row, const QString &text);
@@ -108,8 +109,12 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
+    // Advances of single characters in the table's font, measured once each: listing 100,000
+    // names would otherwise shape every name in full.
+    mutable std::vector<int> FAdvances;
     bool AllowMove(const QModelIndex &target);
     void FocusChanged(QWidget *old, QWidget *now);
 

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <deque>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+// Names compared without regard to letter case, non-ASCII letters included, without copying the
+// common ASCII names: an ASCII name is used in place and compared ASCII-case-insensitively; any
+// other name is case-folded once into storage of its own.
+
+inline bool IsAsciiName(std::string_view name)
+{
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+struct TNameHash {
+    size_t operator()(std::string_view name) const noexcept
+    {
+        size_t hash = 1469598103934665603ULL; // FNV-1a over the lower-cased bytes
+        for (const char c : name) {
+            const unsigned char b = static_cast<unsigned char>(c);
+            hash = (hash ^ (b >= 'A' && b <= 'Z' ? b + 32 : b)) * 1099511628211ULL;
+        }
+        return hash;
+    }
+};
+
+struct TNameEqual {
+    bool operator()(std::string_view a, std::string_view b) const noexcept
+    {
+        if (a.size() != b.size())
+            return false;
+        for (size_t i = 0; i < a.size(); ++i) {
+            unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+            if (x >= 'A' && x <= 'Z')
+                x += 32;
+            if (y >= 'A' && y <= 'Z')
+                y += 32;
+            if (x != y)
+                return false;
+        }
+        return true;
+    }
+};
+
+// The full case folding of a name that is not plain ASCII (decoded as the text codec shows it).
+QByteArray FoldNonAsciiName(std::string_view name);
+
+// Keeps the folded copies that the keys of a table or set point into.
+class TFoldedNames {
+public:
+    // The key of a name; an ASCII name's key points into the name itself, which must outlive it.
+    std::string_view Key(std::string_view name)
+    {
+        if (IsAsciiName(name))
+            return name;
+        FStore.push_back(FoldNonAsciiName(name));
+        return {FStore.back().constData(), size_t(FStore.back().size())};
+    }
+
+private:
+    std::deque<QByteArray> FStore;
+};
+
+// A key for one look-up; the folded copy, when needed, lives as long as this object.
+class TLookupKey {
+public:
+    explicit TLookupKey(std::string_view name)
+    {
+        if (IsAsciiName(name)) {
+            FView = name;
+        } else {
+            FStore = FoldNonAsciiName(name);
+            FView = {FStore.constData(), size_t(FStore.size())};
+        }
+    }
+    std::string_view View() const { return FView; }
+
+private:
+    QByteArray FStore;
+    std::string_view FView;
+};
+
+inline std::string_view ViewOf(const QByteArray &bytes)
+{
+    return {bytes.constData(), size_t(bytes.size())};
+}
+
+template <typename T>
+using TNameMap = std::unordered_map<std::string_view, T, TNameHash, TNameEqual>;
+using TNameSet = std::unordered_set<std::string_view, TNameHash, TNameEqual>;
