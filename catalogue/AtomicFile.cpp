@@ -2,6 +2,7 @@
 
 #include "common/PathUtils.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -40,11 +41,13 @@ TFileStamp StampFromStat(const struct stat &st)
 
 std::optional<QByteArray> ReadFd(int fd, qsizetype sizeHint)
 {
-    QByteArray bytes;
-    bytes.reserve(sizeHint + 1);
-    char buffer[65536];
+    // Read straight into the buffer; a file that grows meanwhile is read to its end all the same.
+    QByteArray bytes(std::max<qsizetype>(sizeHint, 0) + 1, Qt::Uninitialized);
+    qsizetype used = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (used == bytes.size())
+            bytes.resize(bytes.size() * 2);
+        const ssize_t n = ::read(fd, bytes.data() + used, size_t(bytes.size() - used));
         if (n == 0)
             break;
         if (n < 0) {
@@ -52,8 +55,9 @@ std::optional<QByteArray> ReadFd(int fd, qsizetype sizeHint)
                 continue;
             return std::nullopt;
         }
-        bytes.append(buffer, n);
+        used += n;
     }
+    bytes.truncate(used);
     return bytes;
 }
 

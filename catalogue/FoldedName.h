@@ -6,6 +6,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 // Names compared without regard to letter case, non-ASCII letters included, without copying the
 // common ASCII names: an ASCII name is used in place and compared ASCII-case-insensitively; any
@@ -91,6 +92,65 @@ inline std::string_view ViewOf(const QByteArray &bytes)
 {
     return {bytes.constData(), size_t(bytes.size())};
 }
+
+// An open-addressing table from name keys to line numbers: one probe usually lands on the entry,
+// where a node-based map chases a pointer per look-up.
+class TNameIndex {
+public:
+    void Reserve(size_t count)
+    {
+        size_t capacity = 16;
+        while (capacity < count * 2)
+            capacity *= 2;
+        Rehash(capacity);
+    }
+    // Inserts the key unless present; returns the value stored for it.
+    qsizetype &Insert(std::string_view key, qsizetype value, bool &inserted)
+    {
+        if ((FCount + 1) * 2 > FSlots.size())
+            Rehash(FSlots.empty() ? 16 : FSlots.size() * 2);
+        const size_t hash = TNameHash()(key);
+        TSlot &slot = Probe(key, hash);
+        inserted = slot.Value < 0;
+        if (inserted) {
+            slot = {hash, key, value};
+            ++FCount;
+        }
+        return slot.Value;
+    }
+    qsizetype Find(std::string_view key) const
+    {
+        if (FSlots.empty())
+            return -1;
+        return const_cast<TNameIndex *>(this)->Probe(key, TNameHash()(key)).Value;
+    }
+
+private:
+    struct TSlot {
+        size_t Hash = 0;
+        std::string_view Key;
+        qsizetype Value = -1; // -1: empty
+    };
+    TSlot &Probe(std::string_view key, size_t hash)
+    {
+        const size_t mask = FSlots.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            TSlot &slot = FSlots[i];
+            if (slot.Value < 0 || (slot.Hash == hash && TNameEqual()(slot.Key, key)))
+                return slot;
+        }
+    }
+    void Rehash(size_t capacity)
+    {
+        std::vector<TSlot> old = std::move(FSlots);
+        FSlots.assign(capacity, TSlot{});
+        for (const TSlot &slot : old)
+            if (slot.Value >= 0)
+                Probe(slot.Key, slot.Hash) = slot;
+    }
+    std::vector<TSlot> FSlots;
+    size_t FCount = 0;
+};
 
 template <typename T>
 using TNameMap = std::unordered_map<std::string_view, T, TNameHash, TNameEqual>;

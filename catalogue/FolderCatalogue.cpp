@@ -54,15 +54,22 @@ void LookUpAndPrune(ProfileFile &profile, const QByteArray &section,
     for (const TCatalogueEntry &entry : entries)
         names.push_back(entry.Name);
     std::vector<QByteArray> descriptions = profile.ReadStrings(section, names);
-    TFoldedNames folded;
-    TNameSet listed;
-    listed.reserve(entries.size());
-    for (size_t i = 0; i < entries.size(); ++i) {
+    for (size_t i = 0; i < entries.size(); ++i)
         entries[i].Description = std::move(descriptions[i]);
-        listed.insert(folded.Key(ViewOf(entries[i].Name)));
-    }
-    for (const QByteArray &key : profile.ReadSection(section))
-        if (!listed.contains(TLookupKey(ViewOf(key)).View()))
+    // The stored keys are few next to a large folder's entries: each entry probes the keys.
+    const QList<QByteArray> keys = profile.ReadSection(section);
+    if (keys.isEmpty())
+        return;
+    TFoldedNames folded;
+    TNameMap<bool> seen;
+    seen.reserve(size_t(keys.size()));
+    for (const QByteArray &key : keys)
+        seen.try_emplace(folded.Key(ViewOf(key)), false);
+    for (const TCatalogueEntry &entry : entries)
+        if (const auto it = seen.find(TLookupKey(ViewOf(entry.Name)).View()); it != seen.end())
+            it->second = true;
+    for (const QByteArray &key : keys)
+        if (!seen.at(TLookupKey(ViewOf(key)).View()))
             profile.DeleteKey(section, key);
 }
 } // namespace

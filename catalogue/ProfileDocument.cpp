@@ -118,18 +118,18 @@ const TProfileDocument::TKeyIndex &TProfileDocument::KeyIndex(qsizetype sectionI
         FNextSame.assign(FLines.size(), -1);
     TKeyIndex index;
     const TSection &s = FSections[size_t(sectionIndex)];
-    index.reserve(size_t(s.EndLine - s.HeaderLine));
-    std::unordered_map<qsizetype, qsizetype> lastOf; // only for duplicates
+    index.Reserve(size_t(s.EndLine - s.HeaderLine));
     for (qsizetype i = s.HeaderLine + 1; i < s.EndLine; ++i) {
         const TLine &line = FLines[size_t(i)];
         if (line.Kind != TLineKind::Entry)
             continue;
         const std::string_view name(FBytes.constData() + line.NameBegin, size_t(line.NameEnd - line.NameBegin));
-        const auto [slot, inserted] = index.try_emplace(FFolded.Key(name), i);
+        bool inserted = false;
+        const qsizetype first = index.Insert(FFolded.Key(name), i, inserted);
         if (inserted)
             continue;
         // A duplicate key: chain it after the last one of its name.
-        qsizetype last = slot->second;
+        qsizetype last = first;
         while (FNextSame[size_t(last)] >= 0)
             last = FNextSame[size_t(last)];
         FNextSame[size_t(last)] = i;
@@ -143,11 +143,8 @@ qsizetype TProfileDocument::FindEntry(qsizetype sectionIndex, const QByteArray &
         return -1;
     const TKeyIndex &index = KeyIndex(sectionIndex);
     const TLookupKey lookup(ViewOf(key));
-    const auto it = index.find(lookup.View());
-    if (it == index.end())
-        return -1;
     // The first of duplicate keys wins; a deleted one lets the next take its place.
-    for (qsizetype line = it->second; line >= 0; line = FNextSame[size_t(line)])
+    for (qsizetype line = index.Find(lookup.View()); line >= 0; line = FNextSame[size_t(line)])
         if (!FLines[size_t(line)].Deleted)
             return line;
     return -1;

@@ -63,7 +63,7 @@ private:
     void Parse();
     // Per section: key -> its first entry line; later entries of the same key (hand-edited
     // duplicates) follow through FNextSame.
-    using TKeyIndex = TNameMap<qsizetype>;
+    using TKeyIndex = TNameIndex;
     const TKeyIndex &KeyIndex(qsizetype sectionIndex) const;
 
     QByteArray FBytes;
