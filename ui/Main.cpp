@@ -8,6 +8,7 @@
 #include "common/MessageDlg.h"
 #include "common/PathUtils.h"
 #include "common/TextCodec.h"
+#include "system/FoldrDlg.h"
 #include "ui/CurrDirNote.h"
 #include "ui/StringGrid.h"
 
@@ -158,8 +159,10 @@ void TFrmMain::CreateComponents()
     layout->addWidget(PanelClient, 1);
     layout->addWidget(PanelButtons);
 
-    // The select-folder button arrives with the folder picker.
-    BitBtnSelectFolder->setEnabled(false);
+    FolderDialog = new TFolderDialog(this);
+    FolderDialog->setObjectName(QStringLiteral("FolderDialog"));
+    FolderDialog->SetLeft(360);
+    connect(BitBtnSelectFolder, &QPushButton::clicked, this, [this] { BitBtnSelectFolderClick(); });
     connect(BitBtnRefreshFolder, &QPushButton::clicked, this, [this] { BitBtnRefreshFolderClick(); });
     connect(BitBtnDirNote, &QPushButton::clicked, this, [this] { BitBtnDirNoteClick(); });
     connect(BitBtnClose, &QPushButton::clicked, this, &QWidget::close);
@@ -320,6 +323,19 @@ void TFrmMain::BitBtnDirNoteClick()
     if (dialog.exec() != QDialog::Accepted)
         return;
     WriteFolderText(FDescFilePath, FolderTextLines(dialog.Text(), original));
+}
+
+void TFrmMain::BitBtnSelectFolderClick()
+{
+    FolderDialog->SetDirectory(DecodeName(CurrentFolderPath()));
+    if (!FolderDialog->Browse())
+        return;
+    const QByteArray chosen = EncodeName(FolderDialog->Directory());
+    // The current folder chosen again is not listed again. Names are compared exactly: on this
+    // file system two names that differ only in letter case are two folders.
+    if (!IsExistingFolder(chosen) || IncludeTrailingPathDelimiter(chosen) == CurrentFolderPath())
+        return;
+    LoadFolder(chosen);
 }
 
 void TFrmMain::FormClose()

@@ -8,6 +8,7 @@ class QPushButton;
 class QSplitter;
 class QFrame;
 class TStringGrid;
+class TFolderDialog;
 
 // The main window: the current folder's subfolders and files, each with its description.
 class TFrmMain : public QWidget {
@@ -33,6 +34,7 @@ public:
     void CommitCurrentRow(TStringGrid *grid, const char *section);
     void BitBtnRefreshFolderClick();
     void BitBtnDirNoteClick();
+    void BitBtnSelectFolderClick();
     void FormClose();
 
     TStringGrid *StringGridFolders = nullptr;
@@ -48,6 +50,7 @@ public:
     QPushButton *BitBtnSelectFolder = nullptr;
     QPushButton *BitBtnRefreshFolder = nullptr;
     QPushButton *BitBtnClose = nullptr;
+    TFolderDialog *FolderDialog = nullptr;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -7,6 +7,8 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
+#include "system/FoldrDlg.h"
 
 #include <unistd.h>
 
@@ -327,4 +329,37 @@ TEST_F(MainWindowTest, UnstorableNamesAreReportedAndTheFileStaysIntact)
     Files()->SetDescription(0, QStringLiteral("text"));
     EXPECT_THROW(Window.StringGridFilesExit(), TException);
     EXPECT_EQ(Bytes(), before);
+}
+
+TEST_F(MainWindowTest, SelectFolderListsAnotherFolderButNotTheCurrentOneAgain)
+{
+    const QByteArray other = Dir.MakeDir("other");
+    Dir.WriteFile("other/inside.txt", "x");
+    ASSERT_TRUE(Window.LoadFolder(Dir.Path()));
+    ShowAndActivate(Window);
+    // Presses OK in the open picker once the chosen folder is selected.
+    auto pressOk = [] {
+        QWidget *picker = QApplication::activeModalWidget();
+        ASSERT_NE(picker, nullptr);
+        auto *ok = picker->findChild<QPushButton *>(QStringLiteral("ButtonOk"));
+        ASSERT_NE(ok, nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ok->isEnabled(); }, 3000));
+        QTest::mouseClick(ok, Qt::LeftButton);
+    };
+    // The current folder chosen again: nothing is listed again.
+    const auto before = Inode(Dir.FilePath("Folder.dnt"));
+    WriteFileBytes(Dir.FilePath("new.txt"), "x");
+    QTimer::singleShot(0, pressOk); // the picker opens on the current folder
+    Window.BitBtnSelectFolderClick();
+    EXPECT_EQ(Files()->FindName("new.txt"), -1);
+    EXPECT_EQ(Inode(Dir.FilePath("Folder.dnt")), before);
+
+    // Another folder is listed.
+    QTimer::singleShot(0, [&] {
+        Window.FolderDialog->SetDirectory(QString::fromUtf8(other));
+        pressOk();
+    });
+    Window.BitBtnSelectFolderClick();
+    EXPECT_EQ(Window.DescFilePath(), other + "/Folder.dnt");
+    EXPECT_EQ(Files()->Name(0), QByteArray("inside.txt"));
 }
