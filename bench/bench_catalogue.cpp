@@ -3,7 +3,7 @@
 //
 //   build/bench/bench_catalogue [--benchmark_filter=...]
 
-#include "catalogue/AtomicFile.h"
+#include "common/AtomicFile.h"
 #include "catalogue/FolderCatalogue.h"
 #include "catalogue/ProfileFile.h"
 #include "ui/Main.h"

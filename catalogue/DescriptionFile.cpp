@@ -1,6 +1,6 @@
 #include "catalogue/DescriptionFile.h"
 
-#include "catalogue/AtomicFile.h"
+#include "common/AtomicFile.h"
 #include "common/Exceptions.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalogue/AtomicFile.h"
+#include "common/AtomicFile.h"
 #include "catalogue/ProfileDocument.h"
 
 #include <QByteArray>

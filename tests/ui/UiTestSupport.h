@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalogue/AtomicFile.h"
+#include "common/AtomicFile.h"
 #include "ui/Main.h"
 #include "ui/StringGrid.h"
 

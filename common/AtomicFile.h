@@ -26,7 +26,11 @@ std::optional<QByteArray> ReadWholeFile(const QByteArray &path, TFileStamp *stam
 // returns bytes they replace the file (or create it); nullopt leaves everything as it is.
 // Returns 0 on success, else the errno of the failure (the file is then unchanged).
 using TFileEdit = std::function<std::optional<QByteArray>(const std::optional<QByteArray> &current)>;
-int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit);
+struct TReplaceOptions {
+    int CreateMode = -1; // permissions of a file created new; -1: 0666 less the umask
+    bool Sync = false;   // wait until the new content is on the disk before it replaces the old
+};
+int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOptions options = {});
 
 // Creates the file with these bytes only when no file exists; it appears whole or not at all.
 // Returns 0 on success or when a file already exists, else the errno of the failure.

@@ -1,4 +1,4 @@
-#include "catalogue/AtomicFile.h"
+#include "common/AtomicFile.h"
 
 #include "common/PathUtils.h"
 
@@ -91,7 +91,7 @@ QByteArray FolderOf(const QByteArray &path)
 // Writes the bytes into a new file of the folder that has no name yet where the file system
 // allows it (nothing is left behind by a crash), else under a hidden temporary name.
 // On success *fd is open and *tempName is empty (unnamed) or the temporary name.
-int WriteNewFile(const QByteArray &path, const QByteArray &bytes, mode_t mode, TFd &fd,
+int WriteNewFile(const QByteArray &path, const QByteArray &bytes, mode_t mode, bool sync, TFd &fd,
                  QByteArray &tempName)
 {
     const QByteArray folder = FolderOf(path);
@@ -108,7 +108,7 @@ int WriteNewFile(const QByteArray &path, const QByteArray &bytes, mode_t mode, T
     fd.Reset(f);
     ::fchmod(f, mode);
     int error = WriteAll(f, bytes);
-    if (!error && SyncWrites() && ::fdatasync(f) != 0)
+    if (!error && (sync || SyncWrites()) && ::fdatasync(f) != 0)
         error = errno;
     if (error && !tempName.isEmpty())
         ::unlink(tempName.constData());
@@ -191,13 +191,13 @@ int CreateFileExclusive(const QByteArray &path, const QByteArray &bytes)
     QByteArray tempName;
     const mode_t umaskNow = ::umask(0);
     ::umask(umaskNow);
-    if (const int error = WriteNewFile(path, bytes, 0666 & ~umaskNow, fd, tempName))
+    if (const int error = WriteNewFile(path, bytes, 0666 & ~umaskNow, false, fd, tempName))
         return error;
     const int error = PublishNewFile(path, fd, tempName, false);
     return error == EEXIST ? 0 : error;
 }
 
-int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit)
+int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOptions options)
 {
     for (int attempt = 0; attempt < 1000; ++attempt) {
         TFd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
@@ -209,9 +209,13 @@ int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit)
                 return 0;
             TFd newFd;
             QByteArray tempName;
-            const mode_t umaskNow = ::umask(0);
-            ::umask(umaskNow);
-            if (const int error = WriteNewFile(path, *created, 0666 & ~umaskNow, newFd, tempName))
+            mode_t mode = mode_t(options.CreateMode);
+            if (options.CreateMode < 0) {
+                const mode_t umaskNow = ::umask(0);
+                ::umask(umaskNow);
+                mode = 0666 & ~umaskNow;
+            }
+            if (const int error = WriteNewFile(path, *created, mode, options.Sync, newFd, tempName))
                 return error;
             const int error = PublishNewFile(path, newFd, tempName, false);
             if (error == EEXIST)
@@ -239,7 +243,7 @@ int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit)
             return 0;
         TFd newFd;
         QByteArray tempName;
-        if (const int error = WriteNewFile(path, *changed, locked.st_mode & 07777, newFd, tempName))
+        if (const int error = WriteNewFile(path, *changed, locked.st_mode & 07777, options.Sync, newFd, tempName))
             return error;
         // Keep the owner where we may (root editing a user's file).
         if (::fchown(newFd.Get(), locked.st_uid, locked.st_gid) != 0) {
