@@ -340,9 +340,10 @@ void TFrmMain::BitBtnSelectFolderClick()
 
 void TFrmMain::FormClose()
 {
-    if (StringGridFolders->hasFocus())
+    // A description still in its cell editor is committed too: closing must not lose typing.
+    if (StringGridFolders->HasFocusWithin())
         StringGridFoldersExit();
-    else if (StringGridFiles->hasFocus())
+    else if (StringGridFiles->HasFocusWithin())
         StringGridFilesExit();
 }
 

@@ -160,6 +160,15 @@ TEST_F(ProfileFileTest, WritesIntoOddFiles)
         p.WriteString("Folders", "d", "3");
     }
     EXPECT_EQ(Bytes(), QByteArray("[Files]\nz=1\ny=2\n[Folders]\nd=3\n"));
+    // Lines ended by CR alone read as lines.
+    Make("[Files]\rcr=only\r[Other]\rx=y");
+    {
+        ProfileFile p(Path());
+        EXPECT_EQ(p.ReadString("Files", "cr"), QByteArray("only"));
+        EXPECT_EQ(p.ReadString("Other", "x"), QByteArray("y"));
+        p.WriteString("Files", "n", "1");
+    }
+    EXPECT_EQ(Bytes(), QByteArray("[Files]\rcr=only\rn=1\r[Other]\rx=y"));
     // NUL bytes and binary junk around the sections survive a write.
     const QByteArray junk("\x00\x01\xFF\xFE junk\x00\r\n", 12);
     Make(junk + "[Files]\r\nk=v\r\n" + junk);

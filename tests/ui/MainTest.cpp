@@ -363,3 +363,27 @@ TEST_F(MainWindowTest, SelectFolderListsAnotherFolderButNotTheCurrentOneAgain)
     EXPECT_EQ(Window.DescFilePath(), other + "/Folder.dnt");
     EXPECT_EQ(Files()->Name(0), QByteArray("inside.txt"));
 }
+
+TEST_F(MainWindowTest, ClosingTheWindowCommitsWhatIsTypedEvenWithTheEditorOpen)
+{
+    Dir.WriteFile("a.txt", "x");
+    ASSERT_TRUE(Window.LoadFolder(Dir.Path()));
+    ShowAndActivate(Window);
+    Window.StringGridFiles->setFocus();
+    Type(QStringLiteral("typed, then the window closed"));
+    ASSERT_EQ(QApplication::focusWidget()->objectName(), QStringLiteral("InplaceEditor"));
+    EXPECT_TRUE(Window.close());
+    EXPECT_TRUE(Bytes().contains("a.txt=typed, then the window closed\r\n"));
+
+    // A description that cannot be written keeps the window open.
+    ASSERT_TRUE(Window.LoadFolder(Dir.Path()));
+    ShowAndActivate(Window);
+    Window.StringGridFiles->setFocus();
+    Key(Qt::Key_F2);
+    Type(QStringLiteral("again"));
+    const QByteArray moved = Dir.Path() + "-moved";
+    ASSERT_EQ(::rename(Dir.Path().constData(), moved.constData()), 0);
+    EXPECT_FALSE(Window.close());
+    EXPECT_TRUE(Window.isVisible());
+    ASSERT_EQ(::rename(moved.constData(), Dir.Path().constData()), 0);
+}
