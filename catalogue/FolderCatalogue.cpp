@@ -7,6 +7,7 @@
 #include "catalogue/FoldedName.h"
 
 #include <cstring>
+#include <future>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -79,8 +80,14 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder)
     TFolderCatalogue catalogue;
     catalogue.Folder = IncludeTrailingPathDelimiter(folder);
     catalogue.DescPath = catalogue.Folder + kDescFileName;
-    ScanFolder(catalogue.Folder, catalogue);
     ProfileFile profile(catalogue.DescPath);
+    // The description file is read and indexed on a second core while this one enumerates the
+    // folder; nothing else touches the accessor until then.
+    std::future<void> prepared = std::async(std::launch::async, [&profile] {
+        profile.Prepare({kSectionFolders, kSectionFiles});
+    });
+    ScanFolder(catalogue.Folder, catalogue);
+    prepared.get();
     LookUpAndPrune(profile, kSectionFolders, catalogue.Folders);
     LookUpAndPrune(profile, kSectionFiles, catalogue.Files);
     return catalogue; // releasing the profile writes the deletions

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 
+#include <initializer_list>
 #include <optional>
 #include <vector>
 
@@ -34,6 +35,10 @@ public:
     // Empties the list, then fills it with the section's keys in file order.
     void ReadSection(const QByteArray &section, QList<QByteArray> &keys);
     QList<QByteArray> ReadSection(const QByteArray &section);
+
+    // Reads and indexes the file for these sections ahead of the look-ups (used from another
+    // thread while the caller does other work; the accessor must not be used meanwhile).
+    void Prepare(std::initializer_list<const char *> sections);
 
     void WriteString(const QByteArray &section, const QByteArray &key, const QByteArray &value);
     void DeleteKey(const QByteArray &section, const QByteArray &key);

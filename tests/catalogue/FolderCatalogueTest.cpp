@@ -113,3 +113,25 @@ TEST(FolderCatalogue, CreationErrorsUseTheRuntimeMessages)
         ::chmod(dir.Path().constData(), 0755);
     }
 }
+
+TEST(FolderCatalogue, ALargeFolderGetsEveryDescriptionRight)
+{
+    // Large enough that the look-ups are shared between two cores.
+    TTempDir dir;
+    QByteArray content = "[Files]\r\n";
+    constexpr int kFiles = 20000;
+    for (int i = 0; i < kFiles; ++i) {
+        const QByteArray name = "f" + QByteArray::number(i) + (i % 3 ? ".txt" : ".TXT");
+        dir.WriteFile(name, QByteArray());
+        // Stored keys in other letter case and in another order than the folder's.
+        content += "F" + QByteArray::number(kFiles - 1 - i) + ((kFiles - 1 - i) % 3 ? ".TXT" : ".txt")
+                   + "=about " + QByteArray::number(kFiles - 1 - i) + "\r\n";
+    }
+    dir.WriteFile("Folder.dnt", content);
+    const TFolderCatalogue c = ReadFolderCatalogue(dir.Path());
+    ASSERT_EQ(c.Files.size(), size_t(kFiles));
+    for (const TCatalogueEntry &entry : c.Files) {
+        const QByteArray number = entry.Name.mid(1, entry.Name.indexOf('.') - 1);
+        ASSERT_EQ(entry.Description, "about " + number) << entry.Name.constData();
+    }
+}
