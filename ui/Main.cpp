@@ -95,27 +95,25 @@ void TFrmMain::CreateComponents()
     SplitterFolderFile->setChildrenCollapsible(false);
     SplitterFolderFile->setOpaqueResize(true);
 
-    auto *foldersPane = new QWidget(SplitterFolderFile);
-    StaticTextFolders = MakeHeading(foldersPane, QStringLiteral("StaticTextFolders"), QStringLiteral("F&olders"));
-    StringGridFolders = new TStringGrid(foldersPane);
-    StringGridFolders->setObjectName(QStringLiteral("StringGridFolders"));
-    StaticTextFolders->setBuddy(StringGridFolders);
-    auto *foldersLayout = new QVBoxLayout(foldersPane);
-    foldersLayout->setContentsMargins(0, 0, 0, 0);
-    foldersLayout->setSpacing(0);
-    foldersLayout->addWidget(StaticTextFolders);
-    foldersLayout->addWidget(StringGridFolders);
-
-    auto *filesPane = new QWidget(SplitterFolderFile);
-    StaticTextFiles = MakeHeading(filesPane, QStringLiteral("StaticTextFiles"), QStringLiteral("&Files"));
-    StringGridFiles = new TStringGrid(filesPane);
-    StringGridFiles->setObjectName(QStringLiteral("StringGridFiles"));
-    StaticTextFiles->setBuddy(StringGridFiles);
-    auto *filesLayout = new QVBoxLayout(filesPane);
-    filesLayout->setContentsMargins(0, 0, 0, 0);
-    filesLayout->setSpacing(0);
-    filesLayout->addWidget(StaticTextFiles);
-    filesLayout->addWidget(StringGridFiles);
+    // A heading over its table; the heading's accelerator focuses the table.
+    auto makePane = [this](const QString &heading, const QString &headingName, const QString &gridName,
+                           QLabel *&label, TStringGrid *&grid) {
+        auto *pane = new QWidget(SplitterFolderFile);
+        label = MakeHeading(pane, headingName, heading);
+        grid = new TStringGrid(pane);
+        grid->setObjectName(gridName);
+        label->setBuddy(grid);
+        auto *paneLayout = new QVBoxLayout(pane);
+        paneLayout->setContentsMargins(0, 0, 0, 0);
+        paneLayout->setSpacing(0);
+        paneLayout->addWidget(label);
+        paneLayout->addWidget(grid);
+        return pane;
+    };
+    QWidget *foldersPane = makePane(QStringLiteral("F&olders"), QStringLiteral("StaticTextFolders"),
+                                    QStringLiteral("StringGridFolders"), StaticTextFolders, StringGridFolders);
+    QWidget *filesPane = makePane(QStringLiteral("&Files"), QStringLiteral("StaticTextFiles"),
+                                  QStringLiteral("StringGridFiles"), StaticTextFiles, StringGridFiles);
     SplitterFolderFile->addWidget(foldersPane);
     SplitterFolderFile->addWidget(filesPane);
     SplitterFolderFile->setSizes({17 + 175, 180});
