@@ -23,11 +23,6 @@ using namespace TestSupport;
 
 namespace {
 
-QByteArray Fixture(const char *name)
-{
-    return FixturesDir() + "/version/" + name;
-}
-
 QString LabelText(const TFrmQorVersionAbout &dlg, const char *name)
 {
     const auto *label = dlg.findChild<QLabel *>(QString::fromLatin1(name));
@@ -154,7 +149,7 @@ TEST(AboutBox, CallerLabelsMatchAnyCaseKnownKeysOnlyExactly)
     dlg.SetExtraLabels({QStringLiteral("http=Homepage"), QStringLiteral("support=Help address"),
                         QStringLiteral("companyname=Maker"), QStringLiteral("Developers=")});
 
-    dlg.SetExeName(QString::fromUtf8(Fixture("tiny-with-version.exe")));
+    dlg.SetExeName(QString::fromUtf8(VersionFixture("tiny-with-version.exe")));
     dlg.BitBtnVersionClick();
     EXPECT_EQ(LabelText(dlg, "LabelVersion"), u"2.5.0.117");
     EXPECT_EQ(Rows(dlg), (QStringList{
@@ -169,7 +164,7 @@ TEST(AboutBox, CallerLabelsMatchAnyCaseKnownKeysOnlyExactly)
 
     // Keys differing in case both give rows with the first one's value; an empty caller label
     // falls back to the key; an empty FileVersion still replaces "Not available".
-    dlg.SetExeName(ElfWithBlock(dir, ReadFileBytes(Fixture("dupkeys.bin"))));
+    dlg.SetExeName(ElfWithBlock(dir, ReadFileBytes(VersionFixture("dupkeys.bin"))));
     dlg.BitBtnVersionClick();
     EXPECT_EQ(LabelText(dlg, "LabelVersion"), QString());
     EXPECT_EQ(LabelText(dlg, "LabelProduct"), QStringLiteral("Caf\u00e9 \u00a0 Tool"));
@@ -185,7 +180,7 @@ TEST(AboutBox, AFailingVersionViewShowsNotAvailableQuietly)
     TTempDir dir;
     TFrmQorVersionAbout dlg;
     MessageLog().Requests.clear();
-    dlg.SetExeName(ElfWithBlock(dir, ReadFileBytes(Fixture("varfirst.bin"))));
+    dlg.SetExeName(ElfWithBlock(dir, ReadFileBytes(VersionFixture("varfirst.bin"))));
     dlg.BitBtnVersionClick();
     EXPECT_EQ(LabelText(dlg, "LabelVersion"), u"Ikke tilgængelig");
     EXPECT_EQ(LabelText(dlg, "LabelProduct"), QString());
@@ -193,7 +188,7 @@ TEST(AboutBox, AFailingVersionViewShowsNotAvailableQuietly)
     EXPECT_TRUE(Rows(dlg).isEmpty());
     EXPECT_TRUE(MessageLog().Requests.empty());
 
-    dlg.SetExeName(QString::fromUtf8(Fixture("tiny-without-version.exe")));
+    dlg.SetExeName(QString::fromUtf8(VersionFixture("tiny-without-version.exe")));
     dlg.BitBtnVersionClick();
     EXPECT_EQ(LabelText(dlg, "LabelVersion"), u"Ikke tilgængelig");
     EXPECT_TRUE(Rows(dlg).isEmpty());
