@@ -114,8 +114,7 @@ TEST(VersionReader, BuiltProgramCarriesTheTwelveLines)
     const QString program = QString::fromUtf8(ProgramPath());
     if (!QFile::exists(program))
         GTEST_SKIP() << "build/dirnote is not built";
-    if (!LoadVersionResource(program))
-        GTEST_SKIP() << "build/dirnote does not link dn_versionres yet";
+    ASSERT_TRUE(LoadVersionResource(program)) << "no version resource in " << program.toStdString();
     EXPECT_EQ(ReadVersionInfo(program), OwnVersionLines());
 }
 
