@@ -23,11 +23,6 @@ using namespace TestSupport;
 
 namespace {
 
-QByteArray Fixture(const char *name)
-{
-    return FixturesDir() + "/version/" + name;
-}
-
 QString LabelText(const TFrmQorVersionAbout &dlg, const char *name)
 {
     const auto *label = dlg.findChild<QLabel *>(QString::fromLatin1(name));
@@ -60,25 +55,28 @@ QStringList Headers(const TFrmQorVersionAbout &dlg)
     return {header->text(0), header->text(1)};
 }
 
-// Opens the About box as the program does and runs inspect on it once it is up; then the box
-// must close by itself (through the keys inspect presses) within a few seconds.
+// Opens the About box as the program does and runs inspect on it once it is up; inspect must close
+// it (through the keys it presses). A modal window still up after 5 s is closed by force and fails
+// the test, so a box that does not close, or another window in its place, never hangs the run.
 bool RunAboutBox(QWidget *owner, const QStringList &labels, bool english,
                  const std::function<void(TFrmQorVersionAbout &)> &inspect)
 {
+    QObject scope; // the timers below end with this call, whatever ShowAboutBox did
     bool inspected = false;
     bool forced = false;
-    QTimer::singleShot(0, [&] {
-        auto *dlg = qobject_cast<TFrmQorVersionAbout *>(QApplication::activeModalWidget());
-        if (!dlg) {
+    QTimer::singleShot(0, &scope, [&] {
+        if (auto *dlg = qobject_cast<TFrmQorVersionAbout *>(QApplication::activeModalWidget())) {
+            inspected = true;
+            inspect(*dlg);
+        } else {
             ADD_FAILURE() << "no About box on screen";
-            return;
         }
-        inspected = true;
-        QTimer::singleShot(5000, dlg, [&forced, dlg] {
+    });
+    QTimer::singleShot(5000, &scope, [&] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
             forced = true;
-            dlg->reject();
-        });
-        inspect(*dlg);
+            modal->close();
+        }
     });
     ShowAboutBox(owner, labels, english);
     EXPECT_FALSE(forced) << "the About box did not close";
@@ -154,7 +152,7 @@ TEST(AboutBox, CallerLabelsMatchAnyCaseKnownKeysOnlyExactly)
     dlg.SetExtraLabels({QStringLiteral("http=Homepage"), QStringLiteral("support=Help address"),
                         QStringLiteral("companyname=Maker"), QStringLiteral("Developers=")});
 
-    dlg.SetExeName(QString::fromUtf8(Fixture("tiny-with-version.exe")));
+    dlg.SetExeName(QString::fromUtf8(VersionFixture("tiny-with-version.exe")));
     dlg.BitBtnVersionClick();
     EXPECT_EQ(LabelText(dlg, "LabelVersion"), u"2.5.0.117");
     EXPECT_EQ(Rows(dlg), (QStringList{
@@ -169,7 +167,7 @@ TEST(AboutBox, CallerLabelsMatchAnyCaseKnownKeysOnlyExactly)
 
     // Keys differing in case both give rows with the first one's value; an empty caller label
     // falls back to the key; an empty FileVersion still replaces "Not available".
-    dlg.SetExeName(ElfWithBlock(dir, ReadFileBytes(Fixture("dupkeys.bin"))));
+    dlg.SetExeName(ElfWithBlock(dir, ReadFileBytes(VersionFixture("dupkeys.bin"))));
     dlg.BitBtnVersionClick();
     EXPECT_EQ(LabelText(dlg, "LabelVersion"), QString());
     EXPECT_EQ(LabelText(dlg, "LabelProduct"), QStringLiteral("Caf\u00e9 \u00a0 Tool"));
@@ -185,7 +183,7 @@ TEST(AboutBox, AFailingVersionViewShowsNotAvailableQuietly)
     TTempDir dir;
     TFrmQorVersionAbout dlg;
     MessageLog().Requests.clear();
-    dlg.SetExeName(ElfWithBlock(dir, ReadFileBytes(Fixture("varfirst.bin"))));
+    dlg.SetExeName(ElfWithBlock(dir, ReadFileBytes(VersionFixture("varfirst.bin"))));
     dlg.BitBtnVersionClick();
     EXPECT_EQ(LabelText(dlg, "LabelVersion"), u"Ikke tilgængelig");
     EXPECT_EQ(LabelText(dlg, "LabelProduct"), QString());
@@ -193,7 +191,7 @@ TEST(AboutBox, AFailingVersionViewShowsNotAvailableQuietly)
     EXPECT_TRUE(Rows(dlg).isEmpty());
     EXPECT_TRUE(MessageLog().Requests.empty());
 
-    dlg.SetExeName(QString::fromUtf8(Fixture("tiny-without-version.exe")));
+    dlg.SetExeName(QString::fromUtf8(VersionFixture("tiny-without-version.exe")));
     dlg.BitBtnVersionClick();
     EXPECT_EQ(LabelText(dlg, "LabelVersion"), u"Ikke tilgængelig");
     EXPECT_TRUE(Rows(dlg).isEmpty());

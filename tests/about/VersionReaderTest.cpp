@@ -20,11 +20,6 @@ using namespace TestSupport;
 
 namespace {
 
-QByteArray Fixture(const char *name)
-{
-    return FixturesDir() + "/version/" + name;
-}
-
 // A heap copy of exactly size bytes, so the address sanitizer sees any read past its end.
 struct TExactCopy {
     explicit TExactCopy(QByteArrayView bytes, qsizetype size)
@@ -55,9 +50,9 @@ TEST(VersionReader, FixturesYieldTheLinesTheirTextNames)
     TTempDir dir;
     for (const char *name : {"standard", "dupkeys", "varfirst"}) {
         SCOPED_TRACE(name);
-        const QByteArray block = ReadFileBytes(Fixture(name) + ".bin");
+        const QByteArray block = ReadFileBytes(VersionFixture(QByteArray(name) + ".bin"));
         ASSERT_FALSE(block.isEmpty());
-        const QStringList expected = FixtureLines(Fixture(name) + ".txt");
+        const QStringList expected = FixtureLines(VersionFixture(QByteArray(name) + ".txt"));
         if (expected.value(0).startsWith(u"error: ")) {
             try {
                 ReadBlockThroughElf(dir, block);
@@ -71,7 +66,8 @@ TEST(VersionReader, FixturesYieldTheLinesTheirTextNames)
     }
     for (const char *name : {"tiny-with-version.exe", "tiny-without-version.exe"}) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(ReadVersionInfo(QString::fromUtf8(Fixture(name))), FixtureLines(Fixture(name) + ".txt"));
+        EXPECT_EQ(ReadVersionInfo(QString::fromUtf8(VersionFixture(name))),
+                  FixtureLines(VersionFixture(QByteArray(name) + ".txt")));
     }
 }
 
@@ -89,8 +85,8 @@ TEST(VersionReader, BuilderLaysOutBlocksAsTheResourceCompilerDoes)
         "Fixed FileVersion=0.9.0.0\nFixed ProductVersion=0.9.0.0\nTable 040604E4\nString FileVersion=\n"
         "String HTTP=https://example.org/\nString http=https://second.example.org/\n"
         "String Developers=A. Person, B. Person\nString ProductName=Caf\u00e9 \u00a0 Tool\nTranslation 0x406,1252\n");
-    EXPECT_EQ(BuildVersionBlock(ParseVersionTable(standard)), ReadFileBytes(Fixture("standard.bin")));
-    EXPECT_EQ(BuildVersionBlock(ParseVersionTable(dupkeys)), ReadFileBytes(Fixture("dupkeys.bin")));
+    EXPECT_EQ(BuildVersionBlock(ParseVersionTable(standard)), ReadFileBytes(VersionFixture("standard.bin")));
+    EXPECT_EQ(BuildVersionBlock(ParseVersionTable(dupkeys)), ReadFileBytes(VersionFixture("dupkeys.bin")));
     EXPECT_THROW(ParseVersionTable(QStringLiteral("Fixed FileVersion=1.2\n")), TException);
 }
 
@@ -118,15 +114,14 @@ TEST(VersionReader, BuiltProgramCarriesTheTwelveLines)
     const QString program = QString::fromUtf8(ProgramPath());
     if (!QFile::exists(program))
         GTEST_SKIP() << "build/dirnote is not built";
-    if (!LoadVersionResource(program))
-        GTEST_SKIP() << "build/dirnote does not link dn_versionres yet";
+    ASSERT_TRUE(LoadVersionResource(program)) << "no version resource in " << program.toStdString();
     EXPECT_EQ(ReadVersionInfo(program), OwnVersionLines());
 }
 
 TEST(VersionReader, NothingToReadGivesAnEmptyList)
 {
     TTempDir dir;
-    const QByteArray block = ReadFileBytes(Fixture("standard.bin"));
+    const QByteArray block = ReadFileBytes(VersionFixture("standard.bin"));
     QByteArray lowerRoot = block;
     lowerRoot.replace(6, 30, Utf16(QStringLiteral("vs_version_info")));
     const QByteArray otherSection = MakeElfWithSection(".data", block);
@@ -160,16 +155,16 @@ TEST(VersionReader, OnlyTheFirstStringTableIsRead)
 TEST(VersionReader, ParseLeavesTheListAloneOnErrorAndReplacesItOtherwise)
 {
     QStringList lines{QStringLiteral("old=line")};
-    EXPECT_THROW(ParseVersionBlock(ReadFileBytes(Fixture("varfirst.bin")), lines), TException);
+    EXPECT_THROW(ParseVersionBlock(ReadFileBytes(VersionFixture("varfirst.bin")), lines), TException);
     EXPECT_EQ(lines, QStringList{QStringLiteral("old=line")});
-    ParseVersionBlock(ReadFileBytes(Fixture("standard.bin")), lines);
-    EXPECT_EQ(lines, FixtureLines(Fixture("standard.txt")));
+    ParseVersionBlock(ReadFileBytes(VersionFixture("standard.bin")), lines);
+    EXPECT_EQ(lines, FixtureLines(VersionFixture("standard.txt")));
 }
 
 TEST(VersionReader, TruncatedBlocksAreReadUpToTheirEnd)
 {
-    const QByteArray block = ReadFileBytes(Fixture("standard.bin"));
-    const QStringList expected = FixtureLines(Fixture("standard.txt"));
+    const QByteArray block = ReadFileBytes(VersionFixture("standard.bin"));
+    const QStringList expected = FixtureLines(VersionFixture("standard.txt"));
     for (qsizetype size = 0; size <= block.size(); ++size) {
         SCOPED_TRACE(size);
         const TExactCopy copy(block, size);
@@ -196,7 +191,7 @@ TEST(VersionReader, TruncatedBlocksAreReadUpToTheirEnd)
 
 TEST(VersionReader, DamagedLengthsNeverLeadOutsideTheBlock)
 {
-    const QByteArray block = ReadFileBytes(Fixture("standard.bin"));
+    const QByteArray block = ReadFileBytes(VersionFixture("standard.bin"));
     auto patched = [&](qsizetype at, quint16 value) {
         QByteArray b = block;
         b[at] = char(value & 0xFF);
@@ -209,7 +204,7 @@ TEST(VersionReader, DamagedLengthsNeverLeadOutsideTheBlock)
         ParseVersionBlock(copy.View(), lines);
         return lines;
     };
-    const QStringList expected = FixtureLines(Fixture("standard.txt"));
+    const QStringList expected = FixtureLines(VersionFixture("standard.txt"));
     // The third entry (FileVersion, at 0x128) with length 0: the walk stops there.
     EXPECT_EQ(parse(patched(0x128, 0)), expected.mid(0, 2));
     // A first entry claiming the whole 64 KiB: one line, then past the end.
@@ -229,7 +224,7 @@ TEST(VersionReader, DamagedLengthsNeverLeadOutsideTheBlock)
 
 TEST(ModuleResource, DamagedElfFilesGiveNothing)
 {
-    const QByteArray block = ReadFileBytes(Fixture("standard.bin"));
+    const QByteArray block = ReadFileBytes(VersionFixture("standard.bin"));
     for (bool is64 : {true, false})
         for (bool big : {false, true}) {
             const QByteArray elf = MakeElfWithSection(kVersionSectionName, block, is64, big);
@@ -258,15 +253,15 @@ TEST(ModuleResource, DamagedElfFilesGiveNothing)
 
 TEST(ModuleResource, DamagedPeFilesGiveNothing)
 {
-    const QByteArray exe = ReadFileBytes(Fixture("tiny-with-version.exe"));
+    const QByteArray exe = ReadFileBytes(VersionFixture("tiny-with-version.exe"));
     ASSERT_TRUE(FindPeResource(exe, kRtVersion, 1));
     EXPECT_FALSE(FindPeResource(exe, kRtVersion, 2));
-    EXPECT_FALSE(FindPeResource(ReadFileBytes(Fixture("tiny-without-version.exe")), kRtVersion, 1));
+    EXPECT_FALSE(FindPeResource(ReadFileBytes(VersionFixture("tiny-without-version.exe")), kRtVersion, 1));
     for (qsizetype size = 0; size < exe.size(); size += (size < 1024 ? 1 : 7)) {
         const TExactCopy copy(exe, size);
         const auto found = FindPeResource(copy.View(), kRtVersion, 1);
         if (found) {
-            EXPECT_EQ(*found, ReadFileBytes(Fixture("standard.bin"))) << size;
+            EXPECT_EQ(*found, ReadFileBytes(VersionFixture("standard.bin"))) << size;
         }
     }
     // Every 32-bit field overwritten with a large offset: found or not, never outside the file.

@@ -70,6 +70,11 @@ QByteArray MakeElfWithSection(const QByteArray &sectionName, const QByteArray &d
     return w.Out;
 }
 
+QByteArray VersionFixture(const QByteArray &name)
+{
+    return FixturePath("version/" + name);
+}
+
 QStringList FixtureLines(const QByteArray &path)
 {
     QString text = QString::fromUtf8(ReadFileBytes(path));

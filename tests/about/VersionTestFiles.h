@@ -10,6 +10,9 @@ namespace TestSupport {
 QByteArray MakeElfWithSection(const QByteArray &sectionName, const QByteArray &data, bool is64 = true,
                               bool bigEndian = false);
 
+// The path of a version resource fixture (tests/data/version); throws with the path when missing.
+QByteArray VersionFixture(const QByteArray &name);
+
 // The lines of a fixture's .txt, one per line.
 QStringList FixtureLines(const QByteArray &path);
 

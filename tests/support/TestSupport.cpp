@@ -5,11 +5,25 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace TestSupport {
+
+namespace {
+// Throws with the path and the system's reason; Google Test reports the throw as a failure of the
+// running test.
+[[noreturn]] void FailOnFile(const char *what, const QByteArray &path)
+{
+    throw std::runtime_error(std::string(what) + " " + path.toStdString() + ": " + std::strerror(errno));
+}
+} // namespace
 
 TTempDir::TTempDir()
 {
@@ -30,7 +44,9 @@ QByteArray TTempDir::FilePath(const QByteArray &name) const
 QByteArray TTempDir::MakeDir(const QByteArray &relative) const
 {
     const QByteArray path = FilePath(relative);
-    ::mkdir(path.constData(), 0755);
+    struct stat st {};
+    if (::mkdir(path.constData(), 0755) != 0 && !(errno == EEXIST && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode)))
+        FailOnFile("cannot create the test folder", path);
     return path;
 }
 
@@ -43,15 +59,23 @@ QByteArray TTempDir::WriteFile(const QByteArray &relative, const QByteArray &byt
 
 QByteArray ReadFileBytes(const QByteArray &path)
 {
-    QByteArray result;
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return result;
+        FailOnFile("cannot read the test file", path);
+    QByteArray result;
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0)
+        if (n == 0)
             break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            FailOnFile("cannot read the test file", path);
+        }
         result.append(buffer, n);
     }
     ::close(fd);
@@ -62,20 +86,40 @@ void WriteFileBytes(const QByteArray &path, const QByteArray &bytes)
 {
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
-        throw std::runtime_error("cannot write test file " + path.toStdString());
+        FailOnFile("cannot write the test file", path);
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n <= 0)
-            break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            ::close(fd);
+            errno = error;
+            FailOnFile("cannot write the test file", path);
+        }
         done += n;
     }
-    ::close(fd);
+    if (::close(fd) != 0)
+        FailOnFile("cannot write the test file", path);
 }
 
 QByteArray FixturesDir()
 {
     return QByteArrayLiteral(DIRNOTE_FIXTURES_DIR);
+}
+
+QByteArray FixturePath(const QByteArray &relative)
+{
+    const QByteArray path = FixturesDir() + '/' + relative;
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0)
+        FailOnFile("missing test fixture", path);
+    if (!S_ISREG(st.st_mode)) {
+        errno = EISDIR;
+        FailOnFile("test fixture is not a regular file", path);
+    }
+    return path;
 }
 
 QByteArray ProgramPath()

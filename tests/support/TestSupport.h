@@ -23,11 +23,16 @@ private:
     QTemporaryDir FDir;
 };
 
+// Whole-file helpers. A file that cannot be read or written throws with its path, which fails
+// the test: a missing file never reads as empty bytes.
 QByteArray ReadFileBytes(const QByteArray &path);
 void WriteFileBytes(const QByteArray &path, const QByteArray &bytes);
 
-// The folder with the shared test data made by other tools.
+// The folder with the test data made by other tools (tests/data, kept in the repository).
 QByteArray FixturesDir();
+// FixturesDir() + "/" + relative, or a throw naming the path when no such file is there, so a
+// missing fixture fails the test instead of being read as "nothing to read".
+QByteArray FixturePath(const QByteArray &relative);
 // The built program (build/dirnote).
 QByteArray ProgramPath();
 
