@@ -327,8 +327,10 @@ TPrevInstServer::TPrevInstServer(const QString &className, qint32 id, TPrevInstH
 TPrevInstServer::~TPrevInstServer()
 {
     // No peer's signal may reach this object while the server and its sockets go.
-    for (auto it = FPeers.begin(); it != FPeers.end(); ++it)
+    for (auto it = FPeers.begin(); it != FPeers.end(); ++it) {
+        it.value()->Dropped = true;
         it.key()->disconnect(this);
+    }
     FPeers.clear();
     if (FServer)
         FServer->close();

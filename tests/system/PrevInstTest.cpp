@@ -165,6 +165,16 @@ public:
     std::function<void()> OnParm;
 };
 
+// An instance served by this thread's event loop, keeping each peer at most `peerTimeout`.
+struct TInstance {
+    explicit TInstance(std::chrono::milliseconds peerTimeout = QorPrevInst::SendTimeout)
+    {
+        Server.SetPeerTimeout(peerTimeout);
+    }
+    TRecordingHandler Handler;
+    TPrevInstServer Server{ClassName, AppId, &Handler};
+};
+
 // Runs the sending half on a thread of its own, as a second process would, while this thread's
 // event loop serves the instance.
 struct TSender {
@@ -326,8 +336,8 @@ TEST_F(PrevInstTest, SocketIsPrivateAndNamedForUserAndDisplay)
 
 TEST_F(PrevInstTest, SenderWaitsUntilTheTextIsHandled)
 {
-    TRecordingHandler handler;
-    TPrevInstServer server(ClassName, AppId, &handler);
+    TInstance instance;
+    auto &[handler, server] = instance;
     ASSERT_TRUE(server.Listen());
 
     // The sender has written its text and waits for the answer that follows the handler.
@@ -345,8 +355,8 @@ TEST_F(PrevInstTest, SenderWaitsUntilTheTextIsHandled)
 
 TEST_F(PrevInstTest, LimitCountsCharactersNotBytes)
 {
-    TRecordingHandler handler;
-    TPrevInstServer server(ClassName, AppId, &handler);
+    TInstance instance;
+    auto &[handler, server] = instance;
     ASSERT_TRUE(server.Listen());
     const QByteArray longest = QString(255, QChar(0xE6)).toUtf8(); // 510 bytes
     TSender fits({longest});
@@ -362,9 +372,8 @@ TEST_F(PrevInstTest, LimitCountsCharactersNotBytes)
 
 TEST_F(PrevInstTest, MisbehavingPeersAreDroppedWithoutHarm)
 {
-    TRecordingHandler handler;
-    TPrevInstServer server(ClassName, AppId, &handler);
-    server.SetPeerTimeout(std::chrono::milliseconds(300));
+    TInstance instance{std::chrono::milliseconds(300)};
+    auto &[handler, server] = instance;
     ASSERT_TRUE(server.Listen());
 
     const QList<QByteArray> garbage = {
@@ -397,8 +406,8 @@ TEST_F(PrevInstTest, MisbehavingPeersAreDroppedWithoutHarm)
 // failed answers drop each peer in the middle of its requests, and the instance must go on.
 TEST_F(PrevInstTest, PeersThatVanishMidRequestDoNoHarm)
 {
-    TRecordingHandler handler;
-    TPrevInstServer server(ClassName, AppId, &handler);
+    TInstance instance;
+    auto &[handler, server] = instance;
     ASSERT_TRUE(server.Listen());
 
     for (int round = 0; round < 3; ++round) {
@@ -441,9 +450,8 @@ TEST_F(PrevInstTest, PeersThatVanishMidRequestDoNoHarm)
 // Each peer has a deadline from its connection on; bytes trickling in do not extend it.
 TEST_F(PrevInstTest, TricklingPeersAreDroppedAtTheirDeadline)
 {
-    TRecordingHandler handler;
-    TPrevInstServer server(ClassName, AppId, &handler);
-    server.SetPeerTimeout(std::chrono::milliseconds(400));
+    TInstance instance{std::chrono::milliseconds(400)};
+    auto &[handler, server] = instance;
     ASSERT_TRUE(server.Listen());
 
     TTricklingPeers trickling(server.ServerName(), 16);
@@ -462,9 +470,8 @@ TEST_F(PrevInstTest, TricklingPeersAreDroppedAtTheirDeadline)
 // With every connection taken by peers that trickle on, a real hand-off still gets through.
 TEST_F(PrevInstTest, PeersThatStayDoNotLockOutAHandOff)
 {
-    TRecordingHandler handler;
-    TPrevInstServer server(ClassName, AppId, &handler);
-    server.SetPeerTimeout(std::chrono::minutes(5));
+    TInstance instance{std::chrono::minutes(5)};
+    auto &[handler, server] = instance;
     ASSERT_TRUE(server.Listen());
 
     TTricklingPeers trickling(server.ServerName(), 16);
@@ -486,9 +493,8 @@ TEST_F(PrevInstTest, PeersThatStayDoNotLockOutAHandOff)
 // it, long before its deadline: the instance's memory does not grow with what it sends.
 TEST_F(PrevInstTest, APeerThatNeverReadsIsDropped)
 {
-    TRecordingHandler handler;
-    TPrevInstServer server(ClassName, AppId, &handler);
-    server.SetPeerTimeout(std::chrono::minutes(5));
+    TInstance instance{std::chrono::minutes(5)};
+    auto &[handler, server] = instance;
     ASSERT_TRUE(server.Listen());
 
     TRawPeer greedy(server.ServerName());
@@ -512,8 +518,8 @@ TEST_F(PrevInstTest, APeerThatNeverReadsIsDropped)
 // it: longer texts never reach the handler and their peer is dropped.
 TEST_F(PrevInstTest, TheReceiverTakesTextsUpTo255Characters)
 {
-    TRecordingHandler handler;
-    TPrevInstServer server(ClassName, AppId, &handler);
+    TInstance instance;
+    auto &[handler, server] = instance;
     ASSERT_TRUE(server.Listen());
 
     for (const QChar c : {QChar(u'x'), QChar(0xE9), QChar(0x20AC)}) {
