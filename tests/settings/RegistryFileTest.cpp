@@ -144,6 +144,18 @@ TEST_F(RegStoreFile, OtherEncodingsAndLineEndsAreReadAndKept)
     }
 }
 
+// A line that ends in a lone CR in a file of LF lines keeps its line end when a key is added
+// after it: the blank line set before the new key does not melt into it.
+TEST_F(RegStoreFile, ALoneCarriageReturnKeepsItsLineWhenAKeyFollows)
+{
+    const QByteArray original = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\Other]\n\"Keep\"=dword:00000005\r";
+    QDir().mkpath(QFile::decodeName(RegFolder()));
+    TestSupport::WriteFileBytes(RegFile(), original);
+    Write(u"Left"_s, RegValue::FromInteger(12));
+    EXPECT_EQ(FileText(), original + "\r\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]\n\"Left\"=dword:0000000c\n");
+    EXPECT_EQ(Read(u"Left"_s, RegValue::FromInteger(-1)).AsInteger(), 12);
+}
+
 // A hand-edited or damaged line that ends in a backslash goes on over no blank line, section
 // header or value line: what is written next reads back from its own key.
 TEST_F(RegStoreFile, ABackslashAtALineEndSwallowsNoLaterLine)
