@@ -4,6 +4,8 @@
 #include "common/TextCodec.h"
 #include "settings/RegistryStore.h"
 
+#include <QFile>
+
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -78,6 +80,15 @@ bool IsIntegerKind(TRegValueKind kind)
 [[noreturn]] void RaiseGetData(const QString &name)
 {
     throw TException(QStringLiteral("Failed to get data for '%1'").arg(name));
+}
+
+// A file that is there but no registry export: every value in it would silently read as its
+// default and every write fail, so the user is told which file and where.
+TException UnreadableFile(const QByteArray &file, int line)
+{
+    return TException(QStringLiteral("The settings file %1 cannot be read (line %2)")
+                          .arg(QFile::decodeName(file))
+                          .arg(line));
 }
 
 // What a write of the value stores; nothing for a kind without a registry form.
@@ -231,6 +242,8 @@ RegValue ReadRegValue(HKEY rootKey, const QString &keyPath, const QString &name,
         return result;
     const QByteArray key = EncodeText(NormalizeRegKeyPath(keyPath).mid(1));
     const TRegistryFile store = LoadRegistryFile(file);
+    if (store.UnreadableLine() > 0)
+        throw UnreadableFile(file, store.UnreadableLine());
     if (!store.KeyExists(key))
         return result;
     const std::optional<TRegData> stored = store.Value(key, EncodeText(name));
@@ -300,6 +313,7 @@ bool WriteRegValue(HKEY rootKey, const QString &keyPath, const QString &name, co
 
     bool keyExisted = false;
     bool nameRejected = false;
+    int unreadableLine = 0;
     const TRegUpdateStatus status = UpdateRegistryFile(file, [&](TRegistryFile &store) {
         keyExisted = store.KeyExists(key);
         if (!keyExisted)
@@ -313,7 +327,9 @@ bool WriteRegValue(HKEY rootKey, const QString &keyPath, const QString &name, co
         }
         store.SetValue(key, valueName, *data);
         return true;
-    });
+    }, &unreadableLine);
+    if (status == TRegUpdateStatus::Unparseable)
+        throw UnreadableFile(file, unreadableLine);
     if (status != TRegUpdateStatus::Done)
         throw keyExisted ? setFailed() : createFailed();
     if (nameRejected)

@@ -3,6 +3,7 @@
 #include "common/TextCodec.h"
 
 #include <QList>
+#include <QStringDecoder>
 
 #include <cctype>
 
@@ -133,7 +134,32 @@ std::optional<QByteArray> ParseHexList(const QByteArray &text)
     return out;
 }
 
-std::optional<TRegData> ParseData(const QByteArray &text)
+bool IsStringType(quint32 type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// Text types written as hex lists in a UTF-16 export hold UTF-16LE; they are kept as UTF-8.
+QByteArray Utf16ToUtf8(const QByteArray &bytes)
+{
+    // A byte-order mark is a character like any other here, so the text writes back the same.
+    QStringDecoder decode(QStringDecoder::Utf16LE, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return QString(decode(bytes)).toUtf8();
+}
+
+// Little-endian units, a leading byte-order mark included (Qt's encoder would drop it).
+QByteArray Utf16Bytes(const QString &text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size() * 2);
+    for (const QChar c : text) {
+        bytes += char(c.unicode() & 0xFF);
+        bytes += char(c.unicode() >> 8);
+    }
+    return bytes;
+}
+
+std::optional<TRegData> ParseData(const QByteArray &text, bool utf16)
 {
     qsizetype pos = 0;
     if (text.startsWith('"')) {
@@ -169,13 +195,15 @@ std::optional<TRegData> ParseData(const QByteArray &text)
     const std::optional<QByteArray> bytes = ParseHexList(text.mid(pos));
     if (!bytes)
         return std::nullopt;
+    if (utf16 && IsStringType(type) && bytes->size() % 2 == 0)
+        return TRegData{type, Utf16ToUtf8(*bytes)};
     return TRegData{type, *bytes};
 }
 
-// A value line: "name"=data or @=data, blanks allowed around the "=".
-bool ParseValueLine(const QByteArray &line, QByteArray &name, TRegData &data)
+// Where the data of a value line ("name"=data or @=data, blanks allowed around the "=")
+// begins; nothing when the line is no value line.
+std::optional<qsizetype> DataStart(const QByteArray &text, QByteArray &name)
 {
-    const QByteArray text = line.trimmed();
     qsizetype pos = 0;
     if (text.startsWith('@')) {
         name.clear();
@@ -183,18 +211,105 @@ bool ParseValueLine(const QByteArray &line, QByteArray &name, TRegData &data)
     } else {
         const std::optional<QByteArray> quoted = Unquote(text, pos);
         if (!quoted || quoted->isEmpty())
-            return false;
+            return std::nullopt;
         name = *quoted;
     }
     while (pos < text.size() && IsBlank(text[pos]))
         ++pos;
     if (pos >= text.size() || text[pos] != '=')
+        return std::nullopt;
+    ++pos;
+    while (pos < text.size() && IsBlank(text[pos]))
+        ++pos;
+    return pos;
+}
+
+bool ParseValueLine(const QByteArray &line, bool utf16, QByteArray &name, TRegData &data)
+{
+    const QByteArray text = line.trimmed();
+    const std::optional<qsizetype> start = DataStart(text, name);
+    if (!start)
         return false;
-    const std::optional<TRegData> parsed = ParseData(text.mid(pos + 1).trimmed());
+    const std::optional<TRegData> parsed = ParseData(text.mid(*start), utf16);
     if (!parsed)
         return false;
     data = *parsed;
     return true;
+}
+
+// Only hex lists go on over further lines; a quoted text that ends in a backslash does not.
+bool IsHexValueLine(const QByteArray &text)
+{
+    QByteArray name;
+    const std::optional<qsizetype> start = DataStart(text, name);
+    return start && text.mid(*start, 3).toLower() == "hex";
+}
+
+// A further line of a hex list: hex digits, commas and blanks, perhaps a final backslash. A
+// blank line, a section header or another value never is, whatever the line before ends with.
+bool IsHexContinuation(const QByteArray &text)
+{
+    if (text.isEmpty())
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ',' && !IsBlank(c) &&
+            !(c == '\\' && i == text.size() - 1))
+            return false;
+    }
+    return true;
+}
+
+// Lines end in LF, CRLF or a lone CR; each line keeps its own line end.
+QList<QByteArray> SplitLines(const QByteArray &bytes)
+{
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const bool loneCr = bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n');
+        if (bytes[i] == '\n' || loneCr) {
+            lines.append(bytes.mid(start, i + 1 - start));
+            start = i + 1;
+        }
+    }
+    if (start < bytes.size())
+        lines.append(bytes.mid(start));
+    return lines;
+}
+
+// The 1-based line on which the character after `before` stands.
+int LineAfter(const QByteArray &before)
+{
+    const QList<QByteArray> lines = SplitLines(before);
+    if (lines.isEmpty())
+        return 1;
+    const QByteArray &last = lines.last();
+    return int(lines.size()) + (last.endsWith('\n') || last.endsWith('\r') ? 1 : 0);
+}
+
+// UTF-16LE text after its byte-order mark, as UTF-8; nothing (and the line of the fault) when
+// it is cut short or holds a lone surrogate, which would not be written back the same.
+std::optional<QByteArray> ReadUtf16(const QByteArray &bytes, int &badLine)
+{
+    const qsizetype units = bytes.size() / 2;
+    const auto unit = [&](qsizetype i) {
+        return char16_t(static_cast<unsigned char>(bytes[2 * i]) | (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    };
+    for (qsizetype i = 1; i < units; ++i) {
+        const char16_t c = unit(i);
+        const bool pair = QChar::isHighSurrogate(c) && i + 1 < units && QChar::isLowSurrogate(unit(i + 1));
+        if (pair) {
+            ++i;
+        } else if (QChar::isSurrogate(c)) {
+            badLine = LineAfter(Utf16ToUtf8(bytes.mid(2, 2 * (i - 1))));
+            return std::nullopt;
+        }
+    }
+    if (bytes.size() % 2 != 0) {
+        badLine = LineAfter(Utf16ToUtf8(bytes.mid(2, bytes.size() - 3)));
+        return std::nullopt;
+    }
+    return Utf16ToUtf8(bytes);
 }
 
 // A REG_SZ can be written as a quoted text only when it reads back the same.
@@ -207,6 +322,7 @@ bool FitsQuotedText(const TRegData &data)
 }
 
 constexpr qsizetype kHexLineWidth = 76;
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF"; // in UTF-8
 
 } // namespace
 
@@ -226,40 +342,53 @@ bool TRegistryFile::Parse(const QByteArray &bytes)
     FEntries.clear();
     FHasHeader = false;
     FLineEnd = QByteArrayLiteral("\n");
-    if (bytes.contains('\0'))
+    FUtf16 = bytes.startsWith("\xFF\xFE");
+    FUnreadableLine = 0;
+    const auto unreadable = [this](int line) {
+        FEntries.clear();
+        FHasHeader = false;
+        FUnreadableLine = line;
         return false;
+    };
 
-    QList<QByteArray> lines;
-    for (qsizetype start = 0; start < bytes.size();) {
-        const qsizetype end = bytes.indexOf('\n', start);
-        const qsizetype next = end < 0 ? bytes.size() : end + 1;
-        lines.append(bytes.mid(start, next - start));
-        start = next;
+    QByteArray text = bytes;
+    if (FUtf16) {
+        int badLine = 0;
+        std::optional<QByteArray> utf8 = ReadUtf16(bytes, badLine);
+        if (!utf8)
+            return unreadable(badLine);
+        text = std::move(*utf8);
     }
-    if (!lines.isEmpty() && lines.first().endsWith("\r\n"))
-        FLineEnd = QByteArrayLiteral("\r\n");
+    if (const qsizetype nul = text.indexOf('\0'); nul >= 0)
+        return unreadable(LineAfter(text.left(nul)));
+
+    const QList<QByteArray> lines = SplitLines(text);
+    if (!lines.isEmpty()) {
+        const QByteArray &first = lines.first();
+        FLineEnd = first.endsWith("\r\n") ? QByteArrayLiteral("\r\n")
+                   : first.endsWith('\r') ? QByteArrayLiteral("\r")
+                                          : QByteArrayLiteral("\n");
+    }
 
     for (qsizetype i = 0; i < lines.size(); ++i) {
         TEntry entry;
         entry.Raw = lines[i];
-        QByteArray text = StripLineEnd(lines[i]).trimmed();
+        QByteArray line = StripLineEnd(lines[i]).trimmed();
         if (!FHasHeader) {
-            if (i == 0 && text.startsWith("\xEF\xBB\xBF"))
-                text = text.mid(3).trimmed();
-            if (!text.isEmpty()) {
-                if (text.compare("REGEDIT4", Qt::CaseInsensitive) != 0 &&
-                    text != "Windows Registry Editor Version 5.00") {
-                    FEntries.clear();
-                    return false;
-                }
+            if (i == 0 && line.startsWith(kByteOrderMark))
+                line = line.mid(3).trimmed();
+            if (!line.isEmpty()) {
+                if (line.compare("REGEDIT4", Qt::CaseInsensitive) != 0 &&
+                    line != "Windows Registry Editor Version 5.00")
+                    return unreadable(int(i) + 1);
                 FHasHeader = true;
             }
-        } else if (text.startsWith('[')) {
+        } else if (line.startsWith('[')) {
             entry.Kind = TEntryKind::Section;
             // Anything but a plain key of this root ("[-...]" deletions, other roots) is kept as
             // it stands, and the values under it belong to no key of ours.
-            if (text.endsWith(']')) {
-                const QByteArray inner = text.mid(1, text.size() - 2);
+            if (line.endsWith(']')) {
+                const QByteArray inner = line.mid(1, line.size() - 2);
                 const qsizetype slash = inner.indexOf('\\');
                 const QByteArray root = slash < 0 ? inner : inner.left(slash);
                 if (SameName(root, FRootName)) {
@@ -267,16 +396,26 @@ bool TRegistryFile::Parse(const QByteArray &bytes)
                     entry.KeyPath = slash < 0 ? QByteArray() : SplitKeyPath(inner.mid(slash + 1)).join('\\');
                 }
             }
-        } else if (text.startsWith('"') || text.startsWith('@')) {
-            // Long hex lists go on over lines that end with a backslash.
-            QByteArray logical = text;
-            while (logical.endsWith('\\') && i + 1 < lines.size()) {
-                logical.chop(1);
-                ++i;
-                entry.Raw += lines[i];
-                logical += StripLineEnd(lines[i]).trimmed();
+        } else if (line.startsWith('"') || line.startsWith('@')) {
+            // Long hex lists go on over lines that end with a backslash. One whose next line
+            // does not go on with it is damaged: it is kept, but holds no value.
+            QByteArray logical = line;
+            bool cutShort = false;
+            if (IsHexValueLine(line)) {
+                while (logical.endsWith('\\')) {
+                    const QByteArray next =
+                        i + 1 < lines.size() ? StripLineEnd(lines[i + 1]).trimmed() : QByteArray();
+                    if (!IsHexContinuation(next)) {
+                        cutShort = true;
+                        break;
+                    }
+                    logical.chop(1);
+                    ++i;
+                    entry.Raw += lines[i];
+                    logical += next;
+                }
             }
-            if (ParseValueLine(logical, entry.Name, entry.Data))
+            if (!cutShort && ParseValueLine(logical, FUtf16, entry.Name, entry.Data))
                 entry.Kind = TEntryKind::Value;
         }
         FEntries.push_back(std::move(entry));
@@ -292,8 +431,10 @@ QByteArray TRegistryFile::Render(const TEntry &entry) const
     QByteArray line = entry.Name.isEmpty() ? QByteArrayLiteral("@") : Escape(entry.Name);
     line += '=';
     const TRegData &data = entry.Data;
+    // A UTF-16 file holds characters: text is written as the characters the user sees.
+    const auto asStored = [this](const QByteArray &text) { return FUtf16 ? DecodeText(text).toUtf8() : text; };
     if (FitsQuotedText(data))
-        return line + Escape(data.Data.chopped(1)) + FLineEnd;
+        return line + Escape(asStored(data.Data.chopped(1))) + FLineEnd;
     if (data.Type == REG_DWORD && data.Data.size() == 4) {
         quint32 value = 0;
         for (int i = 3; i >= 0; --i)
@@ -302,11 +443,12 @@ QByteArray TRegistryFile::Render(const TEntry &entry) const
     }
     line += data.Type == REG_BINARY ? QByteArrayLiteral("hex:")
                                     : "hex(" + QByteArray::number(data.Type, 16) + "):";
+    const QByteArray bytes = FUtf16 && IsStringType(data.Type) ? Utf16Bytes(DecodeText(data.Data)) : data.Data;
     QByteArray out;
-    for (qsizetype i = 0; i < data.Data.size(); ++i) {
-        QByteArray item = QByteArray::number(static_cast<unsigned char>(data.Data[i]), 16)
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        QByteArray item = QByteArray::number(static_cast<unsigned char>(bytes[i]), 16)
                               .rightJustified(2, '0');
-        if (i + 1 < data.Data.size())
+        if (i + 1 < bytes.size())
             item += ',';
         if (line.size() + item.size() > kHexLineWidth && !line.endsWith(':')) {
             out += line + '\\' + FLineEnd;
@@ -321,11 +463,18 @@ QByteArray TRegistryFile::Serialize() const
 {
     QByteArray out;
     for (const TEntry &entry : FEntries) {
-        if (!out.isEmpty() && !out.endsWith('\n'))
-            out += FLineEnd;
-        out += entry.Raw.isEmpty() ? Render(entry) : entry.Raw;
+        const QByteArray piece = entry.Raw.isEmpty() ? Render(entry) : entry.Raw;
+        if (!out.isEmpty() && !out.endsWith('\n') && !out.endsWith('\r'))
+            out += FLineEnd; // a last line without its line end gets one before more follows
+        else if (out.endsWith('\r') && piece.startsWith('\n'))
+            out += '\r'; // an LF after a lone CR would join it into one line end
+        out += piece;
     }
-    return out;
+    if (!FUtf16)
+        return out;
+    // Decoded keeping a leading byte-order mark, which QString::fromUtf8 would drop.
+    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return Utf16Bytes(decode(out));
 }
 
 bool TRegistryFile::KeyExists(const QByteArray &keyPath) const
@@ -389,7 +538,14 @@ void TRegistryFile::AppendSection(const QByteArray &keyPath)
 {
     if (!FHasHeader) {
         TEntry header;
-        header.Raw = "REGEDIT4" + FLineEnd;
+        header.Raw = (FUtf16 ? QByteArrayLiteral("Windows Registry Editor Version 5.00") : QByteArrayLiteral("REGEDIT4")) + FLineEnd;
+        // A byte-order mark stays in front of everything.
+        if (!FEntries.empty() && FEntries.front().Raw.startsWith(kByteOrderMark)) {
+            header.Raw.prepend(kByteOrderMark);
+            FEntries.front().Raw.remove(0, 3);
+            if (FEntries.front().Raw.isEmpty())
+                FEntries.erase(FEntries.begin());
+        }
         FEntries.insert(FEntries.begin(), header);
         FHasHeader = true;
     }

@@ -37,10 +37,13 @@ public:
     explicit TRegistryFile(QByteArray rootName = QByteArrayLiteral("HKEY_CURRENT_USER"))
         : FRootName(std::move(rootName)) {}
 
-    // False when the bytes are not a registry export at all (no header, binary data); the file
-    // is then left empty.
+    // Reads UTF-8 or UTF-16LE (with its byte-order mark) text with LF, CRLF or CR line ends.
+    // False when the bytes are not a registry export at all (no header, NUL bytes, broken
+    // UTF-16); the file is then left empty and UnreadableLine() names the first bad line.
     bool Parse(const QByteArray &bytes);
+    // Written back in the encoding it was read in.
     QByteArray Serialize() const;
+    int UnreadableLine() const { return FUnreadableLine; }
 
     bool KeyExists(const QByteArray &keyPath) const;
     std::optional<TRegData> Value(const QByteArray &keyPath, const QByteArray &name) const;
@@ -75,4 +78,6 @@ private:
     std::vector<TEntry> FEntries;
     bool FHasHeader = false;
     QByteArray FLineEnd = QByteArrayLiteral("\n");
+    bool FUtf16 = false;     // an export of the registry editor's newer format, UTF-16LE
+    int FUnreadableLine = 0; // 1-based; 0 when the file was read
 };

@@ -58,7 +58,8 @@ TRegistryFile LoadRegistryFile(const QByteArray &path)
 }
 
 TRegUpdateStatus UpdateRegistryFile(const QByteArray &path,
-                                    const std::function<bool(TRegistryFile &)> &change)
+                                    const std::function<bool(TRegistryFile &)> &change,
+                                    int *unreadableLine)
 {
     if (path.isEmpty())
         return TRegUpdateStatus::Failed;
@@ -73,6 +74,8 @@ TRegUpdateStatus UpdateRegistryFile(const QByteArray &path,
             TRegistryFile file;
             if (!file.Parse(current.value_or(QByteArray()))) {
                 unparseable = true; // never overwritten
+                if (unreadableLine)
+                    *unreadableLine = file.UnreadableLine();
                 return std::nullopt;
             }
             if (!change(file))

@@ -8,7 +8,8 @@
 // Empty for a root key this store does not keep.
 QByteArray RegistryFilePath(quint32 rootKey);
 
-// Reads the file. A missing, unreadable or unparseable file reads as an empty store.
+// Reads the file. A missing file, or one the user may not read, reads as an empty store; so
+// does one that is no registry export, whose UnreadableLine() then says where it went wrong.
 TRegistryFile LoadRegistryFile(const QByteArray &path);
 
 enum class TRegUpdateStatus { Done, Unparseable, Failed };
@@ -16,6 +17,8 @@ enum class TRegUpdateStatus { Done, Unparseable, Failed };
 // Reads, changes and replaces the file under an exclusive advisory lock, so concurrent writers
 // never lose each other's values. The change returns false when there is nothing to write.
 // The file is replaced atomically (temporary file, then rename); its folder is created for the
-// user alone. A file that cannot be parsed is never overwritten.
+// user alone. A file that cannot be parsed is never overwritten; `unreadableLine` then gets the
+// line where it went wrong.
 TRegUpdateStatus UpdateRegistryFile(const QByteArray &path,
-                                    const std::function<bool(TRegistryFile &)> &change);
+                                    const std::function<bool(TRegistryFile &)> &change,
+                                    int *unreadableLine = nullptr);

@@ -37,10 +37,14 @@ namespace {
 
 // A header line is a message name and at most a length; anything longer is not ours.
 constexpr qsizetype MaxHeaderLength = 64;
-// A text of 260 characters of up to four UTF-8 bytes each.
-constexpr qsizetype MaxParmBytes = ParmBufferLength * 4;
-// Connections served at once; more are refused so a flood cannot use up the instance.
+// The longest text, of up to four UTF-8 bytes a character.
+constexpr qsizetype MaxParmBytes = MaxParmLength * 4;
+// Connections served at once; a flood cannot use up the instance.
 constexpr int MaxPeers = 16;
+// What is held for one peer: its unread requests (more wait in the kernel), and its unread
+// answers. A real sender reads each answer before it asks again, so neither limit is near.
+constexpr qint64 MaxQueuedInput = 4096;
+constexpr qint64 MaxQueuedOutput = 1024;
 
 qsizetype CharacterCount(const QByteArray &text)
 {
@@ -322,6 +326,12 @@ TPrevInstServer::TPrevInstServer(const QString &className, qint32 id, TPrevInstH
 
 TPrevInstServer::~TPrevInstServer()
 {
+    // No peer's signal may reach this object while the server and its sockets go.
+    for (auto it = FPeers.begin(); it != FPeers.end(); ++it) {
+        it.value()->Dropped = true;
+        it.key()->disconnect(this);
+    }
+    FPeers.clear();
     if (FServer)
         FServer->close();
 }
@@ -368,17 +378,18 @@ bool TPrevInstServer::Listen()
 void TPrevInstServer::AcceptConnections()
 {
     while (QLocalSocket *socket = FServer->nextPendingConnection()) {
-        if (FPeers.size() >= MaxPeers || !PeerIsThisUser(socket)) {
+        if (!PeerIsThisUser(socket) || (FPeers.size() >= MaxPeers && !MakeRoom())) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        TPeer &peer = FPeers[socket];
-        peer.Idle = new QTimer(socket);
-        peer.Idle->setSingleShot(true);
-        peer.Idle->setInterval(FIdleTimeout);
-        peer.Idle->start();
-        connect(peer.Idle, &QTimer::timeout, this, [this, socket] { Drop(socket); });
+        const TPeerPtr peer = std::make_shared<TPeer>();
+        peer->Arrival = ++FArrivals;
+        FPeers.insert(socket, peer);
+        // Requests beyond this wait in the kernel until the ones read are handled.
+        socket->setReadBufferSize(MaxQueuedInput);
+        // An absolute deadline: bytes that trickle in do not extend it.
+        QTimer::singleShot(FPeerTimeout, socket, [this, socket] { Drop(socket); });
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { ReadFrom(socket); });
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] { Drop(socket); });
         if (socket->bytesAvailable() > 0)
@@ -386,20 +397,41 @@ void TPrevInstServer::AcceptConnections()
     }
 }
 
+// Drops the peer that came first among those whose handler is not running.
+bool TPrevInstServer::MakeRoom()
+{
+    QLocalSocket *oldest = nullptr;
+    quint64 arrival = 0;
+    for (auto it = FPeers.cbegin(); it != FPeers.cend(); ++it) {
+        if (!it.value()->Busy && (!oldest || it.value()->Arrival < arrival)) {
+            oldest = it.key();
+            arrival = it.value()->Arrival;
+        }
+    }
+    if (oldest)
+        Drop(oldest);
+    return oldest != nullptr;
+}
+
+// Safe at any moment, also from inside the socket's own signals and while the peer's handler
+// runs: the socket is only deleted later, and those who use it check Dropped and a QPointer.
 void TPrevInstServer::Drop(QLocalSocket *socket)
 {
-    const auto it = FPeers.find(socket);
-    if (it == FPeers.end())
+    const TPeerPtr peer = FPeers.take(socket);
+    if (!peer)
         return;
-    if (it->Busy) {
-        it->DropPending = true;
-        return;
-    }
-    it->Idle->stop();
-    FPeers.erase(it);
+    peer->Dropped = true;
     socket->disconnect(this);
-    socket->abort();
     socket->deleteLater();
+}
+
+bool TPrevInstServer::Answer(QLocalSocket *socket, const TPeer &peer, const QByteArray &answer)
+{
+    socket->write(answer);
+    socket->flush(); // may find the peer gone and drop it on the spot
+    if (!peer.Dropped && socket->bytesToWrite() > MaxQueuedOutput)
+        Drop(socket);
+    return !peer.Dropped;
 }
 
 namespace {
@@ -442,7 +474,7 @@ TRequest TakeRequest(QByteArray &buffer, qsizetype &parmLength)
     request.Text = buffer.left(parmLength);
     buffer.remove(0, parmLength);
     parmLength = -1;
-    request.Kind = CharacterCount(request.Text) > ParmBufferLength ? TRequestKind::Invalid
+    request.Kind = CharacterCount(request.Text) > MaxParmLength ? TRequestKind::Invalid
                                                                     : TRequestKind::PrevInstParm;
     return request;
 }
@@ -450,16 +482,16 @@ TRequest TakeRequest(QByteArray &buffer, qsizetype &parmLength)
 
 void TPrevInstServer::ReadFrom(QLocalSocket *socket)
 {
-    auto it = FPeers.find(socket);
-    if (it == FPeers.end())
-        return;
-    it->Buffer += socket->readAll();
-    if (it->Busy)
-        return; // the running handler goes on with the rest when it returns
-    it->Idle->start();
+    // Held here, so that neither a dropped peer nor its deleted socket is ever touched.
+    const TPeerPtr peer = FPeers.value(socket);
+    const QPointer<QLocalSocket> guard(socket);
+    if (!peer || peer->Busy)
+        return; // a running handler goes on with what has come in once it returns
+    const auto gone = [&] { return peer->Dropped || !guard; };
 
+    peer->Buffer += socket->readAll();
     for (;;) {
-        const TRequest request = TakeRequest(it->Buffer, it->ParmLength);
+        const TRequest request = TakeRequest(peer->Buffer, peer->ParmLength);
         switch (request.Kind) {
         case TRequestKind::Incomplete:
             return;
@@ -467,31 +499,27 @@ void TPrevInstServer::ReadFrom(QLocalSocket *socket)
             Drop(socket);
             return;
         case TRequestKind::GetID:
-            socket->write(QByteArray::number(FId) + '\n');
-            socket->flush();
+            if (!Answer(socket, *peer, QByteArray::number(FId) + '\n'))
+                return;
             continue;
         case TRequestKind::Restore:
-            it->Busy = true;
+            peer->Busy = true;
             ReportErrors([this] { FHandler->PrevInstRestore(); });
+            peer->Busy = false;
             break;
         case TRequestKind::PrevInstParm:
-            it->Busy = true;
+            peer->Busy = true;
             ReportErrors([this, &request] { FHandler->PrevInstParm(request.Text); });
-            // Only now may the sender go on. The socket lives on while its peer is busy.
-            socket->write("0\n");
-            socket->flush();
+            peer->Busy = false;
+            // Only now may the sender go on.
+            if (!gone() && !Answer(socket, *peer, "0\n"))
+                return;
             break;
         }
-        // The handler may have run nested event loops that changed the peer table.
-        it = FPeers.find(socket);
-        if (it == FPeers.end())
+        // The handler may have run nested event loops in which the peer went away.
+        if (gone())
             return;
-        it->Busy = false;
-        if (it->DropPending) {
-            Drop(socket);
-            return;
-        }
-        it->Buffer += socket->readAll();
+        peer->Buffer += socket->readAll();
     }
 }
 

@@ -18,6 +18,7 @@
 #include <QHash>
 
 #include <chrono>
+#include <memory>
 
 class QLocalServer;
 class QLocalSocket;
@@ -27,10 +28,11 @@ namespace QorPrevInst {
 inline constexpr char MsgGetID[] = "wm_QorAppGetID";
 inline constexpr char MsgRestore[] = "wm_QorAppRestore";
 inline constexpr char MsgPrevInstParm[] = "wm_QorAppPrevInstParm";
-// The longest argument text the hand-off carries, and the most a receiver takes.
+// The longest argument text the hand-off carries, in characters. Both halves hold to it: the
+// receiver refuses a longer text, which no sender of ours can have sent.
 inline constexpr int MaxParmLength = 255;
-inline constexpr int ParmBufferLength = 260;
-// How long the new process waits for each answer, and how long a silent peer is kept.
+// How long the new process waits for each answer, and how long the instance keeps any one
+// connection (a whole hand-off takes a few milliseconds).
 inline constexpr std::chrono::milliseconds SendTimeout{5000};
 // Further socket names tried when the first one is held by a live server that is not ours.
 inline constexpr int MaxServerSlots = 8;
@@ -70,8 +72,10 @@ public:
 };
 
 // The receiving half: answers "wm_QorAppGetID" with the identifier and passes the other two
-// messages to the handler. A peer that sends garbage or too much, or stays silent, is dropped
-// without disturbing the user interface.
+// messages to the handler. A peer that sends garbage or too much, does not read its answers, or
+// outstays its time is dropped without disturbing the user interface; a peer may vanish at any
+// moment, also while its handler runs. When every connection is taken, the oldest idle one
+// makes room, so connections that merely stay open never lock a real hand-off out.
 class TPrevInstServer : public QObject {
     Q_OBJECT
 public:
@@ -82,33 +86,40 @@ public:
     bool Listen();
     QString ServerName() const;
     QString ErrorString() const { return FError; }
-    // How long a connected peer may stay silent before it is dropped.
-    void SetIdleTimeout(std::chrono::milliseconds timeout) { FIdleTimeout = timeout; }
+    // How long a peer may stay connected, from its connection on, whatever it sends.
+    void SetPeerTimeout(std::chrono::milliseconds timeout) { FPeerTimeout = timeout; }
+    // Connections being served.
+    qsizetype PeerCount() const { return FPeers.size(); }
 
 private:
     struct TPeer {
         QByteArray Buffer;
         qsizetype ParmLength = -1; // >= 0 while the text of "wm_QorAppPrevInstParm" is awaited
         bool Busy = false;         // the handler is running for this peer
-        bool DropPending = false;  // dropped while busy: released once the handler returns
-        class QTimer *Idle = nullptr;
+        bool Dropped = false;      // gone from the table; its socket is deleted later
+        quint64 Arrival = 0;       // the oldest idle peer makes room for a new one
     };
+    using TPeerPtr = std::shared_ptr<TPeer>;
 
     bool ListenOn(const QString &name);
     void AcceptConnections();
+    bool MakeRoom();
     void ReadFrom(QLocalSocket *socket);
-    // Handles the complete requests in the peer's buffer; false once the peer was dropped.
-    bool HandleRequest(QLocalSocket *socket, TPeer &peer, bool &handlerRan);
+    // Writes an answer; a peer that leaves its answers unread is dropped. False once dropped.
+    bool Answer(QLocalSocket *socket, const TPeer &peer, const QByteArray &answer);
     void Drop(QLocalSocket *socket);
 
-    QHash<QLocalSocket *, TPeer> FPeers;
+    // Entries are held by shared pointer: a handler on the stack keeps its peer alive even when
+    // the peer is dropped meanwhile.
+    QHash<QLocalSocket *, TPeerPtr> FPeers;
+    quint64 FArrivals = 0;
 
     QString FClassName;
     qint32 FId;
     TPrevInstHandler *FHandler;
     QLocalServer *FServer = nullptr;
     QString FError;
-    std::chrono::milliseconds FIdleTimeout = QorPrevInst::SendTimeout;
+    std::chrono::milliseconds FPeerTimeout = QorPrevInst::SendTimeout;
 };
 
 // Helpers for the main window's handler.

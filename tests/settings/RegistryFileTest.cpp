@@ -60,16 +60,148 @@ TEST_F(RegStoreFile, WindowsLineEndsAndLongValuesStayReadable)
     EXPECT_EQ(Read(u"Blob"_s, RegValue::FromArray(TRegValueKind::Byte, 0, 39)).ArrayBytes(), QByteArray(40, '\x11'));
 }
 
-TEST_F(RegStoreFile, AFileThatIsNoRegistryExportIsNeverOverwritten)
+namespace {
+QByteArray Utf16(const QString &text)
 {
-    QDir().mkpath(QFile::decodeName(RegFolder()));
-    const QByteArray junk("[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]\n\"MainWidth\"=dword:1\n\0\x01", 58);
-    TestSupport::WriteFileBytes(RegFile(), junk);
+    QByteArray bytes("\xFF\xFE");
+    bytes.append(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+    return bytes;
+}
+} // namespace
 
-    EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(5)).AsInteger(), 5);
-    EXPECT_EQ(ErrorOf([] { Write(u"MainWidth"_s, RegValue::FromInteger(600)); }),
-              u"Failed to create key \\Software\\KER-MOSS\\DirNote"_s);
-    EXPECT_EQ(FileText(), junk);
+TEST_F(RegStoreFile, AFileThatCannotBeReadIsNamedAndNeverOverwritten)
+{
+    struct TCase {
+        const char *What;
+        QByteArray Bytes;
+        int Line;
+    };
+    QByteArray loneSurrogate = Utf16(u"Windows Registry Editor Version 5.00\r\n\"A\"=\"x"_s);
+    loneSurrogate += QByteArray("\x00\xD8", 2) + Utf16(u"\"\r\n"_s).mid(2);
+    const TCase cases[] = {
+        {"no header", "[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]\n\"MainWidth\"=dword:1\n", 1},
+        {"no header after blank lines", "\n\r\n  \nREGEDIT 4\n", 4},
+        {"a NUL byte", QByteArray("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]\r\"A\"=\"") + '\0' + "\"\n", 4},
+        {"UTF-16 without its byte-order mark", Utf16(u"REGEDIT4\n"_s).mid(2), 1},
+        {"a lone UTF-16 surrogate", loneSurrogate, 2},
+        {"UTF-16 cut short", Utf16(u"REGEDIT4\n\n[x]\n"_s) + 'x', 4},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.What);
+        QDir().mkpath(QFile::decodeName(RegFolder()));
+        TestSupport::WriteFileBytes(RegFile(), c.Bytes);
+        const QString message = u"The settings file %1 cannot be read (line %2)"_s.arg(QFile::decodeName(RegFile())).arg(c.Line);
+        EXPECT_EQ(ErrorOf([] { Read(u"MainWidth"_s, RegValue::FromInteger(5)); }), message);
+        EXPECT_EQ(ErrorOf([] { Write(u"MainWidth"_s, RegValue::FromInteger(600)); }), message);
+        EXPECT_EQ(FileText(), c.Bytes);
+    }
+}
+
+// The newer export format (UTF-16LE with its byte-order mark) and files with CR line ends are
+// read, and a write keeps their encoding, line ends and every line it did not change.
+TEST_F(RegStoreFile, OtherEncodingsAndLineEndsAreReadAndKept)
+{
+    const QString body = u"[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]%1"
+                         "; Grüße\u00A0von Hand%1"
+                         "\"MainWidth\"=dword:00000300%1"
+                         "\"Title\"=\"Straße ✓\"%1"
+                         "\"Path\"=hex(2):%2%1"
+                         "\"Pattern\"=hex:01,02,\\%1  03%1"_s;
+    struct TCase {
+        const char *What;
+        QString Header;
+        QString LineEnd;
+        bool Utf16;
+    };
+    const TCase cases[] = {
+        {"UTF-16LE export", u"\uFEFFWindows Registry Editor Version 5.00"_s, u"\r\n"_s, true},
+        {"CR line ends", u"REGEDIT4"_s, u"\r"_s, false},
+        {"CR line ends, UTF-16LE", u"\uFEFFWindows Registry Editor Version 5.00"_s, u"\r"_s, true},
+    };
+    const auto encode = [](const QString &text, bool utf16) { return utf16 ? Utf16(text).mid(2) : text.toUtf8(); };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.What);
+        // A text written as a hex list is UTF-16 in the newer format, 8-bit text in the older.
+        const QString path = c.Utf16 ? u"25,00,48,00,4f,00,4d,00,45,00,25,00,2f,00,e4,00,00,00"_s : u"25,48,4f,4d,45,25,2f,c3,a4,00"_s;
+        const QString original = c.Header + c.LineEnd + c.LineEnd + body.arg(c.LineEnd, path);
+        QDir().mkpath(QFile::decodeName(RegFolder()));
+        TestSupport::WriteFileBytes(RegFile(), encode(original, c.Utf16));
+
+        EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(0)).AsInteger(), 0x300);
+        EXPECT_EQ(Read(u"Title"_s, RegValue::FromString({})).AsText(), u"Straße ✓"_s);
+        EXPECT_EQ(Read(u"Path"_s, RegValue::FromString({})).AsText(), u"%HOME%/ä"_s);
+        EXPECT_EQ(Read(u"Pattern"_s, RegValue::FromArray(TRegValueKind::Byte, 0, 2)).ArrayBytes(), QByteArray("\x01\x02\x03"));
+
+        Write(u"MainWidth"_s, RegValue::FromInteger(640));
+        Write(u"Title"_s, RegValue::FromText(u"Grün"_s));
+        WriteRegValue(HKEY_CURRENT_USER, u"\\Software\\KER-MOSS\\New"_s, u"Ü"_s, RegValue::FromInteger(1));
+        QString expected = original;
+        expected.replace(u"dword:00000300"_s, u"dword:00000280"_s).replace(u"Straße ✓"_s, u"Grün"_s);
+        expected += c.LineEnd + u"[HKEY_CURRENT_USER\\Software\\KER-MOSS\\New]"_s + c.LineEnd + u"\"Ü\"=dword:00000001"_s + c.LineEnd;
+        EXPECT_EQ(FileText(), encode(expected, c.Utf16));
+        EXPECT_EQ(Read(u"Title"_s, RegValue::FromString({})).AsText(), u"Grün"_s);
+        EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, u"\\Software\\KER-MOSS\\New"_s, u"ü"_s, RegValue::FromInteger(0)).AsInteger(), 1);
+    }
+}
+
+// A line that ends in a lone CR in a file of LF lines keeps its line end when a key is added
+// after it: the blank line set before the new key does not melt into it.
+TEST_F(RegStoreFile, ALoneCarriageReturnKeepsItsLineWhenAKeyFollows)
+{
+    const QByteArray original = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\Other]\n\"Keep\"=dword:00000005\r";
+    QDir().mkpath(QFile::decodeName(RegFolder()));
+    TestSupport::WriteFileBytes(RegFile(), original);
+    Write(u"Left"_s, RegValue::FromInteger(12));
+    EXPECT_EQ(FileText(), original + "\r\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]\n\"Left\"=dword:0000000c\n");
+    EXPECT_EQ(Read(u"Left"_s, RegValue::FromInteger(-1)).AsInteger(), 12);
+}
+
+// A hand-edited or damaged line that ends in a backslash goes on over no blank line, section
+// header or value line: what is written next reads back from its own key.
+TEST_F(RegStoreFile, ABackslashAtALineEndSwallowsNoLaterLine)
+{
+    const QByteArray damagedLines[] = {"\"Dir\"=\"C:\\", "\"Dir\"=\"C:\\\\", "\"Bin\"=hex:01,02,\\",
+                                       "\"Bin\"=hex:01,02,\\\\", "@=hex(2):41,00,\\  "};
+    const QString other = u"\\Software\\KER-MOSS\\Other"_s;
+    for (const QByteArray &damaged : damagedLines) {
+        for (const QByteArray &end : {QByteArray(), QByteArray("\n"), QByteArray("\r\n")}) {
+            SCOPED_TRACE((damaged + end).toStdString());
+            const QByteArray original = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\Other]\n"
+                                        "\"Keep\"=dword:00000005\n" + damaged + end;
+            QDir().mkpath(QFile::decodeName(RegFolder()));
+            TestSupport::WriteFileBytes(RegFile(), original);
+
+            EXPECT_TRUE(Write(u"Left"_s, RegValue::FromInteger(12)));
+            EXPECT_EQ(Read(u"Left"_s, RegValue::FromInteger(-1)).AsInteger(), 12);
+            EXPECT_TRUE(Write(u"Top"_s, RegValue::FromInteger(7)));
+            EXPECT_EQ(Read(u"Top"_s, RegValue::FromInteger(-1)).AsInteger(), 7);
+            EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, other, u"Left"_s, RegValue::FromInteger(-1)).AsInteger(), -1);
+            EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, other, u"Keep"_s, RegValue::FromInteger(-1)).AsInteger(), 5);
+            EXPECT_TRUE(FileText().startsWith(original)) << FileText().constData();
+        }
+    }
+}
+
+// As on import, a value given twice in one key, or in two sections of the same key, takes its
+// last definition; a write changes that one and keeps the others as they stand.
+TEST_F(RegStoreFile, ADuplicateValueReadsAsItsLastDefinition)
+{
+    Seed("\"MainWidth\"=dword:00000001\n\"MAINWIDTH\"=dword:00000002\n\n"
+         "[HKEY_CURRENT_USER\\Software\\KER-MOSS\\Other]\n\"MainHeight\"=dword:00000009\n\n"
+         "[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]\n\"MainHeight\"=dword:00000003\n"
+         "[HKEY_CURRENT_USER\\Software\\KER-MOSS\\dirnote]\n\"mainheight\"=dword:00000004\n");
+    EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(0)).AsInteger(), 2);
+    EXPECT_EQ(Read(u"MainHeight"_s, RegValue::FromInteger(0)).AsInteger(), 4);
+
+    Write(u"MainWidth"_s, RegValue::FromInteger(10));
+    Write(u"MainHeight"_s, RegValue::FromInteger(11));
+    EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(0)).AsInteger(), 10);
+    EXPECT_EQ(Read(u"MainHeight"_s, RegValue::FromInteger(0)).AsInteger(), 11);
+    const QByteArray text = FileText();
+    EXPECT_TRUE(text.contains("\"MainWidth\"=dword:00000001\n\"MAINWIDTH\"=dword:0000000a\n")) << text.constData();
+    EXPECT_TRUE(text.contains("\"MainHeight\"=dword:00000003\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\dirnote]\n"
+                              "\"mainheight\"=dword:0000000b\n")) << text.constData();
+    EXPECT_TRUE(text.contains("\"MainHeight\"=dword:00000009\n"));
 }
 
 TEST_F(RegStoreFile, DamagedLinesAreSkippedAndKept)
