@@ -21,6 +21,7 @@
 #include <optional>
 
 #include <signal.h>
+#include <time.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,6 +47,13 @@ QByteArray WriteScript(const TTempDir &dir, const QByteArray &name, const QByteA
     const QByteArray path = dir.WriteFile(name, "#!/bin/sh\n" + body);
     ::chmod(path.constData(), 0755);
     return path;
+}
+
+qint64 ThreadCpuMs()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 // Every test starts with no recorded boxes and a stand-in "xdg-open" first in PATH. The stand-in
@@ -190,9 +198,14 @@ TEST_F(ShellTest, WaitKeepsHandlingEventsAndStartingWithoutWaitDoesNotWait)
     TestSupport::WriteFileBytes(release, "");
     ::unlink(release.constData());
 
-    // The release comes from a timer, which only fires if events are handled during the wait.
-    QTimer::singleShot(100, [&] { TestSupport::WriteFileBytes(release, ""); });
+    // The release comes from a timer, which only fires if events are handled during the wait;
+    // meanwhile the waiting thread pauses between its looks instead of keeping a core busy.
+    QTimer::singleShot(300, [&] { TestSupport::WriteFileBytes(release, ""); });
+    QElapsedTimer wall;
+    wall.start();
+    const qint64 cpuBefore = ThreadCpuMs();
     EXPECT_EQ(ExecuteFile(program, {}, {}, true, handle, SW_SHOWNORMAL, false), 5);
+    EXPECT_LT(ThreadCpuMs() - cpuBefore, wall.elapsed() / 8) << "of " << wall.elapsed() << " ms";
 }
 
 TEST_F(ShellTest, QuittingTheApplicationEndsTheWaitWith259AndTheProgramGoesOn)
