@@ -1,5 +1,7 @@
 #include "system/QorUtility.h"
 
+#include "common/Exceptions.h"
+
 #include "TestSupport.h"
 
 #include <QApplication>
@@ -23,6 +25,7 @@
 #include <signal.h>
 #include <time.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using TestSupport::MessageLog;
@@ -222,6 +225,36 @@ TEST_F(ShellTest, QuittingTheApplicationEndsTheWaitWith259AndTheProgramGoesOn)
     ASSERT_GT(handle, 0);
     EXPECT_EQ(::kill(pid_t(handle), 0), 0) << "the program was stopped";
     ::kill(pid_t(handle), SIGKILL);
+}
+
+// An error raised during the wait (here: an event handler collects the process before the wait
+// can, so its exit code is lost) reaches the caller, or is swallowed on request.
+TEST_F(ShellTest, ErrorDuringTheWaitPassesOnUnlessSuppressed)
+{
+    const QByteArray pidFile = FDir.FilePath("pid");
+    const QByteArray program =
+        WriteScript(FDir, "short", "echo $$ > '" + pidFile + "'; sleep 0.3; exit 0\n");
+    for (const bool suppress : {false, true}) {
+        SCOPED_TRACE(suppress);
+        ::unlink(pidFile.constData());
+        QTimer thief;
+        QObject::connect(&thief, &QTimer::timeout, [&] {
+            const QByteArray pid = ReadFileBytes(pidFile).trimmed();
+            int status = 0;
+            if (!pid.isEmpty() && ::waitpid(pid_t(pid.toLongLong()), &status, 0) > 0)
+                thief.stop();
+        });
+        thief.start(1);
+        TProcessHandle handle = Untouched;
+        if (suppress) {
+            EXPECT_EQ(ExecuteFile(program, {}, {}, true, handle, SW_SHOWNORMAL, true),
+                      ExecuteFileFailed);
+        } else {
+            EXPECT_THROW(ExecuteFile(program, {}, {}, true, handle, SW_SHOWNORMAL, false),
+                         TOSError);
+        }
+        EXPECT_EQ(handle, Untouched);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
