@@ -452,9 +452,14 @@ bool DeleteFolderTree(const QByteArray &path, bool contentsOnly)
     const std::optional<QByteArrayList> names = fd < 0 ? std::nullopt : ReadNames(fd);
     if (!names)
         return false;
+    // A name the trash cannot take leaves everything as it was, rather than half of it.
+    const QByteArray prefix = IncludeTrailingPathDelimiter(folder);
+    for (const QByteArray &name : *names)
+        if (!NameSurvivesDecoding(prefix + name) || !CanRemoveEntry(prefix + name))
+            return false;
     QByteArrayList forGood;
     for (const QByteArray &name : *names) {
-        switch (MoveToTrash(IncludeTrailingPathDelimiter(folder) + name)) {
+        switch (MoveToTrash(prefix + name)) {
         case TTrashResult::Trashed: break;
         case TTrashResult::Refused: return false;
         case TTrashResult::NoTrash: forGood.append(name); break;

@@ -348,6 +348,38 @@ TEST_F(ShellTest, LinkToAFolderIsDeletedAsALink)
     EXPECT_EQ(ReadFileBytes(tree.Root + "/sub/deep.txt"), "deep");
 }
 
+// A name that is not text in the locale's encoding cannot be handed to the trash; rather than
+// delete it for good, nothing is touched.
+TEST_F(ShellTest, NameTheTrashCannotTakeLeavesEverythingInPlace)
+{
+    const QByteArray odd = FDir.MakeDir("caf\xe9");
+    FDir.WriteFile("caf\xe9/inside.txt", "inside");
+    const QByteArray holder = FDir.MakeDir("holder");
+    FDir.WriteFile("holder/a.txt", "a");
+    FDir.WriteFile("holder/z\xff.txt", "z");
+    EXPECT_FALSE(DeleteFolderTree(odd, false));
+    EXPECT_EQ(ReadFileBytes(odd + "/inside.txt"), "inside");
+    EXPECT_FALSE(DeleteFolderTree(holder, true));
+    EXPECT_EQ(ReadFileBytes(holder + "/a.txt"), "a");
+    EXPECT_EQ(ReadFileBytes(holder + "/z\xff.txt"), "z");
+}
+
+// Where the folder cannot be taken out of its parent, deleting it for good would only empty it
+// before failing: nothing is touched.
+TEST_F(ShellTest, FolderInAReadOnlyParentIsLeftWhole)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may remove entries from any folder";
+    const QByteArray parent = FDir.MakeDir("locked");
+    const QByteArray folder = FDir.MakeDir("locked/Old");
+    FDir.WriteFile("locked/Old/file.txt", "file");
+    ::chmod(parent.constData(), 0555);
+    EXPECT_FALSE(DeleteFolderTree(folder, false));
+    EXPECT_FALSE(DeleteFolderTreeForGood(folder, false));
+    ::chmod(parent.constData(), 0755);
+    EXPECT_EQ(ReadFileBytes(folder + "/file.txt"), "file");
+}
+
 // Where the trash is on another volume (here: the data folder on a memory file system), the
 // rename into it cannot work and the folder is deleted for good.
 class NoTrashTest : public ShellTest {
