@@ -355,13 +355,15 @@ TEST_F(ShellTest, NameTheTrashCannotTakeLeavesEverythingInPlace)
     const QByteArray odd = FDir.MakeDir("caf\xe9");
     FDir.WriteFile("caf\xe9/inside.txt", "inside");
     const QByteArray holder = FDir.MakeDir("holder");
-    FDir.WriteFile("holder/a.txt", "a");
     FDir.WriteFile("holder/z\xff.txt", "z");
+    for (char c = 'a'; c < 'k'; ++c)
+        FDir.WriteFile("holder/" + QByteArray(1, c), "plain");
     EXPECT_FALSE(DeleteFolderTree(odd, false));
     EXPECT_EQ(ReadFileBytes(odd + "/inside.txt"), "inside");
     EXPECT_FALSE(DeleteFolderTree(holder, true));
-    EXPECT_EQ(ReadFileBytes(holder + "/a.txt"), "a");
     EXPECT_EQ(ReadFileBytes(holder + "/z\xff.txt"), "z");
+    for (char c = 'a'; c < 'k'; ++c)
+        EXPECT_EQ(ReadFileBytes(holder + "/" + QByteArray(1, c)), "plain") << c;
 }
 
 // Where the folder cannot be taken out of its parent, deleting it for good would only empty it
