@@ -222,7 +222,10 @@ std::optional<QByteArrayList> ReadNames(int fd)
 // O_NOFOLLOW.
 class TTreeRemover {
 public:
-    TTreeRemover(const QString &shownName, int showAfterMs) : FShownName(shownName), FShowAfterMs(showAfterMs) {}
+    TTreeRemover(const QString &shownName, int showAfterMs)
+        : FShownName(shownName), FShowAfterMs(showAfterMs)
+    {
+    }
 
     bool Remove(const QByteArray &parent, const QByteArrayList &names)
     {
@@ -282,9 +285,8 @@ private:
 
     void StartProgress(qint64 total)
     {
-        FTotal = total;
-        if (!QApplication::instance())
-            return;
+        if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+            return; // no widgets: deleting without a dialog
         FDialog.emplace(QStringLiteral("Deleting \"%1\"").arg(FShownName), QStringLiteral("Cancel"),
                         0, int(qMin<qint64>(total, INT_MAX)), QApplication::activeWindow());
         FDialog->setWindowTitle(QStringLiteral("Deleting"));
@@ -308,7 +310,6 @@ private:
 
     QString FShownName;
     int FShowAfterMs;
-    qint64 FTotal = 0;
     qint64 FDone = 0;
     std::optional<QProgressDialog> FDialog;
 };
@@ -364,7 +365,9 @@ int ExecuteFile(const QByteArray &file, const QString &parameters,
 
         pid_t pid = -ENOEXEC;
         if (IsExecutableFile(file)) {
-            pid = Spawn(file, SplitParameters(parameters), folder);
+            // Spawn searches PATH for a name without "/": a file here is never looked up there.
+            const QByteArray program = file.contains('/') ? file : "./" + file;
+            pid = Spawn(program, SplitParameters(parameters), folder);
             if (pid < 0 && pid != -ENOEXEC) {
                 ShowShellError(QStringLiteral("\"%1\" could not be started: %2.")
                                    .arg(Shown(file), QString::fromLocal8Bit(std::strerror(-pid))));
@@ -388,8 +391,9 @@ int ExecuteFile(const QByteArray &file, const QString &parameters,
             return result = 0;
         }
         int exitCode = StillActive;
-        const TWaitEnd end = WaitForProcess(
-            pid, exitCode, wait ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(XdgOpenPatienceMs));
+        const QDeadlineTimer patience = wait ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                             : QDeadlineTimer(XdgOpenPatienceMs);
+        const TWaitEnd end = WaitForProcess(pid, exitCode, patience);
         if (end != TWaitEnd::Ended)
             ReapWhenEnded(pid);
         if (document && end == TWaitEnd::Ended && exitCode != 0) {

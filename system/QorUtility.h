@@ -12,9 +12,7 @@ inline constexpr int ExecuteFileFailed = 0x0F0F0F0F;
 // ExecuteFile's result when its wait ended because the application is quitting; the started
 // process goes on running.
 inline constexpr int StillActive = 259;
-// Show modes as callers pass them; the window manager places new windows, so they only travel
-// along.
-inline constexpr int SW_HIDE = 0;
+// The show mode callers pass; the window manager places new windows, so it only travels along.
 inline constexpr int SW_SHOWNORMAL = 1;
 
 // The started process's id; 0 when none was asked for.
@@ -22,8 +20,8 @@ using TProcessHandle = qint64;
 
 // Opens file (a full path): an executable file is started directly with parameters (split as a
 // shell splits a command line, with double quotes grouping); any other file goes to "xdg-open",
-// which opens it with the desktop's default application. An empty workingDirectory means the
-// file's own folder.
+// which opens it with the desktop's default application (and takes no parameters). An empty
+// workingDirectory means the file's own folder.
 // When wait is true, returns the process's exit code once it ends (128 + the signal number when a
 // signal ended it), handling the application's events meanwhile, or StillActive when the
 // application is asked to quit first; processHandle receives the process id. Without waiting the

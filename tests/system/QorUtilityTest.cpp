@@ -167,6 +167,20 @@ TEST_F(ShellTest, ProgramStartsDirectlyWithSplitParametersAndWaitingGivesItsExit
     EXPECT_TRUE(MessageLog().Requests.empty());
 }
 
+// A program named without a folder is the one in the current folder, never one found in PATH.
+TEST_F(ShellTest, ProgramWithoutFolderIsNotLookedUpInPath)
+{
+    FDir.MakeDir("here");
+    WriteScript(FDir, "here/tool", "exit 4\n");
+    WriteScript(FDir, "bin/tool", "exit 6\n");
+    const QString saved = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(Str(FDir.FilePath("here"))));
+    TProcessHandle handle = Untouched;
+    const int result = ExecuteFile("tool", {}, {}, true, handle, SW_SHOWNORMAL, false);
+    QDir::setCurrent(saved);
+    EXPECT_EQ(result, 4);
+}
+
 // A file marked executable that is no program (as every file on some mounted volumes) is a
 // document; a program that cannot start is a failure with a box.
 TEST_F(ShellTest, ExecutableMarkedFilesThatAreNoProgram)
