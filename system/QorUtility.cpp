@@ -41,9 +41,10 @@ constexpr int PollIntervalMs = 10;
 // instead; after this long it counts as launched.
 constexpr int XdgOpenPatienceMs = 5000;
 
-// xdg-open's exit codes.
+// xdg-open's exit codes (4, the action failed, is what most desktops give for no application).
 constexpr int XdgFileNotFound = 2;
 constexpr int XdgNoApplication = 3;
+constexpr int XdgNoPermission = 5;
 
 QString Shown(const QByteArray &path) { return QFile::decodeName(path); }
 
@@ -66,7 +67,12 @@ QString XdgOpenFailureText(const QByteArray &file, int exitCode)
         return QStringLiteral("There is no application to open \"%1\". Choose an application for "
                               "this type of file in the desktop's settings, and try again.")
             .arg(Shown(file));
-    return QStringLiteral("The application for \"%1\" could not open it.").arg(Shown(file));
+    if (exitCode == XdgNoPermission)
+        return QStringLiteral("You do not have permission to open \"%1\".").arg(Shown(file));
+    // Desktops that open through their own tool report a type without application this way too.
+    return QStringLiteral("\"%1\" could not be opened. There may be no application for this "
+                          "type of file, or the application failed to start.")
+        .arg(Shown(file));
 }
 
 // A child whose end nobody waits for any more is collected when it ends, so it leaves no zombie.

@@ -113,11 +113,12 @@ TEST_F(ShellTest, DocumentOpensWithItsFolderOrTheGivenOneAsWorkingFolder)
     }
 }
 
-// What xdg-open reports (2 file not found, 3 no application, 4 the application failed) becomes
-// the failure result and an error box naming the file.
+// What xdg-open reports (2 file not found, 3 no application, 4 the desktop's tool failed, as for a
+// type without application, 5 no permission) becomes the failure result and an error box naming
+// the file.
 TEST_F(ShellTest, FailureOfTheDesktopOpenerGivesFailureAndABox)
 {
-    for (const int code : {2, 3, 4}) {
+    for (const int code : {2, 3, 4, 5}) {
         SCOPED_TRACE(code);
         MessageLog() = {};
         const QByteArray document = FDir.WriteFile("file.exit" + QByteArray::number(code), "x");
@@ -132,7 +133,7 @@ TEST_F(ShellTest, FailureOfTheDesktopOpenerGivesFailureAndABox)
         EXPECT_EQ(box.Type, TMsgDlgType::mtError);
         EXPECT_EQ(box.Caption, QStringLiteral("Error"));
         EXPECT_TRUE(box.Text.contains(Str(document))) << box.Text.toStdString();
-        if (code == 3) {
+        if (code == 3 || code == 4) {
             EXPECT_TRUE(box.Text.contains(QStringLiteral("no application"))) << box.Text.toStdString();
         }
     }
