@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QProgressDialog>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QWidget>
 
@@ -336,14 +337,51 @@ bool NameSurvivesDecoding(const QByteArray &path)
 
 enum class TTrashResult { Trashed, NoTrash, Refused };
 
-// Moves one entry to the trash. NoTrash means that the trash cannot take it here (no trash on
-// the volume) and the entry may be deleted for good instead.
+std::optional<dev_t> DeviceOf(const QByteArray &path)
+{
+    struct stat info {};
+    if (::lstat(path.constData(), &info) != 0)
+        return std::nullopt;
+    return info.st_dev;
+}
+
+// The volume of the user's own trash (or of the nearest folder above it, before it exists).
+std::optional<dev_t> HomeTrashDevice()
+{
+    QByteArray folder = QFile::encodeName(
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash"));
+    while (!folder.isEmpty()) {
+        if (const std::optional<dev_t> device = DeviceOf(folder))
+            return device;
+        folder = WithoutTrailingSlashes(ExtractFilePath(WithoutTrailingSlashes(folder)));
+        if (folder == "/")
+            return DeviceOf(folder);
+    }
+    return std::nullopt;
+}
+
+// A failed move to the trash means "this volume has no trash" only for an entry on another
+// volume than the user's trash (whose own trash could not be made) that is not a mount point
+// itself. Anywhere else the move failed for another reason (the folder holds the trash, say),
+// and deleting for good instead would destroy what the user meant to keep restorable.
+bool VolumeHasNoTrash(const QByteArray &path)
+{
+    const std::optional<dev_t> device = DeviceOf(path);
+    const std::optional<dev_t> parentDevice = DeviceOf(SplitParent(path).first);
+    const std::optional<dev_t> trashDevice = HomeTrashDevice();
+    return device && parentDevice && trashDevice && *device == *parentDevice
+        && *device != *trashDevice;
+}
+
+// Moves one entry to the trash. NoTrash means that the volume has no trash and the entry may be
+// deleted for good instead.
 TTrashResult MoveToTrash(const QByteArray &path)
 {
     if (!NameSurvivesDecoding(path) || !CanRemoveEntry(path))
         return TTrashResult::Refused;
-    return QFile::moveToTrash(QFile::decodeName(path)) ? TTrashResult::Trashed
-                                                        : TTrashResult::NoTrash;
+    if (QFile::moveToTrash(QFile::decodeName(path)))
+        return TTrashResult::Trashed;
+    return VolumeHasNoTrash(path) ? TTrashResult::NoTrash : TTrashResult::Refused;
 }
 
 } // namespace

@@ -381,6 +381,20 @@ TEST_F(ShellTest, NameTheTrashCannotTakeLeavesEverythingInPlace)
         EXPECT_EQ(ReadFileBytes(holder + "/" + QByteArray(1, c)), "plain") << c;
 }
 
+// A folder that holds the user's own trash cannot move into it; that is no reason to delete it
+// for good.
+TEST_F(ShellTest, FolderHoldingTheTrashIsNotDeletedForGood)
+{
+    TTree tree(FDir);
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", FDir.MakeDir("Old/sub/data"));
+    const bool deleted = DeleteFolderTree(tree.Root, false);
+    qputenv("XDG_DATA_HOME", savedData);
+    EXPECT_FALSE(deleted);
+    EXPECT_EQ(ReadFileBytes(tree.Root + "/sub/deep.txt"), "deep");
+    EXPECT_EQ(ReadFileBytes(tree.Root + "/top.txt"), "top");
+}
+
 // Where the folder cannot be taken out of its parent, deleting it for good would only empty it
 // before failing: nothing is touched.
 TEST_F(ShellTest, FolderInAReadOnlyParentIsLeftWhole)
