@@ -35,7 +35,9 @@ int ExecuteFile(const QByteArray &file, const QString &parameters,
 
 // Deletes the folder path with everything in it, or only what is inside it when contentsOnly is
 // true. What is deleted goes to the desktop trash, where the user can restore it; where the
-// volume has no trash it is deleted for good (DeleteFolderTreeForGood). Symbolic links are never
+// volume has no trash it is deleted for good (DeleteFolderTreeForGood). When the trash refuses it
+// for any other reason (the folder holds the trash, its name is not text in the locale's encoding,
+// its parent is read-only), nothing is deleted and the result is false. Symbolic links are never
 // followed: a link inside the tree is deleted as a link, and a path that is itself a link to a
 // folder deletes the link alone (contents-only on such a path deletes nothing and gives false).
 // False when path is not an existing folder (nothing is touched), and when any part could not be
