@@ -12,7 +12,6 @@
 #include <QProgressDialog>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QWidget>
 
 #include <cerrno>
 #include <cstring>

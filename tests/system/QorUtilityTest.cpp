@@ -13,13 +13,10 @@
 #include <QProgressDialog>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
-#include <QUrl>
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <optional>
 
 #include <signal.h>
