@@ -9,6 +9,9 @@ QString DecodeText(const QByteArray &bytes);
 // What the user types is stored as UTF-8.
 QByteArray EncodeText(const QString &text);
 bool IsValidUtf8(const QByteArray &bytes);
+// At most maxSize bytes. Valid UTF-8 is cut back to a whole character, so the part still reads
+// as UTF-8; anything else is cut at maxSize, where every byte is a character of its own.
+QByteArray CutToWholeCharacters(const QByteArray &bytes, qsizetype maxSize);
 QString DecodeWindows1252(const QByteArray &bytes);
 
 // Names of files and folders are the file system's bytes; shown through Qt's file-name codec.
