@@ -70,9 +70,8 @@ QByteArray ProfileFile::ValueOf(const TProfileDocument &doc, qsizetype sectionIn
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'')
         && value.back() == value.front())
         value = value.mid(1, value.size() - 2);
-    if (value.size() > MaxValueLength)
-        value.truncate(MaxValueLength);
-    return value;
+    // The read limit must not split a UTF-8 character: the rest would no longer read as UTF-8.
+    return CutToWholeCharacters(value, MaxValueLength);
 }
 
 void ProfileFile::Prepare(std::initializer_list<const char *> sections)
