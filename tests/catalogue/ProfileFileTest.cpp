@@ -491,3 +491,30 @@ TEST_F(ProfileFileTest, DamagedFilesAreReadAsFarAsTheyGoAndOnlyTheEditedLineChan
         EXPECT_EQ(Bytes(), expected);
     }
 }
+
+TEST_F(ProfileFileTest, WholeSectionIsReadAndReplacedInOneWrite)
+{
+    QByteArray content = "[ThisFolder]\r\n";
+    QList<QByteArray> values;
+    for (int i = 0; i < 2000; ++i) { // far beyond the key list's 16,384 bytes
+        values.append("value " + QByteArray::number(i));
+        content += "TextKeyOfTwentyBytes" + QByteArray::number(i) + "=  " + values.last() + "  \r\n";
+    }
+    content += "textkeyoftwentybytes0=\"duplicate\"\r\n;comment\r\n[Files]\r\nk=v\r\n[thisfolder]\r\nx=second section\r\n";
+    values.append("duplicate");
+    Make(content);
+    ProfileFile p(Path());
+    EXPECT_EQ(p.ReadSectionValues("THISFOLDER"), values);
+    EXPECT_TRUE(p.ReadSectionValues("Missing").isEmpty());
+
+    // Every section of the name goes; the new one stands at the end.
+    p.ReplaceSection("ThisFolder", {{"Text0", "a"}, {"Text1", "\xA0"}});
+    EXPECT_EQ(Bytes(), QByteArray("[Files]\r\nk=v\r\n[ThisFolder]\r\nText0=a\r\nText1=\xA0\r\n"));
+    // One entry that cannot be stored: nothing is written at all.
+    EXPECT_THROW(p.ReplaceSection("ThisFolder", {{"Text0", "b"}, {"Text1", "line\nbreak"}}), TException);
+    EXPECT_EQ(Bytes(), QByteArray("[Files]\r\nk=v\r\n[ThisFolder]\r\nText0=a\r\nText1=\xA0\r\n"));
+    // A missing file is created with the section.
+    ProfileFile fresh(Dir.FilePath("new.dnt"));
+    fresh.ReplaceSection("ThisFolder", {{"Text0", "x"}});
+    EXPECT_EQ(ReadFileBytes(Dir.FilePath("new.dnt")), QByteArray("[ThisFolder]\r\nText0=x\r\n"));
+}

@@ -3,6 +3,7 @@
 #include "catalogue/DescriptionFile.h"
 #include "catalogue/FolderText.h"
 #include "catalogue/ProfileFile.h"
+#include "common/TextCodec.h"
 #include "ui/CurrDirNote.h"
 
 #include <QPlainTextEdit>
@@ -135,12 +136,51 @@ TEST_F(FolderTextTest, ElevenLinesAreNumberedWithoutLeadingZerosAndLongLinesStay
     EXPECT_EQ(profile.ReadString("ThisFolder", "Text10"), QByteArray("line 10"));
 }
 
+TEST_F(FolderTextTest, TheWholeSectionIsShownAndKeptWhateverItsLength)
+{
+    // 3,000 keys need far more than the 16,384-byte key list: OK without a change keeps them all,
+    // each with its bytes (Windows-1252 and UTF-8 alike).
+    QByteArray section = "[ThisFolder]\r\n";
+    QStringList shown;
+    for (int i = 0; i < 3000; ++i) {
+        const QByteArray value = i % 2 ? "\xA0line " + QByteArray::number(i) : "\xC3\xA4 " + QByteArray::number(i);
+        section += "Text" + QByteArray::number(i) + "=" + value + "\r\n";
+        shown.append(DecodeText(value));
+    }
+    WriteFileBytes(Dir.FilePath("Folder.dnt"), "[Files]\r\n" + section);
+    OpenDialog([&](TFrmCurrDirNote *dialog) {
+        EXPECT_EQ(dialog->Text(), shown.join(u'\n'));
+        dialog->BitBtnOk->click();
+    });
+    EXPECT_EQ(Bytes(), "[Files]\r\n" + section);
+}
+
+TEST_F(FolderTextTest, DuplicateKeysShowTheirOwnValues)
+{
+    WriteFileBytes(Dir.FilePath("Folder.dnt"), "[ThisFolder]\r\nText0=first\r\ntext0=second\r\n");
+    OpenDialog([](TFrmCurrDirNote *dialog) {
+        EXPECT_EQ(dialog->Text(), QStringLiteral("first\nsecond"));
+        dialog->BitBtnOk->click();
+    });
+    EXPECT_EQ(Bytes(), QByteArray("[ThisFolder]\r\nText0=first\r\nText1=second\r\n"));
+}
+
 TEST(FolderTextLines, UnchangedLinesKeepTheirBytes)
 {
     const QList<QByteArray> original = {"caf\xe9", "\xa0", "plain"};
     // Windows-1252 bytes shown as text come back as the same bytes; a changed line is UTF-8.
     EXPECT_EQ(FolderTextLines(QStringLiteral("caf\u00e9\n\u00a0\nplain!\n"), original),
               (QList<QByteArray>{"caf\xe9", "\xa0", "plain!"}));
+    // Lines that only moved (a line inserted above them, one removed) keep their bytes too.
+    EXPECT_EQ(FolderTextLines(QStringLiteral("new\ncaf\u00e9\n\u00a0"), original),
+              (QList<QByteArray>{"new", "caf\xe9", "\xa0"}));
+    EXPECT_EQ(FolderTextLines(QStringLiteral("\u00a0\nplain\ncaf\u00e9"), original),
+              (QList<QByteArray>{"\xa0", "plain", "caf\xe9"}));
+    // Two stored lines that read the same keep their own bytes in their order; a third copy typed
+    // by the user is new text.
+    const QList<QByteArray> twins = {"\xa0", "\xc2\xa0"};
+    EXPECT_EQ(FolderTextLines(QStringLiteral("\u00a0\n\u00a0\n\u00a0"), twins),
+              (QList<QByteArray>{"\xa0", "\xc2\xa0", "\xc2\xa0"}));
     EXPECT_EQ(FolderTextLines(QStringLiteral("\n"), original), (QList<QByteArray>{""}));
     EXPECT_TRUE(FolderTextLines(QString(), original).isEmpty());
 }
