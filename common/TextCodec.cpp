@@ -24,8 +24,9 @@ QString DecodeUtf8(const QByteArray &bytes)
 
 bool IsValidUtf8(const QByteArray &bytes)
 {
-    // Invalid or truncated sequences decode to U+FFFD and so do not encode back to the same bytes.
-    return DecodeUtf8(bytes).toUtf8() == bytes;
+    // Valid exactly when the text decodes and encodes back to the same bytes (no overlong forms,
+    // surrogates or truncated sequences), without building the text.
+    return QByteArrayView(bytes).isValidUtf8();
 }
 
 QByteArray CutToWholeCharacters(const QByteArray &bytes, qsizetype maxSize)
@@ -60,8 +61,7 @@ QString DecodeWindows1252(const QByteArray &bytes)
 
 QString DecodeText(const QByteArray &bytes)
 {
-    QString text = DecodeUtf8(bytes);
-    return text.toUtf8() == bytes ? text : DecodeWindows1252(bytes);
+    return IsValidUtf8(bytes) ? DecodeUtf8(bytes) : DecodeWindows1252(bytes);
 }
 
 QByteArray EncodeText(const QString &text)

@@ -4,7 +4,8 @@
 #include <QString>
 
 // Values in Folder.dnt and the registry file are bytes. They are shown as UTF-8 when they are
-// valid UTF-8, otherwise as Windows-1252 (so the 0xA0 of old files is a no-break space).
+// valid UTF-8, otherwise as Windows-1252 (so the 0xA0 of old files is a no-break space). A
+// leading EF BB BF is the character U+FEFF, so every UTF-8 value encodes back to its own bytes.
 QString DecodeText(const QByteArray &bytes);
 // What the user types is stored as UTF-8.
 QByteArray EncodeText(const QString &text);
