@@ -175,20 +175,25 @@ void ProfileFile::CheckEntry(const QByteArray &section, const QByteArray &key,
         throw TException(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(FPath), reason));
 }
 
+void ProfileFile::WriteThrough(const TFileEdit &edit)
+{
+    if (FPath.isEmpty())
+        RaiseWriteError();
+    UpdateFile(); // earlier deletions first, so the file sees the calls in order
+    const int error = ReplaceFileLocked(FPath, edit);
+    FDocument.reset();
+    if (error)
+        RaiseWriteError();
+}
+
 void ProfileFile::WriteString(const QByteArray &section, const QByteArray &key,
                               const QByteArray &value)
 {
     CheckEntry(section, key, value);
-    if (FPath.isEmpty())
-        RaiseWriteError();
-    UpdateFile(); // earlier deletions first, so the file sees the calls in order
-    const int error = ReplaceFileLocked(FPath, [&](const std::optional<QByteArray> &current) {
+    WriteThrough([&](const std::optional<QByteArray> &current) {
         return std::optional<QByteArray>(TProfileDocument(current.value_or(QByteArray()))
                                              .WithString(section, key, value));
     });
-    FDocument.reset();
-    if (error)
-        RaiseWriteError();
 }
 
 void ProfileFile::DeleteKey(const QByteArray &section, const QByteArray &key)
@@ -200,18 +205,11 @@ void ProfileFile::DeleteKey(const QByteArray &section, const QByteArray &key)
 
 void ProfileFile::EraseSection(const QByteArray &section)
 {
-    if (FPath.isEmpty())
-        RaiseWriteError();
-    UpdateFile();
-    const int error = ReplaceFileLocked(FPath, [&](const std::optional<QByteArray> &current)
-                                                   -> std::optional<QByteArray> {
+    WriteThrough([&](const std::optional<QByteArray> &current) -> std::optional<QByteArray> {
         if (!current)
             return std::nullopt; // nothing to erase, and no file is created for it
         return TProfileDocument(*current).WithoutSection(section);
     });
-    FDocument.reset();
-    if (error)
-        RaiseWriteError();
 }
 
 void ProfileFile::ReplaceSection(const QByteArray &section,
@@ -219,16 +217,10 @@ void ProfileFile::ReplaceSection(const QByteArray &section,
 {
     for (const auto &[key, value] : entries)
         CheckEntry(section, key, value);
-    if (FPath.isEmpty())
-        RaiseWriteError();
-    UpdateFile();
-    const int error = ReplaceFileLocked(FPath, [&](const std::optional<QByteArray> &current) {
+    WriteThrough([&](const std::optional<QByteArray> &current) {
         return std::optional<QByteArray>(TProfileDocument(current.value_or(QByteArray()))
                                              .WithSectionReplaced(section, entries));
     });
-    FDocument.reset();
-    if (error)
-        RaiseWriteError();
 }
 
 void ProfileFile::UpdateFile()

@@ -62,6 +62,8 @@ private:
     static QByteArray ValueOfLine(const TProfileDocument &doc, qsizetype line);
     void CheckEntry(const QByteArray &section, const QByteArray &key, const QByteArray &value) const;
     [[noreturn]] void RaiseWriteError() const;
+    // One locked replacement of the file after the pending deletions; raises when it fails.
+    void WriteThrough(const TFileEdit &edit);
 
     QByteArray FPath;
     std::optional<TProfileDocument> FDocument;
