@@ -371,6 +371,8 @@ TEST_F(ProfileFileTest, EditsKeepTheLineEndsOfEveryLineTheyDoNotTouch)
         {"replace beside lone CRs", "[Files]\ra=1\rb=2\n\n", Replace, "a", "[Files]\ra=2\rb=2\n\n"},
         {"replace, no final line end", "[Files]\r\na=1", Replace, "a", "[Files]\r\na=2"},
         {"replace, LF file", "[Files]\na=1\n\n", Replace, "a", "[Files]\na=2\n\n"},
+        {"replace, CRLF file", "[Files]\r\na=1\r\n\r\n", Replace, "a", "[Files]\r\na=2\r\n\r\n"},
+        {"insert, CRLF file", "[Files]\r\na=1\r\n\r\n", Insert, "b", "[Files]\r\na=1\r\nb=2\r\n\r\n"},
         // Deleting the line between a lone CR and an empty LF line: the CR gains an LF rather than
         // swallowing the empty line.
         {"delete between lone CR and empty LF line", "[Files]\ra=1\rb=2\n\n;end", Delete, "b",
