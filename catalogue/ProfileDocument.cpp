@@ -2,6 +2,10 @@
 
 #include "common/TextCodec.h"
 
+namespace {
+constexpr QByteArrayView kUtf8Bom = "\xEF\xBB\xBF";
+} // namespace
+
 bool IsProfileBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\v';
@@ -35,7 +39,8 @@ void TProfileDocument::Parse()
     const char *data = FBytes.constData();
     const qsizetype size = FBytes.size();
     FLines.reserve(size_t(size / 24 + 1));
-    qsizetype pos = 0;
+    // A UTF-8 byte-order mark in front of the first line belongs to no line and stays where it is.
+    qsizetype pos = FBytes.startsWith(kUtf8Bom) ? kUtf8Bom.size() : 0;
     qsizetype currentSection = -1;
     while (pos < size) {
         TLine line;
@@ -180,21 +185,36 @@ bool TProfileDocument::MarkDeleted(const QByteArray &section, const QByteArray &
     return true;
 }
 
+QByteArray TProfileDocument::WithoutRanges(const std::vector<std::pair<qsizetype, qsizetype>> &ranges) const
+{
+    QByteArray result;
+    result.reserve(FBytes.size());
+    qsizetype keepFrom = 0;
+    for (const auto &[from, to] : ranges) {
+        if (from > keepFrom) {
+            result.append(FBytes.constData() + keepFrom, from - keepFrom);
+            keepFrom = from;
+        }
+        // Two removed ranges in a row leave nothing between them to keep.
+        keepFrom = std::max(keepFrom, to);
+        // A lone CR ending the kept line would join the LF of an empty line that follows: the CR
+        // becomes CR LF, so that empty line stays a line of its own.
+        if (keepFrom < FBytes.size() && FBytes[keepFrom] == '\n' && result.endsWith('\r'))
+            result += '\n';
+    }
+    result.append(FBytes.constData() + keepFrom, FBytes.size() - keepFrom);
+    return result;
+}
+
 QByteArray TProfileDocument::BytesWithoutDeleted() const
 {
     if (FDeletions == 0)
         return FBytes;
-    QByteArray result;
-    result.reserve(FBytes.size());
-    qsizetype keepFrom = 0;
-    for (const TLine &line : FLines) {
-        if (!line.Deleted)
-            continue;
-        result.append(FBytes.constData() + keepFrom, line.Begin - keepFrom);
-        keepFrom = line.Next;
-    }
-    result.append(FBytes.constData() + keepFrom, FBytes.size() - keepFrom);
-    return result;
+    std::vector<std::pair<qsizetype, qsizetype>> ranges;
+    for (const TLine &line : FLines)
+        if (line.Deleted)
+            ranges.emplace_back(line.Begin, line.Next);
+    return WithoutRanges(ranges);
 }
 
 QByteArray TProfileDocument::LineBreak() const
@@ -211,11 +231,9 @@ QByteArray TProfileDocument::WithString(const QByteArray &section, const QByteAr
     const QByteArray eol = LineBreak();
     const qsizetype s = FindSection(section);
     if (s < 0) {
-        // A missing section goes to the end of the file, after a line end if the last line lacks one.
+        // A missing section goes to the end of the file.
         QByteArray result = FBytes;
-        if (!result.isEmpty() && !result.endsWith('\n') && !result.endsWith('\r'))
-            result += eol;
-        result += '[' + section + ']' + eol + key + '=' + value + eol;
+        AppendSection(result, section, {{key, value}});
         return result;
     }
     const qsizetype entry = FindEntry(s, key);
@@ -243,26 +261,45 @@ QByteArray TProfileDocument::WithString(const QByteArray &section, const QByteAr
     result.append(FBytes.constData(), line.Next);
     if (line.Next == line.End)
         result += eol; // the last line of the file had no line end
-    result += key + '=' + value + eol;
+    result += key + '=' + value;
+    // A lone CR before an empty LF line would join that LF and swallow the empty line.
+    if (eol == "\r" && line.Next < FBytes.size() && FBytes[line.Next] == '\n')
+        result += "\r\n";
+    else
+        result += eol;
     result.append(FBytes.constData() + line.Next, FBytes.size() - line.Next);
+    return result;
+}
+
+void TProfileDocument::AppendSection(QByteArray &bytes, const QByteArray &section,
+                                     const std::vector<std::pair<QByteArray, QByteArray>> &entries) const
+{
+    const QByteArray eol = LineBreak();
+    // After a line end if the last line lacks one (a byte-order mark alone is no line).
+    if (!bytes.isEmpty() && !bytes.endsWith('\n') && !bytes.endsWith('\r') && bytes != kUtf8Bom)
+        bytes += eol;
+    bytes += '[' + section + ']' + eol;
+    for (const auto &[key, value] : entries)
+        bytes += key + '=' + value + eol;
+}
+
+QByteArray TProfileDocument::WithSectionReplaced(
+    const QByteArray &section, const std::vector<std::pair<QByteArray, QByteArray>> &entries) const
+{
+    QByteArray result = WithoutSection(section);
+    AppendSection(result, section, entries);
     return result;
 }
 
 QByteArray TProfileDocument::WithoutSection(const QByteArray &section) const
 {
     const QByteArray folded = FoldProfileName(section);
-    QByteArray result;
-    result.reserve(FBytes.size());
-    qsizetype keepFrom = 0;
+    std::vector<std::pair<qsizetype, qsizetype>> ranges;
     for (const TSection &s : FSections) {
         const TLine &header = FLines[size_t(s.HeaderLine)];
-        if (FoldProfileName(LineName(header)) != folded)
-            continue;
         // Every section of that name goes, so a later write cannot land in a forgotten duplicate.
-        const qsizetype end = FLines[size_t(s.EndLine - 1)].Next;
-        result.append(FBytes.constData() + keepFrom, header.Begin - keepFrom);
-        keepFrom = end;
+        if (FoldProfileName(LineName(header)) == folded)
+            ranges.emplace_back(header.Begin, FLines[size_t(s.EndLine - 1)].Next);
     }
-    result.append(FBytes.constData() + keepFrom, FBytes.size() - keepFrom);
-    return result;
+    return WithoutRanges(ranges);
 }

@@ -55,12 +55,19 @@ public:
     QByteArray WithString(const QByteArray &section, const QByteArray &key,
                           const QByteArray &value) const;
     QByteArray WithoutSection(const QByteArray &section) const;
+    // Every section of that name removed, then the section with these entries at the end.
+    QByteArray WithSectionReplaced(const QByteArray &section,
+                                   const std::vector<std::pair<QByteArray, QByteArray>> &entries) const;
 
     // The line end new lines get: the file's own first one, else CR LF.
     QByteArray LineBreak() const;
 
 private:
     void Parse();
+    // The bytes without these [from, to) ranges (in file order), line structure kept.
+    QByteArray WithoutRanges(const std::vector<std::pair<qsizetype, qsizetype>> &ranges) const;
+    void AppendSection(QByteArray &bytes, const QByteArray &section,
+                       const std::vector<std::pair<QByteArray, QByteArray>> &entries) const;
     // Per section: key -> its first entry line; later entries of the same key (hand-edited
     // duplicates) follow through FNextSame.
     using TKeyIndex = TNameIndex;

@@ -61,8 +61,11 @@ std::vector<QByteArray> ProfileFile::ReadStrings(const QByteArray &section,
 QByteArray ProfileFile::ValueOf(const TProfileDocument &doc, qsizetype sectionIndex, const QByteArray &key)
 {
     const qsizetype line = doc.FindEntry(sectionIndex, key);
-    if (line < 0)
-        return {};
+    return line < 0 ? QByteArray() : ValueOfLine(doc, line);
+}
+
+QByteArray ProfileFile::ValueOfLine(const TProfileDocument &doc, qsizetype line)
+{
     QByteArray value = doc.Value(line);
     // A value read through a C string ends at its first NUL byte.
     if (const qsizetype nul = value.indexOf('\0'); nul >= 0)
@@ -70,9 +73,8 @@ QByteArray ProfileFile::ValueOf(const TProfileDocument &doc, qsizetype sectionIn
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'')
         && value.back() == value.front())
         value = value.mid(1, value.size() - 2);
-    if (value.size() > MaxValueLength)
-        value.truncate(MaxValueLength);
-    return value;
+    // The read limit must not split a UTF-8 character: the rest would no longer read as UTF-8.
+    return CutToWholeCharacters(value, MaxValueLength);
 }
 
 void ProfileFile::Prepare(std::initializer_list<const char *> sections)
@@ -128,6 +130,15 @@ QList<QByteArray> ProfileFile::ReadSection(const QByteArray &section)
     return keys;
 }
 
+QList<QByteArray> ProfileFile::ReadSectionValues(const QByteArray &section)
+{
+    const TProfileDocument &doc = Document();
+    QList<QByteArray> values;
+    for (const qsizetype line : doc.EntryLines(doc.FindSection(section)))
+        values.append(ValueOfLine(doc, line));
+    return values;
+}
+
 QString ProfileFile::UnsafeEntryReason(const QByteArray &section, const QByteArray &key,
                                        const QByteArray &value)
 {
@@ -157,21 +168,32 @@ void ProfileFile::RaiseWriteError() const
     throw TException(QStringLiteral("Unable to write to %1").arg(DecodeName(FPath)));
 }
 
-void ProfileFile::WriteString(const QByteArray &section, const QByteArray &key,
-                              const QByteArray &value)
+void ProfileFile::CheckEntry(const QByteArray &section, const QByteArray &key,
+                             const QByteArray &value) const
 {
     if (const QString reason = UnsafeEntryReason(section, key, value); !reason.isEmpty())
         throw TException(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(FPath), reason));
+}
+
+void ProfileFile::WriteThrough(const TFileEdit &edit)
+{
     if (FPath.isEmpty())
         RaiseWriteError();
     UpdateFile(); // earlier deletions first, so the file sees the calls in order
-    const int error = ReplaceFileLocked(FPath, [&](const std::optional<QByteArray> &current) {
-        return std::optional<QByteArray>(TProfileDocument(current.value_or(QByteArray()))
-                                             .WithString(section, key, value));
-    });
+    const int error = ReplaceFileLocked(FPath, edit);
     FDocument.reset();
     if (error)
         RaiseWriteError();
+}
+
+void ProfileFile::WriteString(const QByteArray &section, const QByteArray &key,
+                              const QByteArray &value)
+{
+    CheckEntry(section, key, value);
+    WriteThrough([&](const std::optional<QByteArray> &current) {
+        return std::optional<QByteArray>(TProfileDocument(current.value_or(QByteArray()))
+                                             .WithString(section, key, value));
+    });
 }
 
 void ProfileFile::DeleteKey(const QByteArray &section, const QByteArray &key)
@@ -183,18 +205,22 @@ void ProfileFile::DeleteKey(const QByteArray &section, const QByteArray &key)
 
 void ProfileFile::EraseSection(const QByteArray &section)
 {
-    if (FPath.isEmpty())
-        RaiseWriteError();
-    UpdateFile();
-    const int error = ReplaceFileLocked(FPath, [&](const std::optional<QByteArray> &current)
-                                                   -> std::optional<QByteArray> {
+    WriteThrough([&](const std::optional<QByteArray> &current) -> std::optional<QByteArray> {
         if (!current)
             return std::nullopt; // nothing to erase, and no file is created for it
         return TProfileDocument(*current).WithoutSection(section);
     });
-    FDocument.reset();
-    if (error)
-        RaiseWriteError();
+}
+
+void ProfileFile::ReplaceSection(const QByteArray &section,
+                                 const std::vector<std::pair<QByteArray, QByteArray>> &entries)
+{
+    for (const auto &[key, value] : entries)
+        CheckEntry(section, key, value);
+    WriteThrough([&](const std::optional<QByteArray> &current) {
+        return std::optional<QByteArray>(TProfileDocument(current.value_or(QByteArray()))
+                                             .WithSectionReplaced(section, entries));
+    });
 }
 
 void ProfileFile::UpdateFile()

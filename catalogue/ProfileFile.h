@@ -35,6 +35,9 @@ public:
     // Empties the list, then fills it with the section's keys in file order.
     void ReadSection(const QByteArray &section, QList<QByteArray> &keys);
     QList<QByteArray> ReadSection(const QByteArray &section);
+    // The values of all the section's entries in file order, each read as ReadString reads it
+    // (a duplicate key gives its own value), without the key list's limit.
+    QList<QByteArray> ReadSectionValues(const QByteArray &section);
 
     // Reads and indexes the file for these sections ahead of the look-ups (used from another
     // thread while the caller does other work; the accessor must not be used meanwhile).
@@ -43,6 +46,10 @@ public:
     void WriteString(const QByteArray &section, const QByteArray &key, const QByteArray &value);
     void DeleteKey(const QByteArray &section, const QByteArray &key);
     void EraseSection(const QByteArray &section);
+    // EraseSection followed by WriteString for each entry, as one write: the file holds the old
+    // section or the new one, never a part of it. Raises like WriteString.
+    void ReplaceSection(const QByteArray &section,
+                        const std::vector<std::pair<QByteArray, QByteArray>> &entries);
     void UpdateFile();
 
     // Why a section, key or value cannot be stored so that it reads back the same; empty when it can.
@@ -52,7 +59,11 @@ public:
 private:
     const TProfileDocument &Document();
     static QByteArray ValueOf(const TProfileDocument &doc, qsizetype sectionIndex, const QByteArray &key);
+    static QByteArray ValueOfLine(const TProfileDocument &doc, qsizetype line);
+    void CheckEntry(const QByteArray &section, const QByteArray &key, const QByteArray &value) const;
     [[noreturn]] void RaiseWriteError() const;
+    // One locked replacement of the file after the pending deletions; raises when it fails.
+    void WriteThrough(const TFileEdit &edit);
 
     QByteArray FPath;
     std::optional<TProfileDocument> FDocument;

@@ -1,6 +1,7 @@
 #include "common/TextCodec.h"
 
 #include <QFile>
+#include <QStringDecoder>
 
 namespace {
 // Windows-1252 differs from Latin-1 only in 0x80..0x9F; unassigned bytes map to the C1 controls.
@@ -10,12 +11,41 @@ constexpr char16_t kHighControls[32] = {
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
+
+// UTF-8 as stored: a leading EF BB BF is the character U+FEFF of the value, not a mark to drop
+// (QString::fromUtf8 drops it, and the value would then not encode back to its bytes).
+QString DecodeUtf8(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless
+                                                       | QStringConverter::Flag::ConvertInitialBom);
+    return decoder(bytes);
+}
 } // namespace
 
 bool IsValidUtf8(const QByteArray &bytes)
 {
-    // Invalid or truncated sequences decode to U+FFFD and so do not encode back to the same bytes.
-    return QString::fromUtf8(bytes).toUtf8() == bytes;
+    // Valid exactly when the text decodes and encodes back to the same bytes (no overlong forms,
+    // surrogates or truncated sequences), without building the text.
+    return QByteArrayView(bytes).isValidUtf8();
+}
+
+QByteArray CutToWholeCharacters(const QByteArray &bytes, qsizetype maxSize)
+{
+    if (bytes.size() <= maxSize)
+        return bytes;
+    QByteArray cut = bytes.left(maxSize);
+    if (cut.isEmpty() || !IsValidUtf8(bytes))
+        return cut;
+    // The last character begins at the last byte that is not a continuation byte (10xxxxxx);
+    // its lead byte says how long it is.
+    qsizetype lead = cut.size() - 1;
+    while (lead > 0 && (static_cast<unsigned char>(cut[lead]) & 0xC0) == 0x80)
+        --lead;
+    const auto first = static_cast<unsigned char>(cut[lead]);
+    const qsizetype length = first < 0x80 ? 1 : first < 0xE0 ? 2 : first < 0xF0 ? 3 : 4;
+    if (lead + length > cut.size())
+        cut.truncate(lead);
+    return cut;
 }
 
 QString DecodeWindows1252(const QByteArray &bytes)
@@ -31,8 +61,7 @@ QString DecodeWindows1252(const QByteArray &bytes)
 
 QString DecodeText(const QByteArray &bytes)
 {
-    QString text = QString::fromUtf8(bytes);
-    return text.toUtf8() == bytes ? text : DecodeWindows1252(bytes);
+    return IsValidUtf8(bytes) ? DecodeUtf8(bytes) : DecodeWindows1252(bytes);
 }
 
 QByteArray EncodeText(const QString &text)

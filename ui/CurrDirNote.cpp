@@ -70,15 +70,20 @@ void TFrmCurrDirNote::SetLines(const QList<QByteArray> &lines)
     QStringList shown;
     for (const QByteArray &line : lines)
         shown.append(DecodeText(line));
-    MemoInfo->setPlainText(shown.join(u'\n'));
+    FShown = shown.join(u'\n');
+    MemoInfo->setPlainText(FShown);
+    FShownRaw = MemoInfo->document()->toRawText();
 }
 
 QString TFrmCurrDirNote::Text() const
 {
     // The plain-text view turns no-break spaces into spaces; the raw text keeps them.
     QString text = MemoInfo->document()->toRawText();
+    // The document cannot hold a stored U+2029 (it separates its paragraphs): an untouched text
+    // is given back as it was set.
+    if (text == FShownRaw)
+        return FShown;
     text.replace(QChar::ParagraphSeparator, u'\n');
-    text.replace(QChar::LineSeparator, u'\n');
     return text;
 }
 

@@ -16,7 +16,9 @@ public:
 
     // Shows one line per stored value.
     void SetLines(const QList<QByteArray> &lines);
-    // The text as typed, lines separated by "\n", no-break spaces kept.
+    // The text as typed, lines separated by "\n", no-break spaces kept; a line separator (U+2028,
+    // pasted) stays as it is, for FolderTextLines to judge. Unchanged, it is exactly the stored
+    // lines joined by "\n".
     QString Text() const;
 
     QFrame *PanelClient = nullptr;
@@ -28,4 +30,8 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+
+private:
+    QString FShown;    // the stored lines as set
+    QString FShownRaw; // the document's raw text right after they were set
 };

@@ -1,6 +1,7 @@
 #include "catalogue/DescriptionFile.h"
 #include "catalogue/ProfileFile.h"
 #include "common/Exceptions.h"
+#include "common/TextCodec.h"
 
 #include "TestSupport.h"
 
@@ -22,6 +23,13 @@ protected:
     QByteArray Bytes() const { return ReadFileBytes(Path()); }
     TTempDir Dir;
 };
+
+// Bytes of a literal, NULs included.
+template <size_t N>
+QByteArray Raw(const char (&text)[N])
+{
+    return QByteArray(text, qsizetype(N - 1));
+}
 } // namespace
 
 TEST_F(ProfileFileTest, DefaultContentIsTheTwentyOneLinesByteForByte)
@@ -292,4 +300,223 @@ TEST_F(ProfileFileTest, TwoProcessesWritingTheSameFileKeepEachOthersValues)
     ProfileFile p(Path());
     EXPECT_EQ(p.ReadSection("Files").size(), 2 * kEach);
     EXPECT_EQ(p.ReadSection("ThisFolder").size(), 9);
+}
+
+TEST_F(ProfileFileTest, LongNonAsciiValueIsCutToAWholeCharacter)
+{
+    const QByteArray a4 = "\xC3\xA4";
+    const QByteArray utf8 = "AB" + a4.repeated(1024); // 2050 bytes: byte 2047 begins the 1023rd
+    const QByteArray cp1252(3000, '\xE4');             // Windows-1252: every byte a character
+    Make("[Files]\r\nutf8=" + utf8 + "\r\ncp1252=" + cp1252 + "\r\n");
+    ProfileFile p(Path());
+    const QByteArray read = p.ReadString("Files", "utf8");
+    EXPECT_EQ(read, "AB" + a4.repeated(1022));
+    EXPECT_EQ(DecodeText(read), QStringLiteral("AB") + QString(1022, QChar(0xE4)));
+    EXPECT_EQ(p.ReadString("Files", "cp1252"), cp1252.left(2047));
+    EXPECT_EQ(p.ReadStrings("Files", {"utf8", "cp1252"}),
+              (std::vector<QByteArray>{read, cp1252.left(2047)}));
+}
+
+TEST_F(ProfileFileTest, ByteOrderMarkBeforeTheFirstSectionIsSkippedAndKept)
+{
+    const QByteArray bom = "\xEF\xBB\xBF";
+    Make(bom + "[Files]\r\na=1\r\nb=2\r\n[Folders]\r\nd=x\r\n");
+    {
+        ProfileFile p(Path());
+        EXPECT_EQ(p.ReadString("Files", "a"), QByteArray("1"));
+        EXPECT_EQ(p.ReadSection("Files"), (QList<QByteArray>{"a", "b"}));
+        p.WriteString("Files", "c", "3");
+        p.DeleteKey("Files", "a");
+    }
+    EXPECT_EQ(Bytes(), bom + "[Files]\r\nb=2\r\nc=3\r\n[Folders]\r\nd=x\r\n");
+    {
+        ProfileFile p(Path());
+        p.EraseSection("Files");
+    }
+    EXPECT_EQ(Bytes(), bom + "[Folders]\r\nd=x\r\n");
+    // A file holding only the mark gets its first section right after it.
+    Make(bom);
+    {
+        ProfileFile p(Path());
+        p.WriteString("Files", "k", "v");
+    }
+    EXPECT_EQ(Bytes(), bom + "[Files]\r\nk=v\r\n");
+    // The mark in front of a value is part of the value.
+    Make("[Files]\r\nk=" + bom + "text\r\n");
+    EXPECT_EQ(ProfileFile(Path()).ReadString("Files", "k"), bom + "text");
+}
+
+TEST_F(ProfileFileTest, EditsKeepTheLineEndsOfEveryLineTheyDoNotTouch)
+{
+    enum TOp { Insert, Replace, Delete, Erase };
+    const struct {
+        const char *Name;
+        QByteArray Before;
+        TOp Op;
+        QByteArray Key; // the section for Erase
+        QByteArray After;
+    } cases[] = {
+        // Lone CR before an empty LF line: the new line must not glue the CR to that LF.
+        {"insert, lone CR then empty LF line", "[Files]\ra=1\n\n;end\n", Insert, "b",
+         "[Files]\ra=1\nb=2\r\n\n;end\n"},
+        {"insert after a CRLF line in a CR file", "[Files]\ra=1\r\n;end\r", Insert, "b",
+         "[Files]\ra=1\r\nb=2\r;end\r"},
+        {"insert, CR-only file", "[Files]\ra=1\r;end\r", Insert, "b", "[Files]\ra=1\rb=2\r;end\r"},
+        {"insert, LF file", "[Files]\na=1\n\n", Insert, "b", "[Files]\na=1\nb=2\n\n"},
+        {"insert, mixed CRLF and LF", "[Files]\r\na=1\n\n", Insert, "b", "[Files]\r\na=1\nb=2\r\n\n"},
+        {"insert, no final line end", "[Files]\na=1", Insert, "b", "[Files]\na=1\nb=2\n"},
+        {"insert, new section after lone CR", "[Other]\rx=1\r", Insert, "b", "[Other]\rx=1\r[Files]\rb=2\r"},
+        {"insert, new section after no line end", "[Other]\r\nx=1", Insert, "b",
+         "[Other]\r\nx=1\r\n[Files]\r\nb=2\r\n"},
+        {"replace beside lone CRs", "[Files]\ra=1\rb=2\n\n", Replace, "a", "[Files]\ra=2\rb=2\n\n"},
+        {"replace, no final line end", "[Files]\r\na=1", Replace, "a", "[Files]\r\na=2"},
+        {"replace, LF file", "[Files]\na=1\n\n", Replace, "a", "[Files]\na=2\n\n"},
+        {"replace, CRLF file", "[Files]\r\na=1\r\n\r\n", Replace, "a", "[Files]\r\na=2\r\n\r\n"},
+        {"insert, CRLF file", "[Files]\r\na=1\r\n\r\n", Insert, "b", "[Files]\r\na=1\r\nb=2\r\n\r\n"},
+        // Deleting the line between a lone CR and an empty LF line: the CR gains an LF rather than
+        // swallowing the empty line.
+        {"delete between lone CR and empty LF line", "[Files]\ra=1\rb=2\n\n;end", Delete, "b",
+         "[Files]\ra=1\r\n\n;end"},
+        {"delete, lone CR line itself", "[Files]\ra=1\rb=2\n\n", Delete, "a", "[Files]\rb=2\n\n"},
+        {"delete, CRLF", "[Files]\r\na=1\r\nb=2\r\n\r\n", Delete, "a", "[Files]\r\nb=2\r\n\r\n"},
+        {"delete, LF", "[Files]\na=1\nb=2\n\n", Delete, "b", "[Files]\na=1\n\n"},
+        {"delete the last line without line end", "[Files]\r\na=1\r\nb=2", Delete, "b", "[Files]\r\na=1\r\n"},
+        {"erase between lone CRs", "[A]\ra=1\r[Files]\rb=1\r[C]\n\nc=1", Erase, "Files", "[A]\ra=1\r[C]\n\nc=1"},
+        {"erase the last section, no line end", "[A]\na=1\n[Files]\nb=1", Erase, "Files", "[A]\na=1\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        Make(c.Before);
+        {
+            ProfileFile p(Path());
+            switch (c.Op) {
+            case Insert:
+            case Replace: p.WriteString("Files", c.Key, "2"); break;
+            case Delete: p.DeleteKey("Files", c.Key); break;
+            case Erase: p.EraseSection(c.Key); break;
+            }
+        }
+        EXPECT_EQ(Bytes(), c.After);
+    }
+    // Two deletions in a row between a lone CR and an empty LF line.
+    Make("[Files]\rz=0\ra=1\nb=2\n\n;end");
+    {
+        ProfileFile p(Path());
+        p.DeleteKey("Files", "a");
+        p.DeleteKey("Files", "b");
+    }
+    EXPECT_EQ(Bytes(), QByteArray("[Files]\rz=0\r\n\n;end"));
+}
+
+TEST_F(ProfileFileTest, KeyListAtExactlyItsBuffer)
+{
+    // 16,383 bytes of names and their NULs plus the closing NUL: the list fills the buffer
+    // exactly and every name comes whole. One byte more and the last name loses its last byte.
+    auto sectionOf = [](qsizetype lastLength) {
+        QByteArray content = "[Files]\r\n";
+        QList<QByteArray> names;
+        for (int i = 0; i < 819; ++i) { // 819 names of 19 bytes: 16,380 bytes with their NULs
+            names.append("k" + QByteArray::number(i).rightJustified(18, '0'));
+            content += names.last() + "=d\r\n";
+        }
+        names.append("L" + QByteArray(lastLength - 1, 'x'));
+        content += names.last() + "=last\r\n";
+        return std::pair{content, names};
+    };
+    {
+        const auto [content, names] = sectionOf(2); // 16,380 + 3 + 1 = 16,384 bytes
+        Make(content);
+        EXPECT_EQ(ProfileFile(Path()).ReadSection("Files"), names);
+    }
+    {
+        const auto [content, names] = sectionOf(3); // 16,385 bytes: 16,382 are returned
+        Make(content);
+        const QList<QByteArray> keys = ProfileFile(Path()).ReadSection("Files");
+        ASSERT_EQ(keys.size(), names.size());
+        EXPECT_EQ(keys.first(), names.first());
+        EXPECT_EQ(keys.last(), QByteArray("Lx"));
+    }
+}
+
+TEST_F(ProfileFileTest, LoneQuoteAndNulInValues)
+{
+    Make(Raw("[Files]\r\nquote=\"\r\nspaced=  '  \r\nempty=\"\"\r\nnul=be\0fore\r\nafter=ok\r\n"));
+    ProfileFile p(Path());
+    EXPECT_EQ(p.ReadString("Files", "quote"), QByteArray("\""));
+    EXPECT_EQ(p.ReadString("Files", "spaced"), QByteArray("'"));
+    EXPECT_EQ(p.ReadString("Files", "empty"), QByteArray());
+    EXPECT_EQ(p.ReadString("Files", "nul"), QByteArray("be"));
+    EXPECT_EQ(p.ReadString("Files", "after"), QByteArray("ok"));
+    // A lone quote is written and read back as itself; a NUL never reaches the file.
+    p.WriteString("Files", "new", "\"");
+    EXPECT_EQ(p.ReadString("Files", "new"), QByteArray("\""));
+    const QByteArray before = Bytes();
+    EXPECT_THROW(p.WriteString("Files", "k", QByteArray("a\0b", 3)), TException);
+    EXPECT_EQ(Bytes(), before);
+}
+
+TEST_F(ProfileFileTest, DamagedFilesAreReadAsFarAsTheyGoAndOnlyTheEditedLineChanges)
+{
+    const QByteArray binary = Raw("\x00\x01\x02\xFF\xFE\x80\x1A\x00");
+    const QByteArray overlong(100000, 'o');
+    const struct {
+        const char *Name;
+        QByteArray Bytes;
+    } cases[] = {
+        {"binary bytes and NULs between the lines",
+         "[Files]\r\n" + binary + "\r\nk=v\r\n" + binary + "=x\r\nz=1\r\n" + binary},
+        {"NUL inside a key and a section name", Raw("[Fi\0x]\r\n[Files]\r\nk\0q=v\r\nk=v\r\nz=1\r\n")},
+        {"missing final line end", "[Files]\r\nk=v\r\nz=1"},
+        {"LF-only lines", "[Files]\nk=v\nz=1\n"},
+        {"overlong lines", "[Files]\r\n" + overlong + "\r\nk=v\r\nlong=" + overlong + "\r\nz=1\r\n"},
+        {"a header without its closing bracket", "[Files\r\nk=v\r\nz=1\r\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        Make(c.Bytes);
+        {
+            ProfileFile p(Path());
+            EXPECT_EQ(p.ReadString("Files", "k"), QByteArray("v"));
+            EXPECT_EQ(p.ReadString("Files", "z"), QByteArray("1"));
+            p.WriteString("Files", "k", "new");
+        }
+        // Only the value of k changed; every other byte is where it was.
+        QByteArray expected = c.Bytes;
+        const qsizetype at = expected.indexOf("\nk=v") + 3;
+        expected.replace(at, 1, "new");
+        EXPECT_EQ(Bytes(), expected);
+        {
+            ProfileFile p(Path());
+            p.DeleteKey("Files", "k");
+        }
+        expected.remove(at - 2, expected.indexOf('\n', at) + 1 - (at - 2));
+        EXPECT_EQ(Bytes(), expected);
+    }
+}
+
+TEST_F(ProfileFileTest, WholeSectionIsReadAndReplacedInOneWrite)
+{
+    QByteArray content = "[ThisFolder]\r\n";
+    QList<QByteArray> values;
+    for (int i = 0; i < 2000; ++i) { // far beyond the key list's 16,384 bytes
+        values.append("value " + QByteArray::number(i));
+        content += "TextKeyOfTwentyBytes" + QByteArray::number(i) + "=  " + values.last() + "  \r\n";
+    }
+    content += "textkeyoftwentybytes0=\"duplicate\"\r\n;comment\r\n[Files]\r\nk=v\r\n[thisfolder]\r\nx=second section\r\n";
+    values.append("duplicate");
+    Make(content);
+    ProfileFile p(Path());
+    EXPECT_EQ(p.ReadSectionValues("THISFOLDER"), values);
+    EXPECT_TRUE(p.ReadSectionValues("Missing").isEmpty());
+
+    // Every section of the name goes; the new one stands at the end.
+    p.ReplaceSection("ThisFolder", {{"Text0", "a"}, {"Text1", "\xA0"}});
+    EXPECT_EQ(Bytes(), QByteArray("[Files]\r\nk=v\r\n[ThisFolder]\r\nText0=a\r\nText1=\xA0\r\n"));
+    // One entry that cannot be stored: nothing is written at all.
+    EXPECT_THROW(p.ReplaceSection("ThisFolder", {{"Text0", "b"}, {"Text1", "line\nbreak"}}), TException);
+    EXPECT_EQ(Bytes(), QByteArray("[Files]\r\nk=v\r\n[ThisFolder]\r\nText0=a\r\nText1=\xA0\r\n"));
+    // A missing file is created with the section.
+    ProfileFile fresh(Dir.FilePath("new.dnt"));
+    fresh.ReplaceSection("ThisFolder", {{"Text0", "x"}});
+    EXPECT_EQ(ReadFileBytes(Dir.FilePath("new.dnt")), QByteArray("[ThisFolder]\r\nText0=x\r\n"));
 }

@@ -57,6 +57,55 @@ TEST(TextCodec, Utf8WhenValidElseWindows1252)
     EXPECT_EQ(DecodeName(EncodeName(QStringLiteral("r\u00e9sum\u00e9.txt"))), QStringLiteral("r\u00e9sum\u00e9.txt"));
 }
 
+TEST(TextCodec, StoredUtf8RoundTripsByteForByte)
+{
+    // Every valid UTF-8 value reads as text that encodes back to the same bytes, a leading
+    // U+FEFF (a byte-order mark inside a value) included; anything else reads as Windows-1252.
+    const QByteArray utf8Values[] = {
+        "\xef\xbb\xbf" "abc", "\xef\xbb\xbf", "\xef\xbb\xbf\xef\xbb\xbf" "x", "x\xef\xbb\xbf",
+        "caf\xc3\xa9", "\xc2\xa0", "\xf0\x9f\x98\x80", "",
+    };
+    for (const QByteArray &bytes : utf8Values) {
+        SCOPED_TRACE(bytes.toHex().constData());
+        EXPECT_TRUE(IsValidUtf8(bytes));
+        EXPECT_EQ(EncodeText(DecodeText(bytes)), bytes);
+    }
+    EXPECT_EQ(DecodeText(QByteArray("\xef\xbb\xbf" "abc")), QStringLiteral("\ufeffabc"));
+    // A byte-order mark followed by invalid bytes is Windows-1252 text as a whole.
+    EXPECT_EQ(DecodeText(QByteArray("\xef\xbb\xbf\xe9")), QStringLiteral("\u00ef\u00bb\u00bf\u00e9"));
+    for (const QByteArray &bytes : {QByteArray("\xed\xa0\x80"), QByteArray("\xc0\xaf"), QByteArray("a\xc3")})
+        EXPECT_FALSE(IsValidUtf8(bytes)) << bytes.toHex().constData();
+}
+
+TEST(TextCodec, CutBackToAWholeCharacterOnlyInUtf8)
+{
+    const QByteArray a4 = "\xc3\xa4";           // two bytes
+    const QByteArray euro = "\xe2\x82\xac";    // three bytes
+    const QByteArray smile = "\xf0\x9f\x98\x80"; // four bytes
+    const struct {
+        QByteArray Bytes;
+        qsizetype Max;
+        QByteArray Expected;
+    } cases[] = {
+        {"AB" + a4.repeated(1024), 2047, "AB" + a4.repeated(1022)}, // cut inside the 1023rd
+        {"A" + a4.repeated(1024), 2047, "A" + a4.repeated(1023)},   // the cut falls between two
+        {"ab" + euro + euro, 4, "ab"},
+        {"ab" + euro + euro, 5, "ab" + euro},
+        {"ab" + euro + euro, 7, "ab" + euro},
+        {smile + smile, 7, smile},
+        {smile + smile, 3, ""},
+        {smile, 0, ""},
+        {"short", 2047, "short"},
+        // Not UTF-8: cut where the limit says, every byte a character of its own.
+        {QByteArray(3000, '\xe4'), 2047, QByteArray(2047, '\xe4')},
+        {"\xe4" + a4 + "\xe4", 2, "\xe4\xc3"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Bytes.left(16).toHex().constData());
+        EXPECT_EQ(CutToWholeCharacters(c.Bytes, c.Max), c.Expected);
+    }
+}
+
 TEST(RegisteredMessages, SameNameSameTypeWhateverTheCase)
 {
     const QEvent::Type a = RegisterWindowMessage(QStringLiteral("sc_SplashAction"));

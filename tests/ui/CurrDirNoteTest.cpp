@@ -3,6 +3,7 @@
 #include "catalogue/DescriptionFile.h"
 #include "catalogue/FolderText.h"
 #include "catalogue/ProfileFile.h"
+#include "common/TextCodec.h"
 #include "ui/CurrDirNote.h"
 
 #include <QPlainTextEdit>
@@ -135,12 +136,86 @@ TEST_F(FolderTextTest, ElevenLinesAreNumberedWithoutLeadingZerosAndLongLinesStay
     EXPECT_EQ(profile.ReadString("ThisFolder", "Text10"), QByteArray("line 10"));
 }
 
+TEST_F(FolderTextTest, TheWholeSectionIsShownAndKeptWhateverItsLength)
+{
+    // 3,000 keys need far more than the 16,384-byte key list: OK without a change keeps them all,
+    // each with its bytes (Windows-1252 and UTF-8 alike).
+    QByteArray section = "[ThisFolder]\r\n";
+    QStringList shown;
+    for (int i = 0; i < 3000; ++i) {
+        const QByteArray value = i % 2 ? "\xA0line " + QByteArray::number(i) : "\xC3\xA4 " + QByteArray::number(i);
+        section += "Text" + QByteArray::number(i) + "=" + value + "\r\n";
+        shown.append(DecodeText(value));
+    }
+    WriteFileBytes(Dir.FilePath("Folder.dnt"), "[Files]\r\n" + section);
+    OpenDialog([&](TFrmCurrDirNote *dialog) {
+        EXPECT_EQ(dialog->Text(), shown.join(u'\n'));
+        dialog->BitBtnOk->click();
+    });
+    EXPECT_EQ(Bytes(), "[Files]\r\n" + section);
+}
+
+TEST_F(FolderTextTest, OkWithoutAChangeKeepsEveryValueAsStored)
+{
+    // Values whose characters a text box could alter: a leading U+FEFF, control characters,
+    // the Unicode line and paragraph separators, tabs, Windows-1252 bytes, blanks inside.
+    const QList<QByteArray> values = {
+        "\xEF\xBB\xBFmarked", "ctrl\x01\x1F\x7F", "line\xE2\x80\xA8separator",
+        "para\xE2\x80\xA9separator", "\xA0\tAdministrator", "caf\xE9 \x80", "a  b",
+        "zero\xE2\x80\x8Bwidth", "\xF0\x9F\x98\x80",
+    };
+    QByteArray section = "[ThisFolder]\r\n";
+    for (qsizetype i = 0; i < values.size(); ++i)
+        section += "Text" + QByteArray::number(i) + "=" + values[i] + "\r\n";
+    WriteFileBytes(Dir.FilePath("Folder.dnt"), "[Files]\r\n" + section);
+    OpenDialog([](TFrmCurrDirNote *dialog) { dialog->BitBtnOk->click(); });
+    EXPECT_EQ(Bytes(), "[Files]\r\n" + section);
+
+    // A line typed above them: the other lines keep their bytes (the U+2029 line aside, which the
+    // text box cannot tell from a paragraph break).
+    OpenDialog([](TFrmCurrDirNote *dialog) {
+        QTest::keyClick(dialog->MemoInfo, Qt::Key_Home, Qt::ControlModifier);
+        QTest::keyClicks(dialog->MemoInfo, QStringLiteral("new"));
+        QTest::keyClick(dialog->MemoInfo, Qt::Key_Return, Qt::ControlModifier);
+        dialog->BitBtnOk->click();
+    });
+    ProfileFile profile(Dir.FilePath("Folder.dnt"));
+    QList<QByteArray> expected = {"new", values[0]};
+    expected += values.mid(1, 2);
+    expected += {"para", "separator"};
+    expected += values.mid(4);
+    EXPECT_EQ(profile.ReadSectionValues("ThisFolder"), expected);
+}
+
+TEST_F(FolderTextTest, DuplicateKeysShowTheirOwnValues)
+{
+    WriteFileBytes(Dir.FilePath("Folder.dnt"), "[ThisFolder]\r\nText0=first\r\ntext0=second\r\n");
+    OpenDialog([](TFrmCurrDirNote *dialog) {
+        EXPECT_EQ(dialog->Text(), QStringLiteral("first\nsecond"));
+        dialog->BitBtnOk->click();
+    });
+    EXPECT_EQ(Bytes(), QByteArray("[ThisFolder]\r\nText0=first\r\nText1=second\r\n"));
+}
+
 TEST(FolderTextLines, UnchangedLinesKeepTheirBytes)
 {
     const QList<QByteArray> original = {"caf\xe9", "\xa0", "plain"};
     // Windows-1252 bytes shown as text come back as the same bytes; a changed line is UTF-8.
     EXPECT_EQ(FolderTextLines(QStringLiteral("caf\u00e9\n\u00a0\nplain!\n"), original),
               (QList<QByteArray>{"caf\xe9", "\xa0", "plain!"}));
+    // Lines that only moved (a line inserted above them, one removed) keep their bytes too.
+    EXPECT_EQ(FolderTextLines(QStringLiteral("new\ncaf\u00e9\n\u00a0"), original),
+              (QList<QByteArray>{"new", "caf\xe9", "\xa0"}));
+    EXPECT_EQ(FolderTextLines(QStringLiteral("\u00a0\nplain\ncaf\u00e9"), original),
+              (QList<QByteArray>{"\xa0", "plain", "caf\xe9"}));
+    // Two stored lines that read the same keep their own bytes in their order; a third copy typed
+    // by the user is new text.
+    const QList<QByteArray> twins = {"\xa0", "\xc2\xa0"};
+    EXPECT_EQ(FolderTextLines(QStringLiteral("\u00a0\n\u00a0\n\u00a0"), twins),
+              (QList<QByteArray>{"\xa0", "\xc2\xa0", "\xc2\xa0"}));
+    // A line separator breaks a typed line, but not a stored line that holds one.
+    EXPECT_EQ(FolderTextLines(QStringLiteral("a\u2028b\nx\u2028\u00a0\u2028"), {"a\xE2\x80\xA8" "b", "\xa0"}),
+              (QList<QByteArray>{"a\xE2\x80\xA8" "b", "x", "\xa0"}));
     EXPECT_EQ(FolderTextLines(QStringLiteral("\n"), original), (QList<QByteArray>{""}));
     EXPECT_TRUE(FolderTextLines(QString(), original).isEmpty());
 }

@@ -387,3 +387,61 @@ TEST_F(MainWindowTest, ClosingTheWindowCommitsWhatIsTypedEvenWithTheEditorOpen)
     EXPECT_TRUE(Window.isVisible());
     ASSERT_EQ(::rename(moved.constData(), Dir.Path().constData()), 0);
 }
+
+TEST_F(MainWindowTest, StoredTextIsShownAsStoredAndOnlyAnEditedCellIsRewritten)
+{
+    // A byte-order mark before the first section, a 2050-byte UTF-8 value (cut when read), a value
+    // that begins with U+FEFF and a Windows-1252 value, in both tables.
+    const QByteArray a4 = "\xC3\xA4", bom = "\xEF\xBB\xBF";
+    QByteArray content = bom + "[Folders]\r\n";
+    for (const char *section : {"Folders", "Files"}) {
+        if (QByteArray(section) == "Files")
+            content += "[Files]\r\n";
+        const char prefix = section[1] == 'o' ? 'd' : 'f';
+        content += prefix + QByteArray("_long=AB") + a4.repeated(1024) + "\r\n" + prefix + "_mark=" + bom
+                   + "note\r\n" + prefix + "_cp=caf\xE9\r\n";
+        for (const char *name : {"_long", "_mark", "_cp"}) {
+            if (prefix == 'd')
+                Dir.MakeDir(QByteArray("d") + name);
+            else
+                Dir.WriteFile(QByteArray("f") + name, "x");
+        }
+    }
+    Dir.WriteFile("Folder.dnt", content);
+    ASSERT_TRUE(Window.LoadFolder(Dir.Path()));
+    ShowAndActivate(Window);
+    for (const auto &[grid, prefix] : {std::pair{Window.StringGridFolders, 'd'}, std::pair{Window.StringGridFiles, 'f'}}) {
+        SCOPED_TRACE(prefix);
+        TStringGridModel *model = grid->GridModel();
+        const int longRow = model->FindName(prefix + QByteArray("_long"));
+        const int markRow = model->FindName(prefix + QByteArray("_mark"));
+        const int cpRow = model->FindName(prefix + QByteArray("_cp"));
+        ASSERT_GE(std::min({longRow, markRow, cpRow}), 0);
+        EXPECT_EQ(model->Description(longRow), QStringLiteral("AB") + QString(1022, QChar(0xE4)));
+        EXPECT_EQ(model->Description(markRow), QStringLiteral("\uFEFFnote"));
+        EXPECT_EQ(model->Description(cpRow), QStringLiteral("caf\u00E9"));
+
+        grid->setFocus();
+        auto editEnd = [&](int row, const QString &typed) {
+            ASSERT_TRUE(grid->SetCurrentCell(1, row));
+            Key(Qt::Key_F2);
+            Key(Qt::Key_End);
+            Type(typed);
+            Key(row + 1 < model->rowCount() ? Qt::Key_Down : Qt::Key_Up);
+        };
+        // The editor opened and closed without a change writes nothing.
+        const auto inode = Inode(DescPath());
+        for (const int row : {longRow, markRow, cpRow})
+            editEnd(row, QString());
+        EXPECT_EQ(Inode(DescPath()), inode);
+        EXPECT_EQ(Bytes(), content);
+        // An edited value is stored as the text shown plus what was typed, as UTF-8.
+        editEnd(longRow, QStringLiteral("!"));
+        editEnd(markRow, QStringLiteral("!"));
+        EXPECT_TRUE(Bytes().contains(prefix + QByteArray("_long=AB") + a4.repeated(1022) + "!\r\n"));
+        EXPECT_TRUE(Bytes().contains(prefix + QByteArray("_mark=") + bom + "note!\r\n"));
+        EXPECT_TRUE(Bytes().startsWith(bom + "[Folders]\r\n"));
+        EXPECT_EQ(Bytes().count("[Files]"), 1);
+        content = Bytes();
+    }
+}
