@@ -3,10 +3,11 @@
 # program, a valid menu entry, the icon at every size, a valid MIME type, and that the MIME
 # database built from it gives Folder.dnt (in any letter case, as the program accepts it) the
 # type application/x-dirnote.
-# Usage: install.sh BUILD_DIR MIME_SCHEMA
+# Usage: install.sh BUILD_DIR MIME_SCHEMA MIME_LOOKUP
 set -uo pipefail
 BUILD=$1
 SCHEMA=$2
+LOOKUP=$3
 # Exit code 77 is reported by CTest as skipped.
 for tool in desktop-file-validate xmllint update-mime-database file; do
   command -v "$tool" >/dev/null || { echo "SKIPPED: $tool is missing (scripts/setup.sh installs it)"; exit 77; }
@@ -66,6 +67,14 @@ for name in Folder.dnt.bak XFolder.dnt; do
   type=$(type_of "$name")
   [ -z "$type" ] || fail "$name has the type '$type', expected none"
 done
+
+# The same names through Qt's reading of the database, with this prefix's types in front of the
+# system's (the system's own text/plain and the like stay in effect).
+mkdir -p "$PREFIX/empty-home"
+mapfile -t qt_types < <(XDG_DATA_HOME=$PREFIX/empty-home XDG_DATA_DIRS=$PREFIX/share:/usr/local/share:/usr/share \
+                        "$LOOKUP" Folder.dnt FOLDER.DNT notes.txt)
+[ "${qt_types[*]:-}" = "application/x-dirnote application/x-dirnote text/plain" ] ||
+  fail "Qt gives Folder.dnt, FOLDER.DNT, notes.txt the types '${qt_types[*]:-}'"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "installed, validated and mapped"
