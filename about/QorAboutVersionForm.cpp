@@ -111,15 +111,6 @@ QPoint AboutBoxPosition(QSize dialog, const QRect &screen, const std::optional<Q
     return {left, top};
 }
 
-QIcon ProgramIcon()
-{
-    QIcon icon;
-    icon.addFile(QStringLiteral(":/dirnote/DirNote-32.png"), QSize(32, 32));
-    icon.addFile(QStringLiteral(":/dirnote/DirNote-64.png"), QSize(64, 64));
-    // Once installed, the desktop's icon theme may carry a themed one.
-    return QIcon::fromTheme(QStringLiteral("dirnote"), icon);
-}
-
 TFrmQorVersionAbout::TFrmQorVersionAbout(QWidget *owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
                          | Qt::MSWindowsFixedSizeDialogHint)

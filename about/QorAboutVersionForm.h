@@ -1,5 +1,7 @@
 #pragma once
 
+#include "about/ProgramIcon.h"
+
 #include <QDialog>
 #include <QIcon>
 #include <QRect>
@@ -17,9 +19,6 @@ class QTreeWidgetItem;
 // Where the About box goes: centred over the reference window when there is one, else on the
 // screen, and then kept on the screen. Halvings truncate towards zero.
 QPoint AboutBoxPosition(QSize dialog, const QRect &screen, const std::optional<QRect> &reference);
-
-// The program's own icon, carried as a resource of the program.
-QIcon ProgramIcon();
 
 class TFrmQorVersionAbout : public QDialog {
     Q_OBJECT

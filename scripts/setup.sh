@@ -6,6 +6,7 @@ DIRNOTE_PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils fonts-dejavu-core
+  desktop-file-utils libxml2-utils shared-mime-info dpkg-dev file
 )
 
 dn_install_packages() {
