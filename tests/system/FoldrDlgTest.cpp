@@ -64,10 +64,11 @@ QModelIndex WaitForRow(QTreeView *tree, const QString &path)
     auto *filter = qobject_cast<QSortFilterProxyModel *>(tree->model());
     auto *model = qobject_cast<QFileSystemModel *>(filter->sourceModel());
     QModelIndex index;
-    (void)QTest::qWaitFor([&] {
+    const bool found = QTest::qWaitFor([&] {
         index = filter->mapFromSource(model->index(path));
         return index.isValid() && tree->visualRect(index).isValid();
     }, 5000);
+    EXPECT_TRUE(found) << "no row for " << path.toStdString();
     return index;
 }
 
@@ -206,8 +207,10 @@ TEST_F(FolderDialogRun, PreselectedFolderIsSelectedShownAndReturned)
             status = StatusText(form);
             title = form.windowTitle();
             treeHasFocus = form.focusWidget() == tree;
-            QTest::qWait(50); // let the background loading settle
-            visible = tree->viewport()->rect().intersects(tree->visualRect(tree->currentIndex()));
+            // The background loading may still move the row: wait until it is in view.
+            visible = QTest::qWaitFor([tree] {
+                return tree->viewport()->rect().intersects(tree->visualRect(tree->currentIndex()));
+            }, 5000);
             QTest::mouseClick(Button(form, "ButtonOk"), Qt::LeftButton);
         });
         EXPECT_TRUE(Picker->Browse()) << given.toStdString();
