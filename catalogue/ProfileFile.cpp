@@ -3,6 +3,7 @@
 #include "common/Exceptions.h"
 #include "common/TextCodec.h"
 
+#include <cerrno>
 #include <cstring>
 #include <future>
 
@@ -18,7 +19,11 @@ const TProfileDocument &ProfileFile::Document()
     const TFileStamp stamp = StampOf(FPath);
     if (!FDocument || !(stamp == FStamp)) {
         TFileStamp readStamp;
-        const std::optional<QByteArray> bytes = ReadWholeFile(FPath, &readStamp);
+        int error = 0;
+        const std::optional<QByteArray> bytes = ReadWholeFile(FPath, &readStamp, &error);
+        // Too large to hold: refused rather than taken for an empty file whose keys are gone.
+        if (error == EFBIG)
+            throw TException(QStringLiteral("Unable to read %1: %2").arg(DecodeName(FPath), FileErrorText(error)));
         FDocument.emplace(bytes ? *bytes : QByteArray());
         FStamp = bytes ? readStamp : TFileStamp();
         // Deletions not yet written still count for what this accessor reads.
@@ -152,8 +157,12 @@ QString ProfileFile::UnsafeEntryReason(const QByteArray &section, const QByteArr
     return {};
 }
 
-void ProfileFile::RaiseWriteError() const
+void ProfileFile::RaiseWriteError(int error) const
 {
+    // The usual failures (no permission, no space) keep the plain message; the refusals of this
+    // reader say why, as nothing else would tell the user.
+    if (error == kErrorNotRegularFile || error == EFBIG)
+        throw TException(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(FPath), FileErrorText(error)));
     throw TException(QStringLiteral("Unable to write to %1").arg(DecodeName(FPath)));
 }
 
@@ -163,7 +172,7 @@ void ProfileFile::WriteString(const QByteArray &section, const QByteArray &key,
     if (const QString reason = UnsafeEntryReason(section, key, value); !reason.isEmpty())
         throw TException(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(FPath), reason));
     if (FPath.isEmpty())
-        RaiseWriteError();
+        RaiseWriteError(ENOENT);
     UpdateFile(); // earlier deletions first, so the file sees the calls in order
     const int error = ReplaceFileLocked(FPath, [&](const std::optional<QByteArray> &current) {
         return std::optional<QByteArray>(TProfileDocument(current.value_or(QByteArray()))
@@ -171,7 +180,7 @@ void ProfileFile::WriteString(const QByteArray &section, const QByteArray &key,
     });
     FDocument.reset();
     if (error)
-        RaiseWriteError();
+        RaiseWriteError(error);
 }
 
 void ProfileFile::DeleteKey(const QByteArray &section, const QByteArray &key)
@@ -184,7 +193,7 @@ void ProfileFile::DeleteKey(const QByteArray &section, const QByteArray &key)
 void ProfileFile::EraseSection(const QByteArray &section)
 {
     if (FPath.isEmpty())
-        RaiseWriteError();
+        RaiseWriteError(ENOENT);
     UpdateFile();
     const int error = ReplaceFileLocked(FPath, [&](const std::optional<QByteArray> &current)
                                                    -> std::optional<QByteArray> {
@@ -194,7 +203,7 @@ void ProfileFile::EraseSection(const QByteArray &section)
     });
     FDocument.reset();
     if (error)
-        RaiseWriteError();
+        RaiseWriteError(error);
 }
 
 void ProfileFile::UpdateFile()

@@ -15,7 +15,9 @@ enum class TRegUpdateStatus { Done, Unparseable, Failed };
 
 // Reads, changes and replaces the file under an exclusive advisory lock, so concurrent writers
 // never lose each other's values. The change returns false when there is nothing to write.
-// The file is replaced atomically (temporary file, then rename); its folder is created for the
-// user alone. A file that cannot be parsed is never overwritten.
+// The file is replaced atomically (temporary file, then rename; both synced to the disk); its
+// folder is created for the user alone. A file that cannot be parsed is never overwritten.
+// On Failed, *error (when given) holds the error for FileErrorText.
 TRegUpdateStatus UpdateRegistryFile(const QByteArray &path,
-                                    const std::function<bool(TRegistryFile &)> &change);
+                                    const std::function<bool(TRegistryFile &)> &change,
+                                    int *error = nullptr);
