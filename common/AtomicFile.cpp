@@ -12,6 +12,8 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <mutex>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -165,13 +167,44 @@ unsigned NextTemporaryNumber()
     return counter++;
 }
 
+// Whether the folder is due for a search for leftovers. A search reads the whole folder, which
+// takes tens of milliseconds for 100,000 entries, so each process searches a folder at its first
+// write and then no more often than a leftover comes of age.
+bool LeftoverSearchDue(const QByteArray &folder, int dirFd)
+{
+    struct stat st;
+    if (::fstat(dirFd, &st) != 0)
+        return false;
+    struct TSearch {
+        dev_t Device;
+        ino_t Inode;
+        time_t Time;
+    };
+    static std::mutex mutex;
+    static std::map<QByteArray, TSearch> lastSearch;
+    const std::lock_guard lock(mutex);
+    const time_t now = ::time(nullptr);
+    if (const auto it = lastSearch.find(folder); it != lastSearch.end() && it->second.Device == st.st_dev
+        && it->second.Inode == st.st_ino && now >= it->second.Time && now - it->second.Time < kLeftoverAgeSeconds)
+        return false;
+    if (lastSearch.size() > 4096) // a long session in many folders: start afresh
+        lastSearch.clear();
+    lastSearch[folder] = {st.st_dev, st.st_ino, now};
+    return true;
+}
+
 // A crash between naming the temporary file and the rename leaves it behind. Those of processes
 // that are gone are removed (only regular files under the exact name pattern).
 void RemoveLeftovers(const QByteArray &path)
 {
-    DIR *dir = ::opendir(FolderOf(path).constData());
+    const QByteArray folder = FolderOf(path);
+    DIR *dir = ::opendir(folder.constData());
     if (!dir)
         return;
+    if (!LeftoverSearchDue(folder, ::dirfd(dir))) {
+        ::closedir(dir);
+        return;
+    }
     const QByteArray prefix = '.' + ExtractFileName(path) + '.';
     const time_t now = ::time(nullptr);
     while (const dirent *entry = ::readdir(dir)) {

@@ -287,7 +287,7 @@ TEST_F(ProfileFileOnDisk, LeftoversOfWritersThatAreGoneAreRemovedAtTheNextWrite)
 
 TEST_F(ProfileFileOnDisk, ConcurrentWritersAndADeleterLoseNothing)
 {
-    constexpr int kWriters = 4, kEach = 150, kDeletes = 150;
+    constexpr int kWriters = 4, kEach = 100, kDeletes = 100;
     QByteArray seed = "[Files]\r\n";
     for (int i = 0; i < kDeletes; ++i)
         seed += "gone" + QByteArray::number(i) + "=x\r\n";
@@ -351,7 +351,7 @@ TEST_F(ProfileFileOnDisk, AWriterNeverGivesUpBecauseOthersKeepReplacingTheFile)
         ::close(held); // the lock belongs to the open file, which the child would share
         ::_exit(WriteKey(path).isEmpty() ? 0 : 1);
     }
-    constexpr int kReplacements = 1200;
+    constexpr int kReplacements = 1100; // far more than a writer meets in ordinary use
     int replaced = 0;
     for (; replaced < kReplacements; ++replaced) {
         // Wait until the writer queues on the file held now, then put a new one in its place.
