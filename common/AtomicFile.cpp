@@ -251,11 +251,12 @@ int WriteNewFile(const QByteArray &path, const QByteArray &bytes, const struct s
             if (f >= 0 || errno != EEXIST)
                 break;
         }
-        if (f < 0)
-            tempName.clear();
     }
-    if (f < 0)
-        return replaced && (errno == EACCES || errno == EPERM) ? kUseInPlace : errno;
+    if (f < 0) {
+        const int error = errno;
+        tempName.clear();
+        return replaced && (error == EACCES || error == EPERM) ? kUseInPlace : error;
+    }
     fd.Reset(f);
     int error = 0;
     if (replaced) {
@@ -399,14 +400,7 @@ bool MakeUserFolder(const QByteArray &folder)
 
 QByteArray InPlaceBackupFolder()
 {
-    QByteArray base = qgetenv("XDG_CACHE_HOME");
-    if (!base.startsWith('/')) {
-        QByteArray home = qgetenv("HOME");
-        if (home.isEmpty())
-            home = QFile::encodeName(QDir::homePath());
-        base = home + "/.cache";
-    }
-    return base + "/KER-MOSS/DirNote/in-place";
+    return UserBaseFolder("XDG_CACHE_HOME", ".cache") + "/KER-MOSS/DirNote/in-place";
 }
 
 TFileStamp StampOf(const QByteArray &path)

@@ -1,8 +1,7 @@
 #include "settings/RegistryStore.h"
 
 #include "common/AtomicFile.h"
-
-#include <QDir>
+#include "common/PathUtils.h"
 
 #include <cerrno>
 
@@ -16,14 +15,7 @@ QByteArray RegistryFilePath(quint32 rootKey)
 {
     if (rootKey != kHkeyCurrentUser)
         return {};
-    QByteArray base = qgetenv("XDG_CONFIG_HOME");
-    if (!base.startsWith('/')) {
-        QByteArray home = qgetenv("HOME");
-        if (home.isEmpty())
-            home = QFile::encodeName(QDir::homePath());
-        base = home + "/.config";
-    }
-    return base + "/KER-MOSS/HKEY_CURRENT_USER.reg";
+    return UserBaseFolder("XDG_CONFIG_HOME", ".config") + "/KER-MOSS/HKEY_CURRENT_USER.reg";
 }
 
 TRegistryFile LoadRegistryFile(const QByteArray &path)
