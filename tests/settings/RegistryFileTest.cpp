@@ -187,6 +187,8 @@ TEST_F(RegStoreFile, AWriteThatFailsSaysWhatFailedThoughTheKeyExists)
          u"it is not a regular file"_s, false},
         {"folder", [&] { ::unlink(RegFile().constData()); ::mkdir(RegFile().constData(), 0755); },
          u"it is not a regular file"_s, false},
+        {"file over 256 MiB", [&] { ::truncate(RegFile().constData(), (256LL << 20) + 1); }, // sparse
+         u"it is larger than 256 MiB"_s, false},
     };
     ::chmod(Dir.Path().constData(), 0755); // another user must reach the file
     for (const TCase &c : cases) {
