@@ -10,7 +10,8 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
+#include <string>
+#include <string_view>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -378,7 +379,7 @@ QString FileErrorText(int error)
         return QStringLiteral("it is not a regular file");
     if (error == EFBIG)
         return QStringLiteral("it is larger than 256 MiB");
-    return QString::fromLocal8Bit(std::strerror(error));
+    return qt_error_string(error);
 }
 
 bool MakeUserFolder(const QByteArray &folder)
