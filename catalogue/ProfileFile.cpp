@@ -3,6 +3,7 @@
 #include "common/Exceptions.h"
 #include "common/TextCodec.h"
 
+#include <cerrno>
 #include <cstring>
 #include <future>
 
@@ -18,7 +19,11 @@ const TProfileDocument &ProfileFile::Document()
     const TFileStamp stamp = StampOf(FPath);
     if (!FDocument || !(stamp == FStamp)) {
         TFileStamp readStamp;
-        const std::optional<QByteArray> bytes = ReadWholeFile(FPath, &readStamp);
+        int error = 0;
+        const std::optional<QByteArray> bytes = ReadWholeFile(FPath, &readStamp, &error);
+        // Too large to hold: refused rather than taken for an empty file whose keys are gone.
+        if (error == EFBIG)
+            throw TException(QStringLiteral("Unable to read %1: %2").arg(DecodeName(FPath), FileErrorText(error)));
         FDocument.emplace(bytes ? *bytes : QByteArray());
         FStamp = bytes ? readStamp : TFileStamp();
         // Deletions not yet written still count for what this accessor reads.
@@ -163,8 +168,12 @@ QString ProfileFile::UnsafeEntryReason(const QByteArray &section, const QByteArr
     return {};
 }
 
-void ProfileFile::RaiseWriteError() const
+void ProfileFile::RaiseWriteError(int error) const
 {
+    // The usual failures (no permission, no space) keep the plain message; the refusals of this
+    // reader say why, as nothing else would tell the user.
+    if (error == kErrorNotRegularFile || error == EFBIG)
+        throw TException(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(FPath), FileErrorText(error)));
     throw TException(QStringLiteral("Unable to write to %1").arg(DecodeName(FPath)));
 }
 
@@ -178,12 +187,12 @@ void ProfileFile::CheckEntry(const QByteArray &section, const QByteArray &key,
 void ProfileFile::WriteThrough(const TFileEdit &edit)
 {
     if (FPath.isEmpty())
-        RaiseWriteError();
+        RaiseWriteError(ENOENT);
     UpdateFile(); // earlier deletions first, so the file sees the calls in order
     const int error = ReplaceFileLocked(FPath, edit);
     FDocument.reset();
     if (error)
-        RaiseWriteError();
+        RaiseWriteError(error);
 }
 
 void ProfileFile::WriteString(const QByteArray &section, const QByteArray &key,

@@ -12,11 +12,12 @@
 
 // Accessor of one description file by path: the reads and writes of an INI-style profile.
 //
-// Reads never fail: an absent or unreadable file, section or key reads as empty. WriteString and
-// EraseSection write through and raise "Unable to write to <path>" when the file cannot be
-// written. Deletions are collected and written once by UpdateFile or on release; their failure
-// is ignored. Within one accessor's life the parsed file is kept while its size, time and inode
-// stay the same.
+// Reads never fail but for a file larger than 256 MiB ("Unable to read <path>: ..."): an absent or
+// unreadable file, anything but a regular file, a missing section or key reads as empty.
+// WriteString and EraseSection write through and raise "Unable to write to <path>" when the file
+// cannot be written (with the reason when it is not a regular file or too large). Deletions are
+// collected and written once by UpdateFile or on release; their failure is ignored. Within one
+// accessor's life the parsed file is kept while its size, time and inode stay the same.
 class ProfileFile {
 public:
     static constexpr qsizetype MaxValueLength = 2047;  // bytes a read returns at most
@@ -61,7 +62,7 @@ private:
     static QByteArray ValueOf(const TProfileDocument &doc, qsizetype sectionIndex, const QByteArray &key);
     static QByteArray ValueOfLine(const TProfileDocument &doc, qsizetype line);
     void CheckEntry(const QByteArray &section, const QByteArray &key, const QByteArray &value) const;
-    [[noreturn]] void RaiseWriteError() const;
+    [[noreturn]] void RaiseWriteError(int error) const;
     // One locked replacement of the file after the pending deletions; raises when it fails.
     void WriteThrough(const TFileEdit &edit);
 

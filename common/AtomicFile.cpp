@@ -2,8 +2,20 @@
 
 #include "common/PathUtils.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <string>
+#include <string_view>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -28,6 +40,13 @@ private:
     int FFd;
 };
 
+// Not an error code: the rename path cannot keep what others rely on, so write in place.
+constexpr int kUseInPlace = -1000;
+// A hidden temporary file of a crashed writer is only taken for a leftover once it is this old,
+// so a writer on another machine sharing the folder (its process ids mean nothing here) keeps its
+// file for as long as a write can take.
+constexpr time_t kLeftoverAgeSeconds = 60;
+
 TFileStamp StampFromStat(const struct stat &st)
 {
     TFileStamp stamp;
@@ -39,33 +58,57 @@ TFileStamp StampFromStat(const struct stat &st)
     return stamp;
 }
 
-std::optional<QByteArray> ReadFd(int fd, qsizetype sizeHint)
+// Opens without blocking (a FIFO would wait for a writer forever) and keeps the descriptor only
+// when it is a regular file; then reads block as usual. Returns 0, an errno or
+// kErrorNotRegularFile.
+int OpenRegular(const QByteArray &path, int access, TFd &fd, struct stat &st)
+{
+    const int f = ::open(path.constData(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (f < 0)
+        return errno == EISDIR || errno == ENXIO ? kErrorNotRegularFile : errno;
+    fd.Reset(f);
+    if (::fstat(f, &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return kErrorNotRegularFile;
+    const int flags = ::fcntl(f, F_GETFL);
+    if (flags < 0 || ::fcntl(f, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return errno;
+    return 0;
+}
+
+// Reads from the current position to the end, at most kMaxFileSize bytes (EFBIG beyond).
+int ReadFd(int fd, qsizetype sizeHint, QByteArray &bytes)
 {
     // Read straight into the buffer; a file that grows meanwhile is read to its end all the same.
-    QByteArray bytes(std::max<qsizetype>(sizeHint, 0) + 1, Qt::Uninitialized);
+    bytes = QByteArray(std::clamp<qsizetype>(sizeHint, 0, kMaxFileSize) + 1, Qt::Uninitialized);
     qsizetype used = 0;
     for (;;) {
+        if (used > kMaxFileSize)
+            return EFBIG;
         if (used == bytes.size())
-            bytes.resize(bytes.size() * 2);
+            bytes.resize(std::min<qsizetype>(bytes.size() * 2, kMaxFileSize + 1));
         const ssize_t n = ::read(fd, bytes.data() + used, size_t(bytes.size() - used));
         if (n == 0)
             break;
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return std::nullopt;
+            return errno;
         }
         used += n;
     }
     bytes.truncate(used);
-    return bytes;
+    return 0;
 }
 
-int WriteAll(int fd, const QByteArray &bytes)
+int WriteAllAt(int fd, const QByteArray &bytes, off_t offset = -1)
 {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        const ssize_t n = offset < 0
+            ? ::write(fd, bytes.constData() + done, size_t(bytes.size() - done))
+            : ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), offset + done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -88,26 +131,149 @@ QByteArray FolderOf(const QByteArray &path)
     return folder.isEmpty() ? QByteArrayLiteral("./") : folder;
 }
 
-// Writes the bytes into a new file of the folder that has no name yet where the file system
-// allows it (nothing is left behind by a crash), else under a hidden temporary name.
-// On success *fd is open and *tempName is empty (unnamed) or the temporary name.
-int WriteNewFile(const QByteArray &path, const QByteArray &bytes, mode_t mode, bool sync, TFd &fd,
-                 QByteArray &tempName)
+// The file a path names once symbolic links are followed; a dangling link gives the path it
+// points to, where a new file is then created.
+int FollowLinks(const QByteArray &path, QByteArray &target)
+{
+    target = path;
+    for (int depth = 0;; ++depth) {
+        struct stat st;
+        if (::lstat(target.constData(), &st) != 0)
+            return errno == ENOENT ? 0 : errno;
+        if (!S_ISLNK(st.st_mode))
+            return 0;
+        if (depth == 40)
+            return ELOOP;
+        QByteArray link(qsizetype(std::max<off_t>(st.st_size, 255)) + 1, Qt::Uninitialized);
+        const ssize_t n = ::readlink(target.constData(), link.data(), size_t(link.size()));
+        if (n < 0)
+            return errno;
+        if (n == link.size())
+            return ENAMETOOLONG;
+        link.truncate(n);
+        target = link.startsWith('/') ? link : ExtractFilePath(target) + link;
+    }
+}
+
+// Hidden temporary names: ".<name>.<pid>.<n>", so a leftover tells which process made it.
+QByteArray TemporaryName(const QByteArray &path, unsigned n)
+{
+    return FolderOf(path) + '.' + ExtractFileName(path) + '.' + QByteArray::number(::getpid()) + '.'
+           + QByteArray::number(n);
+}
+
+unsigned NextTemporaryNumber()
+{
+    static std::atomic<unsigned> counter{0};
+    return counter++;
+}
+
+// Whether the folder is due for a search for leftovers. A search reads the whole folder, which
+// takes tens of milliseconds for 100,000 entries, so each process searches a folder at its first
+// write and then no more often than a leftover comes of age.
+bool LeftoverSearchDue(const QByteArray &folder, int dirFd)
+{
+    struct stat st;
+    if (::fstat(dirFd, &st) != 0)
+        return false;
+    struct TSearch {
+        dev_t Device;
+        ino_t Inode;
+        time_t Time;
+    };
+    static std::mutex mutex;
+    static std::map<QByteArray, TSearch> lastSearch;
+    const std::lock_guard lock(mutex);
+    const time_t now = ::time(nullptr);
+    if (const auto it = lastSearch.find(folder); it != lastSearch.end() && it->second.Device == st.st_dev
+        && it->second.Inode == st.st_ino && now >= it->second.Time && now - it->second.Time < kLeftoverAgeSeconds)
+        return false;
+    if (lastSearch.size() > 4096) // a long session in many folders: start afresh
+        lastSearch.clear();
+    lastSearch[folder] = {st.st_dev, st.st_ino, now};
+    return true;
+}
+
+// A crash between naming the temporary file and the rename leaves it behind. Those of processes
+// that are gone are removed (only regular files under the exact name pattern).
+void RemoveLeftovers(const QByteArray &path)
 {
     const QByteArray folder = FolderOf(path);
-    tempName.clear();
-    int f = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-    if (f < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-        QByteArray pattern = folder + '.' + ExtractFileName(path) + ".XXXXXX";
-        f = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (f >= 0)
-            tempName = pattern;
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir)
+        return;
+    if (!LeftoverSearchDue(folder, ::dirfd(dir))) {
+        ::closedir(dir);
+        return;
     }
-    if (f < 0)
-        return errno;
+    const QByteArray prefix = '.' + ExtractFileName(path) + '.';
+    const time_t now = ::time(nullptr);
+    while (const dirent *entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (!name.starts_with(std::string_view(prefix.constData(), size_t(prefix.size()))))
+            continue;
+        const std::string_view rest = name.substr(size_t(prefix.size()));
+        const size_t dot = rest.find('.');
+        const auto digits = [](std::string_view s) {
+            return !s.empty() && s.size() <= 10
+                   && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+        };
+        if (dot == std::string_view::npos || !digits(rest.substr(0, dot)) || !digits(rest.substr(dot + 1)))
+            continue;
+        const long long pid = std::stoll(std::string(rest.substr(0, dot)));
+        if (pid <= 0 || pid == ::getpid() || pid > 0x7fffffff
+            || ::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        struct stat st;
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)
+            || now - st.st_mtim.tv_sec < kLeftoverAgeSeconds)
+            continue;
+        ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+// Writes the bytes into a new file of the folder that has no name yet where the file system
+// allows it (nothing is left behind by a crash), else under a hidden temporary name.
+// A file that replaces another gets that file's owner, group and mode (kUseInPlace when it
+// cannot); a file created new gets `mode`, or 0666 less the umask when mode is negative.
+// On success fd is open and tempName is empty (unnamed) or the temporary name.
+int WriteNewFile(const QByteArray &path, const QByteArray &bytes, const struct stat *replaced,
+                 int mode, bool sync, TFd &fd, QByteArray &tempName)
+{
+    // A replacement starts private and gets its final mode once its owner is right.
+    const mode_t openMode = replaced ? 0600 : mode < 0 ? 0666 : mode_t(mode);
+    tempName.clear();
+    int f = ::open(FolderOf(path).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, openMode);
+    if (f < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            tempName = TemporaryName(path, NextTemporaryNumber());
+            f = ::open(tempName.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, openMode);
+            if (f >= 0 || errno != EEXIST)
+                break;
+        }
+    }
+    if (f < 0) {
+        const int error = errno;
+        tempName.clear();
+        return replaced && (error == EACCES || error == EPERM) ? kUseInPlace : error;
+    }
     fd.Reset(f);
-    ::fchmod(f, mode);
-    int error = WriteAll(f, bytes);
+    int error = 0;
+    if (replaced) {
+        struct stat st;
+        if (::fstat(f, &st) != 0)
+            error = errno;
+        else if ((st.st_uid != replaced->st_uid || st.st_gid != replaced->st_gid)
+                 && ::fchown(f, replaced->st_uid, replaced->st_gid) != 0)
+            error = kUseInPlace; // another user's or group's file stays theirs
+        if (!error && ::fchmod(f, replaced->st_mode & 07777) != 0)
+            error = errno;
+    } else if (mode >= 0 && ::fchmod(f, mode_t(mode)) != 0) {
+        error = errno;
+    }
+    if (!error)
+        error = WriteAllAt(f, bytes);
     if (!error && (sync || SyncWrites()) && ::fdatasync(f) != 0)
         error = errno;
     if (error && !tempName.isEmpty())
@@ -115,43 +281,39 @@ int WriteNewFile(const QByteArray &path, const QByteArray &bytes, mode_t mode, b
     return error;
 }
 
+void SyncFolderOf(const QByteArray &path)
+{
+    TFd folder(::open(FolderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.Get() >= 0)
+        ::fsync(folder.Get());
+}
+
 // Gives the written file its final name: link() when it must not replace anything, rename()
-// otherwise.
-int PublishNewFile(const QByteArray &path, TFd &fd, const QByteArray &tempName, bool replace)
+// otherwise. A rename the folder refuses gives kUseInPlace.
+int PublishNewFile(const QByteArray &path, TFd &fd, QByteArray tempName, bool replace)
 {
     if (tempName.isEmpty()) {
         const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(fd.Get());
-        if (!replace) {
-            if (::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, path.constData(),
-                         AT_SYMLINK_FOLLOW) != 0)
-                return errno;
-            return 0;
-        }
+        if (!replace)
+            return ::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, path.constData(),
+                            AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
         // rename() needs a name: link under a hidden one, then rename over the old file.
-        QByteArray name;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            name = FolderOf(path) + '.' + ExtractFileName(path) + '.'
-                   + QByteArray::number(::getpid()) + '.' + QByteArray::number(attempt);
-            if (::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, name.constData(),
+        for (int attempt = 0; attempt < 100 && tempName.isEmpty(); ++attempt) {
+            tempName = TemporaryName(path, NextTemporaryNumber());
+            if (::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, tempName.constData(),
                          AT_SYMLINK_FOLLOW) == 0)
                 break;
             if (errno != EEXIST)
-                return errno;
-            name.clear();
+                return errno == EACCES || errno == EPERM ? kUseInPlace : errno;
+            tempName.clear();
         }
-        if (name.isEmpty())
+        if (tempName.isEmpty())
             return EEXIST;
-        if (::rename(name.constData(), path.constData()) != 0) {
-            const int error = errno;
-            ::unlink(name.constData());
-            return error;
-        }
-        return 0;
     }
     int error = 0;
     if (replace) {
         if (::rename(tempName.constData(), path.constData()) != 0)
-            error = errno;
+            error = errno == EACCES || errno == EPERM ? kUseInPlace : errno;
     } else if (::link(tempName.constData(), path.constData()) != 0) {
         error = errno;
     }
@@ -159,7 +321,88 @@ int PublishNewFile(const QByteArray &path, TFd &fd, const QByteArray &tempName, 
         ::unlink(tempName.constData());
     return error;
 }
+
+// The old bytes of a file rewritten in place, on the disk, under a name that tells which file
+// they belong to.
+int KeepBackup(const QByteArray &path, const QByteArray &bytes, QByteArray &backup)
+{
+    const QByteArray folder = InPlaceBackupFolder();
+    if (!MakeUserFolder(folder))
+        return errno ? errno : EACCES;
+    QByteArray absolute = path.startsWith('/') ? path : QFile::encodeName(QDir::currentPath()) + '/' + path;
+    QByteArray stem = absolute.toPercentEncoding();
+    if (stem.size() > 180)
+        stem = QCryptographicHash::hash(absolute, QCryptographicHash::Sha1).toHex() + '-'
+               + ExtractFileName(path).left(100).toPercentEncoding().left(120);
+    TFd fd;
+    for (unsigned n = 0; fd.Get() < 0; ++n) {
+        backup = folder + '/' + stem + '.' + QByteArray::number(::getpid()) + '.' + QByteArray::number(n);
+        fd.Reset(::open(backup.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+        if (fd.Get() < 0 && (errno != EEXIST || n == 100))
+            return errno;
+    }
+    int error = WriteAllAt(fd.Get(), bytes);
+    if (!error && ::fdatasync(fd.Get()) != 0)
+        error = errno;
+    if (error)
+        ::unlink(backup.constData());
+    return error;
+}
+
+int WriteFdInPlace(int fd, const QByteArray &bytes)
+{
+    if (const int error = WriteAllAt(fd, bytes, 0))
+        return error;
+    if (::ftruncate(fd, off_t(bytes.size())) != 0 || ::fdatasync(fd) != 0)
+        return errno;
+    return 0;
+}
+
+// Rewrites the open, locked file with new bytes, keeping its inode and so its owner, group,
+// mode and every hard link. The old bytes wait in the cache folder until the new ones are on
+// the disk; a failed write puts the old bytes back.
+int RewriteInPlace(int fd, const QByteArray &path, const QByteArray &old, const QByteArray &bytes)
+{
+    QByteArray backup;
+    if (const int error = KeepBackup(path, old, backup))
+        return error;
+    const int error = WriteFdInPlace(fd, bytes);
+    if (!error || WriteFdInPlace(fd, old) == 0)
+        ::unlink(backup.constData());
+    return error;
+}
 } // namespace
+
+QString FileErrorText(int error)
+{
+    if (error == kErrorNotRegularFile)
+        return QStringLiteral("it is not a regular file");
+    if (error == EFBIG)
+        return QStringLiteral("it is larger than 256 MiB");
+    return qt_error_string(error);
+}
+
+bool MakeUserFolder(const QByteArray &folder)
+{
+    for (qsizetype slash = folder.indexOf('/', 1);; slash = folder.indexOf('/', slash + 1)) {
+        const QByteArray part = slash < 0 ? folder : folder.left(slash);
+        if (!part.isEmpty() && ::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+        if (slash < 0)
+            break;
+    }
+    struct stat st {};
+    if (::stat(folder.constData(), &st) != 0)
+        return false;
+    if (!S_ISDIR(st.st_mode))
+        errno = ENOTDIR;
+    return S_ISDIR(st.st_mode);
+}
+
+QByteArray InPlaceBackupFolder()
+{
+    return UserBaseFolder("XDG_CACHE_HOME", ".cache") + "/KER-MOSS/DirNote/in-place";
+}
 
 TFileStamp StampOf(const QByteArray &path)
 {
@@ -169,86 +412,108 @@ TFileStamp StampOf(const QByteArray &path)
     return StampFromStat(st);
 }
 
-std::optional<QByteArray> ReadWholeFile(const QByteArray &path, TFileStamp *stamp)
+std::optional<QByteArray> ReadWholeFile(const QByteArray &path, TFileStamp *stamp, int *error)
 {
-    TFd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0)
-        return std::nullopt;
+    TFd fd;
     struct stat st;
-    if (::fstat(fd.Get(), &st) != 0 || S_ISDIR(st.st_mode))
+    int failure = OpenRegular(path, O_RDONLY, fd, st);
+    if (!failure && st.st_size > kMaxFileSize)
+        failure = EFBIG;
+    QByteArray bytes;
+    if (!failure) {
+        // A writer rewriting the file in place holds the exclusive lock: read whole texts only.
+        while (::flock(fd.Get(), LOCK_SH) != 0 && errno == EINTR) {
+        }
+        if (stamp)
+            *stamp = StampFromStat(st);
+        failure = ReadFd(fd.Get(), qsizetype(st.st_size), bytes);
+    }
+    if (error)
+        *error = failure;
+    if (failure)
         return std::nullopt;
-    if (stamp)
-        *stamp = StampFromStat(st);
-    return ReadFd(fd.Get(), qsizetype(st.st_size));
+    return bytes;
 }
 
 int CreateFileExclusive(const QByteArray &path, const QByteArray &bytes)
 {
     struct stat st;
-    if (::lstat(path.constData(), &st) == 0)
+    if (::stat(path.constData(), &st) == 0)
         return 0; // the common case: nothing to write, so no new file is even started
+    QByteArray target;
+    if (const int error = FollowLinks(path, target))
+        return error;
     TFd fd;
     QByteArray tempName;
-    const mode_t umaskNow = ::umask(0);
-    ::umask(umaskNow);
-    if (const int error = WriteNewFile(path, bytes, 0666 & ~umaskNow, false, fd, tempName))
+    if (const int error = WriteNewFile(target, bytes, nullptr, -1, false, fd, tempName))
         return error;
-    const int error = PublishNewFile(path, fd, tempName, false);
+    const int error = PublishNewFile(target, fd, tempName, false);
     return error == EEXIST ? 0 : error;
 }
 
 int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOptions options)
 {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        TFd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
-        if (fd.Get() < 0) {
-            if (errno != ENOENT)
-                return errno;
+    const bool sync = options.Sync || SyncWrites();
+    // Each pass that does not end here found the file replaced by another writer, which made
+    // progress; so keep trying however busy the file is.
+    for (;;) {
+        QByteArray target;
+        if (const int error = FollowLinks(path, target))
+            return error;
+        TFd fd;
+        struct stat locked;
+        if (const int openError = OpenRegular(target, O_RDWR, fd, locked)) {
+            if (openError != ENOENT)
+                return openError;
             const std::optional<QByteArray> created = edit(std::nullopt);
             if (!created)
                 return 0;
+            if (created->size() > kMaxFileSize)
+                return EFBIG;
             TFd newFd;
             QByteArray tempName;
-            mode_t mode = mode_t(options.CreateMode);
-            if (options.CreateMode < 0) {
-                const mode_t umaskNow = ::umask(0);
-                ::umask(umaskNow);
-                mode = 0666 & ~umaskNow;
-            }
-            if (const int error = WriteNewFile(path, *created, mode, options.Sync, newFd, tempName))
+            if (const int error = WriteNewFile(target, *created, nullptr, options.CreateMode, sync, newFd, tempName))
                 return error;
-            const int error = PublishNewFile(path, newFd, tempName, false);
+            const int error = PublishNewFile(target, newFd, tempName, false);
             if (error == EEXIST)
                 continue; // someone else created it meanwhile: edit theirs
+            if (!error && sync)
+                SyncFolderOf(target);
             return error;
         }
         while (::flock(fd.Get(), LOCK_EX) != 0)
             if (errno != EINTR)
                 return errno;
-        struct stat locked, current;
+        struct stat current;
         if (::fstat(fd.Get(), &locked) != 0)
             return errno;
-        if (S_ISDIR(locked.st_mode))
-            return EISDIR;
         if (::stat(path.constData(), &current) != 0 || current.st_ino != locked.st_ino
             || current.st_dev != locked.st_dev)
             continue; // replaced while we waited for the lock: lock the new one
-        if (::access(path.constData(), W_OK) != 0)
-            return errno;
-        const std::optional<QByteArray> bytes = ReadFd(fd.Get(), qsizetype(locked.st_size));
-        if (!bytes)
-            return errno ? errno : EIO;
-        const std::optional<QByteArray> changed = edit(bytes);
-        if (!changed || *changed == *bytes)
-            return 0;
-        TFd newFd;
-        QByteArray tempName;
-        if (const int error = WriteNewFile(path, *changed, locked.st_mode & 07777, options.Sync, newFd, tempName))
+        if (locked.st_size > kMaxFileSize)
+            return EFBIG;
+        QByteArray bytes;
+        if (const int error = ReadFd(fd.Get(), qsizetype(locked.st_size), bytes))
             return error;
-        // Keep the owner where we may (root editing a user's file).
-        if (::fchown(newFd.Get(), locked.st_uid, locked.st_gid) != 0) {
+        const std::optional<QByteArray> changed = edit(bytes);
+        if (!changed || *changed == bytes)
+            return 0;
+        if (changed->size() > kMaxFileSize)
+            return EFBIG;
+        RemoveLeftovers(target);
+        // A second name would keep the old text, so hard links are always written in place.
+        int error = locked.st_nlink > 1 ? kUseInPlace : 0;
+        if (!error) {
+            TFd newFd;
+            QByteArray tempName;
+            error = WriteNewFile(target, *changed, &locked, -1, sync, newFd, tempName);
+            if (!error)
+                error = PublishNewFile(target, newFd, tempName, true);
+            if (!error && sync)
+                SyncFolderOf(target);
         }
-        return PublishNewFile(path, newFd, tempName, true);
+        if (error == kUseInPlace)
+            error = RewriteInPlace(fd.Get(), target, bytes, *changed);
+        return error;
     }
-    return EAGAIN;
 }

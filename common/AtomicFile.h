@@ -1,15 +1,30 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <functional>
 #include <optional>
 
-// Whole-file reads and atomic, locked replacements of small text files by byte path.
+// Whole-file reads and locked replacements of small text files by byte path.
 //
 // A replacement writes a new file in the same folder and renames it over the old one while an
 // advisory lock (flock) is held on the old one, so a crash never leaves half a file and two
-// processes editing the same file never lose each other's changes.
+// processes editing the same file never lose each other's changes. A symbolic link is followed:
+// the file it points to is replaced and the link stays. Where a rename would change what other
+// users rely on (an owner or group the new file cannot keep, several hard links, a folder that
+// refuses the rename), the file is rewritten in place under the same lock instead, its old bytes
+// kept in the user's cache folder until the new ones are on the disk.
+// Only regular files are read or written; anything else reads as absent and is never written.
+
+// Errors beyond the system's own codes.
+inline constexpr int kErrorNotRegularFile = -1; // a folder, FIFO, device or socket
+// Files larger than this are refused (EFBIG) rather than read into memory.
+inline constexpr long long kMaxFileSize = 256LL * 1024 * 1024;
+
+// What went wrong, as a user reads it: "it is not a regular file", "it is larger than 256 MiB",
+// or the system's text for the error code.
+QString FileErrorText(int error);
 
 struct TFileStamp {
     bool Exists = false;
@@ -19,19 +34,30 @@ struct TFileStamp {
 };
 
 TFileStamp StampOf(const QByteArray &path);
-// The file's bytes; nullopt when it cannot be opened (absent or unreadable).
-std::optional<QByteArray> ReadWholeFile(const QByteArray &path, TFileStamp *stamp = nullptr);
+// The file's bytes; nullopt when it cannot be read: absent, unreadable, not a regular file, or
+// larger than kMaxFileSize (*error, when given, then says which; 0 on success).
+std::optional<QByteArray> ReadWholeFile(const QByteArray &path, TFileStamp *stamp = nullptr,
+                                        int *error = nullptr);
 
 // Runs edit(current) under the lock; current is nullopt when the file does not exist. When edit
 // returns bytes they replace the file (or create it); nullopt leaves everything as it is.
-// Returns 0 on success, else the errno of the failure (the file is then unchanged).
+// Returns 0 on success, else the error of the failure (the file is then unchanged). Others
+// writing at the same time only make it wait, never fail.
 using TFileEdit = std::function<std::optional<QByteArray>(const std::optional<QByteArray> &current)>;
 struct TReplaceOptions {
     int CreateMode = -1; // permissions of a file created new; -1: 0666 less the umask
-    bool Sync = false;   // wait until the new content is on the disk before it replaces the old
+    bool Sync = false;   // the new content and its name are on the disk before this returns
 };
 int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOptions options = {});
 
 // Creates the file with these bytes only when no file exists; it appears whole or not at all.
 // Returns 0 on success or when a file already exists, else the errno of the failure.
 int CreateFileExclusive(const QByteArray &path, const QByteArray &bytes);
+
+// Creates the missing folders of the path for the user alone (0700); existing ones stay as they
+// are. True when the folder exists afterwards.
+bool MakeUserFolder(const QByteArray &folder);
+
+// Where an in-place rewrite keeps the old bytes meanwhile:
+// ${XDG_CACHE_HOME:-$HOME/.cache}/KER-MOSS/DirNote/in-place (no trailing "/").
+QByteArray InPlaceBackupFolder();

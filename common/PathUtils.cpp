@@ -1,5 +1,8 @@
 #include "common/PathUtils.h"
 
+#include <QDir>
+#include <QFile>
+
 QByteArray ExtractFilePath(const QByteArray &path)
 {
     const qsizetype slash = path.lastIndexOf('/');
@@ -36,4 +39,15 @@ QByteArray AsciiUpper(const QByteArray &text)
         if (c >= 'a' && c <= 'z')
             c = char(c - 'a' + 'A');
     return result;
+}
+
+QByteArray UserBaseFolder(const char *xdgVariable, const char *fallbackInHome)
+{
+    const QByteArray base = qgetenv(xdgVariable);
+    if (base.startsWith('/'))
+        return base;
+    QByteArray home = qgetenv("HOME");
+    if (home.isEmpty())
+        home = QFile::encodeName(QDir::homePath());
+    return home + '/' + fallbackInHome;
 }

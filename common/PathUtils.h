@@ -13,3 +13,6 @@ QString ExtractFileName(const QString &path);
 QByteArray IncludeTrailingPathDelimiter(const QByteArray &path);
 // ASCII upper-casing, as the description file's exclusion compares names.
 QByteArray AsciiUpper(const QByteArray &text);
+// A per-user base folder: the XDG variable when it holds an absolute path, else $HOME/<fallback>
+// (for example XDG_CONFIG_HOME, else ~/.config). No trailing "/".
+QByteArray UserBaseFolder(const char *xdgVariable, const char *fallbackInHome);

@@ -1,5 +1,6 @@
 #include "settings/RegSpecial.h"
 
+#include "common/AtomicFile.h"
 #include "common/Exceptions.h"
 #include "common/TextCodec.h"
 #include "settings/RegistryStore.h"
@@ -314,6 +315,7 @@ bool WriteRegValue(HKEY rootKey, const QString &keyPath, const QString &name, co
     bool keyExisted = false;
     bool nameRejected = false;
     int unreadableLine = 0;
+    int error = 0;
     const TRegUpdateStatus status = UpdateRegistryFile(file, [&](TRegistryFile &store) {
         keyExisted = store.KeyExists(key);
         if (!keyExisted)
@@ -327,9 +329,12 @@ bool WriteRegValue(HKEY rootKey, const QString &keyPath, const QString &name, co
         }
         store.SetValue(key, valueName, *data);
         return true;
-    }, &unreadableLine);
+    }, &unreadableLine, &error);
     if (status == TRegUpdateStatus::Unparseable)
         throw UnreadableFile(file, unreadableLine);
+    // The file could not be written at all: say so, whether or not the key is in it.
+    if (status == TRegUpdateStatus::Failed)
+        throw TException(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(file), FileErrorText(error)));
     if (status != TRegUpdateStatus::Done)
         throw keyExisted ? setFailed() : createFailed();
     if (nameRejected)

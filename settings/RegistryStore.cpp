@@ -1,37 +1,13 @@
 #include "settings/RegistryStore.h"
 
 #include "common/AtomicFile.h"
-
-#include <QDir>
-#include <QFileInfo>
+#include "common/PathUtils.h"
 
 #include <cerrno>
-#include <sys/stat.h>
 
 namespace {
 
 constexpr quint32 kHkeyCurrentUser = 0x80000001;
-
-// Missing folders on the way are created for the user alone; existing ones are left as they are.
-bool MakeUserFolder(const QByteArray &folder)
-{
-    for (qsizetype slash = folder.indexOf('/', 1); ; slash = folder.indexOf('/', slash + 1)) {
-        const QByteArray part = slash < 0 ? folder : folder.left(slash);
-        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
-            return false;
-        if (slash < 0)
-            break;
-    }
-    struct stat st {};
-    return ::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Writing through a symbolic link changes the file it points to and keeps the link.
-QByteArray ResolveLink(const QByteArray &path)
-{
-    const QFileInfo info(QFile::decodeName(path));
-    return info.isSymLink() ? QFile::encodeName(info.symLinkTarget()) : path;
-}
 
 } // namespace
 
@@ -39,14 +15,7 @@ QByteArray RegistryFilePath(quint32 rootKey)
 {
     if (rootKey != kHkeyCurrentUser)
         return {};
-    QByteArray base = qgetenv("XDG_CONFIG_HOME");
-    if (!base.startsWith('/')) {
-        QByteArray home = qgetenv("HOME");
-        if (home.isEmpty())
-            home = QFile::encodeName(QDir::homePath());
-        base = home + "/.config";
-    }
-    return base + "/KER-MOSS/HKEY_CURRENT_USER.reg";
+    return UserBaseFolder("XDG_CONFIG_HOME", ".config") + "/KER-MOSS/HKEY_CURRENT_USER.reg";
 }
 
 TRegistryFile LoadRegistryFile(const QByteArray &path)
@@ -59,17 +28,25 @@ TRegistryFile LoadRegistryFile(const QByteArray &path)
 
 TRegUpdateStatus UpdateRegistryFile(const QByteArray &path,
                                     const std::function<bool(TRegistryFile &)> &change,
-                                    int *unreadableLine)
+                                    int *unreadableLine, int *error)
 {
+    int failure = ENOENT;
+    const auto failed = [&] {
+        if (error)
+            *error = failure;
+        return TRegUpdateStatus::Failed;
+    };
     if (path.isEmpty())
-        return TRegUpdateStatus::Failed;
-    const QByteArray target = ResolveLink(path);
-    if (!MakeUserFolder(target.left(target.lastIndexOf('/'))))
-        return TRegUpdateStatus::Failed;
+        return failed();
+    if (!MakeUserFolder(path.left(path.lastIndexOf('/')))) {
+        failure = errno;
+        return failed();
+    }
     bool unparseable = false;
-    // Settings are few and small: each write waits until it is on the disk.
-    const int error = ReplaceFileLocked(
-        target,
+    // Settings are few and small: each write waits until it and its name are on the disk. A
+    // symbolic link is followed, so the file it points to changes and the link stays.
+    failure = ReplaceFileLocked(
+        path,
         [&](const std::optional<QByteArray> &current) -> std::optional<QByteArray> {
             TRegistryFile file;
             if (!file.Parse(current.value_or(QByteArray()))) {
@@ -85,5 +62,5 @@ TRegUpdateStatus UpdateRegistryFile(const QByteArray &path,
         TReplaceOptions{0600, true});
     if (unparseable)
         return TRegUpdateStatus::Unparseable;
-    return error ? TRegUpdateStatus::Failed : TRegUpdateStatus::Done;
+    return failure ? failed() : TRegUpdateStatus::Done;
 }

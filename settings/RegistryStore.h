@@ -16,9 +16,10 @@ enum class TRegUpdateStatus { Done, Unparseable, Failed };
 
 // Reads, changes and replaces the file under an exclusive advisory lock, so concurrent writers
 // never lose each other's values. The change returns false when there is nothing to write.
-// The file is replaced atomically (temporary file, then rename); its folder is created for the
-// user alone. A file that cannot be parsed is never overwritten; `unreadableLine` then gets the
-// line where it went wrong.
+// The file is replaced atomically (temporary file, then rename; both synced to the disk); its
+// folder is created for the user alone. A file that cannot be parsed is never overwritten;
+// `unreadableLine` then gets the line where it went wrong. On Failed, *error (when given) holds
+// the error for FileErrorText.
 TRegUpdateStatus UpdateRegistryFile(const QByteArray &path,
                                     const std::function<bool(TRegistryFile &)> &change,
-                                    int *unreadableLine = nullptr);
+                                    int *unreadableLine = nullptr, int *error = nullptr);

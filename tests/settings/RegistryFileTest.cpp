@@ -1,9 +1,28 @@
 #include "RegTestFixture.h"
 
+#include "ChildProcess.h"
+
 #include <QElapsedTimer>
 #include <QProcess>
 
+#include <atomic>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+namespace {
+std::atomic<int> gFolderSyncs{0};
+std::atomic<ino_t> gWatchedFolder{0};
+} // namespace
+
+// Counts the syncs of one folder, to see that a rename into it is made durable.
+extern "C" int fsync(int fd)
+{
+    struct stat st;
+    if (gWatchedFolder && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_ino == gWatchedFolder)
+        ++gFolderSyncs;
+    return int(::syscall(SYS_fsync, fd));
+}
 
 using namespace Qt::StringLiterals;
 
@@ -236,7 +255,7 @@ TEST_F(RegStoreFile, AnUnreadableFileReadsAsEmptyAndIsNotReplaced)
     QFile::setPermissions(QFile::decodeName(RegFile()), {});
     EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(1)).AsInteger(), 1);
     EXPECT_EQ(ErrorOf([] { Write(u"MainWidth"_s, RegValue::FromInteger(2)); }),
-              u"Failed to create key \\Software\\KER-MOSS\\DirNote"_s);
+              "Unable to write to "_L1 + QFile::decodeName(RegFile()) + ": Permission denied"_L1);
     QFile::setPermissions(QFile::decodeName(RegFile()), QFile::ReadOwner | QFile::WriteOwner);
     EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(1)).AsInteger(), 600);
 }
@@ -278,4 +297,61 @@ TEST_F(RegStoreFile, TwoProcessesWritingAtOnceKeepEveryValue)
         for (int n = 0; n < count; ++n)
             present += Read(prefix + QString::number(n), RegValue::FromInteger(-1)).AsInteger() == n;
     EXPECT_EQ(present, 2 * count);
+}
+
+TEST_F(RegStoreFile, AWriteThatFailsSaysWhatFailedThoughTheKeyExists)
+{
+    const bool root = ::geteuid() == 0;
+    struct TCase {
+        const char *Name;
+        std::function<void()> Spoil;
+        QString Reason;
+        bool Readable;
+    };
+    const TCase cases[] = {
+        {"file that may not be written",
+         [&] {
+             if (!root) // the superuser writes as another user instead
+                 QFile::setPermissions(QFile::decodeName(RegFile()), QFile::ReadOwner | QFile::ReadOther);
+         },
+         u"Permission denied"_s, true},
+        {"FIFO", [&] { ::unlink(RegFile().constData()); ::mkfifo(RegFile().constData(), 0644); },
+         u"it is not a regular file"_s, false},
+        {"folder", [&] { ::unlink(RegFile().constData()); ::mkdir(RegFile().constData(), 0755); },
+         u"it is not a regular file"_s, false},
+        {"file over 256 MiB", [&] { ::truncate(RegFile().constData(), (256LL << 20) + 1); }, // sparse
+         u"it is larger than 256 MiB"_s, false},
+    };
+    ::chmod(Dir.Path().constData(), 0755); // another user must reach the file
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        ::unlink(RegFile().constData());
+        ::rmdir(RegFile().constData());
+        Seed("\"MainWidth\"=dword:00000258\n");
+        c.Spoil();
+        const TestSupport::TChildRun run = TestSupport::RunInChild([&]() -> QByteArray {
+            QByteArray problems;
+            if (Read(u"MainWidth"_s, RegValue::FromInteger(1)).AsInteger() != (c.Readable ? 600 : 1))
+                problems += "read; ";
+            const QString error = ErrorOf([] { Write(u"MainWidth"_s, RegValue::FromInteger(2)); });
+            if (error != "Unable to write to "_L1 + QFile::decodeName(RegFile()) + ": "_L1 + c.Reason)
+                problems += error.toUtf8();
+            return problems;
+        }, 20000, root && c.Readable ? std::optional(TestSupport::TUserIds{}) : std::nullopt);
+        EXPECT_TRUE(run.Finished) << "hangs";
+        EXPECT_EQ(run.Report.toStdString(), "");
+    }
+}
+
+TEST_F(RegStoreFile, AWriteSyncsTheFolderThatHoldsTheNewName)
+{
+    Write(u"MainWidth"_s, RegValue::FromInteger(600));
+    struct stat st;
+    ASSERT_EQ(::stat(RegFolder().constData(), &st), 0);
+    gWatchedFolder = st.st_ino;
+    gFolderSyncs = 0;
+    Write(u"MainWidth"_s, RegValue::FromInteger(601));
+    EXPECT_GE(gFolderSyncs, 1);
+    gWatchedFolder = 0;
+    EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(1)).AsInteger(), 601);
 }
