@@ -253,15 +253,27 @@ TEST_F(ProfileFileTest, FailedWritesReportThePathAndChangeNothing)
     EXPECT_THROW(ProfileFile(QByteArray()).WriteString("Files", "k", "v"), TException);
     p.DeleteKey("Files", "k"); // failures of deletions are ignored
     p.UpdateFile();
+}
 
-    if (::geteuid() != 0) { // permissions do not stop root
+TEST_F(ProfileFileTest, AReadOnlyFolderIsWrittenInPlaceOnlyWhenTheFileItselfIsWritable)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not stop the superuser";
+    for (const bool fileWritable : {true, false}) {
         Make("[Files]\r\nk=v\r\n");
+        ::chmod(Path().constData(), fileWritable ? 0644 : 0444);
         ::chmod(Dir.Path().constData(), 0555);
         ProfileFile ro(Path());
-        EXPECT_THROW(ro.WriteString("Files", "k", "w"), TException);
-        EXPECT_THROW(ro.EraseSection("Files"), TException);
+        if (fileWritable) {
+            EXPECT_NO_THROW(ro.WriteString("Files", "k", "w"));
+            EXPECT_EQ(Bytes(), QByteArray("[Files]\r\nk=w\r\n"));
+        } else {
+            EXPECT_THROW(ro.WriteString("Files", "k", "w"), TException);
+            EXPECT_THROW(ro.EraseSection("Files"), TException);
+            EXPECT_EQ(Bytes(), QByteArray("[Files]\r\nk=v\r\n"));
+        }
         ::chmod(Dir.Path().constData(), 0755);
-        EXPECT_EQ(Bytes(), QByteArray("[Files]\r\nk=v\r\n"));
+        ::chmod(Path().constData(), 0644);
     }
 }
 
