@@ -12,6 +12,7 @@
 #include "ui/CurrDirNote.h"
 #include "ui/StringGrid.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -61,6 +62,14 @@ TFrmMain::TFrmMain(QWidget *parent) : QWidget(parent)
 {
     CreateComponents();
     AttachGridHandlers(true);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) { FocusChanged(now); });
+}
+
+void TFrmMain::FocusChanged(QWidget *now)
+{
+    for (TStringGrid *grid : {StringGridFolders, StringGridFiles})
+        if (now && (now == grid || grid->isAncestorOf(now)))
+            FLastGrid = grid;
 }
 
 void TFrmMain::CreateComponents()
@@ -181,14 +190,29 @@ void TFrmMain::CreateComponents()
 void TFrmMain::AttachGridHandlers(bool attach)
 {
     if (!attach) {
-        StringGridFolders->OnSelectCell = nullptr;
-        StringGridFiles->OnSelectCell = nullptr;
+        for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
+            grid->OnSelectCell = nullptr;
+            grid->OnExit = nullptr;
+        }
         return;
     }
     StringGridFolders->OnSelectCell = [this](int col, int row) { return StringGridFoldersSelectCell(col, row); };
     StringGridFiles->OnSelectCell = [this](int col, int row) { return StringGridFilesSelectCell(col, row); };
     StringGridFolders->OnExit = [this] { StringGridFoldersExit(); };
     StringGridFiles->OnExit = [this] { StringGridFilesExit(); };
+}
+
+void TFrmMain::KeepFocusOffEditors()
+{
+    // Replacing the rows closes an open cell editor; a focused editor that closes hands the focus
+    // on to the next control in the tab order. Its table takes the focus back first instead.
+    QWidget *focus = focusWidget();
+    for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
+        if (focus && focus != grid && grid->isAncestorOf(focus)) {
+            grid->setFocus();
+            grid->closePersistentEditor(grid->currentIndex());
+        }
+    }
 }
 
 QByteArray TFrmMain::CurrentFolderPath() const
@@ -205,16 +229,26 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
 {
     if (folder.isEmpty() || !IsExistingFolder(folder))
         return false;
-    // The cursor moves below commit nothing; whatever happens, the handlers come back and each
-    // table is enabled exactly when it lists entries.
+    // The cursor moves below commit nothing; whatever happens, each table has a current cell
+    // (typing always reaches a cell), is enabled exactly when it lists entries, and gets its
+    // handlers back.
     AttachGridHandlers(false);
+    KeepFocusOffEditors();
     struct TRestore {
         TFrmMain *Self;
         ~TRestore()
         {
+            for (TStringGrid *grid : {Self->StringGridFolders, Self->StringGridFiles}) {
+                if (!grid->currentIndex().isValid())
+                    grid->SetCurrentCell(TStringGridModel::ColDesc, 0);
+                const bool enable = !grid->GridModel()->Name(0).isEmpty();
+                // A disabled table cannot keep the focus; the window takes it rather than
+                // the next control, so that no key goes astray to a button.
+                if (!enable && Self->focusWidget() == grid)
+                    Self->setFocus();
+                grid->setEnabled(enable);
+            }
             Self->AttachGridHandlers(true);
-            for (TStringGrid *grid : {Self->StringGridFolders, Self->StringGridFiles})
-                grid->setEnabled(!grid->GridModel()->Name(0).isEmpty());
         }
     } restore{this};
 
@@ -223,13 +257,10 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
         {StringGridFolders, &catalogue.Folders}, {StringGridFiles, &catalogue.Files}};
     for (const auto &[grid, entries] : tables) {
         grid->GridModel()->SetEntries(*entries);
-        int widestName = 0, widestDesc = 0;
-        for (int row = 0; row < int(entries->size()); ++row) {
-            widestName = std::max(widestName, grid->TextWidth(grid->GridModel()->DisplayName(row)));
-            widestDesc = std::max(widestDesc, grid->TextWidth(grid->GridModel()->Description(row)));
-        }
-        FitColumn(grid, 0, widestName);
-        FitColumn(grid, 1, widestDesc);
+        const TStringGridModel *model = grid->GridModel();
+        const int count = int(entries->size());
+        FitColumn(grid, 0, grid->WidestTextWidth(count, [model](int row) { return model->DisplayName(row); }));
+        FitColumn(grid, 1, grid->WidestTextWidth(count, [model](int row) { return model->Description(row); }));
     }
 
     FDescFilePath = catalogue.DescPath;
@@ -293,8 +324,17 @@ void TFrmMain::CommitCurrentRow(TStringGrid *grid, const char *section)
         grid->setColumnWidth(1, width);
 }
 
+void TFrmMain::CommitPendingDescription()
+{
+    if (FLastGrid == StringGridFolders)
+        StringGridFoldersExit();
+    else if (FLastGrid == StringGridFiles)
+        StringGridFilesExit();
+}
+
 void TFrmMain::BitBtnRefreshFolderClick()
 {
+    CommitPendingDescription();
     const QByteArray folderName = StringGridFolders->GridModel()->Name(StringGridFolders->Row());
     const QByteArray fileName = StringGridFiles->GridModel()->Name(StringGridFiles->Row());
     if (!LoadFolder(CurrentFolderPath()))
@@ -308,6 +348,7 @@ void TFrmMain::BitBtnRefreshFolderClick()
 
 void TFrmMain::BitBtnDirNoteClick()
 {
+    CommitPendingDescription();
     // Before the first listing there is no file to read or write: say so instead of showing an
     // empty text that could never be saved.
     if (FDescFilePath.isEmpty()) {
@@ -325,6 +366,7 @@ void TFrmMain::BitBtnDirNoteClick()
 
 void TFrmMain::BitBtnSelectFolderClick()
 {
+    CommitPendingDescription();
     FolderDialog->SetDirectory(DecodeName(CurrentFolderPath()));
     if (!FolderDialog->Browse())
         return;
@@ -338,11 +380,9 @@ void TFrmMain::BitBtnSelectFolderClick()
 
 void TFrmMain::FormClose()
 {
-    // A description still in its cell editor is committed too: closing must not lose typing.
-    if (StringGridFolders->HasFocusWithin())
-        StringGridFoldersExit();
-    else if (StringGridFiles->HasFocusWithin())
-        StringGridFilesExit();
+    // A description still in its cell editor is committed too, also when another window is
+    // active: closing must not lose typing.
+    CommitPendingDescription();
 }
 
 void TFrmMain::closeEvent(QCloseEvent *event)

@@ -32,6 +32,9 @@ public:
     void StringGridFoldersExit();
     void StringGridFilesExit();
     void CommitCurrentRow(TStringGrid *grid, const char *section);
+    // Commits the pending description of the table that had the keyboard focus last: what a
+    // button, the close and any listing do first, so that no typing is lost.
+    void CommitPendingDescription();
     void BitBtnRefreshFolderClick();
     void BitBtnDirNoteClick();
     void BitBtnSelectFolderClick();
@@ -59,6 +62,11 @@ private:
     void CreateComponents();
     void AttachGridHandlers(bool attach);
     void FitColumn(TStringGrid *grid, int column, int widest);
+    void FocusChanged(QWidget *now);
+    void KeepFocusOffEditors();
 
     QByteArray FDescFilePath;
+    // The table that held the keyboard focus last; it keeps that role while a button, a dialog
+    // or another program has the focus.
+    TStringGrid *FLastGrid = nullptr;
 };
