@@ -331,6 +331,36 @@ int TStringGrid::WidestTextWidth(int count, const std::function<QString(int)> &t
     return widest;
 }
 
+void TStringGrid::SetColumnRuleWidth(int column, int width)
+{
+    if (column != TStringGridModel::ColName && column != TStringGridModel::ColDesc)
+        return;
+    FRuleWidth[column] = width;
+    if (column == TStringGridModel::ColName)
+        setColumnWidth(column, width);
+    FitDescriptionColumn();
+}
+
+int TStringGrid::ColumnRuleWidth(int column) const
+{
+    return column == TStringGridModel::ColName || column == TStringGridModel::ColDesc ? FRuleWidth[column] : 0;
+}
+
+void TStringGrid::FitDescriptionColumn()
+{
+    const int room = viewport()->width() - columnWidth(TStringGridModel::ColName);
+    const int width = std::max(FRuleWidth[TStringGridModel::ColDesc], room);
+    if (columnWidth(TStringGridModel::ColDesc) != width)
+        setColumnWidth(TStringGridModel::ColDesc, width);
+}
+
+bool TStringGrid::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::Resize)
+        FitDescriptionColumn();
+    return QTableView::viewportEvent(event);
+}
+
 void TStringGrid::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::FontChange)

@@ -104,6 +104,11 @@ public:
 
     // Whether the widget or its cell editor holds the keyboard focus.
     bool HasFocusWithin() const;
+    // The width the listing's rule gives a column. The description column is drawn wider when
+    // the table has more room beside the name column, so a wider window shows more of it.
+    void SetColumnRuleWidth(int column, int width);
+    int ColumnRuleWidth(int column) const;
+
     // The pixel width of a text in the table's font, as it is drawn.
     int TextWidth(const QString &text) const;
     // The largest TextWidth of text(0) .. text(count - 1); 0 for none.
@@ -111,6 +116,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
     void changeEvent(QEvent *event) override;
 
 private:
@@ -119,6 +125,8 @@ private:
     mutable std::vector<qreal> FAdvances;
     qreal EstimatedWidth(const QString &text) const;
     bool AllowMove(const QModelIndex &target);
+    void FitDescriptionColumn();
+    int FRuleWidth[2] = {DefaultColWidth, DefaultColWidth};
     void FocusChanged(QWidget *old, QWidget *now);
 
     TStringGridModel *FModel;

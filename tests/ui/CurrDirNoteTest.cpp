@@ -42,7 +42,7 @@ protected:
     }
 
     TTempDir Dir;
-    TFrmMain Window;
+    TFrmMain Window{NothingToList(Dir)};
 };
 } // namespace
 
@@ -148,7 +148,8 @@ TEST(FolderTextLines, UnchangedLinesKeepTheirBytes)
 TEST(FolderTextBeforeAnyListing, SaysSoAndWritesNothing)
 {
     MessageLog().Requests.clear();
-    TFrmMain window;
+    TTempDir dir;
+    TFrmMain window{NothingToList(dir)};
     window.BitBtnDirNoteClick();
     ASSERT_EQ(MessageLog().Requests.size(), 1u);
     EXPECT_EQ(MessageLog().Requests[0].Type, TMsgDlgType::mtInformation);

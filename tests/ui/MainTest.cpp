@@ -30,7 +30,7 @@ protected:
     int FileRow(const QByteArray &name) const { return Files()->FindName(name); }
 
     TTempDir Dir;
-    TFrmMain Window;
+    TFrmMain Window{NothingToList(Dir)};
 };
 } // namespace
 
