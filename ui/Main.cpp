@@ -152,7 +152,8 @@ void TFrmMain::CreateComponents()
 
     LabelCurrFolderTxt = new QLabel(QStringLiteral("Folder:"), this);
     LabelCurrFolderTxt->setObjectName(QStringLiteral("LabelCurrFolderTxt"));
-    LabelCurrFolderTxt->setFixedSize(32, 13);
+    // 32 pixels wide by design; a wider font than the design's must not cut the caption.
+    LabelCurrFolderTxt->setFixedSize(std::max(32, LabelCurrFolderTxt->fontMetrics().horizontalAdvance(LabelCurrFolderTxt->text())), 13);
     LabelCurrFolder = new QLabel(QStringLiteral("(none)"), this);
     LabelCurrFolder->setObjectName(QStringLiteral("LabelCurrFolder"));
     LabelCurrFolder->setToolTip(QStringLiteral("(none)"));

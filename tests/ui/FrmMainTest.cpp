@@ -277,8 +277,11 @@ TEST_F(FrmMainTest, ComponentsSitWhereTheDesignPutsThemAndFollowTheWindowsEdges)
     };
     EXPECT_EQ(window.windowTitle(), QStringLiteral("DirNote"));
     EXPECT_EQ(window.font().pointSize(), 8);
-    EXPECT_EQ(placeIn(window.LabelCurrFolderTxt, &window), QRect(4, 4, 32, 13));
-    EXPECT_EQ(placeIn(window.LabelCurrFolder, &window), QRect(40, 4, 401, 13));
+    // The caption is never cut: 32 pixels, or its text's width in a wider font.
+    const int captionWidth = std::max(32, window.LabelCurrFolderTxt->fontMetrics().horizontalAdvance(u"Folder:"_s));
+    EXPECT_EQ(placeIn(window.LabelCurrFolderTxt, &window), QRect(4, 4, captionWidth, 13));
+    const int labelLeft = 4 + captionWidth + 4;
+    EXPECT_EQ(placeIn(window.LabelCurrFolder, &window), QRect(labelLeft, 4, 441 - labelLeft, 13));
     EXPECT_TRUE(window.LabelCurrFolder->font().bold());
     EXPECT_EQ(placeIn(window.PanelClient, &window), QRect(4, 20, 437, 389));
     EXPECT_EQ(placeIn(window.StaticTextFolders, window.PanelClient), QRect(4, 4, 429, 17));
@@ -302,7 +305,7 @@ TEST_F(FrmMainTest, ComponentsSitWhereTheDesignPutsThemAndFollowTheWindowsEdges)
     // the button panel move with the edges, the folder table keeps its height.
     window.resize(window.size() + QSize(100, 60));
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.PanelButtons->y() == 472; }, 3000));
-    EXPECT_EQ(placeIn(window.LabelCurrFolder, &window), QRect(40, 4, 501, 13));
+    EXPECT_EQ(placeIn(window.LabelCurrFolder, &window), QRect(labelLeft, 4, 541 - labelLeft, 13));
     EXPECT_EQ(placeIn(window.PanelClient, &window), QRect(4, 20, 537, 449));
     EXPECT_EQ(placeIn(window.PanelButtons, &window), QRect(4, 472, 537, 33));
     EXPECT_EQ(placeIn(window.BitBtnSelectFolder, window.PanelButtons), QRect(112, 4, 105, 25));
