@@ -401,20 +401,28 @@ TEST_F(FrmMainTest, AHandOffWhileTheAboutBoxIsOpenClosesItAndListsTheHandedFolde
             std::this_thread::yield();
         outcome = int(HandOffToPrevInstance(QStringLiteral("TFrmMain"), TFrmMain::AppId, {other}));
     });
+    // The second start ends only after the window has handled the text: by then the box must
+    // be gone. Should it stay, it is closed after a while so the test ends.
+    bool openAfterHandOff = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (qobject_cast<TFrmQorVersionAbout *>(QApplication::activeModalWidget()))
+        const bool open = qobject_cast<TFrmQorVersionAbout *>(QApplication::activeModalWidget());
+        if (open)
             aboutOpen = true;
+        if (outcome != -1 && open) {
+            openAfterHandOff = true;
+            CloseModalDialogs();
+        }
     });
     poll.start(5);
-    // Should the hand-off never come, the box is closed after a while so the test can fail.
-    QTimer::singleShot(20000, [] { CloseModalDialogs(); });
+    QTimer::singleShot(10000, [] { CloseModalDialogs(); });
     window.WMSysCommand(TFrmMain::CmdAbout);
-    poll.stop();
     aboutOpen = true;
     EXPECT_TRUE(QTest::qWaitFor([&] { return outcome != -1; }, 10000));
+    poll.stop();
     secondStart.join();
     EXPECT_EQ(outcome, int(TPrevInstOutcome::HandedOver));
+    EXPECT_FALSE(openAfterHandOff) << "the About box stayed open after the hand-off";
     EXPECT_EQ(window.DescFilePath(), other + "/Folder.dnt");
     EXPECT_EQ(window.StringGridFiles->GridModel()->Name(0), QByteArray("handed.txt"));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -452,4 +460,26 @@ TEST_F(FrmMainTest, AHandOffStoresWhatWasTypedBeforeListingAnotherFolder)
     window.PrevInstParm(other);
     EXPECT_EQ(window.DescFilePath(), other + "/Folder.dnt");
     EXPECT_TRUE(ReadFileBytes(start + "/Folder.dnt").contains("a.txt=typed before the hand-off\r\n"));
+}
+
+TEST_F(FrmMainTest, ASizeThatCannotBeStoredKeepsTheWindowOpenAndSaysSo)
+{
+    TFrmMain window(NothingToList(Dir));
+    ASSERT_NO_FATAL_FAILURE(ShowAndActivate(window));
+    // The settings folder cannot be made: a file stands in its place (root included).
+    const QByteArray file = RegistryFilePath(HKEY_CURRENT_USER);
+    const QByteArray folder = file.left(file.lastIndexOf('/'));
+    ASSERT_TRUE(QDir().mkpath(QString::fromUtf8(folder.left(folder.lastIndexOf('/')))));
+    QDir(QString::fromUtf8(folder)).removeRecursively();
+    WriteFileBytes(folder, "not a folder");
+    const auto restore = qScopeGuard([&] { ::unlink(folder.constData()); });
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        EXPECT_FALSE(window.close());
+        EXPECT_TRUE(window.isVisible());
+        ASSERT_EQ(MessageLog().Requests.size(), size_t(attempt));
+        EXPECT_EQ(MessageLog().Requests.back().Type, TMsgDlgType::mtError);
+    }
+    ::unlink(folder.constData());
+    EXPECT_TRUE(window.close());
+    EXPECT_EQ(Stored("MainWidth"), 453);
 }

@@ -44,7 +44,7 @@ windows_named() {
   xwininfo -root -tree 2>/dev/null | awk -v name="\"$1\":" '$2 == name && $0 !~ /\(\)/ {print $1, $(NF-1)}'
 }
 main_window() { xdotool search --onlyvisible --name '^DirNote$' 2>/dev/null | while read -r id; do
-  geometry=$(xwininfo -id "$id" | awk '/-geometry/ {print $2}')
+  geometry=$(xwininfo -id "$id" 2>/dev/null | awk '/-geometry/ {print $2}')
   case $geometry in 341x*) ;; *) echo "$id"; break ;; esac
 done; }
 
@@ -54,19 +54,24 @@ mkdir -p "$folder/Sub" "$other"
 for i in 1 2 3; do echo "$i" > "$folder/file$i.txt"; done
 registry=$XDG_CONFIG_HOME/KER-MOSS/HKEY_CURRENT_USER.reg
 
-# 1. The splash shows while the window is built, then goes.
-"$program" "$folder" &
+# 1. The splash shows while the window is built, then goes: the display's log of windows made,
+# mapped and destroyed tells, however short the splash was up.
+events=$root/events
+xev -root -event substructure > "$events" 2>/dev/null &
 pids+=($!)
-seen_splash=no
-for i in $(seq 1 400); do
-  if windows_named DirNote | grep -q ' 341x'; then seen_splash=yes; fi
-  [ -n "$(main_window)" ] && break
-  sleep 0.005
-done
+sleep 0.3
+"$program" "$folder" &
+first=$!
+pids+=($first)
+wait_for '[ -n "$(main_window)" ]' || fail "the main window did not appear"
 window=$(main_window)
-[ -n "$window" ] || fail "the main window did not appear"
-wait_for '! windows_named DirNote | grep -q " 341x"' || fail "the splash stayed"
-echo "splash seen while starting: $seen_splash"
+# The splash: the first window shown that is not the main window.
+main_hex=$(printf '0x%x' "$window")
+splash=$(grep -A1 MapNotify "$events" | grep -o 'window 0x[0-9a-f]*, override' | awk '{print $2}' | tr -d , \
+         | grep -vx "$main_hex" | head -n 1)
+[ -n "$splash" ] || fail "no splash was shown"
+wait_for 'grep -A1 DestroyNotify "$events" | grep -Eq "window $splash(,|$)"' || fail "the splash stayed"
+echo "splash $splash shown and gone"
 
 # 2. Centred at the designed size.
 geometry=$(xwininfo -id "$window" | awk '/-geometry/ {print $2}')
@@ -105,15 +110,33 @@ echo "About box opened from the window menu and closed with Esc"
 # 5. Closing stores the outer size; a size in the settings file is used at the next start.
 xdotool windowfocus --sync "$window" 2>/dev/null || true
 xdotool key alt+c
-wait_for '! kill -0 ${pids[1]} 2>/dev/null' || fail "Alt+C did not close the window"
+wait_for '! kill -0 $first 2>/dev/null' || fail "Alt+C did not close the window"
 grep -q '"MainWidth"=dword:000001c5' "$registry" || fail "MainWidth 453 not stored: $(cat "$registry")"
 grep -q '"MainHeight"=dword:000001dc' "$registry" || fail "MainHeight 476 not stored"
 sed -i 's/"MainWidth"=dword:000001c5/"MainWidth"=dword:00000258/; s/"MainHeight"=dword:000001dc/"MainHeight"=dword:000001f4/' "$registry"
 "$program" "$folder" &
-pids+=($!)
+again=$!
+pids+=($again)
 wait_for '[ -n "$(main_window)" ]' || fail "the main window did not open again"
 window=$(main_window)
 geometry=$(xwininfo -id "$window" | awk '/-geometry/ {print $2}')
 [ "${geometry%%+*}" = "592x473" ] || fail "a stored 600 x 500 gave $geometry"
 echo "stored size 600 x 500 applied: $geometry"
+kill "$again"; wait "$again" 2>/dev/null || true
+
+# 6. A setting the start cannot read ends it with an "Application Error" box and exit code 1.
+printf '\r\n[HKEY_CURRENT_USER\\Software\\KER-MOSS]\r\n"SplashEnabled"="yes"\r\n' >> "$registry"
+"$program" "$folder" &
+failing=$!
+pids+=($failing)
+wait_for '[ -n "$(xdotool search --onlyvisible --name "^Application Error$" 2>/dev/null)" ]' \
+  || fail "no Application Error box for a SplashEnabled text"
+[ -z "$(main_window)" ] || fail "the main window opened although the start failed"
+box=$(xdotool search --onlyvisible --name '^Application Error$' | head -n 1)
+xdotool windowfocus --sync "$box" 2>/dev/null || true
+xdotool key Return
+status=0
+wait "$failing" || status=$?
+[ "$status" -eq 1 ] || fail "the failed start ended with $status, not 1"
+echo "Application Error shown, exit code 1"
 echo "all checks passed"
