@@ -118,14 +118,17 @@ TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(p
 {
     CreateComponents();
     AttachGridHandlers(true);
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) { FocusChanged(now); });
+    FFocusConnection = connect(qApp, &QApplication::focusChanged, this,
+                               [this](QWidget *, QWidget *now) { FocusChanged(now); });
     // An error in the creation steps is shown; the window opens all the same.
     ReportErrors([&] { FormCreate(arguments); });
 }
 
 TFrmMain::~TFrmMain()
 {
-    // No hand-off may reach a window that is half destroyed.
+    // Neither a hand-off nor a focus change (destroying the children moves the focus) may reach
+    // a window that is half destroyed.
+    disconnect(FFocusConnection);
     delete FPrevInstServer;
     FPrevInstServer = nullptr;
 }
@@ -250,9 +253,10 @@ void TFrmMain::CreateComponents()
     FolderDialog = new TFolderDialog(this);
     FolderDialog->setObjectName(QStringLiteral("FolderDialog"));
     FolderDialog->SetLeft(360);
-    connect(BitBtnSelectFolder, &QPushButton::clicked, this, [this] { BitBtnSelectFolderClick(); });
-    connect(BitBtnRefreshFolder, &QPushButton::clicked, this, [this] { BitBtnRefreshFolderClick(); });
-    connect(BitBtnDirNote, &QPushButton::clicked, this, [this] { BitBtnDirNoteClick(); });
+    // Errors are reported here: an exception must not unwind through the toolkit's frames.
+    connect(BitBtnSelectFolder, &QPushButton::clicked, this, [this] { ReportErrors([this] { BitBtnSelectFolderClick(); }); });
+    connect(BitBtnRefreshFolder, &QPushButton::clicked, this, [this] { ReportErrors([this] { BitBtnRefreshFolderClick(); }); });
+    connect(BitBtnDirNote, &QPushButton::clicked, this, [this] { ReportErrors([this] { BitBtnDirNoteClick(); }); });
     connect(BitBtnClose, &QPushButton::clicked, this, &QWidget::close);
 
     ResetTables();
@@ -288,7 +292,7 @@ void TFrmMain::AddWindowMenuItem(const QString &text, int command)
 {
     QAction *action = FWindowMenu->addAction(text);
     action->setData(command);
-    connect(action, &QAction::triggered, this, [this, command] { WMSysCommand(command); });
+    connect(action, &QAction::triggered, this, [this, command] { ReportErrors([&] { WMSysCommand(command); }); });
 }
 
 void TFrmMain::ResetTables()

@@ -130,4 +130,5 @@ private:
     QMenu *FWindowMenu = nullptr;
     TPrevInstServer *FPrevInstServer = nullptr;
     bool FShown = false;
+    QMetaObject::Connection FFocusConnection;
 };

@@ -238,7 +238,13 @@ TStringGrid::TStringGrid(QWidget *parent) : QTableView(parent), FModel(new TStri
     setTextElideMode(Qt::ElideNone);
     setShowGrid(true);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    connect(qApp, &QApplication::focusChanged, this, &TStringGrid::FocusChanged);
+    FFocusConnection = connect(qApp, &QApplication::focusChanged, this, &TStringGrid::FocusChanged);
+}
+
+TStringGrid::~TStringGrid()
+{
+    // Destroying the cell editor moves the focus; a grid half destroyed must not hear of it.
+    disconnect(FFocusConnection);
 }
 
 int TStringGrid::Col() const

@@ -91,6 +91,7 @@ public:
     static constexpr int DefaultRowHeight = 18;
 
     explicit TStringGrid(QWidget *parent = nullptr);
+    ~TStringGrid() override;
 
     TStringGridModel *GridModel() const { return FModel; }
     int Col() const;
@@ -130,4 +131,5 @@ private:
     void FocusChanged(QWidget *old, QWidget *now);
 
     TStringGridModel *FModel;
+    QMetaObject::Connection FFocusConnection;
 };
