@@ -26,6 +26,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QShowEvent>
+#include <QTimer>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -144,7 +145,8 @@ void TFrmMain::CreateComponents()
 {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("DirNote"));
-    setWindowIcon(ProgramIcon());
+    // The icon is decoded once the window is up: the first sight of the window need not wait.
+    QTimer::singleShot(0, this, [this] { setWindowIcon(ProgramIcon()); });
     // The design's 8 point sans serif; every component inherits it.
     QFont designFont(QStringLiteral("Sans Serif"));
     designFont.setStyleHint(QFont::SansSerif);
