@@ -1,16 +1,71 @@
+// The program entry: at most one instance per user and desktop, an optional splash while the
+// main window is built, then the event loop until the main window closes.
+
+#include "about/QorSplash.h"
 #include "common/ErrorReport.h"
+#include "common/Exceptions.h"
+#include "settings/RegSpecial.h"
+#include "system/QorPrevInst.h"
 #include "ui/Main.h"
 
-#include <QDir>
-#include <QFile>
+#include <QByteArrayList>
+
+#include <memory>
+
+namespace {
+// The splash is shown unless either of the two settings turns it off; the program's own one is
+// read only when the maker's general one allows it.
+bool SplashEnabled()
+{
+    const RegValue on = RegValue::FromBool(true);
+    return ReadRegValue(HKEY_CURRENT_USER, QStringLiteral("\\Software\\KER-MOSS"), QStringLiteral("SplashEnabled"), on).AsBool()
+           && ReadRegValue(HKEY_CURRENT_USER, RegProgramKey, QStringLiteral("SplashEnabled"), on).AsBool();
+}
+
+QString MessageOf(const std::exception &error)
+{
+    if (const auto *own = dynamic_cast<const TException *>(&error))
+        return own->Message();
+    return QString::fromLocal8Bit(error.what());
+}
+} // namespace
 
 int main(int argc, char **argv)
 {
+    RegProgramKey = DirNoteRegKey;
+
+    // A running instance takes over the arguments and this process ends here, before it has an
+    // application object or a window.
+    QString failure;
+    try {
+        CheckPrevInstance(QStringLiteral("TFrmMain"), 123458);
+    } catch (const std::exception &error) {
+        failure = MessageOf(error);
+    }
+
     TApplication app(argc, argv);
-    TFrmMain main;
-    // The first argument is the folder to list, else the current directory.
-    const QByteArray folder = argc > 1 ? QByteArray(argv[1]) : QFile::encodeName(QDir::currentPath());
-    ReportErrors([&] { main.LoadFolder(folder); });
-    main.show();
+    if (!failure.isEmpty()) {
+        ShowApplicationError(failure);
+        return 1;
+    }
+
+    QByteArrayList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QByteArray(argv[i]);
+
+    std::unique_ptr<TFrmMain> window;
+    try {
+        if (SplashEnabled())
+            ShowSplash(QStringLiteral("DirNote"), QStringLiteral("Initializing ..."), true);
+        // Errors inside the window's creation are shown there; the window opens all the same.
+        window = std::make_unique<TFrmMain>(arguments);
+        HideSplash(QString());
+        window->show();
+    } catch (const std::exception &error) {
+        window.reset();
+        HideSplash(QString());
+        ShowApplicationError(MessageOf(error));
+        return 1;
+    }
     return app.exec();
 }

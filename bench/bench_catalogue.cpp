@@ -90,7 +90,7 @@ BENCHMARK(BM_CatalogueListing)->Arg(1000)->Arg(10000)->Arg(100000)->UseManualTim
 void BM_WindowLoadFolder(benchmark::State &state)
 {
     TBenchFolder folder(int(state.range(0)));
-    TFrmMain window;
+    TFrmMain window({folder.Path});
     double floorTotal = 0, loadTotal = 0;
     for (auto _ : state) {
         folder.Reset();

@@ -8,11 +8,25 @@
 #include "common/MessageDlg.h"
 #include "common/PathUtils.h"
 #include "common/TextCodec.h"
+#include "about/QorAboutVersion.h"
+#include "about/QorAboutVersionForm.h"
+#include "common/Exceptions.h"
+#include "settings/RegSpecial.h"
 #include "system/FoldrDlg.h"
 #include "ui/CurrDirNote.h"
 #include "ui/StringGrid.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QScreen>
+#include <QShortcut>
+#include <QShowEvent>
+#include <QTimer>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -21,6 +35,10 @@
 #include <QSplitter>
 #include <QStyle>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/stat.h>
 
 namespace {
 QPushButton *MakeButton(QWidget *parent, const QString &name, const QString &caption,
@@ -50,6 +68,18 @@ QLabel *MakeHeading(QWidget *parent, const QString &name, const QString &caption
     return heading;
 }
 
+// The current folder chosen again in the picker: the same name without regard to letter case,
+// and the same folder, so that a sibling whose name differs only in case is still listed.
+bool IsCurrentFolderAgain(const QByteArray &chosen, const QByteArray &current)
+{
+    const QString chosenName = DecodeName(IncludeTrailingPathDelimiter(chosen)).toUpper();
+    if (current.isEmpty() || chosenName != DecodeName(current).toUpper())
+        return false;
+    struct stat a{}, b{};
+    return ::stat(chosen.constData(), &a) == 0 && ::stat(current.constData(), &b) == 0 && a.st_dev == b.st_dev
+           && a.st_ino == b.st_ino;
+}
+
 // Width of a listed column: 140 pixels, or the widest text plus 6 when that is wider.
 int ListedColumnWidth(int widest)
 {
@@ -57,25 +87,84 @@ int ListedColumnWidth(int widest)
 }
 } // namespace
 
-TFrmMain::TFrmMain(QWidget *parent) : QWidget(parent)
+const std::array<TFrmMain::TShortCutSetting, TFrmMain::CommandCount> TFrmMain::ShortCutSettings = {{
+    {"sc_About", 0x2070},         // Shift+F1
+    {"sc_Refresh", 0x0074},       // F5
+    {"sc_FolderGoto", 0x400D},    // Ctrl+Enter
+    {"sc_FolderGoBack", 0x4008},  // Ctrl+Backspace
+    {"sc_FolderExplore", 0x800D}, // Alt+Enter
+    {"sc_FolderDelete", 0x402E},  // Ctrl+Delete
+    {"sc_FileExec", 0x400D},      // Ctrl+Enter
+    {"sc_FileDelete", 0x402E},    // Ctrl+Delete
+    {"sc_SwitchGrid", 0x4009},   // Ctrl+Tab
+}};
+
+QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &currentDir,
+                       const QByteArray &programPath)
+{
+    if (!arguments.isEmpty()) {
+        const QByteArray &argument = arguments.first();
+        const QByteArray path = ExtractFilePath(argument);
+        if (AsciiUpper(ExtractFileName(argument)) == "FOLDER.DNT" && !path.isEmpty())
+            return path;
+        if (!argument.isEmpty() && IsExistingFolder(argument))
+            return argument;
+    }
+    if (!currentDir.isEmpty())
+        return currentDir;
+    return ExtractFilePath(programPath);
+}
+
+TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(parent)
 {
     CreateComponents();
     AttachGridHandlers(true);
+    FFocusConnection = connect(qApp, &QApplication::focusChanged, this,
+                               [this](QWidget *, QWidget *now) { FocusChanged(now); });
+    // An error in the creation steps is shown; the window opens all the same.
+    ReportErrors([&] { FormCreate(arguments); });
+}
+
+TFrmMain::~TFrmMain()
+{
+    // Neither a hand-off nor a focus change (destroying the children moves the focus) may reach
+    // a window that is half destroyed.
+    disconnect(FFocusConnection);
+    delete FPrevInstServer;
+    FPrevInstServer = nullptr;
+}
+
+void TFrmMain::FocusChanged(QWidget *now)
+{
+    for (TStringGrid *grid : {StringGridFolders, StringGridFiles})
+        if (now && (now == grid || grid->isAncestorOf(now)))
+            FLastGrid = grid;
 }
 
 void TFrmMain::CreateComponents()
 {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("DirNote"));
-    setMinimumSize(453, 476);
-    resize(445 + 8, 449 + 27);
+    // The icon is decoded once the window is up: the first sight of the window need not wait.
+    QTimer::singleShot(0, this, [this] { setWindowIcon(ProgramIcon()); });
+    // The design's 8 point sans serif; every component inherits it.
+    QFont designFont(QStringLiteral("Sans Serif"));
+    designFont.setStyleHint(QFont::SansSerif);
+    designFont.setPointSize(8);
+    setFont(designFont);
+    setMinimumSize(MinimumOuterSize - FrameAllowance);
+    resize(DesignClientSize);
 
     LabelCurrFolderTxt = new QLabel(QStringLiteral("Folder:"), this);
     LabelCurrFolderTxt->setObjectName(QStringLiteral("LabelCurrFolderTxt"));
+    // 32 pixels wide by design; a wider font than the design's must not cut the caption.
+    LabelCurrFolderTxt->setFixedSize(std::max(32, LabelCurrFolderTxt->fontMetrics().horizontalAdvance(LabelCurrFolderTxt->text())), 13);
     LabelCurrFolder = new QLabel(QStringLiteral("(none)"), this);
     LabelCurrFolder->setObjectName(QStringLiteral("LabelCurrFolder"));
     LabelCurrFolder->setToolTip(QStringLiteral("(none)"));
+    // Ignored width: a long path is cut at the label's right edge instead of widening the window.
     LabelCurrFolder->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    LabelCurrFolder->setFixedHeight(13);
     LabelCurrFolder->setAutoFillBackground(true);
     {
         QFont font = LabelCurrFolder->font();
@@ -116,9 +205,13 @@ void TFrmMain::CreateComponents()
                                   QStringLiteral("StringGridFiles"), StaticTextFiles, StringGridFiles);
     SplitterFolderFile->addWidget(foldersPane);
     SplitterFolderFile->addWidget(filesPane);
-    SplitterFolderFile->setSizes({17 + 175, 180});
+    // The folder table keeps its height when the window grows; the file table takes the rest.
     SplitterFolderFile->setStretchFactor(0, 0);
     SplitterFolderFile->setStretchFactor(1, 1);
+    // Client height less the label row, the button panel, the spacing and the panel's border.
+    const int panesHeight = DesignClientSize.height() - 20 - 3 - 33 - 4 - 2 * 4;
+    SplitterFolderFile->resize(DesignClientSize.width() - 2 * 4 - 2 * 4, panesHeight);
+    SplitterFolderFile->setSizes({17 + 175, panesHeight - 17 - 175 - 8});
 
     auto *clientLayout = new QVBoxLayout(PanelClient);
     clientLayout->setContentsMargins(4, 4, 4, 4);
@@ -138,7 +231,9 @@ void TFrmMain::CreateComponents()
     BitBtnClose = MakeButton(PanelButtons, QStringLiteral("BitBtnClose"), QStringLiteral("&Close"),
                              QStyle::SP_DialogCloseButton);
     auto *buttonsLayout = new QHBoxLayout(PanelButtons);
-    buttonsLayout->setContentsMargins(4, 4, 4, 4);
+    // The buttons sit 4 pixels inside the panel's outer edge, bevel included.
+    const int inset = 4 - PanelButtons->frameWidth();
+    buttonsLayout->setContentsMargins(inset, inset, inset, inset);
     buttonsLayout->setSpacing(3);
     buttonsLayout->addWidget(BitBtnDirNote);
     buttonsLayout->addWidget(BitBtnSelectFolder);
@@ -160,35 +255,196 @@ void TFrmMain::CreateComponents()
     FolderDialog = new TFolderDialog(this);
     FolderDialog->setObjectName(QStringLiteral("FolderDialog"));
     FolderDialog->SetLeft(360);
-    connect(BitBtnSelectFolder, &QPushButton::clicked, this, [this] { BitBtnSelectFolderClick(); });
-    connect(BitBtnRefreshFolder, &QPushButton::clicked, this, [this] { BitBtnRefreshFolderClick(); });
-    connect(BitBtnDirNote, &QPushButton::clicked, this, [this] { BitBtnDirNoteClick(); });
+    // Errors are reported here: an exception must not unwind through the toolkit's frames.
+    connect(BitBtnSelectFolder, &QPushButton::clicked, this, [this] { ReportErrors([this] { BitBtnSelectFolderClick(); }); });
+    connect(BitBtnRefreshFolder, &QPushButton::clicked, this, [this] { ReportErrors([this] { BitBtnRefreshFolderClick(); }); });
+    connect(BitBtnDirNote, &QPushButton::clicked, this, [this] { ReportErrors([this] { BitBtnDirNoteClick(); }); });
     connect(BitBtnClose, &QPushButton::clicked, this, &QWidget::close);
 
-    for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
-        grid->GridModel()->Clear();
-        grid->setColumnWidth(0, TStringGrid::DefaultColWidth);
-        grid->setColumnWidth(1, TStringGrid::DefaultColWidth);
-        grid->setEnabled(false);
-    }
+    ResetTables();
     setTabOrder(StringGridFolders, StringGridFiles);
     setTabOrder(StringGridFiles, BitBtnDirNote);
     setTabOrder(BitBtnDirNote, BitBtnSelectFolder);
     setTabOrder(BitBtnSelectFolder, BitBtnRefreshFolder);
     setTabOrder(BitBtnRefreshFolder, BitBtnClose);
+
+    FWindowMenu = new QMenu(this);
+    FWindowMenu->setObjectName(QStringLiteral("WindowMenu"));
+    AddWindowMenuItem(QStringLiteral("&Restore"), SC_RESTORE);
+    AddWindowMenuItem(QStringLiteral("Mi&nimize"), SC_MINIMIZE);
+    AddWindowMenuItem(QStringLiteral("Ma&ximize"), SC_MAXIMIZE);
+    FWindowMenu->addSeparator();
+    AddWindowMenuItem(QStringLiteral("&Close\tAlt+F4"), SC_CLOSE);
+    connect(FWindowMenu, &QMenu::aboutToShow, this, [this] {
+        const Qt::WindowStates state = windowState();
+        for (QAction *action : FWindowMenu->actions()) {
+            switch (action->data().toInt()) {
+            case SC_RESTORE: action->setEnabled(state & (Qt::WindowMaximized | Qt::WindowMinimized)); break;
+            case SC_MINIMIZE: action->setEnabled(!(state & Qt::WindowMinimized)); break;
+            case SC_MAXIMIZE: action->setEnabled(!(state & Qt::WindowMaximized)); break;
+            }
+        }
+    });
+    // Alt+Space opens it where the window manager passes the key on.
+    auto *menuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+    connect(menuKey, &QShortcut::activated, this, [this] { PopupWindowMenu(mapToGlobal(QPoint(0, 0))); });
+}
+
+void TFrmMain::AddWindowMenuItem(const QString &text, int command)
+{
+    QAction *action = FWindowMenu->addAction(text);
+    action->setData(command);
+    connect(action, &QAction::triggered, this, [this, command] { ReportErrors([&] { WMSysCommand(command); }); });
+}
+
+void TFrmMain::ResetTables()
+{
+    for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
+        grid->GridModel()->Clear();
+        grid->SetColumnRuleWidth(TStringGridModel::ColName, TStringGrid::DefaultColWidth);
+        grid->SetColumnRuleWidth(TStringGridModel::ColDesc, TStringGrid::DefaultColWidth);
+        grid->setEnabled(false);
+    }
+}
+
+void TFrmMain::FormCreate(const QByteArrayList &arguments)
+{
+    // The stored outer size, never below the minimum nor beyond the screen (a damaged value
+    // would otherwise ask for a window too large to draw).
+    const QSize available = screen() ? screen()->availableGeometry().size() : QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    auto outerLength = [&](const char *name, int current, int minimum, int most) {
+        const qint32 stored = ReadRegValue(HKEY_CURRENT_USER, RegProgramKey, QString::fromLatin1(name),
+                                           RegValue::FromInteger(current)).AsInteger();
+        return std::clamp(stored, minimum, std::max(minimum, most));
+    };
+    resize(outerLength("MainWidth", width() + FrameAllowance.width(), MinimumOuterSize.width(), available.width())
+               - FrameAllowance.width(),
+           height());
+    resize(width(), outerLength("MainHeight", height() + FrameAllowance.height(), MinimumOuterSize.height(),
+                                available.height())
+                        - FrameAllowance.height());
+
+    for (size_t command = 0; command < CommandCount; ++command) {
+        const TShortCutSetting &setting = ShortCutSettings[command];
+        FShortCuts[command] = ReadRegValue(HKEY_CURRENT_USER, RegProgramKey, QString::fromLatin1(setting.Name),
+                                           RegValue::FromWord(setting.Default)).AsWord();
+    }
+
+    FDescFilePath.clear();
+    ResetTables();
+
+    LoadFolder(StartFolder(arguments, QFile::encodeName(QDir::currentPath()),
+                           QFile::encodeName(QCoreApplication::applicationFilePath())));
+
+    // The About item comes last, right after Close, with the About shortcut's key text.
+    AddWindowMenuItem(QStringLiteral("&About ...\t") + ShortCutToText(FShortCuts[cmdAbout]), CmdAbout);
+
+    // From now on a second start hands its folder to this window. Without a socket the program
+    // still works, only without the hand-off: that is not worth a box at every start.
+    FPrevInstServer = new TPrevInstServer(QStringLiteral("TFrmMain"), AppId, this, this);
+    if (!FPrevInstServer->Listen())
+        std::fprintf(stderr, "dirnote: no hand-off from a second start: %s\n",
+                     qPrintable(FPrevInstServer->ErrorString()));
+}
+
+void TFrmMain::PopupWindowMenu(const QPoint &globalPos)
+{
+    FWindowMenu->popup(globalPos);
+}
+
+void TFrmMain::WMSysCommand(int command)
+{
+    switch (command & 0xFFF0) {
+    case SC_RESTORE: showNormal(); break;
+    case SC_MINIMIZE: showMinimized(); break;
+    case SC_MAXIMIZE: showMaximized(); break;
+    case SC_CLOSE: close(); break;
+    }
+    if (command == CmdAbout)
+        ShowAbout();
+}
+
+void TFrmMain::ShowAbout()
+{
+    ShowAboutBox(this,
+                 {QStringLiteral("Programmers=Programmers"), QStringLiteral("HTTP=Homepage"),
+                  QStringLiteral("SMTP=E-Mail")},
+                 true);
+}
+
+void TFrmMain::contextMenuEvent(QContextMenuEvent *event)
+{
+    // A right click on the window outside the tables; the tables pass their own clicks up here.
+    QWidget *target = childAt(event->pos());
+    for (TStringGrid *grid : {StringGridFolders, StringGridFiles})
+        if (target && (target == grid || grid->isAncestorOf(target)))
+            return;
+    if (event->reason() != QContextMenuEvent::Mouse)
+        return;
+    PopupWindowMenu(event->globalPos());
+    event->accept();
+}
+
+void TFrmMain::showEvent(QShowEvent *event)
+{
+    // Centred on the screen at the first show, frame included.
+    if (!FShown && !event->spontaneous()) {
+        FShown = true;
+        if (QScreen *where = screen()) {
+            const QRect area = where->availableGeometry();
+            const QSize outer = size() + FrameAllowance;
+            move(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
+        }
+    }
+    QWidget::showEvent(event);
+}
+
+void TFrmMain::PrevInstRestore()
+{
+    RestoreApplication(this);
+}
+
+void TFrmMain::PrevInstParm(const QByteArray &text)
+{
+    // An empty text is what an unreadable one comes to: the system's failure, without a code.
+    if (text.isEmpty())
+        throw TOSError(0);
+    // A dialog of this program closes as cancelled, so that the listing below is the last word.
+    CloseModalDialogs();
+    // What was typed in the folder listed so far is stored before another one replaces it.
+    CommitPendingDescription();
+    // The text names a folder as the command line does: "dirnote /data/Sub" lists Sub, whether
+    // or not an instance was running.
+    LoadFolder(HandedOverFolder(text));
+    RestoreApplication(this);
 }
 
 void TFrmMain::AttachGridHandlers(bool attach)
 {
     if (!attach) {
-        StringGridFolders->OnSelectCell = nullptr;
-        StringGridFiles->OnSelectCell = nullptr;
+        for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
+            grid->OnSelectCell = nullptr;
+            grid->OnExit = nullptr;
+        }
         return;
     }
     StringGridFolders->OnSelectCell = [this](int col, int row) { return StringGridFoldersSelectCell(col, row); };
     StringGridFiles->OnSelectCell = [this](int col, int row) { return StringGridFilesSelectCell(col, row); };
     StringGridFolders->OnExit = [this] { StringGridFoldersExit(); };
     StringGridFiles->OnExit = [this] { StringGridFilesExit(); };
+}
+
+void TFrmMain::KeepFocusOffEditors()
+{
+    // Replacing the rows closes an open cell editor; a focused editor that closes hands the focus
+    // on to the next control in the tab order. Its table takes the focus back first instead.
+    QWidget *focus = focusWidget();
+    for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
+        if (focus && focus != grid && grid->isAncestorOf(focus)) {
+            grid->setFocus();
+            grid->closePersistentEditor(grid->currentIndex());
+        }
+    }
 }
 
 QByteArray TFrmMain::CurrentFolderPath() const
@@ -198,23 +454,33 @@ QByteArray TFrmMain::CurrentFolderPath() const
 
 void TFrmMain::FitColumn(TStringGrid *grid, int column, int widest)
 {
-    grid->setColumnWidth(column, ListedColumnWidth(widest));
+    grid->SetColumnRuleWidth(column, ListedColumnWidth(widest));
 }
 
 bool TFrmMain::LoadFolder(const QByteArray &folder)
 {
     if (folder.isEmpty() || !IsExistingFolder(folder))
         return false;
-    // The cursor moves below commit nothing; whatever happens, the handlers come back and each
-    // table is enabled exactly when it lists entries.
+    // The cursor moves below commit nothing; whatever happens, each table has a current cell
+    // (typing always reaches a cell), is enabled exactly when it lists entries, and gets its
+    // handlers back.
     AttachGridHandlers(false);
+    KeepFocusOffEditors();
     struct TRestore {
         TFrmMain *Self;
         ~TRestore()
         {
+            for (TStringGrid *grid : {Self->StringGridFolders, Self->StringGridFiles}) {
+                if (!grid->currentIndex().isValid())
+                    grid->SetCurrentCell(TStringGridModel::ColDesc, 0);
+                const bool enable = !grid->GridModel()->Name(0).isEmpty();
+                // A disabled table cannot keep the focus; the window takes it rather than
+                // the next control, so that no key goes astray to a button.
+                if (!enable && Self->focusWidget() == grid)
+                    Self->setFocus();
+                grid->setEnabled(enable);
+            }
             Self->AttachGridHandlers(true);
-            for (TStringGrid *grid : {Self->StringGridFolders, Self->StringGridFiles})
-                grid->setEnabled(!grid->GridModel()->Name(0).isEmpty());
         }
     } restore{this};
 
@@ -223,13 +489,10 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
         {StringGridFolders, &catalogue.Folders}, {StringGridFiles, &catalogue.Files}};
     for (const auto &[grid, entries] : tables) {
         grid->GridModel()->SetEntries(*entries);
-        int widestName = 0, widestDesc = 0;
-        for (int row = 0; row < int(entries->size()); ++row) {
-            widestName = std::max(widestName, grid->TextWidth(grid->GridModel()->DisplayName(row)));
-            widestDesc = std::max(widestDesc, grid->TextWidth(grid->GridModel()->Description(row)));
-        }
-        FitColumn(grid, 0, widestName);
-        FitColumn(grid, 1, widestDesc);
+        const TStringGridModel *model = grid->GridModel();
+        const int count = int(entries->size());
+        FitColumn(grid, 0, grid->WidestTextWidth(count, [model](int row) { return model->DisplayName(row); }));
+        FitColumn(grid, 1, grid->WidestTextWidth(count, [model](int row) { return model->Description(row); }));
     }
 
     FDescFilePath = catalogue.DescPath;
@@ -289,12 +552,21 @@ void TFrmMain::CommitCurrentRow(TStringGrid *grid, const char *section)
     profile.WriteString(section, model->Name(row), bytes);
     model->SetStored(row, text, bytes);
     const int width = grid->TextWidth(text) + 6;
-    if (width > grid->columnWidth(1))
-        grid->setColumnWidth(1, width);
+    if (width > grid->ColumnRuleWidth(1))
+        grid->SetColumnRuleWidth(1, width);
+}
+
+void TFrmMain::CommitPendingDescription()
+{
+    if (FLastGrid == StringGridFolders)
+        StringGridFoldersExit();
+    else if (FLastGrid == StringGridFiles)
+        StringGridFilesExit();
 }
 
 void TFrmMain::BitBtnRefreshFolderClick()
 {
+    CommitPendingDescription();
     const QByteArray folderName = StringGridFolders->GridModel()->Name(StringGridFolders->Row());
     const QByteArray fileName = StringGridFiles->GridModel()->Name(StringGridFiles->Row());
     if (!LoadFolder(CurrentFolderPath()))
@@ -308,6 +580,7 @@ void TFrmMain::BitBtnRefreshFolderClick()
 
 void TFrmMain::BitBtnDirNoteClick()
 {
+    CommitPendingDescription();
     // Before the first listing there is no file to read or write: say so instead of showing an
     // empty text that could never be saved.
     if (FDescFilePath.isEmpty()) {
@@ -325,24 +598,28 @@ void TFrmMain::BitBtnDirNoteClick()
 
 void TFrmMain::BitBtnSelectFolderClick()
 {
+    CommitPendingDescription();
     FolderDialog->SetDirectory(DecodeName(CurrentFolderPath()));
     if (!FolderDialog->Browse())
         return;
     const QByteArray chosen = EncodeName(FolderDialog->Directory());
-    // The current folder chosen again is not listed again. Names are compared exactly: on this
-    // file system two names that differ only in letter case are two folders.
-    if (!IsExistingFolder(chosen) || IncludeTrailingPathDelimiter(chosen) == CurrentFolderPath())
+    if (!IsExistingFolder(chosen) || IsCurrentFolderAgain(chosen, CurrentFolderPath()))
         return;
     LoadFolder(chosen);
 }
 
 void TFrmMain::FormClose()
 {
-    // A description still in its cell editor is committed too: closing must not lose typing.
-    if (StringGridFolders->HasFocusWithin())
-        StringGridFoldersExit();
-    else if (StringGridFiles->HasFocusWithin())
-        StringGridFilesExit();
+    // A description still in its cell editor is committed too, also when another window is
+    // active: closing must not lose typing.
+    CommitPendingDescription();
+    // A maximised window keeps the last stored size for the next start. A minimised one has
+    // kept its normal size, which is stored.
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
+        return;
+    const QSize outer = size() + FrameAllowance;
+    WriteRegValue(HKEY_CURRENT_USER, RegProgramKey, QStringLiteral("MainWidth"), RegValue::FromInteger(outer.width()));
+    WriteRegValue(HKEY_CURRENT_USER, RegProgramKey, QStringLiteral("MainHeight"), RegValue::FromInteger(outer.height()));
 }
 
 void TFrmMain::closeEvent(QCloseEvent *event)

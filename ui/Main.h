@@ -1,20 +1,57 @@
 #pragma once
 
+#include "common/ShortCut.h"
+#include "system/QorPrevInst.h"
+
 #include <QByteArray>
+#include <QByteArrayList>
+#include <QSize>
 #include <QWidget>
 
+#include <array>
+
 class QLabel;
+class QMenu;
 class QPushButton;
 class QSplitter;
 class QFrame;
 class TStringGrid;
 class TFolderDialog;
 
+// The folder a start lists: the folder of a "Folder.dnt" argument (any letter case), an existing
+// folder named by the argument, else the current directory, else the program's folder. Only the
+// first argument counts.
+QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &currentDir,
+                       const QByteArray &programPath);
+
 // The main window: the current folder's subfolders and files, each with its description.
-class TFrmMain : public QWidget {
+class TFrmMain : public QWidget, public TPrevInstHandler {
     Q_OBJECT
 public:
-    explicit TFrmMain(QWidget *parent = nullptr);
+    // The client size of the design, and the frame the settings' outer sizes count around it:
+    // the stored "MainWidth" and "MainHeight" are outer sizes, whatever frame the desktop draws.
+    static constexpr QSize DesignClientSize{445, 449};
+    static constexpr QSize FrameAllowance{8, 27};
+    static constexpr QSize MinimumOuterSize{453, 476};
+    static constexpr qint32 AppId = 123458;
+    // Commands of the window menu: the standard ones, and the About item.
+    static constexpr int SC_MINIMIZE = 0xF020, SC_MAXIMIZE = 0xF030, SC_CLOSE = 0xF060, SC_RESTORE = 0xF120;
+    static constexpr int CmdAbout = 666;
+
+    // The keyboard commands, in the order their codes are read and matched.
+    enum TCommand {
+        cmdAbout, cmdRefresh, cmdFolderGoto, cmdFolderGoBack, cmdFolderExplore, cmdFolderDelete,
+        cmdFileExec, cmdFileDelete, cmdSwitchTable, CommandCount
+    };
+    struct TShortCutSetting {
+        const char *Name;
+        TShortCut Default;
+    };
+    static const std::array<TShortCutSetting, CommandCount> ShortCutSettings;
+
+    // Creation runs FormCreate with the command line's arguments (without the program's name).
+    explicit TFrmMain(const QByteArrayList &arguments = {}, QWidget *parent = nullptr);
+    ~TFrmMain() override;
 
     // Makes the folder current: lists it, shows the stored descriptions, prunes those of vanished
     // entries and creates a missing description file. False, and nothing changed, for an empty
@@ -32,10 +69,29 @@ public:
     void StringGridFoldersExit();
     void StringGridFilesExit();
     void CommitCurrentRow(TStringGrid *grid, const char *section);
+    // Commits the pending description of the table that had the keyboard focus last: what a
+    // button, the close and any listing do first, so that no typing is lost.
+    void CommitPendingDescription();
     void BitBtnRefreshFolderClick();
     void BitBtnDirNoteClick();
     void BitBtnSelectFolderClick();
     void FormClose();
+
+    // The window's size, place and state, the shortcut codes, the start folder listed, the About
+    // item and the hand-off. An error ends the steps where it happens.
+    void FormCreate(const QByteArrayList &arguments);
+    TShortCut ShortCutCode(TCommand command) const { return FShortCuts[command]; }
+
+    // The window menu, the stand-in for the system menu; its commands go through WMSysCommand.
+    QMenu *WindowMenu() const { return FWindowMenu; }
+    void PopupWindowMenu(const QPoint &globalPos);
+    void WMSysCommand(int command);
+    void ShowAbout();
+
+    // The hand-off from a second start; null until the window's creation set it up.
+    TPrevInstServer *PrevInstServer() const { return FPrevInstServer; }
+    void PrevInstRestore() override;
+    void PrevInstParm(const QByteArray &text) override;
 
     TStringGrid *StringGridFolders = nullptr;
     TStringGrid *StringGridFiles = nullptr;
@@ -54,11 +110,25 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void CreateComponents();
     void AttachGridHandlers(bool attach);
     void FitColumn(TStringGrid *grid, int column, int widest);
+    void FocusChanged(QWidget *now);
+    void KeepFocusOffEditors();
+    void ResetTables();
+    void AddWindowMenuItem(const QString &text, int command);
 
     QByteArray FDescFilePath;
+    // The table that held the keyboard focus last; it keeps that role while a button, a dialog
+    // or another program has the focus.
+    TStringGrid *FLastGrid = nullptr;
+    std::array<TShortCut, CommandCount> FShortCuts{};
+    QMenu *FWindowMenu = nullptr;
+    TPrevInstServer *FPrevInstServer = nullptr;
+    bool FShown = false;
+    QMetaObject::Connection FFocusConnection;
 };

@@ -6,9 +6,12 @@
 #include "common/TextCodec.h"
 
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+
+#include <algorithm>
 
 // ---- model ----
 
@@ -235,7 +238,13 @@ TStringGrid::TStringGrid(QWidget *parent) : QTableView(parent), FModel(new TStri
     setTextElideMode(Qt::ElideNone);
     setShowGrid(true);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    connect(qApp, &QApplication::focusChanged, this, &TStringGrid::FocusChanged);
+    FFocusConnection = connect(qApp, &QApplication::focusChanged, this, &TStringGrid::FocusChanged);
+}
+
+TStringGrid::~TStringGrid()
+{
+    // Destroying the cell editor moves the focus; a grid half destroyed must not hear of it.
+    disconnect(FFocusConnection);
 }
 
 int TStringGrid::Col() const
@@ -279,22 +288,83 @@ bool TStringGrid::HasFocusWithin() const
 
 int TStringGrid::TextWidth(const QString &text) const
 {
-    // Text of simple characters is as wide as its characters' advances added up, as the
-    // platform's text extent measures it; anything else (combining marks, other scripts) is
-    // shaped in full.
-    int width = 0;
+    return fontMetrics().horizontalAdvance(text);
+}
+
+qreal TStringGrid::EstimatedWidth(const QString &text) const
+{
+    // Text of simple characters is about as wide as its characters' advances added up; shaping
+    // changes that only by kerning and ligatures. Anything else is shaped in full.
+    qreal width = 0;
     for (const QChar c : text) {
         const char16_t u = c.unicode();
         if (u >= 0x300)
-            return fontMetrics().horizontalAdvance(text);
+            return TextWidth(text);
         if (FAdvances.empty())
             FAdvances.assign(0x300, -1);
-        int &advance = FAdvances[u];
+        qreal &advance = FAdvances[u];
         if (advance < 0)
-            advance = fontMetrics().horizontalAdvance(c);
+            advance = QFontMetricsF(font()).horizontalAdvance(c);
         width += advance;
     }
     return width;
+}
+
+int TStringGrid::WidestTextWidth(int count, const std::function<QString(int)> &text) const
+{
+    // Shaping every text of a large folder would take about a second per 100,000 texts. The
+    // texts are ranked by their estimated width instead, and shaped from the widest down while
+    // one could still beat the widest shaped so far. Kerning and ligatures move a text by a few
+    // pixels at most; beyond the first few hundred near-ties, the estimate is taken as it is.
+    constexpr qreal kSlack = 4;
+    constexpr int kMostShaped = 256;
+    std::vector<std::pair<qreal, int>> ranked;
+    ranked.reserve(size_t(count));
+    for (int i = 0; i < count; ++i)
+        ranked.emplace_back(EstimatedWidth(text(i)), i);
+    std::sort(ranked.begin(), ranked.end(), std::greater<>());
+    int widest = 0;
+    int shaped = 0;
+    for (const auto &[estimate, i] : ranked) {
+        if (estimate + kSlack < widest)
+            break;
+        if (shaped++ == kMostShaped) {
+            widest = std::max(widest, qRound(estimate));
+            break;
+        }
+        widest = std::max(widest, TextWidth(text(i)));
+    }
+    return widest;
+}
+
+void TStringGrid::SetColumnRuleWidth(int column, int width)
+{
+    if (column != TStringGridModel::ColName && column != TStringGridModel::ColDesc)
+        return;
+    FRuleWidth[column] = width;
+    if (column == TStringGridModel::ColName)
+        setColumnWidth(column, width);
+    FitDescriptionColumn();
+}
+
+int TStringGrid::ColumnRuleWidth(int column) const
+{
+    return column == TStringGridModel::ColName || column == TStringGridModel::ColDesc ? FRuleWidth[column] : 0;
+}
+
+void TStringGrid::FitDescriptionColumn()
+{
+    const int room = viewport()->width() - columnWidth(TStringGridModel::ColName);
+    const int width = std::max(FRuleWidth[TStringGridModel::ColDesc], room);
+    if (columnWidth(TStringGridModel::ColDesc) != width)
+        setColumnWidth(TStringGridModel::ColDesc, width);
+}
+
+bool TStringGrid::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::Resize)
+        FitDescriptionColumn();
+    return QTableView::viewportEvent(event);
 }
 
 void TStringGrid::changeEvent(QEvent *event)

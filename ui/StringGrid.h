@@ -91,6 +91,7 @@ public:
     static constexpr int DefaultRowHeight = 18;
 
     explicit TStringGrid(QWidget *parent = nullptr);
+    ~TStringGrid() override;
 
     TStringGridModel *GridModel() const { return FModel; }
     int Col() const;
@@ -104,19 +105,31 @@ public:
 
     // Whether the widget or its cell editor holds the keyboard focus.
     bool HasFocusWithin() const;
-    // The pixel width of a text in the table's font.
+    // The width the listing's rule gives a column. The description column is drawn wider when
+    // the table has more room beside the name column, so a wider window shows more of it.
+    void SetColumnRuleWidth(int column, int width);
+    int ColumnRuleWidth(int column) const;
+
+    // The pixel width of a text in the table's font, as it is drawn.
     int TextWidth(const QString &text) const;
+    // The largest TextWidth of text(0) .. text(count - 1); 0 for none.
+    int WidestTextWidth(int count, const std::function<QString(int)> &text) const;
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
     void changeEvent(QEvent *event) override;
 
 private:
-    // Advances of single characters in the table's font, measured once each: listing 100,000
-    // names would otherwise shape every name in full.
-    mutable std::vector<int> FAdvances;
+    // Advances of single characters in the table's font, measured once each, to rank texts by
+    // width without shaping each one. Negative where not measured yet.
+    mutable std::vector<qreal> FAdvances;
+    qreal EstimatedWidth(const QString &text) const;
     bool AllowMove(const QModelIndex &target);
+    void FitDescriptionColumn();
+    int FRuleWidth[2] = {DefaultColWidth, DefaultColWidth};
     void FocusChanged(QWidget *old, QWidget *now);
 
     TStringGridModel *FModel;
+    QMetaObject::Connection FFocusConnection;
 };

@@ -43,7 +43,7 @@ protected:
     }
 
     TTempDir Dir;
-    TFrmMain Window;
+    TFrmMain Window{NothingToList(Dir)};
 };
 } // namespace
 
@@ -223,7 +223,8 @@ TEST(FolderTextLines, UnchangedLinesKeepTheirBytes)
 TEST(FolderTextBeforeAnyListing, SaysSoAndWritesNothing)
 {
     MessageLog().Requests.clear();
-    TFrmMain window;
+    TTempDir dir;
+    TFrmMain window{NothingToList(dir)};
     window.BitBtnDirNoteClick();
     ASSERT_EQ(MessageLog().Requests.size(), 1u);
     EXPECT_EQ(MessageLog().Requests[0].Type, TMsgDlgType::mtInformation);

@@ -7,6 +7,10 @@
 #include "TestSupport.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QTimer>
+
+#include <functional>
 #include <QKeyEvent>
 #include <QTest>
 
@@ -39,6 +43,13 @@ inline void Type(const QString &text)
     }
 }
 
+// Arguments that make a new main window list nothing: the folder of a "Folder.dnt" that does not
+// exist. Tests list what they need themselves.
+inline QByteArrayList NothingToList(const TestSupport::TTempDir &dir)
+{
+    return {dir.Path() + "/unlisted/Folder.dnt"};
+}
+
 inline void ShowAndActivate(QWidget &window)
 {
     window.show();
@@ -61,5 +72,28 @@ inline unsigned long long Inode(const QByteArray &path)
 {
     return StampOf(path).Inode;
 }
+
+// Cancels the next modal dialog once it is up, after running `check` on it.
+class TModalCanceller {
+public:
+    explicit TModalCanceller(std::function<void(QDialog *)> check) : FCheck(std::move(check))
+    {
+        QObject::connect(&FTimer, &QTimer::timeout, [this] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            FTimer.stop();
+            FCheck(dialog);
+            Seen = true;
+            dialog->reject();
+        });
+        FTimer.start(5);
+    }
+    bool Seen = false;
+
+private:
+    std::function<void(QDialog *)> FCheck;
+    QTimer FTimer;
+};
 
 } // namespace UiTest
