@@ -1,0 +1,118 @@
+// The registry file: any bytes are read; a file that reads is written back byte for byte; then
+// keys and values of every type are set, and after each the file reads back whole, with the
+// value set, every earlier value kept and no line changed but that value's own.
+
+#include "FuzzSupport.h"
+
+#include "settings/RegistryFile.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <iterator>
+#include <vector>
+
+namespace {
+
+QByteArray PickKey(FuzzedDataProvider &input)
+{
+    static const char *const kKeys[] = {"", "Software", "SOFTWARE", "Software\\DirNote",
+                                        "software\\dirnote\\Settings", "A\\B\\C", "\xC3\xA4\\x",
+                                        "\xC3\x84\\X", "x]y", "[x", " s ", "a\\\\b", "\\a", "\xE4"};
+    if (input.ConsumeBool())
+        return kKeys[input.ConsumeIntegralInRange<size_t>(0, std::size(kKeys) - 1)];
+    return Bytes(input.ConsumeRandomLengthString(24));
+}
+
+QByteArray PickName(FuzzedDataProvider &input)
+{
+    static const char *const kNames[] = {"", "Width", "WIDTH", "@", "\"", "\\", "a\\", "x=y",
+                                         " n ", "\xC3\xA4", "\xC3\x84", "\\\"", "a\"b"};
+    if (input.ConsumeBool())
+        return kNames[input.ConsumeIntegralInRange<size_t>(0, std::size(kNames) - 1)];
+    return Bytes(input.ConsumeRandomLengthString(24));
+}
+
+TRegData PickData(FuzzedDataProvider &input)
+{
+    static const quint32 kTypes[] = {REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD,
+                                     REG_DWORD_BIG_ENDIAN, REG_MULTI_SZ, REG_QWORD};
+    TRegData data;
+    data.Type = input.ConsumeBool() ? kTypes[input.ConsumeIntegralInRange<size_t>(0, std::size(kTypes) - 1)]
+                                    : input.ConsumeIntegral<quint32>();
+    data.Data = Bytes(input.ConsumeRandomLengthString(input.ConsumeBool() ? 8 : 300));
+    if (data.Type == REG_SZ && input.ConsumeBool())
+        data.Data += '\0';
+    return data;
+}
+
+// The lines of `bytes` that [from, to) touches.
+QByteArray WholeLines(const QByteArray &bytes, qsizetype from, qsizetype to)
+{
+    const qsizetype begin = from == 0 ? 0 : bytes.lastIndexOf('\n', from - 1) + 1;
+    const qsizetype end = to <= begin ? bytes.indexOf('\n', begin) : bytes.indexOf('\n', to - 1);
+    return bytes.mid(begin, end < 0 ? -1 : end + 1 - begin);
+}
+
+struct TSetValue {
+    QByteArray Key, Name;
+    TRegData Data;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzedDataProvider input(data, size);
+    const QByteArray bytes = Bytes(input.ConsumeRandomLengthString(8192));
+    TRegistryFile file;
+    if (!file.Parse(bytes)) {
+        Require(file.Serialize().isEmpty(), "a file that does not read was not left empty");
+        return 0;
+    }
+    Require(file.Serialize() == bytes, "a file read and written unchanged came back different");
+
+    std::vector<TSetValue> set;
+    for (int step = 0; step < 16 && input.remaining_bytes() > 0; ++step) {
+        const QByteArray key = PickKey(input);
+        const QByteArray name = PickName(input);
+        const TRegData value = PickData(input);
+        if (!TRegistryFile::IsValidKeyPath(key) || !TRegistryFile::IsValidValueName(name))
+            continue;
+        const QByteArray beforeKey = file.Serialize();
+        const bool hadHeader = TRegistryFile().Parse(beforeKey) && !beforeKey.trimmed().isEmpty();
+        file.CreateKey(key);
+        Require(file.KeyExists(key), "a created key does not exist");
+        const QByteArray before = file.Serialize();
+        // A file of blank lines first gets its header line in front.
+        if (hadHeader)
+            Require(IsOneInsertion(beforeKey, before), "creating a key changed lines of the file");
+        const auto old = file.Value(key, name);
+        file.SetValue(key, name, value);
+        const QByteArray after = file.Serialize();
+
+        // Only the value's own lines changed, or new ones were added.
+        const qsizetype prefix = CommonPrefix(before, after);
+        const qsizetype suffix = CommonSuffix(before, after);
+        if (!before.trimmed().isEmpty() && prefix + suffix < before.size()) {
+            Require(old.has_value(), "a new value changed lines of the file");
+            TRegistryFile removed;
+            const QByteArray lines = WholeLines(before, prefix, before.size() - suffix);
+            Require(removed.Parse("REGEDIT4\n[HKEY_CURRENT_USER\\" + key + "]\n" + lines)
+                        && removed.Value(key, name) == old,
+                    "setting a value changed lines other than its own");
+        }
+
+        TRegistryFile reread;
+        Require(reread.Parse(after), "the written file does not read");
+        Require(reread.Serialize() == after, "the written file does not read back as written");
+        Require(reread.Value(key, name) == value, "a value set does not read back");
+        for (TSetValue &earlier : set) {
+            const auto now = reread.Value(earlier.Key, earlier.Name);
+            Require(now == earlier.Data || now == value, "an earlier value was lost or changed");
+            earlier.Data = *now;
+        }
+        set.push_back({key, name, value});
+        file = reread;
+    }
+    return 0;
+}
