@@ -17,6 +17,16 @@ inline void Require(bool condition, const char *what)
     std::abort();
 }
 
+// The same, showing the file before and after the operation that broke it.
+inline void Require(bool condition, const char *what, const QByteArray &before, const QByteArray &after)
+{
+    if (condition)
+        return;
+    std::fprintf(stderr, "Before: \"%s\"\nAfter:  \"%s\"\n", before.toPercentEncoding(" =[]\\\";").constData(),
+                 after.toPercentEncoding(" =[]\\\";").constData());
+    Require(false, what);
+}
+
 inline QByteArray Bytes(const std::string &text)
 {
     return QByteArray(text.data(), qsizetype(text.size()));

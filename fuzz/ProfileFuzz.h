@@ -107,18 +107,18 @@ inline void CheckWrite(const QByteArray &before, const QByteArray &after, const 
         const QByteArray head = before.left(line.Begin), tail = before.mid(line.End);
         Require(after.startsWith(head) && after.endsWith(tail)
                     && after.size() >= head.size() + tail.size(),
-                "a rewritten entry changed bytes outside its line");
+                "a rewritten entry changed bytes outside its line", before, after);
         const QByteArray middle = after.mid(head.size(), after.size() - head.size() - tail.size());
         Require(middle == old.LineName(line) + '=' + value, "the rewritten line is not name=value");
     } else {
         // A new entry (and maybe its section) is inserted as a whole: every old byte in order.
         qsizetype first = 0, last = 0;
         Require(after.size() > before.size() && IsOneInsertion(before, after, &first, &last),
-                "a new entry changed bytes of the file");
+                "a new entry changed bytes of the file", before, after);
         bool found = false;
         for (qsizetype at = first; at <= last && !found; ++at)
             found = after.mid(at, after.size() - before.size()).contains(key + '=' + value);
-        Require(found, "the new entry's line is not name=value");
+        Require(found, "the new entry's line is not name=value", before, after);
     }
 }
 
@@ -133,7 +133,7 @@ inline void CheckDelete(const QByteArray &before, const QByteArray &after, const
     }
     const auto &line = old.Lines()[size_t(entry)];
     Require(after == before.left(line.Begin) + before.mid(line.Next),
-            "deleting a key removed more or less than its line");
+            "deleting a key removed more or less than its line", before, after);
 }
 
 inline void Run(FuzzedDataProvider &input, TProfileBackend &backend)

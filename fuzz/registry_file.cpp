@@ -8,6 +8,8 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <QList>
+
 #include <iterator>
 #include <vector>
 
@@ -45,12 +47,41 @@ TRegData PickData(FuzzedDataProvider &input)
     return data;
 }
 
-// The lines of `bytes` that [from, to) touches.
+// The lines of `bytes` that [from, to) touches, from the start of a value continued over lines.
 QByteArray WholeLines(const QByteArray &bytes, qsizetype from, qsizetype to)
 {
-    const qsizetype begin = from == 0 ? 0 : bytes.lastIndexOf('\n', from - 1) + 1;
-    const qsizetype end = to <= begin ? bytes.indexOf('\n', begin) : bytes.indexOf('\n', to - 1);
-    return bytes.mid(begin, end < 0 ? -1 : end + 1 - begin);
+    qsizetype begin = from == 0 ? 0 : bytes.lastIndexOf('\n', from - 1) + 1;
+    while (begin > 0) {
+        const qsizetype previous = begin == 1 ? 0 : bytes.lastIndexOf('\n', begin - 2) + 1;
+        if (!bytes.mid(previous, begin - previous).trimmed().endsWith('\\'))
+            break;
+        begin = previous;
+    }
+    qsizetype end = to <= begin ? begin : to - 1;
+    for (;;) {
+        const qsizetype lineEnd = bytes.indexOf('\n', end);
+        if (lineEnd < 0)
+            return bytes.mid(begin);
+        const qsizetype lineBegin = end == 0 ? 0 : bytes.lastIndexOf('\n', end - 1) + 1;
+        end = lineEnd + 1;
+        if (!bytes.mid(lineBegin, lineEnd - lineBegin).trimmed().endsWith('\\'))
+            return bytes.mid(begin, end - begin);
+    }
+}
+
+// A file with no line but blank ones (the first maybe holding a byte-order mark) has no header
+// line yet.
+bool IsBlankFile(const QByteArray &bytes)
+{
+    const QList<QByteArray> lines = bytes.split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QByteArray text = lines[i].trimmed();
+        if (i == 0 && text.startsWith("\xEF\xBB\xBF"))
+            text = text.mid(3).trimmed();
+        if (!text.isEmpty())
+            return false;
+    }
+    return true;
 }
 
 struct TSetValue {
@@ -79,13 +110,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!TRegistryFile::IsValidKeyPath(key) || !TRegistryFile::IsValidValueName(name))
             continue;
         const QByteArray beforeKey = file.Serialize();
-        const bool hadHeader = TRegistryFile().Parse(beforeKey) && !beforeKey.trimmed().isEmpty();
         file.CreateKey(key);
         Require(file.KeyExists(key), "a created key does not exist");
         const QByteArray before = file.Serialize();
         // A file of blank lines first gets its header line in front.
-        if (hadHeader)
-            Require(IsOneInsertion(beforeKey, before), "creating a key changed lines of the file");
+        if (!IsBlankFile(beforeKey))
+            Require(IsOneInsertion(beforeKey, before), "creating a key changed lines of the file", beforeKey, before);
         const auto old = file.Value(key, name);
         file.SetValue(key, name, value);
         const QByteArray after = file.Serialize();
@@ -93,13 +123,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // Only the value's own lines changed, or new ones were added.
         const qsizetype prefix = CommonPrefix(before, after);
         const qsizetype suffix = CommonSuffix(before, after);
-        if (!before.trimmed().isEmpty() && prefix + suffix < before.size()) {
-            Require(old.has_value(), "a new value changed lines of the file");
+        if (!IsBlankFile(before) && prefix + suffix < before.size()) {
+            Require(old.has_value(), "a new value changed lines of the file", before, after);
             TRegistryFile removed;
             const QByteArray lines = WholeLines(before, prefix, before.size() - suffix);
             Require(removed.Parse("REGEDIT4\n[HKEY_CURRENT_USER\\" + key + "]\n" + lines)
                         && removed.Value(key, name) == old,
-                    "setting a value changed lines other than its own");
+                    "setting a value changed lines other than its own", before, after);
         }
 
         TRegistryFile reread;
