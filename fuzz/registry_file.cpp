@@ -135,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         TRegistryFile reread;
         Require(reread.Parse(after), "the written file does not read");
         Require(reread.Serialize() == after, "the written file does not read back as written");
-        Require(reread.Value(key, name) == value, "a value set does not read back");
+        Require(reread.Value(key, name) == value, "a value set does not read back", before, after);
         for (TSetValue &earlier : set) {
             const auto now = reread.Value(earlier.Key, earlier.Name);
             Require(now == earlier.Data || now == value, "an earlier value was lost or changed");
