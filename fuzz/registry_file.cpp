@@ -9,6 +9,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <QList>
+#include <QString>
 
 #include <iterator>
 #include <vector>
@@ -84,6 +85,17 @@ bool IsBlankFile(const QByteArray &bytes)
     return true;
 }
 
+// The lines compared as text: a file in UTF-16 (with its byte-order mark) as UTF-8.
+QByteArray AsText(const QByteArray &bytes)
+{
+    if (!bytes.startsWith("\xFF\xFE"))
+        return bytes;
+    QString text(bytes.size() / 2 - 1, Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        text[i] = QChar(uchar(bytes[2 + 2 * i]) | uchar(bytes[3 + 2 * i]) << 8);
+    return text.toUtf8();
+}
+
 struct TSetValue {
     QByteArray Key, Name;
     TRegData Data;
@@ -109,16 +121,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const TRegData value = PickData(input);
         if (!TRegistryFile::IsValidKeyPath(key) || !TRegistryFile::IsValidValueName(name))
             continue;
-        const QByteArray beforeKey = file.Serialize();
+        const QByteArray beforeKey = AsText(file.Serialize());
         file.CreateKey(key);
         Require(file.KeyExists(key), "a created key does not exist");
-        const QByteArray before = file.Serialize();
+        const QByteArray before = AsText(file.Serialize());
         // A file of blank lines first gets its header line in front.
         if (!IsBlankFile(beforeKey))
             Require(IsOneInsertion(beforeKey, before), "creating a key changed lines of the file", beforeKey, before);
         const auto old = file.Value(key, name);
         file.SetValue(key, name, value);
-        const QByteArray after = file.Serialize();
+        const QByteArray written = file.Serialize();
+        const QByteArray after = AsText(written);
 
         // Only the value's own lines changed, or new ones were added.
         const qsizetype prefix = CommonPrefix(before, after);
@@ -133,8 +146,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
 
         TRegistryFile reread;
-        Require(reread.Parse(after), "the written file does not read");
-        Require(reread.Serialize() == after, "the written file does not read back as written");
+        Require(reread.Parse(written), "the written file does not read");
+        Require(reread.Serialize() == written, "the written file does not read back as written");
         Require(reread.Value(key, name) == value, "a value set does not read back", before, after);
         for (TSetValue &earlier : set) {
             const auto now = reread.Value(earlier.Key, earlier.Name);
