@@ -9,9 +9,15 @@ DIRNOTE_PACKAGES=(
   desktop-file-utils libxml2-utils shared-mime-info dpkg-dev file
 )
 
+# Only scripts/fuzz (and the fuzz step of scripts/test) needs these: clang with libFuzzer, and
+# llvm-symbolizer for readable crash stacks.
+DIRNOTE_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev llvm-14)
+
+# dn_install_packages [PACKAGE...]: those of the list (default DIRNOTE_PACKAGES) not yet installed.
 dn_install_packages() {
-  local missing=() pkg
-  for pkg in "${DIRNOTE_PACKAGES[@]}"; do
+  local missing=() pkg wanted=("$@")
+  [ ${#wanted[@]} -eq 0 ] && wanted=("${DIRNOTE_PACKAGES[@]}")
+  for pkg in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'ok installed' || missing+=("$pkg")
   done
   [ ${#missing[@]} -eq 0 ] && return 0

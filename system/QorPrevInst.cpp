@@ -311,12 +311,8 @@ bool PeerIsThisUser(QLocalSocket *socket)
     return credentials.uid == ::getuid();
 }
 
-enum class TRequestKind { Incomplete, Invalid, GetID, Restore, PrevInstParm };
-
-struct TRequest {
-    TRequestKind Kind = TRequestKind::Incomplete;
-    QByteArray Text;
-};
+using TRequestKind = TPrevInstRequestKind;
+using TRequest = TPrevInstRequest;
 } // namespace
 
 TPrevInstServer::TPrevInstServer(const QString &className, qint32 id, TPrevInstHandler *handler, QObject *parent)
@@ -561,4 +557,9 @@ void RestoreApplication(QWidget *window)
         window->show();
     window->raise();
     window->activateWindow();
+}
+
+TPrevInstRequest TakePrevInstRequest(QByteArray &buffer, qsizetype &parmLength)
+{
+    return TakeRequest(buffer, parmLength);
 }

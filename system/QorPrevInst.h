@@ -130,3 +130,14 @@ QByteArray HandedOverFolder(const QByteArray &text);
 void CloseModalDialogs();
 // Restores a minimised window, otherwise brings it to the front.
 void RestoreApplication(QWidget *window);
+
+// The instance's reading of a peer's bytes, without a socket. Takes the next complete request
+// off the front of buffer; parmLength carries the state between calls (-1 until a
+// "wm_QorAppPrevInstParm" header has been read). Incomplete: the rest has not arrived yet;
+// Invalid: the peer is dropped.
+enum class TPrevInstRequestKind { Incomplete, Invalid, GetID, Restore, PrevInstParm };
+struct TPrevInstRequest {
+    TPrevInstRequestKind Kind = TPrevInstRequestKind::Incomplete;
+    QByteArray Text;
+};
+TPrevInstRequest TakePrevInstRequest(QByteArray &buffer, qsizetype &parmLength);
