@@ -1,15 +1,19 @@
 #include "catalogue/FolderCatalogue.h"
 
 #include "catalogue/DescriptionFile.h"
+#include "catalogue/FoldedName.h"
 #include "catalogue/ProfileFile.h"
 #include "common/PathUtils.h"
+#include "common/TextCodec.h"
 
-#include "catalogue/FoldedName.h"
+#include <QCollator>
+#include <QLocale>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <future>
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 bool IsExistingFolder(const QByteArray &path)
@@ -18,15 +22,50 @@ bool IsExistingFolder(const QByteArray &path)
     return !path.isEmpty() && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue)
+namespace {
+bool IsDescriptionFileName(std::string_view name)
+{
+    return TNameEqual()(name, "FOLDER.DNT");
+}
+
+// ".Folder.dnt.<pid>.<n>": the hidden name under which the atomic writer builds a new file. One
+// left behind by a crash is no file of the user's.
+bool IsWriterTemporary(std::string_view name)
+{
+    constexpr size_t prefix = sizeof(".Folder.dnt.") - 1;
+    if (name.size() <= prefix || name[0] != '.' || name[prefix - 1] != '.'
+        || !IsDescriptionFileName(name.substr(1, prefix - 2)))
+        return false;
+    auto digits = [](std::string_view s) {
+        return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    const std::string_view rest = name.substr(prefix);
+    const size_t dot = rest.find('.');
+    return dot != std::string_view::npos && digits(rest.substr(0, dot)) && digits(rest.substr(dot + 1));
+}
+} // namespace
+
+void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirectoryReader reader)
 {
     catalogue.Folders.clear();
     catalogue.Files.clear();
-    DIR *dir = ::opendir(folder.isEmpty() ? "." : folder.constData());
-    if (!dir)
+    catalogue.Error.clear();
+    const QByteArray path = folder.isEmpty() ? QByteArrayLiteral(".") : folder;
+    const QString failed = QStringLiteral("Unable to list the folder %1").arg(DecodeName(path));
+    DIR *dir = ::opendir(path.constData());
+    if (!dir) {
+        catalogue.Error = failed;
         return;
+    }
     const int dirFd = ::dirfd(dir);
-    while (const dirent *entry = ::readdir(dir)) {
+    for (;;) {
+        errno = 0;
+        const dirent *entry = reader(dir);
+        if (!entry) {
+            if (errno != 0)
+                catalogue.Error = failed;
+            break;
+        }
         const char *name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
@@ -38,44 +77,95 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue)
             struct stat st;
             isFolder = ::fstatat(dirFd, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
         }
+        const std::string_view view(name, length);
         if (isFolder)
             catalogue.Folders.push_back({QByteArray(name, qsizetype(length)), {}});
-        else if (!TNameEqual()(std::string_view(name, length), "FOLDER.DNT"))
+        else if (!IsDescriptionFileName(view) && !IsWriterTemporary(view))
             catalogue.Files.push_back({QByteArray(name, qsizetype(length)), {}});
     }
     ::closedir(dir);
 }
 
 namespace {
-void LookUpAndPrune(ProfileFile &profile, const QByteArray &section,
-                    std::vector<TCatalogueEntry> &entries)
+QCollator NameCollator()
 {
-    std::vector<QByteArray> names;
+    // The C locale has no collation of its own (and no natural number order): it sorts as the
+    // root collation does.
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collator;
+}
+
+// The row order of a table: names the collator takes for equal keep their byte order.
+std::vector<size_t> SortedOrder(const std::vector<TCatalogueEntry> &entries)
+{
+    const QCollator collator = NameCollator();
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(entries.size());
+    for (const TCatalogueEntry &entry : entries)
+        keys.push_back(collator.sortKey(DecodeName(entry.Name)));
+    std::vector<size_t> order(entries.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        const int c = keys[a].compare(keys[b]);
+        return c != 0 ? c < 0 : entries[a].Name < entries[b].Name;
+    });
+    return order;
+}
+
+void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<size_t> &order)
+{
+    std::vector<TCatalogueEntry> sorted;
+    sorted.reserve(entries.size());
+    for (const size_t i : order)
+        sorted.push_back(std::move(entries[i]));
+    entries = std::move(sorted);
+}
+
+std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entries)
+{
+    std::vector<std::string_view> names;
     names.reserve(entries.size());
     for (const TCatalogueEntry &entry : entries)
-        names.push_back(entry.Name);
-    std::vector<QByteArray> descriptions = profile.ReadStrings(section, names);
-    for (size_t i = 0; i < entries.size(); ++i)
-        entries[i].Description = std::move(descriptions[i]);
-    // The stored keys are few next to a large folder's entries: each entry probes the keys.
-    const QList<QByteArray> keys = profile.ReadSection(section);
-    if (keys.isEmpty())
+        names.push_back(ViewOf(entry.Name));
+    return names;
+}
+
+std::vector<std::string_view> KeyViews(const std::vector<ProfileFile::TStoredKey> &stored)
+{
+    std::vector<std::string_view> keys;
+    keys.reserve(stored.size());
+    for (const ProfileFile::TStoredKey &key : stored)
+        keys.push_back(key.Key);
+    return keys;
+}
+
+void LookUpAndPrune(ProfileFile &profile, const char *section, std::vector<TCatalogueEntry> &entries,
+                    bool prune)
+{
+    const std::vector<ProfileFile::TStoredKey> stored = profile.SectionEntries(section);
+    if (stored.empty())
         return;
-    TFoldedNames folded;
-    TNameMap<bool> seen;
-    seen.reserve(size_t(keys.size()));
-    for (const QByteArray &key : keys)
-        seen.try_emplace(folded.Key(ViewOf(key)), false);
-    for (const TCatalogueEntry &entry : entries)
-        if (const auto it = seen.find(TLookupKey(ViewOf(entry.Name)).View()); it != seen.end())
-            it->second = true;
-    for (const QByteArray &key : keys)
-        if (!seen.at(TLookupKey(ViewOf(key)).View()))
+    const std::vector<std::string_view> keys = KeyViews(stored);
+    const TNameRule rule(NameViews(entries), keys);
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (const qsizetype k = rule.KeyOf(i); k >= 0)
+            entries[i].Description = profile.EntryValue(stored[size_t(k)].Line);
+    if (!prune)
+        return;
+    // Only the keys of the section's key list are candidates, as the profile functions see them.
+    for (const QByteArray &key : profile.ReadSection(section))
+        if (!rule.Claimed(ViewOf(key)))
             profile.DeleteKey(section, key);
 }
 } // namespace
 
-TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder)
+TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader)
 {
     TFolderCatalogue catalogue;
     catalogue.Folder = IncludeTrailingPathDelimiter(folder);
@@ -86,9 +176,48 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder)
     std::future<void> prepared = std::async(std::launch::async, [&profile] {
         profile.Prepare({kSectionFolders, kSectionFiles});
     });
-    ScanFolder(catalogue.Folder, catalogue);
+    ScanFolder(catalogue.Folder, catalogue, reader);
     prepared.get();
-    LookUpAndPrune(profile, kSectionFolders, catalogue.Folders);
-    LookUpAndPrune(profile, kSectionFiles, catalogue.Files);
+    // The row order is worked out on the second core while this one looks up the descriptions;
+    // both only read the names.
+    std::future<std::pair<std::vector<size_t>, std::vector<size_t>>> order = std::async(
+        std::launch::async, [&catalogue] {
+            return std::pair(SortedOrder(catalogue.Folders), SortedOrder(catalogue.Files));
+        });
+    // A listing that failed does not know which entries exist: nothing may be pruned after it.
+    const bool prune = catalogue.Error.isEmpty();
+    LookUpAndPrune(profile, kSectionFolders, catalogue.Folders, prune);
+    LookUpAndPrune(profile, kSectionFiles, catalogue.Files, prune);
+    const auto [folders, files] = order.get();
+    Reorder(catalogue.Folders, folders);
+    Reorder(catalogue.Files, files);
     return catalogue; // releasing the profile writes the deletions
+}
+
+QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByteArray &name,
+                          const std::vector<QByteArray> &names)
+{
+    const std::vector<ProfileFile::TStoredKey> stored = profile.SectionEntries(section);
+    std::vector<std::string_view> views;
+    views.reserve(names.size());
+    size_t self = names.size();
+    for (const QByteArray &entry : names) {
+        if (entry == name)
+            self = views.size();
+        views.push_back(ViewOf(entry));
+    }
+    if (self == names.size()) {
+        self = views.size();
+        views.push_back(ViewOf(name));
+    }
+    const TNameRule rule(views, KeyViews(stored));
+    const qsizetype k = rule.KeyOf(self);
+    return k >= 0 ? QByteArray(stored[size_t(k)].Key.data(), qsizetype(stored[size_t(k)].Key.size())) : name;
+}
+
+void WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name,
+                      const std::vector<QByteArray> &names, const QByteArray &value)
+{
+    profile.WriteString(section, DescriptionKey(profile, section, name, names), value,
+                        ProfileFile::TKeyMatch::Exact);
 }

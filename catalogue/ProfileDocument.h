@@ -39,6 +39,8 @@ public:
     qsizetype FindSection(const QByteArray &section) const;
     // The first live entry of that key in the section, -1 when absent.
     qsizetype FindEntry(qsizetype sectionIndex, const QByteArray &key) const;
+    // The first live entry whose key equals the key byte for byte, -1 when absent.
+    qsizetype FindEntryExact(qsizetype sectionIndex, const QByteArray &key) const;
     const TSection &Section(qsizetype index) const { return FSections[size_t(index)]; }
 
     QByteArray Value(qsizetype lineIndex) const;
@@ -52,8 +54,9 @@ public:
     QByteArray BytesWithoutDeleted() const;
 
     // Edits that return the new bytes of the whole file.
+    // exactKey: only a key equal byte for byte is replaced; otherwise the key is added.
     QByteArray WithString(const QByteArray &section, const QByteArray &key,
-                          const QByteArray &value) const;
+                          const QByteArray &value, bool exactKey = false) const;
     QByteArray WithoutSection(const QByteArray &section) const;
 
     // The line end new lines get: the file's own first one, else CR LF.
@@ -76,6 +79,6 @@ private:
     qsizetype FDeletions = 0;
 };
 
-// Section and key names match without regard to letter case, non-ASCII letters included.
-QByteArray FoldProfileName(const QByteArray &name);
+// Section and key names match without regard to letter case, non-ASCII letters included
+// (FoldProfileName, FoldedName.h).
 bool IsProfileBlank(char c);

@@ -4,7 +4,6 @@
 #include "common/TextCodec.h"
 
 #include <cstring>
-#include <future>
 
 ProfileFile::ProfileFile(QByteArray path) : FPath(std::move(path)) {}
 
@@ -34,35 +33,14 @@ QByteArray ProfileFile::ReadString(const QByteArray &section, const QByteArray &
     return ValueOf(doc, doc.FindSection(section), key);
 }
 
-std::vector<QByteArray> ProfileFile::ReadStrings(const QByteArray &section,
-                                                 const std::vector<QByteArray> &keys)
-{
-    const TProfileDocument &doc = Document();
-    const qsizetype sectionIndex = doc.FindSection(section);
-    doc.FindEntry(sectionIndex, QByteArray()); // the key table is built once, before any sharing
-    std::vector<QByteArray> values(keys.size());
-    auto lookUp = [&](size_t from, size_t to) {
-        for (size_t i = from; i < to; ++i)
-            values[i] = ValueOf(doc, sectionIndex, keys[i]);
-    };
-    // Large folders: the look-ups only read the document, so two cores share them.
-    constexpr size_t kSplitFrom = 16384;
-    if (keys.size() < kSplitFrom) {
-        lookUp(0, keys.size());
-        return values;
-    }
-    const size_t half = keys.size() / 2;
-    std::future<void> second = std::async(std::launch::async, lookUp, half, keys.size());
-    lookUp(0, half);
-    second.get();
-    return values;
-}
-
 QByteArray ProfileFile::ValueOf(const TProfileDocument &doc, qsizetype sectionIndex, const QByteArray &key)
 {
     const qsizetype line = doc.FindEntry(sectionIndex, key);
-    if (line < 0)
-        return {};
+    return line < 0 ? QByteArray() : LineValue(doc, line);
+}
+
+QByteArray ProfileFile::LineValue(const TProfileDocument &doc, qsizetype line)
+{
     QByteArray value = doc.Value(line);
     // A value read through a C string ends at its first NUL byte.
     if (const qsizetype nul = value.indexOf('\0'); nul >= 0)
@@ -73,6 +51,24 @@ QByteArray ProfileFile::ValueOf(const TProfileDocument &doc, qsizetype sectionIn
     if (value.size() > MaxValueLength)
         value.truncate(MaxValueLength);
     return value;
+}
+
+std::vector<ProfileFile::TStoredKey> ProfileFile::SectionEntries(const QByteArray &section)
+{
+    const TProfileDocument &doc = Document();
+    const std::vector<qsizetype> lines = doc.EntryLines(doc.FindSection(section));
+    std::vector<TStoredKey> entries;
+    entries.reserve(lines.size());
+    for (const qsizetype line : lines) {
+        const TProfileDocument::TLine &l = doc.Lines()[size_t(line)];
+        entries.push_back({std::string_view(doc.Bytes().constData() + l.NameBegin, size_t(l.NameEnd - l.NameBegin)), line});
+    }
+    return entries;
+}
+
+QByteArray ProfileFile::EntryValue(qsizetype line) const
+{
+    return FDocument ? LineValue(*FDocument, line) : QByteArray();
 }
 
 void ProfileFile::Prepare(std::initializer_list<const char *> sections)
@@ -158,7 +154,7 @@ void ProfileFile::RaiseWriteError() const
 }
 
 void ProfileFile::WriteString(const QByteArray &section, const QByteArray &key,
-                              const QByteArray &value)
+                              const QByteArray &value, TKeyMatch match)
 {
     if (const QString reason = UnsafeEntryReason(section, key, value); !reason.isEmpty())
         throw TException(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(FPath), reason));
@@ -167,7 +163,7 @@ void ProfileFile::WriteString(const QByteArray &section, const QByteArray &key,
     UpdateFile(); // earlier deletions first, so the file sees the calls in order
     const int error = ReplaceFileLocked(FPath, [&](const std::optional<QByteArray> &current) {
         return std::optional<QByteArray>(TProfileDocument(current.value_or(QByteArray()))
-                                             .WithString(section, key, value));
+                                             .WithString(section, key, value, match == TKeyMatch::Exact));
     });
     FDocument.reset();
     if (error)

@@ -8,6 +8,7 @@
 
 #include <initializer_list>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 // Accessor of one description file by path: the reads and writes of an INI-style profile.
@@ -30,8 +31,6 @@ public:
     const QByteArray &Path() const { return FPath; }
 
     QByteArray ReadString(const QByteArray &section, const QByteArray &key);
-    // ReadString for many keys of one section, checking the file once rather than per key.
-    std::vector<QByteArray> ReadStrings(const QByteArray &section, const std::vector<QByteArray> &keys);
     // Empties the list, then fills it with the section's keys in file order.
     void ReadSection(const QByteArray &section, QList<QByteArray> &keys);
     QList<QByteArray> ReadSection(const QByteArray &section);
@@ -40,7 +39,22 @@ public:
     // thread while the caller does other work; the accessor must not be used meanwhile).
     void Prepare(std::initializer_list<const char *> sections);
 
-    void WriteString(const QByteArray &section, const QByteArray &key, const QByteArray &value);
+    // The live entries of a section in file order, for callers that match keys by a rule of their
+    // own: each key as stored and its line. Valid until the next call on this accessor other than
+    // EntryValue.
+    struct TStoredKey {
+        std::string_view Key;
+        qsizetype Line;
+    };
+    std::vector<TStoredKey> SectionEntries(const QByteArray &section);
+    // The value of a line given by SectionEntries, as ReadString returns it.
+    QByteArray EntryValue(qsizetype line) const;
+
+    // IgnoreCase replaces the value of a key equal without regard to letter case, as the profile
+    // functions do; Exact only that of a key equal byte for byte, else the key is added.
+    enum class TKeyMatch { IgnoreCase, Exact };
+    void WriteString(const QByteArray &section, const QByteArray &key, const QByteArray &value,
+                     TKeyMatch match = TKeyMatch::IgnoreCase);
     void DeleteKey(const QByteArray &section, const QByteArray &key);
     void EraseSection(const QByteArray &section);
     void UpdateFile();
@@ -52,6 +66,7 @@ public:
 private:
     const TProfileDocument &Document();
     static QByteArray ValueOf(const TProfileDocument &doc, qsizetype sectionIndex, const QByteArray &key);
+    static QByteArray LineValue(const TProfileDocument &doc, qsizetype line);
     [[noreturn]] void RaiseWriteError() const;
 
     QByteArray FPath;
