@@ -24,31 +24,45 @@ TNameRule::TNameRule(const std::vector<std::string_view> &names,
                      const std::vector<std::string_view> &keys)
 {
     // Keys of one fold are chained in file order behind the first.
-    FGroups.Reserve(keys.size());
-    std::vector<qsizetype> next(keys.size(), -1), last(keys.size(), -1);
+    FIndex.Reserve(keys.size());
+    FNext.assign(keys.size(), -1);
+    std::vector<qsizetype> last(keys.size(), -1);
     for (size_t k = 0; k < keys.size(); ++k) {
         bool inserted = false;
-        const qsizetype first = FGroups.Insert(FFolded.Key(keys[k]), qsizetype(k), inserted);
-        if (inserted) {
-            last[k] = qsizetype(k);
-        } else {
-            next[size_t(last[size_t(first)])] = qsizetype(k);
-            last[size_t(first)] = qsizetype(k);
-        }
+        const qsizetype first = FIndex.Insert(FFolded.Key(keys[k]), qsizetype(k), inserted);
+        if (!inserted)
+            FNext[size_t(last[size_t(first)])] = qsizetype(k);
+        last[size_t(first)] = qsizetype(k);
     }
-    FClaims.assign(keys.size(), 0);
+    FGroups.Count = keys.size();
+    FGroups.First = [this](std::string_view name) { return FIndex.Find(TLookupKey(name).View()); };
+    FGroups.Next = [this](qsizetype k) { return FNext[size_t(k)]; };
+    FKeys = keys;
+    FGroups.Key = [this](qsizetype k) { return FKeys[size_t(k)]; };
+    Apply(names);
+}
+
+TNameRule::TNameRule(const std::vector<std::string_view> &names, TKeyGroups groups)
+    : FGroups(std::move(groups))
+{
+    Apply(names);
+}
+
+void TNameRule::Apply(const std::vector<std::string_view> &names)
+{
+    FClaims.assign(FGroups.Count, 0);
     FKeyOf.assign(names.size(), -1);
     std::vector<qsizetype> groupOf(names.size(), -1);
-    std::vector<char> owned(keys.size(), 0);
+    std::vector<char> owned(FGroups.Count, 0);
     for (size_t i = 0; i < names.size(); ++i) {
-        const qsizetype first = FGroups.Find(TLookupKey(names[i]).View());
+        const qsizetype first = FGroups.First(names[i]);
         if (first < 0)
             continue;
         groupOf[i] = first;
         ++FClaims[size_t(first)];
         // Every key spelled exactly like the name is its own, duplicates included.
-        for (qsizetype k = first; k >= 0; k = next[size_t(k)])
-            if (keys[size_t(k)] == names[i]) {
+        for (qsizetype k = first; k >= 0; k = FGroups.Next(k))
+            if (FGroups.Key(k) == names[i]) {
                 owned[size_t(k)] = 1;
                 if (FKeyOf[i] < 0)
                     FKeyOf[i] = k;
@@ -75,7 +89,7 @@ TNameRule::TNameRule(const std::vector<std::string_view> &names,
         if (n == 0 || groupOf[sharing[n - 1]] != groupOf[i])
             spare = groupOf[i];
         while (spare >= 0 && owned[size_t(spare)])
-            spare = next[size_t(spare)];
+            spare = FGroups.Next(spare);
         if (spare < 0)
             continue;
         FKeyOf[i] = spare;
@@ -85,7 +99,7 @@ TNameRule::TNameRule(const std::vector<std::string_view> &names,
 
 bool TNameRule::Claimed(std::string_view key) const
 {
-    const qsizetype first = FGroups.Find(TLookupKey(key).View());
+    const qsizetype first = FGroups.First(key);
     return first >= 0 && FClaims[size_t(first)] > 0;
 }
 

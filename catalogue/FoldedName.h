@@ -3,6 +3,7 @@
 #include <QByteArray>
 
 #include <deque>
+#include <functional>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -163,24 +164,44 @@ template <typename T>
 using TNameMap = std::unordered_map<std::string_view, T, TNameHash, TNameEqual>;
 using TNameSet = std::unordered_set<std::string_view, TNameHash, TNameEqual>;
 
+// Stored keys of one section grouped by their fold, as a profile's key index holds them: the
+// first key of a name's fold, the next key of the same fold in file order, and a key's bytes.
+// Keys are numbered below Count; -1 is none.
+struct TKeyGroups {
+    size_t Count = 0;
+    std::function<qsizetype(std::string_view name)> First;
+    std::function<qsizetype(qsizetype key)> Next;
+    std::function<std::string_view(qsizetype key)> Key;
+};
+
 // The data rule over one table of a folder (its entry names) and the keys of its section in the
-// description file (in file order). An entry's own key is the key equal to its name byte for
-// byte. A key equal to the name only without regard to letter case or normalization (written on
-// Windows, or by a copy that changed the form) describes it too, as long as no other entry owns
-// that key byte for byte; where several entries could take such keys, they take them in the
-// byte order of their names, one key each, so two entries never share a description. A key that
-// equals no entry either way is stale. The names and keys must outlive the rule.
+// description file. An entry's own key is the key equal to its name byte for byte. A key equal
+// to the name only without regard to letter case or normalization (written on Windows, or by a
+// copy that changed the form) describes it too, as long as no other entry owns that key byte for
+// byte; where several entries could take such keys, they take them in the byte order of their
+// names, one key each (in file order), so two entries never share a description. A key that
+// equals no entry either way is stale.
 class TNameRule {
 public:
+    // Keys given as a list in file order; the names and keys must outlive the rule.
     TNameRule(const std::vector<std::string_view> &names, const std::vector<std::string_view> &keys);
-    // The index of the key that describes names[nameIndex], -1 when none does.
+    // Keys given by the groups of a profile's index; they must outlive the rule.
+    TNameRule(const std::vector<std::string_view> &names, TKeyGroups groups);
+    TNameRule(const TNameRule &) = delete;
+    TNameRule &operator=(const TNameRule &) = delete;
+    // The number of the key that describes names[nameIndex], -1 when none does.
     qsizetype KeyOf(size_t nameIndex) const { return FKeyOf[nameIndex]; }
     // Whether some entry claims the key either way, so that it must be kept.
     bool Claimed(std::string_view key) const;
 
 private:
-    TFoldedNames FFolded;
-    TNameIndex FGroups;            // fold -> the first key of that fold
+    void Apply(const std::vector<std::string_view> &names);
+
+    TKeyGroups FGroups;
+    std::vector<std::string_view> FKeys; // listed keys
+    TFoldedNames FFolded;           // the fold of listed keys
+    TNameIndex FIndex;              // of listed keys: fold -> first key
+    std::vector<qsizetype> FNext;   // of listed keys: the next key of the same fold
     std::vector<qsizetype> FClaims; // per first key of a fold: how many entries fold alike
     std::vector<qsizetype> FKeyOf;
 };

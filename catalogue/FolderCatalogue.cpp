@@ -10,9 +10,11 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <future>
+#include <optional>
 
 #include <sys/stat.h>
 
@@ -100,23 +102,51 @@ QCollator NameCollator()
     return collator;
 }
 
-// The row order of a table: names the collator takes for equal keep their byte order.
-std::vector<size_t> SortedOrder(const std::vector<TCatalogueEntry> &entries)
-{
-    const QCollator collator = NameCollator();
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(entries.size());
-    for (const TCatalogueEntry &entry : entries)
-        keys.push_back(collator.sortKey(DecodeName(entry.Name)));
-    std::vector<size_t> order(entries.size());
-    for (size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        const int c = keys[a].compare(keys[b]);
-        return c != 0 ? c < 0 : entries[a].Name < entries[b].Name;
-    });
-    return order;
-}
+// The sort keys of both tables, made once per name: computing them is most of the sorting's
+// work, so both cores share it in chunks.
+class TSortKeys {
+public:
+    explicit TSortKeys(const TFolderCatalogue &catalogue)
+        : FTables{&catalogue.Folders, &catalogue.Files}
+    {
+        for (int t = 0; t < 2; ++t)
+            FKeys[t].resize(FTables[t]->size());
+    }
+    // Makes keys until none are left; any number of threads may call it at once.
+    void Work()
+    {
+        const QCollator collator = NameCollator();
+        constexpr size_t kChunk = 512;
+        const size_t folderChunks = (FKeys[0].size() + kChunk - 1) / kChunk;
+        const size_t chunks = folderChunks + (FKeys[1].size() + kChunk - 1) / kChunk;
+        for (size_t c = FNextChunk++; c < chunks; c = FNextChunk++) {
+            const int t = c < folderChunks ? 0 : 1;
+            const size_t from = (t == 0 ? c : c - folderChunks) * kChunk;
+            const size_t to = std::min(from + kChunk, FKeys[t].size());
+            for (size_t i = from; i < to; ++i)
+                FKeys[t][i] = collator.sortKey(DecodeName((*FTables[t])[i].Name));
+        }
+    }
+    // The row order of a table: names the collator takes for equal keep their byte order.
+    std::vector<size_t> Order(int table) const
+    {
+        const std::vector<std::optional<QCollatorSortKey>> &keys = FKeys[table];
+        const std::vector<TCatalogueEntry> &entries = *FTables[table];
+        std::vector<size_t> order(keys.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            const int c = keys[a]->compare(*keys[b]);
+            return c != 0 ? c < 0 : entries[a].Name < entries[b].Name;
+        });
+        return order;
+    }
+
+private:
+    const std::vector<TCatalogueEntry> *FTables[2];
+    std::vector<std::optional<QCollatorSortKey>> FKeys[2];
+    std::atomic<size_t> FNextChunk{0};
+};
 
 void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<size_t> &order)
 {
@@ -125,6 +155,15 @@ void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<size_t> &o
     for (const size_t i : order)
         sorted.push_back(std::move(entries[i]));
     entries = std::move(sorted);
+}
+
+std::vector<std::string_view> NameViews(const std::vector<QByteArray> &names)
+{
+    std::vector<std::string_view> views;
+    views.reserve(names.size());
+    for (const QByteArray &name : names)
+        views.push_back(ViewOf(name));
+    return views;
 }
 
 std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entries)
@@ -136,32 +175,20 @@ std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entr
     return names;
 }
 
-std::vector<std::string_view> KeyViews(const std::vector<ProfileFile::TStoredKey> &stored)
-{
-    std::vector<std::string_view> keys;
-    keys.reserve(stored.size());
-    for (const ProfileFile::TStoredKey &key : stored)
-        keys.push_back(key.Key);
-    return keys;
-}
-
 void LookUpAndPrune(ProfileFile &profile, const char *section, std::vector<TCatalogueEntry> &entries,
                     bool prune)
 {
-    const std::vector<ProfileFile::TStoredKey> stored = profile.SectionEntries(section);
-    if (stored.empty())
-        return;
-    const std::vector<std::string_view> keys = KeyViews(stored);
-    const TNameRule rule(NameViews(entries), keys);
+    const TNameRule rule(NameViews(entries), profile.KeyGroups(section));
     for (size_t i = 0; i < entries.size(); ++i)
-        if (const qsizetype k = rule.KeyOf(i); k >= 0)
-            entries[i].Description = profile.EntryValue(stored[size_t(k)].Line);
+        if (const qsizetype line = rule.KeyOf(i); line >= 0)
+            entries[i].Description = profile.EntryValue(line);
     if (!prune)
         return;
     // Only the keys of the section's key list are candidates, as the profile functions see them.
-    for (const QByteArray &key : profile.ReadSection(section))
-        if (!rule.Claimed(ViewOf(key)))
-            profile.DeleteKey(section, key);
+    QList<QByteArray> stale = profile.ReadSection(section);
+    stale.removeIf([&rule](const QByteArray &key) { return rule.Claimed(ViewOf(key)); });
+    for (const QByteArray &key : stale)
+        profile.DeleteKey(section, key);
 }
 } // namespace
 
@@ -178,41 +205,40 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     });
     ScanFolder(catalogue.Folder, catalogue, reader);
     prepared.get();
-    // The row order is worked out on the second core while this one looks up the descriptions;
-    // both only read the names.
-    std::future<std::pair<std::vector<size_t>, std::vector<size_t>>> order = std::async(
-        std::launch::async, [&catalogue] {
-            return std::pair(SortedOrder(catalogue.Folders), SortedOrder(catalogue.Files));
-        });
+    // The sort keys are made on the second core while this one looks up the descriptions, then
+    // on both; all of it only reads the names.
+    TSortKeys sortKeys(catalogue);
+    std::future<void> keyed = std::async(std::launch::async, [&sortKeys] { sortKeys.Work(); });
     // A listing that failed does not know which entries exist: nothing may be pruned after it.
     const bool prune = catalogue.Error.isEmpty();
     LookUpAndPrune(profile, kSectionFolders, catalogue.Folders, prune);
     LookUpAndPrune(profile, kSectionFiles, catalogue.Files, prune);
-    const auto [folders, files] = order.get();
-    Reorder(catalogue.Folders, folders);
-    Reorder(catalogue.Files, files);
+    sortKeys.Work();
+    keyed.get();
+    std::future<std::vector<size_t>> folderOrder = std::async(std::launch::async, [&sortKeys] {
+        return sortKeys.Order(0);
+    });
+    const std::vector<size_t> fileOrder = sortKeys.Order(1);
+    Reorder(catalogue.Folders, folderOrder.get());
+    Reorder(catalogue.Files, fileOrder);
     return catalogue; // releasing the profile writes the deletions
 }
 
 QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByteArray &name,
                           const std::vector<QByteArray> &names)
 {
-    const std::vector<ProfileFile::TStoredKey> stored = profile.SectionEntries(section);
-    std::vector<std::string_view> views;
-    views.reserve(names.size());
-    size_t self = names.size();
-    for (const QByteArray &entry : names) {
-        if (entry == name)
-            self = views.size();
-        views.push_back(ViewOf(entry));
-    }
-    if (self == names.size()) {
-        self = views.size();
+    std::vector<std::string_view> views = NameViews(names);
+    const auto self = std::find(views.begin(), views.end(), ViewOf(name));
+    const size_t index = size_t(self - views.begin());
+    if (self == views.end())
         views.push_back(ViewOf(name));
-    }
-    const TNameRule rule(views, KeyViews(stored));
-    const qsizetype k = rule.KeyOf(self);
-    return k >= 0 ? QByteArray(stored[size_t(k)].Key.data(), qsizetype(stored[size_t(k)].Key.size())) : name;
+    const TKeyGroups groups = profile.KeyGroups(section);
+    const TNameRule rule(views, groups);
+    const qsizetype line = rule.KeyOf(index);
+    if (line < 0)
+        return name;
+    const std::string_view key = groups.Key(line);
+    return QByteArray(key.data(), qsizetype(key.size()));
 }
 
 void WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name,

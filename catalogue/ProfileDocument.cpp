@@ -132,15 +132,20 @@ qsizetype TProfileDocument::FindEntry(qsizetype sectionIndex, const QByteArray &
     return -1;
 }
 
+qsizetype TProfileDocument::NextSameEntry(qsizetype line) const
+{
+    do
+        line = FNextSame[size_t(line)];
+    while (line >= 0 && FLines[size_t(line)].Deleted);
+    return line;
+}
+
 qsizetype TProfileDocument::FindEntryExact(qsizetype sectionIndex, const QByteArray &key) const
 {
     // Keys spelled alike but for letter case or normalization share one chain of the index.
-    for (qsizetype line = FindEntry(sectionIndex, key); line >= 0; line = FNextSame[size_t(line)]) {
-        const TLine &entry = FLines[size_t(line)];
-        const std::string_view name(FBytes.constData() + entry.NameBegin, size_t(entry.NameEnd - entry.NameBegin));
-        if (!entry.Deleted && name == ViewOf(key))
+    for (qsizetype line = FindEntry(sectionIndex, key); line >= 0; line = NextSameEntry(line))
+        if (KeyView(line) == ViewOf(key))
             return line;
-    }
     return -1;
 }
 

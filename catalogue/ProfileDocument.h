@@ -39,6 +39,13 @@ public:
     qsizetype FindSection(const QByteArray &section) const;
     // The first live entry of that key in the section, -1 when absent.
     qsizetype FindEntry(qsizetype sectionIndex, const QByteArray &key) const;
+    // The next live entry after this one whose key folds alike, -1 when none.
+    qsizetype NextSameEntry(qsizetype line) const;
+    std::string_view KeyView(qsizetype line) const
+    {
+        const TLine &l = FLines[size_t(line)];
+        return {FBytes.constData() + l.NameBegin, size_t(l.NameEnd - l.NameBegin)};
+    }
     // The first live entry whose key equals the key byte for byte, -1 when absent.
     qsizetype FindEntryExact(qsizetype sectionIndex, const QByteArray &key) const;
     const TSection &Section(qsizetype index) const { return FSections[size_t(index)]; }

@@ -53,22 +53,23 @@ QByteArray ProfileFile::LineValue(const TProfileDocument &doc, qsizetype line)
     return value;
 }
 
-std::vector<ProfileFile::TStoredKey> ProfileFile::SectionEntries(const QByteArray &section)
-{
-    const TProfileDocument &doc = Document();
-    const std::vector<qsizetype> lines = doc.EntryLines(doc.FindSection(section));
-    std::vector<TStoredKey> entries;
-    entries.reserve(lines.size());
-    for (const qsizetype line : lines) {
-        const TProfileDocument::TLine &l = doc.Lines()[size_t(line)];
-        entries.push_back({std::string_view(doc.Bytes().constData() + l.NameBegin, size_t(l.NameEnd - l.NameBegin)), line});
-    }
-    return entries;
-}
-
 QByteArray ProfileFile::EntryValue(qsizetype line) const
 {
     return FDocument ? LineValue(*FDocument, line) : QByteArray();
+}
+
+TKeyGroups ProfileFile::KeyGroups(const QByteArray &section)
+{
+    const TProfileDocument *doc = &Document();
+    const qsizetype sectionIndex = doc->FindSection(section);
+    TKeyGroups groups;
+    groups.Count = doc->Lines().size();
+    groups.First = [doc, sectionIndex](std::string_view name) {
+        return doc->FindEntry(sectionIndex, QByteArray::fromRawData(name.data(), qsizetype(name.size())));
+    };
+    groups.Next = [doc](qsizetype line) { return doc->NextSameEntry(line); };
+    groups.Key = [doc](qsizetype line) { return doc->KeyView(line); };
+    return groups;
 }
 
 void ProfileFile::Prepare(std::initializer_list<const char *> sections)

@@ -8,7 +8,6 @@
 
 #include <initializer_list>
 #include <optional>
-#include <string_view>
 #include <vector>
 
 // Accessor of one description file by path: the reads and writes of an INI-style profile.
@@ -39,15 +38,11 @@ public:
     // thread while the caller does other work; the accessor must not be used meanwhile).
     void Prepare(std::initializer_list<const char *> sections);
 
-    // The live entries of a section in file order, for callers that match keys by a rule of their
-    // own: each key as stored and its line. Valid until the next call on this accessor other than
-    // EntryValue.
-    struct TStoredKey {
-        std::string_view Key;
-        qsizetype Line;
-    };
-    std::vector<TStoredKey> SectionEntries(const QByteArray &section);
-    // The value of a line given by SectionEntries, as ReadString returns it.
+    // The section's live keys grouped by fold through the index of the file as read now, for
+    // callers that match keys by a rule of their own; keys are numbered by line. Valid until the
+    // next call on this accessor other than EntryValue.
+    TKeyGroups KeyGroups(const QByteArray &section);
+    // The value of a line given by KeyGroups, as ReadString returns it.
     QByteArray EntryValue(qsizetype line) const;
 
     // IgnoreCase replaces the value of a key equal without regard to letter case, as the profile
