@@ -178,14 +178,14 @@ std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entr
 void LookUpAndPrune(ProfileFile &profile, const char *section, std::vector<TCatalogueEntry> &entries,
                     bool prune)
 {
+    // Only the keys of the section's key list are candidates for pruning, as the profile
+    // functions see them. They are read first: the rule reads the file as it is then, and a key
+    // that has gone from it meanwhile is simply not found again.
+    QList<QByteArray> stale = prune ? profile.ReadSection(section) : QList<QByteArray>();
     const TNameRule rule(NameViews(entries), profile.KeyGroups(section));
     for (size_t i = 0; i < entries.size(); ++i)
         if (const qsizetype line = rule.KeyOf(i); line >= 0)
             entries[i].Description = profile.EntryValue(line);
-    if (!prune)
-        return;
-    // Only the keys of the section's key list are candidates, as the profile functions see them.
-    QList<QByteArray> stale = profile.ReadSection(section);
     stale.removeIf([&rule](const QByteArray &key) { return rule.Claimed(ViewOf(key)); });
     for (const QByteArray &key : stale)
         profile.DeleteKey(section, key);
