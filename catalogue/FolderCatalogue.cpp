@@ -207,17 +207,24 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     prepared.get();
     // The sort keys are made on the second core while this one looks up the descriptions, then
     // on both; all of it only reads the names.
+    // A second thread pays only for many names: starting one and waiting for it costs more than
+    // the keys of a small folder.
+    constexpr size_t kShareFrom = 8192;
+    const bool share = catalogue.Folders.size() + catalogue.Files.size() >= kShareFrom;
     TSortKeys sortKeys(catalogue);
-    std::future<void> keyed = std::async(std::launch::async, [&sortKeys] { sortKeys.Work(); });
+    std::future<void> keyed;
+    if (share)
+        keyed = std::async(std::launch::async, [&sortKeys] { sortKeys.Work(); });
     // A listing that failed does not know which entries exist: nothing may be pruned after it.
     const bool prune = catalogue.Error.isEmpty();
     LookUpAndPrune(profile, kSectionFolders, catalogue.Folders, prune);
     LookUpAndPrune(profile, kSectionFiles, catalogue.Files, prune);
     sortKeys.Work();
-    keyed.get();
-    std::future<std::vector<size_t>> folderOrder = std::async(std::launch::async, [&sortKeys] {
-        return sortKeys.Order(0);
-    });
+    if (keyed.valid())
+        keyed.get();
+    const bool shareOrder = std::min(catalogue.Folders.size(), catalogue.Files.size()) >= kShareFrom;
+    std::future<std::vector<size_t>> folderOrder = std::async(
+        shareOrder ? std::launch::async : std::launch::deferred, [&sortKeys] { return sortKeys.Order(0); });
     const std::vector<size_t> fileOrder = sortKeys.Order(1);
     Reorder(catalogue.Folders, folderOrder.get());
     Reorder(catalogue.Files, fileOrder);
