@@ -159,9 +159,11 @@ TEST(FolderCatalogue, ALargeFolderGetsEveryDescriptionRight)
     dir.WriteFile("Folder.dnt", content);
     const TFolderCatalogue c = ReadFolderCatalogue(dir.Path());
     ASSERT_EQ(c.Files.size(), size_t(kFiles));
-    for (const TCatalogueEntry &entry : c.Files) {
+    for (int row = 0; row < kFiles; ++row) {
+        const TCatalogueEntry &entry = c.Files[size_t(row)];
         const QByteArray number = entry.Name.mid(1, entry.Name.indexOf('.') - 1);
         ASSERT_EQ(entry.Description, "about " + number) << entry.Name.constData();
+        ASSERT_EQ(number, QByteArray::number(row)) << "natural order, sorted by both threads";
     }
 }
 
