@@ -3,14 +3,18 @@
 #include <QByteArray>
 
 #include <deque>
+#include <functional>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
-// Names compared without regard to letter case, non-ASCII letters included, without copying the
-// common ASCII names: an ASCII name is used in place and compared ASCII-case-insensitively; any
-// other name is case-folded once into storage of its own.
+// The one place where names are folded and where the rule of which stored key describes which
+// entry lives.
+//
+// Names compared without regard to letter case and Unicode normalization, non-ASCII letters
+// included, without copying the common ASCII names: an ASCII name is used in place and compared
+// ASCII-case-insensitively; any other name is folded once into storage of its own.
 
 inline bool IsAsciiName(std::string_view name)
 {
@@ -50,8 +54,12 @@ struct TNameEqual {
     }
 };
 
-// The full case folding of a name that is not plain ASCII (decoded as the text codec shows it).
+// The fold of a name that is not plain ASCII: decoded as the text codec shows it (UTF-8, else
+// Windows-1252), decomposed, case-folded and composed again, as UTF-8. NFC and NFD spellings and
+// every letter case of a name fold alike; an ASCII name folds to its lower case.
 QByteArray FoldNonAsciiName(std::string_view name);
+// The fold of any name as bytes (section names of the profile reader).
+QByteArray FoldProfileName(const QByteArray &name);
 
 // Keeps the folded copies that the keys of a table or set point into.
 class TFoldedNames {
@@ -155,3 +163,49 @@ private:
 template <typename T>
 using TNameMap = std::unordered_map<std::string_view, T, TNameHash, TNameEqual>;
 using TNameSet = std::unordered_set<std::string_view, TNameHash, TNameEqual>;
+
+// Stored keys of one section grouped by their fold, as a profile's key index holds them: the
+// first key of a name's fold, the next key of the same fold in file order, and a key's bytes.
+// Keys are numbered below Count; -1 is none.
+struct TKeyGroups {
+    size_t Count = 0;
+    std::function<qsizetype(std::string_view name)> First;
+    std::function<qsizetype(qsizetype key)> Next;
+    std::function<std::string_view(qsizetype key)> Key;
+};
+
+// The data rule over one table of a folder (its entry names) and the keys of its section in the
+// description file. An entry's own key is the key equal to its name byte for byte. A key equal
+// to the name only without regard to letter case or normalization (written on Windows, or by a
+// copy that changed the form) describes it too, as long as no other entry owns that key byte for
+// byte; where several entries could take such keys, they take them in the byte order of their
+// names, one key each (in file order), so two entries never share a description. A key that
+// equals no entry either way is stale.
+class TNameRule {
+public:
+    // Keys given as a list in file order; the names and keys must outlive the rule.
+    TNameRule(const std::vector<std::string_view> &names, const std::vector<std::string_view> &keys);
+    // Keys given by the groups of a profile's index; they must outlive the rule.
+    TNameRule(const std::vector<std::string_view> &names, TKeyGroups groups);
+    TNameRule(const TNameRule &) = delete;
+    TNameRule &operator=(const TNameRule &) = delete;
+    // The number of the key that describes names[nameIndex], -1 when none does.
+    qsizetype KeyOf(size_t nameIndex) const { return FKeyOf[nameIndex]; }
+    // Whether some entry claims the key either way, so that it must be kept.
+    bool Claimed(std::string_view key) const;
+
+private:
+    void Apply(const std::vector<std::string_view> &names);
+
+    TKeyGroups FGroups;
+    std::vector<std::string_view> FKeys; // listed keys
+    TFoldedNames FFolded;           // the fold of listed keys
+    TNameIndex FIndex;              // of listed keys: fold -> first key
+    std::vector<qsizetype> FNext;   // of listed keys: the next key of the same fold
+    std::vector<qsizetype> FClaims; // per first key of a fold: how many entries fold alike
+    std::vector<qsizetype> FKeyOf;
+};
+
+// The entry (index into names) that a key describes by the rule, -1 when none: where the cursor
+// goes back to after a new listing.
+qsizetype EntryOfKey(const std::vector<std::string_view> &names, std::string_view key);

@@ -1,15 +1,21 @@
 #include "catalogue/FolderCatalogue.h"
 
 #include "catalogue/DescriptionFile.h"
+#include "catalogue/FoldedName.h"
 #include "catalogue/ProfileFile.h"
 #include "common/PathUtils.h"
+#include "common/TextCodec.h"
 
-#include "catalogue/FoldedName.h"
+#include <QCollator>
+#include <QLocale>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <future>
+#include <optional>
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 bool IsExistingFolder(const QByteArray &path)
@@ -18,15 +24,50 @@ bool IsExistingFolder(const QByteArray &path)
     return !path.isEmpty() && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue)
+namespace {
+bool IsDescriptionFileName(std::string_view name)
+{
+    return TNameEqual()(name, "FOLDER.DNT");
+}
+
+// ".Folder.dnt.<pid>.<n>": the hidden name under which the atomic writer builds a new file. One
+// left behind by a crash is no file of the user's.
+bool IsWriterTemporary(std::string_view name)
+{
+    constexpr size_t prefix = sizeof(".Folder.dnt.") - 1;
+    if (name.size() <= prefix || name[0] != '.' || name[prefix - 1] != '.'
+        || !IsDescriptionFileName(name.substr(1, prefix - 2)))
+        return false;
+    auto digits = [](std::string_view s) {
+        return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    const std::string_view rest = name.substr(prefix);
+    const size_t dot = rest.find('.');
+    return dot != std::string_view::npos && digits(rest.substr(0, dot)) && digits(rest.substr(dot + 1));
+}
+} // namespace
+
+void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirectoryReader reader)
 {
     catalogue.Folders.clear();
     catalogue.Files.clear();
-    DIR *dir = ::opendir(folder.isEmpty() ? "." : folder.constData());
-    if (!dir)
+    catalogue.Error.clear();
+    const QByteArray path = folder.isEmpty() ? QByteArrayLiteral(".") : folder;
+    const QString failed = QStringLiteral("Unable to list the folder %1").arg(DecodeName(path));
+    DIR *dir = ::opendir(path.constData());
+    if (!dir) {
+        catalogue.Error = failed;
         return;
+    }
     const int dirFd = ::dirfd(dir);
-    while (const dirent *entry = ::readdir(dir)) {
+    for (;;) {
+        errno = 0;
+        const dirent *entry = reader(dir);
+        if (!entry) {
+            if (errno != 0)
+                catalogue.Error = failed;
+            break;
+        }
         const char *name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
@@ -38,44 +79,120 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue)
             struct stat st;
             isFolder = ::fstatat(dirFd, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
         }
+        const std::string_view view(name, length);
         if (isFolder)
             catalogue.Folders.push_back({QByteArray(name, qsizetype(length)), {}});
-        else if (!TNameEqual()(std::string_view(name, length), "FOLDER.DNT"))
+        else if (!IsDescriptionFileName(view) && !IsWriterTemporary(view))
             catalogue.Files.push_back({QByteArray(name, qsizetype(length)), {}});
     }
     ::closedir(dir);
 }
 
 namespace {
-void LookUpAndPrune(ProfileFile &profile, const QByteArray &section,
-                    std::vector<TCatalogueEntry> &entries)
+QCollator NameCollator()
 {
-    std::vector<QByteArray> names;
+    // The C locale has no collation of its own (and no natural number order): it sorts as the
+    // root collation does.
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collator;
+}
+
+// The sort keys of both tables, made once per name: computing them is most of the sorting's
+// work, so both cores share it in chunks.
+class TSortKeys {
+public:
+    explicit TSortKeys(const TFolderCatalogue &catalogue)
+        : FTables{&catalogue.Folders, &catalogue.Files}
+    {
+        for (int t = 0; t < 2; ++t)
+            FKeys[t].resize(FTables[t]->size());
+    }
+    // Makes keys until none are left; any number of threads may call it at once.
+    void Work()
+    {
+        const QCollator collator = NameCollator();
+        constexpr size_t kChunk = 512;
+        const size_t folderChunks = (FKeys[0].size() + kChunk - 1) / kChunk;
+        const size_t chunks = folderChunks + (FKeys[1].size() + kChunk - 1) / kChunk;
+        for (size_t c = FNextChunk++; c < chunks; c = FNextChunk++) {
+            const int t = c < folderChunks ? 0 : 1;
+            const size_t from = (t == 0 ? c : c - folderChunks) * kChunk;
+            const size_t to = std::min(from + kChunk, FKeys[t].size());
+            for (size_t i = from; i < to; ++i)
+                FKeys[t][i] = collator.sortKey(DecodeName((*FTables[t])[i].Name));
+        }
+    }
+    // The row order of a table: names the collator takes for equal keep their byte order.
+    std::vector<size_t> Order(int table) const
+    {
+        const std::vector<std::optional<QCollatorSortKey>> &keys = FKeys[table];
+        const std::vector<TCatalogueEntry> &entries = *FTables[table];
+        std::vector<size_t> order(keys.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            const int c = keys[a]->compare(*keys[b]);
+            return c != 0 ? c < 0 : entries[a].Name < entries[b].Name;
+        });
+        return order;
+    }
+
+private:
+    const std::vector<TCatalogueEntry> *FTables[2];
+    std::vector<std::optional<QCollatorSortKey>> FKeys[2];
+    std::atomic<size_t> FNextChunk{0};
+};
+
+void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<size_t> &order)
+{
+    std::vector<TCatalogueEntry> sorted;
+    sorted.reserve(entries.size());
+    for (const size_t i : order)
+        sorted.push_back(std::move(entries[i]));
+    entries = std::move(sorted);
+}
+
+std::vector<std::string_view> NameViews(const std::vector<QByteArray> &names)
+{
+    std::vector<std::string_view> views;
+    views.reserve(names.size());
+    for (const QByteArray &name : names)
+        views.push_back(ViewOf(name));
+    return views;
+}
+
+std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entries)
+{
+    std::vector<std::string_view> names;
     names.reserve(entries.size());
     for (const TCatalogueEntry &entry : entries)
-        names.push_back(entry.Name);
-    std::vector<QByteArray> descriptions = profile.ReadStrings(section, names);
+        names.push_back(ViewOf(entry.Name));
+    return names;
+}
+
+void LookUpAndPrune(ProfileFile &profile, const char *section, std::vector<TCatalogueEntry> &entries,
+                    bool prune)
+{
+    // Only the keys of the section's key list are candidates for pruning, as the profile
+    // functions see them. They are read first: the rule reads the file as it is then, and a key
+    // that has gone from it meanwhile is simply not found again.
+    QList<QByteArray> stale = prune ? profile.ReadSection(section) : QList<QByteArray>();
+    const TNameRule rule(NameViews(entries), profile.KeyGroups(section));
     for (size_t i = 0; i < entries.size(); ++i)
-        entries[i].Description = std::move(descriptions[i]);
-    // The stored keys are few next to a large folder's entries: each entry probes the keys.
-    const QList<QByteArray> keys = profile.ReadSection(section);
-    if (keys.isEmpty())
-        return;
-    TFoldedNames folded;
-    TNameMap<bool> seen;
-    seen.reserve(size_t(keys.size()));
-    for (const QByteArray &key : keys)
-        seen.try_emplace(folded.Key(ViewOf(key)), false);
-    for (const TCatalogueEntry &entry : entries)
-        if (const auto it = seen.find(TLookupKey(ViewOf(entry.Name)).View()); it != seen.end())
-            it->second = true;
-    for (const QByteArray &key : keys)
-        if (!seen.at(TLookupKey(ViewOf(key)).View()))
-            profile.DeleteKey(section, key);
+        if (const qsizetype line = rule.KeyOf(i); line >= 0)
+            entries[i].Description = profile.EntryValue(line);
+    stale.removeIf([&rule](const QByteArray &key) { return rule.Claimed(ViewOf(key)); });
+    for (const QByteArray &key : stale)
+        profile.DeleteKey(section, key);
 }
 } // namespace
 
-TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder)
+TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader)
 {
     TFolderCatalogue catalogue;
     catalogue.Folder = IncludeTrailingPathDelimiter(folder);
@@ -86,9 +203,54 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder)
     std::future<void> prepared = std::async(std::launch::async, [&profile] {
         profile.Prepare({kSectionFolders, kSectionFiles});
     });
-    ScanFolder(catalogue.Folder, catalogue);
+    ScanFolder(catalogue.Folder, catalogue, reader);
     prepared.get();
-    LookUpAndPrune(profile, kSectionFolders, catalogue.Folders);
-    LookUpAndPrune(profile, kSectionFiles, catalogue.Files);
+    // The sort keys are made on the second core while this one looks up the descriptions, then
+    // on both; all of it only reads the names.
+    // A second thread pays only for many names: starting one and waiting for it costs more than
+    // the keys of a small folder.
+    constexpr size_t kShareFrom = 8192;
+    const bool share = catalogue.Folders.size() + catalogue.Files.size() >= kShareFrom;
+    TSortKeys sortKeys(catalogue);
+    std::future<void> keyed;
+    if (share)
+        keyed = std::async(std::launch::async, [&sortKeys] { sortKeys.Work(); });
+    // A listing that failed does not know which entries exist: nothing may be pruned after it.
+    const bool prune = catalogue.Error.isEmpty();
+    LookUpAndPrune(profile, kSectionFolders, catalogue.Folders, prune);
+    LookUpAndPrune(profile, kSectionFiles, catalogue.Files, prune);
+    sortKeys.Work();
+    if (keyed.valid())
+        keyed.get();
+    const bool shareOrder = std::min(catalogue.Folders.size(), catalogue.Files.size()) >= kShareFrom;
+    std::future<std::vector<size_t>> folderOrder = std::async(
+        shareOrder ? std::launch::async : std::launch::deferred, [&sortKeys] { return sortKeys.Order(0); });
+    const std::vector<size_t> fileOrder = sortKeys.Order(1);
+    Reorder(catalogue.Folders, folderOrder.get());
+    Reorder(catalogue.Files, fileOrder);
     return catalogue; // releasing the profile writes the deletions
+}
+
+QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByteArray &name,
+                          const std::vector<QByteArray> &names)
+{
+    std::vector<std::string_view> views = NameViews(names);
+    const auto self = std::find(views.begin(), views.end(), ViewOf(name));
+    const size_t index = size_t(self - views.begin());
+    if (self == views.end())
+        views.push_back(ViewOf(name));
+    const TKeyGroups groups = profile.KeyGroups(section);
+    const TNameRule rule(views, groups);
+    const qsizetype line = rule.KeyOf(index);
+    if (line < 0)
+        return name;
+    const std::string_view key = groups.Key(line);
+    return QByteArray(key.data(), qsizetype(key.size()));
+}
+
+void WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name,
+                      const std::vector<QByteArray> &names, const QByteArray &value)
+{
+    profile.WriteString(section, DescriptionKey(profile, section, name, names), value,
+                        ProfileFile::TKeyMatch::Exact);
 }

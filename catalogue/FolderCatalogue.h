@@ -1,8 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <vector>
+
+#include <dirent.h>
+
+class ProfileFile;
 
 // One listed entry: its name exactly as the directory enumeration returned it, and its stored
 // description.
@@ -16,17 +21,34 @@ struct TFolderCatalogue {
     QByteArray DescPath; // Folder + "Folder.dnt"
     std::vector<TCatalogueEntry> Folders;
     std::vector<TCatalogueEntry> Files;
+    // Why the folder could not be listed, or listed only in part; empty when it was listed whole.
+    QString Error;
 };
 
 bool IsExistingFolder(const QByteArray &path);
 
-// Subfolders and files of a folder in enumeration order: hidden entries included, "." and ".."
-// skipped, names containing "=" skipped, the description file itself excluded from the files.
-// A symbolic link counts as what it points to, a dangling one as a file. A folder that cannot be
-// enumerated lists as empty.
-void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue);
+// Reads the next entry of an open folder: readdir, or a stand-in for tests. Like readdir it
+// returns null with errno set on failure and with errno untouched at the end.
+using TDirectoryReader = dirent *(*)(DIR *);
 
-// Scans the folder, looks up each entry's description and deletes the stored descriptions of
-// entries that no longer exist (names compared without regard to letter case). The description
-// file is not created here.
-TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder);
+// Subfolders and files of a folder in enumeration order: hidden entries included, "." and ".."
+// skipped, names containing "=" skipped, the description file itself and the hidden temporary
+// files of its writer excluded from the files. A symbolic link counts as what it points to, a
+// dangling one as a file. A folder that cannot be opened, or whose enumeration fails part-way,
+// sets the catalogue's error ("Unable to list the folder ...") and keeps what was read.
+void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue,
+                TDirectoryReader reader = ::readdir);
+
+// Scans the folder, sorts the rows as the desktop's file managers show names (by the user's
+// locale, letter case ignored, numbers in natural order: "file2" before "file10"), looks up each entry's description and deletes the stored
+// descriptions that no entry claims, all by the name rule of FoldedName.h. After a listing that
+// failed, nothing is deleted. The description file is not created here.
+TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader = ::readdir);
+
+// The key under which a description of the entry `name` is written, by the name rule: the
+// stored key that describes it, else the name itself. `names` are all entries of its table.
+QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByteArray &name,
+                          const std::vector<QByteArray> &names);
+// Writes the description of the entry `name` under that key; raises the accessor's write error.
+void WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name,
+                      const std::vector<QByteArray> &names, const QByteArray &value);

@@ -11,24 +11,6 @@ bool IsProfileBlank(char c)
     return c == ' ' || c == '\t' || c == '\v';
 }
 
-QByteArray FoldNonAsciiName(std::string_view name)
-{
-    return DecodeText(QByteArray(name.data(), qsizetype(name.size()))).toCaseFolded().toUtf8();
-}
-
-QByteArray FoldProfileName(const QByteArray &name)
-{
-    bool ascii = true;
-    for (const char c : name)
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    if (ascii)
-        return name.toLower();
-    return DecodeText(name).toCaseFolded().toUtf8();
-}
-
 TProfileDocument::TProfileDocument(QByteArray bytes) : FBytes(std::move(bytes))
 {
     Parse();
@@ -155,6 +137,23 @@ qsizetype TProfileDocument::FindEntry(qsizetype sectionIndex, const QByteArray &
     return -1;
 }
 
+qsizetype TProfileDocument::NextSameEntry(qsizetype line) const
+{
+    do
+        line = FNextSame[size_t(line)];
+    while (line >= 0 && FLines[size_t(line)].Deleted);
+    return line;
+}
+
+qsizetype TProfileDocument::FindEntryExact(qsizetype sectionIndex, const QByteArray &key) const
+{
+    // Keys spelled alike but for letter case or normalization share one chain of the index.
+    for (qsizetype line = FindEntry(sectionIndex, key); line >= 0; line = NextSameEntry(line))
+        if (KeyView(line) == ViewOf(key))
+            return line;
+    return -1;
+}
+
 QByteArray TProfileDocument::Value(qsizetype lineIndex) const
 {
     const TLine &line = FLines[size_t(lineIndex)];
@@ -226,7 +225,7 @@ QByteArray TProfileDocument::LineBreak() const
 }
 
 QByteArray TProfileDocument::WithString(const QByteArray &section, const QByteArray &key,
-                                        const QByteArray &value) const
+                                        const QByteArray &value, bool exactKey) const
 {
     const QByteArray eol = LineBreak();
     const qsizetype s = FindSection(section);
@@ -236,7 +235,7 @@ QByteArray TProfileDocument::WithString(const QByteArray &section, const QByteAr
         AppendSection(result, section, {{key, value}});
         return result;
     }
-    const qsizetype entry = FindEntry(s, key);
+    const qsizetype entry = exactKey ? FindEntryExact(s, key) : FindEntry(s, key);
     if (entry >= 0) {
         // Replaced where it stands; the stored key keeps its letter case.
         const TLine &line = FLines[size_t(entry)];

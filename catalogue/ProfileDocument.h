@@ -39,6 +39,15 @@ public:
     qsizetype FindSection(const QByteArray &section) const;
     // The first live entry of that key in the section, -1 when absent.
     qsizetype FindEntry(qsizetype sectionIndex, const QByteArray &key) const;
+    // The next live entry after this one whose key folds alike, -1 when none.
+    qsizetype NextSameEntry(qsizetype line) const;
+    std::string_view KeyView(qsizetype line) const
+    {
+        const TLine &l = FLines[size_t(line)];
+        return {FBytes.constData() + l.NameBegin, size_t(l.NameEnd - l.NameBegin)};
+    }
+    // The first live entry whose key equals the key byte for byte, -1 when absent.
+    qsizetype FindEntryExact(qsizetype sectionIndex, const QByteArray &key) const;
     const TSection &Section(qsizetype index) const { return FSections[size_t(index)]; }
 
     QByteArray Value(qsizetype lineIndex) const;
@@ -52,8 +61,9 @@ public:
     QByteArray BytesWithoutDeleted() const;
 
     // Edits that return the new bytes of the whole file.
+    // exactKey: only a key equal byte for byte is replaced; otherwise the key is added.
     QByteArray WithString(const QByteArray &section, const QByteArray &key,
-                          const QByteArray &value) const;
+                          const QByteArray &value, bool exactKey = false) const;
     QByteArray WithoutSection(const QByteArray &section) const;
     // Every section of that name removed, then the section with these entries at the end.
     QByteArray WithSectionReplaced(const QByteArray &section,
@@ -83,6 +93,6 @@ private:
     qsizetype FDeletions = 0;
 };
 
-// Section and key names match without regard to letter case, non-ASCII letters included.
-QByteArray FoldProfileName(const QByteArray &name);
+// Section and key names match without regard to letter case, non-ASCII letters included
+// (FoldProfileName, FoldedName.h).
 bool IsProfileBlank(char c);

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <future>
 
 ProfileFile::ProfileFile(QByteArray path) : FPath(std::move(path)) {}
 
@@ -39,37 +38,13 @@ QByteArray ProfileFile::ReadString(const QByteArray &section, const QByteArray &
     return ValueOf(doc, doc.FindSection(section), key);
 }
 
-std::vector<QByteArray> ProfileFile::ReadStrings(const QByteArray &section,
-                                                 const std::vector<QByteArray> &keys)
-{
-    const TProfileDocument &doc = Document();
-    const qsizetype sectionIndex = doc.FindSection(section);
-    doc.FindEntry(sectionIndex, QByteArray()); // the key table is built once, before any sharing
-    std::vector<QByteArray> values(keys.size());
-    auto lookUp = [&](size_t from, size_t to) {
-        for (size_t i = from; i < to; ++i)
-            values[i] = ValueOf(doc, sectionIndex, keys[i]);
-    };
-    // Large folders: the look-ups only read the document, so two cores share them.
-    constexpr size_t kSplitFrom = 16384;
-    if (keys.size() < kSplitFrom) {
-        lookUp(0, keys.size());
-        return values;
-    }
-    const size_t half = keys.size() / 2;
-    std::future<void> second = std::async(std::launch::async, lookUp, half, keys.size());
-    lookUp(0, half);
-    second.get();
-    return values;
-}
-
 QByteArray ProfileFile::ValueOf(const TProfileDocument &doc, qsizetype sectionIndex, const QByteArray &key)
 {
     const qsizetype line = doc.FindEntry(sectionIndex, key);
-    return line < 0 ? QByteArray() : ValueOfLine(doc, line);
+    return line < 0 ? QByteArray() : LineValue(doc, line);
 }
 
-QByteArray ProfileFile::ValueOfLine(const TProfileDocument &doc, qsizetype line)
+QByteArray ProfileFile::LineValue(const TProfileDocument &doc, qsizetype line)
 {
     QByteArray value = doc.Value(line);
     // A value read through a C string ends at its first NUL byte.
@@ -80,6 +55,25 @@ QByteArray ProfileFile::ValueOfLine(const TProfileDocument &doc, qsizetype line)
         value = value.mid(1, value.size() - 2);
     // The read limit must not split a UTF-8 character: the rest would no longer read as UTF-8.
     return CutToWholeCharacters(value, MaxValueLength);
+}
+
+QByteArray ProfileFile::EntryValue(qsizetype line) const
+{
+    return FDocument ? LineValue(*FDocument, line) : QByteArray();
+}
+
+TKeyGroups ProfileFile::KeyGroups(const QByteArray &section)
+{
+    const TProfileDocument *doc = &Document();
+    const qsizetype sectionIndex = doc->FindSection(section);
+    TKeyGroups groups;
+    groups.Count = doc->Lines().size();
+    groups.First = [doc, sectionIndex](std::string_view name) {
+        return doc->FindEntry(sectionIndex, QByteArray::fromRawData(name.data(), qsizetype(name.size())));
+    };
+    groups.Next = [doc](qsizetype line) { return doc->NextSameEntry(line); };
+    groups.Key = [doc](qsizetype line) { return doc->KeyView(line); };
+    return groups;
 }
 
 void ProfileFile::Prepare(std::initializer_list<const char *> sections)
@@ -140,7 +134,7 @@ QList<QByteArray> ProfileFile::ReadSectionValues(const QByteArray &section)
     const TProfileDocument &doc = Document();
     QList<QByteArray> values;
     for (const qsizetype line : doc.EntryLines(doc.FindSection(section)))
-        values.append(ValueOfLine(doc, line));
+        values.append(LineValue(doc, line));
     return values;
 }
 
@@ -196,12 +190,12 @@ void ProfileFile::WriteThrough(const TFileEdit &edit)
 }
 
 void ProfileFile::WriteString(const QByteArray &section, const QByteArray &key,
-                              const QByteArray &value)
+                              const QByteArray &value, TKeyMatch match)
 {
     CheckEntry(section, key, value);
     WriteThrough([&](const std::optional<QByteArray> &current) {
         return std::optional<QByteArray>(TProfileDocument(current.value_or(QByteArray()))
-                                             .WithString(section, key, value));
+                                             .WithString(section, key, value, match == TKeyMatch::Exact));
     });
 }
 

@@ -31,8 +31,6 @@ public:
     const QByteArray &Path() const { return FPath; }
 
     QByteArray ReadString(const QByteArray &section, const QByteArray &key);
-    // ReadString for many keys of one section, checking the file once rather than per key.
-    std::vector<QByteArray> ReadStrings(const QByteArray &section, const std::vector<QByteArray> &keys);
     // Empties the list, then fills it with the section's keys in file order.
     void ReadSection(const QByteArray &section, QList<QByteArray> &keys);
     QList<QByteArray> ReadSection(const QByteArray &section);
@@ -44,7 +42,18 @@ public:
     // thread while the caller does other work; the accessor must not be used meanwhile).
     void Prepare(std::initializer_list<const char *> sections);
 
-    void WriteString(const QByteArray &section, const QByteArray &key, const QByteArray &value);
+    // The section's live keys grouped by fold through the index of the file as read now, for
+    // callers that match keys by a rule of their own; keys are numbered by line. Valid until the
+    // next call on this accessor other than EntryValue.
+    TKeyGroups KeyGroups(const QByteArray &section);
+    // The value of a line given by KeyGroups, as ReadString returns it.
+    QByteArray EntryValue(qsizetype line) const;
+
+    // IgnoreCase replaces the value of a key equal without regard to letter case, as the profile
+    // functions do; Exact only that of a key equal byte for byte, else the key is added.
+    enum class TKeyMatch { IgnoreCase, Exact };
+    void WriteString(const QByteArray &section, const QByteArray &key, const QByteArray &value,
+                     TKeyMatch match = TKeyMatch::IgnoreCase);
     void DeleteKey(const QByteArray &section, const QByteArray &key);
     void EraseSection(const QByteArray &section);
     // EraseSection followed by WriteString for each entry, as one write: the file holds the old
@@ -60,7 +69,7 @@ public:
 private:
     const TProfileDocument &Document();
     static QByteArray ValueOf(const TProfileDocument &doc, qsizetype sectionIndex, const QByteArray &key);
-    static QByteArray ValueOfLine(const TProfileDocument &doc, qsizetype line);
+    static QByteArray LineValue(const TProfileDocument &doc, qsizetype line);
     void CheckEntry(const QByteArray &section, const QByteArray &key, const QByteArray &value) const;
     [[noreturn]] void RaiseWriteError(int error) const;
     // One locked replacement of the file after the pending deletions; raises when it fails.

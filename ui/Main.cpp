@@ -506,6 +506,9 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
         const int row = grid->GridModel()->FirstUndescribed();
         grid->SetCurrentCell(1, row >= 0 ? row : 0);
     }
+    // What could be listed is shown; the user learns that the folder was not listed whole.
+    if (!catalogue.Error.isEmpty())
+        throw TException(catalogue.Error);
     return true;
 }
 
@@ -549,7 +552,7 @@ void TFrmMain::CommitCurrentRow(TStringGrid *grid, const char *section)
         return;
     const QByteArray bytes = EncodeText(text);
     ProfileFile profile(FDescFilePath);
-    profile.WriteString(section, model->Name(row), bytes);
+    WriteDescription(profile, section, model->Name(row), model->Names(), bytes);
     model->SetStored(row, text, bytes);
     const int width = grid->TextWidth(text) + 6;
     if (width > grid->ColumnRuleWidth(1))

@@ -56,7 +56,8 @@ public:
     // Makes the folder current: lists it, shows the stored descriptions, prunes those of vanished
     // entries and creates a missing description file. False, and nothing changed, for an empty
     // path or one that is not an existing folder. A description file that cannot be created
-    // raises its error after the tables are filled.
+    // raises its error after the tables are filled; so does a folder that could not be listed whole
+    // ("Unable to list the folder ..."), after its cursor is placed.
     bool LoadFolder(const QByteArray &folder);
 
     const QByteArray &DescFilePath() const { return FDescFilePath; }

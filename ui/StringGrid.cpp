@@ -1,7 +1,7 @@
 #include "ui/StringGrid.h"
 
 #include "catalogue/FolderCatalogue.h"
-#include "catalogue/ProfileDocument.h"
+#include "catalogue/FoldedName.h"
 #include "common/ErrorReport.h"
 #include "common/TextCodec.h"
 
@@ -136,11 +136,20 @@ int TStringGridModel::FindName(const QByteArray &name) const
 {
     if (name.isEmpty())
         return -1;
-    const QByteArray folded = FoldProfileName(name);
-    for (size_t i = 0; i < FRows.size(); ++i)
-        if (FoldProfileName(FRows[i].Name) == folded)
-            return int(i);
-    return -1;
+    std::vector<std::string_view> names;
+    names.reserve(FRows.size());
+    for (const TRow &row : FRows)
+        names.push_back(ViewOf(row.Name));
+    return int(EntryOfKey(names, ViewOf(name)));
+}
+
+std::vector<QByteArray> TStringGridModel::Names() const
+{
+    std::vector<QByteArray> names;
+    names.reserve(FRows.size());
+    for (const TRow &row : FRows)
+        names.push_back(row.Name);
+    return names;
 }
 
 int TStringGridModel::FirstUndescribed() const

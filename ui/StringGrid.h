@@ -37,8 +37,10 @@ public:
     void SetDescription(int row, const QString &text);
     // After a successful write: the description is now the stored text, with these bytes.
     void SetStored(int row, const QString &text, const QByteArray &bytes);
-    // The row whose name matches without regard to letter case, -1 if none.
+    // The row of the entry that the name describes by the name rule of the catalogue (its own
+    // name, else one equal without regard to letter case or normalization), -1 if none.
     int FindName(const QByteArray &name) const;
+    std::vector<QByteArray> Names() const;
     // The first row without a description, -1 if none.
     int FirstUndescribed() const;
 

@@ -6,8 +6,13 @@
 
 #include "common/Exceptions.h"
 
+#include <QLocale>
+
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace TestSupport;
@@ -20,6 +25,22 @@ QList<QByteArray> Names(const std::vector<TCatalogueEntry> &entries)
         names.append(e.Name);
     return names;
 }
+
+// A directory reader that fails with EIO once it has returned FailAfter entries.
+int FailAfter = 0;
+int Returned = 0;
+dirent *FailingReader(DIR *dir)
+{
+    if (Returned >= FailAfter) {
+        errno = EIO;
+        return nullptr;
+    }
+    ++Returned;
+    return ::readdir(dir);
+}
+
+const QByteArray kDescribedFolder = "[ThisFolder]\r\nText0=t\r\n\r\n[Folders]\r\nsub=folder\r\n\r\n"
+                                    "[Files]\r\na.txt=A\r\nb.txt=B\r\nc.txt=C\r\nd.txt=D\r\ngone.txt=stale\r\n";
 } // namespace
 
 TEST(FolderCatalogue, ListsWhatAUserExpectsAndSkipsWhatItMust)
@@ -35,14 +56,22 @@ TEST(FolderCatalogue, ListsWhatAUserExpectsAndSkipsWhatItMust)
     dir.WriteFile("x=y.txt", "x");
     ::symlink("sub", dir.FilePath("link to sub").constData());
     ::symlink("nowhere", dir.FilePath("dangling").constData());
+    // Temporary files of the description file's writer left by a crash are no files of the
+    // user's; names that merely look alike are.
+    dir.WriteFile(".Folder.dnt.4242.0", "x");
+    dir.WriteFile(".folder.DNT.7.12", "x");
+    dir.WriteFile(".Folder.dnt.backup", "x");
+    dir.WriteFile(".Folder.dnt.12.x", "x");
+    dir.MakeDir(".Folder.dnt.5.6");
 
     TFolderCatalogue c;
     ScanFolder(dir.Path() + '/', c);
     QList<QByteArray> folders = Names(c.Folders), files = Names(c.Files);
     std::sort(folders.begin(), folders.end());
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(folders, (QList<QByteArray>{".hidden dir", "FOLDER.DNT", "link to sub", "sub"}));
-    EXPECT_EQ(files, (QList<QByteArray>{".hidden", "dangling", "file.txt"}));
+    EXPECT_EQ(folders, (QList<QByteArray>{".Folder.dnt.5.6", ".hidden dir", "FOLDER.DNT", "link to sub", "sub"}));
+    EXPECT_EQ(files, (QList<QByteArray>{".Folder.dnt.12.x", ".Folder.dnt.backup", ".hidden", "dangling", "file.txt"}));
+    EXPECT_TRUE(c.Error.isEmpty());
 }
 
 TEST(FolderCatalogue, DescriptionsAreFoundAndStaleKeysPrunedWithoutRegardToCase)
@@ -130,8 +159,72 @@ TEST(FolderCatalogue, ALargeFolderGetsEveryDescriptionRight)
     dir.WriteFile("Folder.dnt", content);
     const TFolderCatalogue c = ReadFolderCatalogue(dir.Path());
     ASSERT_EQ(c.Files.size(), size_t(kFiles));
-    for (const TCatalogueEntry &entry : c.Files) {
+    for (int row = 0; row < kFiles; ++row) {
+        const TCatalogueEntry &entry = c.Files[size_t(row)];
         const QByteArray number = entry.Name.mid(1, entry.Name.indexOf('.') - 1);
         ASSERT_EQ(entry.Description, "about " + number) << entry.Name.constData();
+        ASSERT_EQ(number, QByteArray::number(row)) << "natural order, sorted by both threads";
     }
+}
+
+TEST(FolderCatalogue, AFolderThatCannotBeListedWhollyIsReportedShowsWhatWasReadAndPrunesNothing)
+{
+    // The enumeration fails at once, and part-way after "." and ".." and one to three entries.
+    for (const int failAfter : {0, 3, 5}) {
+        SCOPED_TRACE(failAfter);
+        TTempDir dir;
+        dir.MakeDir("sub");
+        for (const char *name : {"a.txt", "b.txt", "c.txt", "d.txt"})
+            dir.WriteFile(name, "x");
+        dir.WriteFile("Folder.dnt", kDescribedFolder);
+        FailAfter = failAfter;
+        Returned = 0;
+        const TFolderCatalogue c = ReadFolderCatalogue(dir.Path(), FailingReader);
+        EXPECT_EQ(c.Error, QStringLiteral("Unable to list the folder ") + QString::fromUtf8(dir.Path()) + u'/');
+        EXPECT_LT(c.Folders.size() + c.Files.size(), 5u);
+        for (const TCatalogueEntry &e : c.Files)
+            EXPECT_EQ(e.Description, e.Name.left(1).toUpper()) << e.Name.constData();
+        EXPECT_EQ(ReadFileBytes(dir.FilePath("Folder.dnt")), kDescribedFolder);
+    }
+}
+
+TEST(FolderCatalogue, AFolderThatCannotBeOpenedIsReported)
+{
+    TTempDir dir;
+    const TFolderCatalogue vanished = ReadFolderCatalogue(dir.FilePath("vanished"));
+    EXPECT_EQ(vanished.Error, QStringLiteral("Unable to list the folder ") + QString::fromUtf8(dir.FilePath("vanished")) + u'/');
+
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root lists a folder without read permission";
+    const QByteArray photos = dir.MakeDir("photos");
+    dir.WriteFile("photos/a.txt", "x");
+    dir.WriteFile("photos/Folder.dnt", kDescribedFolder);
+    ::chmod(photos.constData(), 0311); // may be entered and written, not read
+    const TFolderCatalogue c = ReadFolderCatalogue(photos);
+    ::chmod(photos.constData(), 0755);
+    EXPECT_EQ(c.Error, QStringLiteral("Unable to list the folder ") + QString::fromUtf8(photos) + u'/');
+    EXPECT_TRUE(c.Files.empty());
+    EXPECT_EQ(ReadFileBytes(photos + "/Folder.dnt"), kDescribedFolder);
+}
+
+TEST(FolderCatalogue, RowsAreSortedAsFileManagersSortNames)
+{
+    TTempDir dir;
+    const QList<QByteArray> sorted = {"A1", "b", "file1", "File2", "file10", "Sub", "sub"};
+    // Created in another order; both tables are sorted alike.
+    dir.MakeDir("files");
+    dir.MakeDir("folders");
+    for (const char *name : {"sub", "file10", "b", "File2", "Sub", "A1", "file1"}) {
+        dir.MakeDir("folders/" + QByteArray(name));
+        dir.WriteFile("files/" + QByteArray(name), "x");
+    }
+    // The C locale, which knows no natural number order of its own, sorts as the others do.
+    const QLocale userLocale;
+    for (const QLocale &locale : {QLocale::c(), QLocale(QLocale::German, QLocale::Germany)}) {
+        SCOPED_TRACE(locale.name().toStdString());
+        QLocale::setDefault(locale);
+        EXPECT_EQ(Names(ReadFolderCatalogue(dir.FilePath("folders")).Folders), sorted);
+        EXPECT_EQ(Names(ReadFolderCatalogue(dir.FilePath("files")).Files), sorted);
+    }
+    QLocale::setDefault(userLocale);
 }

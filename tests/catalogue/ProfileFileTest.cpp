@@ -325,8 +325,6 @@ TEST_F(ProfileFileTest, LongNonAsciiValueIsCutToAWholeCharacter)
     EXPECT_EQ(read, "AB" + a4.repeated(1022));
     EXPECT_EQ(DecodeText(read), QStringLiteral("AB") + QString(1022, QChar(0xE4)));
     EXPECT_EQ(p.ReadString("Files", "cp1252"), cp1252.left(2047));
-    EXPECT_EQ(p.ReadStrings("Files", {"utf8", "cp1252"}),
-              (std::vector<QByteArray>{read, cp1252.left(2047)}));
 }
 
 TEST_F(ProfileFileTest, ByteOrderMarkBeforeTheFirstSectionIsSkippedAndKept)

@@ -250,3 +250,50 @@ TEST_F(MainWindowTest, StoredTextIsShownAsStoredAndOnlyAnEditedCellIsRewritten)
         content = Bytes();
     }
 }
+
+TEST_F(MainWindowTest, NamesDifferingOnlyInLetterCaseEachKeepTheirOwnDescription)
+{
+    // Over both tables: subfolders "Sub" and "sub", files "README" and "readme".
+    Dir.MakeDir("Sub");
+    Dir.MakeDir("sub");
+    Dir.WriteFile("README", "x");
+    Dir.WriteFile("readme", "x");
+    ASSERT_TRUE(Window.LoadFolder(Dir.Path()));
+    ShowAndActivate(Window);
+    for (TStringGrid *grid : {Window.StringGridFolders, Window.StringGridFiles}) {
+        TStringGridModel *model = grid->GridModel();
+        ASSERT_EQ(model->rowCount(), 2);
+        grid->setFocus();
+        ASSERT_TRUE(grid->SetCurrentCell(1, 0));
+        Type(QStringLiteral("first"));
+        Key(Qt::Key_Down);
+        Type(QStringLiteral("second"));
+        Key(Qt::Key_Up); // commits the second row
+        ASSERT_TRUE(grid->SetCurrentCell(1, 1));
+        const QByteArray secondName = model->Name(1);
+        QTest::mouseClick(Window.BitBtnRefreshFolder, Qt::LeftButton);
+        EXPECT_EQ(model->Description(0), QStringLiteral("first"));
+        EXPECT_EQ(model->Description(1), QStringLiteral("second"));
+        EXPECT_EQ(model->Name(grid->Row()), secondName); // the cursor is back on its own row
+        EXPECT_TRUE(Bytes().contains(model->Name(0) + "=first\r\n" + model->Name(1) + "=second\r\n"));
+    }
+}
+
+TEST_F(MainWindowTest, AFolderThatCannotBeListedIsReportedAndLosesNoDescription)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root lists a folder without read permission";
+    const QByteArray photos = Dir.MakeDir("photos");
+    Dir.WriteFile("photos/a.jpg", "x");
+    const QByteArray stored = "[Files]\r\na.jpg=holiday\r\n";
+    Dir.WriteFile("photos/Folder.dnt", stored);
+    ::chmod(photos.constData(), 0311); // may be entered and written, not read
+    try {
+        Window.LoadFolder(photos);
+        FAIL() << "no error for a folder that cannot be listed";
+    } catch (const TException &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Unable to list the folder %1/").arg(QString::fromUtf8(photos)));
+    }
+    ::chmod(photos.constData(), 0755);
+    EXPECT_EQ(ReadFileBytes(photos + "/Folder.dnt"), stored);
+}
