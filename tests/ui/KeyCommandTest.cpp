@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QWindow>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -629,4 +630,33 @@ TEST_F(KeyCommandTest, CtrlBackspaceWalksUpToTheRootAndNoFurther)
     }
     EXPECT_EQ(Window->StringGridFolders->GridModel()->Name(0), QByteArray("data"));
     EXPECT_TRUE(MessageLog().Requests.empty());
+}
+
+// Keys through the platform's own path (the window system's queue, shortcut override included),
+// as a key press on the desktop arrives: a command's key wins over the window's accelerators,
+// and Tab and Ctrl+Tab reach the preview before the focus chain moves the focus.
+TEST_F(KeyCommandTest, KeysFromTheWindowSystemReachThePreviewBeforeAccelerators)
+{
+    Dir.MakeDir("Sub");
+    Dir.WriteFile("a.txt", "x");
+    Store("sc_Refresh", 0x8046); // Alt+F, the accelerator of the "&Files" heading
+    Store("sc_About", 0x0009);   // plain Tab
+    ASSERT_NO_FATAL_FAILURE(Open(Dir.Path()));
+    QWindow *window = Window->windowHandle();
+    ASSERT_NE(window, nullptr);
+
+    Window->StringGridFolders->setFocus();
+    Dir.WriteFile("b.txt", "x");
+    QTest::keyClick(window, Qt::Key_F, Qt::AltModifier);
+    EXPECT_EQ(FileCount(), 2) << "Alt+F did not refresh";
+    EXPECT_EQ(QApplication::focusWidget(), Window->StringGridFolders) << "the heading's accelerator ran";
+
+    QTest::keyClick(window, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::focusWidget(), Window->StringGridFiles);
+
+    TModalCanceller canceller([](QDialog *dialog) { EXPECT_TRUE(qobject_cast<TFrmQorVersionAbout *>(dialog)); });
+    QTest::keyClick(window, Qt::Key_Tab);
+    EXPECT_TRUE(canceller.Seen) << "Tab did not open the About box";
+    // The window's focus (it comes back to it once the window is active again) did not move.
+    EXPECT_EQ(Window->focusWidget(), Window->StringGridFiles) << "Tab moved the focus as well";
 }
