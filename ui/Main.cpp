@@ -13,6 +13,7 @@
 #include "common/Exceptions.h"
 #include "settings/RegSpecial.h"
 #include "system/FoldrDlg.h"
+#include "system/QorUtility.h"
 #include "ui/CurrDirNote.h"
 #include "ui/StringGrid.h"
 
@@ -21,6 +22,7 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QKeyEvent>
 #include <QFile>
 #include <QMenu>
 #include <QScreen>
@@ -39,6 +41,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QPushButton *MakeButton(QWidget *parent, const QString &name, const QString &caption,
@@ -88,16 +91,34 @@ int ListedColumnWidth(int widest)
 } // namespace
 
 const std::array<TFrmMain::TShortCutSetting, TFrmMain::CommandCount> TFrmMain::ShortCutSettings = {{
-    {"sc_About", 0x2070},         // Shift+F1
-    {"sc_Refresh", 0x0074},       // F5
-    {"sc_FolderGoto", 0x400D},    // Ctrl+Enter
-    {"sc_FolderGoBack", 0x4008},  // Ctrl+Backspace
-    {"sc_FolderExplore", 0x800D}, // Alt+Enter
-    {"sc_FolderDelete", 0x402E},  // Ctrl+Delete
-    {"sc_FileExec", 0x400D},      // Ctrl+Enter
-    {"sc_FileDelete", 0x402E},    // Ctrl+Delete
-    {"sc_SwitchGrid", 0x4009},   // Ctrl+Tab
+    {"sc_About", 0x2070, TKeyFocus::None},           // Shift+F1
+    {"sc_Refresh", 0x0074, TKeyFocus::None},         // F5
+    {"sc_FolderGoto", 0x400D, TKeyFocus::Folders},   // Ctrl+Enter
+    {"sc_FolderGoBack", 0x4008, TKeyFocus::None},    // Ctrl+Backspace
+    {"sc_FolderExplore", 0x800D, TKeyFocus::Folders}, // Alt+Enter
+    {"sc_FolderDelete", 0x402E, TKeyFocus::Folders}, // Ctrl+Delete
+    {"sc_FileExec", 0x400D, TKeyFocus::Files},       // Ctrl+Enter
+    {"sc_FileDelete", 0x402E, TKeyFocus::Files},     // Ctrl+Delete
+    {"sc_SwitchGrid", 0x4009, TKeyFocus::None},      // Ctrl+Tab
 }};
+
+TFrmMain::TCommand TFrmMain::KeyCommand(const std::array<TShortCut, CommandCount> &codes, TShortCut pressed,
+                                        TKeyFocus focus)
+{
+    for (int row = 0; row < CommandCount; ++row) {
+        const TKeyFocus needed = ShortCutSettings[size_t(row)].Focus;
+        if (codes[size_t(row)] == pressed && (needed == TKeyFocus::None || needed == focus))
+            return TCommand(row);
+    }
+    return CommandCount;
+}
+
+QByteArray ParentFolderPath(const QByteArray &folderPath)
+{
+    if (folderPath.isEmpty())
+        return {};
+    return ExtractFilePath(folderPath.chopped(1));
+}
 
 QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &currentDir,
                        const QByteArray &programPath)
@@ -121,6 +142,8 @@ TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(p
     AttachGridHandlers(true);
     FFocusConnection = connect(qApp, &QApplication::focusChanged, this,
                                [this](QWidget *, QWidget *now) { FocusChanged(now); });
+    // The key preview: every key press of the window passes eventFilter first.
+    qApp->installEventFilter(this);
     // An error in the creation steps is shown; the window opens all the same.
     ReportErrors([&] { FormCreate(arguments); });
 }
@@ -130,6 +153,7 @@ TFrmMain::~TFrmMain()
     // Neither a hand-off nor a focus change (destroying the children moves the focus) may reach
     // a window that is half destroyed.
     disconnect(FFocusConnection);
+    qApp->removeEventFilter(this);
     delete FPrevInstServer;
     FPrevInstServer = nullptr;
 }
@@ -570,6 +594,11 @@ void TFrmMain::CommitPendingDescription()
 void TFrmMain::BitBtnRefreshFolderClick()
 {
     CommitPendingDescription();
+    RefreshFolder();
+}
+
+void TFrmMain::RefreshFolder()
+{
     const QByteArray folderName = StringGridFolders->GridModel()->Name(StringGridFolders->Row());
     const QByteArray fileName = StringGridFiles->GridModel()->Name(StringGridFiles->Row());
     if (!LoadFolder(CurrentFolderPath()))
@@ -632,4 +661,182 @@ void TFrmMain::closeEvent(QCloseEvent *event)
         event->ignore();
     else
         event->accept();
+}
+
+// ---- keyboard commands ----
+
+namespace {
+// A file as the file table lists it: anything but a folder, a dangling link included.
+bool IsListedFile(const QByteArray &path)
+{
+    struct stat info{};
+    if (::lstat(path.constData(), &info) != 0)
+        return false;
+    return ::stat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode);
+}
+} // namespace
+
+bool TFrmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if ((type != QEvent::KeyPress && type != QEvent::ShortcutOverride) || !watched->isWidgetType())
+        return QWidget::eventFilter(watched, event);
+    auto *target = static_cast<QWidget *>(watched);
+    if (target->window() != this)
+        return false;
+    // A key the focused control ignores travels on to its parents; the preview has seen it at
+    // the control already.
+    const QWidget *focus = QApplication::focusWidget();
+    if (focus && focus != target && target->isAncestorOf(focus))
+        return false;
+    auto *keyEvent = static_cast<QKeyEvent *>(event);
+    const TShortCut pressed = ShortCutOfKeyPress(keyEvent->key(), keyEvent->modifiers());
+    // A key without a virtual-key code (text from an input method) runs no command.
+    if (pressed == 0)
+        return false;
+    if (type == QEvent::ShortcutOverride) {
+        // A key that runs a command is not a shortcut (a heading's or button's accelerator, the
+        // window menu's key): it is delivered as a key press, to the preview first.
+        if (KeyCommand(FShortCuts, pressed, FocusedTable()) == CommandCount)
+            return false;
+        event->accept();
+        return true;
+    }
+    quint16 key = pressed & 0xFF;
+    Qt::KeyboardModifiers shift = keyEvent->modifiers();
+    if (pressed & scShift)
+        shift |= Qt::ShiftModifier; // Backtab
+    FormKeyDown(key, shift);
+    if (key != 0)
+        return false;
+    event->accept();
+    return true;
+}
+
+void TFrmMain::FormKeyDown(quint16 &key, Qt::KeyboardModifiers shift)
+{
+    if (key == 0)
+        return;
+    TShortCut pressed = key;
+    if (shift & Qt::ShiftModifier)
+        pressed += scShift;
+    if (shift & Qt::ControlModifier)
+        pressed += scCtrl;
+    if (shift & Qt::AltModifier)
+        pressed += scAlt;
+    const TCommand command = KeyCommand(FShortCuts, pressed, FocusedTable());
+    if (command == CommandCount)
+        return;
+    key = 0;
+    ReportErrors([&] { RunCommand(command); });
+}
+
+TFrmMain::TKeyFocus TFrmMain::FocusedTable() const
+{
+    const QWidget *focus = QApplication::focusWidget();
+    if (focus && focus == StringGridFolders)
+        return TKeyFocus::Folders;
+    if (focus && focus == StringGridFiles)
+        return TKeyFocus::Files;
+    return TKeyFocus::None;
+}
+
+void TFrmMain::RunCommand(TCommand command)
+{
+    switch (command) {
+    case cmdAbout: ShowAbout(); break;
+    case cmdRefresh: RefreshFolder(); break;
+    case cmdFolderGoto: FolderGoto(); break;
+    case cmdFolderGoBack: FolderGoBack(); break;
+    case cmdFolderExplore: break; // consuming the key is all it does
+    case cmdFolderDelete: FolderDelete(); break;
+    case cmdFileExec: FileExec(); break;
+    case cmdFileDelete: FileDelete(); break;
+    case cmdSwitchTable: SwitchTable(); break;
+    case CommandCount: break;
+    }
+}
+
+void TFrmMain::FolderGoto()
+{
+    const QByteArray name = StringGridFolders->GridModel()->Name(StringGridFolders->Row());
+    if (!name.isEmpty())
+        LoadFolder(CurrentFolderPath() + name + '/');
+}
+
+void TFrmMain::FolderGoBack()
+{
+    const QByteArray parent = ParentFolderPath(CurrentFolderPath());
+    if (!parent.isEmpty())
+        LoadFolder(parent);
+}
+
+void TFrmMain::PlaceCursorAfterDeletion(TStringGrid *grid, int row)
+{
+    // The entry that followed the deleted one, or the new last entry.
+    if (grid->isEnabled())
+        grid->setFocus();
+    const int count = grid->GridModel()->rowCount();
+    grid->SetCurrentCell(grid->Col(), row < count ? row : count - 1);
+}
+
+void TFrmMain::FolderDelete()
+{
+    const QByteArray name = StringGridFolders->GridModel()->Name(StringGridFolders->Row());
+    const QByteArray folder = CurrentFolderPath() + name + '/';
+    if (name.isEmpty() || !IsExistingFolder(folder))
+        return;
+    if (MessageDlg(QStringLiteral("Are you absolutely sure that you permanently want to remove the selected "
+                                  "folder and it's subfolders ?"),
+                   TMsgDlgType::mtConfirmation, mbYes | mbNo, this)
+        != mrYes)
+        return;
+    if (!DeleteFolderTree(folder, false)) {
+        MessageDlg(QStringLiteral("Unable to delete the selected folder and it's subfolders !"), TMsgDlgType::mtError,
+                   mbAbort, this);
+        return;
+    }
+    const int row = StringGridFolders->Row();
+    RefreshFolder();
+    PlaceCursorAfterDeletion(StringGridFolders, row);
+}
+
+void TFrmMain::FileExec()
+{
+    const QByteArray name = StringGridFiles->GridModel()->Name(StringGridFiles->Row());
+    const QByteArray file = CurrentFolderPath() + name;
+    if (name.isEmpty() || !IsListedFile(file))
+        return;
+    // The opened program runs on its own; neither its result nor its process is looked at.
+    TProcessHandle process = 0;
+    ExecuteFile(file, {}, {}, false, process, SW_SHOWNORMAL, false);
+}
+
+void TFrmMain::FileDelete()
+{
+    const int row = StringGridFiles->Row();
+    const QByteArray name = StringGridFiles->GridModel()->Name(row);
+    const QByteArray file = CurrentFolderPath() + name;
+    if (name.isEmpty() || !IsListedFile(file))
+        return;
+    // At once and for good, by the name's bytes (a name that is not text is deleted all the same).
+    if (::unlink(file.constData()) != 0) {
+        MessageDlg(QStringLiteral("Unable to delete the selected file !"), TMsgDlgType::mtError, mbCancel, this);
+        return;
+    }
+    RefreshFolder();
+    PlaceCursorAfterDeletion(StringGridFiles, row);
+}
+
+void TFrmMain::SwitchTable()
+{
+    if (FocusedTable() == TKeyFocus::Folders) {
+        if (StringGridFiles->isEnabled())
+            StringGridFiles->setFocus();
+        return;
+    }
+    if (StringGridFolders->isEnabled())
+        StringGridFolders->setFocus();
+    else if (StringGridFiles->isEnabled())
+        StringGridFiles->setFocus();
 }

@@ -23,6 +23,9 @@ class TFolderDialog;
 // first argument counts.
 QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &currentDir,
                        const QByteArray &programPath);
+// The parent of a folder path with its trailing "/", by text alone: "/data/Sub/" gives "/data/".
+// Empty for the root and for an empty path: there is nothing above them.
+QByteArray ParentFolderPath(const QByteArray &folderPath);
 
 // The main window: the current folder's subfolders and files, each with its description.
 class TFrmMain : public QWidget, public TPrevInstHandler {
@@ -43,11 +46,19 @@ public:
         cmdAbout, cmdRefresh, cmdFolderGoto, cmdFolderGoBack, cmdFolderExplore, cmdFolderDelete,
         cmdFileExec, cmdFileDelete, cmdSwitchTable, CommandCount
     };
+    // The table that itself holds the keyboard focus (its cell editor does not count).
+    enum class TKeyFocus { None, Folders, Files };
     struct TShortCutSetting {
         const char *Name;
         TShortCut Default;
+        // The table that must have the focus for the command to run; None: wherever it is.
+        TKeyFocus Focus;
     };
     static const std::array<TShortCutSetting, CommandCount> ShortCutSettings;
+    // The command a pressed code runs: the first row whose code equals it and whose focus
+    // condition holds; CommandCount when none does and the key goes on to the focused control.
+    static TCommand KeyCommand(const std::array<TShortCut, CommandCount> &codes, TShortCut pressed,
+                               TKeyFocus focus);
 
     // Creation runs FormCreate with the command line's arguments (without the program's name).
     explicit TFrmMain(const QByteArrayList &arguments = {}, QWidget *parent = nullptr);
@@ -74,6 +85,9 @@ public:
     // button, the close and any listing do first, so that no typing is lost.
     void CommitPendingDescription();
     void BitBtnRefreshFolderClick();
+    // The refresh itself, without committing first: relists the current folder and puts each
+    // table's cursor back on the name it was on.
+    void RefreshFolder();
     void BitBtnDirNoteClick();
     void BitBtnSelectFolderClick();
     void FormClose();
@@ -82,6 +96,19 @@ public:
     // item and the hand-off. An error ends the steps where it happens.
     void FormCreate(const QByteArrayList &arguments);
     TShortCut ShortCutCode(TCommand command) const { return FShortCuts[command]; }
+
+    // The window's key preview: sees every key press in the window before the focused control.
+    // key is the virtual-key code; a command that runs sets it to 0, and the control never sees it.
+    void FormKeyDown(quint16 &key, Qt::KeyboardModifiers shift);
+    TKeyFocus FocusedTable() const;
+    void RunCommand(TCommand command);
+    // The keyboard commands' actions.
+    void FolderGoto();
+    void FolderGoBack();
+    void FolderDelete();
+    void FileExec();
+    void FileDelete();
+    void SwitchTable();
 
     // The window menu, the stand-in for the system menu; its commands go through WMSysCommand.
     QMenu *WindowMenu() const { return FWindowMenu; }
@@ -110,6 +137,7 @@ public:
     TFolderDialog *FolderDialog = nullptr;
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -120,6 +148,7 @@ private:
     void FitColumn(TStringGrid *grid, int column, int widest);
     void FocusChanged(QWidget *now);
     void KeepFocusOffEditors();
+    void PlaceCursorAfterDeletion(TStringGrid *grid, int row);
     void ResetTables();
     void AddWindowMenuItem(const QString &text, int command);
 
