@@ -9,6 +9,7 @@
 #include "ui/Main.h"
 
 #include <QByteArrayList>
+#include <QGuiApplication>
 
 #include <memory>
 
@@ -44,6 +45,8 @@ int main(int argc, char **argv)
     }
 
     TApplication app(argc, argv);
+    // Lets the desktop match the window to dirnote.desktop and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("dirnote"));
     if (!failure.isEmpty()) {
         ShowApplicationError(failure);
         return 1;

@@ -23,8 +23,9 @@ QByteArray DefaultDescriptionContent()
         "Text5=descripe, but have in mind that they may be deleted very fast!!!.",
         "Text6=\xA0",
         "Text7=Thanks in advance",
-        "Text8=\xA0\x09"
-        "Administrator",
+        // Joined on purpose: "\x09A" would be read as one escape.
+        ("Text8=\xA0\x09"
+         "Administrator"),
         "",
         "[Folders]",
         "",
