@@ -1,11 +1,14 @@
 #include "RegTestFixture.h"
 
 #include "ChildProcess.h"
+#include "KillRounds.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
 
+#include <algorithm>
 #include <atomic>
+#include <random>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -247,17 +250,87 @@ TEST_F(RegStoreFile, ValueNamesWithLineBreaksAreRefused)
     EXPECT_EQ(FileText(), before);
 }
 
-TEST_F(RegStoreFile, AnUnreadableFileReadsAsEmptyAndIsNotReplaced)
+// Run as an ordinary user: permissions do not stop the superuser.
+TEST_F(RegStoreFile, AnUnreadableFileReadsAsEmptyAndKeepsEveryByte)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not stop the superuser";
     Write(u"MainWidth"_s, RegValue::FromInteger(600));
-    QFile::setPermissions(QFile::decodeName(RegFile()), {});
-    EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(1)).AsInteger(), 1);
-    EXPECT_EQ(ErrorOf([] { Write(u"MainWidth"_s, RegValue::FromInteger(2)); }),
-              "Unable to write to "_L1 + QFile::decodeName(RegFile()) + ": Permission denied"_L1);
-    QFile::setPermissions(QFile::decodeName(RegFile()), QFile::ReadOwner | QFile::WriteOwner);
+    Write(u"MainHeight"_s, RegValue::FromText(u"tall"_s));
+    const QByteArray before = FileText();
+    ASSERT_EQ(::chmod(RegFile().constData(), 0), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ::chmod(Dir.Path().constData(), 0755);
+        for (const QByteArray &path : {ConfigDir(), RegFolder(), RegFile()})
+            ASSERT_EQ(::chown(path.constData(), 65534, 65534), 0);
+    }
+    const auto check = [&]() -> QByteArray {
+        QByteArray problems;
+        if (Read(u"MainWidth"_s, RegValue::FromInteger(1)).AsInteger() != 1)
+            problems += "read the unreadable file; ";
+        const QString error = ErrorOf([] { Write(u"MainWidth"_s, RegValue::FromInteger(2)); });
+        if (error != "Unable to write to "_L1 + QFile::decodeName(RegFile()) + ": Permission denied"_L1)
+            problems += "the write said: " + error.toUtf8();
+        return problems;
+    };
+    const TestSupport::TChildRun run = root ? TestSupport::RunInChild(check, 20000, TestSupport::TUserIds{})
+                                            : TestSupport::TChildRun{true, 0, check()};
+    EXPECT_TRUE(run.Finished);
+    EXPECT_EQ(run.Report, QByteArray());
+    ASSERT_EQ(::chmod(RegFile().constData(), 0600), 0);
+    EXPECT_EQ(FileText(), before);
     EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(1)).AsInteger(), 600);
+}
+
+// A writer killed at random moments: the file reads, every value whose write had returned is
+// there, and no temporary file outlives the next write.
+TEST_F(RegStoreFile, AWriterKilledAtRandomMomentsLosesNoWriteThatReturned)
+{
+    Write(u"First"_s, RegValue::FromInteger(1));
+    const auto name = [](int i) { return u"Killed"_s + QString::number(i); };
+    const auto write = [&](int i) -> QByteArray {
+        const QString error = ErrorOf([&] { Write(name(i), RegValue::FromInteger(i)); });
+        return error == "<no error>"_L1 ? QByteArray() : error.toUtf8();
+    };
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    double maxDelayUs = 3000; // widens while writers finish nothing, narrows while they finish many
+    int stored = 0, rounds = 0, completed = 0, backdated = 0;
+    QStringList waiting;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 1500) {
+        ++rounds;
+        const TestSupport::TKilledWriter run = TestSupport::KillWhileWriting(
+            stored, write, int(std::uniform_real_distribution<>(0, maxDelayUs)(random)));
+        ASSERT_EQ(run.Failure, QByteArray()) << "round " << rounds;
+        completed += run.Completed;
+        maxDelayUs = std::clamp(run.Completed == 0 ? maxDelayUs * 1.25 : run.Completed > 2 ? maxDelayUs * 0.8 : maxDelayUs,
+                                500.0, 200000.0);
+        const int returned = stored + run.Completed;
+        ASSERT_EQ(ErrorOf([] { Read(u"First"_s, {}); }), "<no error>"_L1) << "round " << rounds;
+        for (int i = 0; i < returned; ++i)
+            ASSERT_EQ(Read(name(i), RegValue::FromInteger(-1)).AsInteger(), i) << "round " << rounds;
+        // The write it was killed in is there or not; none after it.
+        stored = returned + (Read(name(returned), RegValue::FromInteger(-1)).AsInteger() == returned);
+        ASSERT_EQ(Read(name(stored), RegValue::FromInteger(-1)).AsInteger(), -1) << "round " << rounds;
+        if (run.Completed > 0) {
+            for (const QString &leftover : waiting)
+                EXPECT_FALSE(QFile::exists(QFile::decodeName(RegFolder()) + u'/' + leftover))
+                    << "round " << rounds << ": " << leftover.toStdString() << " outlived a write";
+            waiting.clear();
+        }
+        const QStringList stray = TestSupport::BackdateLeftovers(RegFolder(), "HKEY_CURRENT_USER.reg", run.Pid, &backdated);
+        ASSERT_EQ(stray, QStringList()) << "round " << rounds;
+        waiting = TestSupport::OtherEntries(RegFolder(), "HKEY_CURRENT_USER.reg");
+    }
+    const TestSupport::TChildRun last = TestSupport::RunInChild([&] { return write(stored); });
+    EXPECT_EQ(last.Report, QByteArray());
+    EXPECT_EQ(TestSupport::OtherEntries(RegFolder(), "HKEY_CURRENT_USER.reg"), QStringList());
+    EXPECT_EQ(Read(u"First"_s, RegValue::FromInteger(-1)).AsInteger(), 1);
+    std::printf("registry: %d rounds killed, %d writes returned and kept, %d leftovers removed\n",
+                rounds, completed, backdated);
+    EXPECT_GT(completed, rounds / 2) << "the kills came before most writes could finish";
 }
 
 TEST_F(RegStoreFile, ALinkedFileStaysALink)
