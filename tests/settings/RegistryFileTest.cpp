@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
+#include <vector>
 #include <random>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -345,32 +347,39 @@ TEST_F(RegStoreFile, ALinkedFileStaysALink)
     EXPECT_TRUE(TestSupport::ReadFileBytes(target).contains("\"MainWidth\"=dword:00000258"));
 }
 
-TEST_F(RegStoreFile, TwoProcessesWritingAtOnceKeepEveryValue)
+class RegStoreWriters : public TRegTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(RegStoreWriters, ProcessesWritingAtOnceKeepEveryValue)
 {
-    constexpr int count = 500;
-    std::array<QProcess, 2> writers;
-    const QStringList prefixes = {u"First"_s, u"Second"_s};
+    const int writerCount = GetParam();
+    constexpr int count = 100;
+    std::vector<std::unique_ptr<QProcess>> writers;
+    QStringList prefixes;
     QElapsedTimer timer;
     timer.start();
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < writerCount; ++i) {
+        prefixes << u"Writer"_s + QString::number(i) + u'_';
+        auto &writer = writers.emplace_back(std::make_unique<QProcess>());
         // The children see this test's own folders, including its configuration folder.
-        writers[i].setProcessEnvironment(QProcessEnvironment::systemEnvironment());
-        writers[i].setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        writers[i].start(QStringLiteral(REG_WRITER_PATH), {prefixes[i], QString::number(count)});
+        writer->setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+        writer->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        writer->start(QStringLiteral(REG_WRITER_PATH), {prefixes.last(), QString::number(count)});
     }
-    for (QProcess &writer : writers) {
-        ASSERT_TRUE(writer.waitForFinished(100000));
-        EXPECT_EQ(writer.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(writer.exitCode(), 0);
+    for (const auto &writer : writers) {
+        ASSERT_TRUE(writer->waitForFinished(100000));
+        EXPECT_EQ(writer->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(writer->exitCode(), 0);
     }
-    std::printf("two writers, %d values each: %lld ms\n", count, static_cast<long long>(timer.elapsed()));
+    std::printf("%d writers, %d values each: %lld ms\n", writerCount, count, static_cast<long long>(timer.elapsed()));
 
     int present = 0;
     for (const QString &prefix : prefixes)
         for (int n = 0; n < count; ++n)
             present += Read(prefix + QString::number(n), RegValue::FromInteger(-1)).AsInteger() == n;
-    EXPECT_EQ(present, 2 * count);
+    EXPECT_EQ(present, writerCount * count);
 }
+
+INSTANTIATE_TEST_SUITE_P(TwoAndFour, RegStoreWriters, ::testing::Values(2, 4));
 
 TEST_F(RegStoreFile, AWriteThatFailsSaysWhatFailedThoughTheKeyExists)
 {
