@@ -292,6 +292,11 @@ struct TWriters {
     bool FolderText; // the first of them saves the folder text instead
 };
 
+void PrintTo(const TWriters &w, std::ostream *os)
+{
+    *os << w.Writers << " writers" << (w.FolderText ? ", one saving the folder text" : "");
+}
+
 class ProfileFileWriters : public ::testing::TestWithParam<TWriters> {
 protected:
     TTempDir Dir;

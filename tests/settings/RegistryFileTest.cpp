@@ -1,6 +1,7 @@
 #include "RegTestFixture.h"
 
 #include "ChildProcess.h"
+#include "FullDisk.h"
 #include "KillRounds.h"
 
 #include <QElapsedTimer>
@@ -345,6 +346,27 @@ TEST_F(RegStoreFile, ALinkedFileStaysALink)
     Write(u"MainWidth"_s, RegValue::FromInteger(600));
     EXPECT_TRUE(QFileInfo(QFile::decodeName(RegFile())).isSymLink());
     EXPECT_TRUE(TestSupport::ReadFileBytes(target).contains("\"MainWidth\"=dword:00000258"));
+}
+
+// A full disk, at the write of the new file or at its sync: the write says so and the file keeps
+// every byte.
+TEST_F(RegStoreFile, AFullDiskIsNamedAndTheFileKeepsEveryByte)
+{
+    Seed("\"MainWidth\"=dword:00000258\n");
+    const QByteArray before = FileText();
+    for (const bool syncFails : {false, true}) {
+        SCOPED_TRACE(syncFails ? "the sync fails" : "the write fails");
+        QProcess writer;
+        writer.setProcessEnvironment(TestSupport::FullDiskEnvironment(QStringLiteral(FULL_DISK_SHIM),
+                                                                      syncFails ? nullptr : "0", syncFails));
+        writer.start(QStringLiteral(REG_WRITER_PATH), {u"Full"_s, u"1"_s});
+        ASSERT_TRUE(writer.waitForFinished(30000));
+        EXPECT_EQ(writer.exitCode(), 1);
+        EXPECT_EQ(writer.readAllStandardError(),
+                  "Unable to write to " + RegFile() + ": No space left on device\n");
+        EXPECT_EQ(FileText(), before);
+        EXPECT_EQ(TestSupport::OtherEntries(RegFolder(), "HKEY_CURRENT_USER.reg"), QStringList());
+    }
 }
 
 class RegStoreWriters : public TRegTest, public ::testing::WithParamInterface<int> {};
