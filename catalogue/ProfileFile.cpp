@@ -164,9 +164,9 @@ QString ProfileFile::UnsafeEntryReason(const QByteArray &section, const QByteArr
 
 void ProfileFile::RaiseWriteError(int error) const
 {
-    // The usual failures (no permission, no space) keep the plain message; the refusals of this
-    // reader say why, as nothing else would tell the user.
-    if (error == kErrorNotRegularFile || error == EFBIG)
+    // The usual failures (no permission, a folder gone) keep the plain message; a full disk, a
+    // failing device and the refusals of this reader say why, as nothing else would tell the user.
+    if (error == kErrorNotRegularFile || error == EFBIG || error == ENOSPC || error == EDQUOT || error == EIO)
         throw TException(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(FPath), FileErrorText(error)));
     throw TException(QStringLiteral("Unable to write to %1").arg(DecodeName(FPath)));
 }

@@ -28,9 +28,12 @@ dn_install_packages() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# dn_build [CMAKE_OPTION...]: configures and builds $DN_BUILD_DIR (default build/), only the
+# targets in DN_BUILD_TARGETS when that is set.
 dn_build() {
-  local jobs
+  local jobs dir=${DN_BUILD_DIR:-$REPO/build} targets=()
   jobs=$(nproc 2>/dev/null || echo 2)
-  cmake -S "$REPO" -B "$REPO/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$REPO/build" -j"$jobs"
+  [ -n "${DN_BUILD_TARGETS:-}" ] && targets=(--target ${DN_BUILD_TARGETS})
+  cmake -S "$REPO" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs" "${targets[@]}"
 }

@@ -2,6 +2,7 @@
 // writers, leftovers, and files that are not ordinary text files.
 #include "catalogue/DescriptionFile.h"
 #include "catalogue/FolderCatalogue.h"
+#include "catalogue/FolderText.h"
 #include "catalogue/ProfileFile.h"
 #include "common/AtomicFile.h"
 #include "common/Exceptions.h"
@@ -285,9 +286,35 @@ TEST_F(ProfileFileOnDisk, LeftoversOfWritersThatAreGoneAreRemovedAtTheNextWrite)
     EXPECT_EQ(ReadFileBytes(path), kNew);
 }
 
-TEST_F(ProfileFileOnDisk, ConcurrentWritersAndADeleterLoseNothing)
+namespace {
+struct TWriters {
+    int Writers;     // processes writing descriptions at once
+    bool FolderText; // the first of them saves the folder text instead
+};
+
+void PrintTo(const TWriters &w, std::ostream *os)
 {
-    constexpr int kWriters = 4, kEach = 100, kDeletes = 100;
+    *os << w.Writers << " writers" << (w.FolderText ? ", one saving the folder text" : "");
+}
+
+class ProfileFileWriters : public ::testing::TestWithParam<TWriters> {
+protected:
+    TTempDir Dir;
+};
+
+QList<QByteArray> FolderTextOf(int round)
+{
+    return {"line one of " + QByteArray::number(round), "line two of " + QByteArray::number(round)};
+}
+} // namespace
+
+// Processes committing descriptions into one file at once, one of them perhaps saving the
+// folder text, and another deleting keys: every write and every deletion is kept.
+TEST_P(ProfileFileWriters, WritersAtOnceAndADeleterLoseNothing)
+{
+    const int kWriters = GetParam().Writers;
+    const bool folderText = GetParam().FolderText;
+    constexpr int kEach = 100, kDeletes = 100;
     QByteArray seed = "[Files]\r\n";
     for (int i = 0; i < kDeletes; ++i)
         seed += "gone" + QByteArray::number(i) + "=x\r\n";
@@ -301,6 +328,12 @@ TEST_F(ProfileFileOnDisk, ConcurrentWritersAndADeleterLoseNothing)
                 if (c == kWriters) {
                     ProfileFile p(path); // one deletion per accessor: written on release
                     p.DeleteKey("Files", "gone" + QByteArray::number(i));
+                } else if (c == 0 && folderText) {
+                    try {
+                        WriteFolderText(path, FolderTextOf(i));
+                    } catch (const TException &) {
+                        ++failures;
+                    }
                 } else {
                     failures += !WriteKey(path, "w" + QByteArray::number(c) + "_" + QByteArray::number(i)).isEmpty();
                 }
@@ -316,14 +349,25 @@ TEST_F(ProfileFileOnDisk, ConcurrentWritersAndADeleterLoseNothing)
     }
     ProfileFile p(path);
     const QList<QByteArray> files = p.ReadSection("Files");
-    EXPECT_EQ(files.size(), kWriters * kEach);
-    for (int c = 0; c < kWriters; ++c)
+    const int keyWriters = folderText ? kWriters - 1 : kWriters;
+    EXPECT_EQ(files.size(), keyWriters * kEach);
+    for (int c = folderText ? 1 : 0; c < kWriters; ++c)
         for (int i = 0; i < kEach; ++i)
             EXPECT_EQ(p.ReadString("Files", "w" + QByteArray::number(c) + "_" + QByteArray::number(i)), "v");
     EXPECT_FALSE(std::any_of(files.begin(), files.end(), [](const QByteArray &k) { return k.startsWith("gone"); }))
         << "a deletion was dropped";
     EXPECT_EQ(p.ReadString("Folders", "kept"), QByteArray("y"));
+    if (folderText) {
+        EXPECT_EQ(ReadFolderText(path), FolderTextOf(kEach - 1));
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Processes, ProfileFileWriters,
+                         ::testing::Values(TWriters{2, false}, TWriters{4, false}, TWriters{2, true}),
+                         [](const auto &info) {
+                             return std::to_string(info.param.Writers) + "Writers"
+                                    + (info.param.FolderText ? "OneSavingTheFolderText" : "");
+                         });
 
 namespace {
 // Whether a process waits for an flock on this inode (seen in /proc/locks as "->").

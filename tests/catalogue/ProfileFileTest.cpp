@@ -3,6 +3,7 @@
 #include "common/Exceptions.h"
 #include "common/TextCodec.h"
 
+#include "ChildProcess.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -255,23 +256,54 @@ TEST_F(ProfileFileTest, FailedWritesReportThePathAndChangeNothing)
     p.UpdateFile();
 }
 
+// Written by an ordinary user (the superuser runs it as one): permissions do not stop the
+// superuser. A read-only file is never written, whatever the folder allows.
 TEST_F(ProfileFileTest, AReadOnlyFolderIsWrittenInPlaceOnlyWhenTheFileItselfIsWritable)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not stop the superuser";
-    for (const bool fileWritable : {true, false}) {
+    struct TCase {
+        const char *Name;
+        mode_t FolderMode, FileMode;
+        bool Written;
+    };
+    const TCase cases[] = {
+        {"read-only folder, writable file", 0555, 0644, true},
+        {"read-only folder, read-only file", 0555, 0444, false},
+        {"writable folder, read-only file", 0755, 0444, false},
+    };
+    const bool root = ::geteuid() == 0;
+    const QByteArray cache = Dir.MakeDir("cache"); // where a rewrite in place keeps the old text
+    ::chmod(cache.constData(), 01777);
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
         Make("[Files]\r\nk=v\r\n");
-        ::chmod(Path().constData(), fileWritable ? 0644 : 0444);
-        ::chmod(Dir.Path().constData(), 0555);
-        ProfileFile ro(Path());
-        if (fileWritable) {
-            EXPECT_NO_THROW(ro.WriteString("Files", "k", "w"));
-            EXPECT_EQ(Bytes(), QByteArray("[Files]\r\nk=w\r\n"));
-        } else {
-            EXPECT_THROW(ro.WriteString("Files", "k", "w"), TException);
-            EXPECT_THROW(ro.EraseSection("Files"), TException);
-            EXPECT_EQ(Bytes(), QByteArray("[Files]\r\nk=v\r\n"));
+        if (root) {
+            ASSERT_EQ(::chown(Path().constData(), 65534, 65534), 0);
+            ASSERT_EQ(::chown(Dir.Path().constData(), 65534, 65534), 0);
         }
+        ::chmod(Path().constData(), c.FileMode);
+        ::chmod(Dir.Path().constData(), c.FolderMode);
+        const auto write = [&]() -> QByteArray {
+            qputenv("XDG_CACHE_HOME", cache);
+            QByteArray problems;
+            ProfileFile ro(Path());
+            for (const bool erase : {false, true}) {
+                try {
+                    erase ? ro.EraseSection("Other") : ro.WriteString("Files", "k", "w");
+                    if (!c.Written && !erase)
+                        problems += "written; ";
+                } catch (const TException &e) {
+                    if (c.Written)
+                        problems += "refused: " + e.Message().toUtf8() + "; ";
+                    else if (e.Message().toUtf8() != "Unable to write to " + Path())
+                        problems += "said: " + e.Message().toUtf8() + "; ";
+                }
+            }
+            return problems;
+        };
+        const TChildRun run = root ? RunInChild(write, 20000, TUserIds{}) : TChildRun{true, 0, write()};
+        EXPECT_TRUE(run.Finished);
+        EXPECT_EQ(run.Report, QByteArray());
+        EXPECT_EQ(Bytes(), QByteArray(c.Written ? "[Files]\r\nk=w\r\n" : "[Files]\r\nk=v\r\n"));
         ::chmod(Dir.Path().constData(), 0755);
         ::chmod(Path().constData(), 0644);
     }

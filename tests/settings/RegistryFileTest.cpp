@@ -1,11 +1,17 @@
 #include "RegTestFixture.h"
 
 #include "ChildProcess.h"
+#include "FullDisk.h"
+#include "KillRounds.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
+#include <vector>
+#include <random>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -247,17 +253,87 @@ TEST_F(RegStoreFile, ValueNamesWithLineBreaksAreRefused)
     EXPECT_EQ(FileText(), before);
 }
 
-TEST_F(RegStoreFile, AnUnreadableFileReadsAsEmptyAndIsNotReplaced)
+// Run as an ordinary user: permissions do not stop the superuser.
+TEST_F(RegStoreFile, AnUnreadableFileReadsAsEmptyAndKeepsEveryByte)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not stop the superuser";
     Write(u"MainWidth"_s, RegValue::FromInteger(600));
-    QFile::setPermissions(QFile::decodeName(RegFile()), {});
-    EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(1)).AsInteger(), 1);
-    EXPECT_EQ(ErrorOf([] { Write(u"MainWidth"_s, RegValue::FromInteger(2)); }),
-              "Unable to write to "_L1 + QFile::decodeName(RegFile()) + ": Permission denied"_L1);
-    QFile::setPermissions(QFile::decodeName(RegFile()), QFile::ReadOwner | QFile::WriteOwner);
+    Write(u"MainHeight"_s, RegValue::FromText(u"tall"_s));
+    const QByteArray before = FileText();
+    ASSERT_EQ(::chmod(RegFile().constData(), 0), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ::chmod(Dir.Path().constData(), 0755);
+        for (const QByteArray &path : {ConfigDir(), RegFolder(), RegFile()})
+            ASSERT_EQ(::chown(path.constData(), 65534, 65534), 0);
+    }
+    const auto check = [&]() -> QByteArray {
+        QByteArray problems;
+        if (Read(u"MainWidth"_s, RegValue::FromInteger(1)).AsInteger() != 1)
+            problems += "read the unreadable file; ";
+        const QString error = ErrorOf([] { Write(u"MainWidth"_s, RegValue::FromInteger(2)); });
+        if (error != "Unable to write to "_L1 + QFile::decodeName(RegFile()) + ": Permission denied"_L1)
+            problems += "the write said: " + error.toUtf8();
+        return problems;
+    };
+    const TestSupport::TChildRun run = root ? TestSupport::RunInChild(check, 20000, TestSupport::TUserIds{})
+                                            : TestSupport::TChildRun{true, 0, check()};
+    EXPECT_TRUE(run.Finished);
+    EXPECT_EQ(run.Report, QByteArray());
+    ASSERT_EQ(::chmod(RegFile().constData(), 0600), 0);
+    EXPECT_EQ(FileText(), before);
     EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(1)).AsInteger(), 600);
+}
+
+// A writer killed at random moments: the file reads, every value whose write had returned is
+// there, and no temporary file outlives the next write.
+TEST_F(RegStoreFile, AWriterKilledAtRandomMomentsLosesNoWriteThatReturned)
+{
+    Write(u"First"_s, RegValue::FromInteger(1));
+    const auto name = [](int i) { return u"Killed"_s + QString::number(i); };
+    const auto write = [&](int i) -> QByteArray {
+        const QString error = ErrorOf([&] { Write(name(i), RegValue::FromInteger(i)); });
+        return error == "<no error>"_L1 ? QByteArray() : error.toUtf8();
+    };
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    double maxDelayUs = 3000; // widens while writers finish nothing, narrows while they finish many
+    int stored = 0, rounds = 0, completed = 0, backdated = 0;
+    QStringList waiting;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 1500) {
+        ++rounds;
+        const TestSupport::TKilledWriter run = TestSupport::KillWhileWriting(
+            stored, write, int(std::uniform_real_distribution<>(0, maxDelayUs)(random)));
+        ASSERT_EQ(run.Failure, QByteArray()) << "round " << rounds;
+        completed += run.Completed;
+        maxDelayUs = std::clamp(run.Completed == 0 ? maxDelayUs * 1.25 : run.Completed > 2 ? maxDelayUs * 0.8 : maxDelayUs,
+                                500.0, 200000.0);
+        const int returned = stored + run.Completed;
+        ASSERT_EQ(ErrorOf([] { Read(u"First"_s, {}); }), "<no error>"_L1) << "round " << rounds;
+        for (int i = 0; i < returned; ++i)
+            ASSERT_EQ(Read(name(i), RegValue::FromInteger(-1)).AsInteger(), i) << "round " << rounds;
+        // The write it was killed in is there or not; none after it.
+        stored = returned + (Read(name(returned), RegValue::FromInteger(-1)).AsInteger() == returned);
+        ASSERT_EQ(Read(name(stored), RegValue::FromInteger(-1)).AsInteger(), -1) << "round " << rounds;
+        if (run.Completed > 0) {
+            for (const QString &leftover : waiting)
+                EXPECT_FALSE(QFile::exists(QFile::decodeName(RegFolder()) + u'/' + leftover))
+                    << "round " << rounds << ": " << leftover.toStdString() << " outlived a write";
+            waiting.clear();
+        }
+        const QStringList stray = TestSupport::BackdateLeftovers(RegFolder(), "HKEY_CURRENT_USER.reg", run.Pid, &backdated);
+        ASSERT_EQ(stray, QStringList()) << "round " << rounds;
+        waiting = TestSupport::OtherEntries(RegFolder(), "HKEY_CURRENT_USER.reg");
+    }
+    const TestSupport::TChildRun last = TestSupport::RunInChild([&] { return write(stored); });
+    EXPECT_EQ(last.Report, QByteArray());
+    EXPECT_EQ(TestSupport::OtherEntries(RegFolder(), "HKEY_CURRENT_USER.reg"), QStringList());
+    EXPECT_EQ(Read(u"First"_s, RegValue::FromInteger(-1)).AsInteger(), 1);
+    std::printf("registry: %d rounds killed, %d writes returned and kept, %d leftovers removed\n",
+                rounds, completed, backdated);
+    EXPECT_GT(completed, rounds / 2) << "the kills came before most writes could finish";
 }
 
 TEST_F(RegStoreFile, ALinkedFileStaysALink)
@@ -272,32 +348,60 @@ TEST_F(RegStoreFile, ALinkedFileStaysALink)
     EXPECT_TRUE(TestSupport::ReadFileBytes(target).contains("\"MainWidth\"=dword:00000258"));
 }
 
-TEST_F(RegStoreFile, TwoProcessesWritingAtOnceKeepEveryValue)
+// A full disk, at the write of the new file or at its sync: the write says so and the file keeps
+// every byte.
+TEST_F(RegStoreFile, AFullDiskIsNamedAndTheFileKeepsEveryByte)
 {
-    constexpr int count = 500;
-    std::array<QProcess, 2> writers;
-    const QStringList prefixes = {u"First"_s, u"Second"_s};
+    Seed("\"MainWidth\"=dword:00000258\n");
+    const QByteArray before = FileText();
+    for (const bool syncFails : {false, true}) {
+        SCOPED_TRACE(syncFails ? "the sync fails" : "the write fails");
+        QProcess writer;
+        writer.setProcessEnvironment(TestSupport::FullDiskEnvironment(QStringLiteral(FULL_DISK_SHIM),
+                                                                      syncFails ? nullptr : "0", syncFails));
+        writer.start(QStringLiteral(REG_WRITER_PATH), {u"Full"_s, u"1"_s});
+        ASSERT_TRUE(writer.waitForFinished(30000));
+        EXPECT_EQ(writer.exitCode(), 1);
+        EXPECT_EQ(writer.readAllStandardError(),
+                  "Unable to write to " + RegFile() + ": No space left on device\n");
+        EXPECT_EQ(FileText(), before);
+        EXPECT_EQ(TestSupport::OtherEntries(RegFolder(), "HKEY_CURRENT_USER.reg"), QStringList());
+    }
+}
+
+class RegStoreWriters : public TRegTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(RegStoreWriters, ProcessesWritingAtOnceKeepEveryValue)
+{
+    const int writerCount = GetParam();
+    constexpr int count = 100;
+    std::vector<std::unique_ptr<QProcess>> writers;
+    QStringList prefixes;
     QElapsedTimer timer;
     timer.start();
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < writerCount; ++i) {
+        prefixes << u"Writer"_s + QString::number(i) + u'_';
+        auto &writer = writers.emplace_back(std::make_unique<QProcess>());
         // The children see this test's own folders, including its configuration folder.
-        writers[i].setProcessEnvironment(QProcessEnvironment::systemEnvironment());
-        writers[i].setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        writers[i].start(QStringLiteral(REG_WRITER_PATH), {prefixes[i], QString::number(count)});
+        writer->setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+        writer->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        writer->start(QStringLiteral(REG_WRITER_PATH), {prefixes.last(), QString::number(count)});
     }
-    for (QProcess &writer : writers) {
-        ASSERT_TRUE(writer.waitForFinished(100000));
-        EXPECT_EQ(writer.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(writer.exitCode(), 0);
+    for (const auto &writer : writers) {
+        ASSERT_TRUE(writer->waitForFinished(100000));
+        EXPECT_EQ(writer->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(writer->exitCode(), 0);
     }
-    std::printf("two writers, %d values each: %lld ms\n", count, static_cast<long long>(timer.elapsed()));
+    std::printf("%d writers, %d values each: %lld ms\n", writerCount, count, static_cast<long long>(timer.elapsed()));
 
     int present = 0;
     for (const QString &prefix : prefixes)
         for (int n = 0; n < count; ++n)
             present += Read(prefix + QString::number(n), RegValue::FromInteger(-1)).AsInteger() == n;
-    EXPECT_EQ(present, 2 * count);
+    EXPECT_EQ(present, writerCount * count);
 }
+
+INSTANTIATE_TEST_SUITE_P(TwoAndFour, RegStoreWriters, ::testing::Values(2, 4));
 
 TEST_F(RegStoreFile, AWriteThatFailsSaysWhatFailedThoughTheKeyExists)
 {
