@@ -1,9 +1,11 @@
 // The registry file: any bytes are read; a file that reads is written back byte for byte; then
 // keys and values of every type are set, and after each the file reads back whole, with the
-// value set, every earlier value kept and no line changed but that value's own.
+// value set, every earlier value kept and no line changed but that value's own. Only a name or
+// text that a UTF-16 file cannot hold may be refused, and then nothing changes.
 
 #include "FuzzSupport.h"
 
+#include "common/TextCodec.h"
 #include "settings/RegistryFile.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -121,15 +123,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const TRegData value = PickData(input);
         if (!TRegistryFile::IsValidKeyPath(key) || !TRegistryFile::IsValidValueName(name))
             continue;
-        const QByteArray beforeKey = AsText(file.Serialize());
-        file.CreateKey(key);
+        const QByteArray unchanged = file.Serialize();
+        const QByteArray beforeKey = AsText(unchanged);
+        // A UTF-16 file holds characters: a name or text that is not UTF-8 is refused there, and
+        // only that is.
+        const bool utf16 = unchanged.startsWith("\xFF\xFE");
+        if (!file.CreateKey(key)) {
+            Require(utf16 && !IsValidUtf8(key), "a key the file can hold was refused");
+            Require(file.Serialize() == unchanged, "a refused key changed the file");
+            continue;
+        }
         Require(file.KeyExists(key), "a created key does not exist");
         const QByteArray before = AsText(file.Serialize());
         // A file of blank lines first gets its header line in front.
         if (!IsBlankFile(beforeKey))
             Require(IsOneInsertion(beforeKey, before), "creating a key changed lines of the file", beforeKey, before);
         const auto old = file.Value(key, name);
-        file.SetValue(key, name, value);
+        if (!file.SetValue(key, name, value)) {
+            const bool text = value.Type == REG_SZ || value.Type == REG_EXPAND_SZ || value.Type == REG_MULTI_SZ;
+            Require(utf16 && (!IsValidUtf8(name) || !IsValidUtf8(key) || (text && !IsValidUtf8(value.Data))),
+                    "a value the file can hold was refused");
+            Require(AsText(file.Serialize()) == before, "a refused value changed the file");
+            continue;
+        }
         const QByteArray written = file.Serialize();
         const QByteArray after = AsText(written);
 

@@ -562,25 +562,44 @@ void TRegistryFile::AppendSection(const QByteArray &keyPath)
     FEntries.push_back(section);
 }
 
-void TRegistryFile::CreateKey(const QByteArray &keyPath)
+bool TRegistryFile::HoldsExactly(const QByteArray &text) const
 {
+    return !FUtf16 || IsValidUtf8(text);
+}
+
+// A new section is spelled as ExistingCase gives it.
+bool TRegistryFile::CanAppendSection(const QByteArray &keyPath) const
+{
+    return HoldsExactly(ExistingCase(keyPath));
+}
+
+bool TRegistryFile::CreateKey(const QByteArray &keyPath)
+{
+    if (!KeyExists(keyPath) && !CanAppendSection(keyPath))
+        return false;
     const QList<QByteArray> key = SplitKeyPath(keyPath);
     for (qsizetype n = 1; n <= key.size(); ++n) {
         const QByteArray prefix = key.first(n).join('\\');
         if (!KeyExists(prefix))
             AppendSection(prefix);
     }
+    return true;
 }
 
-void TRegistryFile::SetValue(const QByteArray &keyPath, const QByteArray &name, const TRegData &data)
+bool TRegistryFile::SetValue(const QByteArray &keyPath, const QByteArray &name, const TRegData &data)
 {
+    if (IsStringType(data.Type) && !HoldsExactly(data.Data))
+        return false;
     const int existing = FindValue(keyPath, name);
     if (existing >= 0) {
+        // The name stays spelled as it stands in the file.
         FEntries[existing].Data = data;
         FEntries[existing].Raw.clear();
-        return;
+        return true;
     }
     int section = FindSection(keyPath);
+    if (!HoldsExactly(name) || (section < 0 && !CanAppendSection(keyPath)))
+        return false;
     if (section < 0) {
         AppendSection(keyPath);
         section = int(FEntries.size()) - 1;
@@ -595,4 +614,5 @@ void TRegistryFile::SetValue(const QByteArray &keyPath, const QByteArray &name, 
     entry.Name = name;
     entry.Data = data;
     FEntries.insert(FEntries.begin() + position, entry);
+    return true;
 }
