@@ -431,10 +431,9 @@ QByteArray TRegistryFile::Render(const TEntry &entry) const
     QByteArray line = entry.Name.isEmpty() ? QByteArrayLiteral("@") : Escape(entry.Name);
     line += '=';
     const TRegData &data = entry.Data;
-    // A UTF-16 file holds characters: text is written as the characters the user sees.
-    const auto asStored = [this](const QByteArray &text) { return FUtf16 ? DecodeText(text).toUtf8() : text; };
+    // In a UTF-16 file SetValue let in only text that is UTF-8, so the text converts exactly.
     if (FitsQuotedText(data))
-        return line + Escape(asStored(data.Data.chopped(1))) + FLineEnd;
+        return line + Escape(data.Data.chopped(1)) + FLineEnd;
     if (data.Type == REG_DWORD && data.Data.size() == 4) {
         quint32 value = 0;
         for (int i = 3; i >= 0; --i)
