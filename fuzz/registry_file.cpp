@@ -98,6 +98,15 @@ QByteArray AsText(const QByteArray &bytes)
     return text.toUtf8();
 }
 
+// UTF-8 text as a file in UTF-16 (with its byte-order mark) when `utf16`, else as it is.
+QByteArray InEncoding(const QByteArray &text, bool utf16)
+{
+    if (!utf16)
+        return text;
+    const QString characters = QString::fromUtf8(text);
+    return "\xFF\xFE" + QByteArray(reinterpret_cast<const char *>(characters.utf16()), characters.size() * 2);
+}
+
 struct TSetValue {
     QByteArray Key, Name;
     TRegData Data;
@@ -156,7 +165,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             Require(old.has_value(), "a new value changed lines of the file", before, after);
             TRegistryFile removed;
             const QByteArray lines = WholeLines(before, prefix, before.size() - suffix);
-            Require(removed.Parse("REGEDIT4\n[HKEY_CURRENT_USER\\" + key + "]\n" + lines)
+            // Read in the file's own encoding: a text written as a hex list is UTF-16 there.
+            const QByteArray header = utf16 ? "Windows Registry Editor Version 5.00\n" : "REGEDIT4\n";
+            Require(removed.Parse(InEncoding(header + "[HKEY_CURRENT_USER\\" + key + "]\n" + lines, utf16))
                         && removed.Value(key, name) == old,
                     "setting a value changed lines other than its own", before, after);
         }
