@@ -167,8 +167,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const QByteArray lines = WholeLines(before, prefix, before.size() - suffix);
             // Read in the file's own encoding: a text written as a hex list is UTF-16 there.
             const QByteArray header = utf16 ? "Windows Registry Editor Version 5.00\n" : "REGEDIT4\n";
-            Require(removed.Parse(InEncoding(header + "[HKEY_CURRENT_USER\\" + key + "]\n" + lines, utf16))
-                        && removed.Value(key, name) == old,
+            // Under the root key, as the key's name may be spelled otherwise in the file (another
+            // letter case, or not UTF-8 in the call).
+            Require(removed.Parse(InEncoding(header + "[HKEY_CURRENT_USER]\n" + lines, utf16))
+                        && removed.Value("", name) == old,
                     "setting a value changed lines other than its own", before, after);
         }
 
