@@ -13,6 +13,7 @@
 #include <QList>
 #include <QString>
 
+#include <algorithm>
 #include <iterator>
 #include <vector>
 
@@ -50,26 +51,31 @@ TRegData PickData(FuzzedDataProvider &input)
     return data;
 }
 
-// The lines of `bytes` that [from, to) touches, from the start of a value continued over lines.
+// The lines of `bytes` (each ended by LF, CR LF or a lone CR) that [from, to) touches, from the
+// start of a value continued over lines to its end.
 QByteArray WholeLines(const QByteArray &bytes, qsizetype from, qsizetype to)
 {
-    qsizetype begin = from == 0 ? 0 : bytes.lastIndexOf('\n', from - 1) + 1;
-    while (begin > 0) {
-        const qsizetype previous = begin == 1 ? 0 : bytes.lastIndexOf('\n', begin - 2) + 1;
-        if (!bytes.mid(previous, begin - previous).trimmed().endsWith('\\'))
-            break;
-        begin = previous;
-    }
-    qsizetype end = to <= begin ? begin : to - 1;
-    for (;;) {
-        const qsizetype lineEnd = bytes.indexOf('\n', end);
-        if (lineEnd < 0)
-            return bytes.mid(begin);
-        const qsizetype lineBegin = end == 0 ? 0 : bytes.lastIndexOf('\n', end - 1) + 1;
-        end = lineEnd + 1;
-        if (!bytes.mid(lineBegin, lineEnd - lineBegin).trimmed().endsWith('\\'))
-            return bytes.mid(begin, end - begin);
-    }
+    std::vector<qsizetype> starts{0}; // line i is [starts[i], starts[i + 1])
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')))
+            starts.push_back(i + 1);
+    if (starts.back() != bytes.size())
+        starts.push_back(bytes.size());
+    const size_t lines = starts.size() - 1;
+    if (lines == 0)
+        return {};
+    const auto lineOf = [&](qsizetype pos) {
+        const size_t i = size_t(std::upper_bound(starts.begin(), starts.end(), pos) - starts.begin()) - 1;
+        return std::min(i, lines - 1);
+    };
+    const auto goesOn = [&](size_t i) { return bytes.mid(starts[i], starts[i + 1] - starts[i]).trimmed().endsWith('\\'); };
+    size_t first = lineOf(from);
+    size_t last = to > from ? lineOf(to - 1) : first;
+    while (first > 0 && goesOn(first - 1))
+        --first;
+    while (last + 1 < lines && goesOn(last))
+        ++last;
+    return bytes.mid(starts[first], starts[last + 1] - starts[first]);
 }
 
 // A file with no line but blank ones (the first maybe holding a byte-order mark) has no header
