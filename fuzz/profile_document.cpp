@@ -34,9 +34,10 @@ public:
     QByteArray ReadBack(const QByteArray &written) const override { return TrimProfileBlanks(written); }
     void AfterOperation() override
     {
-        // Every line's parts lie inside the file and in order.
+        // Every line's parts lie inside the file and in order, after a UTF-8 byte-order mark
+        // (which belongs to no line).
         const TProfileDocument doc(FBytes);
-        qsizetype pos = 0;
+        qsizetype pos = FBytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
         for (const auto &line : doc.Lines()) {
             Require(line.Begin == pos && line.Begin <= line.End && line.End <= line.Next
                         && line.Next <= FBytes.size(),

@@ -1,9 +1,11 @@
 // The registry file: any bytes are read; a file that reads is written back byte for byte; then
 // keys and values of every type are set, and after each the file reads back whole, with the
-// value set, every earlier value kept and no line changed but that value's own.
+// value set, every earlier value kept and no line changed but that value's own. Only a name or
+// text that a UTF-16 file cannot hold may be refused, and then nothing changes.
 
 #include "FuzzSupport.h"
 
+#include "common/TextCodec.h"
 #include "settings/RegistryFile.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -11,6 +13,7 @@
 #include <QList>
 #include <QString>
 
+#include <algorithm>
 #include <iterator>
 #include <vector>
 
@@ -48,26 +51,31 @@ TRegData PickData(FuzzedDataProvider &input)
     return data;
 }
 
-// The lines of `bytes` that [from, to) touches, from the start of a value continued over lines.
+// The lines of `bytes` (each ended by LF, CR LF or a lone CR) that [from, to) touches, from the
+// start of a value continued over lines to its end.
 QByteArray WholeLines(const QByteArray &bytes, qsizetype from, qsizetype to)
 {
-    qsizetype begin = from == 0 ? 0 : bytes.lastIndexOf('\n', from - 1) + 1;
-    while (begin > 0) {
-        const qsizetype previous = begin == 1 ? 0 : bytes.lastIndexOf('\n', begin - 2) + 1;
-        if (!bytes.mid(previous, begin - previous).trimmed().endsWith('\\'))
-            break;
-        begin = previous;
-    }
-    qsizetype end = to <= begin ? begin : to - 1;
-    for (;;) {
-        const qsizetype lineEnd = bytes.indexOf('\n', end);
-        if (lineEnd < 0)
-            return bytes.mid(begin);
-        const qsizetype lineBegin = end == 0 ? 0 : bytes.lastIndexOf('\n', end - 1) + 1;
-        end = lineEnd + 1;
-        if (!bytes.mid(lineBegin, lineEnd - lineBegin).trimmed().endsWith('\\'))
-            return bytes.mid(begin, end - begin);
-    }
+    std::vector<qsizetype> starts{0}; // line i is [starts[i], starts[i + 1])
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')))
+            starts.push_back(i + 1);
+    if (starts.back() != bytes.size())
+        starts.push_back(bytes.size());
+    const size_t lines = starts.size() - 1;
+    if (lines == 0)
+        return {};
+    const auto lineOf = [&](qsizetype pos) {
+        const size_t i = size_t(std::upper_bound(starts.begin(), starts.end(), pos) - starts.begin()) - 1;
+        return std::min(i, lines - 1);
+    };
+    const auto goesOn = [&](size_t i) { return bytes.mid(starts[i], starts[i + 1] - starts[i]).trimmed().endsWith('\\'); };
+    size_t first = lineOf(from);
+    size_t last = to > from ? lineOf(to - 1) : first;
+    while (first > 0 && goesOn(first - 1))
+        --first;
+    while (last + 1 < lines && goesOn(last))
+        ++last;
+    return bytes.mid(starts[first], starts[last + 1] - starts[first]);
 }
 
 // A file with no line but blank ones (the first maybe holding a byte-order mark) has no header
@@ -96,6 +104,15 @@ QByteArray AsText(const QByteArray &bytes)
     return text.toUtf8();
 }
 
+// UTF-8 text as a file in UTF-16 (with its byte-order mark) when `utf16`, else as it is.
+QByteArray InEncoding(const QByteArray &text, bool utf16)
+{
+    if (!utf16)
+        return text;
+    const QString characters = QString::fromUtf8(text);
+    return "\xFF\xFE" + QByteArray(reinterpret_cast<const char *>(characters.utf16()), characters.size() * 2);
+}
+
 struct TSetValue {
     QByteArray Key, Name;
     TRegData Data;
@@ -121,15 +138,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const TRegData value = PickData(input);
         if (!TRegistryFile::IsValidKeyPath(key) || !TRegistryFile::IsValidValueName(name))
             continue;
-        const QByteArray beforeKey = AsText(file.Serialize());
-        file.CreateKey(key);
+        const QByteArray unchanged = file.Serialize();
+        const QByteArray beforeKey = AsText(unchanged);
+        // A UTF-16 file holds characters: a name or text that is not UTF-8 is refused there, and
+        // only that is.
+        const bool utf16 = unchanged.startsWith("\xFF\xFE");
+        if (!file.CreateKey(key)) {
+            Require(utf16 && !IsValidUtf8(key), "a key the file can hold was refused");
+            Require(file.Serialize() == unchanged, "a refused key changed the file");
+            continue;
+        }
         Require(file.KeyExists(key), "a created key does not exist");
         const QByteArray before = AsText(file.Serialize());
         // A file of blank lines first gets its header line in front.
         if (!IsBlankFile(beforeKey))
             Require(IsOneInsertion(beforeKey, before), "creating a key changed lines of the file", beforeKey, before);
         const auto old = file.Value(key, name);
-        file.SetValue(key, name, value);
+        if (!file.SetValue(key, name, value)) {
+            const bool text = value.Type == REG_SZ || value.Type == REG_EXPAND_SZ || value.Type == REG_MULTI_SZ;
+            Require(utf16 && (!IsValidUtf8(name) || !IsValidUtf8(key) || (text && !IsValidUtf8(value.Data))),
+                    "a value the file can hold was refused");
+            Require(AsText(file.Serialize()) == before, "a refused value changed the file");
+            continue;
+        }
         const QByteArray written = file.Serialize();
         const QByteArray after = AsText(written);
 
@@ -140,8 +171,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             Require(old.has_value(), "a new value changed lines of the file", before, after);
             TRegistryFile removed;
             const QByteArray lines = WholeLines(before, prefix, before.size() - suffix);
-            Require(removed.Parse("REGEDIT4\n[HKEY_CURRENT_USER\\" + key + "]\n" + lines)
-                        && removed.Value(key, name) == old,
+            // Read in the file's own encoding: a text written as a hex list is UTF-16 there.
+            const QByteArray header = utf16 ? "Windows Registry Editor Version 5.00\n" : "REGEDIT4\n";
+            // Under the root key, as the key's name may be spelled otherwise in the file (another
+            // letter case, or not UTF-8 in the call).
+            Require(removed.Parse(InEncoding(header + "[HKEY_CURRENT_USER]\n" + lines, utf16))
+                        && removed.Value("", name) == old,
                     "setting a value changed lines other than its own", before, after);
         }
 

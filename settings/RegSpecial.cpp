@@ -313,31 +313,30 @@ bool WriteRegValue(HKEY rootKey, const QString &keyPath, const QString &name, co
         throw createFailed();
 
     bool keyExisted = false;
-    bool nameRejected = false;
+    bool keyRefused = false;
+    bool valueRefused = false;
     int unreadableLine = 0;
     int error = 0;
     const TRegUpdateStatus status = UpdateRegistryFile(file, [&](TRegistryFile &store) {
         keyExisted = store.KeyExists(key);
-        if (!keyExisted)
-            store.CreateKey(key);
+        keyRefused = !keyExisted && !store.CreateKey(key);
+        if (keyRefused)
+            return false;
         // The key is made even when the value then cannot be stored.
         if (!data)
             return !keyExisted;
-        if (!TRegistryFile::IsValidValueName(valueName)) {
-            nameRejected = true;
-            return !keyExisted;
-        }
-        store.SetValue(key, valueName, *data);
-        return true;
+        // A name or text the file cannot hold exactly is refused rather than stored changed.
+        valueRefused = !TRegistryFile::IsValidValueName(valueName) || !store.SetValue(key, valueName, *data);
+        return !valueRefused || !keyExisted;
     }, &unreadableLine, &error);
     if (status == TRegUpdateStatus::Unparseable)
         throw UnreadableFile(file, unreadableLine);
     // The file could not be written at all: say so, whether or not the key is in it.
     if (status == TRegUpdateStatus::Failed)
         throw TException(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(file), FileErrorText(error)));
-    if (status != TRegUpdateStatus::Done)
+    if (status != TRegUpdateStatus::Done || keyRefused)
         throw keyExisted ? setFailed() : createFailed();
-    if (nameRejected)
+    if (valueRefused)
         throw setFailed();
     return data.has_value();
 }

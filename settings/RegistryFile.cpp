@@ -431,10 +431,9 @@ QByteArray TRegistryFile::Render(const TEntry &entry) const
     QByteArray line = entry.Name.isEmpty() ? QByteArrayLiteral("@") : Escape(entry.Name);
     line += '=';
     const TRegData &data = entry.Data;
-    // A UTF-16 file holds characters: text is written as the characters the user sees.
-    const auto asStored = [this](const QByteArray &text) { return FUtf16 ? DecodeText(text).toUtf8() : text; };
+    // In a UTF-16 file SetValue let in only text that is UTF-8, so the text converts exactly.
     if (FitsQuotedText(data))
-        return line + Escape(asStored(data.Data.chopped(1))) + FLineEnd;
+        return line + Escape(data.Data.chopped(1)) + FLineEnd;
     if (data.Type == REG_DWORD && data.Data.size() == 4) {
         quint32 value = 0;
         for (int i = 3; i >= 0; --i)
@@ -562,25 +561,44 @@ void TRegistryFile::AppendSection(const QByteArray &keyPath)
     FEntries.push_back(section);
 }
 
-void TRegistryFile::CreateKey(const QByteArray &keyPath)
+bool TRegistryFile::HoldsExactly(const QByteArray &text) const
 {
+    return !FUtf16 || IsValidUtf8(text);
+}
+
+// A new section is spelled as ExistingCase gives it.
+bool TRegistryFile::CanAppendSection(const QByteArray &keyPath) const
+{
+    return HoldsExactly(ExistingCase(keyPath));
+}
+
+bool TRegistryFile::CreateKey(const QByteArray &keyPath)
+{
+    if (!KeyExists(keyPath) && !CanAppendSection(keyPath))
+        return false;
     const QList<QByteArray> key = SplitKeyPath(keyPath);
     for (qsizetype n = 1; n <= key.size(); ++n) {
         const QByteArray prefix = key.first(n).join('\\');
         if (!KeyExists(prefix))
             AppendSection(prefix);
     }
+    return true;
 }
 
-void TRegistryFile::SetValue(const QByteArray &keyPath, const QByteArray &name, const TRegData &data)
+bool TRegistryFile::SetValue(const QByteArray &keyPath, const QByteArray &name, const TRegData &data)
 {
+    if (IsStringType(data.Type) && !HoldsExactly(data.Data))
+        return false;
     const int existing = FindValue(keyPath, name);
     if (existing >= 0) {
+        // The name stays spelled as it stands in the file.
         FEntries[existing].Data = data;
         FEntries[existing].Raw.clear();
-        return;
+        return true;
     }
     int section = FindSection(keyPath);
+    if (!HoldsExactly(name) || (section < 0 && !CanAppendSection(keyPath)))
+        return false;
     if (section < 0) {
         AppendSection(keyPath);
         section = int(FEntries.size()) - 1;
@@ -595,4 +613,5 @@ void TRegistryFile::SetValue(const QByteArray &keyPath, const QByteArray &name, 
     entry.Name = name;
     entry.Data = data;
     FEntries.insert(FEntries.begin() + position, entry);
+    return true;
 }

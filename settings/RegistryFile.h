@@ -47,11 +47,14 @@ public:
 
     bool KeyExists(const QByteArray &keyPath) const;
     std::optional<TRegData> Value(const QByteArray &keyPath, const QByteArray &name) const;
-    // Creates the key and every missing parent; an existing key is left alone.
-    void CreateKey(const QByteArray &keyPath);
+    // Creates the key and every missing parent; an existing key is left alone. False, and
+    // nothing changed, when the key's name cannot be stored exactly (see SetValue).
+    [[nodiscard]] bool CreateKey(const QByteArray &keyPath);
     // The key must exist. A value already there is replaced in place, a new one goes to the end
-    // of its key's section.
-    void SetValue(const QByteArray &keyPath, const QByteArray &name, const TRegData &data);
+    // of its key's section. A UTF-16 file holds characters, not bytes: a key or value name, or
+    // the data of a text type, that is not valid UTF-8 would read back as other characters
+    // there. Such a value is refused: false, and nothing changed.
+    [[nodiscard]] bool SetValue(const QByteArray &keyPath, const QByteArray &name, const TRegData &data);
 
     // Names that the file format cannot carry (line breaks, NUL; for keys also empty names).
     static bool IsValidKeyPath(const QByteArray &keyPath);
@@ -72,6 +75,9 @@ private:
     int FindValue(const QByteArray &keyPath, const QByteArray &name) const;
     QByteArray ExistingCase(const QByteArray &keyPath) const;
     void AppendSection(const QByteArray &keyPath);
+    // Whether a name or text is written so that it reads back the same.
+    bool HoldsExactly(const QByteArray &text) const;
+    bool CanAppendSection(const QByteArray &keyPath) const;
     QByteArray Render(const TEntry &entry) const;
 
     QByteArray FRootName;

@@ -4,6 +4,8 @@
 #include "FullDisk.h"
 #include "KillRounds.h"
 
+#include "settings/RegistryFile.h"
+
 #include <QElapsedTimer>
 #include <QProcess>
 
@@ -166,6 +168,79 @@ TEST_F(RegStoreFile, OtherEncodingsAndLineEndsAreReadAndKept)
         EXPECT_EQ(FileText(), encode(expected, c.Utf16));
         EXPECT_EQ(Read(u"Title"_s, RegValue::FromString({})).AsText(), u"Grün"_s);
         EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, u"\\Software\\KER-MOSS\\New"_s, u"ü"_s, RegValue::FromInteger(0)).AsInteger(), 1);
+    }
+}
+
+// A UTF-16 file holds characters, not bytes: a text that is not UTF-8 (a folder path in the
+// file system's bytes, for one) cannot be stored there so that it reads back. The write is
+// refused and says so, the file unchanged; the same text in an 8-bit file is stored as it is.
+TEST_F(RegStoreFile, ATextAUtf16FileCannotHoldIsRefusedNotChanged)
+{
+    const QByteArray notUtf8 = "/home/\xE4\x80/docs";
+    for (const bool utf16 : {true, false}) {
+        SCOPED_TRACE(utf16 ? "UTF-16 file" : "8-bit file");
+        const QString text = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]\r\n\"Title\"=\"Grün\"\r\n"_s;
+        const QByteArray original = utf16 ? Utf16(u"\uFEFF"_s + text).mid(2) : text.toUtf8();
+        QDir().mkpath(QFile::decodeName(RegFolder()));
+        TestSupport::WriteFileBytes(RegFile(), original);
+
+        if (utf16) {
+            EXPECT_EQ(ErrorOf([&] { Write(u"Title"_s, RegValue::FromString(notUtf8)); }), u"Failed to set data for 'Title'"_s);
+            EXPECT_EQ(ErrorOf([&] { Write(u"Folder"_s, RegValue::FromString(notUtf8)); }), u"Failed to set data for 'Folder'"_s);
+            EXPECT_EQ(FileText(), original);
+            EXPECT_EQ(Read(u"Title"_s, RegValue::FromString({})).AsText(), u"Grün"_s);
+            EXPECT_EQ(Read(u"Folder"_s, RegValue::FromString("none")).AsString(), QByteArray("none"));
+        } else {
+            EXPECT_TRUE(Write(u"Folder"_s, RegValue::FromString(notUtf8)));
+            EXPECT_EQ(Read(u"Folder"_s, RegValue::FromString({})).AsString(), notUtf8);
+        }
+        // A text that is UTF-8 is stored in either file and reads back.
+        EXPECT_TRUE(Write(u"Title"_s, RegValue::FromText(u"Straße ✓"_s)));
+        EXPECT_EQ(Read(u"Title"_s, RegValue::FromString({})).AsText(), u"Straße ✓"_s);
+    }
+}
+
+// The same for every text type and for names of keys and values, through the file itself: in a
+// UTF-16 file each is refused and changes nothing; other types hold any bytes.
+TEST(RegistryFile, AUtf16FileRefusesNamesAndTextsThatAreNotUtf8)
+{
+    const QByteArray notUtf8 = "a\xE4\xFF";
+    const QByteArray utf16File = Utf16(u"\uFEFFWindows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"Old\"=\"x\"\r\n"_s).mid(2);
+    for (const bool utf16 : {true, false}) {
+        SCOPED_TRACE(utf16 ? "UTF-16 file" : "8-bit file");
+        TRegistryFile file;
+        ASSERT_TRUE(file.Parse(utf16 ? utf16File : QByteArray("REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\"Old\"=\"x\"\n")));
+        const QByteArray original = file.Serialize();
+        for (const quint32 type : {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY, REG_NONE, REG_QWORD}) {
+            SCOPED_TRACE(type);
+            const bool text = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+            const TRegData data{type, notUtf8 + '\0'};
+            for (const QByteArray &name : {QByteArray("Old"), QByteArray("New")}) {
+                TRegistryFile copy = file;
+                const bool stored = copy.SetValue("K", name, data);
+                EXPECT_EQ(stored, !(utf16 && text));
+                if (!stored) {
+                    EXPECT_EQ(copy.Serialize(), original);
+                    continue;
+                }
+                TRegistryFile reread;
+                ASSERT_TRUE(reread.Parse(copy.Serialize()));
+                EXPECT_EQ(reread.Value("K", name), data);
+            }
+        }
+        TRegistryFile copy = file;
+        EXPECT_EQ(copy.SetValue("K", notUtf8, TRegData{REG_DWORD, QByteArray(4, '\1')}), !utf16);
+        EXPECT_EQ(copy.CreateKey("K\\" + notUtf8), !utf16);
+        EXPECT_EQ(copy.SetValue("K\\" + notUtf8 + "2", "v", TRegData{REG_DWORD, QByteArray(4, '\1')}), !utf16);
+        if (utf16) {
+            EXPECT_EQ(copy.Serialize(), original);
+        } else {
+            TRegistryFile reread;
+            ASSERT_TRUE(reread.Parse(copy.Serialize()));
+            EXPECT_TRUE(reread.Value("K", notUtf8).has_value());
+            EXPECT_TRUE(reread.KeyExists("K\\" + notUtf8));
+            EXPECT_TRUE(reread.Value("K\\" + notUtf8 + "2", "v").has_value());
+        }
     }
 }
 
