@@ -169,8 +169,9 @@ void TFrmMain::CreateComponents()
 {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("DirNote"));
-    // The icon is decoded once the window is up: the first sight of the window need not wait.
-    QTimer::singleShot(0, this, [this] { setWindowIcon(ProgramIcon()); });
+    // Every window of the program, dialogs and boxes too, shows the program's icon. It is decoded
+    // once the window is up: the first sight of the window need not wait.
+    QTimer::singleShot(0, this, [] { QApplication::setWindowIcon(ProgramIcon()); });
     // The design's 8 point sans serif; every component inherits it.
     QFont designFont(QStringLiteral("Sans Serif"));
     designFont.setStyleHint(QFont::SansSerif);

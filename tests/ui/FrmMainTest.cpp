@@ -3,6 +3,7 @@
 
 #include "UiTestSupport.h"
 
+#include "about/ProgramIcon.h"
 #include "about/QorAboutVersionForm.h"
 #include "common/Exceptions.h"
 #include "settings/RegSpecial.h"
@@ -11,6 +12,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QContextMenuEvent>
+#include <QDialog>
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
@@ -111,6 +113,18 @@ TEST_F(FrmMainTest, CreationListsTheStartFolder)
     EXPECT_EQ(window.LabelCurrFolder->toolTip(), QStringLiteral("(none)"));
     EXPECT_FALSE(window.StringGridFolders->isEnabled());
     EXPECT_TRUE(MessageLog().Requests.empty());
+}
+
+TEST_F(FrmMainTest, EveryWindowOfTheProgramShowsItsIcon)
+{
+    QApplication::setWindowIcon(QIcon());
+    TFrmMain window;
+    window.show();
+    // Dialogs and boxes take the application's icon, so it is the one that must be set.
+    EXPECT_TRUE(QTest::qWaitFor([] { return !QApplication::windowIcon().isNull(); }, 5000));
+    EXPECT_EQ(QApplication::windowIcon().availableSizes(), ProgramIcon().availableSizes());
+    QDialog dialog(&window);
+    EXPECT_FALSE(dialog.windowIcon().isNull());
 }
 
 TEST_F(FrmMainTest, TheStoredSizeIsReadWithItsMinimumAndWrittenOnCloseUnlessMaximised)
