@@ -118,7 +118,7 @@ TEST_F(FrmMainTest, CreationListsTheStartFolder)
 TEST_F(FrmMainTest, EveryWindowOfTheProgramShowsItsIcon)
 {
     QApplication::setWindowIcon(QIcon());
-    TFrmMain window;
+    TFrmMain window({Dir.Path()});
     window.show();
     // Dialogs and boxes take the application's icon, so it is the one that must be set.
     EXPECT_TRUE(QTest::qWaitFor([] { return !QApplication::windowIcon().isNull(); }, 5000));
