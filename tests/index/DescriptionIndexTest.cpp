@@ -7,10 +7,15 @@
 #include "TestSupport.h"
 
 #include <QFile>
+#include <QHash>
 #include <QRandomGenerator>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -148,7 +153,7 @@ TEST_P(IndexTableTest, MoveToAnotherFolderIsFollowedWhenThatFolderIsListed)
 }
 
 INSTANTIATE_TEST_SUITE_P(BothTables, IndexTableTest, ::testing::Bool(),
-                         [](const auto &info) { return info.param ? "Folders" : "Files"; });
+                         [](const auto &table) { return table.param ? "Folders" : "Files"; });
 
 // A description the user cleared is no pruned description: it never comes back.
 TEST_F(IndexTest, ClearedDescriptionIsNotKeptNorRestored)
@@ -427,6 +432,68 @@ TEST_F(IndexTest, TreeIndexingCancelledHalfWayLeavesAUsableIndex)
     EXPECT_EQ(seen, kFolders);
     EXPECT_EQ(qsizetype(index.Search(QStringLiteral("treenote"), 100000).size()), kDescribed);
     EXPECT_EQ(index.Search(QStringLiteral("treenote top"), 100000).size(), size_t(kTop));
+}
+
+namespace {
+// Gives each stale key the undescribed entry named in its map.
+class TNamedFollower : public TRenameFollower {
+public:
+    explicit TNamedFollower(QHash<QByteArray, QByteArray> renames) : FRenames(std::move(renames)) {}
+    std::vector<qsizetype> FollowRenames(const QByteArray &, bool, const std::vector<TStaleKey> &stale,
+                                         const std::vector<QByteArray> &undescribed) override
+    {
+        std::vector<qsizetype> owners;
+        for (const TStaleKey &key : stale) {
+            const auto to = std::find(undescribed.begin(), undescribed.end(), FRenames.value(key.Key));
+            owners.push_back(to == undescribed.end() ? -1 : qsizetype(to - undescribed.begin()));
+        }
+        return owners;
+    }
+
+private:
+    QHash<QByteArray, QByteArray> FRenames;
+};
+
+// How many times the description file was replaced or rewritten, by the folder's events.
+int DescriptionFileWrites(int notify)
+{
+    int writes = 0;
+    alignas(inotify_event) char buffer[8192];
+    pollfd pfd{notify, POLLIN, 0};
+    while (::poll(&pfd, 1, 0) > 0) {
+        const ssize_t n = ::read(notify, buffer, sizeof buffer);
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            if (event->len && std::strcmp(event->name, "Folder.dnt") == 0)
+                ++writes;
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+    return writes;
+}
+} // namespace
+
+// A followed rename, with other keys pruned around it, is one write of the description file.
+TEST(RenameFollowing, NewKeyAndPrunedKeysLandInOneWrite)
+{
+    TTempDir dir;
+    const QByteArray folder = dir.MakeDir("f");
+    for (const char *name : {"new.txt", "kept.txt"})
+        WriteFileBytes(folder + '/' + name, "x");
+    WriteFileBytes(folder + "/Folder.dnt",
+                   "[Files]\r\nold.txt=moved text\r\nkept.txt=k\r\ngone.txt=stale\r\n");
+    const int notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(notify, 0);
+    ASSERT_GE(::inotify_add_watch(notify, folder.constData(), IN_MOVED_TO | IN_CLOSE_WRITE), 0);
+    TNamedFollower follower({{"old.txt", "new.txt"}});
+    const TFolderCatalogue listed = ReadFolderCatalogue(folder, ::readdir, &follower);
+    EXPECT_EQ(DescriptionFileWrites(notify), 1);
+    ::close(notify);
+    ASSERT_EQ(listed.Renamed.size(), 1u);
+    ASSERT_EQ(listed.PrunedFiles.size(), 1u);
+    EXPECT_EQ(listed.PrunedFiles[0].Key, "gone.txt");
+    EXPECT_EQ(listed.PrunedFiles[0].Value, "stale");
+    EXPECT_EQ(ReadFileBytes(folder + "/Folder.dnt"), "[Files]\r\nkept.txt=k\r\nnew.txt=moved text\r\n");
 }
 
 // The default place of the index follows XDG_DATA_HOME.
