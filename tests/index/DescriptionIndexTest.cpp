@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <cstring>
 
 #include <poll.h>
@@ -303,6 +305,29 @@ TEST_F(IndexTest, UnusableIndexIsReportedOnceAndListingsGoOn)
     EXPECT_EQ(Described(folder, false, "a.txt"), "");
     EXPECT_TRUE(index.Search(QStringLiteral("kept")).empty());
     EXPECT_TRUE(index.TakeProblem().isEmpty());
+}
+
+// Another process holding the index locked: the update gives up after its busy timeout, says so
+// once, and the listings go on without the index.
+TEST_F(IndexTest, LockedIndexIsReportedOnceAndListingsGoOn)
+{
+    const QByteArray folder = Dir.MakeDir("f");
+    WriteFileBytes(folder + "/a.txt", "a");
+    Describe(folder, false, "a.txt", "text");
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    ASSERT_TRUE(index.IsUsable());
+    sqlite3 *other = nullptr;
+    ASSERT_EQ(sqlite3_open(IndexPath().constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    List(index, folder);
+    EXPECT_FALSE(index.IsUsable());
+    EXPECT_TRUE(index.TakeProblem().contains(QStringLiteral("cannot be used")));
+    const TFolderCatalogue listed = List(index, folder);
+    EXPECT_TRUE(index.TakeProblem().isEmpty());
+    ASSERT_EQ(listed.Files.size(), 1u);
+    EXPECT_EQ(listed.Files[0].Description, "text");
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
 }
 
 // Word prefixes, any letter case, accents ignored; the user's text is never query syntax.
