@@ -246,7 +246,13 @@ int WriteNewFile(const QByteArray &path, const QByteArray &bytes, const struct s
     // A replacement starts private and gets its final mode once its owner is right.
     const mode_t openMode = replaced ? 0600 : mode < 0 ? 0666 : mode_t(mode);
     tempName.clear();
-    int f = ::open(FolderOf(path).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, openMode);
+    // An unnamed file gets its name through /proc/self/fd; without /proc (a chroot, a sandbox)
+    // only a named temporary file can be published.
+    const bool procFds = ::access("/proc/self/fd", F_OK) == 0;
+    int f = -1;
+    errno = EOPNOTSUPP;
+    if (procFds)
+        f = ::open(FolderOf(path).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, openMode);
     if (f < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
         for (int attempt = 0; attempt < 100; ++attempt) {
             tempName = TemporaryName(path, NextTemporaryNumber());
