@@ -286,6 +286,37 @@ TEST_F(IndexTest, CorruptIndexIsReportedOnceAndReplaced)
     EXPECT_NE(ReadFileBytes(IndexPath()).left(16), noise.left(16));
 }
 
+// Damage found after opening (the header intact, the pages not): said once, the index stops for
+// this run and the next start begins a new one.
+TEST_F(IndexTest, IndexFoundDamagedLaterIsReportedOnceAndStartsAnewNextTime)
+{
+    const QByteArray folder = Dir.MakeDir("f");
+    WriteFileBytes(folder + "/a.txt", "a");
+    Describe(folder, false, "a.txt", "Searchable again");
+    {
+        TDescriptionIndex first(QFile::decodeName(IndexPath()));
+        List(first, folder);
+    }
+    QByteArray bytes = ReadFileBytes(IndexPath());
+    ASSERT_GT(bytes.size(), 4096);
+    for (qsizetype i = 4096; i < bytes.size(); ++i)
+        bytes[i] = char(QRandomGenerator::global()->bounded(256));
+    WriteFileBytes(IndexPath(), bytes);
+    {
+        TDescriptionIndex damaged(QFile::decodeName(IndexPath()));
+        Describe(folder, false, "a.txt", "changed, so the update reads the index");
+        List(damaged, folder);
+        EXPECT_FALSE(damaged.IsUsable());
+        EXPECT_TRUE(damaged.TakeProblem().contains(QStringLiteral("damaged")));
+        EXPECT_TRUE(damaged.TakeProblem().isEmpty());
+    }
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    ASSERT_TRUE(index.IsUsable());
+    EXPECT_TRUE(index.TakeProblem().isEmpty());
+    List(index, folder);
+    EXPECT_EQ(index.Search(QStringLiteral("changed")).size(), 1u);
+}
+
 // An index that cannot be opened is said once; listing and pruning go on without it.
 TEST_F(IndexTest, UnusableIndexIsReportedOnceAndListingsGoOn)
 {
