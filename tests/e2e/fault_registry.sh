@@ -14,10 +14,7 @@ e2e_spawn "$E2E_PROGRAM" "$E2E_DATA" 2>>"$E2E_LOG"
 failing=${E2E_PIDS[-1]}
 e2e_answer "Application Error" Return
 grep -qF "Application Error: $expected" "$E2E_LOG" || fail "the start did not name the settings file"
-e2e_poll 10 e2e_gone "$failing" || fail "the failed start did not end"
-status=0
-wait "$failing" || status=$?
-[ "$status" -eq 1 ] || fail "the failed start ended with $status, not 1"
+e2e_expect_exit "$failing" 1
 cmp -s "$E2E_ROOT/garbage" "$E2E_REGISTRY" || fail "the failed start changed the settings file"
 echo "at the start: reported, exit code 1, the file kept"
 
@@ -27,9 +24,6 @@ e2e_start "$E2E_DATA"
 cp "$E2E_ROOT/garbage" "$E2E_REGISTRY"
 e2e_key alt+c
 e2e_error_box "$expected"
-e2e_poll 10 e2e_gone "$E2E_PID" || fail "the window did not close after the report"
-status=0
-wait "$E2E_PID" || status=$?
-[ "$status" -eq 0 ] || fail "the program ended with exit code $status"
+e2e_expect_exit "$E2E_PID" 0
 cmp -s "$E2E_ROOT/garbage" "$E2E_REGISTRY" || fail "closing changed the settings file"
 echo "while running: closing reported it and ended, the file kept"

@@ -36,8 +36,5 @@ printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\KER-MOSS]\r\n"SplashEnable
 e2e_spawn "$E2E_PROGRAM" "$E2E_DATA"
 failing=${E2E_PIDS[-1]}
 e2e_answer "Application Error" Return
-e2e_poll 10 e2e_gone "$failing" || fail "the failed start did not end"
-status=0
-wait "$failing" || status=$?
-[ "$status" -eq 1 ] || fail "the failed start ended with $status, not 1"
+e2e_expect_exit "$failing" 1
 echo "Application Error shown, exit code 1"
