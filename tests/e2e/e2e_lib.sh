@@ -174,14 +174,19 @@ e2e_start() {
   e2e_focus "$E2E_WINDOW"
 }
 
+# e2e_expect_exit PID CODE: waits until the process PID has ended, with exit code CODE.
+e2e_expect_exit() {
+  local status=0
+  e2e_poll 10 e2e_gone "$1" || fail "the program ($1) did not end"
+  wait "$1" || status=$?
+  [ "$status" -eq "$2" ] || fail "the program ended with exit code $status, not $2"
+}
+
 # Closes the main window with its Close button (Alt+C) and waits until the program has ended.
 e2e_close() {
-  local status=0
   e2e_focus "$E2E_WINDOW"
-  e2e_xdo key alt+c
-  e2e_poll 10 e2e_gone "$E2E_PID" || fail "Alt+C did not end the program"
-  wait "$E2E_PID" || status=$?
-  [ "$status" -eq 0 ] || fail "the program ended with exit code $status"
+  e2e_key alt+c
+  e2e_expect_exit "$E2E_PID" 0
 }
 
 # The keys and text a person presses, into whatever has the focus.
