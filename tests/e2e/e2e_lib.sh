@@ -101,7 +101,8 @@ e2e_cleanup() {
   exit "$status"
 }
 trap e2e_cleanup EXIT
-trap 'echo "failed at line $LINENO: $BASH_COMMAND" >&2' ERR
+# Inside functions too (set -E), but not in the subshells of $(...), where a probe may fail.
+trap '[ "$BASHPID" != $$ ] || echo "failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
