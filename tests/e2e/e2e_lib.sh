@@ -11,6 +11,9 @@ export HOME=$E2E_ROOT/home XDG_CONFIG_HOME=$E2E_ROOT/config XDG_DATA_HOME=$E2E_R
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR" "$XDG_CACHE_HOME"
 chmod 700 "$XDG_RUNTIME_DIR"
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY DISPLAY
+# No session bus: the user's own stays out of the test, and the library does not start one for
+# the display (that attempt leaks memory, which a sanitizer build reports at the exit).
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$E2E_ROOT/no-session-bus
 # The settings file of this test's user, and the folder a test keeps its data in.
 E2E_REGISTRY=$XDG_CONFIG_HOME/KER-MOSS/HKEY_CURRENT_USER.reg
 E2E_DATA=$E2E_ROOT/work
