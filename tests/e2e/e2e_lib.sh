@@ -193,6 +193,18 @@ e2e_close() {
   e2e_expect_exit "$E2E_PID" 0
 }
 
+# e2e_hand_over FOLDER: a second start on FOLDER, which must end with exit code 0 (after
+# E2E_ELAPSED ms) while the running program lists FOLDER (its Folder.dnt appears) and runs on.
+e2e_hand_over() {
+  local started status=0
+  started=$(date +%s%N)
+  E2E_TAG=$E2E_ROOT timeout 20 "$E2E_PROGRAM" "$1" 2>>"$E2E_LOG" || status=$?
+  E2E_ELAPSED=$((($(date +%s%N) - started) / 1000000))
+  [ "$status" -eq 0 ] || fail "the second start ended with exit code $status"
+  e2e_poll 10 test -f "$1/Folder.dnt" || fail "the running window did not list the handed folder"
+  e2e_alive "$E2E_PID" || fail "the first instance ended"
+}
+
 # The keys and text a person presses, into whatever has the focus.
 e2e_key() { e2e_xdo key "$@"; }
 e2e_type() { e2e_xdo type --delay 2 "$1"; }
