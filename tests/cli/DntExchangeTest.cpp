@@ -192,7 +192,7 @@ TEST(DntExport, CsvReadsBackThroughPythonsCsvModule)
     dir.WriteFile("sub/\xC3\xA9t\xC3\xA9.txt", "x");
     dir.WriteFile("Folder.dnt", "[ThisFolder]\r\nText0=First line, with a comma\r\nText1=Second \"line\"\r\n"
                                 "[Folders]\r\nsub=Sub folder\r\n[Files]\r\na,b.txt=Comma, name\r\n"
-                                "quote.txt=He said \"hi\"\r\n");
+                                "quote.txt=\"Hi\" he said\r\n");
     dir.WriteFile("sub/Folder.dnt", "[Files]\r\n\xC3\xA9t\xC3\xA9.txt=\xC3\xA9t\xC3\xA9 summer\r\n");
     const TDntRun run = Dnt({QStringLiteral("export"), QStringLiteral("--recursive"), QStringLiteral("--format"),
                              QStringLiteral("csv")},
@@ -216,7 +216,7 @@ TEST(DntExport, CsvReadsBackThroughPythonsCsvModule)
          QStringLiteral("First line, with a comma\nSecond \"line\"")},
         {QStringLiteral("./"), QStringLiteral("sub"), QStringLiteral("folder"), QStringLiteral("Sub folder")},
         {QStringLiteral("./"), QStringLiteral("a,b.txt"), QStringLiteral("file"), QStringLiteral("Comma, name")},
-        {QStringLiteral("./"), QStringLiteral("quote.txt"), QStringLiteral("file"), QStringLiteral("He said \"hi\"")},
+        {QStringLiteral("./"), QStringLiteral("quote.txt"), QStringLiteral("file"), QStringLiteral("\"Hi\" he said")},
         {QStringLiteral("./sub/"), QStringLiteral("\u00E9t\u00E9.txt"), QStringLiteral("file"),
          QStringLiteral("\u00E9t\u00E9 summer")},
     };

@@ -153,6 +153,13 @@ TEST(DntSet, WritesReadsAndRemovesThroughTheNameRuleWithoutPruning)
     EXPECT_EQ(Dnt({QStringLiteral("set"), Arg(dir.FilePath("readme.txt")), QString()}).Code, 0);
     EXPECT_EQ(ReadFileBytes(desc), "[Files]\r\nghost.txt=stale\r\n");
     EXPECT_EQ(Dnt({QStringLiteral("get"), Arg(dir.FilePath("readme.txt"))}).Out, "\n");
+
+    // Names differing only in letter case: removing one's description leaves the other's.
+    dir.WriteFile("Case.txt", "x");
+    dir.WriteFile("case.txt", "x");
+    dir.WriteFile("Folder.dnt", "[Files]\r\nCase.txt=upper\r\ncase.txt=lower\r\n");
+    EXPECT_EQ(Dnt({QStringLiteral("set"), Arg(dir.FilePath("case.txt")), QString()}).Code, 0);
+    EXPECT_EQ(ReadFileBytes(desc), "[Files]\r\nCase.txt=upper\r\n");
 }
 
 TEST(DntSet, ReadingCreatesNothingAndTheFirstWriteCreatesTheWindowsFile)
