@@ -329,28 +329,28 @@ int Ls(const std::vector<QByteArray> &args)
     } else {
         // Descriptions start in one column; a name wider than the cap only pushes its own.
         constexpr int kWidestColumn = 40;
-        std::vector<std::pair<QString, int>> names;
+        std::vector<std::pair<QByteArray, int>> names;
         names.reserve(rows.size());
         int column = 0;
         for (const TRow &row : rows) {
-            QString name = TerminalSafe(DecodeName(row.Entry->Name));
+            QByteArray name = TerminalName(row.Entry->Name);
             if (row.IsFolder)
-                name += u'/';
+                name += '/';
             const int width = DisplayWidth(name);
             column = std::max(column, std::min(width, kWidestColumn));
             names.emplace_back(std::move(name), width);
         }
-        QString out;
-        out.reserve(qsizetype(rows.size()) * 48);
+        QByteArray out;
+        out.reserve(qsizetype(rows.size()) * 64);
         for (size_t i = 0; i < rows.size(); ++i) {
             out += names[i].first;
             if (!rows[i].Entry->Description.isEmpty()) {
-                out += QString(std::max(column - names[i].second, 0) + 2, u' ');
-                out += TerminalSafe(DecodeText(rows[i].Entry->Description));
+                out.append(qsizetype(std::max(column - names[i].second, 0) + 2), ' ');
+                out += TerminalText(rows[i].Entry->Description);
             }
-            out += u'\n';
+            out += '\n';
         }
-        Write(stdout, EncodeText(out));
+        Write(stdout, out);
     }
     if (!catalogue.Error.isEmpty())
         return Fail(catalogue.Error);

@@ -1,10 +1,15 @@
 #pragma once
 
-#include <QString>
+#include <QByteArray>
 
-// Text for a terminal: control characters shown as "?", so a name cannot move the cursor or
-// break a line.
-QString TerminalSafe(const QString &text);
-// The number of columns the text takes in a terminal: wide East Asian characters take two,
+// Text for a terminal, as UTF-8: control characters shown as "?", so that a name or text cannot
+// move the cursor or break a line. The common case, printable ASCII or UTF-8, is passed through
+// without decoding, so that a listing of many entries stays fast.
+
+// A name of the file system, decoded as file names are.
+QByteArray TerminalName(const QByteArray &name);
+// A stored description, decoded as descriptions are (UTF-8, else Windows-1252).
+QByteArray TerminalText(const QByteArray &text);
+// The number of columns the UTF-8 text takes in a terminal: wide East Asian characters take two,
 // combining marks none.
-int DisplayWidth(const QString &text);
+int DisplayWidth(const QByteArray &text);
