@@ -152,7 +152,7 @@ std::optional<TEntryRef> FindEntry(const QByteArray &given, QString &error)
     QByteArray folder = ExtractFilePath(path);
     if (folder.isEmpty())
         folder = "./";
-    TEntryRef ref{ReadFolderCatalogue(folder, ::readdir, TStaleKeys::Keep)};
+    TEntryRef ref{ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep)};
     if (!ref.Catalogue.Error.isEmpty()) {
         error = ref.Catalogue.Error;
         return std::nullopt;
@@ -306,7 +306,7 @@ int Ls(const std::vector<QByteArray> &args)
     const QByteArray folder = parsed->Positional.empty() ? QByteArray(".") : parsed->Positional.front();
     if (!IsExistingFolder(folder))
         return Fail(QStringLiteral("%1: no such folder").arg(DecodeName(folder)));
-    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, TStaleKeys::Keep);
+    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep);
     const bool undescribed = parsed->Has("--undescribed");
     struct TRow {
         const TCatalogueEntry *Entry;
@@ -445,7 +445,7 @@ int ImportFolder(const QByteArray &folder, const QByteArray &shownPrefix, const 
         code = Fail(e);
     if (!recursive)
         return code;
-    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, TStaleKeys::Keep);
+    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep);
     for (const TCatalogueEntry &sub : catalogue.Folders) {
         const QByteArray path = catalogue.Folder + sub.Name;
         struct stat st;

@@ -14,7 +14,7 @@
 namespace {
 void Collect(const QByteArray &folder, bool recursive, std::vector<TExportFolder> &folders, QStringList &errors)
 {
-    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, TStaleKeys::Keep);
+    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep);
     if (!catalogue.Error.isEmpty())
         errors.append(catalogue.Error);
     TExportFolder result{catalogue.Folder, catalogue.DescPath, ReadFolderText(catalogue.DescPath), {}};

@@ -90,7 +90,7 @@ void ReadComments(const QByteArray &folder, const TTable (&tables)[2], std::vect
 TImportReport ImportDescriptions(const QByteArray &folder, const TImportOptions &options)
 {
     TImportReport report;
-    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, TStaleKeys::Keep);
+    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep);
     if (!catalogue.Error.isEmpty()) {
         report.Errors.append(catalogue.Error);
         return report;
