@@ -15,6 +15,7 @@
 #include "exchange/Export.h"
 #include "exchange/Import.h"
 #include "exchange/Xattr.h"
+#include "index/DescriptionIndex.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -53,6 +54,24 @@ int Usage(const QString &message)
 QString SystemText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The folder as the index names it: its real absolute path with a trailing "/"; empty when it
+// cannot be resolved.
+QByteArray RealFolder(const QByteArray &folder)
+{
+    char resolved[PATH_MAX];
+    if (!::realpath(folder.constData(), resolved))
+        return {};
+    return IncludeTrailingPathDelimiter(QByteArray(resolved));
+}
+
+// The per-user index is a cache that listings keep current; what dnt writes goes in at once, so
+// that `dnt find` sees it. A failing index changes nothing else.
+void KeepIndexCurrent(const QByteArray &folder)
+{
+    if (const QByteArray real = RealFolder(folder); !real.isEmpty())
+        TDescriptionIndex().IndexFolder(real);
 }
 
 struct TArgs {
@@ -266,8 +285,11 @@ int Set(const std::vector<QByteArray> &args)
     const std::optional<TEntryRef> ref = FindEntry(path, error);
     if (!ref)
         return Fail(error);
-    if (text.isEmpty())
-        return RemoveDescription(*ref, path);
+    if (text.isEmpty()) {
+        const int code = RemoveDescription(*ref, path);
+        KeepIndexCurrent(ref->Catalogue.Folder);
+        return code;
+    }
     const QByteArray &descPath = ref->Catalogue.DescPath;
     // Refused before anything is created, with the window's message.
     if (const QString reason = ProfileFile::UnsafeEntryReason(ref->Section(), ref->Entry().Name, text);
@@ -285,6 +307,7 @@ int Set(const std::vector<QByteArray> &args)
     } catch (const TException &e) {
         return Fail(e.Message());
     }
+    KeepIndexCurrent(ref->Catalogue.Folder);
     return kExitDone;
 }
 
@@ -443,6 +466,8 @@ int ImportFolder(const QByteArray &folder, const QByteArray &shownPrefix, const 
     }
     for (const QString &e : report.Errors)
         code = Fail(e);
+    if (!options.DryRun && report.Count(TImportAction::Set) > 0)
+        KeepIndexCurrent(folder);
     if (!recursive)
         return code;
     const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep);
@@ -485,6 +510,36 @@ int Import(const std::vector<QByteArray> &args)
     const QByteArray prefix = parsed->Positional.empty() ? QByteArray() : IncludeTrailingPathDelimiter(folder);
     return ImportFolder(folder, prefix, options, parsed->Has("--recursive"));
 }
+// --- find ----------------------------------------------------------------------------------------
+
+int Find(const std::vector<QByteArray> &args)
+{
+    QString error;
+    const std::optional<TArgs> parsed = ParseArgs(args, {}, {"--below"}, error);
+    if (!parsed)
+        return Usage(error);
+    QStringList words;
+    for (const QByteArray &word : parsed->Positional)
+        words.append(QString::fromUtf8(word));
+    const QString query = words.join(u' ').trimmed();
+    if (query.isEmpty())
+        return Usage(QStringLiteral("find needs a QUERY"));
+    QByteArray below;
+    if (const QByteArray given = parsed->Value("--below"); !given.isEmpty()) {
+        below = RealFolder(given);
+        if (below.isEmpty() || !IsExistingFolder(below))
+            return Fail(QStringLiteral("%1: no such folder").arg(DecodeName(given)));
+    }
+    TDescriptionIndex index;
+    const std::vector<TIndexHit> hits = index.Search(query, 200, below);
+    if (!index.IsUsable())
+        return Fail(QStringLiteral("The description index %1 cannot be used: %2").arg(index.Path(), index.TakeProblem()));
+    QByteArray out;
+    for (const TIndexHit &hit : hits)
+        out += TerminalName(hit.Folder + hit.Name) + (hit.IsFolder ? "/: " : ": ") + TerminalText(EncodeText(hit.Text)) + '\n';
+    Write(stdout, out);
+    return kExitDone;
+}
 } // namespace
 
 int RunDnt(const std::vector<QByteArray> &args)
@@ -509,6 +564,8 @@ int RunDnt(const std::vector<QByteArray> &args)
         code = Export(args);
     } else if (command == "import") {
         code = Import(args);
+    } else if (command == "find") {
+        code = Find(args);
     } else {
         code = Usage(QStringLiteral("unknown command %1").arg(DecodeName(command)));
     }

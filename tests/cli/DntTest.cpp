@@ -7,6 +7,7 @@
 
 #include "TestSupport.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -243,4 +244,39 @@ TEST(DntLs, SortsAsTheWindowAlignsWideNamesAndGivesJson)
     const TDntRun missing = Dnt({QStringLiteral("ls"), Arg(dir.FilePath("nowhere"))});
     EXPECT_EQ(missing.Code, 1);
     EXPECT_TRUE(missing.Err.contains(dir.FilePath("nowhere"))) << missing.Err.toStdString();
+}
+
+TEST(DntFind, FindsWhatDntWroteInTheIndexAndLimitsItToAFolderTree)
+{
+    TTempDir dir;
+    dir.MakeDir("fruit");
+    dir.MakeDir("tools");
+    dir.WriteFile("fruit/apple.txt", "x");
+    dir.WriteFile("fruit/pear.txt", "x");
+    dir.WriteFile("tools/saw.txt", "x");
+    for (const auto &[path, text] : {std::pair{"fruit/apple.txt", "Red apples from the orchard"},
+                                     {"fruit/pear.txt", "Pears, not apples"},
+                                     {"tools/saw.txt", "A saw for apple trees"}})
+        ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(dir.FilePath(path)), QString::fromUtf8(text)}).Code, 0);
+    const QByteArray real = QFile::encodeName(QFileInfo(Arg(dir.Path())).canonicalFilePath());
+
+    TDntRun run = Dnt({QStringLiteral("find"), QStringLiteral("APPLE")});
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    QList<QByteArray> lines = run.Out.split('\n');
+    lines.removeAll(QByteArray());
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (QList<QByteArray>{real + "/fruit/apple.txt: Red apples from the orchard",
+                                        real + "/fruit/pear.txt: Pears, not apples",
+                                        real + "/tools/saw.txt: A saw for apple trees"}));
+
+    run = Dnt({QStringLiteral("find"), QStringLiteral("apple"), QStringLiteral("--below"), QStringLiteral("tools")}, {},
+              dir.Path());
+    EXPECT_EQ(run.Out, real + "/tools/saw.txt: A saw for apple trees\n");
+
+    // A removed description is no longer found.
+    ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(dir.FilePath("tools/saw.txt")), QString()}).Code, 0);
+    run = Dnt({QStringLiteral("find"), QStringLiteral("trees")});
+    EXPECT_EQ(run.Code, 0);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_EQ(Dnt({QStringLiteral("find")}).Code, 2);
 }
