@@ -471,12 +471,8 @@ int ImportFolder(const QByteArray &folder, const QByteArray &shownPrefix, const 
     if (!recursive)
         return code;
     const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep);
-    for (const TCatalogueEntry &sub : catalogue.Folders) {
-        const QByteArray path = catalogue.Folder + sub.Name;
-        struct stat st;
-        if (::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
-            code = std::max(code, ImportFolder(path, shownPrefix + sub.Name + '/', options, recursive));
-    }
+    for (const QByteArray &path : RealSubfolders(catalogue))
+        code = std::max(code, ImportFolder(path, shownPrefix + ExtractFileName(path) + '/', options, recursive));
     return code;
 }
 

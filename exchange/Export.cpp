@@ -26,12 +26,8 @@ void Collect(const QByteArray &folder, bool recursive, std::vector<TExportFolder
         folders.push_back(std::move(result));
     if (!recursive)
         return;
-    for (const TCatalogueEntry &sub : catalogue.Folders) {
-        const QByteArray path = catalogue.Folder + sub.Name;
-        struct stat st;
-        if (::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
-            Collect(path, recursive, folders, errors);
-    }
+    for (const QByteArray &path : RealSubfolders(catalogue))
+        Collect(path, recursive, folders, errors);
 }
 
 QString TypeOf(const TExportEntry &entry)
@@ -77,6 +73,18 @@ QStringList TextLines(const TExportFolder &folder)
     return lines;
 }
 } // namespace
+
+std::vector<QByteArray> RealSubfolders(const TFolderCatalogue &catalogue)
+{
+    std::vector<QByteArray> paths;
+    for (const TCatalogueEntry &sub : catalogue.Folders) {
+        const QByteArray path = catalogue.Folder + sub.Name;
+        struct stat st;
+        if (::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            paths.push_back(path);
+    }
+    return paths;
+}
 
 std::vector<TExportFolder> CollectDescriptions(const QByteArray &folder, bool recursive, QStringList &errors)
 {

@@ -27,6 +27,11 @@ struct TExportFolder {
 // error; what was read is kept.
 std::vector<TExportFolder> CollectDescriptions(const QByteArray &folder, bool recursive, QStringList &errors);
 
+struct TFolderCatalogue;
+// The paths of a listing's subfolders that are folders themselves, not symbolic links to folders,
+// so that a walk of a tree never loops.
+std::vector<QByteArray> RealSubfolders(const TFolderCatalogue &catalogue);
+
 // One section per folder: a heading, its text and a table of its entries.
 QByteArray ExportMarkdown(const std::vector<TExportFolder> &folders);
 // Columns Folder, Name, Type ("folder", "file" or "folder text"), Description; a folder's text

@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TDescriptIonCase{"Cp850", {}, "\x81", "\x84", {}},
                       TDescriptIonCase{"Cp1252", {}, "\xFC", "\xE4",
                                        {QStringLiteral("--encoding"), QStringLiteral("cp1252")}}),
-    [](const ::testing::TestParamInfo<TDescriptIonCase> &info) { return std::string(info.param.Label); });
+    [](const ::testing::TestParamInfo<TDescriptIonCase> &test) { return std::string(test.param.Label); });
 
 TEST(DntImport, RecursiveImportReachesSubfoldersButNoLinkedFolder)
 {
