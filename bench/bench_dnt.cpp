@@ -3,6 +3,9 @@
 // descriptions). The goal is under 0.5 s.
 //
 //   build-rel/bench/bench_dnt [--benchmark_filter=...]
+//
+// The wall time counts the time other processes take the cores from it; on a busy machine,
+// dnt_ls_cpu_s, or a run under `chrt -f 10`, shows the program's own time.
 
 #include <QByteArray>
 #include <QTemporaryDir>
