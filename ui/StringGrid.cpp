@@ -27,17 +27,16 @@ int TStringGridModel::columnCount(const QModelIndex &parent) const
 
 QVariant TStringGridModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= int(FRows.size()))
+    if (!index.isValid() || !ValidRow(index.row()))
         return {};
-    const TRow &row = FRows[size_t(index.row())];
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
     case Qt::ToolTipRole:
         switch (index.column()) {
-        case ColName: return row.DisplayName;
-        case ColDesc: return row.Description;
-        case ColStored: return role == Qt::ToolTipRole ? QVariant() : QVariant(row.Stored);
+        case ColName: return DisplayName(index.row());
+        case ColDesc: return Description(index.row());
+        case ColStored: return role == Qt::ToolTipRole ? QVariant() : QVariant(Stored(index.row()));
         }
         break;
     case Qt::BackgroundRole:
@@ -75,19 +74,20 @@ void TStringGridModel::Clear()
 {
     beginResetModel();
     FRows.assign(1, TRow{});
+    FTyped.clear();
+    FStored.clear();
     endResetModel();
 }
 
 void TStringGridModel::SetEntries(const std::vector<TCatalogueEntry> &entries)
 {
     beginResetModel();
-    FRows.clear();
+    FTyped.clear();
+    FStored.clear();
+    std::vector<TRow>().swap(FRows); // the old rows go before the new ones take room
     FRows.reserve(std::max<size_t>(entries.size(), 1));
-    for (const TCatalogueEntry &entry : entries) {
-        const QString description = DecodeText(entry.Description);
-        FRows.push_back({entry.Name, DecodeName(entry.Name), description, description,
-                         entry.Description});
-    }
+    for (const TCatalogueEntry &entry : entries)
+        FRows.push_back({entry.Name, entry.Description});
     if (FRows.empty())
         FRows.emplace_back();
     endResetModel();
@@ -95,38 +95,46 @@ void TStringGridModel::SetEntries(const std::vector<TCatalogueEntry> &entries)
 
 QByteArray TStringGridModel::Name(int row) const
 {
-    return row >= 0 && row < int(FRows.size()) ? FRows[size_t(row)].Name : QByteArray();
+    return ValidRow(row) ? FRows[size_t(row)].Name : QByteArray();
 }
 
 QString TStringGridModel::DisplayName(int row) const
 {
-    return row >= 0 && row < int(FRows.size()) ? FRows[size_t(row)].DisplayName : QString();
+    return ValidRow(row) ? DecodeName(FRows[size_t(row)].Name) : QString();
 }
 
 QString TStringGridModel::Description(int row) const
 {
-    return row >= 0 && row < int(FRows.size()) ? FRows[size_t(row)].Description : QString();
+    if (const auto typed = FTyped.constFind(row); typed != FTyped.cend())
+        return *typed;
+    return Stored(row);
 }
 
 QString TStringGridModel::Stored(int row) const
 {
-    return row >= 0 && row < int(FRows.size()) ? FRows[size_t(row)].Stored : QString();
+    if (!ValidRow(row))
+        return {};
+    if (const auto stored = FStored.constFind(row); stored != FStored.cend())
+        return *stored;
+    return DecodeText(FRows[size_t(row)].StoredBytes);
 }
 
 void TStringGridModel::SetDescription(int row, const QString &text)
 {
-    if (row < 0 || row >= int(FRows.size()) || FRows[size_t(row)].Description == text)
+    if (!ValidRow(row) || Description(row) == text)
         return;
-    FRows[size_t(row)].Description = text;
+    FTyped.insert(row, text);
     const QModelIndex cell = index(row, ColDesc);
     Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole, Qt::EditRole});
 }
 
 void TStringGridModel::SetStored(int row, const QString &text, const QByteArray &bytes)
 {
-    if (row < 0 || row >= int(FRows.size()))
+    if (!ValidRow(row))
         return;
-    FRows[size_t(row)].Stored = text;
+    // The cell keeps showing what it showed; only the stored text changes.
+    FTyped.insert(row, Description(row));
+    FStored.insert(row, text);
     FRows[size_t(row)].StoredBytes = bytes;
     const QModelIndex cell = index(row, ColStored);
     Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole, Qt::EditRole});
@@ -155,7 +163,7 @@ std::vector<QByteArray> TStringGridModel::Names() const
 int TStringGridModel::FirstUndescribed() const
 {
     for (size_t i = 0; i < FRows.size(); ++i)
-        if (FRows[i].Description.isEmpty())
+        if (FTyped.contains(int(i)) ? FTyped.value(int(i)).isEmpty() : FRows[i].StoredBytes.isEmpty())
             return int(i);
     return -1;
 }

@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QByteArray>
+#include <QHash>
 #include <QItemSelectionModel>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -45,14 +46,17 @@ public:
     int FirstUndescribed() const;
 
 private:
+    // A row holds only the listing's bytes (shared with the catalogue, not copied); the texts
+    // shown are decoded when asked for, so a folder of a million entries costs no more than its
+    // bytes. Texts typed or committed since the listing are kept beside the rows.
     struct TRow {
         QByteArray Name;
-        QString DisplayName;
-        QString Description;
-        QString Stored;
         QByteArray StoredBytes;
     };
+    bool ValidRow(int row) const { return row >= 0 && row < int(FRows.size()); }
     std::vector<TRow> FRows{TRow{}};
+    QHash<int, QString> FTyped;  // the description column where it was edited
+    QHash<int, QString> FStored; // the stored text where a commit set it
 };
 
 // Keeps every move of the cursor, by the user or by the program, behind the grid's veto.
