@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <future>
+#include <optional>
 
 #include <sys/stat.h>
 
@@ -85,13 +86,23 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirector
 }
 
 namespace {
+// Puts the entries into the order (row r takes entry order[r]) in place, cycle by cycle: a
+// second vector of a million entries would cost as much again.
 void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<size_t> &order)
 {
-    std::vector<TCatalogueEntry> sorted;
-    sorted.reserve(entries.size());
-    for (const size_t i : order)
-        sorted.push_back(std::move(entries[i]));
-    entries = std::move(sorted);
+    std::vector<bool> placed(entries.size());
+    for (size_t start = 0; start < entries.size(); ++start) {
+        if (placed[start])
+            continue;
+        TCatalogueEntry first = std::move(entries[start]);
+        size_t row = start;
+        for (; order[row] != start; row = order[row]) {
+            entries[row] = std::move(entries[order[row]]);
+            placed[row] = true;
+        }
+        entries[row] = std::move(first);
+        placed[row] = true;
+    }
 }
 
 std::vector<std::string_view> NameViews(const std::vector<QByteArray> &names)
@@ -134,7 +145,8 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     TFolderCatalogue catalogue;
     catalogue.Folder = IncludeTrailingPathDelimiter(folder);
     catalogue.DescPath = catalogue.Folder + kDescFileName;
-    ProfileFile profile(catalogue.DescPath);
+    std::optional<ProfileFile> described(std::in_place, catalogue.DescPath);
+    ProfileFile &profile = *described;
     // The description file is read and indexed on a second core while this one enumerates the
     // folder; nothing else touches the accessor until then.
     std::future<void> prepared = std::async(std::launch::async, [&profile] {
@@ -159,6 +171,8 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     sortKeys.Work();
     if (keyed.valid())
         keyed.get();
+    // Releasing the profile writes the deletions; its bytes and index make room for the sorting.
+    described.reset();
     // Two large tables are sorted one on each core; a single large one on both.
     const bool shareOrder = std::min(catalogue.Folders.size(), catalogue.Files.size()) >= kShareFrom;
     std::future<std::vector<size_t>> folderOrder = std::async(
@@ -167,7 +181,7 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     const std::vector<size_t> fileOrder = sortKeys.Order(1, !shareOrder && catalogue.Files.size() >= kShareFrom);
     Reorder(catalogue.Folders, folderOrder.get());
     Reorder(catalogue.Files, fileOrder);
-    return catalogue; // releasing the profile writes the deletions
+    return catalogue;
 }
 
 QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByteArray &name,

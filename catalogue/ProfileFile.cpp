@@ -234,6 +234,7 @@ void ProfileFile::UpdateFile()
     }
     const auto deletes = std::move(FPendingDeletes);
     FPendingDeletes.clear();
+    FDocument.reset(); // the file is read again below; two copies of a large one need not coexist
     // Applied to the file as it is now, so changes made by others meanwhile survive.
     (void)ReplaceFileLocked(FPath, [&](const std::optional<QByteArray> &current)
                                        -> std::optional<QByteArray> {
