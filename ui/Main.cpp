@@ -14,6 +14,7 @@
 #include "settings/RegSpecial.h"
 #include "system/FoldrDlg.h"
 #include "system/QorUtility.h"
+#include "ui/BusyWait.h"
 #include "ui/CurrDirNote.h"
 #include "ui/StringGrid.h"
 
@@ -39,6 +40,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -486,6 +488,13 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
 {
     if (folder.isEmpty() || !IsExistingFolder(folder))
         return false;
+    if (FListing) {
+        // Asked for while a listing is read (by a timer): it follows that one.
+        FListAfterListing = folder;
+        return true;
+    }
+    // Listed on a worker thread while the window waits; it lives until the tables are filled.
+    TBusyWait busy(this);
     // The cursor moves below commit nothing; whatever happens, each table has a current cell
     // (typing always reaches a cell), is enabled exactly when it lists entries, and gets its
     // handlers back.
@@ -509,7 +518,21 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
         }
     } restore{this};
 
-    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder);
+    TFolderCatalogue catalogue;
+    FListing = true;
+    struct TListingEnd {
+        TFrmMain *Self;
+        ~TListingEnd()
+        {
+            Self->FListing = false;
+            // From the event loop, once this listing has finished.
+            if (const QByteArray next = std::exchange(Self->FListAfterListing, {}); !next.isEmpty())
+                QTimer::singleShot(0, Self, [self = Self, next] { ReportErrors([&] { self->LoadFolder(next); }); });
+            if (std::exchange(Self->FCloseAfterListing, false))
+                QTimer::singleShot(0, Self, [self = Self] { self->close(); });
+        }
+    } listingEnd{this};
+    busy.Run([&] { catalogue = ReadFolderCatalogue(folder, DirectoryReader); });
     const std::pair<TStringGrid *, const std::vector<TCatalogueEntry> *> tables[] = {
         {StringGridFolders, &catalogue.Folders}, {StringGridFiles, &catalogue.Files}};
     for (const auto &[grid, entries] : tables) {
@@ -657,6 +680,11 @@ void TFrmMain::FormClose()
 
 void TFrmMain::closeEvent(QCloseEvent *event)
 {
+    if (FListing) {
+        FCloseAfterListing = true;
+        event->ignore();
+        return;
+    }
     // A description that cannot be written keeps the window open; the next attempt tries again.
     if (!ReportErrors([this] { FormClose(); }))
         event->ignore();
