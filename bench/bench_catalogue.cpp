@@ -188,7 +188,7 @@ long StatusKiB(const char *field)
 // before the listing and its peak, in KiB.
 int MemoryChild(const char *folder)
 {
-    TFrmMain window;
+    TFrmMain window({QByteArray(folder) + "/unlisted/Folder.dnt"}); // lists nothing at its start
     window.show();
     QApplication::processEvents();
     const long before = StatusKiB("VmRSS");
