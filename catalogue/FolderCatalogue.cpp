@@ -105,15 +105,6 @@ void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<size_t> &o
     }
 }
 
-std::vector<std::string_view> NameViews(const std::vector<QByteArray> &names)
-{
-    std::vector<std::string_view> views;
-    views.reserve(names.size());
-    for (const QByteArray &name : names)
-        views.push_back(ViewOf(name));
-    return views;
-}
-
 std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entries)
 {
     std::vector<std::string_view> names;
@@ -187,7 +178,18 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
 QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByteArray &name,
                           const std::vector<QByteArray> &names)
 {
-    std::vector<std::string_view> views = NameViews(names);
+    // Only names that fold alike can contend for the name's keys; the rule over them alone
+    // decides as the rule over the whole table, without a look-up per entry of a large folder.
+    const TLookupKey fold(ViewOf(name));
+    const bool ascii = IsAsciiName(ViewOf(name));
+    std::vector<std::string_view> views;
+    for (const QByteArray &other : names) {
+        // ASCII names fold to their own length.
+        if (ascii && other.size() != name.size() && IsAsciiName(ViewOf(other)))
+            continue;
+        if (TNameEqual()(TLookupKey(ViewOf(other)).View(), fold.View()))
+            views.push_back(ViewOf(other));
+    }
     const auto self = std::find(views.begin(), views.end(), ViewOf(name));
     const size_t index = size_t(self - views.begin());
     if (self == views.end())
