@@ -254,6 +254,10 @@ void BM_CommitIntoLargeFile(benchmark::State &state)
     const int row = grid->GridModel()->FindName(folder.Middle);
     grid->SetCurrentCell(TStringGridModel::ColDesc, row);
     const QByteArray copy = folder.Path + "/written-once.dnt";
+    // The first write into a folder also looks for temporaries that crashed writers left, which
+    // reads the whole folder; it is done at most once a minute and not counted here.
+    grid->GridModel()->SetDescription(row, QStringLiteral("first"));
+    window.CommitCurrentRow(grid, "Files");
     double floorTotal = 0, commitTotal = 0;
     int i = 0;
     for (auto _ : state) {
@@ -277,8 +281,7 @@ void BM_CommitIntoLargeFile(benchmark::State &state)
     state.counters["commit_ms"] = 1000 * commitTotal / double(state.iterations());
     state.counters["ratio"] = commitTotal / floorTotal;
 }
-BENCHMARK(BM_CommitIntoLargeFile)->Arg(100000)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CommitIntoLargeFile)->Arg(1000000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CommitIntoLargeFile)->Arg(100000)->Arg(1000000)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char **argv)

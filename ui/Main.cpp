@@ -539,8 +539,10 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
         grid->GridModel()->SetEntries(*entries);
         const TStringGridModel *model = grid->GridModel();
         const int count = int(entries->size());
-        FitColumn(grid, 0, grid->WidestTextWidth(count, [model](int row) { return model->DisplayName(row); }));
-        FitColumn(grid, 1, grid->WidestTextWidth(count, [model](int row) { return model->Description(row); }));
+        FitColumn(grid, 0, grid->WidestTextWidth(count, [model](int row) { return model->DisplayName(row); },
+                                                 [model](int row) { return model->Name(row); }));
+        FitColumn(grid, 1, grid->WidestTextWidth(count, [model](int row) { return model->Description(row); },
+                                                 [model](int row) { return model->StoredBytes(row); }));
     }
 
     FDescFilePath = catalogue.DescPath;

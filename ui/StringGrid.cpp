@@ -119,6 +119,11 @@ QString TStringGridModel::Stored(int row) const
     return DecodeText(FRows[size_t(row)].StoredBytes);
 }
 
+QByteArray TStringGridModel::StoredBytes(int row) const
+{
+    return ValidRow(row) ? FRows[size_t(row)].StoredBytes : QByteArray();
+}
+
 void TStringGridModel::SetDescription(int row, const QString &text)
 {
     if (!ValidRow(row) || Description(row) == text)
@@ -308,6 +313,16 @@ int TStringGrid::TextWidth(const QString &text) const
     return fontMetrics().horizontalAdvance(text);
 }
 
+qreal TStringGrid::Advance(char16_t c) const
+{
+    if (FAdvances.empty())
+        FAdvances.assign(0x300, -1);
+    qreal &advance = FAdvances[c];
+    if (advance < 0)
+        advance = QFontMetricsF(font()).horizontalAdvance(QChar(c));
+    return advance;
+}
+
 qreal TStringGrid::EstimatedWidth(const QString &text) const
 {
     // Text of simple characters is about as wide as its characters' advances added up; shaping
@@ -317,17 +332,13 @@ qreal TStringGrid::EstimatedWidth(const QString &text) const
         const char16_t u = c.unicode();
         if (u >= 0x300)
             return TextWidth(text);
-        if (FAdvances.empty())
-            FAdvances.assign(0x300, -1);
-        qreal &advance = FAdvances[u];
-        if (advance < 0)
-            advance = QFontMetricsF(font()).horizontalAdvance(c);
-        width += advance;
+        width += Advance(u);
     }
     return width;
 }
 
-int TStringGrid::WidestTextWidth(int count, const std::function<QString(int)> &text) const
+int TStringGrid::WidestTextWidth(int count, const std::function<QString(int)> &text,
+                                 const std::function<QByteArray(int)> &bytes) const
 {
     // Shaping every text of a large folder would take about a second per 100,000 texts. The
     // texts are ranked by their estimated width instead, and shaped from the widest down while
@@ -335,18 +346,40 @@ int TStringGrid::WidestTextWidth(int count, const std::function<QString(int)> &t
     // pixels at most; beyond the first few hundred near-ties, the estimate is taken as it is.
     constexpr qreal kSlack = 4;
     constexpr int kMostShaped = 256;
+    auto estimate = [&](int i) {
+        if (bytes) {
+            const QByteArray b = bytes(i);
+            qreal width = 0;
+            for (const char c : b) {
+                if (static_cast<unsigned char>(c) >= 0x80)
+                    return EstimatedWidth(text(i));
+                width += Advance(char16_t(c));
+            }
+            return width;
+        }
+        return EstimatedWidth(text(i));
+    };
     std::vector<std::pair<qreal, int>> ranked;
     ranked.reserve(size_t(count));
     for (int i = 0; i < count; ++i)
-        ranked.emplace_back(EstimatedWidth(text(i)), i);
+        ranked.emplace_back(estimate(i), i);
+    if (ranked.empty())
+        return 0;
+    // Only texts that could beat the widest estimate's shaped width are ranked in order; the
+    // others would end the search anyway.
+    const auto top = std::max_element(ranked.begin(), ranked.end());
+    const int topWidth = TextWidth(text(top->second));
+    ranked.erase(std::remove_if(ranked.begin(), ranked.end(),
+                                [&](const std::pair<qreal, int> &r) { return r.first + kSlack < topWidth; }),
+                 ranked.end());
     std::sort(ranked.begin(), ranked.end(), std::greater<>());
     int widest = 0;
     int shaped = 0;
-    for (const auto &[estimate, i] : ranked) {
-        if (estimate + kSlack < widest)
+    for (const auto &[estimated, i] : ranked) {
+        if (estimated + kSlack < widest)
             break;
         if (shaped++ == kMostShaped) {
-            widest = std::max(widest, qRound(estimate));
+            widest = std::max(widest, qRound(estimated));
             break;
         }
         widest = std::max(widest, TextWidth(text(i)));

@@ -35,6 +35,8 @@ public:
     QString DisplayName(int row) const;
     QString Description(int row) const;
     QString Stored(int row) const;
+    // The stored description's bytes, as listed or committed.
+    QByteArray StoredBytes(int row) const;
     void SetDescription(int row, const QString &text);
     // After a successful write: the description is now the stored text, with these bytes.
     void SetStored(int row, const QString &text, const QByteArray &bytes);
@@ -118,8 +120,10 @@ public:
 
     // The pixel width of a text in the table's font, as it is drawn.
     int TextWidth(const QString &text) const;
-    // The largest TextWidth of text(0) .. text(count - 1); 0 for none.
-    int WidestTextWidth(int count, const std::function<QString(int)> &text) const;
+    // The largest TextWidth of text(0) .. text(count - 1); 0 for none. When given, bytes(i) are
+    // the bytes text(i) decodes; texts of ASCII bytes are then ranked without being decoded.
+    int WidestTextWidth(int count, const std::function<QString(int)> &text,
+                        const std::function<QByteArray(int)> &bytes = {}) const;
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -131,6 +135,7 @@ private:
     // width without shaping each one. Negative where not measured yet.
     mutable std::vector<qreal> FAdvances;
     qreal EstimatedWidth(const QString &text) const;
+    qreal Advance(char16_t c) const;
     bool AllowMove(const QModelIndex &target);
     void FitDescriptionColumn();
     int FRuleWidth[2] = {DefaultColWidth, DefaultColWidth};
