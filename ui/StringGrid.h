@@ -126,6 +126,7 @@ public:
                         const std::function<QByteArray(int)> &bytes = {}) const;
 
 protected:
+    void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool viewportEvent(QEvent *event) override;
     void changeEvent(QEvent *event) override;
