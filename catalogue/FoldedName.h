@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <string_view>
@@ -102,26 +103,28 @@ inline std::string_view ViewOf(const QByteArray &bytes)
 }
 
 // An open-addressing table from name keys to line numbers: one probe usually lands on the entry,
-// where a node-based map chases a pointer per look-up.
+// where a node-based map chases a pointer per look-up. A slot takes 16 bytes and the table is
+// kept at most 70% full, as a description file of a million keys would otherwise spend more on
+// its index than on its bytes.
 class TNameIndex {
 public:
     void Reserve(size_t count)
     {
         size_t capacity = 16;
-        while (capacity < count * 2)
+        while (capacity * kMaxFill < count * 10)
             capacity *= 2;
         Rehash(capacity);
     }
-    // Inserts the key unless present; returns the value stored for it.
-    qsizetype &Insert(std::string_view key, qsizetype value, bool &inserted)
+    // Inserts the key unless present; returns the value stored for it. Keys are shorter than
+    // 4 GiB and values below 2^31, as lines of a file that is read whole.
+    qsizetype Insert(std::string_view key, qsizetype value, bool &inserted)
     {
-        if ((FCount + 1) * 2 > FSlots.size())
+        if ((FCount + 1) * 10 > FSlots.size() * kMaxFill)
             Rehash(FSlots.empty() ? 16 : FSlots.size() * 2);
-        const size_t hash = TNameHash()(key);
-        TSlot &slot = Probe(key, hash);
+        TSlot &slot = Probe(key, TNameHash()(key));
         inserted = slot.Value < 0;
         if (inserted) {
-            slot = {hash, key, value};
+            slot = {key.data(), std::uint32_t(key.size()), std::int32_t(value)};
             ++FCount;
         }
         return slot.Value;
@@ -134,17 +137,19 @@ public:
     }
 
 private:
+    static constexpr size_t kMaxFill = 7; // tenths
     struct TSlot {
-        size_t Hash = 0;
-        std::string_view Key;
-        qsizetype Value = -1; // -1: empty
+        const char *Data = nullptr;
+        std::uint32_t Size = 0;
+        std::int32_t Value = -1; // -1: empty
+        std::string_view Key() const { return {Data, Size}; }
     };
     TSlot &Probe(std::string_view key, size_t hash)
     {
         const size_t mask = FSlots.size() - 1;
         for (size_t i = hash & mask;; i = (i + 1) & mask) {
             TSlot &slot = FSlots[i];
-            if (slot.Value < 0 || (slot.Hash == hash && TNameEqual()(slot.Key, key)))
+            if (slot.Value < 0 || (slot.Size == key.size() && TNameEqual()(slot.Key(), key)))
                 return slot;
         }
     }
@@ -154,7 +159,7 @@ private:
         FSlots.assign(capacity, TSlot{});
         for (const TSlot &slot : old)
             if (slot.Value >= 0)
-                Probe(slot.Key, slot.Hash) = slot;
+                Probe(slot.Key(), TNameHash()(slot.Key())) = slot;
     }
     std::vector<TSlot> FSlots;
     size_t FCount = 0;

@@ -2,16 +2,13 @@
 
 #include "catalogue/DescriptionFile.h"
 #include "catalogue/FoldedName.h"
+#include "catalogue/NameOrder.h"
 #include "catalogue/ProfileFile.h"
 #include "common/Exceptions.h"
 #include "common/PathUtils.h"
 #include "common/TextCodec.h"
 
-#include <QCollator>
-#include <QLocale>
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <future>
@@ -90,81 +87,23 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirector
 }
 
 namespace {
-QCollator NameCollator()
-{
-    // The C locale has no collation of its own (and no natural number order): it sorts as the
-    // root collation does.
-    QLocale locale;
-    if (locale.language() == QLocale::C)
-        locale = QLocale(QLocale::English, QLocale::UnitedStates);
-    QCollator collator(locale);
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    return collator;
-}
-
-// The sort keys of both tables, made once per name: computing them is most of the sorting's
-// work, so both cores share it in chunks.
-class TSortKeys {
-public:
-    explicit TSortKeys(const TFolderCatalogue &catalogue)
-        : FTables{&catalogue.Folders, &catalogue.Files}
-    {
-        for (int t = 0; t < 2; ++t)
-            FKeys[t].resize(FTables[t]->size());
-    }
-    // Makes keys until none are left; any number of threads may call it at once.
-    void Work()
-    {
-        const QCollator collator = NameCollator();
-        constexpr size_t kChunk = 512;
-        const size_t folderChunks = (FKeys[0].size() + kChunk - 1) / kChunk;
-        const size_t chunks = folderChunks + (FKeys[1].size() + kChunk - 1) / kChunk;
-        for (size_t c = FNextChunk++; c < chunks; c = FNextChunk++) {
-            const int t = c < folderChunks ? 0 : 1;
-            const size_t from = (t == 0 ? c : c - folderChunks) * kChunk;
-            const size_t to = std::min(from + kChunk, FKeys[t].size());
-            for (size_t i = from; i < to; ++i)
-                FKeys[t][i] = collator.sortKey(DecodeName((*FTables[t])[i].Name));
-        }
-    }
-    // The row order of a table: names the collator takes for equal keep their byte order.
-    std::vector<size_t> Order(int table) const
-    {
-        const std::vector<std::optional<QCollatorSortKey>> &keys = FKeys[table];
-        const std::vector<TCatalogueEntry> &entries = *FTables[table];
-        std::vector<size_t> order(keys.size());
-        for (size_t i = 0; i < order.size(); ++i)
-            order[i] = i;
-        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-            const int c = keys[a]->compare(*keys[b]);
-            return c != 0 ? c < 0 : entries[a].Name < entries[b].Name;
-        });
-        return order;
-    }
-
-private:
-    const std::vector<TCatalogueEntry> *FTables[2];
-    std::vector<std::optional<QCollatorSortKey>> FKeys[2];
-    std::atomic<size_t> FNextChunk{0};
-};
-
+// Puts the entries into the order (row r takes entry order[r]) in place, cycle by cycle: a
+// second vector of a million entries would cost as much again.
 void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<size_t> &order)
 {
-    std::vector<TCatalogueEntry> sorted;
-    sorted.reserve(entries.size());
-    for (const size_t i : order)
-        sorted.push_back(std::move(entries[i]));
-    entries = std::move(sorted);
-}
-
-std::vector<std::string_view> NameViews(const std::vector<QByteArray> &names)
-{
-    std::vector<std::string_view> views;
-    views.reserve(names.size());
-    for (const QByteArray &name : names)
-        views.push_back(ViewOf(name));
-    return views;
+    std::vector<bool> placed(entries.size());
+    for (size_t start = 0; start < entries.size(); ++start) {
+        if (placed[start])
+            continue;
+        TCatalogueEntry first = std::move(entries[start]);
+        size_t row = start;
+        for (; order[row] != start; row = order[row]) {
+            entries[row] = std::move(entries[order[row]]);
+            placed[row] = true;
+        }
+        entries[row] = std::move(first);
+        placed[row] = true;
+    }
 }
 
 std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entries)
@@ -252,7 +191,8 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     TFolderCatalogue catalogue;
     catalogue.Folder = IncludeTrailingPathDelimiter(folder);
     catalogue.DescPath = catalogue.Folder + kDescFileName;
-    ProfileFile profile(catalogue.DescPath);
+    std::optional<ProfileFile> described(std::in_place, catalogue.DescPath);
+    ProfileFile &profile = *described;
     // The description file is read and indexed on a second core while this one enumerates the
     // folder; nothing else touches the accessor until then.
     std::future<void> prepared = std::async(std::launch::async, [&profile] {
@@ -266,7 +206,7 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     // the keys of a small folder.
     constexpr size_t kShareFrom = 8192;
     const bool share = catalogue.Folders.size() + catalogue.Files.size() >= kShareFrom;
-    TSortKeys sortKeys(catalogue);
+    TNameOrder sortKeys(catalogue.Folders, catalogue.Files);
     std::future<void> keyed;
     if (share)
         keyed = std::async(std::launch::async, [&sortKeys] { sortKeys.Work(); });
@@ -277,19 +217,34 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     sortKeys.Work();
     if (keyed.valid())
         keyed.get();
+    // Releasing the profile writes the deletions; its bytes and index make room for the sorting.
+    described.reset();
+    // Two large tables are sorted one on each core; a single large one on both.
     const bool shareOrder = std::min(catalogue.Folders.size(), catalogue.Files.size()) >= kShareFrom;
     std::future<std::vector<size_t>> folderOrder = std::async(
-        shareOrder ? std::launch::async : std::launch::deferred, [&sortKeys] { return sortKeys.Order(0); });
-    const std::vector<size_t> fileOrder = sortKeys.Order(1);
+        shareOrder ? std::launch::async : std::launch::deferred,
+        [&] { return sortKeys.Order(0, !shareOrder && catalogue.Folders.size() >= kShareFrom); });
+    const std::vector<size_t> fileOrder = sortKeys.Order(1, !shareOrder && catalogue.Files.size() >= kShareFrom);
     Reorder(catalogue.Folders, folderOrder.get());
     Reorder(catalogue.Files, fileOrder);
-    return catalogue; // releasing the profile writes the deletions
+    return catalogue;
 }
 
 QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByteArray &name,
                           const std::vector<QByteArray> &names)
 {
-    std::vector<std::string_view> views = NameViews(names);
+    // Only names that fold alike can contend for the name's keys; the rule over them alone
+    // decides as the rule over the whole table, without a look-up per entry of a large folder.
+    const TLookupKey fold(ViewOf(name));
+    const bool ascii = IsAsciiName(ViewOf(name));
+    std::vector<std::string_view> views;
+    for (const QByteArray &other : names) {
+        // ASCII names fold to their own length.
+        if (ascii && other.size() != name.size() && IsAsciiName(ViewOf(other)))
+            continue;
+        if (TNameEqual()(TLookupKey(ViewOf(other)).View(), fold.View()))
+            views.push_back(ViewOf(other));
+    }
     const auto self = std::find(views.begin(), views.end(), ViewOf(name));
     const size_t index = size_t(self - views.begin());
     if (self == views.end())

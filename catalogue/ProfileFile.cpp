@@ -244,6 +244,7 @@ void ProfileFile::UpdateFile()
     const auto writes = std::move(FPendingWrites);
     FPendingDeletes.clear();
     FPendingWrites.clear();
+    FDocument.reset(); // the file is read again below; two copies of a large one need not coexist
     // Applied to the file as it is now, so changes made by others meanwhile survive.
     (void)ReplaceFileLocked(FPath, [&](const std::optional<QByteArray> &current)
                                        -> std::optional<QByteArray> {

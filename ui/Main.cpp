@@ -17,6 +17,7 @@
 #include "settings/RegSpecial.h"
 #include "system/FoldrDlg.h"
 #include "system/QorUtility.h"
+#include "ui/BusyWait.h"
 #include "ui/CurrDirNote.h"
 #include "ui/ImportOffer.h"
 #include "ui/StringGrid.h"
@@ -43,6 +44,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -497,8 +499,27 @@ void TFrmMain::FitColumn(TStringGrid *grid, int column, int widest)
 
 bool TFrmMain::LoadFolder(const QByteArray &folder)
 {
+    TFolderCatalogue catalogue;
+    if (!ListFolder(folder, catalogue))
+        return false;
+    // A folder described only by a descript.ion is offered its import once, after the listing
+    // has ended (a listing asked for during one would only follow it).
+    if (!catalogue.DescPath.isEmpty() && OfferDescriptIonImport(catalogue, this))
+        return ListFolder(folder, catalogue);
+    return true;
+}
+
+bool TFrmMain::ListFolder(const QByteArray &folder, TFolderCatalogue &catalogue)
+{
     if (folder.isEmpty() || !IsExistingFolder(folder))
         return false;
+    if (FListing) {
+        // Asked for while a listing is read (by a timer): it follows that one.
+        FListAfterListing = folder;
+        return true;
+    }
+    // Listed on a worker thread while the window waits; it lives until the tables are filled.
+    TBusyWait busy(this);
     // The cursor moves below commit nothing; whatever happens, each table has a current cell
     // (typing always reaches a cell), is enabled exactly when it lists entries, and gets its
     // handlers back.
@@ -522,15 +543,32 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
         }
     } restore{this};
 
-    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, FIndex.get());
+    catalogue = {};
+    FListing = true;
+    struct TListingEnd {
+        TFrmMain *Self;
+        ~TListingEnd()
+        {
+            Self->FListing = false;
+            // From the event loop, once this listing has finished.
+            if (const QByteArray next = std::exchange(Self->FListAfterListing, {}); !next.isEmpty())
+                QTimer::singleShot(0, Self, [self = Self, next] { ReportErrors([&] { self->LoadFolder(next); }); });
+            if (std::exchange(Self->FCloseAfterListing, false))
+                QTimer::singleShot(0, Self, [self = Self] { self->close(); });
+        }
+    } listingEnd{this};
+    // The window touches its index connection nowhere else while it waits here.
+    busy.Run([&] { catalogue = ReadFolderCatalogue(folder, DirectoryReader, FIndex.get()); });
     const std::pair<TStringGrid *, const std::vector<TCatalogueEntry> *> tables[] = {
         {StringGridFolders, &catalogue.Folders}, {StringGridFiles, &catalogue.Files}};
     for (const auto &[grid, entries] : tables) {
         grid->GridModel()->SetEntries(*entries);
         const TStringGridModel *model = grid->GridModel();
         const int count = int(entries->size());
-        FitColumn(grid, 0, grid->WidestTextWidth(count, [model](int row) { return model->DisplayName(row); }));
-        FitColumn(grid, 1, grid->WidestTextWidth(count, [model](int row) { return model->Description(row); }));
+        FitColumn(grid, 0, grid->WidestTextWidth(count, [model](int row) { return model->DisplayName(row); },
+                                                 [model](int row) { return model->Name(row); }));
+        FitColumn(grid, 1, grid->WidestTextWidth(count, [model](int row) { return model->Description(row); },
+                                                 [model](int row) { return model->StoredBytes(row); }));
     }
 
     FDescFilePath = catalogue.DescPath;
@@ -548,9 +586,6 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
     // What could be listed is shown; the user learns that the folder was not listed whole.
     if (!catalogue.Error.isEmpty())
         throw TException(catalogue.Error);
-    // A folder described only by a descript.ion is offered its import once.
-    if (OfferDescriptIonImport(catalogue, this))
-        return LoadFolder(folder);
     return true;
 }
 
@@ -735,6 +770,11 @@ void TFrmMain::FormClose()
 
 void TFrmMain::closeEvent(QCloseEvent *event)
 {
+    if (FListing) {
+        FCloseAfterListing = true;
+        event->ignore();
+        return;
+    }
     // A description that cannot be written keeps the window open; the next attempt tries again.
     // (A size that cannot be stored does not: FormClose reports it itself.)
     if (!ReportErrors([this] { FormClose(); }))

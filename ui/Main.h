@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/FolderCatalogue.h"
 #include "common/ShortCut.h"
 #include "system/QorPrevInst.h"
 
@@ -75,6 +76,8 @@ public:
     // raises its error after the tables are filled; so does a folder that could not be listed whole
     // ("Unable to list the folder ..."), after its cursor is placed.
     bool LoadFolder(const QByteArray &folder);
+    // How LoadFolder reads folders (tests slow it down or make it fail).
+    TDirectoryReader DirectoryReader = ::readdir;
 
     const QByteArray &DescFilePath() const { return FDescFilePath; }
     // The current folder path with its trailing "/", empty before the first listing.
@@ -160,6 +163,8 @@ protected:
 
 private:
     void CreateComponents();
+    // LoadFolder without the import offer; fills `catalogue` unless the listing was deferred.
+    bool ListFolder(const QByteArray &folder, TFolderCatalogue &catalogue);
     void AttachGridHandlers(bool attach);
     void FitColumn(TStringGrid *grid, int column, int widest);
     void FocusChanged(QWidget *now);
@@ -179,6 +184,11 @@ private:
     QMenu *FWindowMenu = nullptr;
     TPrevInstServer *FPrevInstServer = nullptr;
     bool FShown = false;
+    // A listing is being read (the window waits for it in a local event loop); a close asked for
+    // meanwhile waits for its end.
+    bool FListing = false;
+    bool FCloseAfterListing = false;
+    QByteArray FListAfterListing; // a folder to list when it ends, empty for none
     QMetaObject::Connection FFocusConnection;
     std::unique_ptr<TDescriptionIndex> FIndex;
     TIndexUpdater *FIndexUpdater = nullptr;

@@ -27,17 +27,16 @@ int TStringGridModel::columnCount(const QModelIndex &parent) const
 
 QVariant TStringGridModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= int(FRows.size()))
+    if (!index.isValid() || !ValidRow(index.row()))
         return {};
-    const TRow &row = FRows[size_t(index.row())];
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
     case Qt::ToolTipRole:
         switch (index.column()) {
-        case ColName: return row.DisplayName;
-        case ColDesc: return row.Description;
-        case ColStored: return role == Qt::ToolTipRole ? QVariant() : QVariant(row.Stored);
+        case ColName: return DisplayName(index.row());
+        case ColDesc: return Description(index.row());
+        case ColStored: return role == Qt::ToolTipRole ? QVariant() : QVariant(Stored(index.row()));
         }
         break;
     case Qt::BackgroundRole:
@@ -75,19 +74,20 @@ void TStringGridModel::Clear()
 {
     beginResetModel();
     FRows.assign(1, TRow{});
+    FTyped.clear();
+    FStored.clear();
     endResetModel();
 }
 
 void TStringGridModel::SetEntries(const std::vector<TCatalogueEntry> &entries)
 {
     beginResetModel();
-    FRows.clear();
+    FTyped.clear();
+    FStored.clear();
+    std::vector<TRow>().swap(FRows); // the old rows go before the new ones take room
     FRows.reserve(std::max<size_t>(entries.size(), 1));
-    for (const TCatalogueEntry &entry : entries) {
-        const QString description = DecodeText(entry.Description);
-        FRows.push_back({entry.Name, DecodeName(entry.Name), description, description,
-                         entry.Description});
-    }
+    for (const TCatalogueEntry &entry : entries)
+        FRows.push_back({entry.Name, entry.Description});
     if (FRows.empty())
         FRows.emplace_back();
     endResetModel();
@@ -95,38 +95,51 @@ void TStringGridModel::SetEntries(const std::vector<TCatalogueEntry> &entries)
 
 QByteArray TStringGridModel::Name(int row) const
 {
-    return row >= 0 && row < int(FRows.size()) ? FRows[size_t(row)].Name : QByteArray();
+    return ValidRow(row) ? FRows[size_t(row)].Name : QByteArray();
 }
 
 QString TStringGridModel::DisplayName(int row) const
 {
-    return row >= 0 && row < int(FRows.size()) ? FRows[size_t(row)].DisplayName : QString();
+    return ValidRow(row) ? DecodeName(FRows[size_t(row)].Name) : QString();
 }
 
 QString TStringGridModel::Description(int row) const
 {
-    return row >= 0 && row < int(FRows.size()) ? FRows[size_t(row)].Description : QString();
+    if (const auto typed = FTyped.constFind(row); typed != FTyped.cend())
+        return *typed;
+    return Stored(row);
 }
 
 QString TStringGridModel::Stored(int row) const
 {
-    return row >= 0 && row < int(FRows.size()) ? FRows[size_t(row)].Stored : QString();
+    if (!ValidRow(row))
+        return {};
+    if (const auto stored = FStored.constFind(row); stored != FStored.cend())
+        return *stored;
+    return DecodeText(FRows[size_t(row)].StoredBytes);
+}
+
+QByteArray TStringGridModel::StoredBytes(int row) const
+{
+    return ValidRow(row) ? FRows[size_t(row)].StoredBytes : QByteArray();
 }
 
 void TStringGridModel::SetDescription(int row, const QString &text)
 {
-    if (row < 0 || row >= int(FRows.size()) || FRows[size_t(row)].Description == text)
+    if (!ValidRow(row) || Description(row) == text)
         return;
-    FRows[size_t(row)].Description = text;
+    FTyped.insert(row, text);
     const QModelIndex cell = index(row, ColDesc);
     Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole, Qt::EditRole});
 }
 
 void TStringGridModel::SetStored(int row, const QString &text, const QByteArray &bytes)
 {
-    if (row < 0 || row >= int(FRows.size()))
+    if (!ValidRow(row))
         return;
-    FRows[size_t(row)].Stored = text;
+    // The cell keeps showing what it showed; only the stored text changes.
+    FTyped.insert(row, Description(row));
+    FStored.insert(row, text);
     FRows[size_t(row)].StoredBytes = bytes;
     const QModelIndex cell = index(row, ColStored);
     Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole, Qt::EditRole});
@@ -155,7 +168,7 @@ std::vector<QByteArray> TStringGridModel::Names() const
 int TStringGridModel::FirstUndescribed() const
 {
     for (size_t i = 0; i < FRows.size(); ++i)
-        if (FRows[i].Description.isEmpty())
+        if (FTyped.contains(int(i)) ? FTyped.value(int(i)).isEmpty() : FRows[i].StoredBytes.isEmpty())
             return int(i);
     return -1;
 }
@@ -300,6 +313,16 @@ int TStringGrid::TextWidth(const QString &text) const
     return fontMetrics().horizontalAdvance(text);
 }
 
+qreal TStringGrid::Advance(char16_t c) const
+{
+    if (FAdvances.empty())
+        FAdvances.assign(0x300, -1);
+    qreal &advance = FAdvances[c];
+    if (advance < 0)
+        advance = QFontMetricsF(font()).horizontalAdvance(QChar(c));
+    return advance;
+}
+
 qreal TStringGrid::EstimatedWidth(const QString &text) const
 {
     // Text of simple characters is about as wide as its characters' advances added up; shaping
@@ -309,17 +332,13 @@ qreal TStringGrid::EstimatedWidth(const QString &text) const
         const char16_t u = c.unicode();
         if (u >= 0x300)
             return TextWidth(text);
-        if (FAdvances.empty())
-            FAdvances.assign(0x300, -1);
-        qreal &advance = FAdvances[u];
-        if (advance < 0)
-            advance = QFontMetricsF(font()).horizontalAdvance(c);
-        width += advance;
+        width += Advance(u);
     }
     return width;
 }
 
-int TStringGrid::WidestTextWidth(int count, const std::function<QString(int)> &text) const
+int TStringGrid::WidestTextWidth(int count, const std::function<QString(int)> &text,
+                                 const std::function<QByteArray(int)> &bytes) const
 {
     // Shaping every text of a large folder would take about a second per 100,000 texts. The
     // texts are ranked by their estimated width instead, and shaped from the widest down while
@@ -327,18 +346,40 @@ int TStringGrid::WidestTextWidth(int count, const std::function<QString(int)> &t
     // pixels at most; beyond the first few hundred near-ties, the estimate is taken as it is.
     constexpr qreal kSlack = 4;
     constexpr int kMostShaped = 256;
+    auto estimate = [&](int i) {
+        if (bytes) {
+            const QByteArray b = bytes(i);
+            qreal width = 0;
+            for (const char c : b) {
+                if (static_cast<unsigned char>(c) >= 0x80)
+                    return EstimatedWidth(text(i));
+                width += Advance(char16_t(c));
+            }
+            return width;
+        }
+        return EstimatedWidth(text(i));
+    };
     std::vector<std::pair<qreal, int>> ranked;
     ranked.reserve(size_t(count));
     for (int i = 0; i < count; ++i)
-        ranked.emplace_back(EstimatedWidth(text(i)), i);
+        ranked.emplace_back(estimate(i), i);
+    if (ranked.empty())
+        return 0;
+    // Only texts that could beat the widest estimate's shaped width are ranked in order; the
+    // others would end the search anyway.
+    const auto top = std::max_element(ranked.begin(), ranked.end());
+    const int topWidth = TextWidth(text(top->second));
+    ranked.erase(std::remove_if(ranked.begin(), ranked.end(),
+                                [&](const std::pair<qreal, int> &r) { return r.first + kSlack < topWidth; }),
+                 ranked.end());
     std::sort(ranked.begin(), ranked.end(), std::greater<>());
     int widest = 0;
     int shaped = 0;
-    for (const auto &[estimate, i] : ranked) {
-        if (estimate + kSlack < widest)
+    for (const auto &[estimated, i] : ranked) {
+        if (estimated + kSlack < widest)
             break;
         if (shaped++ == kMostShaped) {
-            widest = std::max(widest, qRound(estimate));
+            widest = std::max(widest, qRound(estimated));
             break;
         }
         widest = std::max(widest, TextWidth(text(i)));

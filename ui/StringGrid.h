@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QByteArray>
+#include <QHash>
 #include <QItemSelectionModel>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -34,6 +35,8 @@ public:
     QString DisplayName(int row) const;
     QString Description(int row) const;
     QString Stored(int row) const;
+    // The stored description's bytes, as listed or committed.
+    QByteArray StoredBytes(int row) const;
     void SetDescription(int row, const QString &text);
     // After a successful write: the description is now the stored text, with these bytes.
     void SetStored(int row, const QString &text, const QByteArray &bytes);
@@ -45,14 +48,17 @@ public:
     int FirstUndescribed() const;
 
 private:
+    // A row holds only the listing's bytes (shared with the catalogue, not copied); the texts
+    // shown are decoded when asked for, so a folder of a million entries costs no more than its
+    // bytes. Texts typed or committed since the listing are kept beside the rows.
     struct TRow {
         QByteArray Name;
-        QString DisplayName;
-        QString Description;
-        QString Stored;
         QByteArray StoredBytes;
     };
+    bool ValidRow(int row) const { return row >= 0 && row < int(FRows.size()); }
     std::vector<TRow> FRows{TRow{}};
+    QHash<int, QString> FTyped;  // the description column where it was edited
+    QHash<int, QString> FStored; // the stored text where a commit set it
 };
 
 // Keeps every move of the cursor, by the user or by the program, behind the grid's veto.
@@ -114,8 +120,10 @@ public:
 
     // The pixel width of a text in the table's font, as it is drawn.
     int TextWidth(const QString &text) const;
-    // The largest TextWidth of text(0) .. text(count - 1); 0 for none.
-    int WidestTextWidth(int count, const std::function<QString(int)> &text) const;
+    // The largest TextWidth of text(0) .. text(count - 1); 0 for none. When given, bytes(i) are
+    // the bytes text(i) decodes; texts of ASCII bytes are then ranked without being decoded.
+    int WidestTextWidth(int count, const std::function<QString(int)> &text,
+                        const std::function<QByteArray(int)> &bytes = {}) const;
 
 protected:
     void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;
@@ -128,6 +136,7 @@ private:
     // width without shaping each one. Negative where not measured yet.
     mutable std::vector<qreal> FAdvances;
     qreal EstimatedWidth(const QString &text) const;
+    qreal Advance(char16_t c) const;
     bool AllowMove(const QModelIndex &target);
     void FitDescriptionColumn();
     int FRuleWidth[2] = {DefaultColWidth, DefaultColWidth};

@@ -1,0 +1,234 @@
+#include "catalogue/NameOrder.h"
+
+#include "catalogue/FolderCatalogue.h"
+#include "common/TextCodec.h"
+
+#include <QLocale>
+
+#include <algorithm>
+#include <cstring>
+#include <future>
+#include <limits>
+
+QCollator NameCollator()
+{
+    // The C locale has no collation of its own (and no natural number order): it sorts as the
+    // root collation does.
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collator;
+}
+
+namespace {
+constexpr size_t kLongestDigitRun = 254; // the collator splits longer runs into numbers of its own
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+} // namespace
+
+std::optional<TAsciiSortKeys> TAsciiSortKeys::For(const QCollator &collator)
+{
+    // Languages whose collation has no rules of its own for ASCII letters (no contractions such as
+    // a Danish "aa", no letters moved as a Lithuanian "y" or a Turkish dotless "I"); the tests
+    // compare the keys with the collator in each of them.
+    static constexpr QLocale::Language kRootOrderLanguages[] = {
+        QLocale::English, QLocale::German, QLocale::French, QLocale::Italian,
+        QLocale::Dutch,   QLocale::Portuguese, QLocale::Spanish};
+    const QLocale::Language language = collator.locale().language();
+    if (std::find(std::begin(kRootOrderLanguages), std::end(kRootOrderLanguages), language)
+        == std::end(kRootOrderLanguages))
+        return std::nullopt;
+    // The keys stand for numeric mode with letter case ignored and punctuation counted.
+    if (!collator.numericMode() || collator.caseSensitivity() != Qt::CaseInsensitive
+        || collator.ignorePunctuation())
+        return std::nullopt;
+    auto text = [](char c) { return QString(QLatin1Char(c)); };
+    // The printable characters in the collator's order, the digit "0" standing for every number.
+    std::vector<char> chars;
+    for (char c = ' '; c <= '~'; ++c)
+        if (!IsDigit(c) || c == '0')
+            chars.push_back(c);
+    std::stable_sort(chars.begin(), chars.end(),
+                     [&](char a, char b) { return collator.compare(text(a), text(b)) < 0; });
+    TAsciiSortKeys keys;
+    std::uint8_t rank = 0;
+    for (size_t i = 0; i < chars.size(); ++i) {
+        if (i == 0 || collator.compare(text(chars[i - 1]), text(chars[i])) != 0)
+            ++rank;
+        keys.FRank[size_t(chars[i])] = rank;
+    }
+    for (char c = '1'; c <= '9'; ++c)
+        keys.FRank[size_t(c)] = keys.FRank['0'];
+    // What the number encoding relies on; a collator that differs takes the slow path.
+    const bool numbers = collator.compare(QStringLiteral("a01"), QStringLiteral("a1")) == 0
+                         && collator.compare(QStringLiteral("a2"), QStringLiteral("a10")) < 0
+                         && collator.compare(QStringLiteral("a9b"), QStringLiteral("a10a")) < 0;
+    if (!numbers || keys.FRank['a'] != keys.FRank['A'])
+        return std::nullopt;
+    return keys;
+}
+
+bool TAsciiSortKeys::Takes(std::string_view name) const
+{
+    size_t run = 0;
+    for (const char c : name) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 128 || FRank[b] == 0)
+            return false;
+        run = IsDigit(c) ? run + 1 : 0;
+        if (run > kLongestDigitRun)
+            return false;
+    }
+    return true;
+}
+
+void TAsciiSortKeys::AppendKey(std::string_view name, std::string &key) const
+{
+    for (size_t i = 0; i < name.size();) {
+        const char c = name[i];
+        key += char(FRank[size_t(c)]);
+        if (!IsDigit(c)) {
+            ++i;
+            continue;
+        }
+        // A number: its length without leading zeros (one zero for a run of zeros), then its
+        // digits, so that a longer number sorts after a shorter one.
+        size_t end = i;
+        while (end < name.size() && IsDigit(name[end]))
+            ++end;
+        while (i + 1 < end && name[i] == '0')
+            ++i;
+        key += char(end - i);
+        key.append(name.data() + i, end - i);
+        i = end;
+    }
+}
+
+TNameOrder::TNameOrder(const std::vector<TCatalogueEntry> &folders, const std::vector<TCatalogueEntry> &files)
+    : FCollator(NameCollator()), FAscii(TAsciiSortKeys::For(FCollator))
+{
+    constexpr size_t kChunk = 512;
+    const std::vector<TCatalogueEntry> *entries[2] = {&folders, &files};
+    for (int t = 0; t < 2; ++t) {
+        TTable &table = FTables[t];
+        table.Entries = entries[t];
+        size_t bytes = 0;
+        table.Ascii = FAscii.has_value();
+        for (size_t i = 0; table.Ascii && i < entries[t]->size(); ++i) {
+            const std::string_view name((*entries[t])[i].Name.constData(), size_t((*entries[t])[i].Name.size()));
+            table.Ascii = FAscii->Takes(name);
+            bytes += 3 * name.size(); // a key is at most three times as long as its name
+        }
+        // One name the fast keys cannot order puts the whole table on the collator's keys.
+        table.Ascii = table.Ascii && bytes < std::numeric_limits<std::uint32_t>::max();
+        if (!table.Ascii)
+            table.CollatorKeys.resize(entries[t]->size());
+        // Fast keys are made in one pass; the collator's in chunks that threads share.
+        FChunks[t] = table.Ascii ? size_t(!entries[t]->empty()) : (entries[t]->size() + kChunk - 1) / kChunk;
+    }
+}
+
+void TNameOrder::MakeKeys(TTable &table, size_t from, size_t to, const QCollator &collator)
+{
+    const std::vector<TCatalogueEntry> &entries = *table.Entries;
+    if (!table.Ascii) {
+        for (size_t i = from; i < to; ++i)
+            table.CollatorKeys[i] = collator.sortKey(DecodeName(entries[i].Name));
+        return;
+    }
+    size_t bytes = 0;
+    for (const TCatalogueEntry &entry : entries)
+        bytes += size_t(entry.Name.size()) + 4;
+    table.AsciiKeys.reserve(bytes);
+    table.Begin.reserve(entries.size() + 1);
+    for (const TCatalogueEntry &entry : entries) {
+        table.Begin.push_back(std::uint32_t(table.AsciiKeys.size()));
+        FAscii->AppendKey({entry.Name.constData(), size_t(entry.Name.size())}, table.AsciiKeys);
+    }
+    table.Begin.push_back(std::uint32_t(table.AsciiKeys.size()));
+}
+
+void TNameOrder::Work()
+{
+    constexpr size_t kChunk = 512;
+    // A collator is not to be shared between threads; each caller sets up its own.
+    std::optional<QCollator> collator;
+    const size_t chunks = FChunks[0] + FChunks[1];
+    for (size_t c = FNextChunk++; c < chunks; c = FNextChunk++) {
+        const int t = c < FChunks[0] ? 0 : 1;
+        TTable &table = FTables[t];
+        if (table.Ascii) {
+            MakeKeys(table, 0, table.Entries->size(), FCollator);
+            continue;
+        }
+        if (!collator)
+            collator = NameCollator();
+        const size_t from = (t == 0 ? c : c - FChunks[0]) * kChunk;
+        MakeKeys(table, from, std::min(from + kChunk, table.Entries->size()), *collator);
+    }
+}
+
+namespace {
+// Sorts in two halves on two threads and merges them when asked to share.
+template <typename T, typename Less>
+void SortShared(std::vector<T> &items, Less less, bool share)
+{
+    if (!share) {
+        std::sort(items.begin(), items.end(), less);
+        return;
+    }
+    const auto middle = items.begin() + std::ptrdiff_t(items.size() / 2);
+    std::future<void> first = std::async(std::launch::async, [&] { std::sort(items.begin(), middle, less); });
+    std::sort(middle, items.end(), less);
+    first.get();
+    std::inplace_merge(items.begin(), middle, items.end(), less);
+}
+} // namespace
+
+std::vector<size_t> TNameOrder::Order(int table, bool share) const
+{
+    const TTable &t = FTables[table];
+    const std::vector<TCatalogueEntry> &entries = *t.Entries;
+    auto byName = [&entries](size_t a, size_t b) { return entries[a].Name < entries[b].Name; };
+    std::vector<size_t> order(entries.size());
+    if (!t.Ascii) {
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        SortShared(order, [&](size_t a, size_t b) {
+            const int c = t.CollatorKeys[a]->compare(*t.CollatorKeys[b]);
+            return c != 0 ? c < 0 : byName(a, b);
+        }, share);
+        return order;
+    }
+    // The first eight key bytes as a number decide most comparisons without touching the keys.
+    struct TItem {
+        std::uint64_t Prefix;
+        std::uint32_t Index;
+    };
+    auto key = [&t](size_t i) {
+        return std::string_view(t.AsciiKeys.data() + t.Begin[i], t.Begin[i + 1] - t.Begin[i]);
+    };
+    std::vector<TItem> items(entries.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        const std::string_view k = key(i);
+        std::uint64_t prefix = 0;
+        for (size_t b = 0; b < 8; ++b)
+            prefix = prefix << 8 | (b < k.size() ? static_cast<unsigned char>(k[b]) : 0u);
+        items[i] = {prefix, std::uint32_t(i)};
+    }
+    SortShared(items, [&](const TItem &a, const TItem &b) {
+        if (a.Prefix != b.Prefix)
+            return a.Prefix < b.Prefix;
+        const int c = key(a.Index).compare(key(b.Index));
+        return c != 0 ? c < 0 : byName(a.Index, b.Index);
+    }, share);
+    for (size_t i = 0; i < items.size(); ++i)
+        order[i] = items[i].Index;
+    return order;
+}

@@ -1,0 +1,131 @@
+#include "catalogue/FolderCatalogue.h"
+#include "catalogue/NameOrder.h"
+
+#include <QLocale>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+// Random names of the kinds folders hold: words in either case, numbers with and without
+// leading zeros, blanks and punctuation, letters that some languages pair ("aa", "ch", "ll",
+// "ij", "cs", "y", "I" and "i"), and, when asked for, characters beyond ASCII.
+QByteArray RandomName(std::mt19937 &random, bool nonAscii)
+{
+    static const char *const pieces[] = {
+        "a", "A", "aa", "Aa", "b", "c", "ch", "CH", "d", "e", "i", "I", "ij", "IJ", "l", "ll",
+        "n", "o", "s", "cs", "t", "v", "w", "x", "y", "Y", "z", "Z", "file", "File", "report",
+        " ", "-", "_", ".", ",", "(", ")", "[", "]", "!", "#", "$", "%", "&", "'", "+", ";", "@",
+        "^", "`", "{", "}", "~", "0", "00", "007", "1", "2", "9", "10", "19", "20", "099", "100",
+        "12345678901234567890", "0000000000000000000001"};
+    static const char *const foreign[] = {"\xC3\xA9", "\xC3\x9F", "\xC3\xBC", "\xC3\x84", "\xC4\xB1",
+                                          "\xC4\xB0", "\xC3\xB8", "\xC3\xA5", "e\xCC\x81", "\xEF\xAC\x81"};
+    QByteArray name;
+    const int parts = 1 + int(random() % 8);
+    for (int i = 0; i < parts; ++i)
+        name += nonAscii && random() % 6 == 0 ? foreign[random() % std::size(foreign)]
+                                              : pieces[random() % std::size(pieces)];
+    return name;
+}
+
+int Sign(int value)
+{
+    return (value > 0) - (value < 0);
+}
+
+std::vector<TCatalogueEntry> Entries(const std::vector<QByteArray> &names)
+{
+    std::vector<TCatalogueEntry> entries;
+    for (const QByteArray &name : names)
+        entries.push_back({name, {}});
+    return entries;
+}
+
+struct TDefaultLocale {
+    explicit TDefaultLocale(const QLocale &locale) { QLocale::setDefault(locale); }
+    ~TDefaultLocale() { QLocale::setDefault(Saved); }
+    QLocale Saved;
+};
+
+const QLocale kLocales[] = {
+    QLocale::c(),
+    QLocale(QLocale::English, QLocale::UnitedStates), QLocale(QLocale::German, QLocale::Germany),
+    QLocale(QLocale::French, QLocale::France),        QLocale(QLocale::Italian, QLocale::Italy),
+    QLocale(QLocale::Dutch, QLocale::Netherlands),    QLocale(QLocale::Portuguese, QLocale::Brazil),
+    QLocale(QLocale::Spanish, QLocale::Spain),
+    // Languages with rules of their own for ASCII letters.
+    QLocale(QLocale::Danish, QLocale::Denmark),       QLocale(QLocale::Turkish, QLocale::Turkey),
+    QLocale(QLocale::Lithuanian, QLocale::Lithuania), QLocale(QLocale::Czech, QLocale::CzechRepublic),
+    QLocale(QLocale::Hungarian, QLocale::Hungary)};
+} // namespace
+
+TEST(NameOrder, AsciiKeysCompareAsTheCollatorDoes)
+{
+    std::mt19937 random(7);
+    int checked = 0;
+    for (const QLocale &locale : kLocales) {
+        SCOPED_TRACE(locale.name().toStdString());
+        const TDefaultLocale scoped(locale);
+        const QCollator collator = NameCollator();
+        const std::optional<TAsciiSortKeys> keys = TAsciiSortKeys::For(collator);
+        if (!keys)
+            continue;
+        std::vector<QByteArray> names;
+        std::vector<std::string> sortKeys;
+        for (int i = 0; i < 3000; ++i) {
+            names.push_back(RandomName(random, false));
+            ASSERT_TRUE(keys->Takes({names.back().constData(), size_t(names.back().size())}));
+            sortKeys.emplace_back();
+            keys->AppendKey({names.back().constData(), size_t(names.back().size())}, sortKeys.back());
+        }
+        // Each name against its neighbour, some alike, and against others at random.
+        for (size_t i = 0; i < names.size(); ++i) {
+            for (const size_t j : {(i + 1) % names.size(), size_t(random() % names.size())}) {
+                const int expected = Sign(collator.compare(QString::fromLatin1(names[i]), QString::fromLatin1(names[j])));
+                ASSERT_EQ(Sign(sortKeys[i].compare(sortKeys[j])), expected)
+                    << '"' << names[i].constData() << "\" vs \"" << names[j].constData() << '"';
+                ++checked;
+            }
+        }
+        EXPECT_FALSE(keys->Takes("caf\xC3\xA9")) << "beyond ASCII";
+        EXPECT_FALSE(keys->Takes("tab\there")) << "control characters";
+    }
+    EXPECT_GE(checked, 6000 * 7) << "every language expected to take the fast keys took them";
+}
+
+TEST(NameOrder, RowsFollowTheCollatorInEveryLocale)
+{
+    // Tables of ASCII names only, and with names beyond ASCII (which take the collator's own
+    // keys), sorted on one thread and on two: each row sorts before the next or ties with it and
+    // comes first in byte order.
+    std::mt19937 random(11);
+    for (const QLocale &locale : kLocales) {
+        SCOPED_TRACE(locale.name().toStdString());
+        const TDefaultLocale scoped(locale);
+        const QCollator collator = NameCollator();
+        for (const bool nonAscii : {false, true}) {
+            std::vector<QByteArray> names;
+            for (int i = 0; i < 2000; ++i)
+                names.push_back(RandomName(random, nonAscii));
+            const std::vector<TCatalogueEntry> folders = Entries(names);
+            const std::vector<TCatalogueEntry> files = Entries({names.rbegin(), names.rend()});
+            TNameOrder order(folders, files);
+            order.Work();
+            for (int table = 0; table < 2; ++table) {
+                const std::vector<TCatalogueEntry> &entries = table == 0 ? folders : files;
+                const std::vector<size_t> rows = order.Order(table, table == 1);
+                ASSERT_EQ(rows.size(), entries.size());
+                for (size_t r = 1; r < rows.size(); ++r) {
+                    const QByteArray &a = entries[rows[r - 1]].Name, &b = entries[rows[r]].Name;
+                    const int c = collator.compare(QString::fromUtf8(a), QString::fromUtf8(b));
+                    ASSERT_TRUE(c < 0 || (c == 0 && a <= b)) << '"' << a.constData() << "\" before \"" << b.constData() << '"';
+                }
+                std::vector<size_t> sorted = rows;
+                std::sort(sorted.begin(), sorted.end());
+                for (size_t i = 0; i < sorted.size(); ++i)
+                    ASSERT_EQ(sorted[i], i) << "every row once";
+            }
+        }
+    }
+}
