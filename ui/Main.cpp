@@ -100,6 +100,7 @@ const std::array<TFrmMain::TShortCutSetting, TFrmMain::CommandCount> TFrmMain::S
     {"sc_FileExec", 0x400D, TKeyFocus::Files},       // Ctrl+Enter
     {"sc_FileDelete", 0x402E, TKeyFocus::Files},     // Ctrl+Delete
     {"sc_SwitchGrid", 0x4009, TKeyFocus::None},      // Ctrl+Tab
+    {"sc_UndescribedOnly", 0x404E, TKeyFocus::None}, // Ctrl+N
 }};
 
 TFrmMain::TCommand TFrmMain::KeyCommand(const std::array<TShortCut, CommandCount> &codes, TShortCut pressed,
@@ -299,6 +300,9 @@ void TFrmMain::CreateComponents()
     AddWindowMenuItem(QStringLiteral("Mi&nimize"), SC_MINIMIZE);
     AddWindowMenuItem(QStringLiteral("Ma&ximize"), SC_MAXIMIZE);
     FWindowMenu->addSeparator();
+    FUndescribedOnlyItem = AddWindowMenuItem(QStringLiteral("Only &undescribed entries"), CmdUndescribedOnly);
+    FUndescribedOnlyItem->setCheckable(true);
+    FWindowMenu->addSeparator();
     AddWindowMenuItem(QStringLiteral("&Close\tAlt+F4"), SC_CLOSE);
     connect(FWindowMenu, &QMenu::aboutToShow, this, [this] {
         const Qt::WindowStates state = windowState();
@@ -315,11 +319,12 @@ void TFrmMain::CreateComponents()
     connect(menuKey, &QShortcut::activated, this, [this] { PopupWindowMenu(mapToGlobal(QPoint(0, 0))); });
 }
 
-void TFrmMain::AddWindowMenuItem(const QString &text, int command)
+QAction *TFrmMain::AddWindowMenuItem(const QString &text, int command)
 {
     QAction *action = FWindowMenu->addAction(text);
     action->setData(command);
     connect(action, &QAction::triggered, this, [this, command] { ReportErrors([&] { WMSysCommand(command); }); });
+    return action;
 }
 
 void TFrmMain::ResetTables()
@@ -355,6 +360,9 @@ void TFrmMain::FormCreate(const QByteArrayList &arguments)
                                            RegValue::FromWord(setting.Default)).AsWord();
     }
 
+    // The menu items of the index show their shortcuts' key texts.
+    FUndescribedOnlyItem->setText(FUndescribedOnlyItem->text() + u'\t' + ShortCutToText(FShortCuts[cmdUndescribedOnly]));
+
     FDescFilePath.clear();
     ResetTables();
 
@@ -385,8 +393,10 @@ void TFrmMain::WMSysCommand(int command)
     case SC_MAXIMIZE: showMaximized(); break;
     case SC_CLOSE: close(); break;
     }
-    if (command == CmdAbout)
-        ShowAbout();
+    switch (command) {
+    case CmdAbout: ShowAbout(); break;
+    case CmdUndescribedOnly: SetUndescribedOnly(!UndescribedOnly()); break;
+    }
 }
 
 void TFrmMain::ShowAbout()
@@ -495,16 +505,10 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
         TFrmMain *Self;
         ~TRestore()
         {
-            for (TStringGrid *grid : {Self->StringGridFolders, Self->StringGridFiles}) {
+            for (TStringGrid *grid : {Self->StringGridFolders, Self->StringGridFiles})
                 if (!grid->currentIndex().isValid())
                     grid->SetCurrentCell(TStringGridModel::ColDesc, 0);
-                const bool enable = !grid->GridModel()->Name(0).isEmpty();
-                // A disabled table cannot keep the focus; the window takes it rather than
-                // the next control, so that no key goes astray to a button.
-                if (!enable && Self->focusWidget() == grid)
-                    Self->setFocus();
-                grid->setEnabled(enable);
-            }
+            Self->EnableTables();
             Self->AttachGridHandlers(true);
         }
     } restore{this};
@@ -535,6 +539,18 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
     if (!catalogue.Error.isEmpty())
         throw TException(catalogue.Error);
     return true;
+}
+
+void TFrmMain::EnableTables()
+{
+    for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
+        const bool enable = grid->GridModel()->HasShownEntries();
+        // A disabled table cannot keep the focus; the window takes it rather than the next
+        // control, so that no key goes astray to a button.
+        if (!enable && focusWidget() == grid)
+            setFocus();
+        grid->setEnabled(enable);
+    }
 }
 
 bool TFrmMain::StringGridFoldersSelectCell(int col, int row)
@@ -754,6 +770,7 @@ void TFrmMain::RunCommand(TCommand command)
     case cmdFileExec: FileExec(); break;
     case cmdFileDelete: FileDelete(); break;
     case cmdSwitchTable: SwitchTable(); break;
+    case cmdUndescribedOnly: SetUndescribedOnly(!UndescribedOnly()); break;
     case CommandCount: break;
     }
 }
@@ -840,4 +857,24 @@ void TFrmMain::SwitchTable()
         StringGridFolders->setFocus();
     else if (StringGridFiles->isEnabled())
         StringGridFiles->setFocus();
+}
+
+bool TFrmMain::UndescribedOnly() const
+{
+    return StringGridFolders->GridModel()->UndescribedOnly();
+}
+
+void TFrmMain::SetUndescribedOnly(bool on)
+{
+    // What was typed is stored first: it decides whether its row is still undescribed.
+    CommitPendingDescription();
+    KeepFocusOffEditors();
+    for (TStringGrid *grid : {StringGridFolders, StringGridFiles})
+        grid->GridModel()->SetUndescribedOnly(on);
+    EnableTables();
+    FUndescribedOnlyItem->setChecked(on);
+    // The headings tell why rows are missing.
+    const QString only = on ? QStringLiteral(" (undescribed only)") : QString();
+    StaticTextFolders->setText(QStringLiteral("F&olders") + only);
+    StaticTextFiles->setText(QStringLiteral("&Files") + only);
 }

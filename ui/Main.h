@@ -10,6 +10,7 @@
 
 #include <array>
 
+class QAction;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -40,11 +41,13 @@ public:
     // Commands of the window menu: the standard ones, and the About item.
     static constexpr int SC_MINIMIZE = 0xF020, SC_MAXIMIZE = 0xF030, SC_CLOSE = 0xF060, SC_RESTORE = 0xF120;
     static constexpr int CmdAbout = 666;
+    // The window menu's items of the description index.
+    static constexpr int CmdUndescribedOnly = 667;
 
     // The keyboard commands, in the order their codes are read and matched.
     enum TCommand {
         cmdAbout, cmdRefresh, cmdFolderGoto, cmdFolderGoBack, cmdFolderExplore, cmdFolderDelete,
-        cmdFileExec, cmdFileDelete, cmdSwitchTable, CommandCount
+        cmdFileExec, cmdFileDelete, cmdSwitchTable, cmdUndescribedOnly, CommandCount
     };
     // The table that itself holds the keyboard focus (its cell editor does not count).
     enum class TKeyFocus { None, Folders, Files };
@@ -109,6 +112,9 @@ public:
     void FileExec();
     void FileDelete();
     void SwitchTable();
+    // Shows only the undescribed entries of both tables, or all of them again.
+    void SetUndescribedOnly(bool on);
+    bool UndescribedOnly() const;
 
     // The window menu, the stand-in for the system menu; its commands go through WMSysCommand.
     QMenu *WindowMenu() const { return FWindowMenu; }
@@ -150,7 +156,9 @@ private:
     void KeepFocusOffEditors();
     void PlaceCursorAfterDeletion(TStringGrid *grid, int row);
     void ResetTables();
-    void AddWindowMenuItem(const QString &text, int command);
+    QAction *AddWindowMenuItem(const QString &text, int command);
+    // Each table is enabled exactly when it shows entries.
+    void EnableTables();
 
     QByteArray FDescFilePath;
     // The table that held the keyboard focus last; it keeps that role while a button, a dialog
@@ -158,6 +166,7 @@ private:
     TStringGrid *FLastGrid = nullptr;
     std::array<TShortCut, CommandCount> FShortCuts{};
     QMenu *FWindowMenu = nullptr;
+    QAction *FUndescribedOnlyItem = nullptr;
     TPrevInstServer *FPrevInstServer = nullptr;
     bool FShown = false;
     QMetaObject::Connection FFocusConnection;

@@ -44,6 +44,19 @@ public:
     // The first row without a description, -1 if none.
     int FirstUndescribed() const;
 
+    // Only the undescribed entries are shown while this is on. Which rows those are is decided
+    // when it is switched on and when the rows are replaced, never while typing: a row that gets
+    // a description stays until the next listing.
+    void SetUndescribedOnly(bool on);
+    bool UndescribedOnly() const { return FUndescribedOnly; }
+    bool IsRowShown(int row) const;
+    // Whether some entry is shown (an empty table's one row is no entry).
+    bool HasShownEntries() const;
+
+Q_SIGNALS:
+    // The set of shown rows changed other than by a reset of the rows.
+    void ShownRowsChanged();
+
 private:
     struct TRow {
         QByteArray Name;
@@ -51,8 +64,11 @@ private:
         QString Description;
         QString Stored;
         QByteArray StoredBytes;
+        bool Shown = true;
     };
+    void DecideShownRows();
     std::vector<TRow> FRows{TRow{}};
+    bool FUndescribedOnly = false;
 };
 
 // Keeps every move of the cursor, by the user or by the program, behind the grid's veto.
@@ -98,7 +114,8 @@ public:
     TStringGridModel *GridModel() const { return FModel; }
     int Col() const;
     int Row() const;
-    // Moves the cursor as the user would: the select-cell event decides.
+    // Moves the cursor as the user would: the select-cell event decides. A row the filter hides
+    // is not taken: the next shown row is, else the nearest one before it.
     bool SetCurrentCell(int col, int row);
 
     // Answers whether the cursor may move to (col, row); empty while detached.
@@ -129,6 +146,9 @@ private:
     qreal EstimatedWidth(const QString &text) const;
     bool AllowMove(const QModelIndex &target);
     void FitDescriptionColumn();
+    // Hides the rows the model does not show and moves the cursor off a hidden row.
+    void ApplyShownRows();
+    int ShownRowNear(int row) const;
     int FRuleWidth[2] = {DefaultColWidth, DefaultColWidth};
     void FocusChanged(QWidget *old, QWidget *now);
 
