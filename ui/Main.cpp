@@ -101,6 +101,8 @@ const std::array<TFrmMain::TShortCutSetting, TFrmMain::CommandCount> TFrmMain::S
     {"sc_FileDelete", 0x402E, TKeyFocus::Files},     // Ctrl+Delete
     {"sc_SwitchGrid", 0x4009, TKeyFocus::None},      // Ctrl+Tab
     {"sc_UndescribedOnly", 0x404E, TKeyFocus::None}, // Ctrl+N
+    {"sc_Search", 0x4046, TKeyFocus::None},          // Ctrl+F
+    {"sc_PrunedDescriptions", 0x4050, TKeyFocus::None}, // Ctrl+P
 }};
 
 TFrmMain::TCommand TFrmMain::KeyCommand(const std::array<TShortCut, CommandCount> &codes, TShortCut pressed,
@@ -300,8 +302,7 @@ void TFrmMain::CreateComponents()
     AddWindowMenuItem(QStringLiteral("Mi&nimize"), SC_MINIMIZE);
     AddWindowMenuItem(QStringLiteral("Ma&ximize"), SC_MAXIMIZE);
     FWindowMenu->addSeparator();
-    FUndescribedOnlyItem = AddWindowMenuItem(QStringLiteral("Only &undescribed entries"), CmdUndescribedOnly);
-    FUndescribedOnlyItem->setCheckable(true);
+    CreateIndexComponents();
     FWindowMenu->addSeparator();
     AddWindowMenuItem(QStringLiteral("&Close\tAlt+F4"), SC_CLOSE);
     connect(FWindowMenu, &QMenu::aboutToShow, this, [this] {
@@ -360,8 +361,7 @@ void TFrmMain::FormCreate(const QByteArrayList &arguments)
                                            RegValue::FromWord(setting.Default)).AsWord();
     }
 
-    // The menu items of the index show their shortcuts' key texts.
-    FUndescribedOnlyItem->setText(FUndescribedOnlyItem->text() + u'\t' + ShortCutToText(FShortCuts[cmdUndescribedOnly]));
+    ShowIndexShortCuts();
 
     FDescFilePath.clear();
     ResetTables();
@@ -396,6 +396,9 @@ void TFrmMain::WMSysCommand(int command)
     switch (command) {
     case CmdAbout: ShowAbout(); break;
     case CmdUndescribedOnly: SetUndescribedOnly(!UndescribedOnly()); break;
+    case CmdSearch: ShowSearch(); break;
+    case CmdPrunedDescriptions: ShowPrunedDescriptions(); break;
+    case CmdIndexTree: IndexFolderTree(); break;
     }
 }
 
@@ -591,7 +594,13 @@ void TFrmMain::CommitCurrentRow(TStringGrid *grid, const char *section)
     }
     if (text == stored)
         return;
-    const QByteArray bytes = EncodeText(text);
+    StoreDescription(grid, section, row, text, EncodeText(text));
+}
+
+void TFrmMain::StoreDescription(TStringGrid *grid, const char *section, int row, const QString &text,
+                                const QByteArray &bytes)
+{
+    TStringGridModel *model = grid->GridModel();
     ProfileFile profile(FDescFilePath);
     WriteDescription(profile, section, model->Name(row), model->Names(), bytes);
     model->SetStored(row, text, bytes);
@@ -771,6 +780,8 @@ void TFrmMain::RunCommand(TCommand command)
     case cmdFileDelete: FileDelete(); break;
     case cmdSwitchTable: SwitchTable(); break;
     case cmdUndescribedOnly: SetUndescribedOnly(!UndescribedOnly()); break;
+    case cmdSearch: ShowSearch(); break;
+    case cmdPrunedDescriptions: ShowPrunedDescriptions(); break;
     case CommandCount: break;
     }
 }
@@ -859,22 +870,3 @@ void TFrmMain::SwitchTable()
         StringGridFiles->setFocus();
 }
 
-bool TFrmMain::UndescribedOnly() const
-{
-    return StringGridFolders->GridModel()->UndescribedOnly();
-}
-
-void TFrmMain::SetUndescribedOnly(bool on)
-{
-    // What was typed is stored first: it decides whether its row is still undescribed.
-    CommitPendingDescription();
-    KeepFocusOffEditors();
-    for (TStringGrid *grid : {StringGridFolders, StringGridFiles})
-        grid->GridModel()->SetUndescribedOnly(on);
-    EnableTables();
-    FUndescribedOnlyItem->setChecked(on);
-    // The headings tell why rows are missing.
-    const QString only = on ? QStringLiteral(" (undescribed only)") : QString();
-    StaticTextFolders->setText(QStringLiteral("F&olders") + only);
-    StaticTextFiles->setText(QStringLiteral("&Files") + only);
-}

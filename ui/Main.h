@@ -9,6 +9,8 @@
 #include <QWidget>
 
 #include <array>
+#include <utility>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -18,6 +20,10 @@ class QSplitter;
 class QFrame;
 class TStringGrid;
 class TFolderDialog;
+class TSearchPanel;
+struct TIndexHit;
+struct TPrunedDescription;
+struct TRestoreTarget;
 
 // The folder a start lists: the folder of a "Folder.dnt" argument (any letter case), an existing
 // folder named by the argument, else the current directory, else the program's folder. Only the
@@ -42,12 +48,13 @@ public:
     static constexpr int SC_MINIMIZE = 0xF020, SC_MAXIMIZE = 0xF030, SC_CLOSE = 0xF060, SC_RESTORE = 0xF120;
     static constexpr int CmdAbout = 666;
     // The window menu's items of the description index.
-    static constexpr int CmdUndescribedOnly = 667;
+    static constexpr int CmdUndescribedOnly = 667, CmdSearch = 668, CmdPrunedDescriptions = 669, CmdIndexTree = 670;
 
     // The keyboard commands, in the order their codes are read and matched.
     enum TCommand {
         cmdAbout, cmdRefresh, cmdFolderGoto, cmdFolderGoBack, cmdFolderExplore, cmdFolderDelete,
-        cmdFileExec, cmdFileDelete, cmdSwitchTable, cmdUndescribedOnly, CommandCount
+        cmdFileExec, cmdFileDelete, cmdSwitchTable, cmdUndescribedOnly,
+        cmdSearch, cmdPrunedDescriptions, CommandCount
     };
     // The table that itself holds the keyboard focus (its cell editor does not count).
     enum class TKeyFocus { None, Folders, Files };
@@ -112,9 +119,21 @@ public:
     void FileExec();
     void FileDelete();
     void SwitchTable();
-    // Shows only the undescribed entries of both tables, or all of them again.
+
+    // The description index's parts of the window (MainIndex.cpp). Shows only the undescribed
+    // entries of both tables, or all of them again.
     void SetUndescribedOnly(bool on);
     bool UndescribedOnly() const;
+    // Opens the search field above the tables; a chosen hit's folder is listed with the cursor
+    // on the hit's row.
+    void ShowSearch();
+    void OpenSearchHit(const TIndexHit &hit);
+    // "Pruned descriptions...": lists them and gives a chosen one to an entry of this folder.
+    void ShowPrunedDescriptions();
+    bool RestorePruned(const TPrunedDescription &pruned, const TRestoreTarget &target);
+    // "Index this folder and its subfolders".
+    void IndexFolderTree();
+    TSearchPanel *SearchPanel = nullptr;
 
     // The window menu, the stand-in for the system menu; its commands go through WMSysCommand.
     QMenu *WindowMenu() const { return FWindowMenu; }
@@ -159,6 +178,12 @@ private:
     QAction *AddWindowMenuItem(const QString &text, int command);
     // Each table is enabled exactly when it shows entries.
     void EnableTables();
+    void CreateIndexComponents();
+    void ShowIndexShortCuts();
+    void CloseSearch();
+    // Writes a description as a commit does and makes it the row's stored text.
+    void StoreDescription(TStringGrid *grid, const char *section, int row, const QString &text,
+                          const QByteArray &bytes);
 
     QByteArray FDescFilePath;
     // The table that held the keyboard focus last; it keeps that role while a button, a dialog
@@ -167,6 +192,8 @@ private:
     std::array<TShortCut, CommandCount> FShortCuts{};
     QMenu *FWindowMenu = nullptr;
     QAction *FUndescribedOnlyItem = nullptr;
+    // The window-menu items of keyboard commands, which show their keys.
+    std::vector<std::pair<QAction *, TCommand>> FCommandItems;
     TPrevInstServer *FPrevInstServer = nullptr;
     bool FShown = false;
     QMetaObject::Connection FFocusConnection;
