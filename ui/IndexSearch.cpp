@@ -281,7 +281,7 @@ bool TSearchPanel::eventFilter(QObject *watched, QEvent *event)
     case Qt::Key_Return:
     case Qt::Key_Enter:
         // Enter typed right after the text chooses among the hits of that text, once they are in.
-        if (FPause.isActive() || FShownGeneration != FLatest->load()) {
+        if (!IsUpToDate()) {
             FChooseWhenShown = true;
             if (FPause.isActive())
                 SearchNow();

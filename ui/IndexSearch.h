@@ -87,6 +87,8 @@ public:
     // Hides the panel; Closed tells the window to take the focus back.
     void Close();
     const TSearchResultModel *Results() const { return FResults; }
+    // Whether the hits listed are those of the field's text (no search pending or running).
+    bool IsUpToDate() const { return !FPause.isActive() && FShownGeneration == FLatest->load(); }
     // Searches for the field's text now (the pause in typing starts it otherwise).
     void SearchNow();
     // The hit at a row of the results, as Enter or a double click choose it.
@@ -108,12 +110,13 @@ protected:
 private:
     void ShowHits(quint64 generation, const QString &query, std::vector<TIndexHit> hits, const QString &problem);
 
+    // The number of the latest query, shared with the worker (declared before it: the worker is
+    // made with it), and of the one listed.
+    std::shared_ptr<std::atomic<quint64>> FLatest = std::make_shared<std::atomic<quint64>>(0);
     TSearchResultModel *FResults;
     QTimer FPause;
     QThread FThread;
     TSearchWorker *FWorker;
-    // The number of the latest query, shared with the worker, and of the one listed.
-    std::shared_ptr<std::atomic<quint64>> FLatest = std::make_shared<std::atomic<quint64>>(0);
     quint64 FShownGeneration = 0;
     bool FChooseWhenShown = false;
 };

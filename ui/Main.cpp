@@ -1,5 +1,8 @@
 #include "ui/Main.h"
 
+#include "index/DescriptionIndex.h"
+#include "index/IndexUpdater.h"
+
 #include "catalogue/DescriptionFile.h"
 #include "catalogue/FolderCatalogue.h"
 #include "catalogue/FolderText.h"
@@ -147,6 +150,7 @@ TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(p
                                [this](QWidget *, QWidget *now) { FocusChanged(now); });
     // The key preview: every key press of the window passes eventFilter first.
     qApp->installEventFilter(this);
+    CreateIndex();
     // An error in the creation steps is shown; the window opens all the same.
     ReportErrors([&] { FormCreate(arguments); });
 }
@@ -159,6 +163,8 @@ TFrmMain::~TFrmMain()
     qApp->removeEventFilter(this);
     delete FPrevInstServer;
     FPrevInstServer = nullptr;
+    delete FIndexUpdater;
+    FIndexUpdater = nullptr;
 }
 
 void TFrmMain::FocusChanged(QWidget *now)
@@ -279,6 +285,10 @@ void TFrmMain::CreateComponents()
     layout->addLayout(labelRow);
     layout->addWidget(PanelClient, 1);
     layout->addWidget(PanelButtons);
+    StatusLine = new QLabel(this);
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    StatusLine->setTextFormat(Qt::PlainText);
+    layout->addWidget(StatusLine);
 
     FolderDialog = new TFolderDialog(this);
     FolderDialog->setObjectName(QStringLiteral("FolderDialog"));
@@ -516,7 +526,7 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
         }
     } restore{this};
 
-    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder);
+    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, FIndex.get());
     const std::pair<TStringGrid *, const std::vector<TCatalogueEntry> *> tables[] = {
         {StringGridFolders, &catalogue.Folders}, {StringGridFiles, &catalogue.Files}};
     for (const auto &[grid, entries] : tables) {
@@ -533,6 +543,7 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
     LabelCurrFolder->setToolTip(shown);
 
     CreateDescriptionFile(FDescFilePath);
+    IndexListed(catalogue);
 
     for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
         const int row = grid->GridModel()->FirstUndescribed();
@@ -604,6 +615,8 @@ void TFrmMain::StoreDescription(TStringGrid *grid, const char *section, int row,
     ProfileFile profile(FDescFilePath);
     WriteDescription(profile, section, model->Name(row), model->Names(), bytes);
     model->SetStored(row, text, bytes);
+    if (FIndexUpdater)
+        FIndexUpdater->Written(CurrentFolderPath());
     const int width = grid->TextWidth(text) + 6;
     if (width > grid->ColumnRuleWidth(1))
         grid->SetColumnRuleWidth(1, width);
@@ -664,6 +677,55 @@ void TFrmMain::BitBtnSelectFolderClick()
     if (!IsExistingFolder(chosen) || IsCurrentFolderAgain(chosen, CurrentFolderPath()))
         return;
     LoadFolder(chosen);
+}
+
+void TFrmMain::CreateIndex()
+{
+    if (qEnvironmentVariableIntValue("DIRNOTE_NO_INDEX") == 1)
+        return;
+    // The window's own connection follows renames inside a listing; the rest of the index's
+    // work runs on the updater's thread after the rows are shown.
+    FIndex = std::make_unique<TDescriptionIndex>();
+    if (const QString problem = FIndex->TakeProblem(); !problem.isEmpty())
+        ShowIndexProblem(problem);
+    if (!FIndex->IsUsable())
+        return;
+    FIndexUpdater = new TIndexUpdater(FIndex->Path());
+    connect(FIndexUpdater, &TIndexUpdater::Problem, this, &TFrmMain::ShowIndexProblem);
+    connect(FIndexUpdater, &TIndexUpdater::Updated, this, &TFrmMain::IndexUpdated);
+}
+
+void TFrmMain::ShowIndexProblem(const QString &message)
+{
+    if (FIndexProblemShown)
+        return;
+    FIndexProblemShown = true;
+    StatusLine->setText(message);
+}
+
+void TFrmMain::IndexListed(const TFolderCatalogue &catalogue)
+{
+    if (!FIndex)
+        return;
+    if (const QString problem = FIndex->TakeProblem(); !problem.isEmpty())
+        ShowIndexProblem(problem);
+    if (!catalogue.Renamed.empty())
+        StatusLine->setText(FollowedRenamesMessage(catalogue.Renamed));
+    if (FIndexUpdater)
+        FIndexUpdater->Listed(catalogue);
+}
+
+void TFrmMain::IndexUpdated(const QByteArray &folder, const TFolderUpdate &update)
+{
+    if (folder != CurrentFolderPath())
+        return;
+    if (!update.Moved.empty()) {
+        // The descriptions were written after the rows were shown: list the folder again.
+        ReportErrors([this] { BitBtnRefreshFolderClick(); });
+        StatusLine->setText(FollowedMovesMessage(update.Moved));
+    }
+    if (!update.Error.isEmpty())
+        StatusLine->setText(update.Error);
 }
 
 void TFrmMain::FormClose()

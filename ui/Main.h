@@ -11,6 +11,7 @@
 #include <array>
 #include <utility>
 #include <vector>
+#include <memory>
 
 class QAction;
 class QLabel;
@@ -24,6 +25,10 @@ class TSearchPanel;
 struct TIndexHit;
 struct TPrunedDescription;
 struct TRestoreTarget;
+class TDescriptionIndex;
+class TIndexUpdater;
+struct TFolderCatalogue;
+struct TFolderUpdate;
 
 // The folder a start lists: the folder of a "Folder.dnt" argument (any letter case), an existing
 // folder named by the argument, else the current directory, else the program's folder. Only the
@@ -160,6 +165,15 @@ public:
     QPushButton *BitBtnRefreshFolder = nullptr;
     QPushButton *BitBtnClose = nullptr;
     TFolderDialog *FolderDialog = nullptr;
+    // The status line below the buttons: descriptions that followed their files, index trouble.
+    QLabel *StatusLine = nullptr;
+
+    // The per-user index of descriptions; null when it is switched off (DIRNOTE_NO_INDEX=1).
+    // Unusable after a failure, which the status line showed once.
+    TDescriptionIndex *DescriptionIndex() const { return FIndex.get(); }
+    TIndexUpdater *IndexUpdater() const { return FIndexUpdater; }
+    // Shows an index failure in the status line, only the first one of the program's run.
+    void ShowIndexProblem(const QString &message);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -181,9 +195,14 @@ private:
     void CreateIndexComponents();
     void ShowIndexShortCuts();
     void CloseSearch();
+    // Whether the index can be used; if not, the user is told why.
+    bool IndexAvailable();
     // Writes a description as a commit does and makes it the row's stored text.
     void StoreDescription(TStringGrid *grid, const char *section, int row, const QString &text,
                           const QByteArray &bytes);
+    void CreateIndex();
+    void IndexListed(const TFolderCatalogue &catalogue);
+    void IndexUpdated(const QByteArray &folder, const TFolderUpdate &update);
 
     QByteArray FDescFilePath;
     // The table that held the keyboard focus last; it keeps that role while a button, a dialog
@@ -197,4 +216,7 @@ private:
     TPrevInstServer *FPrevInstServer = nullptr;
     bool FShown = false;
     QMetaObject::Connection FFocusConnection;
+    std::unique_ptr<TDescriptionIndex> FIndex;
+    TIndexUpdater *FIndexUpdater = nullptr;
+    bool FIndexProblemShown = false;
 };

@@ -29,6 +29,7 @@ void TFrmMain::CreateIndexComponents()
                       cmdPrunedDescriptions}};
     AddWindowMenuItem(QStringLiteral("Index this folder and its subfolders"), CmdIndexTree);
 
+    // The index is opened after the window's components; its path is known before.
     SearchPanel = new TSearchPanel(DefaultIndexPath(), PanelClient);
     static_cast<QVBoxLayout *>(PanelClient->layout())->insertWidget(0, SearchPanel, 1);
     connect(SearchPanel, &TSearchPanel::Chosen, this,
@@ -64,11 +65,22 @@ void TFrmMain::SetUndescribedOnly(bool on)
     StaticTextFiles->setText(QStringLiteral("&Files") + only);
 }
 
+bool TFrmMain::IndexAvailable()
+{
+    if (FIndex && FIndex->IsUsable())
+        return true;
+    MessageDlg(FIndex ? QStringLiteral("The description index cannot be used; see the status line.")
+                      : QStringLiteral("The description index is switched off (DIRNOTE_NO_INDEX=1)."),
+               TMsgDlgType::mtInformation, mbOK, this);
+    return false;
+}
+
 // ---- search ----
 
 void TFrmMain::ShowSearch()
 {
-    SearchPanel->Open();
+    if (IndexAvailable())
+        SearchPanel->Open();
 }
 
 void TFrmMain::CloseSearch()
@@ -111,9 +123,12 @@ void TFrmMain::OpenSearchHit(const TIndexHit &hit)
 void TFrmMain::ShowPrunedDescriptions()
 {
     CommitPendingDescription();
-    TDescriptionIndex index(DefaultIndexPath());
+    if (!IndexAvailable())
+        return;
+    TDescriptionIndex &index = *FIndex;
     std::vector<TPrunedDescription> pruned = index.Pruned();
     if (const QString problem = index.TakeProblem(); !problem.isEmpty()) {
+        ShowIndexProblem(problem);
         MessageDlg(QStringLiteral("The description index cannot be read: ") + problem, TMsgDlgType::mtError, mbOK,
                    this);
         return;
@@ -168,13 +183,15 @@ bool TFrmMain::RestorePruned(const TPrunedDescription &pruned, const TRestoreTar
 void TFrmMain::IndexFolderTree()
 {
     CommitPendingDescription();
+    if (!IndexAvailable())
+        return;
     const QByteArray root = CurrentFolderPath();
     if (root.isEmpty()) {
         MessageDlg(QStringLiteral("No folder is listed yet, so there is nothing to index."),
                    TMsgDlgType::mtInformation, mbOK, this);
         return;
     }
-    TFrmIndexTree dialog(root, DefaultIndexPath(), this);
+    TFrmIndexTree dialog(root, FIndex->Path(), this);
     dialog.exec();
     // What was indexed is found at once.
     if (SearchPanel->isVisible())
