@@ -247,8 +247,7 @@ public:
         if (rc == SQLITE_NOTADB || rc == SQLITE_CORRUPT) {
             // The index is only a cache: a damaged one is replaced by an empty one.
             Close();
-            for (const char *suffix : {"", "-wal", "-shm", "-journal"})
-                ::unlink((file + suffix).constData());
+            RemoveFiles();
             if (TryOpen(file) == SQLITE_OK) {
                 Problem = QStringLiteral("The description index %1 was damaged and has been replaced by a new one")
                               .arg(Path);
@@ -258,6 +257,13 @@ public:
         }
         Close();
         Usable = false;
+    }
+
+    void RemoveFiles() const
+    {
+        const QByteArray file = QFile::encodeName(Path);
+        for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+            ::unlink((file + suffix).constData());
     }
 
     void Close()
@@ -322,13 +328,16 @@ public:
     {
         LastCode = rc & 0xff;
         const QString reason = Db ? QString::fromUtf8(sqlite3_errmsg(Db)) : QString::fromUtf8(sqlite3_errstr(rc));
-        // A damaged file is replaced at open; later it only stops the index until the next start.
-        if (LastCode != SQLITE_NOTADB && LastCode != SQLITE_CORRUPT)
+        // A damaged file is replaced at open. Found damaged later, it stops the index for this
+        // run and is removed, so the next start begins a new one.
+        if (LastCode != SQLITE_NOTADB && LastCode != SQLITE_CORRUPT) {
             Report(QStringLiteral("The description index %1 cannot be used (%2); DirNote works on without it")
                        .arg(Path, reason));
-        else if (Db && Usable)
+        } else if (Db && Usable) {
             Report(QStringLiteral("The description index %1 is damaged; DirNote works on without it")
                        .arg(Path));
+            RemoveFiles();
+        }
         Usable = false;
         throw TIndexFailure();
     }

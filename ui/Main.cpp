@@ -288,6 +288,8 @@ void TFrmMain::CreateComponents()
     StatusLine = new QLabel(this);
     StatusLine->setObjectName(QStringLiteral("StatusLine"));
     StatusLine->setTextFormat(Qt::PlainText);
+    // It takes room only while it has something to say; the design's layout stays otherwise.
+    StatusLine->hide();
     layout->addWidget(StatusLine);
 
     FolderDialog = new TFolderDialog(this);
@@ -700,7 +702,13 @@ void TFrmMain::ShowIndexProblem(const QString &message)
     if (FIndexProblemShown)
         return;
     FIndexProblemShown = true;
-    StatusLine->setText(message);
+    ShowStatus(message);
+}
+
+void TFrmMain::ShowStatus(const QString &text)
+{
+    StatusLine->setText(text);
+    StatusLine->setVisible(!text.isEmpty());
 }
 
 void TFrmMain::IndexListed(const TFolderCatalogue &catalogue)
@@ -710,7 +718,7 @@ void TFrmMain::IndexListed(const TFolderCatalogue &catalogue)
     if (const QString problem = FIndex->TakeProblem(); !problem.isEmpty())
         ShowIndexProblem(problem);
     if (!catalogue.Renamed.empty())
-        StatusLine->setText(FollowedRenamesMessage(catalogue.Renamed));
+        ShowStatus(FollowedRenamesMessage(catalogue.Renamed));
     if (FIndexUpdater)
         FIndexUpdater->Listed(catalogue);
 }
@@ -722,10 +730,10 @@ void TFrmMain::IndexUpdated(const QByteArray &folder, const TFolderUpdate &updat
     if (!update.Moved.empty()) {
         // The descriptions were written after the rows were shown: list the folder again.
         ReportErrors([this] { BitBtnRefreshFolderClick(); });
-        StatusLine->setText(FollowedMovesMessage(update.Moved));
+        ShowStatus(FollowedMovesMessage(update.Moved));
     }
     if (!update.Error.isEmpty())
-        StatusLine->setText(update.Error);
+        ShowStatus(update.Error);
 }
 
 void TFrmMain::FormClose()

@@ -174,6 +174,8 @@ public:
     TIndexUpdater *IndexUpdater() const { return FIndexUpdater; }
     // Shows an index failure in the status line, only the first one of the program's run.
     void ShowIndexProblem(const QString &message);
+    // Shows a text in the status line; an empty one hides the line.
+    void ShowStatus(const QString &text);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

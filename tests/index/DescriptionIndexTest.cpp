@@ -7,10 +7,17 @@
 #include "TestSupport.h"
 
 #include <QFile>
+#include <QHash>
 #include <QRandomGenerator>
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
+#include <cstring>
+
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -148,7 +155,7 @@ TEST_P(IndexTableTest, MoveToAnotherFolderIsFollowedWhenThatFolderIsListed)
 }
 
 INSTANTIATE_TEST_SUITE_P(BothTables, IndexTableTest, ::testing::Bool(),
-                         [](const auto &info) { return info.param ? "Folders" : "Files"; });
+                         [](const auto &table) { return table.param ? "Folders" : "Files"; });
 
 // A description the user cleared is no pruned description: it never comes back.
 TEST_F(IndexTest, ClearedDescriptionIsNotKeptNorRestored)
@@ -279,6 +286,37 @@ TEST_F(IndexTest, CorruptIndexIsReportedOnceAndReplaced)
     EXPECT_NE(ReadFileBytes(IndexPath()).left(16), noise.left(16));
 }
 
+// Damage found after opening (the header intact, the pages not): said once, the index stops for
+// this run and the next start begins a new one.
+TEST_F(IndexTest, IndexFoundDamagedLaterIsReportedOnceAndStartsAnewNextTime)
+{
+    const QByteArray folder = Dir.MakeDir("f");
+    WriteFileBytes(folder + "/a.txt", "a");
+    Describe(folder, false, "a.txt", "Searchable again");
+    {
+        TDescriptionIndex first(QFile::decodeName(IndexPath()));
+        List(first, folder);
+    }
+    QByteArray bytes = ReadFileBytes(IndexPath());
+    ASSERT_GT(bytes.size(), 4096);
+    for (qsizetype i = 4096; i < bytes.size(); ++i)
+        bytes[i] = char(QRandomGenerator::global()->bounded(256));
+    WriteFileBytes(IndexPath(), bytes);
+    {
+        TDescriptionIndex damaged(QFile::decodeName(IndexPath()));
+        Describe(folder, false, "a.txt", "changed, so the update reads the index");
+        List(damaged, folder);
+        EXPECT_FALSE(damaged.IsUsable());
+        EXPECT_TRUE(damaged.TakeProblem().contains(QStringLiteral("damaged")));
+        EXPECT_TRUE(damaged.TakeProblem().isEmpty());
+    }
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    ASSERT_TRUE(index.IsUsable());
+    EXPECT_TRUE(index.TakeProblem().isEmpty());
+    List(index, folder);
+    EXPECT_EQ(index.Search(QStringLiteral("changed")).size(), 1u);
+}
+
 // An index that cannot be opened is said once; listing and pruning go on without it.
 TEST_F(IndexTest, UnusableIndexIsReportedOnceAndListingsGoOn)
 {
@@ -298,6 +336,29 @@ TEST_F(IndexTest, UnusableIndexIsReportedOnceAndListingsGoOn)
     EXPECT_EQ(Described(folder, false, "a.txt"), "");
     EXPECT_TRUE(index.Search(QStringLiteral("kept")).empty());
     EXPECT_TRUE(index.TakeProblem().isEmpty());
+}
+
+// Another process holding the index locked: the update gives up after its busy timeout, says so
+// once, and the listings go on without the index.
+TEST_F(IndexTest, LockedIndexIsReportedOnceAndListingsGoOn)
+{
+    const QByteArray folder = Dir.MakeDir("f");
+    WriteFileBytes(folder + "/a.txt", "a");
+    Describe(folder, false, "a.txt", "text");
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    ASSERT_TRUE(index.IsUsable());
+    sqlite3 *other = nullptr;
+    ASSERT_EQ(sqlite3_open(IndexPath().constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    List(index, folder);
+    EXPECT_FALSE(index.IsUsable());
+    EXPECT_TRUE(index.TakeProblem().contains(QStringLiteral("cannot be used")));
+    const TFolderCatalogue listed = List(index, folder);
+    EXPECT_TRUE(index.TakeProblem().isEmpty());
+    ASSERT_EQ(listed.Files.size(), 1u);
+    EXPECT_EQ(listed.Files[0].Description, "text");
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
 }
 
 // Word prefixes, any letter case, accents ignored; the user's text is never query syntax.
@@ -427,6 +488,70 @@ TEST_F(IndexTest, TreeIndexingCancelledHalfWayLeavesAUsableIndex)
     EXPECT_EQ(seen, kFolders);
     EXPECT_EQ(qsizetype(index.Search(QStringLiteral("treenote"), 100000).size()), kDescribed);
     EXPECT_EQ(index.Search(QStringLiteral("treenote top"), 100000).size(), size_t(kTop));
+}
+
+namespace {
+// Gives each stale key the undescribed entry named in its map.
+class TNamedFollower : public TRenameFollower {
+public:
+    explicit TNamedFollower(QHash<QByteArray, QByteArray> renames) : FRenames(std::move(renames)) {}
+    std::vector<qsizetype> FollowRenames(const QByteArray &, bool, const std::vector<TStaleKey> &stale,
+                                         const std::vector<QByteArray> &undescribed) override
+    {
+        std::vector<qsizetype> owners;
+        for (const TStaleKey &key : stale) {
+            const auto to = std::find(undescribed.begin(), undescribed.end(), FRenames.value(key.Key));
+            owners.push_back(to == undescribed.end() ? -1 : qsizetype(to - undescribed.begin()));
+        }
+        return owners;
+    }
+
+private:
+    QHash<QByteArray, QByteArray> FRenames;
+};
+
+// How many times the description file was replaced, by the folder's events.
+int DescriptionFileWrites(int notify)
+{
+    int writes = 0;
+    alignas(inotify_event) char buffer[8192];
+    pollfd pfd{notify, POLLIN, 0};
+    while (::poll(&pfd, 1, 0) > 0) {
+        const ssize_t n = ::read(notify, buffer, sizeof buffer);
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            if ((event->mask & IN_MOVED_TO) && event->len && std::strcmp(event->name, "Folder.dnt") == 0)
+                ++writes;
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+    return writes;
+}
+} // namespace
+
+// A followed rename, with other keys pruned around it, is one write of the description file.
+TEST(RenameFollowing, NewKeyAndPrunedKeysLandInOneWrite)
+{
+    TTempDir dir;
+    const QByteArray folder = dir.MakeDir("f");
+    for (const char *name : {"new.txt", "kept.txt"})
+        WriteFileBytes(folder + '/' + name, "x");
+    WriteFileBytes(folder + "/Folder.dnt",
+                   "[Files]\r\nold.txt=moved text\r\nkept.txt=k\r\ngone.txt=stale\r\n");
+    const int notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(notify, 0);
+    // Every write of this file puts a new file in its place by a rename; watching both halves of
+    // a rename keeps two of them from merging into one event.
+    ASSERT_GE(::inotify_add_watch(notify, folder.constData(), IN_MOVED_FROM | IN_MOVED_TO), 0);
+    TNamedFollower follower({{"old.txt", "new.txt"}});
+    const TFolderCatalogue listed = ReadFolderCatalogue(folder, ::readdir, &follower);
+    EXPECT_EQ(DescriptionFileWrites(notify), 1);
+    ::close(notify);
+    ASSERT_EQ(listed.Renamed.size(), 1u);
+    ASSERT_EQ(listed.PrunedFiles.size(), 1u);
+    EXPECT_EQ(listed.PrunedFiles[0].Key, "gone.txt");
+    EXPECT_EQ(listed.PrunedFiles[0].Value, "stale");
+    EXPECT_EQ(ReadFileBytes(folder + "/Folder.dnt"), "[Files]\r\nkept.txt=k\r\nnew.txt=moved text\r\n");
 }
 
 // The default place of the index follows XDG_DATA_HOME.
