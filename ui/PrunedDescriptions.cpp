@@ -75,7 +75,10 @@ TFrmPrunedDescriptions::TFrmPrunedDescriptions(std::vector<TPrunedDescription> p
     targetRow->addWidget(BitBtnRestore);
     targetRow->addWidget(BitBtnCopyText);
     targetRow->addWidget(BitBtnClose);
+    LabelEmpty = new QLabel(QStringLiteral("No description was pruned in the last 90 days."), this);
+    LabelEmpty->setObjectName(QStringLiteral("LabelEmpty"));
     auto *layout = new QVBoxLayout(this);
+    layout->addWidget(LabelEmpty);
     layout->addWidget(ListPruned, 1);
     layout->addLayout(targetRow);
 
@@ -102,6 +105,7 @@ int TFrmPrunedDescriptions::CurrentRow() const
 
 void TFrmPrunedDescriptions::UpdateButtons()
 {
+    LabelEmpty->setVisible(FPruned.empty());
     const bool chosen = CurrentRow() >= 0;
     BitBtnRestore->setEnabled(chosen && ComboTarget->currentIndex() >= 0);
     BitBtnCopyText->setEnabled(chosen);

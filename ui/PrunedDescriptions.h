@@ -43,6 +43,7 @@ public:
     void RestoreClick();
     void CopyTextClick();
 
+    QLabel *LabelEmpty = nullptr;
     QTreeWidget *ListPruned = nullptr;
     QLabel *LabelTarget = nullptr;
     QComboBox *ComboTarget = nullptr;

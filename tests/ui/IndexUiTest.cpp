@@ -230,6 +230,7 @@ TEST_F(IndexUiTest, APrunedDescriptionIsRestoredToAnEntryOfTheCurrentFolderOrIts
         driver.stop();
         seen = true;
         ASSERT_EQ(dialog->ListPruned->topLevelItemCount(), 2);
+        EXPECT_FALSE(dialog->LabelEmpty->isVisible());
         const int report = dialog->ListPruned->topLevelItem(0)->text(1) == QStringLiteral("report.txt") ? 0 : 1;
         QTreeWidgetItem *item = dialog->ListPruned->topLevelItem(report);
         EXPECT_EQ(item->text(0), QString::fromUtf8(old) + u'/');
@@ -251,6 +252,13 @@ TEST_F(IndexUiTest, APrunedDescriptionIsRestoredToAnEntryOfTheCurrentFolderOrIts
         EXPECT_EQ(dialog->ComboTarget->currentText(), QStringLiteral("report.txt"));
         QTest::mouseClick(dialog->BitBtnRestore, Qt::LeftButton);
         EXPECT_EQ(dialog->ListPruned->topLevelItemCount(), 1);
+        // The last one restored leaves the list empty, and says so.
+        dialog->SelectPruned(0);
+        dialog->SelectTarget(dialog->ComboTarget->findText(QStringLiteral("other.txt")));
+        QTest::mouseClick(dialog->BitBtnRestore, Qt::LeftButton);
+        EXPECT_EQ(dialog->ListPruned->topLevelItemCount(), 0);
+        EXPECT_TRUE(dialog->LabelEmpty->isVisible());
+        EXPECT_FALSE(dialog->BitBtnRestore->isEnabled());
         dialog->reject();
     });
     driver.start(5);
@@ -260,12 +268,11 @@ TEST_F(IndexUiTest, APrunedDescriptionIsRestoredToAnEntryOfTheCurrentFolderOrIts
 
     EXPECT_EQ(Stored(current, "Files", "report.txt"), QStringLiteral("Quarterly figures"));
     EXPECT_EQ(Stored(current, "Files", "kept.txt"), QStringLiteral("Keep me"));
+    EXPECT_EQ(Stored(current, "Files", "other.txt"), QStringLiteral("Call the bank"));
     TStringGridModel *files = Window->StringGridFiles->GridModel();
     EXPECT_EQ(files->Stored(files->FindName("report.txt")), QStringLiteral("Quarterly figures"));
     TDescriptionIndex index;
-    const std::vector<TPrunedDescription> left = index.Pruned();
-    ASSERT_EQ(left.size(), 1u);
-    EXPECT_EQ(left[0].Name, QByteArray("notes.txt"));
+    EXPECT_TRUE(index.Pruned().empty());
 }
 
 TEST_F(IndexUiTest, IndexingATreeCancelledFromItsDialogLeavesTheWindowAndTheIndexUsable)
