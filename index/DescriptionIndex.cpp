@@ -327,6 +327,9 @@ public:
     [[noreturn]] void Fail(int rc)
     {
         LastCode = rc & 0xff;
+        // A search the full-text engine refuses is no failure of the index.
+        if (InSearch && LastCode == SQLITE_ERROR)
+            throw TIndexFailure();
         const QString reason = Db ? QString::fromUtf8(sqlite3_errmsg(Db)) : QString::fromUtf8(sqlite3_errstr(rc));
         // A damaged file is replaced at open. Found damaged later, it stops the index for this
         // run and is removed, so the next start begins a new one.
@@ -661,6 +664,7 @@ public:
     bool Usable = false;
     bool Reported = false;
     bool Purged = false;
+    bool InSearch = false;
     int LastCode = SQLITE_OK;
     QString Problem;
     TIdentityReader Reader = ReadEntryIdentity;
@@ -702,6 +706,7 @@ std::vector<TIndexHit> TDescriptionIndex::Search(const QString &query, int limit
     const QString match = MatchExpression(query);
     if (!FImpl->Usable || match.isEmpty() || limit <= 0)
         return hits;
+    FImpl->InSearch = true;
     try {
         TImpl::TStatement search(*FImpl,
             "SELECT f.path, e.name, e.is_folder, e.text, highlight(texts, 0, char(1), char(2))"
@@ -715,6 +720,7 @@ std::vector<TIndexHit> TDescriptionIndex::Search(const QString &query, int limit
     } catch (const TIndexFailure &) {
         hits.clear();
     }
+    FImpl->InSearch = false;
     return hits;
 }
 

@@ -225,7 +225,13 @@ e2e_answer() {
 
 # e2e_error_box TEXT: waits for the program's error box that says TEXT (its message is also
 # written to standard error, which is where its words are read) and closes it with Enter.
-e2e_error_boxes() { e2e_windows DirNote "$E2E_PID" | grep -vx "$E2E_WINDOW"; }
+e2e_error_boxes() {
+  local w
+  # Dialogs only: the splash, which a start may still show, carries the same name.
+  for w in $(e2e_windows DirNote "$E2E_PID" | grep -vx "$E2E_WINDOW"); do
+    xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q _NET_WM_WINDOW_TYPE_DIALOG && echo "$w"
+  done
+}
 e2e_error_box() {
   local box
   e2e_poll 10 grep -qF -- "$1" "$E2E_LOG" || fail "no error said \"$1\""

@@ -7,13 +7,14 @@
 #include "index/IndexUpdater.h"
 #include "ui/StringGrid.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <unistd.h>
 
 using namespace TestSupport;
@@ -90,6 +91,7 @@ TEST_F(IndexStatusTest, MoveFollowedAfterTheListingRefreshesTheRows)
 TEST_F(IndexStatusTest, DamagedIndexIsReportedOnceAndReplaced)
 {
     const QByteArray index = QFile::encodeName(DefaultIndexPath());
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(DefaultIndexPath()).path()));
     WriteFileBytes(index, QByteArray(8192, '\x5a'));
     const QByteArray folder = Dir.MakeDir("work");
     WriteFileBytes(folder + "/a.txt", "a");
@@ -110,7 +112,8 @@ TEST_F(IndexStatusTest, UnusableIndexIsReportedOnceAndTheWindowWorksWithoutIt)
 {
     const QByteArray index = QFile::encodeName(DefaultIndexPath());
     const QByteArray folderOfIndex = index.left(index.lastIndexOf('/'));
-    ASSERT_EQ(::system(("rm -rf '" + folderOfIndex + "'").constData()), 0);
+    ASSERT_TRUE(QDir(QFile::decodeName(folderOfIndex)).removeRecursively());
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(QFile::decodeName(folderOfIndex)).path()));
     WriteFileBytes(folderOfIndex, "not a folder");
     const QByteArray folder = Dir.MakeDir("work");
     WriteFileBytes(folder + "/a.txt", "a");
