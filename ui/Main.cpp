@@ -944,4 +944,3 @@ void TFrmMain::SwitchTable()
     else if (StringGridFiles->isEnabled())
         StringGridFiles->setFocus();
 }
-
