@@ -186,16 +186,20 @@ TEST_F(IndexTest, ReusedInodeIsNotGivenTheOldDescription)
     struct stat old;
     ASSERT_EQ(::stat((folder + "/deleted.txt").constData(), &old), 0);
     ASSERT_EQ(::unlink((folder + "/deleted.txt").constData()), 0);
+    // A journaling file system hands a freed inode out again only once the deletion is committed.
+    ::sync();
     QByteArray reused;
-    for (int i = 0; i < 200 && reused.isEmpty(); ++i) {
+    for (int i = 0; i < 100 && reused.isEmpty(); ++i) {
         const QByteArray name = folder + "/new" + QByteArray::number(i);
         WriteFileBytes(name, "old");
         struct stat st;
         ASSERT_EQ(::stat(name.constData(), &st), 0);
-        if (st.st_ino == old.st_ino)
+        if (st.st_ino == old.st_ino) {
             reused = name;
-        else
+        } else {
             ASSERT_EQ(::unlink(name.constData()), 0);
+            ::sync();
+        }
     }
     if (reused.isEmpty())
         GTEST_SKIP() << "the file system did not reuse the inode number";
