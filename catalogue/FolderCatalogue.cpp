@@ -247,7 +247,7 @@ void LookUpAndPrune(ProfileFile &profile, const char *section, std::vector<TCata
 } // namespace
 
 TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader,
-                                     TRenameFollower *follower)
+                                     TRenameFollower *follower, TStaleKeys stale)
 {
     TFolderCatalogue catalogue;
     catalogue.Folder = IncludeTrailingPathDelimiter(folder);
@@ -271,7 +271,7 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     if (share)
         keyed = std::async(std::launch::async, [&sortKeys] { sortKeys.Work(); });
     // A listing that failed does not know which entries exist: nothing may be pruned after it.
-    const bool prune = catalogue.Error.isEmpty();
+    const bool prune = catalogue.Error.isEmpty() && stale == TStaleKeys::Prune;
     LookUpAndPrune(profile, kSectionFolders, catalogue.Folders, prune, catalogue, follower);
     LookUpAndPrune(profile, kSectionFiles, catalogue.Files, prune, catalogue, follower);
     sortKeys.Work();

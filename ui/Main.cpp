@@ -18,6 +18,7 @@
 #include "system/FoldrDlg.h"
 #include "system/QorUtility.h"
 #include "ui/CurrDirNote.h"
+#include "ui/ImportOffer.h"
 #include "ui/StringGrid.h"
 
 #include <QAction>
@@ -554,6 +555,9 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
     // What could be listed is shown; the user learns that the folder was not listed whole.
     if (!catalogue.Error.isEmpty())
         throw TException(catalogue.Error);
+    // A folder described only by a descript.ion is offered its import once.
+    if (OfferDescriptIonImport(catalogue, this))
+        return LoadFolder(folder);
     return true;
 }
 
