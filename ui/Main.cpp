@@ -106,6 +106,9 @@ const std::array<TFrmMain::TShortCutSetting, TFrmMain::CommandCount> TFrmMain::S
     {"sc_FileExec", 0x400D, TKeyFocus::Files},       // Ctrl+Enter
     {"sc_FileDelete", 0x402E, TKeyFocus::Files},     // Ctrl+Delete
     {"sc_SwitchGrid", 0x4009, TKeyFocus::None},      // Ctrl+Tab
+    {"sc_UndescribedOnly", 0x404E, TKeyFocus::None}, // Ctrl+N
+    {"sc_Search", 0x4046, TKeyFocus::None},          // Ctrl+F
+    {"sc_PrunedDescriptions", 0x4050, TKeyFocus::None}, // Ctrl+P
 }};
 
 TFrmMain::TCommand TFrmMain::KeyCommand(const std::array<TShortCut, CommandCount> &codes, TShortCut pressed,
@@ -314,6 +317,8 @@ void TFrmMain::CreateComponents()
     AddWindowMenuItem(QStringLiteral("Mi&nimize"), SC_MINIMIZE);
     AddWindowMenuItem(QStringLiteral("Ma&ximize"), SC_MAXIMIZE);
     FWindowMenu->addSeparator();
+    CreateIndexComponents();
+    FWindowMenu->addSeparator();
     AddWindowMenuItem(QStringLiteral("&Close\tAlt+F4"), SC_CLOSE);
     connect(FWindowMenu, &QMenu::aboutToShow, this, [this] {
         const Qt::WindowStates state = windowState();
@@ -330,11 +335,12 @@ void TFrmMain::CreateComponents()
     connect(menuKey, &QShortcut::activated, this, [this] { PopupWindowMenu(mapToGlobal(QPoint(0, 0))); });
 }
 
-void TFrmMain::AddWindowMenuItem(const QString &text, int command)
+QAction *TFrmMain::AddWindowMenuItem(const QString &text, int command)
 {
     QAction *action = FWindowMenu->addAction(text);
     action->setData(command);
     connect(action, &QAction::triggered, this, [this, command] { ReportErrors([&] { WMSysCommand(command); }); });
+    return action;
 }
 
 void TFrmMain::ResetTables()
@@ -370,6 +376,8 @@ void TFrmMain::FormCreate(const QByteArrayList &arguments)
                                            RegValue::FromWord(setting.Default)).AsWord();
     }
 
+    ShowIndexShortCuts();
+
     FDescFilePath.clear();
     ResetTables();
 
@@ -400,8 +408,13 @@ void TFrmMain::WMSysCommand(int command)
     case SC_MAXIMIZE: showMaximized(); break;
     case SC_CLOSE: close(); break;
     }
-    if (command == CmdAbout)
-        ShowAbout();
+    switch (command) {
+    case CmdAbout: ShowAbout(); break;
+    case CmdUndescribedOnly: SetUndescribedOnly(!UndescribedOnly()); break;
+    case CmdSearch: ShowSearch(); break;
+    case CmdPrunedDescriptions: ShowPrunedDescriptions(); break;
+    case CmdIndexTree: IndexFolderTree(); break;
+    }
 }
 
 void TFrmMain::ShowAbout()
@@ -529,16 +542,10 @@ bool TFrmMain::ListFolder(const QByteArray &folder, TFolderCatalogue &catalogue)
         TFrmMain *Self;
         ~TRestore()
         {
-            for (TStringGrid *grid : {Self->StringGridFolders, Self->StringGridFiles}) {
+            for (TStringGrid *grid : {Self->StringGridFolders, Self->StringGridFiles})
                 if (!grid->currentIndex().isValid())
                     grid->SetCurrentCell(TStringGridModel::ColDesc, 0);
-                const bool enable = !grid->GridModel()->Name(0).isEmpty();
-                // A disabled table cannot keep the focus; the window takes it rather than
-                // the next control, so that no key goes astray to a button.
-                if (!enable && Self->focusWidget() == grid)
-                    Self->setFocus();
-                grid->setEnabled(enable);
-            }
+            Self->EnableTables();
             Self->AttachGridHandlers(true);
         }
     } restore{this};
@@ -589,6 +596,18 @@ bool TFrmMain::ListFolder(const QByteArray &folder, TFolderCatalogue &catalogue)
     return true;
 }
 
+void TFrmMain::EnableTables()
+{
+    for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
+        const bool enable = grid->GridModel()->HasShownEntries();
+        // A disabled table cannot keep the focus; the window takes it rather than the next
+        // control, so that no key goes astray to a button.
+        if (!enable && focusWidget() == grid)
+            setFocus();
+        grid->setEnabled(enable);
+    }
+}
+
 bool TFrmMain::StringGridFoldersSelectCell(int col, int row)
 {
     if (row != StringGridFolders->Row())
@@ -627,7 +646,13 @@ void TFrmMain::CommitCurrentRow(TStringGrid *grid, const char *section)
     }
     if (text == stored)
         return;
-    const QByteArray bytes = EncodeText(text);
+    StoreDescription(grid, section, row, text, EncodeText(text));
+}
+
+void TFrmMain::StoreDescription(TStringGrid *grid, const char *section, int row, const QString &text,
+                                const QByteArray &bytes)
+{
+    TStringGridModel *model = grid->GridModel();
     ProfileFile profile(FDescFilePath);
     WriteDescription(profile, section, model->Name(row), model->Names(), bytes);
     model->SetStored(row, text, bytes);
@@ -873,6 +898,9 @@ void TFrmMain::RunCommand(TCommand command)
     case cmdFileExec: FileExec(); break;
     case cmdFileDelete: FileDelete(); break;
     case cmdSwitchTable: SwitchTable(); break;
+    case cmdUndescribedOnly: SetUndescribedOnly(!UndescribedOnly()); break;
+    case cmdSearch: ShowSearch(); break;
+    case cmdPrunedDescriptions: ShowPrunedDescriptions(); break;
     case CommandCount: break;
     }
 }

@@ -10,8 +10,11 @@
 #include <QWidget>
 
 #include <array>
+#include <utility>
+#include <vector>
 #include <memory>
 
+class QAction;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -19,6 +22,10 @@ class QSplitter;
 class QFrame;
 class TStringGrid;
 class TFolderDialog;
+class TSearchPanel;
+struct TIndexHit;
+struct TPrunedDescription;
+struct TRestoreTarget;
 class TDescriptionIndex;
 class TIndexUpdater;
 struct TFolderCatalogue;
@@ -46,11 +53,14 @@ public:
     // Commands of the window menu: the standard ones, and the About item.
     static constexpr int SC_MINIMIZE = 0xF020, SC_MAXIMIZE = 0xF030, SC_CLOSE = 0xF060, SC_RESTORE = 0xF120;
     static constexpr int CmdAbout = 666;
+    // The window menu's items of the description index.
+    static constexpr int CmdUndescribedOnly = 667, CmdSearch = 668, CmdPrunedDescriptions = 669, CmdIndexTree = 670;
 
     // The keyboard commands, in the order their codes are read and matched.
     enum TCommand {
         cmdAbout, cmdRefresh, cmdFolderGoto, cmdFolderGoBack, cmdFolderExplore, cmdFolderDelete,
-        cmdFileExec, cmdFileDelete, cmdSwitchTable, CommandCount
+        cmdFileExec, cmdFileDelete, cmdSwitchTable, cmdUndescribedOnly,
+        cmdSearch, cmdPrunedDescriptions, CommandCount
     };
     // The table that itself holds the keyboard focus (its cell editor does not count).
     enum class TKeyFocus { None, Folders, Files };
@@ -118,6 +128,21 @@ public:
     void FileDelete();
     void SwitchTable();
 
+    // The description index's parts of the window (MainIndex.cpp). Shows only the undescribed
+    // entries of both tables, or all of them again.
+    void SetUndescribedOnly(bool on);
+    bool UndescribedOnly() const;
+    // Opens the search field above the tables; a chosen hit's folder is listed with the cursor
+    // on the hit's row.
+    void ShowSearch();
+    void OpenSearchHit(const TIndexHit &hit);
+    // "Pruned descriptions...": lists them and gives a chosen one to an entry of this folder.
+    void ShowPrunedDescriptions();
+    bool RestorePruned(const TPrunedDescription &pruned, const TRestoreTarget &target);
+    // "Index this folder and its subfolders".
+    void IndexFolderTree();
+    TSearchPanel *SearchPanel = nullptr;
+
     // The window menu, the stand-in for the system menu; its commands go through WMSysCommand.
     QMenu *WindowMenu() const { return FWindowMenu; }
     void PopupWindowMenu(const QPoint &globalPos);
@@ -171,7 +196,17 @@ private:
     void KeepFocusOffEditors();
     void PlaceCursorAfterDeletion(TStringGrid *grid, int row);
     void ResetTables();
-    void AddWindowMenuItem(const QString &text, int command);
+    QAction *AddWindowMenuItem(const QString &text, int command);
+    // Each table is enabled exactly when it shows entries.
+    void EnableTables();
+    void CreateIndexComponents();
+    void ShowIndexShortCuts();
+    void CloseSearch();
+    // Whether the index can be used; if not, the user is told why.
+    bool IndexAvailable();
+    // Writes a description as a commit does and makes it the row's stored text.
+    void StoreDescription(TStringGrid *grid, const char *section, int row, const QString &text,
+                          const QByteArray &bytes);
     void CreateIndex();
     void IndexListed(const TFolderCatalogue &catalogue);
     void IndexUpdated(const QByteArray &folder, const TFolderUpdate &update);
@@ -182,6 +217,9 @@ private:
     TStringGrid *FLastGrid = nullptr;
     std::array<TShortCut, CommandCount> FShortCuts{};
     QMenu *FWindowMenu = nullptr;
+    QAction *FUndescribedOnlyItem = nullptr;
+    // The window-menu items of keyboard commands, which show their keys.
+    std::vector<std::pair<QAction *, TCommand>> FCommandItems;
     TPrevInstServer *FPrevInstServer = nullptr;
     bool FShown = false;
     // A listing is being read (the window waits for it in a local event loop); a close asked for

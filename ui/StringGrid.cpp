@@ -90,6 +90,7 @@ void TStringGridModel::SetEntries(const std::vector<TCatalogueEntry> &entries)
         FRows.push_back({entry.Name, entry.Description});
     if (FRows.empty())
         FRows.emplace_back();
+    DecideShownRows();
     endResetModel();
 }
 
@@ -171,6 +172,33 @@ int TStringGridModel::FirstUndescribed() const
         if (FTyped.contains(int(i)) ? FTyped.value(int(i)).isEmpty() : FRows[i].StoredBytes.isEmpty())
             return int(i);
     return -1;
+}
+
+void TStringGridModel::DecideShownRows()
+{
+    for (size_t i = 0; i < FRows.size(); ++i) {
+        const auto stored = FStored.constFind(int(i));
+        FRows[i].Shown = !FUndescribedOnly
+                         || (stored != FStored.cend() ? stored->isEmpty() : FRows[i].StoredBytes.isEmpty());
+    }
+}
+
+void TStringGridModel::SetUndescribedOnly(bool on)
+{
+    FUndescribedOnly = on;
+    DecideShownRows();
+    Q_EMIT ShownRowsChanged();
+}
+
+bool TStringGridModel::IsRowShown(int row) const
+{
+    return row >= 0 && row < int(FRows.size()) && FRows[size_t(row)].Shown;
+}
+
+bool TStringGridModel::HasShownEntries() const
+{
+    return std::any_of(FRows.begin(), FRows.end(),
+                       [](const TRow &row) { return row.Shown && !row.Name.isEmpty(); });
 }
 
 // ---- selection model ----
@@ -261,6 +289,8 @@ TStringGrid::TStringGrid(QWidget *parent) : QTableView(parent), FModel(new TStri
     setShowGrid(true);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     FFocusConnection = connect(qApp, &QApplication::focusChanged, this, &TStringGrid::FocusChanged);
+    connect(FModel, &TStringGridModel::modelReset, this, &TStringGrid::ApplyShownRows);
+    connect(FModel, &TStringGridModel::ShownRowsChanged, this, &TStringGrid::ApplyShownRows);
 }
 
 TStringGrid::~TStringGrid()
@@ -281,8 +311,43 @@ int TStringGrid::Row() const
     return current.isValid() ? current.row() : 0;
 }
 
+void TStringGrid::ApplyShownRows()
+{
+    // A reset shows every row again; a listing without the filter has nothing to hide.
+    const int count = FModel->rowCount();
+    if (FModel->UndescribedOnly() || verticalHeader()->hiddenSectionCount() > 0) {
+        // Each hidden row would otherwise make the header place all its rows anew and tell the
+        // view so: seconds for a large folder. Placed once afterwards, it takes milliseconds.
+        QHeaderView *rows = verticalHeader();
+        const QSignalBlocker quiet(rows);
+        rows->setUpdatesEnabled(false);
+        for (int row = 0; row < count; ++row)
+            setRowHidden(row, !FModel->IsRowShown(row));
+        rows->setUpdatesEnabled(true);
+    }
+    updateGeometries();
+    viewport()->update();
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && isRowHidden(current.row()))
+        SetCurrentCell(current.column(), current.row());
+}
+
+int TStringGrid::ShownRowNear(int row) const
+{
+    const int count = FModel->rowCount();
+    for (int next = row; next < count; ++next)
+        if (!isRowHidden(next))
+            return next;
+    for (int before = std::min(row, count) - 1; before >= 0; --before)
+        if (!isRowHidden(before))
+            return before;
+    return -1;
+}
+
 bool TStringGrid::SetCurrentCell(int col, int row)
 {
+    if (row >= 0 && isRowHidden(row))
+        row = ShownRowNear(row);
     const QModelIndex target = FModel->index(row, col);
     if (!target.isValid())
         return false;

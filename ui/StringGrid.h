@@ -47,6 +47,19 @@ public:
     // The first row without a description, -1 if none.
     int FirstUndescribed() const;
 
+    // Only the undescribed entries are shown while this is on. Which rows those are is decided
+    // when it is switched on and when the rows are replaced, never while typing: a row that gets
+    // a description stays until the next listing.
+    void SetUndescribedOnly(bool on);
+    bool UndescribedOnly() const { return FUndescribedOnly; }
+    bool IsRowShown(int row) const;
+    // Whether some entry is shown (an empty table's one row is no entry).
+    bool HasShownEntries() const;
+
+Q_SIGNALS:
+    // The set of shown rows changed other than by a reset of the rows.
+    void ShownRowsChanged();
+
 private:
     // A row holds only the listing's bytes (shared with the catalogue, not copied); the texts
     // shown are decoded when asked for, so a folder of a million entries costs no more than its
@@ -54,11 +67,14 @@ private:
     struct TRow {
         QByteArray Name;
         QByteArray StoredBytes;
+        bool Shown = true;
     };
     bool ValidRow(int row) const { return row >= 0 && row < int(FRows.size()); }
+    void DecideShownRows();
     std::vector<TRow> FRows{TRow{}};
     QHash<int, QString> FTyped;  // the description column where it was edited
     QHash<int, QString> FStored; // the stored text where a commit set it
+    bool FUndescribedOnly = false;
 };
 
 // Keeps every move of the cursor, by the user or by the program, behind the grid's veto.
@@ -104,7 +120,8 @@ public:
     TStringGridModel *GridModel() const { return FModel; }
     int Col() const;
     int Row() const;
-    // Moves the cursor as the user would: the select-cell event decides.
+    // Moves the cursor as the user would: the select-cell event decides. A row the filter hides
+    // is not taken: the next shown row is, else the nearest one before it.
     bool SetCurrentCell(int col, int row);
 
     // Answers whether the cursor may move to (col, row); empty while detached.
@@ -139,6 +156,9 @@ private:
     qreal Advance(char16_t c) const;
     bool AllowMove(const QModelIndex &target);
     void FitDescriptionColumn();
+    // Hides the rows the model does not show and moves the cursor off a hidden row.
+    void ApplyShownRows();
+    int ShownRowNear(int row) const;
     int FRuleWidth[2] = {DefaultColWidth, DefaultColWidth};
     void FocusChanged(QWidget *old, QWidget *now);
 

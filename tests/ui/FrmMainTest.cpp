@@ -201,7 +201,7 @@ TEST_F(FrmMainTest, TheShortcutCodesAreReadWithTheirDefaults)
 {
     Store("sc_Refresh", RegValue::FromInteger(0x1234074)); // a double word: its low 16 bits count
     TFrmMain window(NothingToList(Dir));
-    const TShortCut expected[] = {0x2070, 0x4074, 0x400D, 0x4008, 0x800D, 0x402E, 0x400D, 0x402E, 0x4009};
+    const TShortCut expected[] = {0x2070, 0x4074, 0x400D, 0x4008, 0x800D, 0x402E, 0x400D, 0x402E, 0x4009, 0x404E, 0x4046, 0x4050};
     for (int command = 0; command < TFrmMain::CommandCount; ++command)
         EXPECT_EQ(window.ShortCutCode(TFrmMain::TCommand(command)), expected[command]) << command;
 }
@@ -214,7 +214,10 @@ TEST_F(FrmMainTest, TheWindowMenuEndsWithTheAboutItemAndItsShortcut)
         QStringList texts;
         for (QAction *action : actions)
             texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
-        EXPECT_EQ(texts, (QStringList{u"&Restore"_s, u"Mi&nimize"_s, u"Ma&ximize"_s, u"-"_s, u"&Close\tAlt+F4"_s,
+        EXPECT_EQ(texts, (QStringList{u"&Restore"_s, u"Mi&nimize"_s, u"Ma&ximize"_s, u"-"_s,
+                                      u"Only &undescribed entries\tCtrl+N"_s, u"&Search descriptions...\tCtrl+F"_s,
+                                      u"Pruned descriptions...\tCtrl+P"_s, u"Index this folder and its subfolders"_s,
+                                      u"-"_s, u"&Close\tAlt+F4"_s,
                                       u"&About ...\tShift+F1"_s}));
         EXPECT_EQ(actions.last()->data().toInt(), 666);
     }

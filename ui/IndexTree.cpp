@@ -1,0 +1,96 @@
+#include "ui/IndexTree.h"
+
+#include "common/TextCodec.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <chrono>
+#include <limits>
+
+TFrmIndexTree::TFrmIndexTree(const QByteArray &root, const QString &indexPath, QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("FrmIndexTree"));
+    setWindowTitle(QStringLiteral("Index this folder and its subfolders"));
+    setMinimumWidth(420);
+    LabelProgress = new QLabel(QStringLiteral("Indexing %1").arg(DecodeName(root)), this);
+    LabelProgress->setObjectName(QStringLiteral("LabelProgress"));
+    // A long path must not widen the dialog.
+    LabelProgress->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    ProgressBar = new QProgressBar(this);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setRange(0, 0); // busy until the first count
+    BitBtnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    BitBtnCancel->setObjectName(QStringLiteral("BitBtnCancel"));
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(LabelProgress);
+    layout->addWidget(ProgressBar);
+    layout->addWidget(BitBtnCancel, 0, Qt::AlignRight);
+    connect(BitBtnCancel, &QPushButton::clicked, this, &TFrmIndexTree::reject);
+
+    FWorker = std::thread([this, root, indexPath] {
+        TDescriptionIndex index(indexPath);
+        // The window hears of the progress at most every 50 ms: the walk must not flood it.
+        auto last = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+        const bool completed = index.IndexTree(root, [this, &last](const TTreeProgress &progress) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - last >= std::chrono::milliseconds(50)) {
+                last = now;
+                QMetaObject::invokeMethod(this, [this, progress] { ShowProgress(progress); }, Qt::QueuedConnection);
+            }
+            return !FCancel.load();
+        });
+        const QString problem = index.TakeProblem();
+        QMetaObject::invokeMethod(this, [this, completed, problem] { Finish(completed, problem); }, Qt::QueuedConnection);
+    });
+}
+
+TFrmIndexTree::~TFrmIndexTree()
+{
+    // Answers the worker posted and this dialog never handled go with it.
+    StopWorker();
+}
+
+void TFrmIndexTree::StopWorker()
+{
+    FCancel = true;
+    if (FWorker.joinable())
+        FWorker.join();
+}
+
+void TFrmIndexTree::ShowProgress(const TTreeProgress &progress)
+{
+    if (!IsRunning())
+        return;
+    FProgress = progress;
+    constexpr qint64 most = std::numeric_limits<int>::max();
+    ProgressBar->setRange(0, int(std::min(most, std::max<qint64>(progress.FoldersSeen, 1))));
+    ProgressBar->setValue(int(std::min(most, progress.FoldersDone)));
+    LabelProgress->setText(QStringLiteral("%1 of %2 folders: %3")
+                               .arg(progress.FoldersDone)
+                               .arg(progress.FoldersSeen)
+                               .arg(DecodeName(progress.Current)));
+    Q_EMIT ProgressShown();
+}
+
+void TFrmIndexTree::Finish(bool completed, const QString &problem)
+{
+    StopWorker();
+    FCompleted = completed && problem.isEmpty();
+    ProgressBar->setRange(0, 1);
+    ProgressBar->setValue(FCompleted ? 1 : 0);
+    if (!problem.isEmpty())
+        LabelProgress->setText(QStringLiteral("The index cannot be written: ") + problem);
+    else if (completed)
+        LabelProgress->setText(QStringLiteral("Done: %1 folders indexed.").arg(FProgress.FoldersDone));
+    BitBtnCancel->setText(QStringLiteral("Close"));
+    Q_EMIT ProgressShown();
+}
+
+void TFrmIndexTree::reject()
+{
+    StopWorker();
+    QDialog::reject();
+}

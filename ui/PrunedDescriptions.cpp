@@ -1,0 +1,143 @@
+#include "ui/PrunedDescriptions.h"
+
+#include "common/ErrorReport.h"
+#include "common/TextCodec.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+int DefaultRestoreTarget(const TPrunedDescription &pruned, const std::vector<TRestoreTarget> &targets)
+{
+    int sameName = -1;
+    for (size_t i = 0; i < targets.size(); ++i) {
+        if (targets[i].Name != pruned.Name)
+            continue;
+        if (targets[i].IsFolder == pruned.IsFolder)
+            return int(i);
+        if (sameName < 0)
+            sameName = int(i);
+    }
+    if (sameName >= 0)
+        return sameName;
+    return targets.empty() ? -1 : 0;
+}
+
+TFrmPrunedDescriptions::TFrmPrunedDescriptions(std::vector<TPrunedDescription> pruned,
+                                               std::vector<TRestoreTarget> targets, QWidget *parent)
+    : QDialog(parent), FPruned(std::move(pruned)), FTargets(std::move(targets))
+{
+    setObjectName(QStringLiteral("FrmPrunedDescriptions"));
+    setWindowTitle(QStringLiteral("Pruned descriptions"));
+    resize(640, 360);
+
+    ListPruned = new QTreeWidget(this);
+    ListPruned->setObjectName(QStringLiteral("ListPruned"));
+    ListPruned->setHeaderLabels({QStringLiteral("Folder"), QStringLiteral("Name"), QStringLiteral("Description"),
+                                 QStringLiteral("Pruned")});
+    ListPruned->setRootIsDecorated(false);
+    ListPruned->setUniformRowHeights(true);
+    ListPruned->setAllColumnsShowFocus(true);
+    const QLocale locale;
+    for (const TPrunedDescription &entry : FPruned) {
+        auto *item = new QTreeWidgetItem(ListPruned);
+        item->setText(ColFolder, DecodeName(entry.Folder));
+        item->setText(ColName, DecodeName(entry.Name) + (entry.IsFolder ? QStringLiteral("/") : QString()));
+        item->setText(ColText, DecodeText(entry.Text));
+        item->setToolTip(ColText, item->text(ColText));
+        item->setText(ColDate, locale.toString(entry.Pruned.toLocalTime(), QLocale::ShortFormat));
+    }
+    ListPruned->header()->setSectionResizeMode(ColText, QHeaderView::Stretch);
+
+    LabelTarget = new QLabel(QStringLiteral("Restore &to:"), this);
+    ComboTarget = new QComboBox(this);
+    ComboTarget->setObjectName(QStringLiteral("ComboTarget"));
+    LabelTarget->setBuddy(ComboTarget);
+    for (const TRestoreTarget &target : FTargets)
+        ComboTarget->addItem(DecodeName(target.Name) + (target.IsFolder ? QStringLiteral("/") : QString()));
+    BitBtnRestore = new QPushButton(QStringLiteral("&Restore"), this);
+    BitBtnRestore->setObjectName(QStringLiteral("BitBtnRestore"));
+    BitBtnCopyText = new QPushButton(QStringLiteral("&Copy text"), this);
+    BitBtnCopyText->setObjectName(QStringLiteral("BitBtnCopyText"));
+    BitBtnClose = new QPushButton(QStringLiteral("Close"), this);
+    BitBtnClose->setObjectName(QStringLiteral("BitBtnClose"));
+
+    auto *targetRow = new QHBoxLayout;
+    targetRow->addWidget(LabelTarget);
+    targetRow->addWidget(ComboTarget, 1);
+    targetRow->addWidget(BitBtnRestore);
+    targetRow->addWidget(BitBtnCopyText);
+    targetRow->addWidget(BitBtnClose);
+    LabelEmpty = new QLabel(QStringLiteral("No description was pruned in the last 90 days."), this);
+    LabelEmpty->setObjectName(QStringLiteral("LabelEmpty"));
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(LabelEmpty);
+    layout->addWidget(ListPruned, 1);
+    layout->addLayout(targetRow);
+
+    connect(ListPruned, &QTreeWidget::currentItemChanged, this, [this] {
+        const int row = CurrentRow();
+        if (row >= 0)
+            ComboTarget->setCurrentIndex(DefaultRestoreTarget(FPruned[size_t(row)], FTargets));
+        UpdateButtons();
+    });
+    connect(BitBtnRestore, &QPushButton::clicked, this, [this] { ReportErrors([this] { RestoreClick(); }); });
+    connect(BitBtnCopyText, &QPushButton::clicked, this, &TFrmPrunedDescriptions::CopyTextClick);
+    connect(BitBtnClose, &QPushButton::clicked, this, &QDialog::reject);
+    if (!FPruned.empty())
+        SelectPruned(0);
+    UpdateButtons();
+    ListPruned->setFocus();
+}
+
+int TFrmPrunedDescriptions::CurrentRow() const
+{
+    QTreeWidgetItem *item = ListPruned->currentItem();
+    return item ? ListPruned->indexOfTopLevelItem(item) : -1;
+}
+
+void TFrmPrunedDescriptions::UpdateButtons()
+{
+    LabelEmpty->setVisible(FPruned.empty());
+    const bool chosen = CurrentRow() >= 0;
+    BitBtnRestore->setEnabled(chosen && ComboTarget->currentIndex() >= 0);
+    BitBtnCopyText->setEnabled(chosen);
+}
+
+void TFrmPrunedDescriptions::SelectPruned(int row)
+{
+    ListPruned->setCurrentItem(ListPruned->topLevelItem(row));
+}
+
+void TFrmPrunedDescriptions::SelectTarget(int index)
+{
+    ComboTarget->setCurrentIndex(index);
+    UpdateButtons();
+}
+
+void TFrmPrunedDescriptions::RestoreClick()
+{
+    const int row = CurrentRow();
+    const int target = ComboTarget->currentIndex();
+    if (row < 0 || target < 0 || !OnRestore)
+        return;
+    if (!OnRestore(FPruned[size_t(row)], FTargets[size_t(target)]))
+        return;
+    FPruned.erase(FPruned.begin() + row);
+    delete ListPruned->takeTopLevelItem(row);
+    UpdateButtons();
+}
+
+void TFrmPrunedDescriptions::CopyTextClick()
+{
+    const int row = CurrentRow();
+    if (row >= 0)
+        QApplication::clipboard()->setText(DecodeText(FPruned[size_t(row)].Text));
+}
