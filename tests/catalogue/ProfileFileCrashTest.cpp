@@ -145,6 +145,6 @@ TEST_P(ProfileFileKilled, EveryWriteThatReturnedIsKeptAndNoTemporaryFileOutlives
 
 INSTANTIATE_TEST_SUITE_P(BothWritePaths, ProfileFileKilled,
                          ::testing::Values(TWritePath::Rename, TWritePath::InPlace),
-                         [](const auto &info) {
-                             return std::string(info.param == TWritePath::Rename ? "Rename" : "InPlace");
+                         [](const auto &test) {
+                             return std::string(test.param == TWritePath::Rename ? "Rename" : "InPlace");
                          });
