@@ -15,12 +15,17 @@
 
 namespace {
 // The splash is shown unless either of the two settings turns it off; the program's own one is
-// read only when the maker's general one allows it.
+// read only when the maker's general one allows it. A settings file that cannot be read does not
+// stop the start: the splash shows as by default, and the window's creation reports the file.
 bool SplashEnabled()
 {
     const RegValue on = RegValue::FromBool(true);
-    return ReadRegValue(HKEY_CURRENT_USER, QStringLiteral("\\Software\\KER-MOSS"), QStringLiteral("SplashEnabled"), on).AsBool()
-           && ReadRegValue(HKEY_CURRENT_USER, RegProgramKey, QStringLiteral("SplashEnabled"), on).AsBool();
+    try {
+        return ReadRegValue(HKEY_CURRENT_USER, QStringLiteral("\\Software\\KER-MOSS"), QStringLiteral("SplashEnabled"), on).AsBool()
+               && ReadRegValue(HKEY_CURRENT_USER, RegProgramKey, QStringLiteral("SplashEnabled"), on).AsBool();
+    } catch (const TUnreadableSettings &) {
+        return true;
+    }
 }
 
 QString MessageOf(const std::exception &error)

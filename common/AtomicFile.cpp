@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <csignal>
 #include <string>
+#include <tuple>
+#include <vector>
 #include <string_view>
 #include <ctime>
 #include <map>
@@ -244,7 +246,13 @@ int WriteNewFile(const QByteArray &path, const QByteArray &bytes, const struct s
     // A replacement starts private and gets its final mode once its owner is right.
     const mode_t openMode = replaced ? 0600 : mode < 0 ? 0666 : mode_t(mode);
     tempName.clear();
-    int f = ::open(FolderOf(path).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, openMode);
+    // An unnamed file gets its name through /proc/self/fd; without /proc (a chroot, a sandbox)
+    // only a named temporary file can be published.
+    const bool procFds = ::access("/proc/self/fd", F_OK) == 0;
+    int f = -1;
+    errno = EOPNOTSUPP;
+    if (procFds)
+        f = ::open(FolderOf(path).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, openMode);
     if (f < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
         for (int attempt = 0; attempt < 100; ++attempt) {
             tempName = TemporaryName(path, NextTemporaryNumber());
@@ -324,29 +332,46 @@ int PublishNewFile(const QByteArray &path, TFd &fd, QByteArray tempName, bool re
 
 // The old bytes of a file rewritten in place, on the disk, under a name that tells which file
 // they belong to.
+QByteArray BackupStem(const QByteArray &path)
+{
+    const QByteArray absolute = path.startsWith('/') ? path : QFile::encodeName(QDir::currentPath()) + '/' + path;
+    QByteArray stem = absolute.toPercentEncoding();
+    if (stem.size() > 180)
+        stem = QCryptographicHash::hash(absolute, QCryptographicHash::Sha1).toHex() + '-'
+               + ExtractFileName(path).left(100).toPercentEncoding().left(120);
+    return stem;
+}
+
 int KeepBackup(const QByteArray &path, const QByteArray &bytes, QByteArray &backup)
 {
     const QByteArray folder = InPlaceBackupFolder();
     if (!MakeUserFolder(folder))
         return errno ? errno : EACCES;
-    QByteArray absolute = path.startsWith('/') ? path : QFile::encodeName(QDir::currentPath()) + '/' + path;
-    QByteArray stem = absolute.toPercentEncoding();
-    if (stem.size() > 180)
-        stem = QCryptographicHash::hash(absolute, QCryptographicHash::Sha1).toHex() + '-'
-               + ExtractFileName(path).left(100).toPercentEncoding().left(120);
+    const QByteArray stem = BackupStem(path);
     TFd fd;
+    QByteArray part;
     for (unsigned n = 0; fd.Get() < 0; ++n) {
         backup = folder + '/' + stem + '.' + QByteArray::number(::getpid()) + '.' + QByteArray::number(n);
-        fd.Reset(::open(backup.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+        part = backup + ".part";
+        if (::access(backup.constData(), F_OK) == 0)
+            continue;
+        fd.Reset(::open(part.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
         if (fd.Get() < 0 && (errno != EEXIST || n == 100))
             return errno;
     }
+    // Only a whole backup gets its name: a writer killed while keeping it leaves a ".part" that
+    // nobody takes for the old text.
     int error = WriteAllAt(fd.Get(), bytes);
     if (!error && ::fdatasync(fd.Get()) != 0)
         error = errno;
-    if (error)
-        ::unlink(backup.constData());
-    return error;
+    if (!error && ::rename(part.constData(), backup.constData()) != 0)
+        error = errno;
+    if (error) {
+        ::unlink(part.constData());
+        return error;
+    }
+    SyncFolderOf(backup);
+    return 0;
 }
 
 int WriteFdInPlace(int fd, const QByteArray &bytes)
@@ -355,6 +380,101 @@ int WriteFdInPlace(int fd, const QByteArray &bytes)
         return error;
     if (::ftruncate(fd, off_t(bytes.size())) != 0 || ::fdatasync(fd) != 0)
         return errno;
+    return 0;
+}
+
+// The backups of this file's old bytes that are still in the cache folder, oldest first.
+// A backup lives only while its writer holds the file's exclusive lock, so one seen by a
+// process holding the lock was left by a writer that died in the middle of a rewrite: the file
+// may hold part of the new bytes after part of the old.
+std::vector<QByteArray> TornRewriteBackups(const QByteArray &target, std::vector<QByteArray> *parts = nullptr)
+{
+    const QByteArray folder = InPlaceBackupFolder();
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir)
+        return {};
+    const QByteArray prefix = BackupStem(target) + '.';
+    std::vector<std::pair<timespec, QByteArray>> found;
+    while (const dirent *entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (!name.starts_with(std::string_view(prefix.constData(), size_t(prefix.size()))))
+            continue;
+        // The rest is "<pid>.<n>": a longer stem of another file never passes for this one.
+        std::string_view rest = name.substr(size_t(prefix.size()));
+        const bool part = rest.ends_with(".part");
+        if (part)
+            rest.remove_suffix(5);
+        const size_t dot = rest.find('.');
+        const auto digits = [](std::string_view s) {
+            return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+        };
+        struct stat st;
+        if (dot == std::string_view::npos || !digits(rest.substr(0, dot)) || !digits(rest.substr(dot + 1))
+            || ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (part) {
+            if (parts)
+                parts->push_back(folder + '/' + QByteArray(entry->d_name));
+            continue;
+        }
+        found.emplace_back(st.st_mtim, folder + '/' + QByteArray(entry->d_name));
+    }
+    ::closedir(dir);
+    std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) {
+        return std::tie(a.first.tv_sec, a.first.tv_nsec, a.second) < std::tie(b.first.tv_sec, b.first.tv_nsec, b.second);
+    });
+    std::vector<QByteArray> paths;
+    for (auto &[time, path] : found)
+        paths.push_back(std::move(path));
+    return paths;
+}
+
+// Whether the cache folder holds any backup at all: the cheap test before a read looks closer.
+bool AnyInPlaceBackup()
+{
+    DIR *dir = ::opendir(InPlaceBackupFolder().constData());
+    if (!dir)
+        return false;
+    bool any = false;
+    while (const dirent *entry = ::readdir(dir))
+        if (std::string_view name(entry->d_name); name != "." && name != "..") {
+            any = true;
+            break;
+        }
+    ::closedir(dir);
+    return any;
+}
+
+int ReadBackup(const QByteArray &backup, QByteArray &bytes)
+{
+    TFd fd(::open(backup.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat st;
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0)
+        return errno;
+    if (st.st_size > kMaxFileSize)
+        return EFBIG;
+    return ReadFd(fd.Get(), qsizetype(st.st_size), bytes);
+}
+
+// Puts back the old bytes of a rewrite in place that a crash cut short, before anyone builds on
+// the torn text. The oldest backup is the last text known whole. `fd` is open for writing and
+// holds the exclusive lock; `bytes` becomes the file's text.
+int RecoverTornRewrite(int fd, const QByteArray &target, QByteArray &bytes)
+{
+    std::vector<QByteArray> parts;
+    const std::vector<QByteArray> backups = TornRewriteBackups(target, &parts);
+    for (const QByteArray &part : parts) // the file was never touched after these
+        ::unlink(part.constData());
+    if (backups.empty())
+        return 0;
+    QByteArray old;
+    if (const int error = ReadBackup(backups.front(), old))
+        return error;
+    if (const int error = WriteFdInPlace(fd, old))
+        return error;
+    for (const QByteArray &backup : backups)
+        ::unlink(backup.constData());
+    bytes = std::move(old);
     return 0;
 }
 
@@ -423,6 +543,23 @@ std::optional<QByteArray> ReadWholeFile(const QByteArray &path, TFileStamp *stam
     if (!failure) {
         // A writer rewriting the file in place holds the exclusive lock: read whole texts only.
         while (::flock(fd.Get(), LOCK_SH) != 0 && errno == EINTR) {
+        }
+        QByteArray target;
+        if (AnyInPlaceBackup() && FollowLinks(path, target) == 0 && !TornRewriteBackups(target).empty()) {
+            // A writer died while rewriting the file in place: the old text is put back under
+            // the exclusive lock, or, where this user may not write the file, read from the backup.
+            fd.Reset();
+            const int repair = ReplaceFileLocked(path, [](const std::optional<QByteArray> &) { return std::nullopt; });
+            const std::vector<QByteArray> backups = TornRewriteBackups(target);
+            if (repair != 0 || !backups.empty()) {
+                failure = backups.empty() ? EAGAIN : ReadBackup(backups.front(), bytes);
+                if (!failure && stamp)
+                    *stamp = StampOf(path);
+                if (error)
+                    *error = failure;
+                return failure ? std::nullopt : std::optional<QByteArray>(bytes);
+            }
+            return ReadWholeFile(path, stamp, error);
         }
         if (stamp)
             *stamp = StampFromStat(st);
@@ -495,6 +632,8 @@ int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOpt
         QByteArray bytes;
         if (const int error = ReadFd(fd.Get(), qsizetype(locked.st_size), bytes))
             return error;
+        if (const int error = RecoverTornRewrite(fd.Get(), target, bytes))
+            return error; // the torn text is no base for an edit
         const std::optional<QByteArray> changed = edit(bytes);
         if (!changed || *changed == bytes)
             return 0;

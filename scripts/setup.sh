@@ -5,7 +5,7 @@ DIRNOTE_PACKAGES=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xdotool x11-utils fonts-dejavu-core
+  xvfb xauth xdotool x11-utils fonts-dejavu-core python3
   desktop-file-utils libxml2-utils shared-mime-info dpkg-dev file
   clang-format-14
 )

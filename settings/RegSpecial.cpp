@@ -85,9 +85,9 @@ bool IsIntegerKind(TRegValueKind kind)
 
 // A file that is there but no registry export: every value in it would silently read as its
 // default and every write fail, so the user is told which file and where.
-TException UnreadableFile(const QByteArray &file, int line)
+TUnreadableSettings UnreadableFile(const QByteArray &file, int line)
 {
-    return TException(QStringLiteral("The settings file %1 cannot be read (line %2)")
+    return TUnreadableSettings(QStringLiteral("The settings file %1 cannot be read (line %2)")
                           .arg(QFile::decodeName(file))
                           .arg(line));
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "common/Exceptions.h"
+
 // Typed access to the program's settings in the per-user registry. Each call opens the store,
 // does its one read or write and releases the store again.
 
@@ -12,6 +14,12 @@ inline constexpr HKEY HKEY_CLASSES_ROOT = 0x80000000;
 inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001;
 inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002;
 inline constexpr HKEY HKEY_USERS = 0x80000003;
+
+// The settings file is there but is no registry export (it names the file and the line).
+class TUnreadableSettings : public TException {
+public:
+    using TException::TException;
+};
 
 // The key path of the program's own settings; the program entry sets it before the first call.
 extern QString RegProgramKey;

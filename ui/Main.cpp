@@ -651,13 +651,18 @@ void TFrmMain::FormClose()
     if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
         return;
     const QSize outer = size() + FrameAllowance;
-    WriteRegValue(HKEY_CURRENT_USER, RegProgramKey, QStringLiteral("MainWidth"), RegValue::FromInteger(outer.width()));
-    WriteRegValue(HKEY_CURRENT_USER, RegProgramKey, QStringLiteral("MainHeight"), RegValue::FromInteger(outer.height()));
+    // The size is no data of the user's: a settings file that cannot take it (a full disk, a
+    // damaged file) is reported, and the window closes all the same rather than never.
+    ReportErrors([&] {
+        WriteRegValue(HKEY_CURRENT_USER, RegProgramKey, QStringLiteral("MainWidth"), RegValue::FromInteger(outer.width()));
+        WriteRegValue(HKEY_CURRENT_USER, RegProgramKey, QStringLiteral("MainHeight"), RegValue::FromInteger(outer.height()));
+    });
 }
 
 void TFrmMain::closeEvent(QCloseEvent *event)
 {
     // A description that cannot be written keeps the window open; the next attempt tries again.
+    // (A size that cannot be stored does not: FormClose reports it itself.)
     if (!ReportErrors([this] { FormClose(); }))
         event->ignore();
     else

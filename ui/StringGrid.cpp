@@ -395,6 +395,19 @@ void TStringGrid::FocusChanged(QWidget *old, QWidget *now)
         ReportErrors([&] { OnExit(); });
 }
 
+void TStringGrid::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint)
+{
+    // Tab and Shift+Tab in the cell editor go on to the next or previous control, as they do
+    // from the table itself, rather than walking its cells: on a table of one row that walk
+    // never left the row, so nothing was committed.
+    if (hint == QAbstractItemDelegate::EditNextItem || hint == QAbstractItemDelegate::EditPreviousItem) {
+        QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+        focusNextPrevChild(hint == QAbstractItemDelegate::EditNextItem);
+        return;
+    }
+    QTableView::closeEditor(editor, hint);
+}
+
 void TStringGrid::keyPressEvent(QKeyEvent *event)
 {
     // Enter opens the cell editor as F2 does; the editor itself closes on Enter.

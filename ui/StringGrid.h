@@ -118,6 +118,7 @@ public:
     int WidestTextWidth(int count, const std::function<QString(int)> &text) const;
 
 protected:
+    void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool viewportEvent(QEvent *event) override;
     void changeEvent(QEvent *event) override;

@@ -90,30 +90,27 @@ TEST_P(ProfileFileKilled, EveryWriteThatReturnedIsKeptAndNoTemporaryFileOutlives
                                 500.0, 200000.0);
         const int returned = stored + run.Completed;
         const QByteArray bytes = ReadFileBytes(path);
-        if (bytes == TextAfter(returned)) {
-            stored = returned;
-        } else if (bytes == TextAfter(returned + 1)) { // killed before it could report the write
+        const bool torn = bytes != TextAfter(returned) && bytes != TextAfter(returned + 1);
+        // Only a rewrite in place can be cut short; its old bytes wait in the cache.
+        ASSERT_TRUE(!torn || inPlace) << "round " << rounds << ": the file is neither old nor new, "
+                                      << bytes.size() << " bytes";
+        halves += torn;
+        // The next reader finds the text whole: a rewrite cut short is undone from its backup
+        // (as is one killed after its last byte but before it could return).
+        const std::optional<QByteArray> read = ReadWholeFile(path);
+        ASSERT_TRUE(read.has_value()) << "round " << rounds;
+        if (*read == TextAfter(returned + 1)) { // killed before it could report the write
             stored = returned + 1;
         } else {
-            // Only a rewrite in place can be cut short; its old bytes wait in the cache.
-            ++halves;
-            ASSERT_TRUE(inPlace) << "round " << rounds << ": the file is neither old nor new, "
-                                 << bytes.size() << " bytes";
-            const QStringList kept = OtherEntries(backups, {});
-            ASSERT_EQ(kept.size(), 1) << "round " << rounds << ": a half-written file without its backup";
-            ASSERT_EQ(ReadFileBytes(backups + '/' + QFile::encodeName(kept[0])), TextAfter(returned));
-            WriteFileBytes(path, TextAfter(returned)); // as the user would put it back
+            ASSERT_EQ(*read, TextAfter(returned)) << "round " << rounds << (torn ? ": torn file" : "");
             stored = returned;
         }
-        // A backup outlives a writer killed before it could remove it; it holds (a part of) the
-        // old bytes of a file that is whole.
+        ASSERT_EQ(ReadFileBytes(path), *read) << "round " << rounds;
+        // What is left in the cache is only a backup that never got whole, and the next write
+        // removes it.
         for (const QString &backup : OtherEntries(backups, {})) {
-            const QByteArray backupPath = backups + '/' + QFile::encodeName(backup);
-            const QByteArray old = ReadFileBytes(backupPath);
-            EXPECT_TRUE(TextAfter(stored).startsWith(old) || TextAfter(stored - 1).startsWith(old))
-                << "round " << rounds << ": a backup of " << old.size() << " bytes";
+            EXPECT_TRUE(backup.endsWith(u".part")) << "round " << rounds << ": " << backup.toStdString();
             ++staleBackups;
-            ::unlink(backupPath.constData());
         }
         if (run.Completed > 0) {
             for (const QString &leftover : waiting)
@@ -137,8 +134,9 @@ TEST_P(ProfileFileKilled, EveryWriteThatReturnedIsKeptAndNoTemporaryFileOutlives
     EXPECT_EQ(last.Report, QByteArray());
     EXPECT_EQ(ReadFileBytes(path), TextAfter(stored + 1));
     EXPECT_EQ(OtherEntries(folder, "Folder.dnt"), QStringList());
+    EXPECT_EQ(OtherEntries(backups, {}), QStringList());
     std::printf("%s: %d rounds killed, %d writes returned and kept, %d half-written files, "
-                "%d leftovers removed, %d backups outlived their writer\n",
+                "%d leftovers removed, %d unfinished backups seen\n",
                 inPlace ? "in place" : "rename", rounds, completed, halves, backdated, staleBackups);
     EXPECT_GT(completed, rounds / 2) << "the kills came before most writes could finish";
 }
@@ -148,3 +146,68 @@ INSTANTIATE_TEST_SUITE_P(BothWritePaths, ProfileFileKilled,
                          [](const auto &test) {
                              return std::string(test.param == TWritePath::Rename ? "Rename" : "InPlace");
                          });
+
+namespace {
+enum class TNextAccess { Read, Write };
+class RewriteCutShort : public ::testing::TestWithParam<TNextAccess> {
+protected:
+    TTempDir Dir;
+};
+} // namespace
+
+// A writer killed in the middle of a rewrite in place leaves the file torn, part new and part
+// old. Whoever comes next, a reader or a writer, finds the old text whole again.
+TEST_P(RewriteCutShort, TheNextReaderOrWriterFindsTheOldTextWhole)
+{
+    const QByteArray path = Dir.FilePath("Folder.dnt");
+    WriteFileBytes(path, {});
+    // A second name makes every write a rewrite in place.
+    ASSERT_EQ(::link(path.constData(), Dir.FilePath("second.dnt").constData()), 0);
+    // Large enough that the rewrite takes a while: the kill has to land inside it.
+    constexpr qsizetype kSize = 48 << 20;
+    const QByteArray oldText = "[Files]\r\nold=" + QByteArray(kSize, 'a') + "\r\n";
+    const QByteArray newText = "[Files]\r\nnew=" + QByteArray(kSize, 'b') + "\r\n";
+    const QByteArray backups = InPlaceBackupFolder();
+    bool caught = false;
+    for (int attempt = 0; attempt < 20 && !caught; ++attempt) {
+        WriteFileBytes(path, oldText);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ReplaceFileLocked(path, [&](const std::optional<QByteArray> &) { return newText; });
+            ::_exit(0);
+        }
+        // Killed as soon as the first new bytes are in the file.
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        char first[10] = {};
+        QElapsedTimer wait;
+        wait.start();
+        while (wait.elapsed() < 10000 && !(::pread(fd, first, sizeof first, 0) == sizeof first && first[9] == 'n'))
+            ::usleep(20);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        ::close(fd);
+        // Only a writer that had not finished leaves its backup behind.
+        const QStringList kept = OtherEntries(backups, {});
+        caught = kept.size() == 1 && !kept[0].endsWith(u".part");
+    }
+    ASSERT_TRUE(caught) << "no kill landed inside a rewrite";
+
+    if (GetParam() == TNextAccess::Read) {
+        const std::optional<QByteArray> read = ReadWholeFile(path);
+        ASSERT_TRUE(read.has_value());
+        EXPECT_TRUE(*read == oldText) << "the reader got " << read->size() << " bytes, not the old text";
+    } else {
+        QByteArray seen;
+        ASSERT_EQ(ReplaceFileLocked(path, [&](const std::optional<QByteArray> &current) {
+                      seen = current.value_or(QByteArray());
+                      return std::optional<QByteArray>(current.value_or(QByteArray()) + "next=1\r\n");
+                  }), 0);
+        EXPECT_TRUE(seen == oldText) << "the writer built on " << seen.size() << " bytes, not the old text";
+    }
+    EXPECT_TRUE(ReadFileBytes(path).startsWith(oldText)) << "the file was not put back";
+    EXPECT_EQ(ReadFileBytes(Dir.FilePath("second.dnt")), ReadFileBytes(path)) << "the hard link lost its text";
+    EXPECT_EQ(OtherEntries(backups, {}), QStringList()) << "the backup outlived the repair";
+}
+
+INSTANTIATE_TEST_SUITE_P(NextAccess, RewriteCutShort, ::testing::Values(TNextAccess::Read, TNextAccess::Write),
+                         [](const auto &info) { return std::string(info.param == TNextAccess::Read ? "Read" : "Write"); });

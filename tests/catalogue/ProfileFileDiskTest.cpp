@@ -19,7 +19,9 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -480,4 +482,32 @@ TEST_F(ProfileFileOnDisk, AFileLargerThan256MiBIsRefusedNotRead)
     }
     EXPECT_EQ(WriteKey(path), "Unable to write to " + path + ": it is larger than 256 MiB");
     EXPECT_EQ(StatOf(path).st_size, kMaxFileSize + 1);
+}
+
+// In a chroot or sandbox without /proc an unnamed file cannot get a name: writes use a named
+// temporary file instead, both a new file and a replacement.
+TEST_F(ProfileFileOnDisk, WritesWorkWithoutProc)
+{
+    const QByteArray existing = Dir.WriteFile("Folder.dnt", kOld);
+    const QByteArray created = Dir.MakeDir("new") + "/Folder.dnt";
+    const TChildRun run = RunInChild([&]() -> QByteArray {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
+            return "skip";
+        try {
+            ProfileFile(existing).WriteString("Files", "a.txt", "kept");
+            ProfileFile(created).WriteString("Files", "b.txt", "made");
+        } catch (const TException &e) {
+            return e.Message().toUtf8();
+        }
+        return {};
+    });
+    if (run.Report == "skip")
+        GTEST_SKIP() << "hiding /proc needs the superuser";
+    ASSERT_EQ(run.Report, QByteArray());
+    EXPECT_EQ(ProfileFile(existing).ReadString("Files", "a.txt"), QByteArray("kept"));
+    EXPECT_EQ(ProfileFile(created).ReadString("Files", "b.txt"), QByteArray("made"));
+    for (const QByteArray &folder : {Dir.Path(), Dir.FilePath("new")})
+        EXPECT_EQ(QDir(QFile::decodeName(folder)).entryList(QDir::Files | QDir::Hidden),
+                  QStringList{QStringLiteral("Folder.dnt")}) << "a temporary file was left";
 }

@@ -20,6 +20,7 @@
 #include <QSplitter>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 using namespace TestSupport;
@@ -476,24 +477,47 @@ TEST_F(FrmMainTest, AHandOffStoresWhatWasTypedBeforeListingAnotherFolder)
     EXPECT_TRUE(ReadFileBytes(start + "/Folder.dnt").contains("a.txt=typed before the hand-off\r\n"));
 }
 
-TEST_F(FrmMainTest, ASizeThatCannotBeStoredKeepsTheWindowOpenAndSaysSo)
+TEST_F(FrmMainTest, ASizeThatCannotBeStoredIsReportedAndTheWindowClosesAllTheSame)
 {
-    TFrmMain window(NothingToList(Dir));
-    ASSERT_NO_FATAL_FAILURE(ShowAndActivate(window));
-    // The settings folder cannot be made: a file stands in its place (root included).
+    // The size is no data of the user's: a settings file that cannot take it must not keep the
+    // window open for good (it did, and every Close only showed the error again).
     const QByteArray file = RegistryFilePath(HKEY_CURRENT_USER);
     const QByteArray folder = file.left(file.lastIndexOf('/'));
-    ASSERT_TRUE(QDir().mkpath(QString::fromUtf8(folder.left(folder.lastIndexOf('/')))));
-    QDir(QString::fromUtf8(folder)).removeRecursively();
-    WriteFileBytes(folder, "not a folder");
-    const auto restore = qScopeGuard([&] { ::unlink(folder.constData()); });
-    for (int attempt = 1; attempt <= 2; ++attempt) {
-        EXPECT_FALSE(window.close());
-        EXPECT_TRUE(window.isVisible());
-        ASSERT_EQ(MessageLog().Requests.size(), size_t(attempt));
+    ASSERT_TRUE(QDir().mkpath(QString::fromUtf8(folder)));
+    const auto restore = qScopeGuard([&] {
+        ::unlink(folder.constData());
+        ::unlink(file.constData());
+    });
+    struct TCase {
+        const char *Name;
+        std::function<void()> Break;
+        QByteArray Left; // what the settings path holds afterwards
+    };
+    const QByteArray garbage("\x7f\x00garbage\r\n\xff\xfe\x01", 14);
+    const TCase cases[] = {
+        // The settings folder cannot be made: a file stands in its place (root included).
+        {"folder blocked", [&] {
+             QDir(QString::fromUtf8(folder)).removeRecursively();
+             WriteFileBytes(folder, "not a folder");
+         }, {}},
+        {"file unreadable", [&] {
+             ::unlink(folder.constData());
+             ASSERT_TRUE(QDir().mkpath(QString::fromUtf8(folder)));
+             WriteFileBytes(file, garbage);
+         }, garbage},
+    };
+    for (const TCase &test : cases) {
+        SCOPED_TRACE(test.Name);
+        MessageLog().Requests.clear();
+        TFrmMain window(NothingToList(Dir));
+        ASSERT_NO_FATAL_FAILURE(ShowAndActivate(window));
+        test.Break();
+        EXPECT_TRUE(window.close());
+        EXPECT_FALSE(window.isVisible());
+        ASSERT_EQ(MessageLog().Requests.size(), size_t(1));
         EXPECT_EQ(MessageLog().Requests.back().Type, TMsgDlgType::mtError);
+        if (!test.Left.isEmpty()) {
+            EXPECT_EQ(ReadFileBytes(file), test.Left);
+        }
     }
-    ::unlink(folder.constData());
-    EXPECT_TRUE(window.close());
-    EXPECT_EQ(Stored("MainWidth"), 453);
 }

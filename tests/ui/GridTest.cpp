@@ -222,6 +222,24 @@ TEST_P(GridTest, FocusLeavingTheTableForAnotherControlCommits)
     EXPECT_EQ(Bytes(), before);
 }
 
+TEST_P(GridTest, TabInTheCellEditorLeavesTheTableAndCommitsAlsoOnItsOnlyRow)
+{
+    // One row: walking the cells would stay on it, and nothing would be stored.
+    MakeEntries({"a"});
+    MakeOtherEntry();
+    ASSERT_NO_FATAL_FAILURE(ListAndFocus());
+    for (const bool back : {false, true}) {
+        SCOPED_TRACE(back ? "Shift+Tab" : "Tab");
+        Grid()->setFocus();
+        Key(Qt::Key_F2);
+        Key(Qt::Key_End);
+        Type(back ? QStringLiteral(" and back") : QStringLiteral("left by Tab"));
+        Key(back ? Qt::Key_Backtab : Qt::Key_Tab, back ? Qt::ShiftModifier : Qt::NoModifier);
+        EXPECT_FALSE(Grid()->HasFocusWithin());
+        EXPECT_TRUE(Bytes().contains(Line("a", back ? "left by Tab and back" : "left by Tab")));
+    }
+}
+
 TEST_P(GridTest, EveryButtonCommitsTheTypedDescriptionFirstAndNoneMovesTheFocus)
 {
     MakeEntries({"e1", "e2", "e3", "e4", "e5", "e6"});
