@@ -210,4 +210,4 @@ TEST_P(RewriteCutShort, TheNextReaderOrWriterFindsTheOldTextWhole)
 }
 
 INSTANTIATE_TEST_SUITE_P(NextAccess, RewriteCutShort, ::testing::Values(TNextAccess::Read, TNextAccess::Write),
-                         [](const auto &info) { return std::string(info.param == TNextAccess::Read ? "Read" : "Write"); });
+                         [](const auto &test) { return std::string(test.param == TNextAccess::Read ? "Read" : "Write"); });
