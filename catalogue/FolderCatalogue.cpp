@@ -3,6 +3,7 @@
 #include "catalogue/DescriptionFile.h"
 #include "catalogue/FoldedName.h"
 #include "catalogue/ProfileFile.h"
+#include "common/Exceptions.h"
 #include "common/PathUtils.h"
 #include "common/TextCodec.h"
 
@@ -175,24 +176,78 @@ std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entr
     return names;
 }
 
+// The stale keys the follower gives to renamed entries: each moves to its entry's name (written
+// with the deletions, so in the same write) and is taken out of `stale`.
+void FollowRenames(ProfileFile &profile, const char *section, bool isFolder,
+                   const QByteArray &folder, std::vector<TCatalogueEntry> &entries,
+                   std::vector<TStaleKey> &stale, TRenameFollower &follower,
+                   std::vector<TFollowedRename> &renamed)
+{
+    std::vector<size_t> undescribedRows;
+    std::vector<QByteArray> undescribed;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].Description.isEmpty()) {
+            undescribedRows.push_back(i);
+            undescribed.push_back(entries[i].Name);
+        }
+    if (undescribed.empty())
+        return;
+    const std::vector<qsizetype> owners = follower.FollowRenames(folder, isFolder, stale, undescribed);
+    std::vector<bool> given(undescribed.size(), false);
+    std::vector<TStaleKey> left;
+    for (size_t k = 0; k < stale.size(); ++k) {
+        const qsizetype owner = k < owners.size() ? owners[k] : -1;
+        if (owner < 0 || size_t(owner) >= undescribed.size() || given[size_t(owner)]
+            || stale[k].Value.isEmpty()) {
+            left.push_back(std::move(stale[k]));
+            continue;
+        }
+        TCatalogueEntry &entry = entries[undescribedRows[size_t(owner)]];
+        try {
+            profile.WriteStringWithDeletions(section, entry.Name, stale[k].Value);
+        } catch (const TException &) {
+            left.push_back(std::move(stale[k])); // a name no key can hold
+            continue;
+        }
+        given[size_t(owner)] = true;
+        profile.DeleteKey(section, stale[k].Key);
+        entry.Description = stale[k].Value;
+        renamed.push_back({isFolder, stale[k].Key, entry.Name});
+    }
+    stale = std::move(left);
+}
+
 void LookUpAndPrune(ProfileFile &profile, const char *section, std::vector<TCatalogueEntry> &entries,
-                    bool prune)
+                    bool prune, TFolderCatalogue &catalogue, TRenameFollower *follower)
 {
     // Only the keys of the section's key list are candidates for pruning, as the profile
     // functions see them. They are read first: the rule reads the file as it is then, and a key
     // that has gone from it meanwhile is simply not found again.
-    QList<QByteArray> stale = prune ? profile.ReadSection(section) : QList<QByteArray>();
+    QList<QByteArray> keys = prune ? profile.ReadSection(section) : QList<QByteArray>();
     const TNameRule rule(NameViews(entries), profile.KeyGroups(section));
     for (size_t i = 0; i < entries.size(); ++i)
         if (const qsizetype line = rule.KeyOf(i); line >= 0)
             entries[i].Description = profile.EntryValue(line);
-    stale.removeIf([&rule](const QByteArray &key) { return rule.Claimed(ViewOf(key)); });
-    for (const QByteArray &key : stale)
-        profile.DeleteKey(section, key);
+    keys.removeIf([&rule](const QByteArray &key) { return rule.Claimed(ViewOf(key)); });
+    if (keys.isEmpty())
+        return;
+    std::vector<TStaleKey> stale;
+    stale.reserve(size_t(keys.size()));
+    for (const QByteArray &key : keys)
+        stale.push_back({key, profile.ReadString(section, key)});
+    const bool isFolder = std::strcmp(section, kSectionFolders) == 0;
+    if (follower)
+        FollowRenames(profile, section, isFolder, catalogue.Folder, entries, stale, *follower,
+                      catalogue.Renamed);
+    for (const TStaleKey &key : stale)
+        profile.DeleteKey(section, key.Key);
+    std::vector<TStaleKey> &pruned = isFolder ? catalogue.PrunedFolders : catalogue.PrunedFiles;
+    pruned = std::move(stale);
 }
 } // namespace
 
-TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader)
+TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader,
+                                     TRenameFollower *follower, TStaleKeys stale)
 {
     TFolderCatalogue catalogue;
     catalogue.Folder = IncludeTrailingPathDelimiter(folder);
@@ -216,9 +271,9 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     if (share)
         keyed = std::async(std::launch::async, [&sortKeys] { sortKeys.Work(); });
     // A listing that failed does not know which entries exist: nothing may be pruned after it.
-    const bool prune = catalogue.Error.isEmpty();
-    LookUpAndPrune(profile, kSectionFolders, catalogue.Folders, prune);
-    LookUpAndPrune(profile, kSectionFiles, catalogue.Files, prune);
+    const bool prune = catalogue.Error.isEmpty() && stale == TStaleKeys::Prune;
+    LookUpAndPrune(profile, kSectionFolders, catalogue.Folders, prune, catalogue, follower);
+    LookUpAndPrune(profile, kSectionFiles, catalogue.Files, prune, catalogue, follower);
     sortKeys.Work();
     if (keyed.valid())
         keyed.get();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalogue/RenameFollower.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -23,6 +25,9 @@ struct TFolderCatalogue {
     std::vector<TCatalogueEntry> Files;
     // Why the folder could not be listed, or listed only in part; empty when it was listed whole.
     QString Error;
+    // Descriptions that followed their renamed entries, and those pruned (with their table).
+    std::vector<TFollowedRename> Renamed;
+    std::vector<TStaleKey> PrunedFolders, PrunedFiles;
 };
 
 bool IsExistingFolder(const QByteArray &path);
@@ -42,8 +47,14 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue,
 // Scans the folder, sorts the rows as the desktop's file managers show names (by the user's
 // locale, letter case ignored, numbers in natural order: "file2" before "file10"), looks up each entry's description and deletes the stored
 // descriptions that no entry claims, all by the name rule of FoldedName.h. After a listing that
-// failed, nothing is deleted. The description file is not created here.
-TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader = ::readdir);
+// failed, nothing is deleted; with TStaleKeys::Keep (readers that must not change the folder),
+// nothing ever is. The description file is not created here. A follower, when given, may first
+// move a stale key's description to the undescribed entry it was renamed to: the new key is
+// written and the old one deleted in the same write as the pruning.
+enum class TStaleKeys { Prune, Keep };
+TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader = ::readdir,
+                                     TRenameFollower *follower = nullptr,
+                                     TStaleKeys stale = TStaleKeys::Prune);
 
 // The key under which a description of the entry `name` is written, by the name rule: the
 // stored key that describes it, else the name itself. `names` are all entries of its table.

@@ -176,7 +176,16 @@ std::vector<qsizetype> TProfileDocument::EntryLines(qsizetype sectionIndex) cons
 
 bool TProfileDocument::MarkDeleted(const QByteArray &section, const QByteArray &key)
 {
-    const qsizetype line = FindEntry(FindSection(section), key);
+    return MarkLineDeleted(FindEntry(FindSection(section), key));
+}
+
+bool TProfileDocument::MarkDeletedExact(const QByteArray &section, const QByteArray &key)
+{
+    return MarkLineDeleted(FindEntryExact(FindSection(section), key));
+}
+
+bool TProfileDocument::MarkLineDeleted(qsizetype line)
+{
     if (line < 0)
         return false;
     FLines[size_t(line)].Deleted = true;

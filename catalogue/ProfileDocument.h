@@ -56,6 +56,8 @@ public:
 
     // Marks the first live entry of the key deleted; false when there was none.
     bool MarkDeleted(const QByteArray &section, const QByteArray &key);
+    // The same for the first live entry whose key equals the key byte for byte.
+    bool MarkDeletedExact(const QByteArray &section, const QByteArray &key);
     bool HasDeletions() const { return FDeletions > 0; }
     // The bytes without the deleted lines.
     QByteArray BytesWithoutDeleted() const;
@@ -73,6 +75,7 @@ public:
     QByteArray LineBreak() const;
 
 private:
+    bool MarkLineDeleted(qsizetype line);
     void Parse();
     // The bytes without these [from, to) ranges (in file order), line structure kept.
     QByteArray WithoutRanges(const std::vector<std::pair<qsizetype, qsizetype>> &ranges) const;

@@ -226,14 +226,24 @@ void ProfileFile::ReplaceSection(const QByteArray &section,
     });
 }
 
+void ProfileFile::WriteStringWithDeletions(const QByteArray &section, const QByteArray &key,
+                                           const QByteArray &value)
+{
+    CheckEntry(section, key, value);
+    FPendingWrites.push_back({section, key, value});
+}
+
 void ProfileFile::UpdateFile()
 {
-    if (FPendingDeletes.empty() || FPath.isEmpty()) {
+    if ((FPendingDeletes.empty() && FPendingWrites.empty()) || FPath.isEmpty()) {
         FPendingDeletes.clear();
+        FPendingWrites.clear();
         return;
     }
     const auto deletes = std::move(FPendingDeletes);
+    const auto writes = std::move(FPendingWrites);
     FPendingDeletes.clear();
+    FPendingWrites.clear();
     // Applied to the file as it is now, so changes made by others meanwhile survive.
     (void)ReplaceFileLocked(FPath, [&](const std::optional<QByteArray> &current)
                                        -> std::optional<QByteArray> {
@@ -242,9 +252,12 @@ void ProfileFile::UpdateFile()
         TProfileDocument doc(*current);
         for (const auto &[section, key] : deletes)
             doc.MarkDeleted(section, key);
-        if (!doc.HasDeletions())
+        if (!doc.HasDeletions() && writes.empty())
             return std::nullopt;
-        return doc.BytesWithoutDeleted();
+        QByteArray bytes = doc.BytesWithoutDeleted();
+        for (const TPendingWrite &write : writes)
+            bytes = TProfileDocument(bytes).WithString(write.Section, write.Key, write.Value, true);
+        return bytes;
     });
     FDocument.reset();
 }

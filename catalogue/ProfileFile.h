@@ -56,12 +56,20 @@ public:
     void WriteString(const QByteArray &section, const QByteArray &key, const QByteArray &value,
                      TKeyMatch match = TKeyMatch::IgnoreCase);
     void DeleteKey(const QByteArray &section, const QByteArray &key);
+    // Like WriteString with Exact, but collected with the deletions and written in their one
+    // write (a renamed key: the new key and the old key's removal land together or not at all).
+    // Raises only for an entry that cannot be stored.
+    void WriteStringWithDeletions(const QByteArray &section, const QByteArray &key,
+                                  const QByteArray &value);
     void EraseSection(const QByteArray &section);
     // EraseSection followed by WriteString for each entry, as one write: the file holds the old
     // section or the new one, never a part of it. Raises like WriteString.
     void ReplaceSection(const QByteArray &section,
                         const std::vector<std::pair<QByteArray, QByteArray>> &entries);
     void UpdateFile();
+
+    // The value of an entry line of a parsed file, as ReadString returns it.
+    static QByteArray LineValue(const TProfileDocument &doc, qsizetype line);
 
     // Why a section, key or value cannot be stored so that it reads back the same; empty when it can.
     static QString UnsafeEntryReason(const QByteArray &section, const QByteArray &key,
@@ -70,7 +78,6 @@ public:
 private:
     const TProfileDocument &Document();
     static QByteArray ValueOf(const TProfileDocument &doc, qsizetype sectionIndex, const QByteArray &key);
-    static QByteArray LineValue(const TProfileDocument &doc, qsizetype line);
     void CheckEntry(const QByteArray &section, const QByteArray &key, const QByteArray &value) const;
     [[noreturn]] void RaiseWriteError(int error) const;
     // One locked replacement of the file after the pending deletions; raises when it fails.
@@ -80,4 +87,8 @@ private:
     std::optional<TProfileDocument> FDocument;
     TFileStamp FStamp;
     std::vector<std::pair<QByteArray, QByteArray>> FPendingDeletes;
+    struct TPendingWrite {
+        QByteArray Section, Key, Value;
+    };
+    std::vector<TPendingWrite> FPendingWrites;
 };

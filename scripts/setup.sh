@@ -2,7 +2,7 @@
 # Sourced, not run; expects REPO to be set.
 
 DIRNOTE_PACKAGES=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config libsqlite3-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils fonts-dejavu-core python3

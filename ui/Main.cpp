@@ -1,5 +1,8 @@
 #include "ui/Main.h"
 
+#include "index/DescriptionIndex.h"
+#include "index/IndexUpdater.h"
+
 #include "catalogue/DescriptionFile.h"
 #include "catalogue/FolderCatalogue.h"
 #include "catalogue/FolderText.h"
@@ -15,6 +18,7 @@
 #include "system/FoldrDlg.h"
 #include "system/QorUtility.h"
 #include "ui/CurrDirNote.h"
+#include "ui/ImportOffer.h"
 #include "ui/StringGrid.h"
 
 #include <QAction>
@@ -144,6 +148,7 @@ TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(p
                                [this](QWidget *, QWidget *now) { FocusChanged(now); });
     // The key preview: every key press of the window passes eventFilter first.
     qApp->installEventFilter(this);
+    CreateIndex();
     // An error in the creation steps is shown; the window opens all the same.
     ReportErrors([&] { FormCreate(arguments); });
 }
@@ -156,6 +161,8 @@ TFrmMain::~TFrmMain()
     qApp->removeEventFilter(this);
     delete FPrevInstServer;
     FPrevInstServer = nullptr;
+    delete FIndexUpdater;
+    FIndexUpdater = nullptr;
 }
 
 void TFrmMain::FocusChanged(QWidget *now)
@@ -276,6 +283,12 @@ void TFrmMain::CreateComponents()
     layout->addLayout(labelRow);
     layout->addWidget(PanelClient, 1);
     layout->addWidget(PanelButtons);
+    StatusLine = new QLabel(this);
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    StatusLine->setTextFormat(Qt::PlainText);
+    // It takes room only while it has something to say; the design's layout stays otherwise.
+    StatusLine->hide();
+    layout->addWidget(StatusLine);
 
     FolderDialog = new TFolderDialog(this);
     FolderDialog->setObjectName(QStringLiteral("FolderDialog"));
@@ -509,7 +522,7 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
         }
     } restore{this};
 
-    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder);
+    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, FIndex.get());
     const std::pair<TStringGrid *, const std::vector<TCatalogueEntry> *> tables[] = {
         {StringGridFolders, &catalogue.Folders}, {StringGridFiles, &catalogue.Files}};
     for (const auto &[grid, entries] : tables) {
@@ -526,6 +539,7 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
     LabelCurrFolder->setToolTip(shown);
 
     CreateDescriptionFile(FDescFilePath);
+    IndexListed(catalogue);
 
     for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
         const int row = grid->GridModel()->FirstUndescribed();
@@ -534,6 +548,9 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
     // What could be listed is shown; the user learns that the folder was not listed whole.
     if (!catalogue.Error.isEmpty())
         throw TException(catalogue.Error);
+    // A folder described only by a descript.ion is offered its import once.
+    if (OfferDescriptIonImport(catalogue, this))
+        return LoadFolder(folder);
     return true;
 }
 
@@ -579,6 +596,8 @@ void TFrmMain::CommitCurrentRow(TStringGrid *grid, const char *section)
     ProfileFile profile(FDescFilePath);
     WriteDescription(profile, section, model->Name(row), model->Names(), bytes);
     model->SetStored(row, text, bytes);
+    if (FIndexUpdater)
+        FIndexUpdater->Written(CurrentFolderPath());
     const int width = grid->TextWidth(text) + 6;
     if (width > grid->ColumnRuleWidth(1))
         grid->SetColumnRuleWidth(1, width);
@@ -639,6 +658,61 @@ void TFrmMain::BitBtnSelectFolderClick()
     if (!IsExistingFolder(chosen) || IsCurrentFolderAgain(chosen, CurrentFolderPath()))
         return;
     LoadFolder(chosen);
+}
+
+void TFrmMain::CreateIndex()
+{
+    if (qEnvironmentVariableIntValue("DIRNOTE_NO_INDEX") == 1)
+        return;
+    // The window's own connection follows renames inside a listing; the rest of the index's
+    // work runs on the updater's thread after the rows are shown.
+    FIndex = std::make_unique<TDescriptionIndex>();
+    if (const QString problem = FIndex->TakeProblem(); !problem.isEmpty())
+        ShowIndexProblem(problem);
+    if (!FIndex->IsUsable())
+        return;
+    FIndexUpdater = new TIndexUpdater(FIndex->Path());
+    connect(FIndexUpdater, &TIndexUpdater::Problem, this, &TFrmMain::ShowIndexProblem);
+    connect(FIndexUpdater, &TIndexUpdater::Updated, this, &TFrmMain::IndexUpdated);
+}
+
+void TFrmMain::ShowIndexProblem(const QString &message)
+{
+    if (FIndexProblemShown)
+        return;
+    FIndexProblemShown = true;
+    ShowStatus(message);
+}
+
+void TFrmMain::ShowStatus(const QString &text)
+{
+    StatusLine->setText(text);
+    StatusLine->setVisible(!text.isEmpty());
+}
+
+void TFrmMain::IndexListed(const TFolderCatalogue &catalogue)
+{
+    if (!FIndex)
+        return;
+    if (const QString problem = FIndex->TakeProblem(); !problem.isEmpty())
+        ShowIndexProblem(problem);
+    if (!catalogue.Renamed.empty())
+        ShowStatus(FollowedRenamesMessage(catalogue.Renamed));
+    if (FIndexUpdater)
+        FIndexUpdater->Listed(catalogue);
+}
+
+void TFrmMain::IndexUpdated(const QByteArray &folder, const TFolderUpdate &update)
+{
+    if (folder != CurrentFolderPath())
+        return;
+    if (!update.Moved.empty()) {
+        // The descriptions were written after the rows were shown: list the folder again.
+        ReportErrors([this] { BitBtnRefreshFolderClick(); });
+        ShowStatus(FollowedMovesMessage(update.Moved));
+    }
+    if (!update.Error.isEmpty())
+        ShowStatus(update.Error);
 }
 
 void TFrmMain::FormClose()

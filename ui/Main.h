@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 
 class QLabel;
 class QMenu;
@@ -17,6 +18,10 @@ class QSplitter;
 class QFrame;
 class TStringGrid;
 class TFolderDialog;
+class TDescriptionIndex;
+class TIndexUpdater;
+struct TFolderCatalogue;
+struct TFolderUpdate;
 
 // The folder a start lists: the folder of a "Folder.dnt" argument (any letter case), an existing
 // folder named by the argument, else the current directory, else the program's folder. Only the
@@ -135,6 +140,17 @@ public:
     QPushButton *BitBtnRefreshFolder = nullptr;
     QPushButton *BitBtnClose = nullptr;
     TFolderDialog *FolderDialog = nullptr;
+    // The status line below the buttons: descriptions that followed their files, index trouble.
+    QLabel *StatusLine = nullptr;
+
+    // The per-user index of descriptions; null when it is switched off (DIRNOTE_NO_INDEX=1).
+    // Unusable after a failure, which the status line showed once.
+    TDescriptionIndex *DescriptionIndex() const { return FIndex.get(); }
+    TIndexUpdater *IndexUpdater() const { return FIndexUpdater; }
+    // Shows an index failure in the status line, only the first one of the program's run.
+    void ShowIndexProblem(const QString &message);
+    // Shows a text in the status line; an empty one hides the line.
+    void ShowStatus(const QString &text);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -151,6 +167,9 @@ private:
     void PlaceCursorAfterDeletion(TStringGrid *grid, int row);
     void ResetTables();
     void AddWindowMenuItem(const QString &text, int command);
+    void CreateIndex();
+    void IndexListed(const TFolderCatalogue &catalogue);
+    void IndexUpdated(const QByteArray &folder, const TFolderUpdate &update);
 
     QByteArray FDescFilePath;
     // The table that held the keyboard focus last; it keeps that role while a button, a dialog
@@ -161,4 +180,7 @@ private:
     TPrevInstServer *FPrevInstServer = nullptr;
     bool FShown = false;
     QMetaObject::Connection FFocusConnection;
+    std::unique_ptr<TDescriptionIndex> FIndex;
+    TIndexUpdater *FIndexUpdater = nullptr;
+    bool FIndexProblemShown = false;
 };

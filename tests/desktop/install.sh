@@ -34,6 +34,20 @@ for size in "${SIZES[@]}"; do
 done
 xmllint --noout "$SVG" || fail "the SVG icon is not well-formed"
 
+# dnt beside it, with its man page made from the same text as its --help.
+[ -f "$PREFIX/bin/dnt" ] && [ -x "$PREFIX/bin/dnt" ] || fail "bin/dnt missing or not executable"
+MAN1=$PREFIX/share/man/man1/dnt.1
+[ -f "$MAN1" ] || fail "not installed: share/man/man1/dnt.1"
+if command -v groff >/dev/null; then
+  # Justified lines may hold runs of spaces.
+  rendered=$(groff -man -Tutf8 -P-cbou "$MAN1" 2>&1 | tr -s ' ') || fail "groff cannot render dnt.1"
+  # Each item of --help, by its first three words (a long line may wrap in the page).
+  while read -r first second third _; do
+    item=$first${second:+ $second}${third:+ $third}
+    grep -qF -- "$item" <<<"$rendered" || fail "dnt.1 lacks the help's item: $item"
+  done < <("$PREFIX/bin/dnt" --help | sed -n 's/^  \([a-z-]\)/\1/p')
+fi
+
 # The menu entry: valid (errors, warnings and hints all count), and naming what was installed.
 report=$(desktop-file-validate "$DESKTOP" 2>&1) || fail "desktop-file-validate failed"
 [ -z "$report" ] || fail "desktop-file-validate: $report"

@@ -1,0 +1,572 @@
+#include "DntCommands.h"
+
+#include "DntHelp.h"
+#include "TerminalText.h"
+
+#include "catalogue/DescriptionFile.h"
+#include "catalogue/FoldedName.h"
+#include "catalogue/FolderCatalogue.h"
+#include "catalogue/ProfileDocument.h"
+#include "catalogue/ProfileFile.h"
+#include "common/AtomicFile.h"
+#include "common/Exceptions.h"
+#include "common/PathUtils.h"
+#include "common/TextCodec.h"
+#include "exchange/Export.h"
+#include "exchange/Import.h"
+#include "exchange/Xattr.h"
+#include "index/DescriptionIndex.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <set>
+
+#include <sys/stat.h>
+
+namespace {
+void Write(FILE *stream, const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+}
+
+// An error the message names the path of; returns the exit code for it.
+int Fail(const QString &message)
+{
+    Write(stderr, "dnt: " + EncodeText(message) + '\n');
+    return kExitError;
+}
+
+int Usage(const QString &message)
+{
+    Write(stderr, "dnt: " + EncodeText(message) + "\nTry 'dnt --help' for more information.\n");
+    return kExitUsage;
+}
+
+QString SystemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The folder as the index names it: its real absolute path with a trailing "/"; empty when it
+// cannot be resolved.
+QByteArray RealFolder(const QByteArray &folder)
+{
+    char resolved[PATH_MAX];
+    if (!::realpath(folder.constData(), resolved))
+        return {};
+    return IncludeTrailingPathDelimiter(QByteArray(resolved));
+}
+
+// The per-user index is a cache that listings keep current; what dnt writes goes in at once, so
+// that `dnt find` sees it. A failing index changes nothing else.
+void KeepIndexCurrent(const QByteArray &folder)
+{
+    if (const QByteArray real = RealFolder(folder); !real.isEmpty())
+        TDescriptionIndex().IndexFolder(real);
+}
+
+struct TArgs {
+    std::vector<QByteArray> Positional;
+    std::map<QByteArray, QByteArray> Values;
+    std::set<QByteArray> Flags;
+    bool Has(const char *flag) const { return Flags.count(flag) != 0; }
+    QByteArray Value(const char *option) const
+    {
+        const auto it = Values.find(option);
+        return it == Values.end() ? QByteArray() : it->second;
+    }
+};
+
+// Options anywhere after the command, "--option value" or "--option=value"; "--" ends them.
+std::optional<TArgs> ParseArgs(const std::vector<QByteArray> &args, std::initializer_list<const char *> flags,
+                               std::initializer_list<const char *> valued, QString &error)
+{
+    TArgs parsed;
+    bool options = true;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const QByteArray &arg = args[i];
+        if (options && arg == "--") {
+            options = false;
+            continue;
+        }
+        if (!options || !arg.startsWith("--")) {
+            parsed.Positional.push_back(arg);
+            continue;
+        }
+        const qsizetype equals = arg.indexOf('=');
+        const QByteArray name = equals < 0 ? arg : arg.left(equals);
+        if (std::find_if(flags.begin(), flags.end(), [&](const char *f) { return name == f; }) != flags.end()
+            && equals < 0) {
+            parsed.Flags.insert(name);
+        } else if (std::find_if(valued.begin(), valued.end(), [&](const char *v) { return name == v; })
+                   != valued.end()) {
+            if (equals >= 0) {
+                parsed.Values[name] = arg.mid(equals + 1);
+            } else if (i + 1 < args.size()) {
+                parsed.Values[name] = args[++i];
+            } else {
+                error = QStringLiteral("%1 needs a value").arg(DecodeName(name));
+                return std::nullopt;
+            }
+        } else {
+            error = QStringLiteral("unknown option %1 for %2").arg(DecodeName(arg), DecodeName(args[0]));
+            return std::nullopt;
+        }
+    }
+    return parsed;
+}
+
+// --- the entry a path names ------------------------------------------------------------------
+
+struct TEntryRef {
+    TFolderCatalogue Catalogue;
+    bool IsFolder = false;
+    size_t Index = 0;
+    const TCatalogueEntry &Entry() const { return (IsFolder ? Catalogue.Folders : Catalogue.Files)[Index]; }
+    const char *Section() const { return IsFolder ? kSectionFolders : kSectionFiles; }
+    std::vector<QByteArray> Names() const
+    {
+        std::vector<QByteArray> names;
+        for (const TCatalogueEntry &entry : IsFolder ? Catalogue.Folders : Catalogue.Files)
+            names.push_back(entry.Name);
+        return names;
+    }
+};
+
+// The folder listing that holds the path and its entry there. Nothing is created or pruned.
+std::optional<TEntryRef> FindEntry(const QByteArray &given, QString &error)
+{
+    const QString shown = DecodeName(given);
+    QByteArray path = given;
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    struct stat st;
+    if (path.isEmpty() || ::lstat(path.constData(), &st) != 0) {
+        error = QStringLiteral("%1: %2").arg(shown, path.isEmpty() ? SystemText(ENOENT) : SystemText(errno));
+        return std::nullopt;
+    }
+    QByteArray name = ExtractFileName(path);
+    if (name == "." || name == ".." || path == "/") {
+        char resolved[PATH_MAX];
+        if (!::realpath(path.constData(), resolved)) {
+            error = QStringLiteral("%1: %2").arg(shown, SystemText(errno));
+            return std::nullopt;
+        }
+        path = resolved;
+        name = ExtractFileName(path);
+    }
+    if (name.isEmpty()) {
+        error = QStringLiteral("%1: the root folder has no folder above it to describe it").arg(shown);
+        return std::nullopt;
+    }
+    QByteArray folder = ExtractFilePath(path);
+    if (folder.isEmpty())
+        folder = "./";
+    TEntryRef ref{ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep)};
+    if (!ref.Catalogue.Error.isEmpty()) {
+        error = ref.Catalogue.Error;
+        return std::nullopt;
+    }
+    for (const bool isFolder : {true, false}) {
+        const std::vector<TCatalogueEntry> &entries = isFolder ? ref.Catalogue.Folders : ref.Catalogue.Files;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i].Name == name) {
+                ref.IsFolder = isFolder;
+                ref.Index = i;
+                return ref;
+            }
+        }
+    }
+    // Not listed: the window shows no row for it either. Say why.
+    const QString reason = ProfileFile::UnsafeEntryReason(kSectionFiles, name, {});
+    if (!reason.isEmpty())
+        error = QStringLiteral("%1: %2").arg(shown, reason);
+    else if (TNameEqual()(ViewOf(name), kDescFileName))
+        error = QStringLiteral("%1: the description file itself has no description").arg(shown);
+    else
+        error = QStringLiteral("%1: not listed in its folder").arg(shown);
+    return std::nullopt;
+}
+
+// --- get, set ----------------------------------------------------------------------------------
+
+int Get(const std::vector<QByteArray> &args)
+{
+    QString error;
+    const std::optional<TArgs> parsed = ParseArgs(args, {}, {}, error);
+    if (!parsed)
+        return Usage(error);
+    if (parsed->Positional.empty())
+        return Usage(QStringLiteral("get needs a PATH"));
+    const bool several = parsed->Positional.size() > 1;
+    int code = kExitDone;
+    for (const QByteArray &path : parsed->Positional) {
+        const std::optional<TEntryRef> ref = FindEntry(path, error);
+        if (!ref) {
+            code = Fail(error);
+            continue;
+        }
+        const QByteArray text = EncodeText(DecodeText(ref->Entry().Description));
+        Write(stdout, (several ? path + ": " : QByteArray()) + text + '\n');
+    }
+    return code;
+}
+
+QByteArray ReadStandardInput()
+{
+    QByteArray bytes;
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
+        bytes.append(buffer, qsizetype(n));
+    return bytes;
+}
+
+// Removes the key that describes the entry; a second key that then describes it (one spelled
+// alike but for letter case or form) goes too, so that the entry is left without a description.
+int RemoveDescription(TEntryRef ref, const QByteArray &path)
+{
+    for (int round = 0; round < 64 && !ref.Entry().Description.isEmpty(); ++round) {
+        const QByteArray descPath = ref.Catalogue.DescPath;
+        QByteArray key;
+        {
+            ProfileFile profile(descPath);
+            key = DescriptionKey(profile, ref.Section(), ref.Entry().Name, ref.Names());
+        }
+        const char *section = ref.Section();
+        const int error = ReplaceFileLocked(descPath, [&](const std::optional<QByteArray> &current)
+                                                          -> std::optional<QByteArray> {
+            if (!current)
+                return std::nullopt;
+            TProfileDocument doc(*current);
+            if (!doc.MarkDeletedExact(section, key))
+                return std::nullopt;
+            return doc.BytesWithoutDeleted();
+        });
+        if (error)
+            return Fail(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(descPath), FileErrorText(error)));
+        QString findError;
+        std::optional<TEntryRef> again = FindEntry(path, findError);
+        if (!again)
+            return Fail(findError);
+        ref = std::move(*again);
+    }
+    return kExitDone;
+}
+
+int Set(const std::vector<QByteArray> &args)
+{
+    // The text is taken as it is, also when it begins with "--".
+    std::vector<QByteArray> rest(args.begin() + 1, args.end());
+    if (!rest.empty() && rest.front() == "--")
+        rest.erase(rest.begin());
+    if (rest.size() != 2)
+        return Usage(QStringLiteral("set needs a PATH and a TEXT (\"-\" for standard input)"));
+    const QByteArray &path = rest[0];
+    QByteArray text = rest[1];
+    if (text == "-") {
+        text = ReadStandardInput();
+        if (text.endsWith('\n'))
+            text.chop(1);
+        if (text.endsWith('\r'))
+            text.chop(1);
+    }
+    if (!IsValidUtf8(text))
+        return Fail(QStringLiteral("%1: the text is not UTF-8").arg(DecodeName(path)));
+    QString error;
+    const std::optional<TEntryRef> ref = FindEntry(path, error);
+    if (!ref)
+        return Fail(error);
+    if (text.isEmpty()) {
+        const int code = RemoveDescription(*ref, path);
+        KeepIndexCurrent(ref->Catalogue.Folder);
+        return code;
+    }
+    const QByteArray &descPath = ref->Catalogue.DescPath;
+    // Refused before anything is created, with the window's message.
+    if (const QString reason = ProfileFile::UnsafeEntryReason(ref->Section(), ref->Entry().Name, text);
+        !reason.isEmpty())
+        return Fail(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(descPath), reason));
+    try {
+        try {
+            // The window creates the file when it lists the folder; one made here looks the same.
+            CreateDescriptionFile(descPath);
+        } catch (const TException &e) {
+            return Fail(QStringLiteral("Unable to create %1: %2").arg(DecodeName(descPath), e.Message()));
+        }
+        ProfileFile profile(descPath);
+        WriteDescription(profile, ref->Section(), ref->Entry().Name, ref->Names(), text);
+    } catch (const TException &e) {
+        return Fail(e.Message());
+    }
+    KeepIndexCurrent(ref->Catalogue.Folder);
+    return kExitDone;
+}
+
+// --- ls ------------------------------------------------------------------------------------------
+
+QString TypeName(bool isFolder)
+{
+    return isFolder ? QStringLiteral("folder") : QStringLiteral("file");
+}
+
+int Ls(const std::vector<QByteArray> &args)
+{
+    QString error;
+    const std::optional<TArgs> parsed = ParseArgs(args, {"--undescribed", "--json"}, {}, error);
+    if (!parsed)
+        return Usage(error);
+    if (parsed->Positional.size() > 1)
+        return Usage(QStringLiteral("ls takes one FOLDER"));
+    const QByteArray folder = parsed->Positional.empty() ? QByteArray(".") : parsed->Positional.front();
+    if (!IsExistingFolder(folder))
+        return Fail(QStringLiteral("%1: no such folder").arg(DecodeName(folder)));
+    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep);
+    const bool undescribed = parsed->Has("--undescribed");
+    struct TRow {
+        const TCatalogueEntry *Entry;
+        bool IsFolder;
+    };
+    std::vector<TRow> rows;
+    rows.reserve(catalogue.Folders.size() + catalogue.Files.size());
+    for (const auto &[entries, isFolder] : {std::pair{&catalogue.Folders, true}, std::pair{&catalogue.Files, false}})
+        for (const TCatalogueEntry &entry : *entries)
+            if (!undescribed || entry.Description.isEmpty())
+                rows.push_back({&entry, isFolder});
+
+    if (parsed->Has("--json")) {
+        QJsonArray list;
+        for (const TRow &row : rows)
+            list.append(QJsonObject{{QStringLiteral("name"), DecodeName(row.Entry->Name)},
+                                    {QStringLiteral("type"), TypeName(row.IsFolder)},
+                                    {QStringLiteral("description"), DecodeText(row.Entry->Description)}});
+        Write(stdout, QJsonDocument(list).toJson(QJsonDocument::Indented));
+    } else {
+        // Descriptions start in one column; a name wider than the cap only pushes its own.
+        constexpr int kWidestColumn = 40;
+        std::vector<std::pair<QByteArray, int>> names;
+        names.reserve(rows.size());
+        int column = 0;
+        for (const TRow &row : rows) {
+            QByteArray name = TerminalName(row.Entry->Name);
+            if (row.IsFolder)
+                name += '/';
+            const int width = DisplayWidth(name);
+            column = std::max(column, std::min(width, kWidestColumn));
+            names.emplace_back(std::move(name), width);
+        }
+        QByteArray out;
+        out.reserve(qsizetype(rows.size()) * 64);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            out += names[i].first;
+            if (!rows[i].Entry->Description.isEmpty()) {
+                out.append(qsizetype(std::max(column - names[i].second, 0) + 2), ' ');
+                out += TerminalText(rows[i].Entry->Description);
+            }
+            out += '\n';
+        }
+        Write(stdout, out);
+    }
+    if (!catalogue.Error.isEmpty())
+        return Fail(catalogue.Error);
+    return kExitDone;
+}
+
+// --- export --------------------------------------------------------------------------------------
+
+int ExportComments(const std::vector<TExportFolder> &folders, int code)
+{
+    int written = 0;
+    for (const TExportFolder &folder : folders) {
+        for (const TExportEntry &entry : folder.Entries) {
+            const QByteArray path = folder.Path + entry.Name;
+            // The attribute holds UTF-8: an old Windows-1252 description is converted.
+            const int error = WriteComment(path, EncodeText(DecodeText(entry.Description)));
+            if (error == 0) {
+                ++written;
+                continue;
+            }
+            code = Fail(QStringLiteral("Unable to write the comment of %1: %2")
+                            .arg(DecodeName(path), error == ENOTSUP
+                                                       ? QStringLiteral("the file system keeps no user extended attributes")
+                                                       : SystemText(error)));
+            if (error == ENOTSUP)
+                break; // the rest of the folder is on the same file system
+        }
+    }
+    Write(stdout, QByteArray::number(written) + (written == 1 ? " comment written\n" : " comments written\n"));
+    return code;
+}
+
+int Export(const std::vector<QByteArray> &args)
+{
+    QString error;
+    const std::optional<TArgs> parsed = ParseArgs(args, {"--recursive"}, {"--format", "--to"}, error);
+    if (!parsed)
+        return Usage(error);
+    if (parsed->Positional.size() > 1)
+        return Usage(QStringLiteral("export takes one FOLDER"));
+    const QByteArray format = parsed->Value("--format"), to = parsed->Value("--to");
+    if (format.isEmpty() == to.isEmpty())
+        return Usage(QStringLiteral("export needs either --format md|csv|json or --to xattr"));
+    if (!format.isEmpty() && format != "md" && format != "csv" && format != "json")
+        return Usage(QStringLiteral("unknown format %1 (md, csv or json)").arg(DecodeName(format)));
+    if (!to.isEmpty() && to != "xattr")
+        return Usage(QStringLiteral("unknown target %1 (xattr)").arg(DecodeName(to)));
+    const QByteArray folder = parsed->Positional.empty() ? QByteArray(".") : parsed->Positional.front();
+    if (!IsExistingFolder(folder))
+        return Fail(QStringLiteral("%1: no such folder").arg(DecodeName(folder)));
+    QStringList errors;
+    const std::vector<TExportFolder> folders = CollectDescriptions(folder, parsed->Has("--recursive"), errors);
+    int code = kExitDone;
+    for (const QString &e : errors)
+        code = Fail(e);
+    if (!to.isEmpty())
+        return ExportComments(folders, code);
+    Write(stdout, format == "md" ? ExportMarkdown(folders) : format == "csv" ? ExportCsv(folders) : ExportJson(folders));
+    return code;
+}
+
+// --- import --------------------------------------------------------------------------------------
+
+int ImportFolder(const QByteArray &folder, const QByteArray &shownPrefix, const TImportOptions &options,
+                 bool recursive)
+{
+    int code = kExitDone;
+    const TImportReport report = ImportDescriptions(folder, options);
+    if (options.DryRun && !report.Source.isEmpty())
+        Write(stdout, "reading " + EncodeText(DecodeName(report.Source)) + " as " + EncodeText(report.Encoding) + '\n');
+    const QByteArray would = options.DryRun ? "would set " : "set ";
+    for (const TImportStep &step : report.Steps) {
+        const QByteArray shown = shownPrefix + step.Name + (step.IsFolder ? "/" : "");
+        switch (step.Action) {
+        case TImportAction::Set:
+            Write(stdout, would + shown + ": " + EncodeText(step.Text) + '\n');
+            break;
+        case TImportAction::Kept:
+            Write(stdout, "kept " + shown + " (it has a description; --overwrite replaces it)\n");
+            break;
+        case TImportAction::NoEntry:
+            Write(stdout, "no entry " + shown + '\n');
+            break;
+        case TImportAction::Refused:
+            code = Fail(QStringLiteral("%1: %2").arg(DecodeName(shown), step.Reason));
+            break;
+        case TImportAction::Same:
+            break;
+        }
+    }
+    for (const QString &e : report.Errors)
+        code = Fail(e);
+    if (!options.DryRun && report.Count(TImportAction::Set) > 0)
+        KeepIndexCurrent(folder);
+    if (!recursive)
+        return code;
+    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep);
+    for (const QByteArray &path : RealSubfolders(catalogue))
+        code = std::max(code, ImportFolder(path, shownPrefix + ExtractFileName(path) + '/', options, recursive));
+    return code;
+}
+
+int Import(const std::vector<QByteArray> &args)
+{
+    QString error;
+    const std::optional<TArgs> parsed =
+        ParseArgs(args, {"--recursive", "--overwrite", "--dry-run"}, {"--from", "--encoding"}, error);
+    if (!parsed)
+        return Usage(error);
+    if (parsed->Positional.size() > 1)
+        return Usage(QStringLiteral("import takes one FOLDER"));
+    TImportOptions options;
+    const QByteArray from = parsed->Value("--from");
+    if (from == "descript.ion")
+        options.Source = TImportSource::DescriptIon;
+    else if (from == "xattr")
+        options.Source = TImportSource::Xattr;
+    else
+        return Usage(QStringLiteral("import needs --from descript.ion or --from xattr"));
+    const QByteArray encoding = parsed->Value("--encoding").toLower();
+    if (encoding == "cp1252")
+        options.Encoding = TLegacyEncoding::Cp1252;
+    else if (!encoding.isEmpty() && encoding != "cp850")
+        return Usage(QStringLiteral("unknown encoding %1 (cp850 or cp1252)").arg(DecodeName(encoding)));
+    options.Overwrite = parsed->Has("--overwrite");
+    options.DryRun = parsed->Has("--dry-run");
+    const QByteArray folder = parsed->Positional.empty() ? QByteArray(".") : parsed->Positional.front();
+    if (!IsExistingFolder(folder))
+        return Fail(QStringLiteral("%1: no such folder").arg(DecodeName(folder)));
+    const QByteArray prefix = parsed->Positional.empty() ? QByteArray() : IncludeTrailingPathDelimiter(folder);
+    return ImportFolder(folder, prefix, options, parsed->Has("--recursive"));
+}
+// --- find ----------------------------------------------------------------------------------------
+
+int Find(const std::vector<QByteArray> &args)
+{
+    QString error;
+    const std::optional<TArgs> parsed = ParseArgs(args, {}, {"--below"}, error);
+    if (!parsed)
+        return Usage(error);
+    QStringList words;
+    for (const QByteArray &word : parsed->Positional)
+        words.append(QString::fromUtf8(word));
+    const QString query = words.join(u' ').trimmed();
+    if (query.isEmpty())
+        return Usage(QStringLiteral("find needs a QUERY"));
+    QByteArray below;
+    if (const QByteArray given = parsed->Value("--below"); !given.isEmpty()) {
+        below = RealFolder(given);
+        if (below.isEmpty() || !IsExistingFolder(below))
+            return Fail(QStringLiteral("%1: no such folder").arg(DecodeName(given)));
+    }
+    TDescriptionIndex index;
+    const std::vector<TIndexHit> hits = index.Search(query, 200, below);
+    if (!index.IsUsable())
+        return Fail(QStringLiteral("The description index %1 cannot be used: %2").arg(index.Path(), index.TakeProblem()));
+    QByteArray out;
+    for (const TIndexHit &hit : hits)
+        out += TerminalName(hit.Folder + hit.Name) + (hit.IsFolder ? "/: " : ": ") + TerminalText(EncodeText(hit.Text)) + '\n';
+    Write(stdout, out);
+    return kExitDone;
+}
+} // namespace
+
+int RunDnt(const std::vector<QByteArray> &args)
+{
+    if (args.empty())
+        return Usage(QStringLiteral("no command given"));
+    const QByteArray &command = args.front();
+    int code = kExitUsage;
+    if (command == "--help" || command == "-h" || command == "help") {
+        Write(stdout, kDntHelp);
+        code = kExitDone;
+    } else if (command == "--version") {
+        Write(stdout, QByteArray("dnt (DirNote) ") + kDntVersion + '\n');
+        code = kExitDone;
+    } else if (command == "get") {
+        code = Get(args);
+    } else if (command == "set") {
+        code = Set(args);
+    } else if (command == "ls") {
+        code = Ls(args);
+    } else if (command == "export") {
+        code = Export(args);
+    } else if (command == "import") {
+        code = Import(args);
+    } else if (command == "find") {
+        code = Find(args);
+    } else {
+        code = Usage(QStringLiteral("unknown command %1").arg(DecodeName(command)));
+    }
+    std::fflush(stdout);
+    if (std::ferror(stdout))
+        return Fail(QStringLiteral("standard output: %1").arg(SystemText(errno)));
+    return code;
+}

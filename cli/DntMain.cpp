@@ -1,0 +1,10 @@
+#include "DntCommands.h"
+
+int main(int argc, char **argv)
+{
+    // Paths stay the system's bytes: they are not decoded through the locale.
+    std::vector<QByteArray> args;
+    for (int i = 1; i < argc; ++i)
+        args.emplace_back(argv[i]);
+    return RunDnt(args);
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+
+// Text for a terminal, as UTF-8: control characters shown as "?", so that a name or text cannot
+// move the cursor or break a line. The common case, printable ASCII or UTF-8, is passed through
+// without decoding, so that a listing of many entries stays fast.
+
+// A name of the file system, decoded as file names are.
+QByteArray TerminalName(const QByteArray &name);
+// A stored description, decoded as descriptions are (UTF-8, else Windows-1252).
+QByteArray TerminalText(const QByteArray &text);
+// The number of columns the UTF-8 text takes in a terminal: wide East Asian characters take two,
+// combining marks none.
+int DisplayWidth(const QByteArray &text);

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+// The per-folder description file of the two-pane file managers and the old DOS shells:
+// one entry a line, `name text` or `"name with spaces" text`.
+
+inline constexpr char kDescriptIonName[] = "descript.ion";
+
+// The code page of a file that is not UTF-8.
+enum class TLegacyEncoding { Cp850, Cp1252 };
+
+struct TDescriptIonEntry {
+    QString Name;
+    QString Text; // on one line: line breaks of a multi-line entry became " / "
+};
+
+struct TDescriptIon {
+    QString Encoding; // "UTF-8", "CP850" or "CP1252": how the file was read
+    std::vector<TDescriptIonEntry> Entries;
+};
+
+// The entries of the file's bytes. The whole file is UTF-8 (a byte-order mark allowed) when it is
+// valid UTF-8, else it is read in the legacy code page. A Ctrl-D (0x04) ends an entry's text: what
+// follows belongs to other programs, except for the marker 0x04 0xC2 of a multi-line entry, whose
+// text has its line breaks written as "\n" and its backslashes as "\\". A 0x1A byte ends the file.
+// Lines without a name or a text are left out.
+TDescriptIon ParseDescriptIon(const QByteArray &bytes, TLegacyEncoding legacy);
+
+// Code page 850, the DOS code page of Western Europe (Qt has no codec for it).
+QString DecodeCp850(const QByteArray &bytes);
+
+// A text of several lines as one line: its lines trimmed, empty ones left out, joined by " / ".
+QString JoinedLines(const QString &text);
+
+// The path of the folder's descript.ion (any letter case, a regular file); empty when it has none.
+QByteArray FindDescriptIon(const QByteArray &folder);

@@ -1,0 +1,157 @@
+#include "exchange/Import.h"
+
+#include "catalogue/DescriptionFile.h"
+#include "catalogue/FoldedName.h"
+#include "catalogue/FolderCatalogue.h"
+#include "catalogue/ProfileFile.h"
+#include "common/AtomicFile.h"
+#include "common/Exceptions.h"
+#include "common/PathUtils.h"
+#include "common/TextCodec.h"
+#include "exchange/Xattr.h"
+
+#include <cerrno>
+#include <cstring>
+
+qsizetype TImportReport::Count(TImportAction action) const
+{
+    return std::count_if(Steps.begin(), Steps.end(), [action](const TImportStep &s) { return s.Action == action; });
+}
+
+namespace {
+struct TTable {
+    const char *Section;
+    const std::vector<TCatalogueEntry> *Entries;
+    bool IsFolder;
+};
+
+std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entries)
+{
+    std::vector<std::string_view> names;
+    names.reserve(entries.size());
+    for (const TCatalogueEntry &entry : entries)
+        names.push_back(ViewOf(entry.Name));
+    return names;
+}
+
+// One text found for an entry of a table.
+struct TFound {
+    size_t Entry;
+    QString Text;
+};
+
+// The descript.ion's names are matched as keys would be: each entry takes at most one of them.
+void MatchDescriptIon(const TDescriptIon &file, const TTable (&tables)[2], std::vector<TFound> (&found)[2],
+                      TImportReport &report)
+{
+    std::vector<QByteArray> names;
+    std::vector<std::string_view> keys;
+    names.reserve(file.Entries.size());
+    for (const TDescriptIonEntry &entry : file.Entries)
+        names.push_back(EncodeName(entry.Name));
+    for (const QByteArray &name : names)
+        keys.push_back(ViewOf(name));
+    std::vector<bool> used(keys.size(), false);
+    for (int t = 0; t < 2; ++t) {
+        const std::vector<std::string_view> entryNames = NameViews(*tables[t].Entries);
+        const TNameRule rule(entryNames, keys);
+        for (size_t i = 0; i < entryNames.size(); ++i) {
+            const qsizetype key = rule.KeyOf(i);
+            if (key < 0 || used[size_t(key)])
+                continue;
+            used[size_t(key)] = true;
+            found[t].push_back({i, file.Entries[size_t(key)].Text});
+        }
+    }
+    for (size_t k = 0; k < keys.size(); ++k)
+        if (!used[k])
+            report.Steps.push_back({names[k], false, file.Entries[k].Text, TImportAction::NoEntry, {}});
+}
+
+void ReadComments(const QByteArray &folder, const TTable (&tables)[2], std::vector<TFound> (&found)[2],
+                  TImportReport &report)
+{
+    for (int t = 0; t < 2; ++t) {
+        const std::vector<TCatalogueEntry> &entries = *tables[t].Entries;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const QByteArray path = folder + entries[i].Name;
+            int error = 0;
+            const std::optional<QByteArray> comment = ReadComment(path, &error);
+            if (error && error != ENOTSUP)
+                report.Errors.append(QStringLiteral("Unable to read the comment of %1: %2")
+                                         .arg(DecodeName(path), QString::fromLocal8Bit(std::strerror(error))));
+            if (const QString text = comment ? JoinedLines(DecodeText(*comment)) : QString(); !text.isEmpty())
+                found[t].push_back({i, text});
+        }
+    }
+}
+} // namespace
+
+TImportReport ImportDescriptions(const QByteArray &folder, const TImportOptions &options)
+{
+    TImportReport report;
+    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep);
+    if (!catalogue.Error.isEmpty()) {
+        report.Errors.append(catalogue.Error);
+        return report;
+    }
+    const TTable tables[2] = {{kSectionFolders, &catalogue.Folders, true}, {kSectionFiles, &catalogue.Files, false}};
+    std::vector<TFound> found[2];
+    if (options.Source == TImportSource::DescriptIon) {
+        report.Source = FindDescriptIon(catalogue.Folder);
+        if (report.Source.isEmpty())
+            return report;
+        int error = 0;
+        const std::optional<QByteArray> bytes = ReadWholeFile(report.Source, nullptr, &error);
+        if (!bytes) {
+            report.Errors.append(QStringLiteral("Unable to read %1: %2").arg(DecodeName(report.Source), FileErrorText(error)));
+            return report;
+        }
+        const TDescriptIon file = ParseDescriptIon(*bytes, options.Encoding);
+        report.Encoding = file.Encoding;
+        MatchDescriptIon(file, tables, found, report);
+    } else {
+        ReadComments(catalogue.Folder, tables, found, report);
+    }
+
+    ProfileFile profile(catalogue.DescPath);
+    bool created = false;
+    for (int t = 0; t < 2; ++t) {
+        const TTable &table = tables[t];
+        std::vector<QByteArray> names;
+        for (const TCatalogueEntry &entry : *table.Entries)
+            names.push_back(entry.Name);
+        for (const TFound &f : found[t]) {
+            const TCatalogueEntry &entry = (*table.Entries)[f.Entry];
+            TImportStep step{entry.Name, table.IsFolder, f.Text, TImportAction::Set, {}};
+            const QByteArray bytes = EncodeText(f.Text);
+            if (!entry.Description.isEmpty() && DecodeText(entry.Description) == f.Text)
+                step.Action = TImportAction::Same;
+            else if (!entry.Description.isEmpty() && !options.Overwrite)
+                step.Action = TImportAction::Kept;
+            else if (const QString reason = ProfileFile::UnsafeEntryReason(table.Section, entry.Name, bytes);
+                     !reason.isEmpty()) {
+                step.Action = TImportAction::Refused;
+                step.Reason = reason;
+            } else if (!options.DryRun) {
+                try {
+                    // The window creates this file when it lists the folder; a new one looks the same.
+                    if (!created) {
+                        try {
+                            CreateDescriptionFile(catalogue.DescPath);
+                        } catch (const TException &e) {
+                            throw TException(QStringLiteral("Unable to create %1: %2").arg(DecodeName(catalogue.DescPath), e.Message()));
+                        }
+                        created = true;
+                    }
+                    WriteDescription(profile, table.Section, entry.Name, names, bytes);
+                } catch (const TException &e) {
+                    report.Errors.append(e.Message());
+                    return report;
+                }
+            }
+            report.Steps.push_back(std::move(step));
+        }
+    }
+    return report;
+}

@@ -1,0 +1,38 @@
+#include "exchange/Xattr.h"
+
+#include <cerrno>
+
+#include <sys/xattr.h>
+
+std::optional<QByteArray> ReadComment(const QByteArray &path, int *error)
+{
+    if (error)
+        *error = 0;
+    // The size may change between the two calls; ERANGE asks again.
+    for (;;) {
+        const ssize_t size = ::getxattr(path.constData(), kCommentAttribute, nullptr, 0);
+        if (size < 0) {
+            if (error && errno != ENODATA)
+                *error = errno;
+            return std::nullopt;
+        }
+        QByteArray value(qsizetype(size), Qt::Uninitialized);
+        const ssize_t read = ::getxattr(path.constData(), kCommentAttribute, value.data(), size_t(size));
+        if (read >= 0) {
+            value.truncate(qsizetype(read));
+            return value;
+        }
+        if (errno != ERANGE) {
+            if (error && errno != ENODATA)
+                *error = errno;
+            return std::nullopt;
+        }
+    }
+}
+
+int WriteComment(const QByteArray &path, const QByteArray &comment)
+{
+    return ::setxattr(path.constData(), kCommentAttribute, comment.constData(), size_t(comment.size()), 0) == 0
+               ? 0
+               : errno;
+}

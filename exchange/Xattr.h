@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <optional>
+
+// The comment that the desktop's file managers keep in an extended attribute of the file.
+inline constexpr char kCommentAttribute[] = "user.xdg.comment";
+
+// The comment of the file or folder (a symbolic link is followed); nullopt when it has none or it
+// cannot be read (*error then says why: 0 for none, else the system's error).
+std::optional<QByteArray> ReadComment(const QByteArray &path, int *error = nullptr);
+// Sets the comment; 0 on success, else the system's error (ENOTSUP: no user attributes there).
+int WriteComment(const QByteArray &path, const QByteArray &comment);

@@ -1,0 +1,907 @@
+#include "index/DescriptionIndex.h"
+
+#include "catalogue/DescriptionFile.h"
+#include "catalogue/ProfileDocument.h"
+#include "catalogue/ProfileFile.h"
+#include "common/AtomicFile.h"
+#include "common/PathUtils.h"
+#include "common/TextCodec.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QSet>
+#include <QStringList>
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+constexpr int kSchemaVersion = 1;
+constexpr qint64 kPrunedKeptMs = 90LL * 24 * 3600 * 1000;
+
+// Unwinds an index operation after the failure has been recorded; never leaves this file.
+struct TIndexFailure {};
+
+// One folder's descriptor, closed on every way out.
+class TFolderFd {
+public:
+    explicit TFolderFd(const QByteArray &folder)
+        : FFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+    ~TFolderFd()
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    TFolderFd(const TFolderFd &) = delete;
+    TFolderFd &operator=(const TFolderFd &) = delete;
+    int Fd() const { return FFd; }
+
+private:
+    int FFd;
+};
+
+qint64 Nanoseconds(const statx_timestamp &t)
+{
+    return qint64(t.tv_sec) * 1000000000 + qint64(t.tv_nsec);
+}
+
+const char *SectionOf(bool isFolder)
+{
+    return isFolder ? kSectionFolders : kSectionFiles;
+}
+
+// "a b" → "\"a\"* \"b\"*": every word a quoted prefix, so nothing the user types is FTS syntax.
+QString MatchExpression(const QString &query)
+{
+    QStringList terms;
+    for (QString word : query.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        terms << QLatin1Char('"') + word.replace(QLatin1Char('"'), QStringLiteral("\"\""))
+                     + QStringLiteral("\"*");
+    return terms.join(QLatin1Char(' '));
+}
+} // namespace
+
+QString DefaultIndexPath()
+{
+    return QFile::decodeName(UserBaseFolder("XDG_DATA_HOME", ".local/share")
+                             + "/KER-MOSS/DirNote/index.sqlite");
+}
+
+bool TEntryIdentity::IsFollowable() const
+{
+    return Inode != 0 && (BirthNs >= 0 || (!IsFolder && Size >= 0 && MTimeNs >= 0));
+}
+
+bool TEntryIdentity::SameEntry(const TEntryIdentity &other) const
+{
+    if (!IsFollowable() || Device != other.Device || Inode != other.Inode
+        || IsFolder != other.IsFolder)
+        return false;
+    // A reused inode number has another birth time; without one, another size or time.
+    if (BirthNs >= 0 || other.BirthNs >= 0)
+        return BirthNs == other.BirthNs;
+    return Size == other.Size && MTimeNs == other.MTimeNs;
+}
+
+bool ReadEntryIdentity(int dirFd, const QByteArray &name, TEntryIdentity &identity)
+{
+    struct statx sx;
+    if (::statx(dirFd, name.constData(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx)
+        != 0)
+        return false;
+    identity = {};
+    identity.Device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    identity.Inode = sx.stx_ino;
+    identity.IsFolder = S_ISDIR(sx.stx_mode);
+    if (sx.stx_mask & STATX_BTIME)
+        identity.BirthNs = Nanoseconds(sx.stx_btime);
+    if (!identity.IsFolder) {
+        identity.Size = qint64(sx.stx_size);
+        identity.MTimeNs = Nanoseconds(sx.stx_mtime);
+    }
+    return true;
+}
+
+QString FollowedRenamesMessage(const std::vector<TFollowedRename> &renamed)
+{
+    if (renamed.empty())
+        return {};
+    if (renamed.size() == 1)
+        return QStringLiteral("1 description followed its file (%1 → %2)")
+            .arg(DecodeName(renamed[0].OldName), DecodeName(renamed[0].NewName));
+    return QStringLiteral("%1 descriptions followed their files").arg(renamed.size());
+}
+
+QString FollowedMovesMessage(const std::vector<TFollowedMove> &moved)
+{
+    if (moved.empty())
+        return {};
+    if (moved.size() == 1)
+        return QStringLiteral("1 description followed its file from another folder (%1 → %2)")
+            .arg(DecodeName(moved[0].OldFolder + moved[0].OldName), DecodeName(moved[0].NewName));
+    return QStringLiteral("%1 descriptions followed their files from other folders").arg(moved.size());
+}
+
+// ---------------------------------------------------------------------------------------------
+
+class TDescriptionIndex::TImpl {
+public:
+    // A prepared statement of this connection; every failure is recorded and unwinds.
+    class TStatement {
+    public:
+        TStatement(TImpl &impl, const char *sql) : FImpl(impl)
+        {
+            FImpl.Check(sqlite3_prepare_v2(FImpl.Db, sql, -1, &FStmt, nullptr));
+        }
+        ~TStatement() { sqlite3_finalize(FStmt); }
+        TStatement(const TStatement &) = delete;
+        TStatement &operator=(const TStatement &) = delete;
+        TStatement &Bind(int i, qint64 v)
+        {
+            FImpl.Check(sqlite3_bind_int64(FStmt, i, v));
+            return *this;
+        }
+        TStatement &Bind(int i, const QByteArray &v)
+        {
+            FImpl.Check(sqlite3_bind_blob64(FStmt, i, v.isNull() ? "" : v.constData(),
+                                            sqlite3_uint64(v.size()), SQLITE_TRANSIENT));
+            return *this;
+        }
+        TStatement &Bind(int i, const QString &v)
+        {
+            const QByteArray utf8 = v.toUtf8();
+            FImpl.Check(sqlite3_bind_text64(FStmt, i, utf8.constData(), sqlite3_uint64(utf8.size()),
+                                            SQLITE_TRANSIENT, SQLITE_UTF8));
+            return *this;
+        }
+        TStatement &BindNull(int i)
+        {
+            FImpl.Check(sqlite3_bind_null(FStmt, i));
+            return *this;
+        }
+        // True while there is a row.
+        bool Next()
+        {
+            const int rc = sqlite3_step(FStmt);
+            if (rc == SQLITE_ROW)
+                return true;
+            if (rc != SQLITE_DONE)
+                FImpl.Check(rc);
+            return false;
+        }
+        void Run()
+        {
+            while (Next()) {
+            }
+            Reset();
+        }
+        void Reset()
+        {
+            sqlite3_reset(FStmt);
+            sqlite3_clear_bindings(FStmt);
+        }
+        qint64 Int(int c) const { return sqlite3_column_int64(FStmt, c); }
+        bool IsNull(int c) const { return sqlite3_column_type(FStmt, c) == SQLITE_NULL; }
+        QByteArray Blob(int c) const
+        {
+            const void *data = sqlite3_column_blob(FStmt, c);
+            return QByteArray(static_cast<const char *>(data), sqlite3_column_bytes(FStmt, c));
+        }
+        QString Text(int c) const
+        {
+            const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(FStmt, c));
+            return QString::fromUtf8(data, sqlite3_column_bytes(FStmt, c));
+        }
+
+    private:
+        TImpl &FImpl;
+        sqlite3_stmt *FStmt = nullptr;
+    };
+
+    // BEGIN IMMEDIATE .. COMMIT; rolled back when left by a failure.
+    class TTransaction {
+    public:
+        explicit TTransaction(TImpl &impl) : FImpl(impl) { FImpl.Exec("BEGIN IMMEDIATE"); }
+        ~TTransaction()
+        {
+            if (!FDone)
+                sqlite3_exec(FImpl.Db, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+        void Commit()
+        {
+            FImpl.Exec("COMMIT");
+            FDone = true;
+        }
+
+    private:
+        TImpl &FImpl;
+        bool FDone = false;
+    };
+
+    // A live row of the index.
+    struct TRow {
+        qint64 Id = 0;
+        QByteArray Text;
+        TEntryIdentity Identity;
+    };
+
+    explicit TImpl(const QString &path) : Path(path) {}
+    ~TImpl() { Close(); }
+
+    void Open()
+    {
+        const QByteArray file = QFile::encodeName(Path);
+        MakeUserFolder(ExtractFilePath(file));
+        const int rc = TryOpen(file);
+        if (rc == SQLITE_OK)
+            return;
+        if (rc == SQLITE_NOTADB || rc == SQLITE_CORRUPT) {
+            // The index is only a cache: a damaged one is replaced by an empty one.
+            Close();
+            RemoveFiles();
+            if (TryOpen(file) == SQLITE_OK) {
+                Problem = QStringLiteral("The description index %1 was damaged and has been replaced by a new one")
+                              .arg(Path);
+                Reported = true;
+                return;
+            }
+        }
+        Close();
+        Usable = false;
+    }
+
+    void RemoveFiles() const
+    {
+        const QByteArray file = QFile::encodeName(Path);
+        for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+            ::unlink((file + suffix).constData());
+    }
+
+    void Close()
+    {
+        if (Db)
+            sqlite3_close_v2(Db);
+        Db = nullptr;
+    }
+
+    // Opens and checks the file and makes the schema; SQLITE_OK or the failure's code (recorded).
+    int TryOpen(const QByteArray &file)
+    {
+        Usable = true;
+        try {
+            Check(sqlite3_open_v2(file.constData(), &Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
+                                  | SQLITE_OPEN_NOMUTEX, nullptr));
+            sqlite3_busy_timeout(Db, 2000);
+            Exec("PRAGMA journal_mode=WAL");
+            Exec("PRAGMA synchronous=NORMAL");
+            TStatement version(*this, "PRAGMA user_version");
+            const qint64 found = version.Next() ? version.Int(0) : 0;
+            version.Reset();
+            if (found != kSchemaVersion)
+                MakeSchema(found != 0);
+        } catch (const TIndexFailure &) {
+            return LastCode;
+        }
+        return SQLITE_OK;
+    }
+
+    void MakeSchema(bool dropOld)
+    {
+        TTransaction transaction(*this);
+        if (dropOld)
+            Exec("DROP TABLE IF EXISTS texts; DROP TABLE IF EXISTS entries; "
+                 "DROP TABLE IF EXISTS folders");
+        Exec("CREATE TABLE folders(id INTEGER PRIMARY KEY, path BLOB NOT NULL UNIQUE,"
+             " dnt_device INTEGER, dnt_inode INTEGER, dnt_size INTEGER, dnt_mtime INTEGER,"
+             " checked_mtime INTEGER, checked_pruned INTEGER);"
+             "CREATE TABLE entries(id INTEGER PRIMARY KEY, folder INTEGER NOT NULL,"
+             " name BLOB NOT NULL, is_folder INTEGER NOT NULL, text BLOB NOT NULL,"
+             " device INTEGER, inode INTEGER, birth INTEGER, size INTEGER, mtime INTEGER,"
+             " seen INTEGER NOT NULL, pruned INTEGER);"
+             "CREATE UNIQUE INDEX entries_live ON entries(folder, is_folder, name) WHERE pruned IS NULL;"
+             "CREATE INDEX entries_pruned ON entries(pruned) WHERE pruned IS NOT NULL;"
+             "CREATE INDEX entries_moved ON entries(device, inode) WHERE pruned IS NOT NULL;"
+             "CREATE VIRTUAL TABLE texts USING fts5(text, tokenize='unicode61 remove_diacritics 2',"
+             " prefix='1 2 3');");
+        Exec(QByteArray("PRAGMA user_version=" + QByteArray::number(kSchemaVersion)).constData());
+        transaction.Commit();
+    }
+
+    void Exec(const char *sql) { Check(sqlite3_exec(Db, sql, nullptr, nullptr, nullptr)); }
+
+    void Check(int rc)
+    {
+        if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE)
+            Fail(rc);
+    }
+
+    [[noreturn]] void Fail(int rc)
+    {
+        LastCode = rc & 0xff;
+        // A search the full-text engine refuses is no failure of the index.
+        if (InSearch && LastCode == SQLITE_ERROR)
+            throw TIndexFailure();
+        const QString reason = Db ? QString::fromUtf8(sqlite3_errmsg(Db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        // A damaged file is replaced at open. Found damaged later, it stops the index for this
+        // run and is removed, so the next start begins a new one.
+        if (LastCode != SQLITE_NOTADB && LastCode != SQLITE_CORRUPT) {
+            Report(QStringLiteral("The description index %1 cannot be used (%2); DirNote works on without it")
+                       .arg(Path, reason));
+        } else if (Db && Usable) {
+            Report(QStringLiteral("The description index %1 is damaged; DirNote works on without it")
+                       .arg(Path));
+            RemoveFiles();
+        }
+        Usable = false;
+        throw TIndexFailure();
+    }
+
+    void Report(const QString &message)
+    {
+        if (!Reported) {
+            Problem = message;
+            Reported = true;
+        }
+    }
+
+    qint64 Now() const { return Clock().toMSecsSinceEpoch(); }
+
+    void PurgeOld()
+    {
+        if (Purged)
+            return;
+        TStatement old(*this, "SELECT id FROM entries WHERE pruned IS NOT NULL AND pruned < ?1");
+        old.Bind(1, Now() - kPrunedKeptMs);
+        std::vector<qint64> ids;
+        while (old.Next())
+            ids.push_back(old.Int(0));
+        old.Reset();
+        TStatement drop(*this, "DELETE FROM entries WHERE id = ?1");
+        for (const qint64 id : ids)
+            drop.Bind(1, id).Run();
+        Purged = true;
+    }
+
+    qint64 FolderId(const QByteArray &folder, bool create)
+    {
+        TStatement find(*this, "SELECT id FROM folders WHERE path = ?1");
+        if (find.Bind(1, folder).Next())
+            return find.Int(0);
+        if (!create)
+            return 0;
+        TStatement add(*this, "INSERT INTO folders(path) VALUES (?1)");
+        add.Bind(1, folder).Run();
+        return sqlite3_last_insert_rowid(Db);
+    }
+
+    static TEntryIdentity IdentityOf(const TStatement &row, int first, bool isFolder)
+    {
+        TEntryIdentity identity;
+        identity.IsFolder = isFolder;
+        if (row.IsNull(first))
+            return identity;
+        identity.Device = quint64(row.Int(first));
+        identity.Inode = quint64(row.Int(first + 1));
+        identity.BirthNs = row.Int(first + 2);
+        identity.Size = row.Int(first + 3);
+        identity.MTimeNs = row.Int(first + 4);
+        return identity;
+    }
+
+    static void BindIdentity(TStatement &statement, int first, const std::optional<TEntryIdentity> &identity)
+    {
+        if (!identity) {
+            for (int i = 0; i < 5; ++i)
+                statement.BindNull(first + i);
+            return;
+        }
+        statement.Bind(first, qint64(identity->Device)).Bind(first + 1, qint64(identity->Inode))
+            .Bind(first + 2, identity->BirthNs).Bind(first + 3, identity->Size)
+            .Bind(first + 4, identity->MTimeNs);
+    }
+
+    std::optional<TEntryIdentity> Identity(int dirFd, const QByteArray &name) const
+    {
+        TEntryIdentity identity;
+        if (dirFd < 0 || !Reader(dirFd, name, identity))
+            return std::nullopt;
+        return identity;
+    }
+
+    void SetText(qint64 id, const QByteArray &text)
+    {
+        TStatement drop(*this, "DELETE FROM texts WHERE rowid = ?1");
+        drop.Bind(1, id).Run();
+        if (text.isEmpty())
+            return;
+        TStatement add(*this, "INSERT INTO texts(rowid, text) VALUES (?1, ?2)");
+        add.Bind(1, id).Bind(2, DecodeText(text)).Run();
+    }
+
+    // What a folder's description file holds now: described entries by table and name.
+    struct TDescribed {
+        bool IsFolder;
+        QByteArray Name;
+        QByteArray Text;
+    };
+    struct TRename {
+        bool IsFolder;
+        QByteArray OldName, NewName;
+    };
+
+    // Brings the folder's rows to `described`. A row whose key has gone is pruned when its entry
+    // has gone too (its identity kept for a later move), else dropped (the user cleared it).
+    // `pruned` are keys the listing removed, kept for undo even when never indexed.
+    void Reconcile(qint64 folderId, int dirFd, const std::vector<TDescribed> &described,
+                   const std::vector<TRename> &renamed, const std::vector<TDescribed> &pruned)
+    {
+        const qint64 now = Now();
+        QHash<QByteArray, TRow> rows; // '0'/'1' + name
+        auto keyOf = [](bool isFolder, const QByteArray &name) { return (isFolder ? '1' : '0') + name; };
+        {
+            TStatement live(*this, "SELECT id, is_folder, name, text, device, inode, birth, size, mtime"
+                                   " FROM entries WHERE folder = ?1 AND pruned IS NULL");
+            live.Bind(1, folderId);
+            while (live.Next()) {
+                const bool isFolder = live.Int(1) != 0;
+                rows.insert(keyOf(isFolder, live.Blob(2)), {live.Int(0), live.Blob(3), IdentityOf(live, 4, isFolder)});
+            }
+        }
+        const QSet<QByteArray> known(rows.keyBegin(), rows.keyEnd());
+        TStatement rename(*this, "UPDATE entries SET name = ?2 WHERE id = ?1");
+        for (const TRename &r : renamed) {
+            const QByteArray from = keyOf(r.IsFolder, r.OldName), to = keyOf(r.IsFolder, r.NewName);
+            if (!rows.contains(from) || rows.contains(to))
+                continue;
+            rename.Bind(1, rows[from].Id).Bind(2, r.NewName).Run();
+            rows.insert(to, rows.take(from));
+        }
+        TStatement update(*this, "UPDATE entries SET text = ?2, device = ?3, inode = ?4, birth = ?5,"
+                                 " size = ?6, mtime = ?7, seen = ?8 WHERE id = ?1");
+        TStatement insert(*this, "INSERT INTO entries(folder, name, is_folder, text, device, inode,"
+                                 " birth, size, mtime, seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+        for (const TDescribed &entry : described) {
+            const std::optional<TEntryIdentity> identity = Identity(dirFd, entry.Name);
+            const auto row = rows.constFind(keyOf(entry.IsFolder, entry.Name));
+            if (row != rows.cend()) {
+                const TEntryIdentity now_ = identity.value_or(TEntryIdentity());
+                const TEntryIdentity &was = row->Identity;
+                const bool sameIdentity = was.Device == now_.Device && was.Inode == now_.Inode
+                                          && was.BirthNs == now_.BirthNs && was.Size == now_.Size
+                                          && was.MTimeNs == now_.MTimeNs;
+                if (row->Text != entry.Text || !sameIdentity) {
+                    update.Bind(1, row->Id).Bind(2, entry.Text);
+                    BindIdentity(update, 3, identity);
+                    update.Bind(8, now).Run();
+                    if (row->Text != entry.Text)
+                        SetText(row->Id, entry.Text);
+                }
+                rows.erase(row);
+                continue;
+            }
+            insert.Bind(1, folderId).Bind(2, entry.Name).Bind(3, qint64(entry.IsFolder)).Bind(4, entry.Text);
+            BindIdentity(insert, 5, identity);
+            insert.Bind(10, now).Run();
+            SetText(sqlite3_last_insert_rowid(Db), entry.Text);
+        }
+        TStatement prune(*this, "UPDATE entries SET pruned = ?2 WHERE id = ?1");
+        TStatement drop(*this, "DELETE FROM entries WHERE id = ?1");
+        for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
+            SetText(row->Id, {});
+            const bool entryGone = !Identity(dirFd, row.key().mid(1));
+            (entryGone ? prune.Bind(2, now) : drop).Bind(1, row->Id).Run();
+        }
+        TStatement keep(*this, "INSERT INTO entries(folder, name, is_folder, text, seen, pruned)"
+                               " VALUES (?1, ?2, ?3, ?4, ?5, ?5)");
+        for (const TDescribed &entry : pruned)
+            if (!known.contains(keyOf(entry.IsFolder, entry.Name)) && !entry.Text.isEmpty())
+                keep.Bind(1, folderId).Bind(2, entry.Name).Bind(3, qint64(entry.IsFolder))
+                    .Bind(4, entry.Text).Bind(5, now).Run();
+    }
+
+    // Whether the description file changed since the folder was last indexed; records it.
+    bool DescriptionFileChanged(qint64 folderId, const QByteArray &descPath)
+    {
+        const TFileStamp stamp = StampOf(descPath);
+        TStatement stored(*this, "SELECT dnt_device, dnt_inode, dnt_size, dnt_mtime FROM folders"
+                                 " WHERE id = ?1 AND dnt_inode IS NOT NULL");
+        if (stored.Bind(1, folderId).Next() && stamp.Exists && quint64(stored.Int(0)) == stamp.Device
+            && quint64(stored.Int(1)) == stamp.Inode && stored.Int(2) == stamp.Size
+            && stored.Int(3) == stamp.ModifiedNs)
+            return false;
+        stored.Reset();
+        TStatement store(*this, "UPDATE folders SET dnt_device = ?2, dnt_inode = ?3, dnt_size = ?4,"
+                                " dnt_mtime = ?5 WHERE id = ?1");
+        store.Bind(1, folderId);
+        if (stamp.Exists)
+            store.Bind(2, qint64(stamp.Device)).Bind(3, qint64(stamp.Inode)).Bind(4, stamp.Size)
+                .Bind(5, stamp.ModifiedNs);
+        store.Run();
+        return true;
+    }
+
+    // Indexes the description file of a folder as it is on disk; false when it has none.
+    bool IndexDescriptionFile(const QByteArray &folder)
+    {
+        const QByteArray descPath = folder + kDescFileName;
+        std::optional<QByteArray> bytes = ReadWholeFile(descPath);
+        if (!bytes)
+            return false;
+        const qint64 folderId = FolderId(folder, true);
+        if (!DescriptionFileChanged(folderId, descPath))
+            return true;
+        const TProfileDocument doc(std::move(*bytes));
+        std::vector<TDescribed> described;
+        for (const bool isFolder : {true, false})
+            for (const qsizetype line : doc.EntryLines(doc.FindSection(SectionOf(isFolder)))) {
+                const std::string_view key = doc.KeyView(line);
+                QByteArray text = ProfileFile::LineValue(doc, line);
+                if (!text.isEmpty())
+                    described.push_back({isFolder, QByteArray(key.data(), qsizetype(key.size())),
+                                         std::move(text)});
+            }
+        const TFolderFd dir(folder);
+        Reconcile(folderId, dir.Fd(), described, {}, {});
+        return true;
+    }
+
+    // Pruned descriptions of the folder's device whose entries turn up undescribed here are
+    // written into its description file.
+    TFolderUpdate FollowMoves(const TFolderCatalogue &catalogue, int dirFd, qint64 folderId)
+    {
+        TFolderUpdate result;
+        struct stat folderStat;
+        if (::fstat(dirFd, &folderStat) != 0)
+            return result;
+        const qint64 dirMtime = qint64(folderStat.st_mtim.tv_sec) * 1000000000 + folderStat.st_mtim.tv_nsec;
+        // Nothing new to look at when neither the folder nor the pruned descriptions changed.
+        TStatement latest(*this, "SELECT max(pruned) FROM entries WHERE pruned IS NOT NULL");
+        const qint64 latestPruned = latest.Next() && !latest.IsNull(0) ? latest.Int(0) : 0;
+        latest.Reset();
+        if (latestPruned == 0)
+            return result;
+        TStatement checked(*this, "SELECT checked_mtime, checked_pruned FROM folders WHERE id = ?1");
+        if (checked.Bind(1, folderId).Next() && !checked.IsNull(0) && checked.Int(0) == dirMtime
+            && checked.Int(1) == latestPruned)
+            return result;
+        checked.Reset();
+        TStatement mark(*this, "UPDATE folders SET checked_mtime = ?2, checked_pruned = ?3 WHERE id = ?1");
+        mark.Bind(1, folderId).Bind(2, dirMtime).Bind(3, latestPruned).Run();
+
+        struct TCandidate {
+            qint64 Id;
+            QByteArray Folder, Name, Text;
+            TEntryIdentity Identity;
+        };
+        QMultiHash<quint64, TCandidate> candidates; // by inode, newest first
+        {
+            TStatement pruned(*this, "SELECT e.id, f.path, e.name, e.is_folder, e.text, e.device, e.inode,"
+                                     " e.birth, e.size, e.mtime FROM entries e JOIN folders f ON f.id = e.folder"
+                                     " WHERE e.device = ?1 AND e.pruned IS NOT NULL AND e.pruned >= ?2"
+                                     " ORDER BY e.pruned ASC");
+            pruned.Bind(1, qint64(folderStat.st_dev)).Bind(2, Now() - kPrunedKeptMs);
+            while (pruned.Next()) {
+                TCandidate c{pruned.Int(0), pruned.Blob(1), pruned.Blob(2), pruned.Blob(4),
+                             IdentityOf(pruned, 5, pruned.Int(3) != 0)};
+                candidates.insert(c.Identity.Inode, c); // a later insert is found first
+            }
+        }
+        if (candidates.isEmpty())
+            return result;
+        struct TMatch {
+            TCandidate From;
+            QByteArray Name;
+            TEntryIdentity Identity;
+        };
+        std::vector<TMatch> matches;
+        QSet<qint64> taken;
+        for (const bool isFolder : {true, false})
+            for (const TCatalogueEntry &entry : isFolder ? catalogue.Folders : catalogue.Files) {
+                if (!entry.Description.isEmpty())
+                    continue;
+                const std::optional<TEntryIdentity> identity = Identity(dirFd, entry.Name);
+                if (!identity || !candidates.contains(identity->Inode))
+                    continue;
+                for (auto c = candidates.constFind(identity->Inode); c != candidates.cend() && c.key() == identity->Inode; ++c)
+                    if (!taken.contains(c->Id) && c->Identity.SameEntry(*identity)) {
+                        taken.insert(c->Id);
+                        matches.push_back({*c, entry.Name, *identity});
+                        break;
+                    }
+            }
+        if (matches.empty())
+            return result;
+        // One write of the description file; an entry described meanwhile keeps its text.
+        std::vector<TMatch> written;
+        const int error = ReplaceFileLocked(catalogue.DescPath, [&](const std::optional<QByteArray> &current)
+                                                                    -> std::optional<QByteArray> {
+            written.clear();
+            QByteArray bytes = current.value_or(DefaultDescriptionContent());
+            for (const TMatch &m : matches) {
+                const char *section = SectionOf(m.Identity.IsFolder);
+                const TProfileDocument doc(bytes);
+                if (doc.FindEntry(doc.FindSection(section), m.Name) >= 0
+                    || !ProfileFile::UnsafeEntryReason(section, m.Name, m.From.Text).isEmpty())
+                    continue;
+                bytes = doc.WithString(section, m.Name, m.From.Text, true);
+                written.push_back(m);
+            }
+            if (written.empty())
+                return std::nullopt;
+            return bytes;
+        });
+        if (error != 0) {
+            result.Error = QStringLiteral("Unable to write to %1: %2")
+                               .arg(DecodeName(catalogue.DescPath), FileErrorText(error));
+            return result;
+        }
+        TStatement dropLive(*this, "DELETE FROM entries WHERE folder = ?1 AND is_folder = ?2 AND name = ?3"
+                                   " AND pruned IS NULL");
+        TStatement revive(*this, "UPDATE entries SET folder = ?2, name = ?3, pruned = NULL, seen = ?4,"
+                                 " device = ?5, inode = ?6, birth = ?7, size = ?8, mtime = ?9 WHERE id = ?1");
+        for (const TMatch &m : written) {
+            dropLive.Bind(1, folderId).Bind(2, qint64(m.Identity.IsFolder)).Bind(3, m.Name).Run();
+            revive.Bind(1, m.From.Id).Bind(2, folderId).Bind(3, m.Name).Bind(4, Now());
+            BindIdentity(revive, 5, m.Identity);
+            revive.Run();
+            SetText(m.From.Id, m.From.Text);
+            result.Moved.push_back({m.Identity.IsFolder, m.From.Folder, m.From.Name, m.Name});
+        }
+        return result;
+    }
+
+    QString Path;
+    sqlite3 *Db = nullptr;
+    bool Usable = false;
+    bool Reported = false;
+    bool Purged = false;
+    bool InSearch = false;
+    int LastCode = SQLITE_OK;
+    QString Problem;
+    TIdentityReader Reader = ReadEntryIdentity;
+    std::function<QDateTime()> Clock = [] { return QDateTime::currentDateTimeUtc(); };
+};
+
+// ---------------------------------------------------------------------------------------------
+
+TDescriptionIndex::TDescriptionIndex(const QString &path) : FPath(path), FImpl(std::make_unique<TImpl>(path))
+{
+    FImpl->Open();
+}
+
+TDescriptionIndex::~TDescriptionIndex() = default;
+
+bool TDescriptionIndex::IsUsable() const
+{
+    return FImpl->Usable;
+}
+
+QString TDescriptionIndex::TakeProblem()
+{
+    return std::exchange(FImpl->Problem, QString());
+}
+
+void TDescriptionIndex::SetIdentityReader(TIdentityReader reader)
+{
+    FImpl->Reader = std::move(reader);
+}
+
+void TDescriptionIndex::SetClock(std::function<QDateTime()> clock)
+{
+    FImpl->Clock = std::move(clock);
+}
+
+std::vector<TIndexHit> TDescriptionIndex::Search(const QString &query, int limit, const QByteArray &below)
+{
+    std::vector<TIndexHit> hits;
+    const QString match = MatchExpression(query);
+    if (!FImpl->Usable || match.isEmpty() || limit <= 0)
+        return hits;
+    FImpl->InSearch = true;
+    try {
+        TImpl::TStatement search(*FImpl,
+            "SELECT f.path, e.name, e.is_folder, e.text, highlight(texts, 0, char(1), char(2))"
+            " FROM texts CROSS JOIN entries e ON e.id = texts.rowid CROSS JOIN folders f ON f.id = e.folder"
+            " WHERE texts MATCH ?1 AND e.pruned IS NULL"
+            " AND (length(?2) = 0 OR substr(f.path, 1, length(?2)) = ?2) LIMIT ?3");
+        search.Bind(1, match).Bind(2, IncludeTrailingPathDelimiter(below)).Bind(3, qint64(limit));
+        while (search.Next())
+            hits.push_back({search.Blob(0), search.Blob(1), search.Int(2) != 0,
+                            DecodeText(search.Blob(3)), search.Text(4)});
+    } catch (const TIndexFailure &) {
+        hits.clear();
+    }
+    FImpl->InSearch = false;
+    return hits;
+}
+
+std::vector<TPrunedDescription> TDescriptionIndex::Pruned()
+{
+    std::vector<TPrunedDescription> result;
+    if (!FImpl->Usable)
+        return result;
+    try {
+        TImpl::TStatement pruned(*FImpl,
+            "SELECT e.id, f.path, e.name, e.is_folder, e.text, e.pruned FROM entries e"
+            " JOIN folders f ON f.id = e.folder WHERE e.pruned IS NOT NULL AND e.pruned >= ?1"
+            " ORDER BY e.pruned DESC, e.id DESC");
+        pruned.Bind(1, FImpl->Now() - kPrunedKeptMs);
+        while (pruned.Next())
+            result.push_back({pruned.Int(0), pruned.Blob(1), pruned.Blob(2), pruned.Int(3) != 0,
+                              pruned.Blob(4), QDateTime::fromMSecsSinceEpoch(pruned.Int(5), Qt::UTC)});
+    } catch (const TIndexFailure &) {
+        result.clear();
+    }
+    return result;
+}
+
+void TDescriptionIndex::ForgetPruned(qint64 id)
+{
+    if (!FImpl->Usable)
+        return;
+    try {
+        TImpl::TStatement forget(*FImpl, "DELETE FROM entries WHERE id = ?1 AND pruned IS NOT NULL");
+        forget.Bind(1, id).Run();
+    } catch (const TIndexFailure &) {
+    }
+}
+
+TFolderUpdate TDescriptionIndex::UpdateFolder(const TFolderCatalogue &catalogue)
+{
+    // A listing that failed does not say which entries exist.
+    if (!FImpl->Usable || !catalogue.Error.isEmpty())
+        return {};
+    const TFolderFd dir(catalogue.Folder);
+    if (dir.Fd() < 0)
+        return {};
+    try {
+        TImpl::TTransaction transaction(*FImpl);
+        FImpl->PurgeOld();
+        const qint64 folderId = FImpl->FolderId(catalogue.Folder, true);
+        const bool followed = !catalogue.Renamed.empty() || !catalogue.PrunedFolders.empty()
+                              || !catalogue.PrunedFiles.empty();
+        if (FImpl->DescriptionFileChanged(folderId, catalogue.DescPath) || followed) {
+            std::vector<TImpl::TDescribed> described, pruned;
+            std::vector<TImpl::TRename> renamed;
+            for (const bool isFolder : {true, false}) {
+                for (const TCatalogueEntry &entry : isFolder ? catalogue.Folders : catalogue.Files)
+                    if (!entry.Description.isEmpty())
+                        described.push_back({isFolder, entry.Name, entry.Description});
+                for (const TStaleKey &key : isFolder ? catalogue.PrunedFolders : catalogue.PrunedFiles)
+                    pruned.push_back({isFolder, key.Key, key.Value});
+            }
+            for (const TFollowedRename &r : catalogue.Renamed)
+                renamed.push_back({r.IsFolder, r.OldName, r.NewName});
+            FImpl->Reconcile(folderId, dir.Fd(), described, renamed, pruned);
+        }
+        TFolderUpdate result = FImpl->FollowMoves(catalogue, dir.Fd(), folderId);
+        transaction.Commit();
+        return result;
+    } catch (const TIndexFailure &) {
+        return {};
+    }
+}
+
+void TDescriptionIndex::IndexFolder(const QByteArray &folder)
+{
+    if (!FImpl->Usable)
+        return;
+    try {
+        TImpl::TTransaction transaction(*FImpl);
+        FImpl->IndexDescriptionFile(IncludeTrailingPathDelimiter(folder));
+        transaction.Commit();
+    } catch (const TIndexFailure &) {
+    }
+}
+
+bool TDescriptionIndex::IndexTree(const QByteArray &root,
+                                  const std::function<bool(const TTreeProgress &)> &progress)
+{
+    if (!FImpl->Usable)
+        return false;
+    TTreeProgress state;
+    std::vector<QByteArray> pending{IncludeTrailingPathDelimiter(root)};
+    state.FoldersSeen = 1;
+    constexpr int kFoldersPerTransaction = 256;
+    try {
+        while (!pending.empty()) {
+            // Committed in batches: a cancel or a failure keeps every batch before it.
+            TImpl::TTransaction transaction(*FImpl);
+            for (int n = 0; n < kFoldersPerTransaction && !pending.empty(); ++n) {
+                const QByteArray folder = std::move(pending.back());
+                pending.pop_back();
+                if (DIR *dir = ::opendir(folder.constData())) {
+                    const int fd = ::dirfd(dir);
+                    while (const dirent *entry = ::readdir(dir)) {
+                        const char *name = entry->d_name;
+                        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                            continue;
+                        bool isFolder = entry->d_type == DT_DIR;
+                        if (entry->d_type == DT_UNKNOWN) {
+                            struct stat st;
+                            // Links are not followed: a link to a parent would never end.
+                            isFolder = ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+                        }
+                        if (isFolder) {
+                            pending.push_back(folder + name + '/');
+                            ++state.FoldersSeen;
+                        }
+                    }
+                    ::closedir(dir);
+                }
+                FImpl->IndexDescriptionFile(folder);
+                ++state.FoldersDone;
+                state.Current = folder;
+                if (progress && !progress(state)) {
+                    transaction.Commit();
+                    return false;
+                }
+            }
+            transaction.Commit();
+        }
+    } catch (const TIndexFailure &) {
+        return false;
+    }
+    return true;
+}
+
+std::vector<qsizetype> TDescriptionIndex::FollowRenames(const QByteArray &folder, bool isFolder,
+                                                        const std::vector<TStaleKey> &stale,
+                                                        const std::vector<QByteArray> &undescribed)
+{
+    std::vector<qsizetype> owners(stale.size(), -1);
+    if (!FImpl->Usable)
+        return owners;
+    try {
+        const qint64 folderId = FImpl->FolderId(folder, false);
+        if (folderId == 0)
+            return owners;
+        std::vector<std::optional<TEntryIdentity>> known(stale.size());
+        bool any = false;
+        TImpl::TStatement row(*FImpl, "SELECT device, inode, birth, size, mtime FROM entries"
+                                      " WHERE folder = ?1 AND is_folder = ?2 AND name = ?3 AND pruned IS NULL");
+        for (size_t k = 0; k < stale.size(); ++k) {
+            row.Bind(1, folderId).Bind(2, qint64(isFolder)).Bind(3, stale[k].Key);
+            if (row.Next()) {
+                const TEntryIdentity identity = TImpl::IdentityOf(row, 0, isFolder);
+                if (identity.IsFollowable()) {
+                    known[k] = identity;
+                    any = true;
+                }
+            }
+            row.Reset();
+        }
+        // Only now is anything read from the disk: most listings have no stale key with an identity.
+        if (!any)
+            return owners;
+        const TFolderFd dir(folder);
+        QMultiHash<quint64, size_t> byInode;
+        std::vector<TEntryIdentity> identities(undescribed.size());
+        for (size_t i = 0; i < undescribed.size(); ++i)
+            if (dir.Fd() >= 0 && FImpl->Reader(dir.Fd(), undescribed[i], identities[i]))
+                byInode.insert(identities[i].Inode, i);
+        std::vector<bool> given(undescribed.size(), false);
+        for (size_t k = 0; k < stale.size(); ++k) {
+            if (!known[k])
+                continue;
+            for (auto it = byInode.constFind(known[k]->Inode); it != byInode.cend() && it.key() == known[k]->Inode; ++it)
+                if (!given[*it] && known[k]->SameEntry(identities[*it])) {
+                    given[*it] = true;
+                    owners[k] = qsizetype(*it);
+                    break;
+                }
+        }
+    } catch (const TIndexFailure &) {
+        std::fill(owners.begin(), owners.end(), -1);
+    }
+    return owners;
+}

@@ -1,0 +1,134 @@
+#pragma once
+
+// The per-user index of descriptions: a cache of every listed Folder.dnt (which stays the one
+// source of truth) that remembers each described entry's identity, so that a description can
+// follow its file when another program renames or moves it, that keeps pruned descriptions for
+// 90 days, and that answers full-text searches. It may be deleted at any time; listings rebuild
+// it. A damaged, locked or unwritable index makes the object unusable, never the program.
+
+#include "catalogue/FolderCatalogue.h"
+#include "catalogue/RenameFollower.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+struct sqlite3;
+
+// ${XDG_DATA_HOME:-~/.local/share}/KER-MOSS/DirNote/index.sqlite
+QString DefaultIndexPath();
+
+// What tells one file from another across renames: the device and inode, and the birth time
+// where the file system records one, else (files only) the size and modification time. A folder
+// without a birth time is never followed: its inode alone could name a newer folder.
+struct TEntryIdentity {
+    quint64 Device = 0, Inode = 0;
+    qint64 BirthNs = -1; // -1: none
+    qint64 Size = -1, MTimeNs = -1;
+    bool IsFolder = false;
+    bool IsFollowable() const;
+    bool SameEntry(const TEntryIdentity &other) const;
+};
+
+// The identity of the entry `name` of an open folder (following a symbolic link, as the listing
+// does); false when it cannot be read. Tests hand in a stand-in to simulate reused inodes.
+using TIdentityReader = std::function<bool(int dirFd, const QByteArray &name, TEntryIdentity &)>;
+bool ReadEntryIdentity(int dirFd, const QByteArray &name, TEntryIdentity &identity);
+
+struct TIndexHit {
+    QByteArray Folder; // with its trailing "/"
+    QByteArray Name;
+    bool IsFolder;
+    QString Text;
+    QString Snippet; // Text with matches between \x01 and \x02
+};
+struct TPrunedDescription {
+    qint64 Id;
+    QByteArray Folder;
+    QByteArray Name;
+    bool IsFolder;
+    QByteArray Text;
+    QDateTime Pruned;
+};
+struct TTreeProgress {
+    qint64 FoldersDone = 0;
+    qint64 FoldersSeen = 0;
+    QByteArray Current;
+};
+
+// A description that another program's move brought into a listed folder.
+struct TFollowedMove {
+    bool IsFolder = false;
+    QByteArray OldFolder; // with its trailing "/"
+    QByteArray OldName;
+    QByteArray NewName;
+};
+
+// What the index did after a listing.
+struct TFolderUpdate {
+    // Descriptions written into the folder's Folder.dnt for entries moved there; the listing
+    // shown is then out of date.
+    std::vector<TFollowedMove> Moved;
+    // A write of those descriptions failed: the message; they stay pruned in the index.
+    QString Error;
+};
+
+// The status line's text for followed renames and moves: "1 description followed its file (old
+// name → new name)", "3 descriptions followed their files", and the like for moves.
+QString FollowedRenamesMessage(const std::vector<TFollowedRename> &renamed);
+QString FollowedMovesMessage(const std::vector<TFollowedMove> &moved);
+
+class TDescriptionIndex : public TRenameFollower {
+public:
+    explicit TDescriptionIndex(const QString &path = DefaultIndexPath());
+    ~TDescriptionIndex() override;
+    TDescriptionIndex(const TDescriptionIndex &) = delete;
+    TDescriptionIndex &operator=(const TDescriptionIndex &) = delete;
+
+    const QString &Path() const { return FPath; }
+    bool IsUsable() const;  // false after a failure; the program then works without it
+    QString TakeProblem();  // the first failure's message, once (empty afterwards)
+
+    // Search: FTS5, case- and accent-insensitive, each word a prefix; at most `limit` hits;
+    // `below` limits to a folder tree ("" = all). The user's words are quoted, never FTS syntax.
+    std::vector<TIndexHit> Search(const QString &query, int limit = 200,
+                                  const QByteArray &below = {});
+    // Pruned descriptions of the last 90 days, newest first; Forget removes one (after a
+    // restore).
+    std::vector<TPrunedDescription> Pruned();
+    void ForgetPruned(qint64 id);
+    // Walks a tree and indexes every Folder.dnt below root (root included). Calls progress
+    // now and then (from the calling thread); returning false cancels; what was indexed
+    // until then stays usable. Safe to call on a worker thread with its own
+    // TDescriptionIndex object.
+    bool IndexTree(const QByteArray &root,
+                   const std::function<bool(const TTreeProgress &)> &progress);
+
+    // After a listing (may run after its rows are shown, on another thread with its own
+    // object): records the described entries with their identities when Folder.dnt changed
+    // (its size, time and inode tell), keeps the catalogue's pruned descriptions as pruned, and
+    // writes into Folder.dnt the pruned descriptions whose entries turn up undescribed here
+    // (moved from another folder of the same device).
+    TFolderUpdate UpdateFolder(const TFolderCatalogue &catalogue);
+    // Indexes one folder's Folder.dnt as it is on disk (no listing, no pruning, no following).
+    void IndexFolder(const QByteArray &folder);
+
+    // TRenameFollower: gives a stale key the undescribed entry with the identity the index
+    // recorded for it; stats the undescribed entries only when some stale key has one.
+    std::vector<qsizetype> FollowRenames(const QByteArray &folder, bool isFolder,
+                                         const std::vector<TStaleKey> &stale,
+                                         const std::vector<QByteArray> &undescribed) override;
+
+    // Tests: a stand-in for reading identities, and a clock for the 90 days.
+    void SetIdentityReader(TIdentityReader reader);
+    void SetClock(std::function<QDateTime()> clock);
+
+private:
+    class TImpl;
+    QString FPath;
+    std::unique_ptr<TImpl> FImpl;
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "index/DescriptionIndex.h"
+
+#include <QObject>
+#include <QThread>
+
+// Runs the index's work after a listing on a thread of its own, with its own connection, so the
+// listing the user waits for pays only for handing the catalogue over. Results come back as
+// signals on the thread that owns the updater.
+class TIndexUpdater : public QObject {
+    Q_OBJECT
+public:
+    explicit TIndexUpdater(const QString &path = DefaultIndexPath(), QObject *parent = nullptr);
+    ~TIndexUpdater() override;
+
+    // Brings the index up to date with a listing and follows moves into its folder.
+    void Listed(const TFolderCatalogue &catalogue);
+    // The program wrote the folder's description file: index it as it is now.
+    void Written(const QByteArray &folder);
+    // Waits until every job handed over so far is done (tests, benchmarks, closing).
+    void WaitIdle();
+
+Q_SIGNALS:
+    // After a listing of `folder`: descriptions written there for files moved in, or the failure
+    // to write them.
+    void Updated(const QByteArray &folder, const TFolderUpdate &update);
+    // The worker's index failed (reported once by the index itself).
+    void Problem(const QString &message);
+
+private:
+    void Run(std::function<void(TDescriptionIndex &)> job);
+
+    QString FPath;
+    QThread FThread;
+    QObject *FWorker;
+    std::unique_ptr<TDescriptionIndex> FIndex; // made, used and freed on the worker thread
+};

@@ -1,0 +1,255 @@
+// dnt import and export, run as real processes: descript.ion, the comment attribute, CSV,
+// Markdown and JSON.
+
+#include "DntRun.h"
+
+#include "catalogue/FolderCatalogue.h"
+#include "exchange/Xattr.h"
+
+#include "TestSupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <map>
+
+#include <sys/xattr.h>
+
+using namespace TestSupport;
+
+namespace {
+// The descriptions of a folder as the window lists them, by name.
+std::map<QByteArray, QByteArray> Descriptions(const QByteArray &folder)
+{
+    std::map<QByteArray, QByteArray> result;
+    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep);
+    for (const auto *entries : {&catalogue.Folders, &catalogue.Files})
+        for (const TCatalogueEntry &entry : *entries)
+            if (!entry.Description.isEmpty())
+                result[entry.Name] = entry.Description;
+    return result;
+}
+
+// One descript.ion, its bytes written out by hand for each encoding.
+struct TDescriptIonCase {
+    const char *Label;
+    QByteArray Bom;
+    QByteArray UUmlaut, AUmlaut; // "ü" and "ä" in the file's encoding
+    QStringList Extra;           // arguments that choose the encoding
+};
+
+QByteArray DescriptIonBytes(const TDescriptIonCase &c)
+{
+    return c.Bom + "README.TXT Read me first\r\n"
+           + "\"my notes.txt\" Notes with spaces\r\n"
+           + "B" + c.UUmlaut + "cher  Folder of books  \r\n"
+           // A multi-line entry: "\n" for a line break, "\\" for a backslash, then Ctrl-D and 0xC2.
+           + "long.txt First line\\nSecond " + c.AUmlaut + " line\\\\path\\n\x04\xC2\r\n"
+           // Another program's data after a Ctrl-D is no part of the text.
+           + "other.txt Text\x04Zprogram data\r\n"
+           + "kept.txt From descript.ion\r\n"
+           + "ghost.txt Nobody has this name\n"
+           + "lonely.txt\r\n";
+}
+
+class DntImportDescriptIon : public ::testing::TestWithParam<TDescriptIonCase> {};
+} // namespace
+
+TEST_P(DntImportDescriptIon, QuotedNamesMultiLineEntriesAndExistingDescriptionsKept)
+{
+    const TDescriptIonCase &c = GetParam();
+    TTempDir dir;
+    for (const char *name : {"readme.txt", "my notes.txt", "long.txt", "other.txt", "kept.txt", "lonely.txt"})
+        dir.WriteFile(name, "x");
+    dir.MakeDir("B\xC3\xBC" "cher");
+    dir.WriteFile("descript.ion", DescriptIonBytes(c));
+    const QByteArray stored = "[Files]\r\nkept.txt=Mine\r\n";
+    dir.WriteFile("Folder.dnt", stored);
+    QStringList args{QStringLiteral("import"), Arg(dir.Path()), QStringLiteral("--from"), QStringLiteral("descript.ion")};
+    args += c.Extra;
+
+    // A dry run says what it would do and writes nothing.
+    TDntRun run = Dnt(args + QStringList{QStringLiteral("--dry-run")});
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_TRUE(run.Out.contains("would set " + dir.Path() + "/long.txt: First line / Second \xC3\xA4 line\\path\n"))
+        << run.Out.toStdString();
+    EXPECT_TRUE(run.Out.contains("no entry " + dir.Path() + "/ghost.txt\n")) << run.Out.toStdString();
+    EXPECT_TRUE(run.Out.contains("kept " + dir.Path() + "/kept.txt")) << run.Out.toStdString();
+    EXPECT_EQ(ReadFileBytes(dir.FilePath("Folder.dnt")), stored);
+
+    run = Dnt(args);
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    const std::map<QByteArray, QByteArray> expected{
+        {"readme.txt", "Read me first"},
+        {"my notes.txt", "Notes with spaces"},
+        {"B\xC3\xBC" "cher", "Folder of books"},
+        {"long.txt", "First line / Second \xC3\xA4 line\\path"},
+        {"other.txt", "Text"},
+        {"kept.txt", "Mine"},
+    };
+    EXPECT_EQ(Descriptions(dir.Path()), expected);
+
+    // --overwrite replaces what the folder had.
+    EXPECT_EQ(Dnt(args + QStringList{QStringLiteral("--overwrite")}).Code, 0);
+    EXPECT_EQ(Descriptions(dir.Path())["kept.txt"], "From descript.ion");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, DntImportDescriptIon,
+    ::testing::Values(TDescriptIonCase{"Utf8", {}, "\xC3\xBC", "\xC3\xA4", {}},
+                      TDescriptIonCase{"Utf8WithBom", "\xEF\xBB\xBF", "\xC3\xBC", "\xC3\xA4", {}},
+                      TDescriptIonCase{"Cp850", {}, "\x81", "\x84", {}},
+                      TDescriptIonCase{"Cp1252", {}, "\xFC", "\xE4",
+                                       {QStringLiteral("--encoding"), QStringLiteral("cp1252")}}),
+    [](const ::testing::TestParamInfo<TDescriptIonCase> &test) { return std::string(test.param.Label); });
+
+TEST(DntImport, RecursiveImportReachesSubfoldersButNoLinkedFolder)
+{
+    TTempDir dir;
+    dir.MakeDir("a");
+    dir.MakeDir("a/b");
+    dir.WriteFile("a/b/deep.txt", "x");
+    dir.WriteFile("a/b/DESCRIPT.ION", "deep.txt Deep down\r\n");
+    dir.MakeDir("elsewhere");
+    dir.WriteFile("elsewhere/far.txt", "x");
+    dir.WriteFile("elsewhere/descript.ion", "far.txt Far away\r\n");
+    ASSERT_EQ(::symlink("../elsewhere", dir.FilePath("a/link").constData()), 0);
+    const TDntRun run = Dnt({QStringLiteral("import"), Arg(dir.FilePath("a")), QStringLiteral("--recursive"),
+                             QStringLiteral("--from=descript.ion")});
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_EQ(Descriptions(dir.FilePath("a/b"))["deep.txt"], "Deep down");
+    EXPECT_TRUE(Descriptions(dir.FilePath("elsewhere")).empty());
+}
+
+namespace {
+// A folder whose file system keeps user extended attributes: the test's own, else one under
+// /var/tmp (tmpfs may have none). Empty when neither has them.
+QByteArray FolderWithUserXattrs(TTempDir &own, std::optional<QTemporaryDir> &other)
+{
+    auto supports = [](const QByteArray &folder) {
+        const QByteArray probe = folder + "/.probe";
+        WriteFileBytes(probe, "x");
+        const bool ok = ::setxattr(probe.constData(), "user.probe", "1", 1, 0) == 0;
+        ::unlink(probe.constData());
+        return ok;
+    };
+    if (supports(own.Path()))
+        return own.MakeDir("tree");
+    other.emplace(QStringLiteral("/var/tmp/dnt-test-XXXXXX"));
+    if (other->isValid() && supports(QFile::encodeName(other->path())))
+        return QFile::encodeName(other->path());
+    return {};
+}
+} // namespace
+
+TEST(DntXattr, ExportToTheCommentAttributeAndImportBack)
+{
+    TTempDir own;
+    std::optional<QTemporaryDir> other;
+    const QByteArray root = FolderWithUserXattrs(own, other);
+    if (root.isEmpty())
+        GTEST_SKIP() << "no folder here keeps user extended attributes";
+    WriteFileBytes(root + "/plain.txt", "x");
+    WriteFileBytes(root + "/\xC3\xBCmlaut.txt", "x");
+    ASSERT_EQ(::mkdir((root + "/sub").constData(), 0755), 0);
+    WriteFileBytes(root + "/sub/inner.txt", "x");
+    // An old Windows-1252 value goes out as UTF-8.
+    WriteFileBytes(root + "/Folder.dnt", "[Folders]\r\nsub=A folder\r\n[Files]\r\nplain.txt=Plain, \"quoted\"\r\n"
+                                         "\xC3\xBCmlaut.txt=caf\xE9\r\n");
+    WriteFileBytes(root + "/sub/Folder.dnt", "[Files]\r\ninner.txt=Inside\r\n");
+
+    TDntRun run = Dnt({QStringLiteral("export"), Arg(root), QStringLiteral("--recursive"), QStringLiteral("--to"),
+                       QStringLiteral("xattr")});
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_EQ(run.Out, "4 comments written\n");
+    EXPECT_EQ(ReadComment(root + "/\xC3\xBCmlaut.txt"), QByteArray("caf\xC3\xA9"));
+    EXPECT_EQ(ReadComment(root + "/sub"), QByteArray("A folder"));
+    // A comment of several lines, as a file manager may write it, arrives on one line.
+    ASSERT_EQ(WriteComment(root + "/sub/inner.txt", "Inside\nand more"), 0);
+
+    ::unlink((root + "/Folder.dnt").constData());
+    ::unlink((root + "/sub/Folder.dnt").constData());
+    run = Dnt({QStringLiteral("import"), Arg(root), QStringLiteral("--recursive"), QStringLiteral("--from"),
+               QStringLiteral("xattr")});
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_EQ(Descriptions(root), (std::map<QByteArray, QByteArray>{{"sub", "A folder"},
+                                                                   {"plain.txt", "Plain, \"quoted\""},
+                                                                   {"\xC3\xBCmlaut.txt", "caf\xC3\xA9"}}));
+    EXPECT_EQ(Descriptions(root + "/sub"), (std::map<QByteArray, QByteArray>{{"inner.txt", "Inside / and more"}}));
+}
+
+TEST(DntExport, CsvReadsBackThroughPythonsCsvModule)
+{
+    TTempDir dir;
+    dir.WriteFile("a,b.txt", "x");
+    dir.WriteFile("quote.txt", "x");
+    dir.MakeDir("sub");
+    dir.WriteFile("sub/\xC3\xA9t\xC3\xA9.txt", "x");
+    dir.WriteFile("Folder.dnt", "[ThisFolder]\r\nText0=First line, with a comma\r\nText1=Second \"line\"\r\n"
+                                "[Folders]\r\nsub=Sub folder\r\n[Files]\r\na,b.txt=Comma, name\r\n"
+                                "quote.txt=\"Hi\" he said\r\n");
+    dir.WriteFile("sub/Folder.dnt", "[Files]\r\n\xC3\xA9t\xC3\xA9.txt=\xC3\xA9t\xC3\xA9 summer\r\n");
+    const TDntRun run = Dnt({QStringLiteral("export"), QStringLiteral("--recursive"), QStringLiteral("--format"),
+                             QStringLiteral("csv")},
+                            {}, dir.Path());
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    const QByteArray csvPath = dir.WriteFile("out.csv", run.Out);
+
+    QProcess python;
+    python.start(QStringLiteral("python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import csv, json, sys\n"
+                                 "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
+                                 "    print(json.dumps(list(csv.reader(f, strict=True))))\n"),
+                  Arg(csvPath)});
+    ASSERT_TRUE(python.waitForFinished(30000));
+    ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    const QJsonArray rows = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+    const QList<QStringList> expected{
+        {QStringLiteral("Folder"), QStringLiteral("Name"), QStringLiteral("Type"), QStringLiteral("Description")},
+        {QStringLiteral("./"), QString(), QStringLiteral("folder text"),
+         QStringLiteral("First line, with a comma\nSecond \"line\"")},
+        {QStringLiteral("./"), QStringLiteral("sub"), QStringLiteral("folder"), QStringLiteral("Sub folder")},
+        {QStringLiteral("./"), QStringLiteral("a,b.txt"), QStringLiteral("file"), QStringLiteral("Comma, name")},
+        {QStringLiteral("./"), QStringLiteral("quote.txt"), QStringLiteral("file"), QStringLiteral("\"Hi\" he said")},
+        {QStringLiteral("./sub/"), QStringLiteral("\u00E9t\u00E9.txt"), QStringLiteral("file"),
+         QStringLiteral("\u00E9t\u00E9 summer")},
+    };
+    ASSERT_EQ(rows.size(), expected.size()) << run.Out.toStdString();
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        QStringList row;
+        for (const QJsonValue &cell : rows[i].toArray())
+            row.append(cell.toString());
+        EXPECT_EQ(row, expected[i]) << "row " << i;
+    }
+}
+
+TEST(DntExport, MarkdownAndJsonCarryTheFolderTextAndEscapeWhatTheyMust)
+{
+    TTempDir dir;
+    dir.WriteFile("a|b.txt", "x");
+    dir.WriteFile("star*.txt", "x");
+    dir.WriteFile("Folder.dnt", "[ThisFolder]\r\nText0=About this folder\r\nText1=Second line\r\n"
+                                "[Files]\r\na|b.txt=pipe | inside\r\nstar*.txt=*bold*\r\n");
+    TDntRun run = Dnt({QStringLiteral("export"), Arg(dir.Path()), QStringLiteral("--format"), QStringLiteral("md")});
+    ASSERT_EQ(run.Code, 0);
+    EXPECT_TRUE(run.Out.contains("About this folder\\\nSecond line\n")) << run.Out.toStdString();
+    EXPECT_TRUE(run.Out.contains("| a\\|b.txt | file | pipe \\| inside |\n")) << run.Out.toStdString();
+    EXPECT_TRUE(run.Out.contains("| star\\*.txt | file | \\*bold\\* |\n")) << run.Out.toStdString();
+
+    run = Dnt({QStringLiteral("export"), Arg(dir.Path()), QStringLiteral("--format"), QStringLiteral("json")});
+    ASSERT_EQ(run.Code, 0);
+    const QJsonArray folders = QJsonDocument::fromJson(run.Out).object()[QStringLiteral("folders")].toArray();
+    ASSERT_EQ(folders.size(), 1);
+    const QJsonObject folder = folders[0].toObject();
+    EXPECT_EQ(folder[QStringLiteral("text")].toArray(),
+              (QJsonArray{QStringLiteral("About this folder"), QStringLiteral("Second line")}));
+    ASSERT_EQ(folder[QStringLiteral("entries")].toArray().size(), 2);
+    EXPECT_EQ(folder[QStringLiteral("entries")].toArray()[0].toObject()[QStringLiteral("description")].toString(),
+              QStringLiteral("pipe | inside"));
+}

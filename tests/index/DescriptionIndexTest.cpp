@@ -1,0 +1,566 @@
+#include "index/DescriptionIndex.h"
+
+#include "catalogue/DescriptionFile.h"
+#include "catalogue/FolderCatalogue.h"
+#include "catalogue/ProfileFile.h"
+
+#include "TestSupport.h"
+
+#include <QFile>
+#include <QHash>
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <cstring>
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace TestSupport;
+
+namespace {
+const char *SectionOf(bool isFolder)
+{
+    return isFolder ? kSectionFolders : kSectionFiles;
+}
+
+// Makes a folder or a file, as the table asks.
+void MakeEntry(const QByteArray &path, bool isFolder)
+{
+    if (isFolder)
+        ASSERT_EQ(::mkdir(path.constData(), 0755), 0);
+    else
+        WriteFileBytes(path, "content of " + path);
+}
+
+QByteArray Described(const QByteArray &folder, bool isFolder, const QByteArray &name)
+{
+    ProfileFile profile(folder + "/Folder.dnt");
+    return profile.ReadString(SectionOf(isFolder), name);
+}
+
+void Describe(const QByteArray &folder, bool isFolder, const QByteArray &name, const QByteArray &text)
+{
+    ProfileFile profile(folder + "/Folder.dnt");
+    profile.WriteString(SectionOf(isFolder), name, text);
+}
+
+class IndexTest : public ::testing::Test {
+protected:
+    QByteArray IndexPath() const { return Dir.FilePath("index/index.sqlite"); }
+    // A listing as the window makes it: the index follows renames inside it, then is updated.
+    TFolderCatalogue List(TDescriptionIndex &index, const QByteArray &folder,
+                          TFolderUpdate *update = nullptr)
+    {
+        TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, &index);
+        TFolderUpdate result = index.UpdateFolder(catalogue);
+        if (update)
+            *update = std::move(result);
+        return catalogue;
+    }
+
+    TTempDir Dir;
+};
+
+class IndexTableTest : public IndexTest, public ::testing::WithParamInterface<bool> {};
+} // namespace
+
+// Another program renames a described entry between two listings: the description is on the
+// new name, the old key is gone, and the status line names both.
+TEST_P(IndexTableTest, RenameByAnotherProgramIsFollowed)
+{
+    const bool isFolder = GetParam();
+    const QByteArray folder = Dir.MakeDir("photos");
+    MakeEntry(folder + "/old name", isFolder);
+    MakeEntry(folder + "/other", isFolder);
+    Describe(folder, isFolder, "old name", "Holiday at the lake");
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    ASSERT_TRUE(index.IsUsable());
+    List(index, folder);
+
+    ASSERT_EQ(::rename((folder + "/old name").constData(), (folder + "/new name").constData()), 0);
+    const TFolderCatalogue listed = List(index, folder);
+
+    ASSERT_EQ(listed.Renamed.size(), 1u);
+    EXPECT_EQ(listed.Renamed[0].OldName, "old name");
+    EXPECT_EQ(listed.Renamed[0].NewName, "new name");
+    EXPECT_EQ(Described(folder, isFolder, "new name"), "Holiday at the lake");
+    EXPECT_EQ(Described(folder, isFolder, "old name"), "");
+    EXPECT_TRUE((isFolder ? listed.PrunedFolders : listed.PrunedFiles).empty());
+    const auto &table = isFolder ? listed.Folders : listed.Files;
+    const auto shown = std::find_if(table.begin(), table.end(), [](const TCatalogueEntry &e) { return e.Name == "new name"; });
+    ASSERT_NE(shown, table.end());
+    EXPECT_EQ(shown->Description, "Holiday at the lake");
+    EXPECT_EQ(FollowedRenamesMessage(listed.Renamed),
+              QStringLiteral("1 description followed its file (old name → new name)"));
+    EXPECT_TRUE(index.Pruned().empty());
+    // The index follows the new name too: a second rename is followed as well.
+    ASSERT_EQ(::rename((folder + "/new name").constData(), (folder + "/third").constData()), 0);
+    EXPECT_EQ(List(index, folder).Renamed.size(), 1u);
+    EXPECT_EQ(Described(folder, isFolder, "third"), "Holiday at the lake");
+}
+
+// Without the index the same rename loses the description, as before.
+TEST_P(IndexTableTest, WithoutIndexARenamedEntrysDescriptionIsPruned)
+{
+    const bool isFolder = GetParam();
+    const QByteArray folder = Dir.MakeDir("photos");
+    MakeEntry(folder + "/old", isFolder);
+    Describe(folder, isFolder, "old", "text");
+    ASSERT_EQ(::rename((folder + "/old").constData(), (folder + "/new").constData()), 0);
+    const TFolderCatalogue listed = ReadFolderCatalogue(folder);
+    EXPECT_TRUE(listed.Renamed.empty());
+    EXPECT_EQ(Described(folder, isFolder, "new"), "");
+    EXPECT_EQ(Described(folder, isFolder, "old"), "");
+}
+
+// A described entry moved to another folder of the same device: pruned where it was, written
+// for it when the folder it went to is listed.
+TEST_P(IndexTableTest, MoveToAnotherFolderIsFollowedWhenThatFolderIsListed)
+{
+    const bool isFolder = GetParam();
+    const QByteArray from = Dir.MakeDir("from"), to = Dir.MakeDir("to");
+    MakeEntry(from + "/report", isFolder);
+    Describe(from, isFolder, "report", "Quarterly report");
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    List(index, from);
+    List(index, to);
+
+    ASSERT_EQ(::rename((from + "/report").constData(), (to + "/report 2024").constData()), 0);
+    List(index, from);
+    EXPECT_EQ(Described(from, isFolder, "report"), "");
+    ASSERT_EQ(index.Pruned().size(), 1u);
+
+    TFolderUpdate update;
+    List(index, to, &update);
+    EXPECT_TRUE(update.Error.isEmpty());
+    ASSERT_EQ(update.Moved.size(), 1u);
+    EXPECT_EQ(update.Moved[0].OldFolder, from + '/');
+    EXPECT_EQ(update.Moved[0].OldName, "report");
+    EXPECT_EQ(update.Moved[0].NewName, "report 2024");
+    EXPECT_EQ(Described(to, isFolder, "report 2024"), "Quarterly report");
+    EXPECT_TRUE(index.Pruned().empty());
+    EXPECT_EQ(index.Search(QStringLiteral("quarterly")).size(), 1u);
+    EXPECT_EQ(FollowedMovesMessage(update.Moved),
+              QStringLiteral("1 description followed its file from another folder (%1 → report 2024)")
+                  .arg(QFile::decodeName(from + "/report")));
+    // Written once: the next listing finds it described and moves nothing.
+    List(index, to, &update);
+    EXPECT_TRUE(update.Moved.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothTables, IndexTableTest, ::testing::Bool(),
+                         [](const auto &table) { return table.param ? "Folders" : "Files"; });
+
+// A description the user cleared is no pruned description: it never comes back.
+TEST_F(IndexTest, ClearedDescriptionIsNotKeptNorRestored)
+{
+    const QByteArray folder = Dir.MakeDir("f");
+    WriteFileBytes(folder + "/a.txt", "a");
+    Describe(folder, false, "a.txt", "note");
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    List(index, folder);
+    ProfileFile profile(folder + "/Folder.dnt");
+    profile.DeleteKey(kSectionFiles, "a.txt");
+    profile.UpdateFile();
+    List(index, folder);
+    EXPECT_TRUE(index.Pruned().empty());
+    EXPECT_TRUE(index.Search(QStringLiteral("note")).empty());
+    EXPECT_EQ(Described(folder, false, "a.txt"), "");
+}
+
+// A new file that got the inode number of a deleted described file is another file: its birth
+// time tells, on the real file system.
+TEST_F(IndexTest, ReusedInodeIsNotGivenTheOldDescription)
+{
+    const QByteArray folder = Dir.MakeDir("f");
+    WriteFileBytes(folder + "/deleted.txt", "old");
+    Describe(folder, false, "deleted.txt", "secret of the old file");
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    List(index, folder);
+    struct stat old;
+    ASSERT_EQ(::stat((folder + "/deleted.txt").constData(), &old), 0);
+    ASSERT_EQ(::unlink((folder + "/deleted.txt").constData()), 0);
+    // A journaling file system hands a freed inode out again only once the deletion is committed.
+    ::sync();
+    QByteArray reused;
+    for (int i = 0; i < 100 && reused.isEmpty(); ++i) {
+        const QByteArray name = folder + "/new" + QByteArray::number(i);
+        WriteFileBytes(name, "old");
+        struct stat st;
+        ASSERT_EQ(::stat(name.constData(), &st), 0);
+        if (st.st_ino == old.st_ino) {
+            reused = name;
+        } else {
+            ASSERT_EQ(::unlink(name.constData()), 0);
+            ::sync();
+        }
+    }
+    if (reused.isEmpty())
+        GTEST_SKIP() << "the file system did not reuse the inode number";
+    TFolderUpdate update;
+    const TFolderCatalogue listed = List(index, folder, &update);
+    EXPECT_TRUE(listed.Renamed.empty());
+    EXPECT_TRUE(update.Moved.empty());
+    EXPECT_EQ(Described(folder, false, reused.mid(folder.size() + 1)), "");
+    EXPECT_EQ(index.Pruned().size(), 1u);
+}
+
+// Where the file system records no birth time, size and modification time tell a reused inode
+// from the same file; a folder is then never followed. Identities come from a stand-in.
+TEST_F(IndexTest, WithoutBirthTimeSizeAndTimeDecide)
+{
+    const QByteArray folder = Dir.MakeDir("f");
+    WriteFileBytes(folder + "/a", "1");
+    WriteFileBytes(folder + "/b", "1");
+    Describe(folder, false, "a", "first");
+    TEntryIdentity shown{7, 42, -1, 100, 5000, false};
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    index.SetIdentityReader([&shown](int, const QByteArray &, TEntryIdentity &identity) {
+        identity = shown;
+        return true;
+    });
+    List(index, folder);
+    ASSERT_EQ(::unlink((folder + "/a").constData()), 0);
+    shown.Size = 101; // the same inode number, another file
+    ASSERT_FALSE(List(index, folder).Renamed.size());
+    EXPECT_EQ(Described(folder, false, "b"), "");
+
+    // The same check lets the unchanged file through.
+    Describe(folder, false, "b", "second");
+    WriteFileBytes(folder + "/c", "1");
+    List(index, folder);
+    ASSERT_EQ(::unlink((folder + "/b").constData()), 0);
+    const TFolderCatalogue listed = List(index, folder);
+    ASSERT_EQ(listed.Renamed.size(), 1u);
+    EXPECT_EQ(Described(folder, false, "c"), "second");
+
+    EXPECT_FALSE((TEntryIdentity{7, 42, -1, -1, -1, true}.SameEntry({7, 42, -1, -1, -1, true})));
+    EXPECT_FALSE((TEntryIdentity{7, 42, 10, 1, 1, false}.SameEntry({7, 42, 11, 1, 1, false})));
+    EXPECT_TRUE((TEntryIdentity{7, 42, 10, 1, 1, false}.SameEntry({7, 42, 10, 2, 2, false})));
+}
+
+// The index is a cache: deleted between two runs, the next listing rebuilds what it needs.
+TEST_F(IndexTest, IndexDeletedBetweenRunsIsRebuilt)
+{
+    const QByteArray folder = Dir.MakeDir("f");
+    WriteFileBytes(folder + "/a.txt", "a");
+    Describe(folder, false, "a.txt", "Lighthouse keeper");
+    {
+        TDescriptionIndex first(QFile::decodeName(IndexPath()));
+        List(first, folder);
+        ASSERT_EQ(first.Search(QStringLiteral("lighthouse")).size(), 1u);
+    }
+    ASSERT_EQ(::unlink(IndexPath().constData()), 0);
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    ASSERT_TRUE(index.IsUsable());
+    EXPECT_TRUE(index.TakeProblem().isEmpty());
+    EXPECT_TRUE(index.Search(QStringLiteral("lighthouse")).empty());
+    List(index, folder);
+    EXPECT_EQ(index.Search(QStringLiteral("lighthouse")).size(), 1u);
+    ASSERT_EQ(::rename((folder + "/a.txt").constData(), (folder + "/b.txt").constData()), 0);
+    EXPECT_EQ(List(index, folder).Renamed.size(), 1u);
+}
+
+// Random bytes where the index should be: said once, replaced by a working index.
+TEST_F(IndexTest, CorruptIndexIsReportedOnceAndReplaced)
+{
+    QByteArray noise(64 * 1024, '\0');
+    for (char &c : noise)
+        c = char(QRandomGenerator::global()->bounded(256));
+    Dir.MakeDir("index");
+    WriteFileBytes(IndexPath(), noise);
+    const QByteArray folder = Dir.MakeDir("f");
+    WriteFileBytes(folder + "/a.txt", "a");
+    Describe(folder, false, "a.txt", "Still searchable");
+
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    ASSERT_TRUE(index.IsUsable());
+    const QString problem = index.TakeProblem();
+    EXPECT_TRUE(problem.contains(QStringLiteral("replaced"))) << problem.toStdString();
+    EXPECT_TRUE(index.TakeProblem().isEmpty());
+    List(index, folder);
+    EXPECT_EQ(index.Search(QStringLiteral("still")).size(), 1u);
+    EXPECT_TRUE(index.TakeProblem().isEmpty());
+    EXPECT_NE(ReadFileBytes(IndexPath()).left(16), noise.left(16));
+}
+
+// Damage found after opening (the header intact, the pages not): said once, the index stops for
+// this run and the next start begins a new one.
+TEST_F(IndexTest, IndexFoundDamagedLaterIsReportedOnceAndStartsAnewNextTime)
+{
+    const QByteArray folder = Dir.MakeDir("f");
+    WriteFileBytes(folder + "/a.txt", "a");
+    Describe(folder, false, "a.txt", "Searchable again");
+    {
+        TDescriptionIndex first(QFile::decodeName(IndexPath()));
+        List(first, folder);
+    }
+    QByteArray bytes = ReadFileBytes(IndexPath());
+    ASSERT_GT(bytes.size(), 4096);
+    for (qsizetype i = 4096; i < bytes.size(); ++i)
+        bytes[i] = char(QRandomGenerator::global()->bounded(256));
+    WriteFileBytes(IndexPath(), bytes);
+    {
+        TDescriptionIndex damaged(QFile::decodeName(IndexPath()));
+        Describe(folder, false, "a.txt", "changed, so the update reads the index");
+        List(damaged, folder);
+        EXPECT_FALSE(damaged.IsUsable());
+        EXPECT_TRUE(damaged.TakeProblem().contains(QStringLiteral("damaged")));
+        EXPECT_TRUE(damaged.TakeProblem().isEmpty());
+    }
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    ASSERT_TRUE(index.IsUsable());
+    EXPECT_TRUE(index.TakeProblem().isEmpty());
+    List(index, folder);
+    EXPECT_EQ(index.Search(QStringLiteral("changed")).size(), 1u);
+}
+
+// An index that cannot be opened is said once; listing and pruning go on without it.
+TEST_F(IndexTest, UnusableIndexIsReportedOnceAndListingsGoOn)
+{
+    WriteFileBytes(Dir.FilePath("index"), "a file where the index's folder should be");
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    EXPECT_FALSE(index.IsUsable());
+    EXPECT_TRUE(index.TakeProblem().contains(QStringLiteral("cannot be used")));
+    EXPECT_TRUE(index.TakeProblem().isEmpty());
+
+    const QByteArray folder = Dir.MakeDir("f");
+    WriteFileBytes(folder + "/b.txt", "b");
+    Describe(folder, false, "a.txt", "stale");
+    Describe(folder, false, "b.txt", "kept");
+    const TFolderCatalogue listed = List(index, folder);
+    ASSERT_EQ(listed.Files.size(), 1u);
+    EXPECT_EQ(listed.Files[0].Description, "kept");
+    EXPECT_EQ(Described(folder, false, "a.txt"), "");
+    EXPECT_TRUE(index.Search(QStringLiteral("kept")).empty());
+    EXPECT_TRUE(index.TakeProblem().isEmpty());
+}
+
+// Another process holding the index locked: the update gives up after its busy timeout, says so
+// once, and the listings go on without the index.
+TEST_F(IndexTest, LockedIndexIsReportedOnceAndListingsGoOn)
+{
+    const QByteArray folder = Dir.MakeDir("f");
+    WriteFileBytes(folder + "/a.txt", "a");
+    Describe(folder, false, "a.txt", "text");
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    ASSERT_TRUE(index.IsUsable());
+    sqlite3 *other = nullptr;
+    ASSERT_EQ(sqlite3_open(IndexPath().constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    List(index, folder);
+    EXPECT_FALSE(index.IsUsable());
+    EXPECT_TRUE(index.TakeProblem().contains(QStringLiteral("cannot be used")));
+    const TFolderCatalogue listed = List(index, folder);
+    EXPECT_TRUE(index.TakeProblem().isEmpty());
+    ASSERT_EQ(listed.Files.size(), 1u);
+    EXPECT_EQ(listed.Files[0].Description, "text");
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+}
+
+// Word prefixes, any letter case, accents ignored; the user's text is never query syntax.
+TEST_F(IndexTest, SearchFindsWordPrefixesWithoutAccents)
+{
+    const QByteArray a = Dir.MakeDir("a"), b = Dir.MakeDir("b");
+    for (const QByteArray &name : {QByteArray("cafe.txt"), QByteArray("trip"), QByteArray("plain.txt")})
+        WriteFileBytes(a + '/' + name, "x");
+    WriteFileBytes(b + "/other.txt", "x");
+    Describe(a, false, "cafe.txt", "Café crème in Zürich");
+    Describe(a, false, "trip", "Holidays by the sea");
+    Describe(a, false, "plain.txt", "\"quoted\" AND NEAR(words) *");
+    Describe(b, false, "other.txt", "Another café");
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    List(index, a);
+    List(index, b);
+
+    auto names = [&index](const QString &query, const QByteArray &below = {}) {
+        QList<QByteArray> found;
+        for (const TIndexHit &hit : index.Search(query, 200, below))
+            found << hit.Folder + hit.Name;
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    EXPECT_EQ(names(QStringLiteral("zur")), QList<QByteArray>{a + "/cafe.txt"});
+    EXPECT_EQ(names(QStringLiteral("CREME")), QList<QByteArray>{a + "/cafe.txt"});
+    EXPECT_EQ(names(QStringLiteral("caf")), (QList<QByteArray>{a + "/cafe.txt", b + "/other.txt"}));
+    EXPECT_EQ(names(QStringLiteral("caf zü")), QList<QByteArray>{a + "/cafe.txt"});
+    EXPECT_EQ(names(QStringLiteral("caf"), b), QList<QByteArray>{b + "/other.txt"});
+    EXPECT_TRUE(names(QStringLiteral("holidays zurich")).isEmpty());
+    EXPECT_TRUE(names(QStringLiteral("afe")).isEmpty()); // prefixes, not inner parts
+    EXPECT_EQ(names(QStringLiteral("\"quoted\" AND NEAR(")), QList<QByteArray>{a + "/plain.txt"});
+    EXPECT_TRUE(names(QStringLiteral("\"")).isEmpty());
+    EXPECT_TRUE(index.IsUsable());
+    EXPECT_TRUE(index.TakeProblem().isEmpty());
+
+    const std::vector<TIndexHit> hits = index.Search(QStringLiteral("zur"));
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].Text, QStringLiteral("Café crème in Zürich"));
+    EXPECT_EQ(hits[0].Snippet, QStringLiteral("Café crème in \x01Zürich\x02"));
+    EXPECT_FALSE(hits[0].IsFolder);
+    EXPECT_EQ(index.Search(QStringLiteral("caf"), 1).size(), 1u);
+}
+
+// Pruned descriptions: newest first, gone after 90 days, and forgotten on request.
+TEST_F(IndexTest, PrunedDescriptionsAreKeptNinetyDaysAndCanBeForgotten)
+{
+    const QByteArray folder = Dir.MakeDir("f");
+    QDateTime now = QDateTime::currentDateTimeUtc();
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    index.SetClock([&now] { return now; });
+    for (const QByteArray &name : {QByteArray("first"), QByteArray("second")}) {
+        WriteFileBytes(folder + '/' + name, "x");
+        Describe(folder, false, name, "about " + name);
+        List(index, folder);
+        ASSERT_EQ(::unlink((folder + '/' + name).constData()), 0);
+        List(index, folder);
+        now = now.addSecs(60);
+    }
+    // Pruned by the listing without ever being indexed: kept for undo all the same.
+    Describe(folder, false, "never indexed", "about the unknown");
+    List(index, folder);
+
+    std::vector<TPrunedDescription> pruned = index.Pruned();
+    ASSERT_EQ(pruned.size(), 3u);
+    EXPECT_EQ(pruned[0].Name, "never indexed");
+    EXPECT_EQ(pruned[1].Name, "second");
+    EXPECT_EQ(pruned[1].Text, "about second");
+    EXPECT_EQ(pruned[1].Folder, folder + '/');
+    EXPECT_FALSE(pruned[1].IsFolder);
+    EXPECT_EQ(pruned[2].Name, "first");
+    index.ForgetPruned(pruned[1].Id);
+    pruned = index.Pruned();
+    ASSERT_EQ(pruned.size(), 2u);
+    EXPECT_EQ(pruned[1].Name, "first");
+
+    now = now.addDays(90);
+    EXPECT_EQ(index.Pruned().size(), 1u); // "first" was pruned a minute earlier
+    now = now.addSecs(3600);
+    EXPECT_TRUE(index.Pruned().empty());
+}
+
+// Indexing a tree of 10,000 folders reports its progress; cancelled half-way, what was indexed
+// is searchable, and a second walk completes it.
+TEST_F(IndexTest, TreeIndexingCancelledHalfWayLeavesAUsableIndex)
+{
+    const QByteArray root = Dir.MakeDir("tree");
+    constexpr int kTop = 100, kEach = 99; // 100 + 100 * 99 + the root = 10,001 folders
+    for (int i = 0; i < kTop; ++i) {
+        const QByteArray top = root + "/t" + QByteArray::number(i);
+        ASSERT_EQ(::mkdir(top.constData(), 0755), 0);
+        WriteFileBytes(top + "/Folder.dnt", "[Files]\r\nnote.txt=Treenote top " + QByteArray::number(i) + "\r\n");
+        for (int j = 0; j < kEach; ++j) {
+            const QByteArray sub = top + "/s" + QByteArray::number(j);
+            ASSERT_EQ(::mkdir(sub.constData(), 0755), 0);
+            if (j % 11 == 0)
+                WriteFileBytes(sub + "/Folder.dnt", "[Files]\r\nnote.txt=Treenote leaf\r\n");
+        }
+    }
+    constexpr qint64 kFolders = kTop + kTop * kEach + 1;
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    qint64 calls = 0, lastDone = 0;
+    bool ordered = true;
+    const bool finished = index.IndexTree(root, [&](const TTreeProgress &p) {
+        ++calls;
+        ordered = ordered && p.FoldersDone > lastDone && p.FoldersSeen >= p.FoldersDone
+                  && p.Current.startsWith(root);
+        lastDone = p.FoldersDone;
+        return p.FoldersDone < kFolders / 2;
+    });
+    EXPECT_FALSE(finished);
+    EXPECT_TRUE(ordered);
+    EXPECT_GT(calls, 100);
+    EXPECT_EQ(lastDone, kFolders / 2);
+    ASSERT_TRUE(index.IsUsable());
+    // Each top folder and every 11th leaf has one description: 1,000 in all.
+    constexpr qsizetype kDescribed = kTop + kTop * (kEach / 11);
+    const qsizetype halfWay = qsizetype(index.Search(QStringLiteral("treenote"), 100000).size());
+    EXPECT_GE(halfWay, kDescribed / 2 - kDescribed / 10);
+    EXPECT_LE(halfWay, kDescribed / 2 + kDescribed / 10);
+
+    qint64 seen = 0;
+    EXPECT_TRUE(index.IndexTree(root, [&seen](const TTreeProgress &p) {
+        seen = p.FoldersSeen;
+        return true;
+    }));
+    EXPECT_EQ(seen, kFolders);
+    EXPECT_EQ(qsizetype(index.Search(QStringLiteral("treenote"), 100000).size()), kDescribed);
+    EXPECT_EQ(index.Search(QStringLiteral("treenote top"), 100000).size(), size_t(kTop));
+}
+
+namespace {
+// Gives each stale key the undescribed entry named in its map.
+class TNamedFollower : public TRenameFollower {
+public:
+    explicit TNamedFollower(QHash<QByteArray, QByteArray> renames) : FRenames(std::move(renames)) {}
+    std::vector<qsizetype> FollowRenames(const QByteArray &, bool, const std::vector<TStaleKey> &stale,
+                                         const std::vector<QByteArray> &undescribed) override
+    {
+        std::vector<qsizetype> owners;
+        for (const TStaleKey &key : stale) {
+            const auto to = std::find(undescribed.begin(), undescribed.end(), FRenames.value(key.Key));
+            owners.push_back(to == undescribed.end() ? -1 : qsizetype(to - undescribed.begin()));
+        }
+        return owners;
+    }
+
+private:
+    QHash<QByteArray, QByteArray> FRenames;
+};
+
+// How many times the description file was replaced, by the folder's events.
+int DescriptionFileWrites(int notify)
+{
+    int writes = 0;
+    alignas(inotify_event) char buffer[8192];
+    pollfd pfd{notify, POLLIN, 0};
+    while (::poll(&pfd, 1, 0) > 0) {
+        const ssize_t n = ::read(notify, buffer, sizeof buffer);
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            if ((event->mask & IN_MOVED_TO) && event->len && std::strcmp(event->name, "Folder.dnt") == 0)
+                ++writes;
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+    return writes;
+}
+} // namespace
+
+// A followed rename, with other keys pruned around it, is one write of the description file.
+TEST(RenameFollowing, NewKeyAndPrunedKeysLandInOneWrite)
+{
+    TTempDir dir;
+    const QByteArray folder = dir.MakeDir("f");
+    for (const char *name : {"new.txt", "kept.txt"})
+        WriteFileBytes(folder + '/' + name, "x");
+    WriteFileBytes(folder + "/Folder.dnt",
+                   "[Files]\r\nold.txt=moved text\r\nkept.txt=k\r\ngone.txt=stale\r\n");
+    const int notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(notify, 0);
+    // Every write of this file puts a new file in its place by a rename; watching both halves of
+    // a rename keeps two of them from merging into one event.
+    ASSERT_GE(::inotify_add_watch(notify, folder.constData(), IN_MOVED_FROM | IN_MOVED_TO), 0);
+    TNamedFollower follower({{"old.txt", "new.txt"}});
+    const TFolderCatalogue listed = ReadFolderCatalogue(folder, ::readdir, &follower);
+    EXPECT_EQ(DescriptionFileWrites(notify), 1);
+    ::close(notify);
+    ASSERT_EQ(listed.Renamed.size(), 1u);
+    ASSERT_EQ(listed.PrunedFiles.size(), 1u);
+    EXPECT_EQ(listed.PrunedFiles[0].Key, "gone.txt");
+    EXPECT_EQ(listed.PrunedFiles[0].Value, "stale");
+    EXPECT_EQ(ReadFileBytes(folder + "/Folder.dnt"), "[Files]\r\nkept.txt=k\r\nnew.txt=moved text\r\n");
+}
+
+// The default place of the index follows XDG_DATA_HOME.
+TEST(DescriptionIndexPath, FollowsXdgDataHome)
+{
+    EXPECT_EQ(DefaultIndexPath(), QFile::decodeName(qgetenv("XDG_DATA_HOME"))
+                                      + QStringLiteral("/KER-MOSS/DirNote/index.sqlite"));
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+struct TFolderCatalogue;
+class QWidget;
+
+// Where the answers are kept: one value per folder under the program's key.
+QString ImportOfferRegKey();
+
+// When the listed folder has a descript.ion and none of its entries has a description yet, asks
+// once "Import the N descriptions of descript.ion?" (N: the entries it would describe) and
+// imports them on Yes. The answer is remembered per folder in the per-user registry store, so
+// the folder never asks again. True when descriptions were imported and the folder is to be
+// listed again. Raises TException when the import failed.
+bool OfferDescriptIonImport(const TFolderCatalogue &catalogue, QWidget *parent);
