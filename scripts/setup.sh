@@ -1,4 +1,4 @@
-# Shared by scripts/run and scripts/test: installs what is missing, then configures and builds.
+# Shared by scripts/run, scripts/test and scripts/format: installs what is missing, then configures and builds.
 # Sourced, not run; expects REPO to be set.
 
 DIRNOTE_PACKAGES=(
@@ -7,6 +7,7 @@ DIRNOTE_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils fonts-dejavu-core python3
   desktop-file-utils libxml2-utils shared-mime-info dpkg-dev file
+  clang-format-14
 )
 
 # Only scripts/fuzz (and the fuzz step of scripts/test) needs these: clang with libFuzzer, and

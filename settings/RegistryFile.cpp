@@ -21,7 +21,7 @@ bool IsAscii(const QByteArray &text)
 bool SameName(const QByteArray &a, const QByteArray &b)
 {
     if (IsAscii(a) && IsAscii(b))
-        return a.size() == b.size() && qstrnicmp(a.constData(), b.constData(), a.size()) == 0;
+        return a.size() == b.size() && qstrnicmp(a.constData(), b.constData(), std::size_t(a.size())) == 0;
     return DecodeText(a).compare(DecodeText(b), Qt::CaseInsensitive) == 0;
 }
 
@@ -487,21 +487,21 @@ bool TRegistryFile::KeyExists(const QByteArray &keyPath) const
     return false;
 }
 
-int TRegistryFile::FindSection(const QByteArray &keyPath) const
+std::optional<std::size_t> TRegistryFile::FindSection(const QByteArray &keyPath) const
 {
-    int found = -1;
-    for (int i = 0; i < int(FEntries.size()); ++i)
+    std::optional<std::size_t> found;
+    for (std::size_t i = 0; i < FEntries.size(); ++i)
         if (FEntries[i].Kind == TEntryKind::Section && FEntries[i].Ours && SamePath(FEntries[i].KeyPath, keyPath))
             found = i;
     return found;
 }
 
 // As on import, a value given twice takes its last definition.
-int TRegistryFile::FindValue(const QByteArray &keyPath, const QByteArray &name) const
+std::optional<std::size_t> TRegistryFile::FindValue(const QByteArray &keyPath, const QByteArray &name) const
 {
-    int found = -1;
+    std::optional<std::size_t> found;
     bool inKey = false;
-    for (int i = 0; i < int(FEntries.size()); ++i) {
+    for (std::size_t i = 0; i < FEntries.size(); ++i) {
         const TEntry &entry = FEntries[i];
         if (entry.Kind == TEntryKind::Section)
             inKey = entry.Ours && SamePath(entry.KeyPath, keyPath);
@@ -513,10 +513,10 @@ int TRegistryFile::FindValue(const QByteArray &keyPath, const QByteArray &name) 
 
 std::optional<TRegData> TRegistryFile::Value(const QByteArray &keyPath, const QByteArray &name) const
 {
-    const int index = FindValue(keyPath, name);
-    if (index < 0)
+    const std::optional<std::size_t> index = FindValue(keyPath, name);
+    if (!index)
         return std::nullopt;
-    return FEntries[index].Data;
+    return FEntries[*index].Data;
 }
 
 // A new key below an existing one is spelled with the existing key's case.
@@ -589,29 +589,28 @@ bool TRegistryFile::SetValue(const QByteArray &keyPath, const QByteArray &name, 
 {
     if (IsStringType(data.Type) && !HoldsExactly(data.Data))
         return false;
-    const int existing = FindValue(keyPath, name);
-    if (existing >= 0) {
+    if (const std::optional<std::size_t> existing = FindValue(keyPath, name)) {
         // The name stays spelled as it stands in the file.
-        FEntries[existing].Data = data;
-        FEntries[existing].Raw.clear();
+        FEntries[*existing].Data = data;
+        FEntries[*existing].Raw.clear();
         return true;
     }
-    int section = FindSection(keyPath);
-    if (!HoldsExactly(name) || (section < 0 && !CanAppendSection(keyPath)))
+    std::optional<std::size_t> section = FindSection(keyPath);
+    if (!HoldsExactly(name) || (!section && !CanAppendSection(keyPath)))
         return false;
-    if (section < 0) {
+    if (!section) {
         AppendSection(keyPath);
-        section = int(FEntries.size()) - 1;
+        section = FEntries.size() - 1;
     }
     // New values go after the last value of their section, before blank lines and comments.
-    int position = section + 1;
-    for (int i = section + 1; i < int(FEntries.size()) && FEntries[i].Kind != TEntryKind::Section; ++i)
+    std::size_t position = *section + 1;
+    for (std::size_t i = *section + 1; i < FEntries.size() && FEntries[i].Kind != TEntryKind::Section; ++i)
         if (FEntries[i].Kind == TEntryKind::Value)
             position = i + 1;
     TEntry entry;
     entry.Kind = TEntryKind::Value;
     entry.Name = name;
     entry.Data = data;
-    FEntries.insert(FEntries.begin() + position, entry);
+    FEntries.insert(FEntries.begin() + std::ptrdiff_t(position), entry);
     return true;
 }

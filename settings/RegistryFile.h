@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <cstddef>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -71,8 +72,9 @@ private:
         TRegData Data;        // Value
     };
 
-    int FindSection(const QByteArray &keyPath) const; // last section of that key, or -1
-    int FindValue(const QByteArray &keyPath, const QByteArray &name) const;
+    // Indexes into FEntries: the last section of that key, the last definition of that value.
+    std::optional<std::size_t> FindSection(const QByteArray &keyPath) const;
+    std::optional<std::size_t> FindValue(const QByteArray &keyPath, const QByteArray &name) const;
     QByteArray ExistingCase(const QByteArray &keyPath) const;
     void AppendSection(const QByteArray &keyPath);
     // Whether a name or text is written so that it reads back the same.

@@ -144,8 +144,8 @@ TEST_P(ProfileFileKilled, EveryWriteThatReturnedIsKeptAndNoTemporaryFileOutlives
 
 INSTANTIATE_TEST_SUITE_P(BothWritePaths, ProfileFileKilled,
                          ::testing::Values(TWritePath::Rename, TWritePath::InPlace),
-                         [](const auto &info) {
-                             return std::string(info.param == TWritePath::Rename ? "Rename" : "InPlace");
+                         [](const auto &test) {
+                             return std::string(test.param == TWritePath::Rename ? "Rename" : "InPlace");
                          });
 
 namespace {
@@ -211,4 +211,4 @@ TEST_P(RewriteCutShort, TheNextReaderOrWriterFindsTheOldTextWhole)
 }
 
 INSTANTIATE_TEST_SUITE_P(NextAccess, RewriteCutShort, ::testing::Values(TNextAccess::Read, TNextAccess::Write),
-                         [](const auto &info) { return std::string(info.param == TNextAccess::Read ? "Read" : "Write"); });
+                         [](const auto &test) { return std::string(test.param == TNextAccess::Read ? "Read" : "Write"); });

@@ -366,9 +366,9 @@ TEST_P(ProfileFileWriters, WritersAtOnceAndADeleterLoseNothing)
 
 INSTANTIATE_TEST_SUITE_P(Processes, ProfileFileWriters,
                          ::testing::Values(TWriters{2, false}, TWriters{4, false}, TWriters{2, true}),
-                         [](const auto &info) {
-                             return std::to_string(info.param.Writers) + "Writers"
-                                    + (info.param.FolderText ? "OneSavingTheFolderText" : "");
+                         [](const auto &test) {
+                             return std::to_string(test.param.Writers) + "Writers"
+                                    + (test.param.FolderText ? "OneSavingTheFolderText" : "");
                          });
 
 namespace {

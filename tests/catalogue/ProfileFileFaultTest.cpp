@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TFullDisk{"BackupOfARewriteInPlace", true, "0", false},
                       TFullDisk{"RewriteInPlaceHalfWay", true, "49", false},
                       TFullDisk{"SyncOfARewriteInPlace", true, nullptr, true}),
-    [](const auto &info) { return std::string(info.param.Name); });
+    [](const auto &test) { return std::string(test.param.Name); });
 
 // A real small file system, where the superuser may mount one.
 TEST(ProfileFileFaults, AFullTmpfsKeepsEveryByteOnBothWritePaths)

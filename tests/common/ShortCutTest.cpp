@@ -1,5 +1,7 @@
 #include "common/ShortCut.h"
 
+#include <initializer_list>
+
 #include <gtest/gtest.h>
 
 TEST(ShortCutText, PrefixesInShiftCtrlAltOrderThenTheKeyName)
@@ -33,7 +35,7 @@ TEST(ShortCutText, PrefixesInShiftCtrlAltOrderThenTheKeyName)
 
 TEST(ShortCutText, AKeyWithoutANameGivesNoTextAtAll)
 {
-    for (const TShortCut code : {0x0000, 0x2000, 0x4007, 0x80FF, 0x0088})
+    for (const TShortCut code : std::initializer_list<TShortCut>{0x0000, 0x2000, 0x4007, 0x80FF, 0x0088})
         EXPECT_EQ(ShortCutToText(code), QString()) << std::hex << code;
 }
 

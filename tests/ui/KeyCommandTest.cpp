@@ -480,7 +480,7 @@ TEST_P(KeyCommandTableTest, DeletingMovesTheCursorToTheFollowingEntry)
         ASSERT_EQ(listed.size(), c.Entries);
         const QByteArray deleted = listed.takeAt(c.Deleted);
         // The entry that followed, or the new last one.
-        const QByteArray cursorAfter = listed.isEmpty() ? QByteArray() : listed.at(std::min<int>(c.Deleted, listed.size() - 1));
+        const QByteArray cursorAfter = listed.isEmpty() ? QByteArray() : listed.at(std::min<qsizetype>(c.Deleted, listed.size() - 1));
         ASSERT_TRUE(Grid()->SetCurrentCell(1, c.Deleted));
         const qsizetype trashedBefore = TrashedCount();
         PressDelete();
