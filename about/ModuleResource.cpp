@@ -46,7 +46,9 @@ constexpr quint32 kShnXindex = 0xFFFF;
 std::optional<QByteArray> FindElfSection(QByteArrayView file, QByteArrayView sectionName)
 {
     TReader r{file};
-    if (file.size() < 16 || !file.startsWith("\x7f" "ELF"))
+    if (file.size() < 16
+        || !file.startsWith("\x7f"
+                            "ELF"))
         return std::nullopt;
     const auto elfClass = r.U8(4);
     const auto dataEncoding = r.U8(5);
@@ -211,7 +213,8 @@ std::optional<QByteArray> LoadVersionResource(const QString &fileName)
         return std::nullopt;
     const QByteArrayView bytes(reinterpret_cast<const char *>(mapped), file.size());
     std::optional<QByteArray> result;
-    if (bytes.startsWith("\x7f" "ELF"))
+    if (bytes.startsWith("\x7f"
+                         "ELF"))
         result = FindElfSection(bytes, kVersionSectionName);
     else if (bytes.startsWith("MZ"))
         result = FindPeResource(bytes, kRtVersion, 1);

@@ -58,7 +58,8 @@ void ParseVersionBlock(QByteArrayView block, QStringList &lines)
         const QString key = VersionBlockString(block, p + kStringHeaderSize, entryEnd);
         // The value position follows from the key as stored (UTF-16 units plus the terminator).
         qsizetype units = 0;
-        while (p + kStringHeaderSize + 2 * units + 2 <= entryEnd && U16At(block, p + kStringHeaderSize + 2 * units) != 0)
+        while (p + kStringHeaderSize + 2 * units + 2 <= entryEnd
+               && U16At(block, p + kStringHeaderSize + 2 * units) != 0)
             ++units;
         const qsizetype valuePos = AlignUp4(p + kStringHeaderSize + 2 * (units + 1));
         // An entry that stores no value (its value would start at or past its end) has an empty one.

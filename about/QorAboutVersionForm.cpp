@@ -26,26 +26,65 @@ namespace {
 using TTexts = std::array<const char16_t *, TFrmQorVersionAbout::kTextCount>;
 
 constexpr TTexts kDanishTexts = {
-    u"Om", u"Version", u"Produkt navn", u"Beskrivelse", u"&Version", u"&Hukommelse", u"Ok",
-    u"Ressource", u"Værdi", u"Hukommelse", u"Bytes", u"Ikke tilgængelig",
-    u"Kommentarer", u"Firma navn", u"Internt navn", u"Kopirettigheder", u"Trade rettigheder",
-    u"Originalt filnavn", u"Produkt version",
-    u"Fysisk total", u"Fysisk ledig", u"Sidefil total", u"Sidefil ledig", u"Virtuel total", u"Virtuel ledig",
+    u"Om",
+    u"Version",
+    u"Produkt navn",
+    u"Beskrivelse",
+    u"&Version",
+    u"&Hukommelse",
+    u"Ok",
+    u"Ressource",
+    u"Værdi",
+    u"Hukommelse",
+    u"Bytes",
+    u"Ikke tilgængelig",
+    u"Kommentarer",
+    u"Firma navn",
+    u"Internt navn",
+    u"Kopirettigheder",
+    u"Trade rettigheder",
+    u"Originalt filnavn",
+    u"Produkt version",
+    u"Fysisk total",
+    u"Fysisk ledig",
+    u"Sidefil total",
+    u"Sidefil ledig",
+    u"Virtuel total",
+    u"Virtuel ledig",
 };
 
 constexpr TTexts kEnglishTexts = {
-    u"About", u"Version", u"Product name", u"Description", u"&Version", u"&Memory", u"Ok",
-    u"Resource", u"Value", u"Memory", u"Bytes", u"Not available",
-    u"Comments", u"Company name", u"Internal name", u"Copyrights", u"Legal trademarks",
-    u"Original filename", u"Product version",
-    u"Total physical", u"Available physical", u"Total pagefile", u"Available pagefile", u"Total virtual",
+    u"About",
+    u"Version",
+    u"Product name",
+    u"Description",
+    u"&Version",
+    u"&Memory",
+    u"Ok",
+    u"Resource",
+    u"Value",
+    u"Memory",
+    u"Bytes",
+    u"Not available",
+    u"Comments",
+    u"Company name",
+    u"Internal name",
+    u"Copyrights",
+    u"Legal trademarks",
+    u"Original filename",
+    u"Product version",
+    u"Total physical",
+    u"Available physical",
+    u"Total pagefile",
+    u"Available pagefile",
+    u"Total virtual",
     u"Available virtual",
 };
 
 // The version keys with a caption of their own, in the order of texts 13 to 19.
 constexpr std::array<const char16_t *, 7> kKnownKeys = {
-    u"Comments", u"CompanyName", u"InternalName", u"LegalCopyright", u"LegalTrademarks",
-    u"OriginalFilename", u"ProductVersion",
+    u"Comments",        u"CompanyName",      u"InternalName",   u"LegalCopyright",
+    u"LegalTrademarks", u"OriginalFilename", u"ProductVersion",
 };
 
 constexpr int kFirstKnownKeyText = 13;
@@ -219,26 +258,28 @@ void TFrmQorVersionAbout::SetExtraLabels(const QStringList &labels)
 void TFrmQorVersionAbout::AddExtraLabel(const QString &line)
 {
     // After any equal lines, so duplicates keep the order they were given in.
-    const auto at = std::upper_bound(FExtraLabels.begin(), FExtraLabels.end(), line, [](const QString &a, const QString &b) {
-        return a.compare(b, Qt::CaseInsensitive) < 0;
-    });
+    const auto at = std::upper_bound(
+        FExtraLabels.begin(), FExtraLabels.end(), line,
+        [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
     FExtraLabels.insert(at, line);
 }
 
 void TFrmQorVersionAbout::SetIcon(const QIcon &icon)
 {
-    ImageAppIcon->setPixmap(icon.pixmap(ImageAppIcon->size()).scaled(ImageAppIcon->size(), Qt::IgnoreAspectRatio,
-                                                                      Qt::SmoothTransformation));
+    ImageAppIcon->setPixmap(icon.pixmap(ImageAppIcon->size())
+                                .scaled(ImageAppIcon->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
 }
 
-QTreeWidgetItem *TFrmQorVersionAbout::MakeRow(const QString &label, const QString &value, Qt::Alignment valueAlignment) const
+QTreeWidgetItem *TFrmQorVersionAbout::MakeRow(const QString &label, const QString &value,
+                                              Qt::Alignment valueAlignment) const
 {
     auto *item = new QTreeWidgetItem({label, value});
     item->setTextAlignment(1, valueAlignment | Qt::AlignVCenter);
     return item;
 }
 
-void TFrmQorVersionAbout::PrepareTable(const QString &firstHeader, const QString &secondHeader, Qt::Alignment valueAlignment)
+void TFrmQorVersionAbout::PrepareTable(const QString &firstHeader, const QString &secondHeader,
+                                       Qt::Alignment valueAlignment)
 {
     ListViewVersion->clear();
     ListViewVersion->setHeaderLabels({firstHeader, secondHeader});
@@ -294,7 +335,8 @@ void TFrmQorVersionAbout::FillVersionView()
         } else if (name == u"FileVersion") {
             LabelVersion->setText(value);
         } else if (!value.isEmpty()) {
-            const auto known = std::find_if(kKnownKeys.begin(), kKnownKeys.end(), [&](const char16_t *key) { return name == QStringView(key); });
+            const auto known = std::find_if(kKnownKeys.begin(), kKnownKeys.end(),
+                                            [&](const char16_t *key) { return name == QStringView(key); });
             QString label;
             if (known != kKnownKeys.end()) {
                 label = Text(kFirstKnownKeyText + int(known - kKnownKeys.begin()));
@@ -317,10 +359,11 @@ void TFrmQorVersionAbout::BitBtnMemoryClick()
 
     PrepareTable(Text(10), Text(11), Qt::AlignRight);
     const TMemoryStatus status = GlobalMemoryStatus();
-    const quint64 figures[] = {status.TotalPhys, status.AvailPhys, status.TotalPageFile,
+    const quint64 figures[] = {status.TotalPhys,     status.AvailPhys,    status.TotalPageFile,
                                status.AvailPageFile, status.TotalVirtual, status.AvailVirtual};
     for (int i = 0; i < 6; ++i) {
-        ListViewVersion->addTopLevelItem(MakeRow(Text(kFirstMemoryText + i), FormatByteCount(figures[i]), Qt::AlignRight));
+        ListViewVersion->addTopLevelItem(
+            MakeRow(Text(kFirstMemoryText + i), FormatByteCount(figures[i]), Qt::AlignRight));
     }
     ListViewVersion->resizeColumnToContents(0);
 }

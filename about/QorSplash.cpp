@@ -281,8 +281,8 @@ void LayoutSplash()
     bevel->resize(GContentWidth, bevel->height());
 
     // Integer halving truncates towards zero, as the original arithmetic does.
-    for (QWidget *item : {static_cast<QWidget *>(logo), static_cast<QWidget *>(title),
-                          static_cast<QWidget *>(action), static_cast<QWidget *>(bevel)})
+    for (QWidget *item : {static_cast<QWidget *>(logo), static_cast<QWidget *>(title), static_cast<QWidget *>(action),
+                          static_cast<QWidget *>(bevel)})
         item->move(clientWidth / 2 - item->width() / 2, item->y());
 
     logo->move(logo->x(), 8);

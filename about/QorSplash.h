@@ -52,8 +52,7 @@ private:
 
 // Shows a new splash, replacing one already up. With setApplicationTitle the title becomes the
 // application title (also when empty). A null logo keeps the built-in one.
-void ShowSplash(const QString &title, const QString &action, bool setApplicationTitle,
-                const QPixmap &logo = QPixmap());
+void ShowSplash(const QString &title, const QString &action, bool setApplicationTitle, const QPixmap &logo = QPixmap());
 // Closes the splash if there is one. A non-empty text becomes the main window's caption.
 void HideSplash(const QString &mainCaption);
 // Sizes and places the splash's contents and centres it on the screen.

@@ -9,7 +9,7 @@
 
 // The values of a VS_VERSIONINFO block, as a resource script states them.
 struct TVersionFixedInfo {
-    std::array<quint16, 4> FileVersion{};    // major, minor, release, build
+    std::array<quint16, 4> FileVersion{}; // major, minor, release, build
     std::array<quint16, 4> ProductVersion{};
     quint32 FileFlagsMask = 0;
     quint32 FileFlags = 0;

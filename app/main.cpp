@@ -21,7 +21,9 @@ bool SplashEnabled()
 {
     const RegValue on = RegValue::FromBool(true);
     try {
-        return ReadRegValue(HKEY_CURRENT_USER, QStringLiteral("\\Software\\KER-MOSS"), QStringLiteral("SplashEnabled"), on).AsBool()
+        return ReadRegValue(HKEY_CURRENT_USER, QStringLiteral("\\Software\\KER-MOSS"), QStringLiteral("SplashEnabled"),
+                            on)
+                   .AsBool()
                && ReadRegValue(HKEY_CURRENT_USER, RegProgramKey, QStringLiteral("SplashEnabled"), on).AsBool();
     } catch (const TUnreadableSettings &) {
         return true;

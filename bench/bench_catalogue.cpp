@@ -43,8 +43,8 @@ constexpr const char *kMemoryChild = "--memory-child";
 // A name of about 45 bytes: words in mixed case, a number in natural order, an extension.
 QByteArray BenchName(int i, std::mt19937 &random)
 {
-    static const char *const words[] = {"Holiday", "report", "Budget", "scan", "Invoice", "photo",
-                                        "draft", "Meeting", "notes", "Backup", "summer", "Final"};
+    static const char *const words[] = {"Holiday", "report",  "Budget", "scan",   "Invoice", "photo",
+                                        "draft",   "Meeting", "notes",  "Backup", "summer",  "Final"};
     static const char *const extensions[] = {"pdf", "jpg", "txt", "odt", "png"};
     QByteArray name;
     name += words[random() % 12];
@@ -123,7 +123,7 @@ void BM_CatalogueListing(benchmark::State &state)
     TBenchFolder &folder = Folder(int(state.range(0)));
     double floorTotal = 0, listingTotal = 0;
     for (auto _ : state) {
-        folder.Reset(); // each round prunes the same stale keys
+        folder.Reset();          // each round prunes the same stale keys
         TFolderCatalogue listed; // freed outside the measurement, as the window keeps it
         const auto t0 = TClock::now();
         Floor(folder.Path);
@@ -281,7 +281,12 @@ void BM_CommitIntoLargeFile(benchmark::State &state)
     state.counters["commit_ms"] = 1000 * commitTotal / double(state.iterations());
     state.counters["ratio"] = commitTotal / floorTotal;
 }
-BENCHMARK(BM_CommitIntoLargeFile)->Arg(100000)->Arg(1000000)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CommitIntoLargeFile)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Iterations(5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char **argv)

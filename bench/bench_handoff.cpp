@@ -55,8 +55,8 @@ void FloorClient(const QString &name)
     address.sun_family = AF_UNIX;
     const QByteArray path = QFile::encodeName(name);
     std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0 &&
-        Exchange(fd, "wm_QorAppGetID\n"))
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0
+        && Exchange(fd, "wm_QorAppGetID\n"))
         Exchange(fd, "wm_QorAppRestore\nwm_QorAppPrevInstParm 4\n/tmp");
     ::close(fd);
 }
@@ -72,7 +72,8 @@ double TimeClient(const std::function<void()> &client)
         client();
         end = TClock::now();
         done = true;
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection); // wakes the loop
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [] {}, Qt::QueuedConnection); // wakes the loop
     });
     while (!done)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);

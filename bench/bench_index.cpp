@@ -93,10 +93,10 @@ struct TSearchCorpus {
         const QByteArray root = QFile::encodeName(Dir.path()) + "/tree";
         ::mkdir(root.constData(), 0755);
         static const char *const kWords[] = {
-            "holiday", "sunset", "lake", "mountain", "invoice", "report", "draft", "final", "photo",
-            "scan", "family", "garden", "winter", "summer", "café", "crème", "budget", "letter",
-            "contract", "backup", "music", "video", "recipe", "travel", "school", "project", "notes",
-            "archive", "old", "new", "copy", "tax", "bank", "house", "car", "doctor", "birthday"};
+            "holiday", "sunset", "lake",   "mountain", "invoice", "report",  "draft",   "final",   "photo",    "scan",
+            "family",  "garden", "winter", "summer",   "café",    "crème",   "budget",  "letter",  "contract", "backup",
+            "music",   "video",  "recipe", "travel",   "school",  "project", "notes",   "archive", "old",      "new",
+            "copy",    "tax",    "bank",   "house",    "car",     "doctor",  "birthday"};
         constexpr int kWordCount = int(sizeof(kWords) / sizeof(kWords[0]));
         quint32 seed = 12345;
         auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
@@ -125,9 +125,8 @@ struct TSearchCorpus {
 void BM_SearchOneMillion(benchmark::State &state)
 {
     static TSearchCorpus corpus;
-    static const QString kQueries[] = {QStringLiteral("sun"), QStringLiteral("cafe creme"),
-                                       QStringLiteral("h"), QStringLiteral("holiday 42 lake"),
-                                       QStringLiteral("nothingmatches")};
+    static const QString kQueries[] = {QStringLiteral("sun"), QStringLiteral("cafe creme"), QStringLiteral("h"),
+                                       QStringLiteral("holiday 42 lake"), QStringLiteral("nothingmatches")};
     const QString &query = kQueries[state.range(0)];
     size_t hits = 0;
     double slowest = 0;

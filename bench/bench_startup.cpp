@@ -99,8 +99,8 @@ double TimeToWindow(xcb_connection_t *connection, const std::string &program, co
         std::free(event);
         if (!mapped)
             continue;
-        xcb_get_geometry_reply_t *geometry =
-            xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr);
+        xcb_get_geometry_reply_t *geometry = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window),
+                                                                    nullptr);
         const bool main = geometry && geometry->width == kWidth && geometry->height == kHeight;
         std::free(geometry);
         if (main) {

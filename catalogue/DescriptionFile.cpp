@@ -42,23 +42,17 @@ QString FileErrorMessage(int errorCode)
 {
     switch (errorCode) {
     case ENOENT:
-    case ENOTDIR:
-        return QStringLiteral("File not found");
+    case ENOTDIR: return QStringLiteral("File not found");
     case ENAMETOOLONG:
-    case EINVAL:
-        return QStringLiteral("Invalid filename");
+    case EINVAL: return QStringLiteral("Invalid filename");
     case EMFILE:
-    case ENFILE:
-        return QStringLiteral("Too many open files");
+    case ENFILE: return QStringLiteral("Too many open files");
     case EACCES:
     case EPERM:
-    case EROFS:
-        return QStringLiteral("File access denied");
+    case EROFS: return QStringLiteral("File access denied");
     case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("Disk full");
-    default:
-        return QStringLiteral("I/O error %1").arg(errorCode);
+    case EDQUOT: return QStringLiteral("Disk full");
+    default: return QStringLiteral("I/O error %1").arg(errorCode);
     }
 }
 

@@ -20,8 +20,7 @@ QByteArray FoldProfileName(const QByteArray &name)
     return FoldNonAsciiName(ViewOf(name));
 }
 
-TNameRule::TNameRule(const std::vector<std::string_view> &names,
-                     const std::vector<std::string_view> &keys)
+TNameRule::TNameRule(const std::vector<std::string_view> &names, const std::vector<std::string_view> &keys)
 {
     // Keys of one fold are chained in file order behind the first.
     FIndex.Reserve(keys.size());
@@ -42,8 +41,7 @@ TNameRule::TNameRule(const std::vector<std::string_view> &names,
     Apply(names);
 }
 
-TNameRule::TNameRule(const std::vector<std::string_view> &names, TKeyGroups groups)
-    : FGroups(std::move(groups))
+TNameRule::TNameRule(const std::vector<std::string_view> &names, TKeyGroups groups) : FGroups(std::move(groups))
 {
     Apply(names);
 }

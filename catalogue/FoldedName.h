@@ -165,8 +165,7 @@ private:
     size_t FCount = 0;
 };
 
-template <typename T>
-using TNameMap = std::unordered_map<std::string_view, T, TNameHash, TNameEqual>;
+template <typename T> using TNameMap = std::unordered_map<std::string_view, T, TNameHash, TNameEqual>;
 using TNameSet = std::unordered_set<std::string_view, TNameHash, TNameEqual>;
 
 // Stored keys of one section grouped by their fold, as a profile's key index holds them: the
@@ -204,10 +203,10 @@ private:
 
     TKeyGroups FGroups;
     std::vector<std::string_view> FKeys; // listed keys
-    TFoldedNames FFolded;           // the fold of listed keys
-    TNameIndex FIndex;              // of listed keys: fold -> first key
-    std::vector<qsizetype> FNext;   // of listed keys: the next key of the same fold
-    std::vector<qsizetype> FClaims; // per first key of a fold: how many entries fold alike
+    TFoldedNames FFolded;                // the fold of listed keys
+    TNameIndex FIndex;                   // of listed keys: fold -> first key
+    std::vector<qsizetype> FNext;        // of listed keys: the next key of the same fold
+    std::vector<qsizetype> FClaims;      // per first key of a fold: how many entries fold alike
     std::vector<qsizetype> FKeyOf;
 };
 

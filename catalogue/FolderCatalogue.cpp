@@ -117,9 +117,8 @@ std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entr
 
 // The stale keys the follower gives to renamed entries: each moves to its entry's name (written
 // with the deletions, so in the same write) and is taken out of `stale`.
-void FollowRenames(ProfileFile &profile, const char *section, bool isFolder,
-                   const QByteArray &folder, std::vector<TCatalogueEntry> &entries,
-                   std::vector<TStaleKey> &stale, TRenameFollower &follower,
+void FollowRenames(ProfileFile &profile, const char *section, bool isFolder, const QByteArray &folder,
+                   std::vector<TCatalogueEntry> &entries, std::vector<TStaleKey> &stale, TRenameFollower &follower,
                    std::vector<TFollowedRename> &renamed)
 {
     std::vector<size_t> undescribedRows;
@@ -136,8 +135,7 @@ void FollowRenames(ProfileFile &profile, const char *section, bool isFolder,
     std::vector<TStaleKey> left;
     for (size_t k = 0; k < stale.size(); ++k) {
         const qsizetype owner = k < owners.size() ? owners[k] : -1;
-        if (owner < 0 || size_t(owner) >= undescribed.size() || given[size_t(owner)]
-            || stale[k].Value.isEmpty()) {
+        if (owner < 0 || size_t(owner) >= undescribed.size() || given[size_t(owner)] || stale[k].Value.isEmpty()) {
             left.push_back(std::move(stale[k]));
             continue;
         }
@@ -156,8 +154,8 @@ void FollowRenames(ProfileFile &profile, const char *section, bool isFolder,
     stale = std::move(left);
 }
 
-void LookUpAndPrune(ProfileFile &profile, const char *section, std::vector<TCatalogueEntry> &entries,
-                    bool prune, TFolderCatalogue &catalogue, TRenameFollower *follower)
+void LookUpAndPrune(ProfileFile &profile, const char *section, std::vector<TCatalogueEntry> &entries, bool prune,
+                    TFolderCatalogue &catalogue, TRenameFollower *follower)
 {
     // Only the keys of the section's key list are candidates for pruning, as the profile
     // functions see them. They are read first: the rule reads the file as it is then, and a key
@@ -176,8 +174,7 @@ void LookUpAndPrune(ProfileFile &profile, const char *section, std::vector<TCata
         stale.push_back({key, profile.ReadString(section, key)});
     const bool isFolder = std::strcmp(section, kSectionFolders) == 0;
     if (follower)
-        FollowRenames(profile, section, isFolder, catalogue.Folder, entries, stale, *follower,
-                      catalogue.Renamed);
+        FollowRenames(profile, section, isFolder, catalogue.Folder, entries, stale, *follower, catalogue.Renamed);
     for (const TStaleKey &key : stale)
         profile.DeleteKey(section, key.Key);
     std::vector<TStaleKey> &pruned = isFolder ? catalogue.PrunedFolders : catalogue.PrunedFiles;
@@ -185,8 +182,8 @@ void LookUpAndPrune(ProfileFile &profile, const char *section, std::vector<TCata
 }
 } // namespace
 
-TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader,
-                                     TRenameFollower *follower, TStaleKeys stale)
+TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader, TRenameFollower *follower,
+                                     TStaleKeys stale)
 {
     TFolderCatalogue catalogue;
     catalogue.Folder = IncludeTrailingPathDelimiter(folder);
@@ -261,6 +258,5 @@ QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByte
 void WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name,
                       const std::vector<QByteArray> &names, const QByteArray &value)
 {
-    profile.WriteString(section, DescriptionKey(profile, section, name, names), value,
-                        ProfileFile::TKeyMatch::Exact);
+    profile.WriteString(section, DescriptionKey(profile, section, name, names), value, ProfileFile::TKeyMatch::Exact);
 }

@@ -41,20 +41,18 @@ using TDirectoryReader = dirent *(*)(DIR *);
 // files of its writer excluded from the files. A symbolic link counts as what it points to, a
 // dangling one as a file. A folder that cannot be opened, or whose enumeration fails part-way,
 // sets the catalogue's error ("Unable to list the folder ...") and keeps what was read.
-void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue,
-                TDirectoryReader reader = ::readdir);
+void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirectoryReader reader = ::readdir);
 
 // Scans the folder, sorts the rows as the desktop's file managers show names (by the user's
-// locale, letter case ignored, numbers in natural order: "file2" before "file10"), looks up each entry's description and deletes the stored
-// descriptions that no entry claims, all by the name rule of FoldedName.h. After a listing that
+// locale, letter case ignored, numbers in natural order: "file2" before "file10"), looks up each entry's description
+// and deletes the stored descriptions that no entry claims, all by the name rule of FoldedName.h. After a listing that
 // failed, nothing is deleted; with TStaleKeys::Keep (readers that must not change the folder),
 // nothing ever is. The description file is not created here. A follower, when given, may first
 // move a stale key's description to the undescribed entry it was renamed to: the new key is
 // written and the old one deleted in the same write as the pruning.
 enum class TStaleKeys { Prune, Keep };
 TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader = ::readdir,
-                                     TRenameFollower *follower = nullptr,
-                                     TStaleKeys stale = TStaleKeys::Prune);
+                                     TRenameFollower *follower = nullptr, TStaleKeys stale = TStaleKeys::Prune);
 
 // The key under which a description of the entry `name` is written, by the name rule: the
 // stored key that describes it, else the name itself. `names` are all entries of its table.

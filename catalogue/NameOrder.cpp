@@ -37,16 +37,15 @@ std::optional<TAsciiSortKeys> TAsciiSortKeys::For(const QCollator &collator)
     // Languages whose collation has no rules of its own for ASCII letters (no contractions such as
     // a Danish "aa", no letters moved as a Lithuanian "y" or a Turkish dotless "I"); the tests
     // compare the keys with the collator in each of them.
-    static constexpr QLocale::Language kRootOrderLanguages[] = {
-        QLocale::English, QLocale::German, QLocale::French, QLocale::Italian,
-        QLocale::Dutch,   QLocale::Portuguese, QLocale::Spanish};
+    static constexpr QLocale::Language kRootOrderLanguages[] = {QLocale::English, QLocale::German, QLocale::French,
+                                                                QLocale::Italian, QLocale::Dutch,  QLocale::Portuguese,
+                                                                QLocale::Spanish};
     const QLocale::Language language = collator.locale().language();
     if (std::find(std::begin(kRootOrderLanguages), std::end(kRootOrderLanguages), language)
         == std::end(kRootOrderLanguages))
         return std::nullopt;
     // The keys stand for numeric mode with letter case ignored and punctuation counted.
-    if (!collator.numericMode() || collator.caseSensitivity() != Qt::CaseInsensitive
-        || collator.ignorePunctuation())
+    if (!collator.numericMode() || collator.caseSensitivity() != Qt::CaseInsensitive || collator.ignorePunctuation())
         return std::nullopt;
     auto text = [](char c) { return QString(QLatin1Char(c)); };
     // The printable characters in the collator's order, the digit "0" standing for every number.
@@ -176,8 +175,7 @@ void TNameOrder::Work()
 
 namespace {
 // Sorts in two halves on two threads and merges them when asked to share.
-template <typename T, typename Less>
-void SortShared(std::vector<T> &items, Less less, bool share)
+template <typename T, typename Less> void SortShared(std::vector<T> &items, Less less, bool share)
 {
     if (!share) {
         std::sort(items.begin(), items.end(), less);
@@ -200,10 +198,13 @@ std::vector<size_t> TNameOrder::Order(int table, bool share) const
     if (!t.Ascii) {
         for (size_t i = 0; i < order.size(); ++i)
             order[i] = i;
-        SortShared(order, [&](size_t a, size_t b) {
-            const int c = t.CollatorKeys[a]->compare(*t.CollatorKeys[b]);
-            return c != 0 ? c < 0 : byName(a, b);
-        }, share);
+        SortShared(
+            order,
+            [&](size_t a, size_t b) {
+                const int c = t.CollatorKeys[a]->compare(*t.CollatorKeys[b]);
+                return c != 0 ? c < 0 : byName(a, b);
+            },
+            share);
         return order;
     }
     // The first eight key bytes as a number decide most comparisons without touching the keys.
@@ -222,12 +223,15 @@ std::vector<size_t> TNameOrder::Order(int table, bool share) const
             prefix = prefix << 8 | (b < k.size() ? static_cast<unsigned char>(k[b]) : 0u);
         items[i] = {prefix, std::uint32_t(i)};
     }
-    SortShared(items, [&](const TItem &a, const TItem &b) {
-        if (a.Prefix != b.Prefix)
-            return a.Prefix < b.Prefix;
-        const int c = key(a.Index).compare(key(b.Index));
-        return c != 0 ? c < 0 : byName(a.Index, b.Index);
-    }, share);
+    SortShared(
+        items,
+        [&](const TItem &a, const TItem &b) {
+            if (a.Prefix != b.Prefix)
+                return a.Prefix < b.Prefix;
+            const int c = key(a.Index).compare(key(b.Index));
+            return c != 0 ? c < 0 : byName(a.Index, b.Index);
+        },
+        share);
     for (size_t i = 0; i < items.size(); ++i)
         order[i] = items[i].Index;
     return order;

@@ -233,8 +233,8 @@ QByteArray TProfileDocument::LineBreak() const
     return QByteArrayLiteral("\r\n");
 }
 
-QByteArray TProfileDocument::WithString(const QByteArray &section, const QByteArray &key,
-                                        const QByteArray &value, bool exactKey) const
+QByteArray TProfileDocument::WithString(const QByteArray &section, const QByteArray &key, const QByteArray &value,
+                                        bool exactKey) const
 {
     const QByteArray eol = LineBreak();
     const qsizetype s = FindSection(section);
@@ -291,8 +291,8 @@ void TProfileDocument::AppendSection(QByteArray &bytes, const QByteArray &sectio
         bytes += key + '=' + value + eol;
 }
 
-QByteArray TProfileDocument::WithSectionReplaced(
-    const QByteArray &section, const std::vector<std::pair<QByteArray, QByteArray>> &entries) const
+QByteArray TProfileDocument::WithSectionReplaced(const QByteArray &section,
+                                                 const std::vector<std::pair<QByteArray, QByteArray>> &entries) const
 {
     QByteArray result = WithoutSection(section);
     AppendSection(result, section, entries);

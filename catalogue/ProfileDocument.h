@@ -13,11 +13,11 @@ class TProfileDocument {
 public:
     enum class TLineKind { Other, Comment, Section, Entry };
     struct TLine {
-        qsizetype Begin = 0;      // first byte of the line
-        qsizetype End = 0;        // end of the content, before the line end
-        qsizetype Next = 0;       // first byte of the next line
+        qsizetype Begin = 0; // first byte of the line
+        qsizetype End = 0;   // end of the content, before the line end
+        qsizetype Next = 0;  // first byte of the next line
         TLineKind Kind = TLineKind::Other;
-        qsizetype NameBegin = 0;  // section or key name, blanks trimmed
+        qsizetype NameBegin = 0; // section or key name, blanks trimmed
         qsizetype NameEnd = 0;
         qsizetype ValueBegin = 0; // entry value, blanks trimmed
         qsizetype ValueEnd = 0;
@@ -64,8 +64,8 @@ public:
 
     // Edits that return the new bytes of the whole file.
     // exactKey: only a key equal byte for byte is replaced; otherwise the key is added.
-    QByteArray WithString(const QByteArray &section, const QByteArray &key,
-                          const QByteArray &value, bool exactKey = false) const;
+    QByteArray WithString(const QByteArray &section, const QByteArray &key, const QByteArray &value,
+                          bool exactKey = false) const;
     QByteArray WithoutSection(const QByteArray &section) const;
     // Every section of that name removed, then the section with these entries at the end.
     QByteArray WithSectionReplaced(const QByteArray &section,
@@ -89,7 +89,7 @@ private:
     QByteArray FBytes;
     std::vector<TLine> FLines;
     std::vector<TSection> FSections;
-    QHash<QByteArray, qsizetype> FSectionIndex; // folded name -> first section
+    QHash<QByteArray, qsizetype> FSectionIndex;                 // folded name -> first section
     mutable std::unordered_map<qsizetype, TKeyIndex> FKeyIndex; // built on first lookup
     mutable std::vector<qsizetype> FNextSame;
     mutable TFoldedNames FFolded;

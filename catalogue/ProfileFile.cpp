@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <cstring>
 
-ProfileFile::ProfileFile(QByteArray path) : FPath(std::move(path)) {}
+ProfileFile::ProfileFile(QByteArray path) : FPath(std::move(path))
+{
+}
 
 ProfileFile::~ProfileFile()
 {
@@ -50,8 +52,7 @@ QByteArray ProfileFile::LineValue(const TProfileDocument &doc, qsizetype line)
     // A value read through a C string ends at its first NUL byte.
     if (const qsizetype nul = value.indexOf('\0'); nul >= 0)
         value.truncate(nul);
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'')
-        && value.back() == value.front())
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
         value = value.mid(1, value.size() - 2);
     // The read limit must not split a UTF-8 character: the rest would no longer read as UTF-8.
     return CutToWholeCharacters(value, MaxValueLength);
@@ -95,8 +96,8 @@ void ProfileFile::ReadSection(const QByteArray &section, QList<QByteArray> &keys
         const TProfileDocument::TLine &l = doc.Lines()[size_t(line)];
         const char *begin = doc.Bytes().constData() + l.NameBegin;
         const void *nul = std::memchr(begin, '\0', size_t(l.NameEnd - l.NameBegin));
-        return std::string_view(begin, nul ? size_t(static_cast<const char *>(nul) - begin)
-                                            : size_t(l.NameEnd - l.NameBegin));
+        return std::string_view(begin,
+                                nul ? size_t(static_cast<const char *>(nul) - begin) : size_t(l.NameEnd - l.NameBegin));
     };
     qsizetype total = 1;
     for (const qsizetype line : lines) {
@@ -138,19 +139,16 @@ QList<QByteArray> ProfileFile::ReadSectionValues(const QByteArray &section)
     return values;
 }
 
-QString ProfileFile::UnsafeEntryReason(const QByteArray &section, const QByteArray &key,
-                                       const QByteArray &value)
+QString ProfileFile::UnsafeEntryReason(const QByteArray &section, const QByteArray &key, const QByteArray &value)
 {
     auto hasBreak = [](const QByteArray &text) {
         return text.contains('\r') || text.contains('\n') || text.contains('\0');
     };
-    auto edgeBlank = [](const QByteArray &text) {
-        return IsProfileBlank(text.front()) || IsProfileBlank(text.back());
-    };
+    auto edgeBlank = [](const QByteArray &text) { return IsProfileBlank(text.front()) || IsProfileBlank(text.back()); };
     if (section.isEmpty() || hasBreak(section) || section.contains(']') || edgeBlank(section))
         return QStringLiteral("\"%1\" cannot be a section name").arg(DecodeText(section));
-    if (key.isEmpty() || hasBreak(key) || key.contains('=') || key.startsWith('[')
-        || key.startsWith(';') || edgeBlank(key))
+    if (key.isEmpty() || hasBreak(key) || key.contains('=') || key.startsWith('[') || key.startsWith(';')
+        || edgeBlank(key))
         return QStringLiteral("the name \"%1\" cannot be stored as a key (it contains \"=\" or a "
                               "line break, begins with \"[\" or \";\", or has leading or trailing "
                               "blanks)")
@@ -171,8 +169,7 @@ void ProfileFile::RaiseWriteError(int error) const
     throw TException(QStringLiteral("Unable to write to %1").arg(DecodeName(FPath)));
 }
 
-void ProfileFile::CheckEntry(const QByteArray &section, const QByteArray &key,
-                             const QByteArray &value) const
+void ProfileFile::CheckEntry(const QByteArray &section, const QByteArray &key, const QByteArray &value) const
 {
     if (const QString reason = UnsafeEntryReason(section, key, value); !reason.isEmpty())
         throw TException(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(FPath), reason));
@@ -189,8 +186,8 @@ void ProfileFile::WriteThrough(const TFileEdit &edit)
         RaiseWriteError(error);
 }
 
-void ProfileFile::WriteString(const QByteArray &section, const QByteArray &key,
-                              const QByteArray &value, TKeyMatch match)
+void ProfileFile::WriteString(const QByteArray &section, const QByteArray &key, const QByteArray &value,
+                              TKeyMatch match)
 {
     CheckEntry(section, key, value);
     WriteThrough([&](const std::optional<QByteArray> &current) {
@@ -221,13 +218,12 @@ void ProfileFile::ReplaceSection(const QByteArray &section,
     for (const auto &[key, value] : entries)
         CheckEntry(section, key, value);
     WriteThrough([&](const std::optional<QByteArray> &current) {
-        return std::optional<QByteArray>(TProfileDocument(current.value_or(QByteArray()))
-                                             .WithSectionReplaced(section, entries));
+        return std::optional<QByteArray>(
+            TProfileDocument(current.value_or(QByteArray())).WithSectionReplaced(section, entries));
     });
 }
 
-void ProfileFile::WriteStringWithDeletions(const QByteArray &section, const QByteArray &key,
-                                           const QByteArray &value)
+void ProfileFile::WriteStringWithDeletions(const QByteArray &section, const QByteArray &key, const QByteArray &value)
 {
     CheckEntry(section, key, value);
     FPendingWrites.push_back({section, key, value});
@@ -246,8 +242,7 @@ void ProfileFile::UpdateFile()
     FPendingWrites.clear();
     FDocument.reset(); // the file is read again below; two copies of a large one need not coexist
     // Applied to the file as it is now, so changes made by others meanwhile survive.
-    (void)ReplaceFileLocked(FPath, [&](const std::optional<QByteArray> &current)
-                                       -> std::optional<QByteArray> {
+    (void)ReplaceFileLocked(FPath, [&](const std::optional<QByteArray> &current) -> std::optional<QByteArray> {
         if (!current)
             return std::nullopt;
         TProfileDocument doc(*current);

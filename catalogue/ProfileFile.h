@@ -21,7 +21,7 @@
 // accessor's life the parsed file is kept while its size, time and inode stay the same.
 class ProfileFile {
 public:
-    static constexpr qsizetype MaxValueLength = 2047;  // bytes a read returns at most
+    static constexpr qsizetype MaxValueLength = 2047; // bytes a read returns at most
     static constexpr qsizetype KeyListBuffer = 16384; // bytes of a section's key list
 
     explicit ProfileFile(QByteArray path);
@@ -59,21 +59,18 @@ public:
     // Like WriteString with Exact, but collected with the deletions and written in their one
     // write (a renamed key: the new key and the old key's removal land together or not at all).
     // Raises only for an entry that cannot be stored.
-    void WriteStringWithDeletions(const QByteArray &section, const QByteArray &key,
-                                  const QByteArray &value);
+    void WriteStringWithDeletions(const QByteArray &section, const QByteArray &key, const QByteArray &value);
     void EraseSection(const QByteArray &section);
     // EraseSection followed by WriteString for each entry, as one write: the file holds the old
     // section or the new one, never a part of it. Raises like WriteString.
-    void ReplaceSection(const QByteArray &section,
-                        const std::vector<std::pair<QByteArray, QByteArray>> &entries);
+    void ReplaceSection(const QByteArray &section, const std::vector<std::pair<QByteArray, QByteArray>> &entries);
     void UpdateFile();
 
     // The value of an entry line of a parsed file, as ReadString returns it.
     static QByteArray LineValue(const TProfileDocument &doc, qsizetype line);
 
     // Why a section, key or value cannot be stored so that it reads back the same; empty when it can.
-    static QString UnsafeEntryReason(const QByteArray &section, const QByteArray &key,
-                                     const QByteArray &value);
+    static QString UnsafeEntryReason(const QByteArray &section, const QByteArray &key, const QByteArray &value);
 
 private:
     const TProfileDocument &Document();

@@ -242,15 +242,15 @@ int RemoveDescription(TEntryRef ref, const QByteArray &path)
             key = DescriptionKey(profile, ref.Section(), ref.Entry().Name, ref.Names());
         }
         const char *section = ref.Section();
-        const int error = ReplaceFileLocked(descPath, [&](const std::optional<QByteArray> &current)
-                                                          -> std::optional<QByteArray> {
-            if (!current)
-                return std::nullopt;
-            TProfileDocument doc(*current);
-            if (!doc.MarkDeletedExact(section, key))
-                return std::nullopt;
-            return doc.BytesWithoutDeleted();
-        });
+        const int error = ReplaceFileLocked(descPath,
+                                            [&](const std::optional<QByteArray> &current) -> std::optional<QByteArray> {
+                                                if (!current)
+                                                    return std::nullopt;
+                                                TProfileDocument doc(*current);
+                                                if (!doc.MarkDeletedExact(section, key))
+                                                    return std::nullopt;
+                                                return doc.BytesWithoutDeleted();
+                                            });
         if (error)
             return Fail(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(descPath), FileErrorText(error)));
         QString findError;
@@ -395,9 +395,9 @@ int ExportComments(const std::vector<TExportFolder> &folders, int code)
                 continue;
             }
             code = Fail(QStringLiteral("Unable to write the comment of %1: %2")
-                            .arg(DecodeName(path), error == ENOTSUP
-                                                       ? QStringLiteral("the file system keeps no user extended attributes")
-                                                       : SystemText(error)));
+                            .arg(DecodeName(path),
+                                 error == ENOTSUP ? QStringLiteral("the file system keeps no user extended attributes")
+                                                  : SystemText(error)));
             if (error == ENOTSUP)
                 break; // the rest of the folder is on the same file system
         }
@@ -431,14 +431,15 @@ int Export(const std::vector<QByteArray> &args)
         code = Fail(e);
     if (!to.isEmpty())
         return ExportComments(folders, code);
-    Write(stdout, format == "md" ? ExportMarkdown(folders) : format == "csv" ? ExportCsv(folders) : ExportJson(folders));
+    Write(stdout, format == "md"    ? ExportMarkdown(folders)
+                  : format == "csv" ? ExportCsv(folders)
+                                    : ExportJson(folders));
     return code;
 }
 
 // --- import --------------------------------------------------------------------------------------
 
-int ImportFolder(const QByteArray &folder, const QByteArray &shownPrefix, const TImportOptions &options,
-                 bool recursive)
+int ImportFolder(const QByteArray &folder, const QByteArray &shownPrefix, const TImportOptions &options, bool recursive)
 {
     int code = kExitDone;
     const TImportReport report = ImportDescriptions(folder, options);
@@ -448,20 +449,13 @@ int ImportFolder(const QByteArray &folder, const QByteArray &shownPrefix, const 
     for (const TImportStep &step : report.Steps) {
         const QByteArray shown = shownPrefix + step.Name + (step.IsFolder ? "/" : "");
         switch (step.Action) {
-        case TImportAction::Set:
-            Write(stdout, would + shown + ": " + EncodeText(step.Text) + '\n');
-            break;
+        case TImportAction::Set: Write(stdout, would + shown + ": " + EncodeText(step.Text) + '\n'); break;
         case TImportAction::Kept:
             Write(stdout, "kept " + shown + " (it has a description; --overwrite replaces it)\n");
             break;
-        case TImportAction::NoEntry:
-            Write(stdout, "no entry " + shown + '\n');
-            break;
-        case TImportAction::Refused:
-            code = Fail(QStringLiteral("%1: %2").arg(DecodeName(shown), step.Reason));
-            break;
-        case TImportAction::Same:
-            break;
+        case TImportAction::NoEntry: Write(stdout, "no entry " + shown + '\n'); break;
+        case TImportAction::Refused: code = Fail(QStringLiteral("%1: %2").arg(DecodeName(shown), step.Reason)); break;
+        case TImportAction::Same: break;
         }
     }
     for (const QString &e : report.Errors)
@@ -479,8 +473,8 @@ int ImportFolder(const QByteArray &folder, const QByteArray &shownPrefix, const 
 int Import(const std::vector<QByteArray> &args)
 {
     QString error;
-    const std::optional<TArgs> parsed =
-        ParseArgs(args, {"--recursive", "--overwrite", "--dry-run"}, {"--from", "--encoding"}, error);
+    const std::optional<TArgs> parsed = ParseArgs(args, {"--recursive", "--overwrite", "--dry-run"},
+                                                  {"--from", "--encoding"}, error);
     if (!parsed)
         return Usage(error);
     if (parsed->Positional.size() > 1)
@@ -529,10 +523,12 @@ int Find(const std::vector<QByteArray> &args)
     TDescriptionIndex index;
     const std::vector<TIndexHit> hits = index.Search(query, 200, below);
     if (!index.IsUsable())
-        return Fail(QStringLiteral("The description index %1 cannot be used: %2").arg(index.Path(), index.TakeProblem()));
+        return Fail(
+            QStringLiteral("The description index %1 cannot be used: %2").arg(index.Path(), index.TakeProblem()));
     QByteArray out;
     for (const TIndexHit &hit : hits)
-        out += TerminalName(hit.Folder + hit.Name) + (hit.IsFolder ? "/: " : ": ") + TerminalText(EncodeText(hit.Text)) + '\n';
+        out += TerminalName(hit.Folder + hit.Name) + (hit.IsFolder ? "/: " : ": ") + TerminalText(EncodeText(hit.Text))
+               + '\n';
     Write(stdout, out);
     return kExitDone;
 }

@@ -109,8 +109,8 @@ int WriteAllAt(int fd, const QByteArray &bytes, off_t offset = -1)
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = offset < 0
-            ? ::write(fd, bytes.constData() + done, size_t(bytes.size() - done))
-            : ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), offset + done);
+                              ? ::write(fd, bytes.constData() + done, size_t(bytes.size() - done))
+                              : ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), offset + done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -188,7 +188,8 @@ bool LeftoverSearchDue(const QByteArray &folder, int dirFd)
     const std::lock_guard lock(mutex);
     const time_t now = ::time(nullptr);
     if (const auto it = lastSearch.find(folder); it != lastSearch.end() && it->second.Device == st.st_dev
-        && it->second.Inode == st.st_ino && now >= it->second.Time && now - it->second.Time < kLeftoverAgeSeconds)
+                                                 && it->second.Inode == st.st_ino && now >= it->second.Time
+                                                 && now - it->second.Time < kLeftoverAgeSeconds)
         return false;
     if (lastSearch.size() > 4096) // a long session in many folders: start afresh
         lastSearch.clear();
@@ -223,8 +224,7 @@ void RemoveLeftovers(const QByteArray &path)
         if (dot == std::string_view::npos || !digits(rest.substr(0, dot)) || !digits(rest.substr(dot + 1)))
             continue;
         const long long pid = std::stoll(std::string(rest.substr(0, dot)));
-        if (pid <= 0 || pid == ::getpid() || pid > 0x7fffffff
-            || ::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+        if (pid <= 0 || pid == ::getpid() || pid > 0x7fffffff || ::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
             continue;
         struct stat st;
         if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)
@@ -240,8 +240,8 @@ void RemoveLeftovers(const QByteArray &path)
 // A file that replaces another gets that file's owner, group and mode (kUseInPlace when it
 // cannot); a file created new gets `mode`, or 0666 less the umask when mode is negative.
 // On success fd is open and tempName is empty (unnamed) or the temporary name.
-int WriteNewFile(const QByteArray &path, const QByteArray &bytes, const struct stat *replaced,
-                 int mode, bool sync, TFd &fd, QByteArray &tempName)
+int WriteNewFile(const QByteArray &path, const QByteArray &bytes, const struct stat *replaced, int mode, bool sync,
+                 TFd &fd, QByteArray &tempName)
 {
     // A replacement starts private and gets its final mode once its owner is right.
     const mode_t openMode = replaced ? 0600 : mode < 0 ? 0666 : mode_t(mode);
@@ -303,13 +303,12 @@ int PublishNewFile(const QByteArray &path, TFd &fd, QByteArray tempName, bool re
     if (tempName.isEmpty()) {
         const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(fd.Get());
         if (!replace)
-            return ::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, path.constData(),
-                            AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+            return ::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, path.constData(), AT_SYMLINK_FOLLOW) == 0 ? 0
+                                                                                                                : errno;
         // rename() needs a name: link under a hidden one, then rename over the old file.
         for (int attempt = 0; attempt < 100 && tempName.isEmpty(); ++attempt) {
             tempName = TemporaryName(path, NextTemporaryNumber());
-            if (::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, tempName.constData(),
-                         AT_SYMLINK_FOLLOW) == 0)
+            if (::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, tempName.constData(), AT_SYMLINK_FOLLOW) == 0)
                 break;
             if (errno != EEXIST)
                 return errno == EACCES || errno == EPERM ? kUseInPlace : errno;
@@ -421,7 +420,8 @@ std::vector<QByteArray> TornRewriteBackups(const QByteArray &target, std::vector
     }
     ::closedir(dir);
     std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) {
-        return std::tie(a.first.tv_sec, a.first.tv_nsec, a.second) < std::tie(b.first.tv_sec, b.first.tv_nsec, b.second);
+        return std::tie(a.first.tv_sec, a.first.tv_nsec, a.second)
+               < std::tie(b.first.tv_sec, b.first.tv_nsec, b.second);
     });
     std::vector<QByteArray> paths;
     for (auto &[time, path] : found)

@@ -36,8 +36,7 @@ struct TFileStamp {
 TFileStamp StampOf(const QByteArray &path);
 // The file's bytes; nullopt when it cannot be read: absent, unreadable, not a regular file, or
 // larger than kMaxFileSize (*error, when given, then says which; 0 on success).
-std::optional<QByteArray> ReadWholeFile(const QByteArray &path, TFileStamp *stamp = nullptr,
-                                        int *error = nullptr);
+std::optional<QByteArray> ReadWholeFile(const QByteArray &path, TFileStamp *stamp = nullptr, int *error = nullptr);
 
 // Runs edit(current) under the lock; current is nullopt when the file does not exist. When edit
 // returns bytes they replace the file (or create it); nullopt leaves everything as it is.

@@ -16,8 +16,7 @@ QString ErrorMessageText(const QString &message)
 namespace {
 void WriteToStandardError(const QString &caption, const QString &text)
 {
-    std::fprintf(stderr, "%s: %s\n", caption.toLocal8Bit().constData(),
-                 text.toLocal8Bit().constData());
+    std::fprintf(stderr, "%s: %s\n", caption.toLocal8Bit().constData(), text.toLocal8Bit().constData());
     std::fflush(stderr);
 }
 
@@ -45,7 +44,9 @@ void ShowApplicationError(const QString &message)
     ShowErrorBox(QStringLiteral("Application Error"), message);
 }
 
-TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+}
 
 bool TApplication::notify(QObject *receiver, QEvent *event)
 {

@@ -16,8 +16,7 @@ void ShowException(const std::exception &error);
 void ShowApplicationError(const QString &message);
 
 // Runs a handler and reports what escapes it; returns false when it failed.
-template <typename F>
-bool ReportErrors(F &&handler);
+template <typename F> bool ReportErrors(F &&handler);
 
 // The one place where an exception escaping any event handler is caught and reported.
 class TApplication : public QApplication {
@@ -29,8 +28,7 @@ public:
 
 #include "common/Exceptions.h"
 
-template <typename F>
-bool ReportErrors(F &&handler)
+template <typename F> bool ReportErrors(F &&handler)
 {
     try {
         handler();

@@ -7,10 +7,10 @@ QString OSErrorText(int code)
 {
     if (code == 0)
         return QStringLiteral("A call to an OS function failed");
-    return QStringLiteral("System Error.  Code: %1.\n%2")
-        .arg(code)
-        .arg(QString::fromLocal8Bit(std::strerror(code)));
+    return QStringLiteral("System Error.  Code: %1.\n%2").arg(code).arg(QString::fromLocal8Bit(std::strerror(code)));
 }
 } // namespace
 
-TOSError::TOSError(int code) : TException(OSErrorText(code)), FCode(code) {}
+TOSError::TOSError(int code) : TException(OSErrorText(code)), FCode(code)
+{
+}

@@ -6,8 +6,7 @@
 // Errors are exceptions carrying the message text the user is shown.
 class TException : public std::runtime_error {
 public:
-    explicit TException(const QString &message)
-        : std::runtime_error(message.toStdString()), FMessage(message) {}
+    explicit TException(const QString &message) : std::runtime_error(message.toStdString()), FMessage(message) {}
     const QString &Message() const noexcept { return FMessage; }
 
 private:

@@ -77,8 +77,8 @@ TModalResult MsgDlgButtonResult(TMsgDlgBtn button)
     return mrNone;
 }
 
-TMessageDlgRequest MakeMessageDlgRequest(const QString &text, TMsgDlgType type,
-                                         TMsgDlgButtons buttons, const QString &caption)
+TMessageDlgRequest MakeMessageDlgRequest(const QString &text, TMsgDlgType type, TMsgDlgButtons buttons,
+                                         const QString &caption)
 {
     TMessageDlgRequest request;
     request.Caption = caption.isEmpty() ? MsgDlgCaption(type) : caption;
@@ -137,8 +137,7 @@ TModalResult ShowMessageDlgRequest(const TMessageDlgRequest &request, QWidget *p
     return request.HasCancel ? MsgDlgButtonResult(request.CancelButton) : mrCancel;
 }
 
-TModalResult MessageDlg(const QString &text, TMsgDlgType type, TMsgDlgButtons buttons,
-                        QWidget *parent)
+TModalResult MessageDlg(const QString &text, TMsgDlgType type, TMsgDlgButtons buttons, QWidget *parent)
 {
     return ShowMessageDlgRequest(MakeMessageDlgRequest(text, type, buttons), parent);
 }

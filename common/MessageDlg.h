@@ -37,13 +37,12 @@ struct TMessageDlgRequest {
 QString MsgDlgCaption(TMsgDlgType type);
 QString MsgDlgButtonText(TMsgDlgBtn button);
 TModalResult MsgDlgButtonResult(TMsgDlgBtn button);
-TMessageDlgRequest MakeMessageDlgRequest(const QString &text, TMsgDlgType type,
-                                         TMsgDlgButtons buttons, const QString &caption = {});
+TMessageDlgRequest MakeMessageDlgRequest(const QString &text, TMsgDlgType type, TMsgDlgButtons buttons,
+                                         const QString &caption = {});
 
 // Shows a modal message box and returns the button pressed; closing the box is the cancel
 // button's result (mrCancel when the box has none).
-TModalResult MessageDlg(const QString &text, TMsgDlgType type, TMsgDlgButtons buttons,
-                        QWidget *parent = nullptr);
+TModalResult MessageDlg(const QString &text, TMsgDlgType type, TMsgDlgButtons buttons, QWidget *parent = nullptr);
 TModalResult ShowMessageDlgRequest(const TMessageDlgRequest &request, QWidget *parent = nullptr);
 
 // Tests and non-interactive runs answer message boxes through a hook instead of a person.

@@ -12,9 +12,10 @@ QEvent::Type RegisterWindowMessage(const QString &name);
 // the receiver may set. "Sending" is QCoreApplication::sendEvent.
 class TMessageEvent : public QEvent {
 public:
-    explicit TMessageEvent(QEvent::Type type, qintptr wParam = 0, qintptr lParam = 0,
-                           QVariant data = {})
-        : QEvent(type), WParam(wParam), LParam(lParam), Data(std::move(data)) {}
+    explicit TMessageEvent(QEvent::Type type, qintptr wParam = 0, qintptr lParam = 0, QVariant data = {})
+        : QEvent(type), WParam(wParam), LParam(lParam), Data(std::move(data))
+    {
+    }
     qintptr WParam;
     qintptr LParam;
     QVariant Data;

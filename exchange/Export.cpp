@@ -120,8 +120,8 @@ QByteArray ExportMarkdown(const std::vector<TExportFolder> &folders)
 
 QByteArray ExportCsv(const std::vector<TExportFolder> &folders)
 {
-    QString out = CsvRow({QStringLiteral("Folder"), QStringLiteral("Name"), QStringLiteral("Type"),
-                          QStringLiteral("Description")});
+    QString out = CsvRow(
+        {QStringLiteral("Folder"), QStringLiteral("Name"), QStringLiteral("Type"), QStringLiteral("Description")});
     for (const TExportFolder &folder : folders) {
         const QString path = DecodeName(folder.Path);
         if (!folder.Text.isEmpty())

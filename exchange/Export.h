@@ -15,9 +15,9 @@ struct TExportEntry {
 };
 
 struct TExportFolder {
-    QByteArray Path;        // as given, with its trailing "/"; subfolders below it
-    QByteArray DescPath;    // its Folder.dnt
-    QList<QByteArray> Text; // the folder's own text, line by line
+    QByteArray Path;                   // as given, with its trailing "/"; subfolders below it
+    QByteArray DescPath;               // its Folder.dnt
+    QList<QByteArray> Text;            // the folder's own text, line by line
     std::vector<TExportEntry> Entries; // the described entries, as the window sorts them
 };
 

@@ -104,7 +104,8 @@ TImportReport ImportDescriptions(const QByteArray &folder, const TImportOptions 
         int error = 0;
         const std::optional<QByteArray> bytes = ReadWholeFile(report.Source, nullptr, &error);
         if (!bytes) {
-            report.Errors.append(QStringLiteral("Unable to read %1: %2").arg(DecodeName(report.Source), FileErrorText(error)));
+            report.Errors.append(
+                QStringLiteral("Unable to read %1: %2").arg(DecodeName(report.Source), FileErrorText(error)));
             return report;
         }
         const TDescriptIon file = ParseDescriptIon(*bytes, options.Encoding);
@@ -140,7 +141,8 @@ TImportReport ImportDescriptions(const QByteArray &folder, const TImportOptions 
                         try {
                             CreateDescriptionFile(catalogue.DescPath);
                         } catch (const TException &e) {
-                            throw TException(QStringLiteral("Unable to create %1: %2").arg(DecodeName(catalogue.DescPath), e.Message()));
+                            throw TException(QStringLiteral("Unable to create %1: %2")
+                                                 .arg(DecodeName(catalogue.DescPath), e.Message()));
                         }
                         created = true;
                     }

@@ -32,7 +32,6 @@ std::optional<QByteArray> ReadComment(const QByteArray &path, int *error)
 
 int WriteComment(const QByteArray &path, const QByteArray &comment)
 {
-    return ::setxattr(path.constData(), kCommentAttribute, comment.constData(), size_t(comment.size()), 0) == 0
-               ? 0
-               : errno;
+    return ::setxattr(path.constData(), kCommentAttribute, comment.constData(), size_t(comment.size()), 0) == 0 ? 0
+                                                                                                                : errno;
 }

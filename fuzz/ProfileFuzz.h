@@ -49,12 +49,11 @@ namespace ProfileFuzz {
 // meaning, and those already in the file.
 inline QByteArray PickName(FuzzedDataProvider &input, const TProfileDocument &doc)
 {
-    static const char *const kNames[] = {"Files", "FILES", "Folders", "folders", "a", "A", "x y",
-                                         "\xC3\xA4", "\xC3\x84", "\xC4", "\xE4", "\xC3\x9F", "ss",
-                                         "k=v", "[k", ";k", " k", "k ", "\"q\"", "a]b", "", "\xFF"};
+    static const char *const kNames[] = {"Files",    "FILES", "Folders", "folders",  "a",  "A",   "x y", "\xC3\xA4",
+                                         "\xC3\x84", "\xC4",  "\xE4",    "\xC3\x9F", "ss", "k=v", "[k",  ";k",
+                                         " k",       "k ",    "\"q\"",   "a]b",      "",   "\xFF"};
     switch (input.ConsumeIntegralInRange(0, 3)) {
-    case 0:
-        return kNames[input.ConsumeIntegralInRange<size_t>(0, std::size(kNames) - 1)];
+    case 0: return kNames[input.ConsumeIntegralInRange<size_t>(0, std::size(kNames) - 1)];
     case 1: {
         const auto &lines = doc.Lines();
         if (lines.empty())
@@ -62,22 +61,17 @@ inline QByteArray PickName(FuzzedDataProvider &input, const TProfileDocument &do
         const auto &line = lines[input.ConsumeIntegralInRange<size_t>(0, lines.size() - 1)];
         return doc.LineName(line);
     }
-    default:
-        return Bytes(input.ConsumeRandomLengthString(24));
+    default: return Bytes(input.ConsumeRandomLengthString(24));
     }
 }
 
 inline QByteArray PickValue(FuzzedDataProvider &input)
 {
     switch (input.ConsumeIntegralInRange(0, 7)) {
-    case 0:
-        return {};
-    case 1:
-        return QByteArray(input.ConsumeIntegralInRange(2040, 2060), 'v');
-    case 2:
-        return "\"" + Bytes(input.ConsumeRandomLengthString(16)) + "\"";
-    default:
-        return Bytes(input.ConsumeRandomLengthString(64));
+    case 0: return {};
+    case 1: return QByteArray(input.ConsumeIntegralInRange(2040, 2060), 'v');
+    case 2: return "\"" + Bytes(input.ConsumeRandomLengthString(16)) + "\"";
+    default: return Bytes(input.ConsumeRandomLengthString(64));
     }
 }
 
@@ -124,8 +118,7 @@ inline void CheckWrite(const QByteArray &before, const QByteArray &after, const 
         // Only the entry's own line changed, and it kept its line end.
         const auto &line = old.Lines()[size_t(entry)];
         const QByteArray head = before.left(line.Begin), tail = before.mid(line.End);
-        Require(after.startsWith(head) && after.endsWith(tail)
-                    && after.size() >= head.size() + tail.size(),
+        Require(after.startsWith(head) && after.endsWith(tail) && after.size() >= head.size() + tail.size(),
                 "a rewritten entry changed bytes outside its line", before, after);
         const QByteArray middle = after.mid(head.size(), after.size() - head.size() - tail.size());
         Require(middle == old.LineName(line) + '=' + value, "the rewritten line is not name=value");
@@ -152,8 +145,7 @@ inline void CheckDelete(const QByteArray &before, const QByteArray &after, const
     }
     std::vector<bool> removed(old.Lines().size());
     removed[size_t(entry)] = true;
-    Require(after == WithoutLines(old, removed), "deleting a key removed more or less than its line", before,
-            after);
+    Require(after == WithoutLines(old, removed), "deleting a key removed more or less than its line", before, after);
 }
 
 inline void Run(FuzzedDataProvider &input, TProfileBackend &backend)
@@ -174,8 +166,7 @@ inline void Run(FuzzedDataProvider &input, TProfileBackend &backend)
             }
             const QByteArray after = backend.Bytes();
             CheckWrite(before, after, section, key, value);
-            Require(backend.Read(section, key) == backend.ReadBack(value),
-                    "a written value does not read back");
+            Require(backend.Read(section, key) == backend.ReadBack(value), "a written value does not read back");
             break;
         }
         case 3:

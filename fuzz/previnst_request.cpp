@@ -25,11 +25,8 @@ bool ReadArrived(QByteArray &buffer, qsizetype &parmLength, TRead &read)
         TPrevInstRequest request = TakePrevInstRequest(buffer, parmLength);
         Require(buffer.size() <= before, "a request grew the buffer");
         switch (request.Kind) {
-        case TPrevInstRequestKind::Incomplete:
-            return true;
-        case TPrevInstRequestKind::Invalid:
-            read.Dropped = true;
-            return false;
+        case TPrevInstRequestKind::Incomplete: return true;
+        case TPrevInstRequestKind::Invalid: read.Dropped = true; return false;
         default:
             Require(buffer.size() < before, "a request took no bytes");
             read.Requests.push_back(std::move(request));

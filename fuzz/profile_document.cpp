@@ -39,8 +39,7 @@ public:
         const TProfileDocument doc(FBytes);
         qsizetype pos = FBytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
         for (const auto &line : doc.Lines()) {
-            Require(line.Begin == pos && line.Begin <= line.End && line.End <= line.Next
-                        && line.Next <= FBytes.size(),
+            Require(line.Begin == pos && line.Begin <= line.End && line.End <= line.Next && line.Next <= FBytes.size(),
                     "the lines do not tile the file");
             pos = line.Next;
         }

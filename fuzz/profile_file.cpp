@@ -57,11 +57,15 @@ public:
             Require(false, "erasing a section failed");
         }
     }
-    QByteArray Read(const QByteArray &section, const QByteArray &key) override { return FFile->ReadString(section, key); }
+    QByteArray Read(const QByteArray &section, const QByteArray &key) override
+    {
+        return FFile->ReadString(section, key);
+    }
     QByteArray ReadBack(const QByteArray &written) const override { return AsRead(TrimProfileBlanks(written)); }
     void AfterOperation() override
     {
-        const QStringList names = QDir(Folder->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        const QStringList names =
+            QDir(Folder->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         Require(names.isEmpty() || names == QStringList{QStringLiteral("Folder.dnt")},
                 "the folder holds more than the description file");
         // Now and then a fresh accessor, so a cached view cannot hide what is on disk.

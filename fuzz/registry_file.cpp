@@ -21,9 +21,20 @@ namespace {
 
 QByteArray PickKey(FuzzedDataProvider &input)
 {
-    static const char *const kKeys[] = {"", "Software", "SOFTWARE", "Software\\DirNote",
-                                        "software\\dirnote\\Settings", "A\\B\\C", "\xC3\xA4\\x",
-                                        "\xC3\x84\\X", "x]y", "[x", " s ", "a\\\\b", "\\a", "\xE4"};
+    static const char *const kKeys[] = {"",
+                                        "Software",
+                                        "SOFTWARE",
+                                        "Software\\DirNote",
+                                        "software\\dirnote\\Settings",
+                                        "A\\B\\C",
+                                        "\xC3\xA4\\x",
+                                        "\xC3\x84\\X",
+                                        "x]y",
+                                        "[x",
+                                        " s ",
+                                        "a\\\\b",
+                                        "\\a",
+                                        "\xE4"};
     if (input.ConsumeBool())
         return kKeys[input.ConsumeIntegralInRange<size_t>(0, std::size(kKeys) - 1)];
     return Bytes(input.ConsumeRandomLengthString(24));
@@ -31,8 +42,8 @@ QByteArray PickKey(FuzzedDataProvider &input)
 
 QByteArray PickName(FuzzedDataProvider &input)
 {
-    static const char *const kNames[] = {"", "Width", "WIDTH", "@", "\"", "\\", "a\\", "x=y",
-                                         " n ", "\xC3\xA4", "\xC3\x84", "\\\"", "a\"b"};
+    static const char *const kNames[] = {"",    "Width", "WIDTH",    "@",        "\"",   "\\",  "a\\",
+                                         "x=y", " n ",   "\xC3\xA4", "\xC3\x84", "\\\"", "a\"b"};
     if (input.ConsumeBool())
         return kNames[input.ConsumeIntegralInRange<size_t>(0, std::size(kNames) - 1)];
     return Bytes(input.ConsumeRandomLengthString(24));
@@ -40,8 +51,8 @@ QByteArray PickName(FuzzedDataProvider &input)
 
 TRegData PickData(FuzzedDataProvider &input)
 {
-    static const quint32 kTypes[] = {REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD,
-                                     REG_DWORD_BIG_ENDIAN, REG_MULTI_SZ, REG_QWORD};
+    static const quint32 kTypes[] = {REG_NONE,     REG_SZ,   REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN,
+                                     REG_MULTI_SZ, REG_QWORD};
     TRegData data;
     data.Type = input.ConsumeBool() ? kTypes[input.ConsumeIntegralInRange<size_t>(0, std::size(kTypes) - 1)]
                                     : input.ConsumeIntegral<quint32>();
@@ -68,7 +79,9 @@ QByteArray WholeLines(const QByteArray &bytes, qsizetype from, qsizetype to)
         const size_t i = size_t(std::upper_bound(starts.begin(), starts.end(), pos) - starts.begin()) - 1;
         return std::min(i, lines - 1);
     };
-    const auto goesOn = [&](size_t i) { return bytes.mid(starts[i], starts[i + 1] - starts[i]).trimmed().endsWith('\\'); };
+    const auto goesOn = [&](size_t i) {
+        return bytes.mid(starts[i], starts[i + 1] - starts[i]).trimmed().endsWith('\\');
+    };
     size_t first = lineOf(from);
     size_t last = to > from ? lineOf(to - 1) : first;
     while (first > 0 && goesOn(first - 1))

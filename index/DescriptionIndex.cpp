@@ -34,8 +34,9 @@ struct TIndexFailure {};
 // One folder's descriptor, closed on every way out.
 class TFolderFd {
 public:
-    explicit TFolderFd(const QByteArray &folder)
-        : FFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+    explicit TFolderFd(const QByteArray &folder) : FFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+    }
     ~TFolderFd()
     {
         if (FFd >= 0)
@@ -64,16 +65,14 @@ QString MatchExpression(const QString &query)
 {
     QStringList terms;
     for (QString word : query.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts))
-        terms << QLatin1Char('"') + word.replace(QLatin1Char('"'), QStringLiteral("\"\""))
-                     + QStringLiteral("\"*");
+        terms << QLatin1Char('"') + word.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QStringLiteral("\"*");
     return terms.join(QLatin1Char(' '));
 }
 } // namespace
 
 QString DefaultIndexPath()
 {
-    return QFile::decodeName(UserBaseFolder("XDG_DATA_HOME", ".local/share")
-                             + "/KER-MOSS/DirNote/index.sqlite");
+    return QFile::decodeName(UserBaseFolder("XDG_DATA_HOME", ".local/share") + "/KER-MOSS/DirNote/index.sqlite");
 }
 
 bool TEntryIdentity::IsFollowable() const
@@ -83,8 +82,7 @@ bool TEntryIdentity::IsFollowable() const
 
 bool TEntryIdentity::SameEntry(const TEntryIdentity &other) const
 {
-    if (!IsFollowable() || Device != other.Device || Inode != other.Inode
-        || IsFolder != other.IsFolder)
+    if (!IsFollowable() || Device != other.Device || Inode != other.Inode || IsFolder != other.IsFolder)
         return false;
     // A reused inode number has another birth time; without one, another size or time.
     if (BirthNs >= 0 || other.BirthNs >= 0)
@@ -95,8 +93,7 @@ bool TEntryIdentity::SameEntry(const TEntryIdentity &other) const
 bool ReadEntryIdentity(int dirFd, const QByteArray &name, TEntryIdentity &identity)
 {
     struct statx sx;
-    if (::statx(dirFd, name.constData(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx)
-        != 0)
+    if (::statx(dirFd, name.constData(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
         return false;
     identity = {};
     identity.Device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
@@ -152,15 +149,15 @@ public:
         }
         TStatement &Bind(int i, const QByteArray &v)
         {
-            FImpl.Check(sqlite3_bind_blob64(FStmt, i, v.isNull() ? "" : v.constData(),
-                                            sqlite3_uint64(v.size()), SQLITE_TRANSIENT));
+            FImpl.Check(sqlite3_bind_blob64(FStmt, i, v.isNull() ? "" : v.constData(), sqlite3_uint64(v.size()),
+                                            SQLITE_TRANSIENT));
             return *this;
         }
         TStatement &Bind(int i, const QString &v)
         {
             const QByteArray utf8 = v.toUtf8();
-            FImpl.Check(sqlite3_bind_text64(FStmt, i, utf8.constData(), sqlite3_uint64(utf8.size()),
-                                            SQLITE_TRANSIENT, SQLITE_UTF8));
+            FImpl.Check(sqlite3_bind_text64(FStmt, i, utf8.constData(), sqlite3_uint64(utf8.size()), SQLITE_TRANSIENT,
+                                            SQLITE_UTF8));
             return *this;
         }
         TStatement &BindNull(int i)
@@ -249,8 +246,8 @@ public:
             Close();
             RemoveFiles();
             if (TryOpen(file) == SQLITE_OK) {
-                Problem = QStringLiteral("The description index %1 was damaged and has been replaced by a new one")
-                              .arg(Path);
+                Problem =
+                    QStringLiteral("The description index %1 was damaged and has been replaced by a new one").arg(Path);
                 Reported = true;
                 return;
             }
@@ -278,8 +275,8 @@ public:
     {
         Usable = true;
         try {
-            Check(sqlite3_open_v2(file.constData(), &Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
-                                  | SQLITE_OPEN_NOMUTEX, nullptr));
+            Check(sqlite3_open_v2(file.constData(), &Db,
+                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr));
             sqlite3_busy_timeout(Db, 2000);
             Exec("PRAGMA journal_mode=WAL");
             Exec("PRAGMA synchronous=NORMAL");
@@ -337,8 +334,7 @@ public:
             Report(QStringLiteral("The description index %1 cannot be used (%2); DirNote works on without it")
                        .arg(Path, reason));
         } else if (Db && Usable) {
-            Report(QStringLiteral("The description index %1 is damaged; DirNote works on without it")
-                       .arg(Path));
+            Report(QStringLiteral("The description index %1 is damaged; DirNote works on without it").arg(Path));
             RemoveFiles();
         }
         Usable = false;
@@ -404,8 +400,10 @@ public:
                 statement.BindNull(first + i);
             return;
         }
-        statement.Bind(first, qint64(identity->Device)).Bind(first + 1, qint64(identity->Inode))
-            .Bind(first + 2, identity->BirthNs).Bind(first + 3, identity->Size)
+        statement.Bind(first, qint64(identity->Device))
+            .Bind(first + 1, qint64(identity->Inode))
+            .Bind(first + 2, identity->BirthNs)
+            .Bind(first + 3, identity->Size)
             .Bind(first + 4, identity->MTimeNs);
     }
 
@@ -504,8 +502,12 @@ public:
                                " VALUES (?1, ?2, ?3, ?4, ?5, ?5)");
         for (const TDescribed &entry : pruned)
             if (!known.contains(keyOf(entry.IsFolder, entry.Name)) && !entry.Text.isEmpty())
-                keep.Bind(1, folderId).Bind(2, entry.Name).Bind(3, qint64(entry.IsFolder))
-                    .Bind(4, entry.Text).Bind(5, now).Run();
+                keep.Bind(1, folderId)
+                    .Bind(2, entry.Name)
+                    .Bind(3, qint64(entry.IsFolder))
+                    .Bind(4, entry.Text)
+                    .Bind(5, now)
+                    .Run();
     }
 
     // Whether the description file changed since the folder was last indexed; records it.
@@ -523,7 +525,9 @@ public:
                                 " dnt_mtime = ?5 WHERE id = ?1");
         store.Bind(1, folderId);
         if (stamp.Exists)
-            store.Bind(2, qint64(stamp.Device)).Bind(3, qint64(stamp.Inode)).Bind(4, stamp.Size)
+            store.Bind(2, qint64(stamp.Device))
+                .Bind(3, qint64(stamp.Inode))
+                .Bind(4, stamp.Size)
                 .Bind(5, stamp.ModifiedNs);
         store.Run();
         return true;
@@ -546,8 +550,7 @@ public:
                 const std::string_view key = doc.KeyView(line);
                 QByteArray text = ProfileFile::LineValue(doc, line);
                 if (!text.isEmpty())
-                    described.push_back({isFolder, QByteArray(key.data(), qsizetype(key.size())),
-                                         std::move(text)});
+                    described.push_back({isFolder, QByteArray(key.data(), qsizetype(key.size())), std::move(text)});
             }
         const TFolderFd dir(folder);
         Reconcile(folderId, dir.Fd(), described, {}, {});
@@ -611,7 +614,8 @@ public:
                 const std::optional<TEntryIdentity> identity = Identity(dirFd, entry.Name);
                 if (!identity || !candidates.contains(identity->Inode))
                     continue;
-                for (auto c = candidates.constFind(identity->Inode); c != candidates.cend() && c.key() == identity->Inode; ++c)
+                for (auto c = candidates.constFind(identity->Inode);
+                     c != candidates.cend() && c.key() == identity->Inode; ++c)
                     if (!taken.contains(c->Id) && c->Identity.SameEntry(*identity)) {
                         taken.insert(c->Id);
                         matches.push_back({*c, entry.Name, *identity});
@@ -622,26 +626,26 @@ public:
             return result;
         // One write of the description file; an entry described meanwhile keeps its text.
         std::vector<TMatch> written;
-        const int error = ReplaceFileLocked(catalogue.DescPath, [&](const std::optional<QByteArray> &current)
-                                                                    -> std::optional<QByteArray> {
-            written.clear();
-            QByteArray bytes = current.value_or(DefaultDescriptionContent());
-            for (const TMatch &m : matches) {
-                const char *section = SectionOf(m.Identity.IsFolder);
-                const TProfileDocument doc(bytes);
-                if (doc.FindEntry(doc.FindSection(section), m.Name) >= 0
-                    || !ProfileFile::UnsafeEntryReason(section, m.Name, m.From.Text).isEmpty())
-                    continue;
-                bytes = doc.WithString(section, m.Name, m.From.Text, true);
-                written.push_back(m);
-            }
-            if (written.empty())
-                return std::nullopt;
-            return bytes;
-        });
+        const int error = ReplaceFileLocked(
+            catalogue.DescPath, [&](const std::optional<QByteArray> &current) -> std::optional<QByteArray> {
+                written.clear();
+                QByteArray bytes = current.value_or(DefaultDescriptionContent());
+                for (const TMatch &m : matches) {
+                    const char *section = SectionOf(m.Identity.IsFolder);
+                    const TProfileDocument doc(bytes);
+                    if (doc.FindEntry(doc.FindSection(section), m.Name) >= 0
+                        || !ProfileFile::UnsafeEntryReason(section, m.Name, m.From.Text).isEmpty())
+                        continue;
+                    bytes = doc.WithString(section, m.Name, m.From.Text, true);
+                    written.push_back(m);
+                }
+                if (written.empty())
+                    return std::nullopt;
+                return bytes;
+            });
         if (error != 0) {
-            result.Error = QStringLiteral("Unable to write to %1: %2")
-                               .arg(DecodeName(catalogue.DescPath), FileErrorText(error));
+            result.Error =
+                QStringLiteral("Unable to write to %1: %2").arg(DecodeName(catalogue.DescPath), FileErrorText(error));
             return result;
         }
         TStatement dropLive(*this, "DELETE FROM entries WHERE folder = ?1 AND is_folder = ?2 AND name = ?3"
@@ -708,15 +712,15 @@ std::vector<TIndexHit> TDescriptionIndex::Search(const QString &query, int limit
         return hits;
     FImpl->InSearch = true;
     try {
-        TImpl::TStatement search(*FImpl,
-            "SELECT f.path, e.name, e.is_folder, e.text, highlight(texts, 0, char(1), char(2))"
-            " FROM texts CROSS JOIN entries e ON e.id = texts.rowid CROSS JOIN folders f ON f.id = e.folder"
-            " WHERE texts MATCH ?1 AND e.pruned IS NULL"
-            " AND (length(?2) = 0 OR substr(f.path, 1, length(?2)) = ?2) LIMIT ?3");
+        TImpl::TStatement search(
+            *FImpl, "SELECT f.path, e.name, e.is_folder, e.text, highlight(texts, 0, char(1), char(2))"
+                    " FROM texts CROSS JOIN entries e ON e.id = texts.rowid CROSS JOIN folders f ON f.id = e.folder"
+                    " WHERE texts MATCH ?1 AND e.pruned IS NULL"
+                    " AND (length(?2) = 0 OR substr(f.path, 1, length(?2)) = ?2) LIMIT ?3");
         search.Bind(1, match).Bind(2, IncludeTrailingPathDelimiter(below)).Bind(3, qint64(limit));
         while (search.Next())
-            hits.push_back({search.Blob(0), search.Blob(1), search.Int(2) != 0,
-                            DecodeText(search.Blob(3)), search.Text(4)});
+            hits.push_back(
+                {search.Blob(0), search.Blob(1), search.Int(2) != 0, DecodeText(search.Blob(3)), search.Text(4)});
     } catch (const TIndexFailure &) {
         hits.clear();
     }
@@ -731,13 +735,13 @@ std::vector<TPrunedDescription> TDescriptionIndex::Pruned()
         return result;
     try {
         TImpl::TStatement pruned(*FImpl,
-            "SELECT e.id, f.path, e.name, e.is_folder, e.text, e.pruned FROM entries e"
-            " JOIN folders f ON f.id = e.folder WHERE e.pruned IS NOT NULL AND e.pruned >= ?1"
-            " ORDER BY e.pruned DESC, e.id DESC");
+                                 "SELECT e.id, f.path, e.name, e.is_folder, e.text, e.pruned FROM entries e"
+                                 " JOIN folders f ON f.id = e.folder WHERE e.pruned IS NOT NULL AND e.pruned >= ?1"
+                                 " ORDER BY e.pruned DESC, e.id DESC");
         pruned.Bind(1, FImpl->Now() - kPrunedKeptMs);
         while (pruned.Next())
-            result.push_back({pruned.Int(0), pruned.Blob(1), pruned.Blob(2), pruned.Int(3) != 0,
-                              pruned.Blob(4), QDateTime::fromMSecsSinceEpoch(pruned.Int(5), Qt::UTC)});
+            result.push_back({pruned.Int(0), pruned.Blob(1), pruned.Blob(2), pruned.Int(3) != 0, pruned.Blob(4),
+                              QDateTime::fromMSecsSinceEpoch(pruned.Int(5), Qt::UTC)});
     } catch (const TIndexFailure &) {
         result.clear();
     }
@@ -803,8 +807,7 @@ void TDescriptionIndex::IndexFolder(const QByteArray &folder)
     }
 }
 
-bool TDescriptionIndex::IndexTree(const QByteArray &root,
-                                  const std::function<bool(const TTreeProgress &)> &progress)
+bool TDescriptionIndex::IndexTree(const QByteArray &root, const std::function<bool(const TTreeProgress &)> &progress)
 {
     if (!FImpl->Usable)
         return false;
@@ -893,7 +896,8 @@ std::vector<qsizetype> TDescriptionIndex::FollowRenames(const QByteArray &folder
         for (size_t k = 0; k < stale.size(); ++k) {
             if (!known[k])
                 continue;
-            for (auto it = byInode.constFind(known[k]->Inode); it != byInode.cend() && it.key() == known[k]->Inode; ++it)
+            for (auto it = byInode.constFind(known[k]->Inode); it != byInode.cend() && it.key() == known[k]->Inode;
+                 ++it)
                 if (!given[*it] && known[k]->SameEntry(identities[*it])) {
                     given[*it] = true;
                     owners[k] = qsizetype(*it);

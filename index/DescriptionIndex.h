@@ -90,13 +90,12 @@ public:
     TDescriptionIndex &operator=(const TDescriptionIndex &) = delete;
 
     const QString &Path() const { return FPath; }
-    bool IsUsable() const;  // false after a failure; the program then works without it
-    QString TakeProblem();  // the first failure's message, once (empty afterwards)
+    bool IsUsable() const; // false after a failure; the program then works without it
+    QString TakeProblem(); // the first failure's message, once (empty afterwards)
 
     // Search: FTS5, case- and accent-insensitive, each word a prefix; at most `limit` hits;
     // `below` limits to a folder tree ("" = all). The user's words are quoted, never FTS syntax.
-    std::vector<TIndexHit> Search(const QString &query, int limit = 200,
-                                  const QByteArray &below = {});
+    std::vector<TIndexHit> Search(const QString &query, int limit = 200, const QByteArray &below = {});
     // Pruned descriptions of the last 90 days, newest first; Forget removes one (after a
     // restore).
     std::vector<TPrunedDescription> Pruned();
@@ -105,8 +104,7 @@ public:
     // now and then (from the calling thread); returning false cancels; what was indexed
     // until then stays usable. Safe to call on a worker thread with its own
     // TDescriptionIndex object.
-    bool IndexTree(const QByteArray &root,
-                   const std::function<bool(const TTreeProgress &)> &progress);
+    bool IndexTree(const QByteArray &root, const std::function<bool(const TTreeProgress &)> &progress);
 
     // After a listing (may run after its rows are shown, on another thread with its own
     // object): records the described entries with their identities when Folder.dnt changed
@@ -119,8 +117,7 @@ public:
 
     // TRenameFollower: gives a stale key the undescribed entry with the identity the index
     // recorded for it; stats the undescribed entries only when some stale key has one.
-    std::vector<qsizetype> FollowRenames(const QByteArray &folder, bool isFolder,
-                                         const std::vector<TStaleKey> &stale,
+    std::vector<qsizetype> FollowRenames(const QByteArray &folder, bool isFolder, const std::vector<TStaleKey> &stale,
                                          const std::vector<QByteArray> &undescribed) override;
 
     // Tests: a stand-in for reading identities, and a clock for the 90 days.

@@ -1,7 +1,6 @@
 #include "index/IndexUpdater.h"
 
-TIndexUpdater::TIndexUpdater(const QString &path, QObject *parent)
-    : QObject(parent), FPath(path), FWorker(new QObject)
+TIndexUpdater::TIndexUpdater(const QString &path, QObject *parent) : QObject(parent), FPath(path), FWorker(new QObject)
 {
     FWorker->moveToThread(&FThread);
     connect(&FThread, &QThread::finished, FWorker, &QObject::deleteLater);
@@ -12,21 +11,26 @@ TIndexUpdater::TIndexUpdater(const QString &path, QObject *parent)
 TIndexUpdater::~TIndexUpdater()
 {
     // The index is closed on its own thread before it ends; jobs not yet started are dropped.
-    QMetaObject::invokeMethod(FWorker, [this] { FIndex.reset(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        FWorker, [this] { FIndex.reset(); }, Qt::BlockingQueuedConnection);
     FThread.quit();
     FThread.wait();
 }
 
 void TIndexUpdater::Run(std::function<void(TDescriptionIndex &)> job)
 {
-    QMetaObject::invokeMethod(FWorker, [this, job = std::move(job)] {
-        if (!FIndex)
-            FIndex = std::make_unique<TDescriptionIndex>(FPath);
-        if (FIndex->IsUsable())
-            job(*FIndex);
-        if (QString problem = FIndex->TakeProblem(); !problem.isEmpty())
-            QMetaObject::invokeMethod(this, [this, problem] { Q_EMIT Problem(problem); }, Qt::QueuedConnection);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        FWorker,
+        [this, job = std::move(job)] {
+            if (!FIndex)
+                FIndex = std::make_unique<TDescriptionIndex>(FPath);
+            if (FIndex->IsUsable())
+                job(*FIndex);
+            if (QString problem = FIndex->TakeProblem(); !problem.isEmpty())
+                QMetaObject::invokeMethod(
+                    this, [this, problem] { Q_EMIT Problem(problem); }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
 }
 
 void TIndexUpdater::Listed(const TFolderCatalogue &catalogue)
@@ -34,9 +38,9 @@ void TIndexUpdater::Listed(const TFolderCatalogue &catalogue)
     Run([this, catalogue](TDescriptionIndex &index) {
         TFolderUpdate update = index.UpdateFolder(catalogue);
         if (!update.Moved.empty() || !update.Error.isEmpty())
-            QMetaObject::invokeMethod(this, [this, folder = catalogue.Folder, update = std::move(update)] {
-                Q_EMIT Updated(folder, update);
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, folder = catalogue.Folder, update = std::move(update)] { Q_EMIT Updated(folder, update); },
+                Qt::QueuedConnection);
     });
 }
 
@@ -47,5 +51,6 @@ void TIndexUpdater::Written(const QByteArray &folder)
 
 void TIndexUpdater::WaitIdle()
 {
-    QMetaObject::invokeMethod(FWorker, [] {}, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        FWorker, [] {}, Qt::BlockingQueuedConnection);
 }

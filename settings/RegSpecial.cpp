@@ -50,27 +50,22 @@ double BytesDouble(const QByteArray &bytes)
 int ElementWidth(TRegValueKind kind)
 {
     switch (kind) {
-    case TRegValueKind::Byte:
-        return 1;
+    case TRegValueKind::Byte: return 1;
     case TRegValueKind::SmallInt:
-    case TRegValueKind::Boolean:
-        return 2;
+    case TRegValueKind::Boolean: return 2;
     case TRegValueKind::Integer:
-    case TRegValueKind::Single:
-        return 4;
+    case TRegValueKind::Single: return 4;
     case TRegValueKind::Double:
     case TRegValueKind::Currency:
-    case TRegValueKind::DateTime:
-        return 8;
-    default:
-        return 0;
+    case TRegValueKind::DateTime: return 8;
+    default: return 0;
     }
 }
 
 bool IsIntegerKind(TRegValueKind kind)
 {
-    return kind == TRegValueKind::Boolean || kind == TRegValueKind::SmallInt ||
-           kind == TRegValueKind::Word || kind == TRegValueKind::Integer || kind == TRegValueKind::Byte;
+    return kind == TRegValueKind::Boolean || kind == TRegValueKind::SmallInt || kind == TRegValueKind::Word
+           || kind == TRegValueKind::Integer || kind == TRegValueKind::Byte;
 }
 
 [[noreturn]] void RaiseInvalidType(const QString &name)
@@ -87,36 +82,29 @@ bool IsIntegerKind(TRegValueKind kind)
 // default and every write fail, so the user is told which file and where.
 TUnreadableSettings UnreadableFile(const QByteArray &file, int line)
 {
-    return TUnreadableSettings(QStringLiteral("The settings file %1 cannot be read (line %2)")
-                          .arg(QFile::decodeName(file))
-                          .arg(line));
+    return TUnreadableSettings(
+        QStringLiteral("The settings file %1 cannot be read (line %2)").arg(QFile::decodeName(file)).arg(line));
 }
 
 // What a write of the value stores; nothing for a kind without a registry form.
 std::optional<TRegData> ToRegData(const RegValue &value)
 {
     switch (value.Kind()) {
-    case TRegValueKind::Boolean:
-        return TRegData{REG_DWORD, LittleEndian(value.AsBool() ? 1 : 0, 4)};
+    case TRegValueKind::Boolean: return TRegData{REG_DWORD, LittleEndian(value.AsBool() ? 1 : 0, 4)};
     case TRegValueKind::SmallInt:
     case TRegValueKind::Word:
     case TRegValueKind::Integer:
-    case TRegValueKind::Byte:
-        return TRegData{REG_DWORD, LittleEndian(quint32(value.AsInteger()), 4)};
+    case TRegValueKind::Byte: return TRegData{REG_DWORD, LittleEndian(quint32(value.AsInteger()), 4)};
     case TRegValueKind::Single:
     case TRegValueKind::Double:
-    case TRegValueKind::DateTime:
-        return TRegData{REG_BINARY, DoubleBytes(value.AsDouble())};
-    case TRegValueKind::Currency:
-        return TRegData{REG_BINARY, LittleEndian(quint64(value.AsCurrency()), 8)};
-    case TRegValueKind::String:
-        return TRegData{REG_SZ, value.AsString() + '\0'};
+    case TRegValueKind::DateTime: return TRegData{REG_BINARY, DoubleBytes(value.AsDouble())};
+    case TRegValueKind::Currency: return TRegData{REG_BINARY, LittleEndian(quint64(value.AsCurrency()), 8)};
+    case TRegValueKind::String: return TRegData{REG_SZ, value.AsString() + '\0'};
     case TRegValueKind::Array:
         if (value.ArrayByteSize() == 0)
             return std::nullopt;
         return TRegData{REG_BINARY, value.ArrayBytes()};
-    case TRegValueKind::Unsupported:
-        break;
+    case TRegValueKind::Unsupported: break;
     }
     return std::nullopt;
 }
@@ -132,15 +120,42 @@ RegValue RegValue::Make(TRegValueKind kind, qint64 integer, double real)
     return result;
 }
 
-RegValue RegValue::FromBool(bool value) { return Make(TRegValueKind::Boolean, value ? 1 : 0); }
-RegValue RegValue::FromSmallInt(qint16 value) { return Make(TRegValueKind::SmallInt, value); }
-RegValue RegValue::FromWord(quint16 value) { return Make(TRegValueKind::Word, value); }
-RegValue RegValue::FromInteger(qint32 value) { return Make(TRegValueKind::Integer, value); }
-RegValue RegValue::FromByte(quint8 value) { return Make(TRegValueKind::Byte, value); }
-RegValue RegValue::FromSingle(float value) { return Make(TRegValueKind::Single, 0, value); }
-RegValue RegValue::FromDouble(double value) { return Make(TRegValueKind::Double, 0, value); }
-RegValue RegValue::FromDateTime(double days) { return Make(TRegValueKind::DateTime, 0, days); }
-RegValue RegValue::FromCurrency(qint64 tenThousandths) { return Make(TRegValueKind::Currency, tenThousandths); }
+RegValue RegValue::FromBool(bool value)
+{
+    return Make(TRegValueKind::Boolean, value ? 1 : 0);
+}
+RegValue RegValue::FromSmallInt(qint16 value)
+{
+    return Make(TRegValueKind::SmallInt, value);
+}
+RegValue RegValue::FromWord(quint16 value)
+{
+    return Make(TRegValueKind::Word, value);
+}
+RegValue RegValue::FromInteger(qint32 value)
+{
+    return Make(TRegValueKind::Integer, value);
+}
+RegValue RegValue::FromByte(quint8 value)
+{
+    return Make(TRegValueKind::Byte, value);
+}
+RegValue RegValue::FromSingle(float value)
+{
+    return Make(TRegValueKind::Single, 0, value);
+}
+RegValue RegValue::FromDouble(double value)
+{
+    return Make(TRegValueKind::Double, 0, value);
+}
+RegValue RegValue::FromDateTime(double days)
+{
+    return Make(TRegValueKind::DateTime, 0, days);
+}
+RegValue RegValue::FromCurrency(qint64 tenThousandths)
+{
+    return Make(TRegValueKind::Currency, tenThousandths);
+}
 
 RegValue RegValue::FromString(const QByteArray &bytes)
 {
@@ -155,8 +170,7 @@ RegValue RegValue::FromText(const QString &text)
     return FromString(EncodeText(text));
 }
 
-RegValue RegValue::FromArray(TRegValueKind elementKind, int lowBound, int highBound,
-                             const QByteArray &bytes)
+RegValue RegValue::FromArray(TRegValueKind elementKind, int lowBound, int highBound, const QByteArray &bytes)
 {
     RegValue result;
     result.FKind = TRegValueKind::Array;
@@ -183,12 +197,9 @@ double RegValue::AsDouble() const
     switch (FKind) {
     case TRegValueKind::Single:
     case TRegValueKind::Double:
-    case TRegValueKind::DateTime:
-        return FFloat;
-    case TRegValueKind::Currency:
-        return double(FInteger) / 10000.0;
-    default:
-        return IsIntegerKind(FKind) ? double(FInteger) : 0.0;
+    case TRegValueKind::DateTime: return FFloat;
+    case TRegValueKind::Currency: return double(FInteger) / 10000.0;
+    default: return IsIntegerKind(FKind) ? double(FInteger) : 0.0;
     }
 }
 
@@ -234,8 +245,7 @@ QString NormalizeRegKeyPath(const QString &keyPath)
     return path;
 }
 
-RegValue ReadRegValue(HKEY rootKey, const QString &keyPath, const QString &name,
-                      const RegValue &defaultValue)
+RegValue ReadRegValue(HKEY rootKey, const QString &keyPath, const QString &name, const RegValue &defaultValue)
 {
     RegValue result = defaultValue;
     const QByteArray file = RegistryFilePath(rootKey);
@@ -288,15 +298,14 @@ RegValue ReadRegValue(HKEY rootKey, const QString &keyPath, const QString &name,
         const int size = result.ArrayByteSize();
         if (size == 0)
             return result;
-        const bool binary = data.Type == REG_BINARY ||
-                            (data.Type != REG_SZ && data.Type != REG_EXPAND_SZ && data.Type != REG_DWORD);
+        const bool binary = data.Type == REG_BINARY
+                            || (data.Type != REG_SZ && data.Type != REG_EXPAND_SZ && data.Type != REG_DWORD);
         if (!binary || data.Data.size() > size)
             RaiseInvalidType(name);
         result.FBytes.replace(0, data.Data.size(), data.Data);
         return result;
     }
-    default:
-        return result;
+    default: return result;
     }
 }
 
@@ -317,18 +326,21 @@ bool WriteRegValue(HKEY rootKey, const QString &keyPath, const QString &name, co
     bool valueRefused = false;
     int unreadableLine = 0;
     int error = 0;
-    const TRegUpdateStatus status = UpdateRegistryFile(file, [&](TRegistryFile &store) {
-        keyExisted = store.KeyExists(key);
-        keyRefused = !keyExisted && !store.CreateKey(key);
-        if (keyRefused)
-            return false;
-        // The key is made even when the value then cannot be stored.
-        if (!data)
-            return !keyExisted;
-        // A name or text the file cannot hold exactly is refused rather than stored changed.
-        valueRefused = !TRegistryFile::IsValidValueName(valueName) || !store.SetValue(key, valueName, *data);
-        return !valueRefused || !keyExisted;
-    }, &unreadableLine, &error);
+    const TRegUpdateStatus status = UpdateRegistryFile(
+        file,
+        [&](TRegistryFile &store) {
+            keyExisted = store.KeyExists(key);
+            keyRefused = !keyExisted && !store.CreateKey(key);
+            if (keyRefused)
+                return false;
+            // The key is made even when the value then cannot be stored.
+            if (!data)
+                return !keyExisted;
+            // A name or text the file cannot hold exactly is refused rather than stored changed.
+            valueRefused = !TRegistryFile::IsValidValueName(valueName) || !store.SetValue(key, valueName, *data);
+            return !valueRefused || !keyExisted;
+        },
+        &unreadableLine, &error);
     if (status == TRegUpdateStatus::Unparseable)
         throw UnreadableFile(file, unreadableLine);
     // The file could not be written at all: say so, whether or not the key is in it.

@@ -58,8 +58,7 @@ public:
     static RegValue FromString(const QByteArray &bytes);
     static RegValue FromText(const QString &text); // stored as UTF-8
     // Elements lowBound..highBound; `bytes` fills the array from its start, the rest is zero.
-    static RegValue FromArray(TRegValueKind elementKind, int lowBound, int highBound,
-                              const QByteArray &bytes = {});
+    static RegValue FromArray(TRegValueKind elementKind, int lowBound, int highBound, const QByteArray &bytes = {});
 
     TRegValueKind Kind() const { return FKind; }
 
@@ -71,7 +70,7 @@ public:
     double AsDouble() const;
     qint64 AsCurrency() const; // in ten-thousandths
     QByteArray AsString() const;
-    QString AsText() const;    // UTF-8 when valid, else Windows-1252
+    QString AsText() const; // UTF-8 when valid, else Windows-1252
 
     TRegValueKind ElementKind() const { return FElementKind; }
     int LowBound() const { return FLowBound; }
@@ -104,8 +103,7 @@ QString NormalizeRegKeyPath(const QString &keyPath);
 // The stored value converted to the default's kind (integers as signed 32-bit, floats as
 // double), or the default when the key or value is missing. Never creates anything. Raises
 // TException when the stored value does not fit the default's kind.
-RegValue ReadRegValue(HKEY rootKey, const QString &keyPath, const QString &name,
-                      const RegValue &defaultValue);
+RegValue ReadRegValue(HKEY rootKey, const QString &keyPath, const QString &name, const RegValue &defaultValue);
 
 // Creates the key path as needed and stores the value. False when the value's kind cannot be
 // stored. Raises TException when the key cannot be created or the value not stored.

@@ -143,7 +143,8 @@ bool IsStringType(quint32 type)
 QByteArray Utf16ToUtf8(const QByteArray &bytes)
 {
     // A byte-order mark is a character like any other here, so the text writes back the same.
-    QStringDecoder decode(QStringDecoder::Utf16LE, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder decode(QStringDecoder::Utf16LE,
+                          QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     return QString(decode(bytes)).toUtf8();
 }
 
@@ -183,8 +184,7 @@ std::optional<TRegData> ParseData(const QByteArray &text, bool utf16)
         pos = 4;
     } else if (lower.startsWith("hex(")) {
         const qsizetype close = lower.indexOf("):");
-        const std::optional<quint32> number =
-            close < 0 ? std::nullopt : ParseHexNumber(text.mid(4, close - 4), 8);
+        const std::optional<quint32> number = close < 0 ? std::nullopt : ParseHexNumber(text.mid(4, close - 4), 8);
         if (!number)
             return std::nullopt;
         type = *number;
@@ -253,8 +253,8 @@ bool IsHexContinuation(const QByteArray &text)
         return false;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ',' && !IsBlank(c) &&
-            !(c == '\\' && i == text.size() - 1))
+        if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ',' && !IsBlank(c)
+            && !(c == '\\' && i == text.size() - 1))
             return false;
     }
     return true;
@@ -328,8 +328,8 @@ constexpr char kByteOrderMark[] = "\xEF\xBB\xBF"; // in UTF-8
 
 bool TRegistryFile::IsValidKeyPath(const QByteArray &keyPath)
 {
-    return !keyPath.contains('\0') && !keyPath.contains('\n') && !keyPath.contains('\r') &&
-           !keyPath.startsWith('\\') && !keyPath.endsWith('\\') && !keyPath.contains("\\\\");
+    return !keyPath.contains('\0') && !keyPath.contains('\n') && !keyPath.contains('\r') && !keyPath.startsWith('\\')
+           && !keyPath.endsWith('\\') && !keyPath.contains("\\\\");
 }
 
 bool TRegistryFile::IsValidValueName(const QByteArray &name)
@@ -378,8 +378,8 @@ bool TRegistryFile::Parse(const QByteArray &bytes)
             if (i == 0 && line.startsWith(kByteOrderMark))
                 line = line.mid(3).trimmed();
             if (!line.isEmpty()) {
-                if (line.compare("REGEDIT4", Qt::CaseInsensitive) != 0 &&
-                    line != "Windows Registry Editor Version 5.00")
+                if (line.compare("REGEDIT4", Qt::CaseInsensitive) != 0
+                    && line != "Windows Registry Editor Version 5.00")
                     return unreadable(int(i) + 1);
                 FHasHeader = true;
             }
@@ -403,8 +403,7 @@ bool TRegistryFile::Parse(const QByteArray &bytes)
             bool cutShort = false;
             if (IsHexValueLine(line)) {
                 while (logical.endsWith('\\')) {
-                    const QByteArray next =
-                        i + 1 < lines.size() ? StripLineEnd(lines[i + 1]).trimmed() : QByteArray();
+                    const QByteArray next = i + 1 < lines.size() ? StripLineEnd(lines[i + 1]).trimmed() : QByteArray();
                     if (!IsHexContinuation(next)) {
                         cutShort = true;
                         break;
@@ -426,8 +425,7 @@ bool TRegistryFile::Parse(const QByteArray &bytes)
 QByteArray TRegistryFile::Render(const TEntry &entry) const
 {
     if (entry.Kind == TEntryKind::Section)
-        return '[' + FRootName + (entry.KeyPath.isEmpty() ? QByteArray() : '\\' + entry.KeyPath) +
-               ']' + FLineEnd;
+        return '[' + FRootName + (entry.KeyPath.isEmpty() ? QByteArray() : '\\' + entry.KeyPath) + ']' + FLineEnd;
     QByteArray line = entry.Name.isEmpty() ? QByteArrayLiteral("@") : Escape(entry.Name);
     line += '=';
     const TRegData &data = entry.Data;
@@ -440,13 +438,11 @@ QByteArray TRegistryFile::Render(const TEntry &entry) const
             value = (value << 8) | static_cast<unsigned char>(data.Data[i]);
         return line + "dword:" + QByteArray::number(value, 16).rightJustified(8, '0') + FLineEnd;
     }
-    line += data.Type == REG_BINARY ? QByteArrayLiteral("hex:")
-                                    : "hex(" + QByteArray::number(data.Type, 16) + "):";
+    line += data.Type == REG_BINARY ? QByteArrayLiteral("hex:") : "hex(" + QByteArray::number(data.Type, 16) + "):";
     const QByteArray bytes = FUtf16 && IsStringType(data.Type) ? Utf16Bytes(DecodeText(data.Data)) : data.Data;
     QByteArray out;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
-        QByteArray item = QByteArray::number(static_cast<unsigned char>(bytes[i]), 16)
-                              .rightJustified(2, '0');
+        QByteArray item = QByteArray::number(static_cast<unsigned char>(bytes[i]), 16).rightJustified(2, '0');
         if (i + 1 < bytes.size())
             item += ',';
         if (line.size() + item.size() > kHexLineWidth && !line.endsWith(':')) {
@@ -472,7 +468,8 @@ QByteArray TRegistryFile::Serialize() const
     if (!FUtf16)
         return out;
     // Decoded keeping a leading byte-order mark, which QString::fromUtf8 would drop.
-    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder decode(QStringDecoder::Utf8,
+                          QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     return Utf16Bytes(decode(out));
 }
 
@@ -537,7 +534,9 @@ void TRegistryFile::AppendSection(const QByteArray &keyPath)
 {
     if (!FHasHeader) {
         TEntry header;
-        header.Raw = (FUtf16 ? QByteArrayLiteral("Windows Registry Editor Version 5.00") : QByteArrayLiteral("REGEDIT4")) + FLineEnd;
+        header.Raw = (FUtf16 ? QByteArrayLiteral("Windows Registry Editor Version 5.00")
+                             : QByteArrayLiteral("REGEDIT4"))
+                     + FLineEnd;
         // A byte-order mark stays in front of everything.
         if (!FEntries.empty() && FEntries.front().Raw.startsWith(kByteOrderMark)) {
             header.Raw.prepend(kByteOrderMark);

@@ -36,7 +36,9 @@ struct TRegData {
 class TRegistryFile {
 public:
     explicit TRegistryFile(QByteArray rootName = QByteArrayLiteral("HKEY_CURRENT_USER"))
-        : FRootName(std::move(rootName)) {}
+        : FRootName(std::move(rootName))
+    {
+    }
 
     // Reads UTF-8 or UTF-16LE (with its byte-order mark) text with LF, CRLF or CR line ends.
     // False when the bytes are not a registry export at all (no header, NUL bytes, broken
@@ -65,11 +67,11 @@ private:
     enum class TEntryKind { Other, Section, Value };
     struct TEntry {
         TEntryKind Kind = TEntryKind::Other;
-        QByteArray Raw;       // the lines as read, line ends included; empty once changed
-        bool Ours = false;    // Section: a key of this file's root
-        QByteArray KeyPath;   // Section
-        QByteArray Name;      // Value ("" for the unnamed value "@")
-        TRegData Data;        // Value
+        QByteArray Raw;     // the lines as read, line ends included; empty once changed
+        bool Ours = false;  // Section: a key of this file's root
+        QByteArray KeyPath; // Section
+        QByteArray Name;    // Value ("" for the unnamed value "@")
+        TRegData Data;      // Value
     };
 
     // Indexes into FEntries: the last section of that key, the last definition of that value.

@@ -26,8 +26,7 @@ TRegistryFile LoadRegistryFile(const QByteArray &path)
     return file;
 }
 
-TRegUpdateStatus UpdateRegistryFile(const QByteArray &path,
-                                    const std::function<bool(TRegistryFile &)> &change,
+TRegUpdateStatus UpdateRegistryFile(const QByteArray &path, const std::function<bool(TRegistryFile &)> &change,
                                     int *unreadableLine, int *error)
 {
     int failure = ENOENT;

@@ -20,6 +20,5 @@ enum class TRegUpdateStatus { Done, Unparseable, Failed };
 // folder is created for the user alone. A file that cannot be parsed is never overwritten;
 // `unreadableLine` then gets the line where it went wrong. On Failed, *error (when given) holds
 // the error for FileErrorText.
-TRegUpdateStatus UpdateRegistryFile(const QByteArray &path,
-                                    const std::function<bool(TRegistryFile &)> &change,
+TRegUpdateStatus UpdateRegistryFile(const QByteArray &path, const std::function<bool(TRegistryFile &)> &change,
                                     int *unreadableLine = nullptr, int *error = nullptr);

@@ -48,9 +48,7 @@ TFolderDialogOptions ApplyOptionRules(TFolderDialogOptions current, TFolderDialo
                                       TShellFolder &rootFolder)
 {
     TFolderDialogOptions result = requested;
-    const auto added = [&](TFolderDialogOption option) {
-        return result.Contains(option) && !current.Contains(option);
-    };
+    const auto added = [&](TFolderDialogOption option) { return result.Contains(option) && !current.Contains(option); };
 
     if (added(bfParentCenter))
         result = result - bfScreenCenter;
@@ -112,31 +110,22 @@ QString ShellFolderPath(TShellFolder folder)
     switch (folder) {
     case sfoDesktopExpanded:
     case sfoDesktop:
-    case sfoMyComputer:
-        return QStringLiteral("/");
+    case sfoMyComputer: return QStringLiteral("/");
     case sfoPrograms:
-    case sfoStartMenu:
-        return writable(QStandardPaths::ApplicationsLocation);
-    case sfoPersonal:
-        return writable(QStandardPaths::DocumentsLocation);
-    case sfoStartup:
-        return writable(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart");
-    case sfoRecycleBin:
-        return writable(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash/files");
-    case sfoDesktopDirectory:
-        return writable(QStandardPaths::DesktopLocation);
-    case sfoFonts:
-        return writable(QStandardPaths::GenericDataLocation) + QStringLiteral("/fonts");
-    case sfoTemplates:
-        return writable(QStandardPaths::TemplatesLocation);
+    case sfoStartMenu: return writable(QStandardPaths::ApplicationsLocation);
+    case sfoPersonal: return writable(QStandardPaths::DocumentsLocation);
+    case sfoStartup: return writable(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart");
+    case sfoRecycleBin: return writable(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash/files");
+    case sfoDesktopDirectory: return writable(QStandardPaths::DesktopLocation);
+    case sfoFonts: return writable(QStandardPaths::GenericDataLocation) + QStringLiteral("/fonts");
+    case sfoTemplates: return writable(QStandardPaths::TemplatesLocation);
     case sfoCommonStartMenu:
     case sfoCommonPrograms:
         return SystemXdgFolder("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share"),
                                QStringLiteral("applications"));
     case sfoCommonStartup:
         return SystemXdgFolder("XDG_CONFIG_DIRS", QStringLiteral("/etc/xdg"), QStringLiteral("autostart"));
-    case sfoAppData:
-        return writable(QStandardPaths::GenericConfigLocation);
+    case sfoAppData: return writable(QStandardPaths::GenericConfigLocation);
     case sfoControlPanel:
     case sfoPrinters:
     case sfoFavorites:
@@ -145,8 +134,7 @@ QString ShellFolderPath(TShellFolder folder)
     case sfoNetwork:
     case sfoNetworkNeighborhood:
     case sfoCommonDesktopDirectory:
-    case sfoPrintHood:
-        break;
+    case sfoPrintHood: break;
     }
     return {};
 }
@@ -222,8 +210,7 @@ QPoint DialogPosition(TFolderDialogOptions options, const TPlacementInput &input
 {
     if (options.Contains(bfParentCenter) && input.OwnerFrame) {
         const QRect &owner = *input.OwnerFrame;
-        return {owner.left() + owner.width() / 2 - input.DialogFrame.width() / 2,
-                owner.top() + owner.height() / 4};
+        return {owner.left() + owner.width() / 2 - input.DialogFrame.width() / 2, owner.top() + owner.height() / 4};
     }
     // Centring on the owner without an owner centres on the screen rather than around (0, 0).
     if (options.Contains(bfScreenCenter) || options.Contains(bfParentCenter)) {

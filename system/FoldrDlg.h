@@ -51,7 +51,10 @@ public:
     constexpr quint32 Bits() const { return FBits; }
     constexpr bool Contains(TFolderDialogOption option) const { return (FBits & Bit(option)) != 0; }
     constexpr TFolderDialogOptions operator+(TFolderDialogOption option) const { return FromBits(FBits | Bit(option)); }
-    constexpr TFolderDialogOptions operator-(TFolderDialogOption option) const { return FromBits(FBits & ~Bit(option)); }
+    constexpr TFolderDialogOptions operator-(TFolderDialogOption option) const
+    {
+        return FromBits(FBits & ~Bit(option));
+    }
     friend constexpr bool operator==(TFolderDialogOptions, TFolderDialogOptions) = default;
 
 private:
@@ -62,19 +65,37 @@ private:
 
 // The initial set, 0x0B85.
 inline constexpr TFolderDialogOptions DefaultFolderDialogOptions{
-    bfFileSysDirsOnly, bfStatusText,        bfShowPathInStatusArea,
-    bfSyncCustomButton, bfAlignCustomButton, bfParentCenter};
+    bfFileSysDirsOnly, bfStatusText, bfShowPathInStatusArea, bfSyncCustomButton, bfAlignCustomButton, bfParentCenter};
 
 // The shell browse flags of the first seven options (0x0005 for the initial set).
 quint32 BrowseFlags(TFolderDialogOptions options);
 
 // The special folders a tree can start from.
 enum TShellFolder {
-    sfoDesktopExpanded, sfoDesktop, sfoPrograms, sfoControlPanel, sfoPrinters, sfoPersonal,
-    sfoFavorites, sfoStartup, sfoRecent, sfoSendto, sfoRecycleBin, sfoStartMenu,
-    sfoDesktopDirectory, sfoMyComputer, sfoNetwork, sfoNetworkNeighborhood, sfoFonts,
-    sfoTemplates, sfoCommonStartMenu, sfoCommonPrograms, sfoCommonStartup,
-    sfoCommonDesktopDirectory, sfoAppData, sfoPrintHood,
+    sfoDesktopExpanded,
+    sfoDesktop,
+    sfoPrograms,
+    sfoControlPanel,
+    sfoPrinters,
+    sfoPersonal,
+    sfoFavorites,
+    sfoStartup,
+    sfoRecent,
+    sfoSendto,
+    sfoRecycleBin,
+    sfoStartMenu,
+    sfoDesktopDirectory,
+    sfoMyComputer,
+    sfoNetwork,
+    sfoNetworkNeighborhood,
+    sfoFonts,
+    sfoTemplates,
+    sfoCommonStartMenu,
+    sfoCommonPrograms,
+    sfoCommonStartup,
+    sfoCommonDesktopDirectory,
+    sfoAppData,
+    sfoPrintHood,
 };
 inline constexpr int ShellFolderCount = sfoPrintHood + 1;
 

@@ -53,7 +53,7 @@ qsizetype CharacterCount(const QByteArray &text)
 
 bool IsPrivateFolder(const QByteArray &path)
 {
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.constData(), &st) != 0)
         return false;
     return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
@@ -228,7 +228,7 @@ QString PrevInstSocketFolder()
     const QByteArray own = QFile::encodeName(QDir::tempPath()) + "/qorprevinst-" + QByteArray::number(::getuid());
     if (::mkdir(own.constData(), 0700) != 0 && errno != EEXIST)
         return {};
-    struct stat st{};
+    struct stat st {};
     if (::lstat(own.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
         return {};
     if ((st.st_mode & 077) != 0 && ::chmod(own.constData(), 0700) != 0)
@@ -241,8 +241,8 @@ QString PrevInstServerName(const QString &className, int slot)
     const QString folder = PrevInstSocketFolder();
     if (folder.isEmpty())
         return {};
-    QByteArray name = "qorprevinst-" + SafeName(className.left(29).toLower().toUtf8()) + '-' +
-                      QByteArray::number(::getuid()) + '-' + SafeName(DisplayName());
+    QByteArray name = "qorprevinst-" + SafeName(className.left(29).toLower().toUtf8()) + '-'
+                      + QByteArray::number(::getuid()) + '-' + SafeName(DisplayName());
     if (slot > 0)
         name += '.' + QByteArray::number(slot);
     return folder + u'/' + QFile::decodeName(name);
@@ -451,8 +451,9 @@ TRequest TakeRequest(QByteArray &buffer, qsizetype &parmLength)
             request.Kind = TRequestKind::Restore;
         } else if (line.startsWith(parmPrefix)) {
             const QByteArray number = line.mid(parmPrefix.size());
-            const bool digits = !number.isEmpty() && number.size() <= 9 &&
-                                std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+            const bool digits = !number.isEmpty() && number.size() <= 9
+                                && std::all_of(number.begin(), number.end(),
+                                               [](char c) { return c >= '0' && c <= '9'; });
             const qsizetype length = digits ? number.toLongLong() : -1;
             if (length < 0 || length > MaxParmBytes) {
                 request.Kind = TRequestKind::Invalid;
@@ -470,8 +471,7 @@ TRequest TakeRequest(QByteArray &buffer, qsizetype &parmLength)
     request.Text = buffer.left(parmLength);
     buffer.remove(0, parmLength);
     parmLength = -1;
-    request.Kind = CharacterCount(request.Text) > MaxParmLength ? TRequestKind::Invalid
-                                                                    : TRequestKind::PrevInstParm;
+    request.Kind = CharacterCount(request.Text) > MaxParmLength ? TRequestKind::Invalid : TRequestKind::PrevInstParm;
     return request;
 }
 } // namespace
@@ -489,11 +489,8 @@ void TPrevInstServer::ReadFrom(QLocalSocket *socket)
     for (;;) {
         const TRequest request = TakeRequest(peer->Buffer, peer->ParmLength);
         switch (request.Kind) {
-        case TRequestKind::Incomplete:
-            return;
-        case TRequestKind::Invalid:
-            Drop(socket);
-            return;
+        case TRequestKind::Incomplete: return;
+        case TRequestKind::Invalid: Drop(socket); return;
         case TRequestKind::GetID:
             if (!Answer(socket, *peer, QByteArray::number(FId) + '\n'))
                 return;

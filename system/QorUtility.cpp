@@ -46,7 +46,10 @@ constexpr int XdgFileNotFound = 2;
 constexpr int XdgNoApplication = 3;
 constexpr int XdgNoPermission = 5;
 
-QString Shown(const QByteArray &path) { return QFile::decodeName(path); }
+QString Shown(const QByteArray &path)
+{
+    return QFile::decodeName(path);
+}
 
 void ShowShellError(const QString &text)
 {
@@ -55,8 +58,7 @@ void ShowShellError(const QString &text)
 
 QString NotFoundText(const QByteArray &file)
 {
-    return QStringLiteral("Cannot find \"%1\". Make sure the name is correct, and try again.")
-        .arg(Shown(file));
+    return QStringLiteral("Cannot find \"%1\". Make sure the name is correct, and try again.").arg(Shown(file));
 }
 
 QString XdgOpenFailureText(const QByteArray &file, int exitCode)
@@ -103,8 +105,7 @@ pid_t Spawn(const QByteArray &program, const QByteArrayList &arguments, const QB
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
 
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>(program.constData()));
@@ -114,8 +115,8 @@ pid_t Spawn(const QByteArray &program, const QByteArrayList &arguments, const QB
 
     pid_t pid = 0;
     const int rc = program.contains('/')
-        ? posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), environ)
-        : posix_spawnp(&pid, program.constData(), &actions, &attributes, argv.data(), environ);
+                       ? posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), environ)
+                       : posix_spawnp(&pid, program.constData(), &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -rc;
@@ -169,8 +170,7 @@ TWaitEnd WaitForProcess(pid_t pid, int &exitCode, QDeadlineTimer patience = QDea
 bool IsExecutableFile(const QByteArray &file)
 {
     struct stat info {};
-    return ::stat(file.constData(), &info) == 0 && S_ISREG(info.st_mode)
-        && ::access(file.constData(), X_OK) == 0;
+    return ::stat(file.constData(), &info) == 0 && S_ISREG(info.st_mode) && ::access(file.constData(), X_OK) == 0;
 }
 
 QByteArrayList SplitParameters(const QString &parameters)
@@ -228,10 +228,7 @@ std::optional<QByteArrayList> ReadNames(int fd)
 // O_NOFOLLOW.
 class TTreeRemover {
 public:
-    TTreeRemover(const QString &shownName, int showAfterMs)
-        : FShownName(shownName), FShowAfterMs(showAfterMs)
-    {
-    }
+    TTreeRemover(const QString &shownName, int showAfterMs) : FShownName(shownName), FShowAfterMs(showAfterMs) {}
 
     bool Remove(const QByteArray &parent, const QByteArrayList &names)
     {
@@ -267,8 +264,7 @@ private:
     // A folder's descriptor, or -1 for anything else (a link to a folder included).
     static int OpenFolder(int parentFd, const QByteArray &name)
     {
-        return ::openat(parentFd, name.constData(),
-                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        return ::openat(parentFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
 
     bool RemoveEntry(int parentFd, const QByteArray &name)
@@ -293,8 +289,8 @@ private:
     {
         if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
             return; // no widgets: deleting without a dialog
-        FDialog.emplace(QStringLiteral("Deleting \"%1\"").arg(FShownName), QStringLiteral("Cancel"),
-                        0, int(qMin<qint64>(total, INT_MAX)), QApplication::activeWindow());
+        FDialog.emplace(QStringLiteral("Deleting \"%1\"").arg(FShownName), QStringLiteral("Cancel"), 0,
+                        int(qMin<qint64>(total, INT_MAX)), QApplication::activeWindow());
         FDialog->setWindowTitle(QStringLiteral("Deleting"));
         FDialog->setWindowModality(Qt::ApplicationModal);
         FDialog->setMinimumDuration(FShowAfterMs);
@@ -347,8 +343,8 @@ std::optional<dev_t> DeviceOf(const QByteArray &path)
 // The volume of the user's own trash (or of the nearest folder above it, before it exists).
 std::optional<dev_t> HomeTrashDevice()
 {
-    QByteArray folder = QFile::encodeName(
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash"));
+    QByteArray folder = QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                                          + QStringLiteral("/Trash"));
     while (!folder.isEmpty()) {
         if (const std::optional<dev_t> device = DeviceOf(folder))
             return device;
@@ -368,8 +364,7 @@ bool VolumeHasNoTrash(const QByteArray &path)
     const std::optional<dev_t> device = DeviceOf(path);
     const std::optional<dev_t> parentDevice = DeviceOf(SplitParent(path).first);
     const std::optional<dev_t> trashDevice = HomeTrashDevice();
-    return device && parentDevice && trashDevice && *device == *parentDevice
-        && *device != *trashDevice;
+    return device && parentDevice && trashDevice && *device == *parentDevice && *device != *trashDevice;
 }
 
 // Moves one entry to the trash. NoTrash means that the volume has no trash and the entry may be
@@ -385,24 +380,21 @@ TTrashResult MoveToTrash(const QByteArray &path)
 
 } // namespace
 
-int ExecuteFile(const QByteArray &file, const QString &parameters,
-                const QByteArray &workingDirectory, bool wait, TProcessHandle &processHandle,
-                int showMode, bool suppressErrors)
+int ExecuteFile(const QByteArray &file, const QString &parameters, const QByteArray &workingDirectory, bool wait,
+                TProcessHandle &processHandle, int showMode, bool suppressErrors)
 {
     Q_UNUSED(showMode); // the window manager decides how new windows appear
     int result = ExecuteFileFailed;
     try {
-        const QByteArray folder =
-            workingDirectory.isEmpty() ? ExtractFilePath(file) : workingDirectory;
+        const QByteArray folder = workingDirectory.isEmpty() ? ExtractFilePath(file) : workingDirectory;
         struct stat info {};
         if (::stat(file.constData(), &info) != 0) {
             ShowShellError(NotFoundText(file));
             return result;
         }
-        if (!folder.isEmpty()
-            && (::stat(folder.constData(), &info) != 0 || !S_ISDIR(info.st_mode))) {
-            ShowShellError(QStringLiteral("The folder \"%1\" cannot be used as the working folder.")
-                               .arg(Shown(folder)));
+        if (!folder.isEmpty() && (::stat(folder.constData(), &info) != 0 || !S_ISDIR(info.st_mode))) {
+            ShowShellError(
+                QStringLiteral("The folder \"%1\" cannot be used as the working folder.").arg(Shown(folder)));
             return result;
         }
 

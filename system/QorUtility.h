@@ -29,9 +29,8 @@ using TProcessHandle = qint64;
 // application show an error box and return ExecuteFileFailed, leaving processHandle untouched.
 // An error raised while waiting (by an event handler without the application's own error report)
 // passes on unless suppressErrors is true.
-int ExecuteFile(const QByteArray &file, const QString &parameters,
-                const QByteArray &workingDirectory, bool wait, TProcessHandle &processHandle,
-                int showMode, bool suppressErrors);
+int ExecuteFile(const QByteArray &file, const QString &parameters, const QByteArray &workingDirectory, bool wait,
+                TProcessHandle &processHandle, int showMode, bool suppressErrors);
 
 // Deletes the folder path with everything in it, or only what is inside it when contentsOnly is
 // true. What is deleted goes to the desktop trash, where the user can restore it; where the
@@ -47,5 +46,4 @@ bool DeleteFolderTree(const QByteArray &path, bool contentsOnly);
 // Deletes for good, without the trash. A progress dialog appears once the deletion has taken
 // showAfterMs; its Cancel stops it (the result is then false, and what is left stays).
 inline constexpr int ProgressShowAfterMs = 500;
-bool DeleteFolderTreeForGood(const QByteArray &path, bool contentsOnly,
-                             int showAfterMs = ProgressShowAfterMs);
+bool DeleteFolderTreeForGood(const QByteArray &path, bool contentsOnly, int showAfterMs = ProgressShowAfterMs);

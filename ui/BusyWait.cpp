@@ -9,7 +9,9 @@
 #include <exception>
 #include <thread>
 
-TBusyWait::TBusyWait(QWidget *window) : FWindow(window) {}
+TBusyWait::TBusyWait(QWidget *window) : FWindow(window)
+{
+}
 
 TBusyWait::~TBusyWait()
 {
@@ -86,9 +88,7 @@ bool TBusyWait::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
-    case QEvent::Wheel:
-        return true;
-    default:
-        return false;
+    case QEvent::Wheel: return true;
+    default: return false;
     }
 }

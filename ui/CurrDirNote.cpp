@@ -14,8 +14,8 @@ TFrmCurrDirNote::TFrmCurrDirNote(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("FrmCurrDirNote"));
     setWindowTitle(QStringLiteral("Folder information"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint
+                   | Qt::WindowCloseButtonHint);
     setSizeGripEnabled(true);
     resize(365, 265);
 
@@ -40,8 +40,8 @@ TFrmCurrDirNote::TFrmCurrDirNote(QWidget *parent) : QDialog(parent)
     PanelButtons->setFixedHeight(33);
     BitBtnOk = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), PanelButtons);
     BitBtnOk->setObjectName(QStringLiteral("BitBtnOk"));
-    BitBtnCancel = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
-                                   QStringLiteral("Cancel"), PanelButtons);
+    BitBtnCancel = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Cancel"),
+                                   PanelButtons);
     BitBtnCancel->setObjectName(QStringLiteral("BitBtnCancel"));
     for (QPushButton *button : {BitBtnOk, BitBtnCancel}) {
         button->setFixedSize(75, 25);

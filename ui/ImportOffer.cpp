@@ -37,7 +37,8 @@ bool OfferDescriptIonImport(const TFolderCatalogue &catalogue, QWidget *parent)
     const QString folder = DecodeName(catalogue.Folder);
     qint32 answer = kNotAsked;
     try {
-        answer = ReadRegValue(HKEY_CURRENT_USER, ImportOfferRegKey(), folder, RegValue::FromInteger(kNotAsked)).AsInteger();
+        answer =
+            ReadRegValue(HKEY_CURRENT_USER, ImportOfferRegKey(), folder, RegValue::FromInteger(kNotAsked)).AsInteger();
     } catch (const TException &) {
         answer = kDeclined; // a value that is not ours: rather never ask than ask every time
     }
@@ -48,9 +49,9 @@ bool OfferDescriptIonImport(const TFolderCatalogue &catalogue, QWidget *parent)
     const qsizetype count = ImportDescriptions(catalogue.Folder, options).Count(TImportAction::Set);
     if (count == 0)
         return false;
-    const TModalResult result =
-        MessageDlg(QStringLiteral("Import the %1 descriptions of %2?").arg(count).arg(DecodeName(ExtractFileName(source))),
-                   TMsgDlgType::mtConfirmation, mbYes | mbNo, parent);
+    const TModalResult result = MessageDlg(
+        QStringLiteral("Import the %1 descriptions of %2?").arg(count).arg(DecodeName(ExtractFileName(source))),
+        TMsgDlgType::mtConfirmation, mbYes | mbNo, parent);
     const bool yes = result == mrYes;
     WriteRegValue(HKEY_CURRENT_USER, ImportOfferRegKey(), folder, RegValue::FromInteger(yes ? kImported : kDeclined));
     if (!yes)

@@ -110,9 +110,9 @@ void TSnippetDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     const QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &item, item.widget);
     QAbstractTextDocumentLayout::PaintContext context;
     context.palette = item.palette;
-    context.palette.setColor(QPalette::Text, item.palette.color(item.state & QStyle::State_Selected
-                                                                     ? QPalette::HighlightedText
-                                                                     : QPalette::Text));
+    context.palette.setColor(
+        QPalette::Text,
+        item.palette.color(item.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text));
     painter->save();
     painter->translate(area.left(), area.top() + (area.height() - document.size().height()) / 2);
     painter->setClipRect(QRectF(0, 0, area.width(), area.height()));
@@ -174,7 +174,8 @@ TSearchPanel::TSearchPanel(const QString &indexPath, QWidget *parent)
     connect(&FPause, &QTimer::timeout, this, &TSearchPanel::SearchNow);
     connect(SearchEdit, &QLineEdit::textChanged, this, [this] { FPause.start(); });
     // Enter, and a double click (or a single one where the style says so), choose a hit.
-    connect(SearchResults, &QAbstractItemView::activated, this, [this](const QModelIndex &index) { Choose(index.row()); });
+    connect(SearchResults, &QAbstractItemView::activated, this,
+            [this](const QModelIndex &index) { Choose(index.row()); });
     SearchEdit->installEventFilter(this);
     SearchResults->installEventFilter(this);
 
@@ -220,15 +221,19 @@ void TSearchPanel::SearchNow()
     SearchStatus->setText(QStringLiteral("Searching..."));
     // The panel outlives every search: its destructor waits for the thread. An answer still
     // posted when it is gone is dropped with it.
-    QMetaObject::invokeMethod(FWorker, [worker = FWorker, panel = this, generation, query] {
-        worker->Run(generation, query, [panel, generation, query](std::vector<TIndexHit> hits, QString problem) {
-            QMetaObject::invokeMethod(
-                panel, [panel, generation, query, hits = std::move(hits), problem]() mutable {
-                    panel->ShowHits(generation, query, std::move(hits), problem);
-                },
-                Qt::QueuedConnection);
-        });
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        FWorker,
+        [worker = FWorker, panel = this, generation, query] {
+            worker->Run(generation, query, [panel, generation, query](std::vector<TIndexHit> hits, QString problem) {
+                QMetaObject::invokeMethod(
+                    panel,
+                    [panel, generation, query, hits = std::move(hits), problem]() mutable {
+                        panel->ShowHits(generation, query, std::move(hits), problem);
+                    },
+                    Qt::QueuedConnection);
+            });
+        },
+        Qt::QueuedConnection);
 }
 
 void TSearchPanel::ShowHits(quint64 generation, const QString &query, std::vector<TIndexHit> hits,

@@ -38,12 +38,14 @@ TFrmIndexTree::TFrmIndexTree(const QByteArray &root, const QString &indexPath, Q
             const auto now = std::chrono::steady_clock::now();
             if (now - last >= std::chrono::milliseconds(50)) {
                 last = now;
-                QMetaObject::invokeMethod(this, [this, progress] { ShowProgress(progress); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this, progress] { ShowProgress(progress); }, Qt::QueuedConnection);
             }
             return !FCancel.load();
         });
         const QString problem = index.TakeProblem();
-        QMetaObject::invokeMethod(this, [this, completed, problem] { Finish(completed, problem); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, completed, problem] { Finish(completed, problem); }, Qt::QueuedConnection);
     });
 }
 

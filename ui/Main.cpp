@@ -50,8 +50,7 @@
 #include <unistd.h>
 
 namespace {
-QPushButton *MakeButton(QWidget *parent, const QString &name, const QString &caption,
-                        QStyle::StandardPixmap picture)
+QPushButton *MakeButton(QWidget *parent, const QString &name, const QString &caption, QStyle::StandardPixmap picture)
 {
     auto *button = new QPushButton(parent->style()->standardIcon(picture), caption, parent);
     button->setObjectName(name);
@@ -84,7 +83,8 @@ bool IsCurrentFolderAgain(const QByteArray &chosen, const QByteArray &current)
     const QString chosenName = DecodeName(IncludeTrailingPathDelimiter(chosen)).toUpper();
     if (current.isEmpty() || chosenName != DecodeName(current).toUpper())
         return false;
-    struct stat a{}, b{};
+    struct stat a {
+    }, b{};
     return ::stat(chosen.constData(), &a) == 0 && ::stat(current.constData(), &b) == 0 && a.st_dev == b.st_dev
            && a.st_ino == b.st_ino;
 }
@@ -97,17 +97,17 @@ int ListedColumnWidth(int widest)
 } // namespace
 
 const std::array<TFrmMain::TShortCutSetting, TFrmMain::CommandCount> TFrmMain::ShortCutSettings = {{
-    {"sc_About", 0x2070, TKeyFocus::None},           // Shift+F1
-    {"sc_Refresh", 0x0074, TKeyFocus::None},         // F5
-    {"sc_FolderGoto", 0x400D, TKeyFocus::Folders},   // Ctrl+Enter
-    {"sc_FolderGoBack", 0x4008, TKeyFocus::None},    // Ctrl+Backspace
-    {"sc_FolderExplore", 0x800D, TKeyFocus::Folders}, // Alt+Enter
-    {"sc_FolderDelete", 0x402E, TKeyFocus::Folders}, // Ctrl+Delete
-    {"sc_FileExec", 0x400D, TKeyFocus::Files},       // Ctrl+Enter
-    {"sc_FileDelete", 0x402E, TKeyFocus::Files},     // Ctrl+Delete
-    {"sc_SwitchGrid", 0x4009, TKeyFocus::None},      // Ctrl+Tab
-    {"sc_UndescribedOnly", 0x404E, TKeyFocus::None}, // Ctrl+N
-    {"sc_Search", 0x4046, TKeyFocus::None},          // Ctrl+F
+    {"sc_About", 0x2070, TKeyFocus::None},              // Shift+F1
+    {"sc_Refresh", 0x0074, TKeyFocus::None},            // F5
+    {"sc_FolderGoto", 0x400D, TKeyFocus::Folders},      // Ctrl+Enter
+    {"sc_FolderGoBack", 0x4008, TKeyFocus::None},       // Ctrl+Backspace
+    {"sc_FolderExplore", 0x800D, TKeyFocus::Folders},   // Alt+Enter
+    {"sc_FolderDelete", 0x402E, TKeyFocus::Folders},    // Ctrl+Delete
+    {"sc_FileExec", 0x400D, TKeyFocus::Files},          // Ctrl+Enter
+    {"sc_FileDelete", 0x402E, TKeyFocus::Files},        // Ctrl+Delete
+    {"sc_SwitchGrid", 0x4009, TKeyFocus::None},         // Ctrl+Tab
+    {"sc_UndescribedOnly", 0x404E, TKeyFocus::None},    // Ctrl+N
+    {"sc_Search", 0x4046, TKeyFocus::None},             // Ctrl+F
     {"sc_PrunedDescriptions", 0x4050, TKeyFocus::None}, // Ctrl+P
 }};
 
@@ -129,8 +129,7 @@ QByteArray ParentFolderPath(const QByteArray &folderPath)
     return ExtractFilePath(folderPath.chopped(1));
 }
 
-QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &currentDir,
-                       const QByteArray &programPath)
+QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &currentDir, const QByteArray &programPath)
 {
     if (!arguments.isEmpty()) {
         const QByteArray &argument = arguments.first();
@@ -195,7 +194,8 @@ void TFrmMain::CreateComponents()
     LabelCurrFolderTxt = new QLabel(QStringLiteral("Folder:"), this);
     LabelCurrFolderTxt->setObjectName(QStringLiteral("LabelCurrFolderTxt"));
     // 32 pixels wide by design; a wider font than the design's must not cut the caption.
-    LabelCurrFolderTxt->setFixedSize(std::max(32, LabelCurrFolderTxt->fontMetrics().horizontalAdvance(LabelCurrFolderTxt->text())), 13);
+    LabelCurrFolderTxt->setFixedSize(
+        std::max(32, LabelCurrFolderTxt->fontMetrics().horizontalAdvance(LabelCurrFolderTxt->text())), 13);
     LabelCurrFolder = new QLabel(QStringLiteral("(none)"), this);
     LabelCurrFolder->setObjectName(QStringLiteral("LabelCurrFolder"));
     LabelCurrFolder->setToolTip(QStringLiteral("(none)"));
@@ -222,8 +222,8 @@ void TFrmMain::CreateComponents()
     SplitterFolderFile->setOpaqueResize(true);
 
     // A heading over its table; the heading's accelerator focuses the table.
-    auto makePane = [this](const QString &heading, const QString &headingName, const QString &gridName,
-                           QLabel *&label, TStringGrid *&grid) {
+    auto makePane = [this](const QString &heading, const QString &headingName, const QString &gridName, QLabel *&label,
+                           TStringGrid *&grid) {
         auto *pane = new QWidget(SplitterFolderFile);
         label = MakeHeading(pane, headingName, heading);
         grid = new TStringGrid(pane);
@@ -259,8 +259,8 @@ void TFrmMain::CreateComponents()
     PanelButtons->setFrameShape(QFrame::Panel);
     PanelButtons->setFrameShadow(QFrame::Sunken);
     PanelButtons->setFixedHeight(33);
-    BitBtnDirNote = MakeButton(PanelButtons, QStringLiteral("BitBtnDirNote"),
-                               QStringLiteral("Folder &info"), QStyle::SP_FileDialogInfoView);
+    BitBtnDirNote = MakeButton(PanelButtons, QStringLiteral("BitBtnDirNote"), QStringLiteral("Folder &info"),
+                               QStyle::SP_FileDialogInfoView);
     BitBtnSelectFolder = MakeButton(PanelButtons, QStringLiteral("BitBtnSelectFolder"),
                                     QStringLiteral("&Select folder"), QStyle::SP_DirOpenIcon);
     BitBtnRefreshFolder = MakeButton(PanelButtons, QStringLiteral("BitBtnRefreshFolder"),
@@ -299,8 +299,10 @@ void TFrmMain::CreateComponents()
     FolderDialog->setObjectName(QStringLiteral("FolderDialog"));
     FolderDialog->SetLeft(360);
     // Errors are reported here: an exception must not unwind through the toolkit's frames.
-    connect(BitBtnSelectFolder, &QPushButton::clicked, this, [this] { ReportErrors([this] { BitBtnSelectFolderClick(); }); });
-    connect(BitBtnRefreshFolder, &QPushButton::clicked, this, [this] { ReportErrors([this] { BitBtnRefreshFolderClick(); }); });
+    connect(BitBtnSelectFolder, &QPushButton::clicked, this,
+            [this] { ReportErrors([this] { BitBtnSelectFolderClick(); }); });
+    connect(BitBtnRefreshFolder, &QPushButton::clicked, this,
+            [this] { ReportErrors([this] { BitBtnRefreshFolderClick(); }); });
     connect(BitBtnDirNote, &QPushButton::clicked, this, [this] { ReportErrors([this] { BitBtnDirNoteClick(); }); });
     connect(BitBtnClose, &QPushButton::clicked, this, &QWidget::close);
 
@@ -360,20 +362,22 @@ void TFrmMain::FormCreate(const QByteArrayList &arguments)
     const QSize available = screen() ? screen()->availableGeometry().size() : QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     auto outerLength = [&](const char *name, int current, int minimum, int most) {
         const qint32 stored = ReadRegValue(HKEY_CURRENT_USER, RegProgramKey, QString::fromLatin1(name),
-                                           RegValue::FromInteger(current)).AsInteger();
+                                           RegValue::FromInteger(current))
+                                  .AsInteger();
         return std::clamp(stored, minimum, std::max(minimum, most));
     };
     resize(outerLength("MainWidth", width() + FrameAllowance.width(), MinimumOuterSize.width(), available.width())
                - FrameAllowance.width(),
            height());
-    resize(width(), outerLength("MainHeight", height() + FrameAllowance.height(), MinimumOuterSize.height(),
-                                available.height())
-                        - FrameAllowance.height());
+    resize(width(),
+           outerLength("MainHeight", height() + FrameAllowance.height(), MinimumOuterSize.height(), available.height())
+               - FrameAllowance.height());
 
     for (size_t command = 0; command < CommandCount; ++command) {
         const TShortCutSetting &setting = ShortCutSettings[command];
         FShortCuts[command] = ReadRegValue(HKEY_CURRENT_USER, RegProgramKey, QString::fromLatin1(setting.Name),
-                                           RegValue::FromWord(setting.Default)).AsWord();
+                                           RegValue::FromWord(setting.Default))
+                                  .AsWord();
     }
 
     ShowIndexShortCuts();
@@ -419,10 +423,10 @@ void TFrmMain::WMSysCommand(int command)
 
 void TFrmMain::ShowAbout()
 {
-    ShowAboutBox(this,
-                 {QStringLiteral("Programmers=Programmers"), QStringLiteral("HTTP=Homepage"),
-                  QStringLiteral("SMTP=E-Mail")},
-                 true);
+    ShowAboutBox(
+        this,
+        {QStringLiteral("Programmers=Programmers"), QStringLiteral("HTTP=Homepage"), QStringLiteral("SMTP=E-Mail")},
+        true);
 }
 
 void TFrmMain::contextMenuEvent(QContextMenuEvent *event)
@@ -572,10 +576,14 @@ bool TFrmMain::ListFolder(const QByteArray &folder, TFolderCatalogue &catalogue)
         grid->GridModel()->SetEntries(*entries);
         const TStringGridModel *model = grid->GridModel();
         const int count = int(entries->size());
-        FitColumn(grid, 0, grid->WidestTextWidth(count, [model](int row) { return model->DisplayName(row); },
-                                                 [model](int row) { return model->Name(row); }));
-        FitColumn(grid, 1, grid->WidestTextWidth(count, [model](int row) { return model->Description(row); },
-                                                 [model](int row) { return model->StoredBytes(row); }));
+        FitColumn(grid, 0,
+                  grid->WidestTextWidth(
+                      count, [model](int row) { return model->DisplayName(row); },
+                      [model](int row) { return model->Name(row); }));
+        FitColumn(grid, 1,
+                  grid->WidestTextWidth(
+                      count, [model](int row) { return model->Description(row); },
+                      [model](int row) { return model->StoredBytes(row); }));
     }
 
     FDescFilePath = catalogue.DescPath;
@@ -788,8 +796,10 @@ void TFrmMain::FormClose()
     // The size is no data of the user's: a settings file that cannot take it (a full disk, a
     // damaged file) is reported, and the window closes all the same rather than never.
     ReportErrors([&] {
-        WriteRegValue(HKEY_CURRENT_USER, RegProgramKey, QStringLiteral("MainWidth"), RegValue::FromInteger(outer.width()));
-        WriteRegValue(HKEY_CURRENT_USER, RegProgramKey, QStringLiteral("MainHeight"), RegValue::FromInteger(outer.height()));
+        WriteRegValue(HKEY_CURRENT_USER, RegProgramKey, QStringLiteral("MainWidth"),
+                      RegValue::FromInteger(outer.width()));
+        WriteRegValue(HKEY_CURRENT_USER, RegProgramKey, QStringLiteral("MainHeight"),
+                      RegValue::FromInteger(outer.height()));
     });
 }
 
@@ -814,7 +824,7 @@ namespace {
 // A file as the file table lists it: anything but a folder, a dangling link included.
 bool IsListedFile(const QByteArray &path)
 {
-    struct stat info{};
+    struct stat info {};
     if (::lstat(path.constData(), &info) != 0)
         return false;
     return ::stat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode);

@@ -34,8 +34,7 @@ struct TFolderUpdate;
 // The folder a start lists: the folder of a "Folder.dnt" argument (any letter case), an existing
 // folder named by the argument, else the current directory, else the program's folder. Only the
 // first argument counts.
-QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &currentDir,
-                       const QByteArray &programPath);
+QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &currentDir, const QByteArray &programPath);
 // The parent of a folder path with its trailing "/", by text alone: "/data/Sub/" gives "/data/".
 // Empty for the root and for an empty path: there is nothing above them.
 QByteArray ParentFolderPath(const QByteArray &folderPath);
@@ -58,9 +57,19 @@ public:
 
     // The keyboard commands, in the order their codes are read and matched.
     enum TCommand {
-        cmdAbout, cmdRefresh, cmdFolderGoto, cmdFolderGoBack, cmdFolderExplore, cmdFolderDelete,
-        cmdFileExec, cmdFileDelete, cmdSwitchTable, cmdUndescribedOnly,
-        cmdSearch, cmdPrunedDescriptions, CommandCount
+        cmdAbout,
+        cmdRefresh,
+        cmdFolderGoto,
+        cmdFolderGoBack,
+        cmdFolderExplore,
+        cmdFolderDelete,
+        cmdFileExec,
+        cmdFileDelete,
+        cmdSwitchTable,
+        cmdUndescribedOnly,
+        cmdSearch,
+        cmdPrunedDescriptions,
+        CommandCount
     };
     // The table that itself holds the keyboard focus (its cell editor does not count).
     enum class TKeyFocus { None, Folders, Files };
@@ -73,8 +82,7 @@ public:
     static const std::array<TShortCutSetting, CommandCount> ShortCutSettings;
     // The command a pressed code runs: the first row whose code equals it and whose focus
     // condition holds; CommandCount when none does and the key goes on to the focused control.
-    static TCommand KeyCommand(const std::array<TShortCut, CommandCount> &codes, TShortCut pressed,
-                               TKeyFocus focus);
+    static TCommand KeyCommand(const std::array<TShortCut, CommandCount> &codes, TShortCut pressed, TKeyFocus focus);
 
     // Creation runs FormCreate with the command line's arguments (without the program's name).
     explicit TFrmMain(const QByteArrayList &arguments = {}, QWidget *parent = nullptr);

@@ -23,10 +23,10 @@ void TFrmMain::CreateIndexComponents()
 {
     FUndescribedOnlyItem = AddWindowMenuItem(QStringLiteral("Only &undescribed entries"), CmdUndescribedOnly);
     FUndescribedOnlyItem->setCheckable(true);
-    FCommandItems = {{FUndescribedOnlyItem, cmdUndescribedOnly},
-                     {AddWindowMenuItem(QStringLiteral("&Search descriptions..."), CmdSearch), cmdSearch},
-                     {AddWindowMenuItem(QStringLiteral("Pruned descriptions..."), CmdPrunedDescriptions),
-                      cmdPrunedDescriptions}};
+    FCommandItems = {
+        {FUndescribedOnlyItem, cmdUndescribedOnly},
+        {AddWindowMenuItem(QStringLiteral("&Search descriptions..."), CmdSearch), cmdSearch},
+        {AddWindowMenuItem(QStringLiteral("Pruned descriptions..."), CmdPrunedDescriptions), cmdPrunedDescriptions}};
     AddWindowMenuItem(QStringLiteral("Index this folder and its subfolders"), CmdIndexTree);
 
     // The index is opened after the window's components; its path is known before.
@@ -187,8 +187,8 @@ void TFrmMain::IndexFolderTree()
         return;
     const QByteArray root = CurrentFolderPath();
     if (root.isEmpty()) {
-        MessageDlg(QStringLiteral("No folder is listed yet, so there is nothing to index."),
-                   TMsgDlgType::mtInformation, mbOK, this);
+        MessageDlg(QStringLiteral("No folder is listed yet, so there is nothing to index."), TMsgDlgType::mtInformation,
+                   mbOK, this);
         return;
     }
     TFrmIndexTree dialog(root, FIndex->Path(), this);

@@ -40,8 +40,8 @@ TFrmPrunedDescriptions::TFrmPrunedDescriptions(std::vector<TPrunedDescription> p
 
     ListPruned = new QTreeWidget(this);
     ListPruned->setObjectName(QStringLiteral("ListPruned"));
-    ListPruned->setHeaderLabels({QStringLiteral("Folder"), QStringLiteral("Name"), QStringLiteral("Description"),
-                                 QStringLiteral("Pruned")});
+    ListPruned->setHeaderLabels(
+        {QStringLiteral("Folder"), QStringLiteral("Name"), QStringLiteral("Description"), QStringLiteral("Pruned")});
     ListPruned->setRootIsDecorated(false);
     ListPruned->setUniformRowHeights(true);
     ListPruned->setAllColumnsShowFocus(true);

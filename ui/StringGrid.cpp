@@ -197,8 +197,7 @@ bool TStringGridModel::IsRowShown(int row) const
 
 bool TStringGridModel::HasShownEntries() const
 {
-    return std::any_of(FRows.begin(), FRows.end(),
-                       [](const TRow &row) { return row.Shown && !row.Name.isEmpty(); });
+    return std::any_of(FRows.begin(), FRows.end(), [](const TRow &row) { return row.Shown && !row.Name.isEmpty(); });
 }
 
 // ---- selection model ----
@@ -208,8 +207,7 @@ TGridSelectionModel::TGridSelectionModel(QAbstractItemModel *model, TVeto veto, 
 {
 }
 
-void TGridSelectionModel::setCurrentIndex(const QModelIndex &index,
-                                          QItemSelectionModel::SelectionFlags command)
+void TGridSelectionModel::setCurrentIndex(const QModelIndex &index, QItemSelectionModel::SelectionFlags command)
 {
     if (index != currentIndex() && FVeto && !FVeto(index)) {
         // The view goes on to select the refused cell; that selection is dropped too.
@@ -220,8 +218,7 @@ void TGridSelectionModel::setCurrentIndex(const QModelIndex &index,
     QItemSelectionModel::setCurrentIndex(index, command);
 }
 
-void TGridSelectionModel::select(const QItemSelection &selection,
-                                 QItemSelectionModel::SelectionFlags command)
+void TGridSelectionModel::select(const QItemSelection &selection, QItemSelectionModel::SelectionFlags command)
 {
     if (FRefused)
         return;
@@ -256,8 +253,7 @@ QWidget *TGridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem
 void TGridDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
 {
     // Keystrokes echo back through the model; leave the editor (and its cursor) alone then.
-    if (auto *line = qobject_cast<QLineEdit *>(editor);
-        line && line->text() == index.data(Qt::EditRole).toString())
+    if (auto *line = qobject_cast<QLineEdit *>(editor); line && line->text() == index.data(Qt::EditRole).toString())
         return;
     QStyledItemDelegate::setEditorData(editor, index);
 }
@@ -517,9 +513,9 @@ void TStringGrid::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHin
 void TStringGrid::keyPressEvent(QKeyEvent *event)
 {
     // Enter opens the cell editor as F2 does; the editor itself closes on Enter.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-        && event->modifiers() == Qt::NoModifier && state() != QAbstractItemView::EditingState
-        && currentIndex().isValid() && (FModel->flags(currentIndex()) & Qt::ItemIsEditable)) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier
+        && state() != QAbstractItemView::EditingState && currentIndex().isValid()
+        && (FModel->flags(currentIndex()) & Qt::ItemIsEditable)) {
         edit(currentIndex());
         return;
     }

@@ -118,15 +118,15 @@ TEST(AboutBox, EnglishWithCallerLabelsAsTheMainWindowOpensIt)
 {
     const QStringList mainWindowLabels{QStringLiteral("Programmers=Programmers"), QStringLiteral("HTTP=Homepage"),
                                        QStringLiteral("SMTP=E-Mail")};
-    const bool shown = RunAboutBox(nullptr, mainWindowLabels, true,
-                                   [](TFrmQorVersionAbout &dlg) {
+    const bool shown = RunAboutBox(nullptr, mainWindowLabels, true, [](TFrmQorVersionAbout &dlg) {
         EXPECT_EQ(dlg.windowTitle(), QStringLiteral("About - ") + ApplicationTitle());
         EXPECT_EQ(LabelText(dlg, "LabelProductTxt"), u"Product name");
         EXPECT_EQ(LabelText(dlg, "LabelDescriptionTxt"), u"Description");
         EXPECT_EQ(Button(dlg, "BitBtnMemory")->text(), u"&Memory");
         EXPECT_EQ(Headers(dlg), (QStringList{QStringLiteral("Resource"), QStringLiteral("Value")}));
-        EXPECT_EQ(dlg.ExtraLabels(), (QStringList{QStringLiteral("HTTP=Homepage"), QStringLiteral("Programmers=Programmers"),
-                                                  QStringLiteral("SMTP=E-Mail")}));
+        EXPECT_EQ(dlg.ExtraLabels(),
+                  (QStringList{QStringLiteral("HTTP=Homepage"), QStringLiteral("Programmers=Programmers"),
+                               QStringLiteral("SMTP=E-Mail")}));
         EXPECT_EQ(LabelText(dlg, "LabelVersion"), u"1.1.3.18");
         EXPECT_EQ(Rows(dlg), (QStringList{
                                  QStringLiteral("Company name | KER-MOSS"),
@@ -215,7 +215,7 @@ TEST(AboutBox, MemoryViewAndBackWithTheFocusFollowingTheButtons)
     EXPECT_EQ(Headers(dlg), (QStringList{QStringLiteral("Hukommelse"), QStringLiteral("Bytes")}));
     const QTreeWidget *table = Table(dlg);
     ASSERT_EQ(table->topLevelItemCount(), 6);
-    const QStringList labels{QStringLiteral("Fysisk total"), QStringLiteral("Fysisk ledig"),
+    const QStringList labels{QStringLiteral("Fysisk total"),  QStringLiteral("Fysisk ledig"),
                              QStringLiteral("Sidefil total"), QStringLiteral("Sidefil ledig"),
                              QStringLiteral("Virtuel total"), QStringLiteral("Virtuel ledig")};
     for (int i = 0; i < 6; ++i) {
@@ -244,14 +244,12 @@ TEST(AboutBox, EnterAndEscClose)
 {
     for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
         SCOPED_TRACE(int(key));
-        EXPECT_TRUE(RunAboutBox(nullptr, {}, false, [key](TFrmQorVersionAbout &dlg) {
-            QTest::keyClick(dlg.focusWidget(), key);
-        }));
+        EXPECT_TRUE(RunAboutBox(nullptr, {}, false,
+                                [key](TFrmQorVersionAbout &dlg) { QTest::keyClick(dlg.focusWidget(), key); }));
     }
     // Esc also from the table.
-    EXPECT_TRUE(RunAboutBox(nullptr, {}, false, [](TFrmQorVersionAbout &dlg) {
-        QTest::keyClick(Table(dlg), Qt::Key_Escape);
-    }));
+    EXPECT_TRUE(
+        RunAboutBox(nullptr, {}, false, [](TFrmQorVersionAbout &dlg) { QTest::keyClick(Table(dlg), Qt::Key_Escape); }));
 }
 
 TEST(AboutBox, PlacedOverItsOwnerAndKeptOnTheScreen)

@@ -39,10 +39,9 @@ void ExpectLaidOut(const TFrmQorSplash *splash)
     const int w = SplashContentWidth();
     EXPECT_EQ(splash->width(), w + 20);
     EXPECT_EQ(splash->BevelButtom->width(), w);
-    for (const QWidget *item : {static_cast<const QWidget *>(splash->ImageAppLogo),
-                                static_cast<const QWidget *>(splash->LabelAppTitle),
-                                static_cast<const QWidget *>(splash->LabelAppAction),
-                                static_cast<const QWidget *>(splash->BevelButtom)})
+    for (const QWidget *item :
+         {static_cast<const QWidget *>(splash->ImageAppLogo), static_cast<const QWidget *>(splash->LabelAppTitle),
+          static_cast<const QWidget *>(splash->LabelAppAction), static_cast<const QWidget *>(splash->BevelButtom)})
         EXPECT_EQ(item->x(), (w + 20) / 2 - item->width() / 2) << item->objectName().toStdString();
     EXPECT_EQ(splash->ImageAppLogo->y(), 8);
     EXPECT_EQ(splash->LabelAppTitle->y(), 8 + splash->ImageAppLogo->height() + 5);
@@ -174,7 +173,7 @@ TEST_F(SplashTest, OneSplashAtATime)
     HideSplash(QString());
     EXPECT_EQ(splashes(), 0);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr); // the replaced splash gave its cursor back too
-    HideSplash(QString()); // harmless without a splash
+    HideSplash(QString());                              // harmless without a splash
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 

@@ -76,8 +76,10 @@ TEST(VersionReader, BuilderLaysOutBlocksAsTheResourceCompilerDoes)
     // The fixtures' resource scripts, restated as version tables.
     const QString standard = QStringLiteral(
         "Fixed FileVersion=2.5.0.117\nFixed ProductVersion=2.5.0.0\nFixed FileFlagsMask=0x3f\nFixed FileOS=0x40004\n"
-        "Fixed FileType=1\nTable 040904E4\nString CompanyName=Example Tools Ltd.\nString FileDescription=Sample utility\n"
-        "String FileVersion=2.5.0.117\nString InternalName=sample\nString LegalCopyright=Copyright (C) 2026 Example Tools\n"
+        "Fixed FileType=1\nTable 040904E4\nString CompanyName=Example Tools Ltd.\nString FileDescription=Sample "
+        "utility\n"
+        "String FileVersion=2.5.0.117\nString InternalName=sample\nString LegalCopyright=Copyright (C) 2026 Example "
+        "Tools\n"
         "String LegalTrademarks=\nString OriginalFilename=sample.exe\nString ProductName=Sample\n"
         "String ProductVersion=2.5\nString Comments=Built for tests\nString Support=help@example.org\n"
         "Translation 0x409,1252\n");
@@ -140,8 +142,9 @@ TEST(VersionReader, OnlyTheFirstStringTableIsRead)
 {
     TVersionTable table;
     table.StringTables = {{QStringLiteral("040604E4"), {{QStringLiteral("ProductName"), QStringLiteral("Dansk")}}},
-                          {QStringLiteral("040904E4"), {{QStringLiteral("ProductName"), QStringLiteral("English")},
-                                                        {QStringLiteral("Extra"), QStringLiteral("only here")}}}};
+                          {QStringLiteral("040904E4"),
+                           {{QStringLiteral("ProductName"), QStringLiteral("English")},
+                            {QStringLiteral("Extra"), QStringLiteral("only here")}}}};
     table.Translations = {{0x406, 1252}, {0x409, 1252}};
     TTempDir dir;
     EXPECT_EQ(ReadBlockThroughElf(dir, BuildVersionBlock(table)), QStringList{QStringLiteral("ProductName=Dansk")});
@@ -243,12 +246,12 @@ TEST(ModuleResource, DamagedElfFilesGiveNothing)
         return FindElfSection(copy.View(), kVersionSectionName);
     };
     const qsizetype shoff = qsizetype(uchar(elf[0x28]) | uchar(elf[0x29]) << 8);
-    EXPECT_FALSE(patched(0x28, 8, ~quint64(0) - 8));  // section table beyond the end
-    EXPECT_FALSE(patched(0x3C, 2, 0xFFFF));            // more sections than fit
-    EXPECT_FALSE(patched(0x3E, 2, 7));                 // name table index out of range
+    EXPECT_FALSE(patched(0x28, 8, ~quint64(0) - 8));     // section table beyond the end
+    EXPECT_FALSE(patched(0x3C, 2, 0xFFFF));              // more sections than fit
+    EXPECT_FALSE(patched(0x3E, 2, 7));                   // name table index out of range
     EXPECT_FALSE(patched(shoff + 64 + 24, 8, 1u << 30)); // the section's data beyond the end
-    EXPECT_FALSE(patched(shoff + 64, 4, 0xFFFFFF));    // its name beyond the name table
-    EXPECT_FALSE(patched(shoff + 128 + 32, 8, 3));      // name table cut inside the name
+    EXPECT_FALSE(patched(shoff + 64, 4, 0xFFFFFF));      // its name beyond the name table
+    EXPECT_FALSE(patched(shoff + 128 + 32, 8, 3));       // name table cut inside the name
 }
 
 TEST(ModuleResource, DamagedPeFilesGiveNothing)
@@ -286,7 +289,8 @@ TEST(MemoryStatus, FiguresAreFull64BitCounts)
     EXPECT_EQ(s.AvailVirtual, (quint64(1) << 47) - 2097152ull * 1024);
 
     // Without MemAvailable: free memory and caches.
-    const TMemoryStatus old = MemoryStatusFrom("MemTotal: 100 kB\nMemFree: 10 kB\nBuffers: 5 kB\nCached: 20 kB\n", {}, 0);
+    const TMemoryStatus old = MemoryStatusFrom("MemTotal: 100 kB\nMemFree: 10 kB\nBuffers: 5 kB\nCached: 20 kB\n", {},
+                                               0);
     EXPECT_EQ(old.AvailPhys, 35u * 1024);
     EXPECT_EQ(old.AvailVirtual, 0u);
 

@@ -29,7 +29,9 @@ QByteArray MakeElfWithSection(const QByteArray &sectionName, const QByteArray &d
     sectionsOffset = (sectionsOffset + 7) & ~quint64(7);
 
     TWriter w{{}, bigEndian};
-    w.Out.append("\x7f" "ELF", 4);
+    w.Out.append("\x7f"
+                 "ELF",
+                 4);
     w.Put(is64 ? 2 : 1, 1);
     w.Put(bigEndian ? 2 : 1, 1);
     w.Put(1, 1);

@@ -153,8 +153,8 @@ TEST(FolderCatalogue, ALargeFolderGetsEveryDescriptionRight)
         const QByteArray name = "f" + QByteArray::number(i) + (i % 3 ? ".txt" : ".TXT");
         dir.WriteFile(name, QByteArray());
         // Stored keys in other letter case and in another order than the folder's.
-        content += "F" + QByteArray::number(kFiles - 1 - i) + ((kFiles - 1 - i) % 3 ? ".TXT" : ".txt")
-                   + "=about " + QByteArray::number(kFiles - 1 - i) + "\r\n";
+        content += "F" + QByteArray::number(kFiles - 1 - i) + ((kFiles - 1 - i) % 3 ? ".TXT" : ".txt") + "=about "
+                   + QByteArray::number(kFiles - 1 - i) + "\r\n";
     }
     dir.WriteFile("Folder.dnt", content);
     const TFolderCatalogue c = ReadFolderCatalogue(dir.Path());
@@ -192,7 +192,8 @@ TEST(FolderCatalogue, AFolderThatCannotBeOpenedIsReported)
 {
     TTempDir dir;
     const TFolderCatalogue vanished = ReadFolderCatalogue(dir.FilePath("vanished"));
-    EXPECT_EQ(vanished.Error, QStringLiteral("Unable to list the folder ") + QString::fromUtf8(dir.FilePath("vanished")) + u'/');
+    EXPECT_EQ(vanished.Error,
+              QStringLiteral("Unable to list the folder ") + QString::fromUtf8(dir.FilePath("vanished")) + u'/');
 
     if (::geteuid() == 0)
         GTEST_SKIP() << "root lists a folder without read permission";

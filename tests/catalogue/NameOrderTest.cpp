@@ -13,13 +13,74 @@ namespace {
 // "ij", "cs", "y", "I" and "i"), and, when asked for, characters beyond ASCII.
 QByteArray RandomName(std::mt19937 &random, bool nonAscii)
 {
-    static const char *const pieces[] = {
-        "a", "A", "aa", "Aa", "b", "c", "ch", "CH", "d", "e", "i", "I", "ij", "IJ", "l", "ll",
-        "n", "o", "s", "cs", "t", "v", "w", "x", "y", "Y", "z", "Z", "file", "File", "report",
-        " ", "-", "_", ".", ",", "(", ")", "[", "]", "!", "#", "$", "%", "&", "'", "+", ";", "@",
-        "^", "`", "{", "}", "~", "0", "00", "007", "1", "2", "9", "10", "19", "20", "099", "100",
-        "12345678901234567890", "0000000000000000000001"};
-    static const char *const foreign[] = {"\xC3\xA9", "\xC3\x9F", "\xC3\xBC", "\xC3\x84", "\xC4\xB1",
+    static const char *const pieces[] = {"a",
+                                         "A",
+                                         "aa",
+                                         "Aa",
+                                         "b",
+                                         "c",
+                                         "ch",
+                                         "CH",
+                                         "d",
+                                         "e",
+                                         "i",
+                                         "I",
+                                         "ij",
+                                         "IJ",
+                                         "l",
+                                         "ll",
+                                         "n",
+                                         "o",
+                                         "s",
+                                         "cs",
+                                         "t",
+                                         "v",
+                                         "w",
+                                         "x",
+                                         "y",
+                                         "Y",
+                                         "z",
+                                         "Z",
+                                         "file",
+                                         "File",
+                                         "report",
+                                         " ",
+                                         "-",
+                                         "_",
+                                         ".",
+                                         ",",
+                                         "(",
+                                         ")",
+                                         "[",
+                                         "]",
+                                         "!",
+                                         "#",
+                                         "$",
+                                         "%",
+                                         "&",
+                                         "'",
+                                         "+",
+                                         ";",
+                                         "@",
+                                         "^",
+                                         "`",
+                                         "{",
+                                         "}",
+                                         "~",
+                                         "0",
+                                         "00",
+                                         "007",
+                                         "1",
+                                         "2",
+                                         "9",
+                                         "10",
+                                         "19",
+                                         "20",
+                                         "099",
+                                         "100",
+                                         "12345678901234567890",
+                                         "0000000000000000000001"};
+    static const char *const foreign[] = {"\xC3\xA9", "\xC3\x9F", "\xC3\xBC", "\xC3\x84",  "\xC4\xB1",
                                           "\xC4\xB0", "\xC3\xB8", "\xC3\xA5", "e\xCC\x81", "\xEF\xAC\x81"};
     QByteArray name;
     const int parts = 1 + int(random() % 8);
@@ -48,16 +109,15 @@ struct TDefaultLocale {
     QLocale Saved;
 };
 
-const QLocale kLocales[] = {
-    QLocale::c(),
-    QLocale(QLocale::English, QLocale::UnitedStates), QLocale(QLocale::German, QLocale::Germany),
-    QLocale(QLocale::French, QLocale::France),        QLocale(QLocale::Italian, QLocale::Italy),
-    QLocale(QLocale::Dutch, QLocale::Netherlands),    QLocale(QLocale::Portuguese, QLocale::Brazil),
-    QLocale(QLocale::Spanish, QLocale::Spain),
-    // Languages with rules of their own for ASCII letters.
-    QLocale(QLocale::Danish, QLocale::Denmark),       QLocale(QLocale::Turkish, QLocale::Turkey),
-    QLocale(QLocale::Lithuanian, QLocale::Lithuania), QLocale(QLocale::Czech, QLocale::CzechRepublic),
-    QLocale(QLocale::Hungarian, QLocale::Hungary)};
+const QLocale kLocales[] = {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates),
+                            QLocale(QLocale::German, QLocale::Germany), QLocale(QLocale::French, QLocale::France),
+                            QLocale(QLocale::Italian, QLocale::Italy), QLocale(QLocale::Dutch, QLocale::Netherlands),
+                            QLocale(QLocale::Portuguese, QLocale::Brazil), QLocale(QLocale::Spanish, QLocale::Spain),
+                            // Languages with rules of their own for ASCII letters.
+                            QLocale(QLocale::Danish, QLocale::Denmark), QLocale(QLocale::Turkish, QLocale::Turkey),
+                            QLocale(QLocale::Lithuanian, QLocale::Lithuania),
+                            QLocale(QLocale::Czech, QLocale::CzechRepublic),
+                            QLocale(QLocale::Hungarian, QLocale::Hungary)};
 } // namespace
 
 TEST(NameOrder, AsciiKeysCompareAsTheCollatorDoes)
@@ -82,7 +142,8 @@ TEST(NameOrder, AsciiKeysCompareAsTheCollatorDoes)
         // Each name against its neighbour, some alike, and against others at random.
         for (size_t i = 0; i < names.size(); ++i) {
             for (const size_t j : {(i + 1) % names.size(), size_t(random() % names.size())}) {
-                const int expected = Sign(collator.compare(QString::fromLatin1(names[i]), QString::fromLatin1(names[j])));
+                const int expected = Sign(
+                    collator.compare(QString::fromLatin1(names[i]), QString::fromLatin1(names[j])));
                 ASSERT_EQ(Sign(sortKeys[i].compare(sortKeys[j])), expected)
                     << '"' << names[i].constData() << "\" vs \"" << names[j].constData() << '"';
                 ++checked;
@@ -119,7 +180,8 @@ TEST(NameOrder, RowsFollowTheCollatorInEveryLocale)
                 for (size_t r = 1; r < rows.size(); ++r) {
                     const QByteArray &a = entries[rows[r - 1]].Name, &b = entries[rows[r]].Name;
                     const int c = collator.compare(QString::fromUtf8(a), QString::fromUtf8(b));
-                    ASSERT_TRUE(c < 0 || (c == 0 && a <= b)) << '"' << a.constData() << "\" before \"" << b.constData() << '"';
+                    ASSERT_TRUE(c < 0 || (c == 0 && a <= b))
+                        << '"' << a.constData() << "\" before \"" << b.constData() << '"';
                 }
                 std::vector<size_t> sorted = rows;
                 std::sort(sorted.begin(), sorted.end());

@@ -39,8 +39,8 @@ protected:
     // The description file with these key lines in the table's section.
     void Store(const QByteArray &lines) const
     {
-        D().WriteFile("Folder.dnt", "[ThisFolder]\r\nText0=t\r\n\r\n[" + QByteArray(Section()) + "]\r\n"
-                                        + lines + "\r\n[Other]\r\nkeep=1\r\n");
+        D().WriteFile("Folder.dnt", "[ThisFolder]\r\nText0=t\r\n\r\n[" + QByteArray(Section()) + "]\r\n" + lines
+                                        + "\r\n[Other]\r\nkeep=1\r\n");
     }
     const std::vector<TCatalogueEntry> &Table(const TFolderCatalogue &c) const
     {
@@ -95,43 +95,70 @@ private:
 struct TRuleCase {
     const char *What;
     std::vector<QByteArray> Entries;
-    QByteArray Keys;                          // the section's lines
-    std::map<QByteArray, QByteArray> Shown;   // entry -> description it shows
-    QList<QByteArray> KeptKeys;               // the section's keys after pruning, in file order
+    QByteArray Keys;                        // the section's lines
+    std::map<QByteArray, QByteArray> Shown; // entry -> description it shows
+    QList<QByteArray> KeptKeys;             // the section's keys after pruning, in file order
 };
 
-const QByteArray kNfc = "caf\xC3\xA9.txt";          // café.txt
-const QByteArray kNfcUpper = "CAF\xC3\x89.txt";     // CAFÉ.txt
-const QByteArray kLatin1 = "caf\xE9.txt";           // café.txt as Windows-1252 bytes
-const QByteArray kNfd = "cafe\xCC\x81.txt";         // café.txt decomposed
-const QByteArray kLongS = "\xC5\xBF.txt";           // ſ.txt
+const QByteArray kNfc = "caf\xC3\xA9.txt";      // café.txt
+const QByteArray kNfcUpper = "CAF\xC3\x89.txt"; // CAFÉ.txt
+const QByteArray kLatin1 = "caf\xE9.txt";       // café.txt as Windows-1252 bytes
+const QByteArray kNfd = "cafe\xCC\x81.txt";     // café.txt decomposed
+const QByteArray kLongS = "\xC5\xBF.txt";       // ſ.txt
 
 const std::vector<TRuleCase> &RuleCases()
 {
     static const std::vector<TRuleCase> cases = {
-        {"each spelling keeps its own key", {"README", "readme"},
+        {"each spelling keeps its own key",
+         {"README", "readme"},
          "README=first\r\nreadme=second\r\n",
-         {{"README", "first"}, {"readme", "second"}}, {"README", "readme"}},
-        {"a key owned byte for byte is not shared", {"README", "readme"}, "README=first\r\n",
-         {{"README", "first"}, {"readme", ""}}, {"README"}},
-        {"a key written on Windows in other letter case describes the entry", {"Readme"},
-         "README=from windows\r\ngone=stale\r\n", {{"Readme", "from windows"}}, {"README"}},
-        {"NFC, upper case and Windows-1252 bytes are three names", {kNfc, kNfcUpper, kLatin1},
+         {{"README", "first"}, {"readme", "second"}},
+         {"README", "readme"}},
+        {"a key owned byte for byte is not shared",
+         {"README", "readme"},
+         "README=first\r\n",
+         {{"README", "first"}, {"readme", ""}},
+         {"README"}},
+        {"a key written on Windows in other letter case describes the entry",
+         {"Readme"},
+         "README=from windows\r\ngone=stale\r\n",
+         {{"Readme", "from windows"}},
+         {"README"}},
+        {"NFC, upper case and Windows-1252 bytes are three names",
+         {kNfc, kNfcUpper, kLatin1},
          kLatin1 + "=latin\r\n" + kNfcUpper + "=upper\r\n" + kNfc + "=nfc\r\n",
-         {{kNfc, "nfc"}, {kNfcUpper, "upper"}, {kLatin1, "latin"}}, {kLatin1, kNfcUpper, kNfc}},
-        {"a Windows-1252 key describes its UTF-8 name", {kNfcUpper}, kLatin1 + "=latin\r\n",
-         {{kNfcUpper, "latin"}}, {kLatin1}},
-        {"long s and s are two names", {kLongS, "s.txt"}, "s.txt=plain\r\n",
-         {{kLongS, ""}, {"s.txt", "plain"}}, {"s.txt"}},
+         {{kNfc, "nfc"}, {kNfcUpper, "upper"}, {kLatin1, "latin"}},
+         {kLatin1, kNfcUpper, kNfc}},
+        {"a Windows-1252 key describes its UTF-8 name",
+         {kNfcUpper},
+         kLatin1 + "=latin\r\n",
+         {{kNfcUpper, "latin"}},
+         {kLatin1}},
+        {"long s and s are two names",
+         {kLongS, "s.txt"},
+         "s.txt=plain\r\n",
+         {{kLongS, ""}, {"s.txt", "plain"}},
+         {"s.txt"}},
         {"long s folds to s", {kLongS}, "S.TXT=folded\r\nt.txt=stale\r\n", {{kLongS, "folded"}}, {"S.TXT"}},
-        {"an NFD name keeps its NFC key through pruning", {kNfd}, kNfc + "=nfc key\r\nother=stale\r\n",
-         {{kNfd, "nfc key"}}, {kNfc}},
-        {"a non-ASCII name in other letter case survives pruning", {"\xC3\x84RGER.txt"},
-         "gone.txt=stale\r\n\xC3\xA4rger.txt=lower\r\n", {{"\xC3\x84RGER.txt", "lower"}}, {"\xC3\xA4rger.txt"}},
+        {"an NFD name keeps its NFC key through pruning",
+         {kNfd},
+         kNfc + "=nfc key\r\nother=stale\r\n",
+         {{kNfd, "nfc key"}},
+         {kNfc}},
+        {"a non-ASCII name in other letter case survives pruning",
+         {"\xC3\x84RGER.txt"},
+         "gone.txt=stale\r\n\xC3\xA4rger.txt=lower\r\n",
+         {{"\xC3\x84RGER.txt", "lower"}},
+         {"\xC3\xA4rger.txt"}},
         {"two claimants of one foreign key: the first name in byte order takes it",
-         {"rEADME", "Readme"}, "README=one\r\n", {{"Readme", "one"}, {"rEADME", ""}}, {"README"}},
+         {"rEADME", "Readme"},
+         "README=one\r\n",
+         {{"Readme", "one"}, {"rEADME", ""}},
+         {"README"}},
         {"two claimants and two foreign keys: one each, in file order",
-         {"rEADME", "Readme"}, "README=one\r\nreadMe=two\r\n", {{"Readme", "one"}, {"rEADME", "two"}},
+         {"rEADME", "Readme"},
+         "README=one\r\nreadMe=two\r\n",
+         {{"Readme", "one"}, {"rEADME", "two"}},
          {"README", "readMe"}},
     };
     return cases;
@@ -198,7 +225,7 @@ TEST(NameFold, TheCursorGoesBackToTheEntryTheNameDescribes)
     const std::vector<std::string_view> rows = {"README", "readme", "Other"};
     EXPECT_EQ(EntryOfKey(rows, "readme"), 1);
     EXPECT_EQ(EntryOfKey(rows, "README"), 0);
-    EXPECT_EQ(EntryOfKey(rows, "OTHER"), 2); // renamed in letter case only: still that entry
+    EXPECT_EQ(EntryOfKey(rows, "OTHER"), 2);  // renamed in letter case only: still that entry
     EXPECT_EQ(EntryOfKey(rows, "ReadMe"), 0); // two claimants: the first in byte order
     EXPECT_EQ(EntryOfKey(rows, "gone"), -1);
 }

@@ -83,18 +83,21 @@ TEST_P(ProfileFileKilled, EveryWriteThatReturnedIsKeptAndNoTemporaryFileOutlives
     // On a slow or busy machine (a sanitizer build) the kill delays need more rounds to settle.
     while (timer.elapsed() < 1500 || (rounds < 40 && timer.elapsed() < 15000)) {
         ++rounds;
-        const TKilledWriter run = KillWhileWriting(stored, [&](int i) { return WriteEntry(path, i); },
-                                                   int(std::uniform_real_distribution<>(0, maxDelayUs)(random)));
+        const TKilledWriter run = KillWhileWriting(
+            stored, [&](int i) { return WriteEntry(path, i); },
+            int(std::uniform_real_distribution<>(0, maxDelayUs)(random)));
         ASSERT_EQ(run.Failure, QByteArray()) << "round " << rounds;
         completed += run.Completed;
-        maxDelayUs = std::clamp(run.Completed == 0 ? maxDelayUs * 1.25 : run.Completed > 2 ? maxDelayUs * 0.8 : maxDelayUs,
+        maxDelayUs = std::clamp(run.Completed == 0  ? maxDelayUs * 1.25
+                                : run.Completed > 2 ? maxDelayUs * 0.8
+                                                    : maxDelayUs,
                                 500.0, 200000.0);
         const int returned = stored + run.Completed;
         const QByteArray bytes = ReadFileBytes(path);
         const bool torn = bytes != TextAfter(returned) && bytes != TextAfter(returned + 1);
         // Only a rewrite in place can be cut short; its old bytes wait in the cache.
-        ASSERT_TRUE(!torn || inPlace) << "round " << rounds << ": the file is neither old nor new, "
-                                      << bytes.size() << " bytes";
+        ASSERT_TRUE(!torn || inPlace) << "round " << rounds << ": the file is neither old nor new, " << bytes.size()
+                                      << " bytes";
         halves += torn;
         // The next reader finds the text whole: a rewrite cut short is undone from its backup
         // (as is one killed after its last byte but before it could return).
@@ -142,8 +145,7 @@ TEST_P(ProfileFileKilled, EveryWriteThatReturnedIsKeptAndNoTemporaryFileOutlives
     EXPECT_GT(completed, rounds / 2) << "the kills came before most writes could finish";
 }
 
-INSTANTIATE_TEST_SUITE_P(BothWritePaths, ProfileFileKilled,
-                         ::testing::Values(TWritePath::Rename, TWritePath::InPlace),
+INSTANTIATE_TEST_SUITE_P(BothWritePaths, ProfileFileKilled, ::testing::Values(TWritePath::Rename, TWritePath::InPlace),
                          [](const auto &test) {
                              return std::string(test.param == TWritePath::Rename ? "Rename" : "InPlace");
                          });
@@ -199,10 +201,12 @@ TEST_P(RewriteCutShort, TheNextReaderOrWriterFindsTheOldTextWhole)
         EXPECT_TRUE(*read == oldText) << "the reader got " << read->size() << " bytes, not the old text";
     } else {
         QByteArray seen;
-        ASSERT_EQ(ReplaceFileLocked(path, [&](const std::optional<QByteArray> &current) {
-                      seen = current.value_or(QByteArray());
-                      return std::optional<QByteArray>(current.value_or(QByteArray()) + "next=1\r\n");
-                  }), 0);
+        ASSERT_EQ(ReplaceFileLocked(path,
+                                    [&](const std::optional<QByteArray> &current) {
+                                        seen = current.value_or(QByteArray());
+                                        return std::optional<QByteArray>(current.value_or(QByteArray()) + "next=1\r\n");
+                                    }),
+                  0);
         EXPECT_TRUE(seen == oldText) << "the writer built on " << seen.size() << " bytes, not the old text";
     }
     EXPECT_TRUE(ReadFileBytes(path).startsWith(oldText)) << "the file was not put back";
@@ -211,4 +215,6 @@ TEST_P(RewriteCutShort, TheNextReaderOrWriterFindsTheOldTextWhole)
 }
 
 INSTANTIATE_TEST_SUITE_P(NextAccess, RewriteCutShort, ::testing::Values(TNextAccess::Read, TNextAccess::Write),
-                         [](const auto &test) { return std::string(test.param == TNextAccess::Read ? "Read" : "Write"); });
+                         [](const auto &test) {
+                             return std::string(test.param == TNextAccess::Read ? "Read" : "Write");
+                         });

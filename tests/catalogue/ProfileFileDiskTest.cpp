@@ -151,7 +151,7 @@ TEST_F(ProfileFileOnDisk, HardLinksAllSeeTheNewTextAndAWriteWithoutBackupIsRefus
 TEST_F(ProfileFileOnDisk, SharedFilesKeepTheirOwnerGroupAndModeAndAreWritten)
 {
     const bool root = ::geteuid() == 0;
-    constexpr uid_t kMember = 1234;  // the owner of the file
+    constexpr uid_t kMember = 1234; // the owner of the file
     constexpr gid_t kGroup = 1234;
     struct TCase {
         const char *Name;
@@ -179,7 +179,8 @@ TEST_F(ProfileFileOnDisk, SharedFilesKeepTheirOwnerGroupAndModeAndAreWritten)
             ++skipped;
             continue;
         }
-        const QByteArray folder = Dir.MakeDir(QByteArray(c.Name).replace(' ', '_').replace(',', '_').replace('\'', '_'));
+        const QByteArray folder = Dir.MakeDir(
+            QByteArray(c.Name).replace(' ', '_').replace(',', '_').replace('\'', '_'));
         const QByteArray path = folder + "/Folder.dnt";
         WriteFileBytes(path, kOld);
         ASSERT_EQ(::chown(path.constData(), c.FileOwner, c.FileGroup), 0);
@@ -450,17 +451,19 @@ TEST_F(ProfileFileOnDisk, OnlyRegularFilesAreReadOrWritten)
         const QByteArray path = folder + "/Folder.dnt";
         ASSERT_TRUE(c.Make(path));
         const struct stat before = StatOf(path, false);
-        const TChildRun run = RunInChild([&]() -> QByteArray {
-            QByteArray problems;
-            ProfileFile p(path);
-            if (!p.ReadString("Files", "k").isEmpty() || !p.ReadSection("Files").isEmpty())
-                problems += "read something; ";
-            const QByteArray error = WriteKey(path);
-            if (error != "Unable to write to " + path + ": it is not a regular file")
-                problems += "write gave \"" + error + "\"; ";
-            ReadFolderCatalogue(folder);
-            return problems;
-        }, 20000, std::nullopt, kMemory);
+        const TChildRun run = RunInChild(
+            [&]() -> QByteArray {
+                QByteArray problems;
+                ProfileFile p(path);
+                if (!p.ReadString("Files", "k").isEmpty() || !p.ReadSection("Files").isEmpty())
+                    problems += "read something; ";
+                const QByteArray error = WriteKey(path);
+                if (error != "Unable to write to " + path + ": it is not a regular file")
+                    problems += "write gave \"" + error + "\"; ";
+                ReadFolderCatalogue(folder);
+                return problems;
+            },
+            20000, std::nullopt, kMemory);
         EXPECT_TRUE(run.Finished) << "hangs";
         EXPECT_EQ(run.ExitCode, 0);
         EXPECT_EQ(run.Report, QByteArray());
@@ -509,5 +512,6 @@ TEST_F(ProfileFileOnDisk, WritesWorkWithoutProc)
     EXPECT_EQ(ProfileFile(created).ReadString("Files", "b.txt"), QByteArray("made"));
     for (const QByteArray &folder : {Dir.Path(), Dir.FilePath("new")})
         EXPECT_EQ(QDir(QFile::decodeName(folder)).entryList(QDir::Files | QDir::Hidden),
-                  QStringList{QStringLiteral("Folder.dnt")}) << "a temporary file was left";
+                  QStringList{QStringLiteral("Folder.dnt")})
+            << "a temporary file was left";
 }

@@ -62,8 +62,8 @@ TEST(ProfileFileFaults, AFolderGoneSinceItWasListedIsNotMadeAgain)
 namespace {
 struct TFullDisk {
     const char *Name;
-    bool HardLinked;       // written in place
-    const char *After;     // bytes of growth the disk still takes (the text has 41, the new one 62)
+    bool HardLinked;   // written in place
+    const char *After; // bytes of growth the disk still takes (the text has 41, the new one 62)
     bool SyncFails;
 };
 
@@ -102,15 +102,14 @@ TEST_P(ProfileFileFullDisk, ACommitSaysTheDiskIsFullAndTheFileKeepsEveryByte)
     EXPECT_EQ(Backups(), QStringList());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Stages, ProfileFileFullDisk,
-    ::testing::Values(TFullDisk{"NewFileAtOnce", false, "0", false},
-                      TFullDisk{"NewFileHalfWay", false, "20", false},
-                      TFullDisk{"NewFileSync", false, nullptr, true},
-                      TFullDisk{"BackupOfARewriteInPlace", true, "0", false},
-                      TFullDisk{"RewriteInPlaceHalfWay", true, "49", false},
-                      TFullDisk{"SyncOfARewriteInPlace", true, nullptr, true}),
-    [](const auto &test) { return std::string(test.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Stages, ProfileFileFullDisk,
+                         ::testing::Values(TFullDisk{"NewFileAtOnce", false, "0", false},
+                                           TFullDisk{"NewFileHalfWay", false, "20", false},
+                                           TFullDisk{"NewFileSync", false, nullptr, true},
+                                           TFullDisk{"BackupOfARewriteInPlace", true, "0", false},
+                                           TFullDisk{"RewriteInPlaceHalfWay", true, "49", false},
+                                           TFullDisk{"SyncOfARewriteInPlace", true, nullptr, true}),
+                         [](const auto &test) { return std::string(test.param.Name); });
 
 // A real small file system, where the superuser may mount one.
 TEST(ProfileFileFaults, AFullTmpfsKeepsEveryByteOnBothWritePaths)

@@ -26,8 +26,7 @@ protected:
 };
 
 // Bytes of a literal, NULs included.
-template <size_t N>
-QByteArray Raw(const char (&text)[N])
+template <size_t N> QByteArray Raw(const char (&text)[N])
 {
     return QByteArray(text, qsizetype(N - 1));
 }
@@ -45,18 +44,18 @@ TEST_F(ProfileFileTest, DefaultContentIsTheTwentyOneLinesByteForByte)
     EXPECT_TRUE(bytes.startsWith(";DO NOT CHANGE MANUALLY!\r\n;This file is a generated file by "
                                  "the \"DirNote\" program (DirNote.exe)!\r\n;"));
     EXPECT_TRUE(lines[4].startsWith(";mail:"));
-    EXPECT_TRUE(bytes.endsWith(
-        "\r\n\r\n[ThisFolder]\r\n"
-        "Text0=Please test the software in its full contents before putting it in\r\n"
-        "Text1=here and also make sure that it's virus free, and last but not least\r\n"
-        "Text2=don't just put the software in here without checking for any older\r\n"
-        "Text3=or same version on CD's etc..\r\n"
-        "Text4=Use The Incoming folder for downloads and things you don't wan't to\r\n"
-        "Text5=descripe, but have in mind that they may be deleted very fast!!!.\r\n"
-        "Text6=\xA0\r\n"
-        "Text7=Thanks in advance\r\n"
-        "Text8=\xA0\x09" "Administrator\r\n"
-        "\r\n[Folders]\r\n\r\n[Files]\r\n\r\n"));
+    EXPECT_TRUE(bytes.endsWith("\r\n\r\n[ThisFolder]\r\n"
+                               "Text0=Please test the software in its full contents before putting it in\r\n"
+                               "Text1=here and also make sure that it's virus free, and last but not least\r\n"
+                               "Text2=don't just put the software in here without checking for any older\r\n"
+                               "Text3=or same version on CD's etc..\r\n"
+                               "Text4=Use The Incoming folder for downloads and things you don't wan't to\r\n"
+                               "Text5=descripe, but have in mind that they may be deleted very fast!!!.\r\n"
+                               "Text6=\xA0\r\n"
+                               "Text7=Thanks in advance\r\n"
+                               "Text8=\xA0\x09"
+                               "Administrator\r\n"
+                               "\r\n[Folders]\r\n\r\n[Files]\r\n\r\n"));
 
     ProfileFile profile(Path());
     EXPECT_EQ(profile.ReadString("ThisFolder", "Text6"), QByteArray("\xA0"));
@@ -86,10 +85,12 @@ TEST_F(ProfileFileTest, ReadRulesTrimQuotesCaseDuplicatesAndLength)
          "dup=first\r\n"
          "DUP=second\r\n"
          "empty=\r\n"
-         "big=" + big + "\r\n"
-         "\xC3\x89t\xC3\xA9.txt=accented\r\n"
-         "[ files ]\r\n"
-         "other=in the second section of that name\r\n");
+         "big="
+         + big
+         + "\r\n"
+           "\xC3\x89t\xC3\xA9.txt=accented\r\n"
+           "[ files ]\r\n"
+           "other=in the second section of that name\r\n");
     ProfileFile p(Path());
     EXPECT_EQ(p.ReadString("Files", "spaced"), QByteArray("  quoted value  "));
     EXPECT_EQ(p.ReadString("Files", "single"), QByteArray("v"));
@@ -104,9 +105,8 @@ TEST_F(ProfileFileTest, ReadRulesTrimQuotesCaseDuplicatesAndLength)
     EXPECT_EQ(p.ReadString("Files", "other"), QByteArray()); // only the first section is searched
     EXPECT_EQ(p.ReadString("Files", "top"), QByteArray());
     EXPECT_EQ(p.ReadString("Missing", "x"), QByteArray());
-    EXPECT_EQ(p.ReadSection("Files"),
-              (QList<QByteArray>{"spaced", "single", "nested", "mismatched", "half", "comment",
-                                 "dup", "DUP", "empty", "big", "\xC3\x89t\xC3\xA9.txt"}));
+    EXPECT_EQ(p.ReadSection("Files"), (QList<QByteArray>{"spaced", "single", "nested", "mismatched", "half", "comment",
+                                                         "dup", "DUP", "empty", "big", "\xC3\x89t\xC3\xA9.txt"}));
     ProfileFile absent(Dir.FilePath("nothing/Folder.dnt"));
     EXPECT_EQ(absent.ReadString("Files", "x"), QByteArray());
     EXPECT_TRUE(absent.ReadSection("Files").isEmpty());
@@ -132,16 +132,18 @@ TEST_F(ProfileFileTest, KeyListIsCutAtItsBuffer)
 TEST_F(ProfileFileTest, WritesReplaceInPlaceAppendAndKeepEveryOtherByte)
 {
     const QByteArray head = "; comment \xA0 kept\r\nstray line before sections\n\r\n";
-    Make(head + "[Folders]\r\nAlpha=old\r\nbeta=b\r\n; trailing comment\r\n\r\n"
-                "[Files]\r\nx=1\r\n\r\n");
+    Make(head
+         + "[Folders]\r\nAlpha=old\r\nbeta=b\r\n; trailing comment\r\n\r\n"
+           "[Files]\r\nx=1\r\n\r\n");
     {
         ProfileFile p(Path());
-        p.WriteString("folders", "ALPHA", "new");  // replaced where it stands, stored case kept
-        p.WriteString("Folders", "gamma", "g");    // after the last entry, before the comment
-        p.WriteString("Other", "k", "v");          // new section at the end
+        p.WriteString("folders", "ALPHA", "new"); // replaced where it stands, stored case kept
+        p.WriteString("Folders", "gamma", "g");   // after the last entry, before the comment
+        p.WriteString("Other", "k", "v");         // new section at the end
     }
-    EXPECT_EQ(Bytes(), head + "[Folders]\r\nAlpha=new\r\nbeta=b\r\ngamma=g\r\n; trailing comment\r\n\r\n"
-                              "[Files]\r\nx=1\r\n\r\n[Other]\r\nk=v\r\n");
+    EXPECT_EQ(Bytes(), head
+                           + "[Folders]\r\nAlpha=new\r\nbeta=b\r\ngamma=g\r\n; trailing comment\r\n\r\n"
+                             "[Files]\r\nx=1\r\n\r\n[Other]\r\nk=v\r\n");
     // A description with its own blanks is stored as given and read back trimmed.
     ProfileFile p(Path());
     p.WriteString("Files", "x", "  two spaces  ");
@@ -223,8 +225,8 @@ TEST_F(ProfileFileTest, UnsafeInputNeverReachesTheFile)
     Make(original);
     ProfileFile p(Path());
     const std::pair<QByteArray, QByteArray> bad[] = {
-        {"k", "line\r\nbreak"}, {"k", "lf\nonly"}, {"a=b", "v"}, {"[x", "v"},
-        {";x", "v"},            {" lead", "v"},    {"trail\t", "v"}, {"", "v"},
+        {"k", "line\r\nbreak"}, {"k", "lf\nonly"}, {"a=b", "v"}, {"[x", "v"}, {";x", "v"},
+        {" lead", "v"},         {"trail\t", "v"},  {"", "v"},
     };
     for (const auto &[key, value] : bad) {
         try {
@@ -350,7 +352,7 @@ TEST_F(ProfileFileTest, LongNonAsciiValueIsCutToAWholeCharacter)
 {
     const QByteArray a4 = "\xC3\xA4";
     const QByteArray utf8 = "AB" + a4.repeated(1024); // 2050 bytes: byte 2047 begins the 1023rd
-    const QByteArray cp1252(3000, '\xE4');             // Windows-1252: every byte a character
+    const QByteArray cp1252(3000, '\xE4');            // Windows-1252: every byte a character
     Make("[Files]\r\nutf8=" + utf8 + "\r\ncp1252=" + cp1252 + "\r\n");
     ProfileFile p(Path());
     const QByteArray read = p.ReadString("Files", "utf8");
@@ -399,10 +401,8 @@ TEST_F(ProfileFileTest, EditsKeepTheLineEndsOfEveryLineTheyDoNotTouch)
         QByteArray After;
     } cases[] = {
         // Lone CR before an empty LF line: the new line must not glue the CR to that LF.
-        {"insert, lone CR then empty LF line", "[Files]\ra=1\n\n;end\n", Insert, "b",
-         "[Files]\ra=1\nb=2\r\n\n;end\n"},
-        {"insert after a CRLF line in a CR file", "[Files]\ra=1\r\n;end\r", Insert, "b",
-         "[Files]\ra=1\r\nb=2\r;end\r"},
+        {"insert, lone CR then empty LF line", "[Files]\ra=1\n\n;end\n", Insert, "b", "[Files]\ra=1\nb=2\r\n\n;end\n"},
+        {"insert after a CRLF line in a CR file", "[Files]\ra=1\r\n;end\r", Insert, "b", "[Files]\ra=1\r\nb=2\r;end\r"},
         {"insert, CR-only file", "[Files]\ra=1\r;end\r", Insert, "b", "[Files]\ra=1\rb=2\r;end\r"},
         {"insert, LF file", "[Files]\na=1\n\n", Insert, "b", "[Files]\na=1\nb=2\n\n"},
         {"insert, mixed CRLF and LF", "[Files]\r\na=1\n\n", Insert, "b", "[Files]\r\na=1\nb=2\r\n\n"},
@@ -544,7 +544,8 @@ TEST_F(ProfileFileTest, WholeSectionIsReadAndReplacedInOneWrite)
         values.append("value " + QByteArray::number(i));
         content += "TextKeyOfTwentyBytes" + QByteArray::number(i) + "=  " + values.last() + "  \r\n";
     }
-    content += "textkeyoftwentybytes0=\"duplicate\"\r\n;comment\r\n[Files]\r\nk=v\r\n[thisfolder]\r\nx=second section\r\n";
+    content +=
+        "textkeyoftwentybytes0=\"duplicate\"\r\n;comment\r\n[Files]\r\nk=v\r\n[thisfolder]\r\nx=second section\r\n";
     values.append("duplicate");
     Make(content);
     ProfileFile p(Path());

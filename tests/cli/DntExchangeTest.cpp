@@ -45,16 +45,14 @@ struct TDescriptIonCase {
 
 QByteArray DescriptIonBytes(const TDescriptIonCase &c)
 {
-    return c.Bom + "README.TXT Read me first\r\n"
-           + "\"my notes.txt\" Notes with spaces\r\n"
-           + "B" + c.UUmlaut + "cher  Folder of books  \r\n"
+    return c.Bom + "README.TXT Read me first\r\n" + "\"my notes.txt\" Notes with spaces\r\n" + "B" + c.UUmlaut
+           + "cher  Folder of books  \r\n"
            // A multi-line entry: "\n" for a line break, "\\" for a backslash, then Ctrl-D and 0xC2.
-           + "long.txt First line\\nSecond " + c.AUmlaut + " line\\\\path\\n\x04\xC2\r\n"
+           + "long.txt First line\\nSecond " + c.AUmlaut
+           + " line\\\\path\\n\x04\xC2\r\n"
            // Another program's data after a Ctrl-D is no part of the text.
-           + "other.txt Text\x04Zprogram data\r\n"
-           + "kept.txt From descript.ion\r\n"
-           + "ghost.txt Nobody has this name\n"
-           + "lonely.txt\r\n";
+           + "other.txt Text\x04Zprogram data\r\n" + "kept.txt From descript.ion\r\n"
+           + "ghost.txt Nobody has this name\n" + "lonely.txt\r\n";
 }
 
 class DntImportDescriptIon : public ::testing::TestWithParam<TDescriptIonCase> {};
@@ -66,11 +64,13 @@ TEST_P(DntImportDescriptIon, QuotedNamesMultiLineEntriesAndExistingDescriptionsK
     TTempDir dir;
     for (const char *name : {"readme.txt", "my notes.txt", "long.txt", "other.txt", "kept.txt", "lonely.txt"})
         dir.WriteFile(name, "x");
-    dir.MakeDir("B\xC3\xBC" "cher");
+    dir.MakeDir("B\xC3\xBC"
+                "cher");
     dir.WriteFile("descript.ion", DescriptIonBytes(c));
     const QByteArray stored = "[Files]\r\nkept.txt=Mine\r\n";
     dir.WriteFile("Folder.dnt", stored);
-    QStringList args{QStringLiteral("import"), Arg(dir.Path()), QStringLiteral("--from"), QStringLiteral("descript.ion")};
+    QStringList args{QStringLiteral("import"), Arg(dir.Path()), QStringLiteral("--from"),
+                     QStringLiteral("descript.ion")};
     args += c.Extra;
 
     // A dry run says what it would do and writes nothing.
@@ -87,7 +87,9 @@ TEST_P(DntImportDescriptIon, QuotedNamesMultiLineEntriesAndExistingDescriptionsK
     const std::map<QByteArray, QByteArray> expected{
         {"readme.txt", "Read me first"},
         {"my notes.txt", "Notes with spaces"},
-        {"B\xC3\xBC" "cher", "Folder of books"},
+        {"B\xC3\xBC"
+         "cher",
+         "Folder of books"},
         {"long.txt", "First line / Second \xC3\xA4 line\\path"},
         {"other.txt", "Text"},
         {"kept.txt", "Mine"},
@@ -104,8 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TDescriptIonCase{"Utf8", {}, "\xC3\xBC", "\xC3\xA4", {}},
                       TDescriptIonCase{"Utf8WithBom", "\xEF\xBB\xBF", "\xC3\xBC", "\xC3\xA4", {}},
                       TDescriptIonCase{"Cp850", {}, "\x81", "\x84", {}},
-                      TDescriptIonCase{"Cp1252", {}, "\xFC", "\xE4",
-                                       {QStringLiteral("--encoding"), QStringLiteral("cp1252")}}),
+                      TDescriptIonCase{
+                          "Cp1252", {}, "\xFC", "\xE4", {QStringLiteral("--encoding"), QStringLiteral("cp1252")}}),
     [](const ::testing::TestParamInfo<TDescriptIonCase> &test) { return std::string(test.param.Label); });
 
 TEST(DntImport, RecursiveImportReachesSubfoldersButNoLinkedFolder)
@@ -177,9 +179,9 @@ TEST(DntXattr, ExportToTheCommentAttributeAndImportBack)
     run = Dnt({QStringLiteral("import"), Arg(root), QStringLiteral("--recursive"), QStringLiteral("--from"),
                QStringLiteral("xattr")});
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-    EXPECT_EQ(Descriptions(root), (std::map<QByteArray, QByteArray>{{"sub", "A folder"},
-                                                                   {"plain.txt", "Plain, \"quoted\""},
-                                                                   {"\xC3\xBCmlaut.txt", "caf\xC3\xA9"}}));
+    EXPECT_EQ(Descriptions(root),
+              (std::map<QByteArray, QByteArray>{
+                  {"sub", "A folder"}, {"plain.txt", "Plain, \"quoted\""}, {"\xC3\xBCmlaut.txt", "caf\xC3\xA9"}}));
     EXPECT_EQ(Descriptions(root + "/sub"), (std::map<QByteArray, QByteArray>{{"inner.txt", "Inside / and more"}}));
 }
 
@@ -194,9 +196,9 @@ TEST(DntExport, CsvReadsBackThroughPythonsCsvModule)
                                 "[Folders]\r\nsub=Sub folder\r\n[Files]\r\na,b.txt=Comma, name\r\n"
                                 "quote.txt=\"Hi\" he said\r\n");
     dir.WriteFile("sub/Folder.dnt", "[Files]\r\n\xC3\xA9t\xC3\xA9.txt=\xC3\xA9t\xC3\xA9 summer\r\n");
-    const TDntRun run = Dnt({QStringLiteral("export"), QStringLiteral("--recursive"), QStringLiteral("--format"),
-                             QStringLiteral("csv")},
-                            {}, dir.Path());
+    const TDntRun run = Dnt(
+        {QStringLiteral("export"), QStringLiteral("--recursive"), QStringLiteral("--format"), QStringLiteral("csv")},
+        {}, dir.Path());
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     const QByteArray csvPath = dir.WriteFile("out.csv", run.Out);
 

@@ -137,7 +137,8 @@ TEST(DntSet, WritesReadsAndRemovesThroughTheNameRuleWithoutPruning)
     EXPECT_EQ(Dnt({QStringLiteral("set"), Arg(dir.FilePath("readme.txt")), QStringLiteral("Read me first")}).Code, 0);
     EXPECT_EQ(ReadFileBytes(desc), "[Folders]\r\n[Files]\r\nREADME.TXT=Read me first\r\nghost.txt=stale\r\n");
     // Standard input; a final line break is no part of the text. Folders by either spelling.
-    EXPECT_EQ(Dnt({QStringLiteral("set"), Arg(dir.FilePath("notes.txt")), QStringLiteral("-")}, "Ünïcode notes\r\n").Code, 0);
+    EXPECT_EQ(
+        Dnt({QStringLiteral("set"), Arg(dir.FilePath("notes.txt")), QStringLiteral("-")}, "Ünïcode notes\r\n").Code, 0);
     EXPECT_EQ(Dnt({QStringLiteral("set"), Arg(dir.FilePath("sub/")), QStringLiteral("-- a sub folder")}).Code, 0);
     run = Dnt({QStringLiteral("get"), QStringLiteral("readme.txt"), QStringLiteral("notes.txt"), QStringLiteral("sub"),
                QStringLiteral("nothing.txt")},
@@ -170,7 +171,8 @@ TEST(DntSet, ReadingCreatesNothingAndTheFirstWriteCreatesTheWindowsFile)
     const QByteArray desc = dir.FilePath("Folder.dnt");
     EXPECT_EQ(Dnt({QStringLiteral("get"), Arg(dir.FilePath("a.txt"))}).Code, 0);
     EXPECT_EQ(Dnt({QStringLiteral("ls"), Arg(dir.Path())}).Code, 0);
-    EXPECT_EQ(Dnt({QStringLiteral("export"), Arg(dir.Path()), QStringLiteral("--format"), QStringLiteral("json")}).Code, 0);
+    EXPECT_EQ(Dnt({QStringLiteral("export"), Arg(dir.Path()), QStringLiteral("--format"), QStringLiteral("json")}).Code,
+              0);
     EXPECT_FALSE(Exists(desc));
     EXPECT_EQ(Dnt({QStringLiteral("set"), Arg(dir.FilePath("a.txt")), QStringLiteral("first")}).Code, 0);
     const QByteArray bytes = ReadFileBytes(desc);

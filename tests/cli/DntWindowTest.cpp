@@ -41,7 +41,8 @@ TEST_F(DntWindowTest, TextTypedInTheWindowIsWrittenAndDntsOtherChangesStay)
     Type(QStringLiteral("typed")); // replaces the cell's text, not yet committed
 
     // Meanwhile dnt, another process, describes all three files.
-    for (const auto &[name, text] : {std::pair{"a.txt", "a from dnt"}, {"b.txt", "b from dnt"}, {"c.txt", "c from dnt"}})
+    for (const auto &[name, text] :
+         {std::pair{"a.txt", "a from dnt"}, {"b.txt", "b from dnt"}, {"c.txt", "c from dnt"}})
         ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(Dir.FilePath(name)), QString::fromUtf8(text)}).Code, 0);
 
     // Leaving the row commits what was typed; passing over b.txt, whose cell still shows what the
@@ -67,7 +68,8 @@ TEST_F(DntWindowTest, ADescriptIonIsOfferedOnceForAFolderWithoutDescriptions)
     const QByteArray music = Dir.MakeDir("music");
     for (const char *name : {"a.mp3", "b.mp3", "c.mp3"})
         Dir.WriteFile("music/" + QByteArray(name), "x");
-    Dir.WriteFile("music/descript.ion", "a.mp3 First song\r\nB.MP3 Second song\r\n\"c.mp3\" Third\r\nghost.mp3 Gone\r\n");
+    Dir.WriteFile("music/descript.ion",
+                  "a.mp3 First song\r\nB.MP3 Second song\r\n\"c.mp3\" Third\r\nghost.mp3 Gone\r\n");
 
     MessageLog().Answers = {mrYes};
     ASSERT_TRUE(Window.LoadFolder(music));
@@ -100,10 +102,10 @@ TEST_F(DntWindowTest, ANoIsRememberedAcrossWindowsAndFoldersWithDescriptionsAreN
     TFrmMain second{NothingToList(Dir)};
     ASSERT_TRUE(second.LoadFolder(docs));
     EXPECT_EQ(MessageLog().Requests.size(), 1u);
-    EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, ImportOfferRegKey(), QString::fromUtf8(docs) + u'/',
-                           RegValue::FromInteger(-1))
-                  .AsInteger(),
-              0);
+    EXPECT_EQ(
+        ReadRegValue(HKEY_CURRENT_USER, ImportOfferRegKey(), QString::fromUtf8(docs) + u'/', RegValue::FromInteger(-1))
+            .AsInteger(),
+        0);
 
     // A folder that has descriptions of its own is not asked about its descript.ion.
     const QByteArray described = Dir.MakeDir("described");

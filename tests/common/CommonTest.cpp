@@ -25,9 +25,8 @@ TEST(PathParts, SplitAtTheLastSlash)
 
 TEST(StringListLookups, FirstLineWinsAndCaseIsIgnored)
 {
-    const QStringList list = {QStringLiteral("HTTP=first"), QStringLiteral("http=second"),
-                              QStringLiteral("Empty="), QStringLiteral("a=b=c"),
-                              QStringLiteral("noequals")};
+    const QStringList list = {QStringLiteral("HTTP=first"), QStringLiteral("http=second"), QStringLiteral("Empty="),
+                              QStringLiteral("a=b=c"), QStringLiteral("noequals")};
     EXPECT_EQ(ValueOfName(list, QStringLiteral("Http")), QStringLiteral("first"));
     EXPECT_EQ(IndexOfName(list, QStringLiteral("empty")), 2);
     EXPECT_EQ(ValueOfName(list, QStringLiteral("A")), QStringLiteral("b=c"));
@@ -62,15 +61,25 @@ TEST(TextCodec, StoredUtf8RoundTripsByteForByte)
     // Every valid UTF-8 value reads as text that encodes back to the same bytes, a leading
     // U+FEFF (a byte-order mark inside a value) included; anything else reads as Windows-1252.
     const QByteArray utf8Values[] = {
-        "\xef\xbb\xbf" "abc", "\xef\xbb\xbf", "\xef\xbb\xbf\xef\xbb\xbf" "x", "x\xef\xbb\xbf",
-        "caf\xc3\xa9", "\xc2\xa0", "\xf0\x9f\x98\x80", "",
+        "\xef\xbb\xbf"
+        "abc",
+        "\xef\xbb\xbf",
+        "\xef\xbb\xbf\xef\xbb\xbf"
+        "x",
+        "x\xef\xbb\xbf",
+        "caf\xc3\xa9",
+        "\xc2\xa0",
+        "\xf0\x9f\x98\x80",
+        "",
     };
     for (const QByteArray &bytes : utf8Values) {
         SCOPED_TRACE(bytes.toHex().constData());
         EXPECT_TRUE(IsValidUtf8(bytes));
         EXPECT_EQ(EncodeText(DecodeText(bytes)), bytes);
     }
-    EXPECT_EQ(DecodeText(QByteArray("\xef\xbb\xbf" "abc")), QStringLiteral("\ufeffabc"));
+    EXPECT_EQ(DecodeText(QByteArray("\xef\xbb\xbf"
+                                    "abc")),
+              QStringLiteral("\ufeffabc"));
     // A byte-order mark followed by invalid bytes is Windows-1252 text as a whole.
     EXPECT_EQ(DecodeText(QByteArray("\xef\xbb\xbf\xe9")), QStringLiteral("\u00ef\u00bb\u00bf\u00e9"));
     for (const QByteArray &bytes : {QByteArray("\xed\xa0\x80"), QByteArray("\xc0\xaf"), QByteArray("a\xc3")})
@@ -79,8 +88,8 @@ TEST(TextCodec, StoredUtf8RoundTripsByteForByte)
 
 TEST(TextCodec, CutBackToAWholeCharacterOnlyInUtf8)
 {
-    const QByteArray a4 = "\xc3\xa4";           // two bytes
-    const QByteArray euro = "\xe2\x82\xac";    // three bytes
+    const QByteArray a4 = "\xc3\xa4";            // two bytes
+    const QByteArray euro = "\xe2\x82\xac";      // three bytes
     const QByteArray smile = "\xf0\x9f\x98\x80"; // four bytes
     const struct {
         QByteArray Bytes;

@@ -44,10 +44,9 @@ TEST(TestSupport, AFileThatCannotBeReadFailsNamingIt)
 // The repository carries every test file it needs: a clone tests on its own.
 TEST(TestSupport, TheVersionFixturesAreInTheRepository)
 {
-    for (const char *name : {"README.md", "standard.bin", "standard.rc", "standard.txt", "dupkeys.bin",
-                             "dupkeys.rc", "dupkeys.txt", "varfirst.bin", "varfirst.rc", "varfirst.txt",
-                             "tiny-with-version.exe", "tiny-with-version.exe.txt", "tiny-without-version.exe",
-                             "tiny-without-version.exe.txt"}) {
+    for (const char *name : {"README.md", "standard.bin", "standard.rc", "standard.txt", "dupkeys.bin", "dupkeys.rc",
+                             "dupkeys.txt", "varfirst.bin", "varfirst.rc", "varfirst.txt", "tiny-with-version.exe",
+                             "tiny-with-version.exe.txt", "tiny-without-version.exe", "tiny-without-version.exe.txt"}) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(FixturePath(QByteArray("version/") + name).startsWith(DIRNOTE_SOURCE_DIR "/tests/data/"));
     }

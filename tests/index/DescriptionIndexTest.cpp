@@ -54,8 +54,7 @@ class IndexTest : public ::testing::Test {
 protected:
     QByteArray IndexPath() const { return Dir.FilePath("index/index.sqlite"); }
     // A listing as the window makes it: the index follows renames inside it, then is updated.
-    TFolderCatalogue List(TDescriptionIndex &index, const QByteArray &folder,
-                          TFolderUpdate *update = nullptr)
+    TFolderCatalogue List(TDescriptionIndex &index, const QByteArray &folder, TFolderUpdate *update = nullptr)
     {
         TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, &index);
         TFolderUpdate result = index.UpdateFolder(catalogue);
@@ -93,7 +92,8 @@ TEST_P(IndexTableTest, RenameByAnotherProgramIsFollowed)
     EXPECT_EQ(Described(folder, isFolder, "old name"), "");
     EXPECT_TRUE((isFolder ? listed.PrunedFolders : listed.PrunedFiles).empty());
     const auto &table = isFolder ? listed.Folders : listed.Files;
-    const auto shown = std::find_if(table.begin(), table.end(), [](const TCatalogueEntry &e) { return e.Name == "new name"; });
+    const auto shown = std::find_if(table.begin(), table.end(),
+                                    [](const TCatalogueEntry &e) { return e.Name == "new name"; });
     ASSERT_NE(shown, table.end());
     EXPECT_EQ(shown->Description, "Holiday at the lake");
     EXPECT_EQ(FollowedRenamesMessage(listed.Renamed),
@@ -468,8 +468,7 @@ TEST_F(IndexTest, TreeIndexingCancelledHalfWayLeavesAUsableIndex)
     bool ordered = true;
     const bool finished = index.IndexTree(root, [&](const TTreeProgress &p) {
         ++calls;
-        ordered = ordered && p.FoldersDone > lastDone && p.FoldersSeen >= p.FoldersDone
-                  && p.Current.startsWith(root);
+        ordered = ordered && p.FoldersDone > lastDone && p.FoldersSeen >= p.FoldersDone && p.Current.startsWith(root);
         lastDone = p.FoldersDone;
         return p.FoldersDone < kFolders / 2;
     });
@@ -540,8 +539,7 @@ TEST(RenameFollowing, NewKeyAndPrunedKeysLandInOneWrite)
     const QByteArray folder = dir.MakeDir("f");
     for (const char *name : {"new.txt", "kept.txt"})
         WriteFileBytes(folder + '/' + name, "x");
-    WriteFileBytes(folder + "/Folder.dnt",
-                   "[Files]\r\nold.txt=moved text\r\nkept.txt=k\r\ngone.txt=stale\r\n");
+    WriteFileBytes(folder + "/Folder.dnt", "[Files]\r\nold.txt=moved text\r\nkept.txt=k\r\ngone.txt=stale\r\n");
     const int notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(notify, 0);
     // Every write of this file puts a new file in its place by a rename; watching both halves of
@@ -561,6 +559,6 @@ TEST(RenameFollowing, NewKeyAndPrunedKeysLandInOneWrite)
 // The default place of the index follows XDG_DATA_HOME.
 TEST(DescriptionIndexPath, FollowsXdgDataHome)
 {
-    EXPECT_EQ(DefaultIndexPath(), QFile::decodeName(qgetenv("XDG_DATA_HOME"))
-                                      + QStringLiteral("/KER-MOSS/DirNote/index.sqlite"));
+    EXPECT_EQ(DefaultIndexPath(),
+              QFile::decodeName(qgetenv("XDG_DATA_HOME")) + QStringLiteral("/KER-MOSS/DirNote/index.sqlite"));
 }

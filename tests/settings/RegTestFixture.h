@@ -32,8 +32,7 @@ protected:
     void Seed(const QByteArray &body) const
     {
         QDir().mkpath(QFile::decodeName(RegFolder()));
-        TestSupport::WriteFileBytes(
-            RegFile(), "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]\n" + body);
+        TestSupport::WriteFileBytes(RegFile(), "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]\n" + body);
     }
 
     static RegValue Read(const QString &name, const RegValue &defaultValue)

@@ -91,8 +91,7 @@ TEST_F(RegKinds, TextIsAQuotedStringThatReadsBackUnchanged)
     Write(QString(), RegValue::FromText(u"unnamed"_s));
 
     const QByteArray text = FileText();
-    EXPECT_TRUE(text.contains("\n\"Name\"=\"text with \\\"quotes\\\" and \\\\ backslashes\"\n"))
-        << text.constData();
+    EXPECT_TRUE(text.contains("\n\"Name\"=\"text with \\\"quotes\\\" and \\\\ backslashes\"\n")) << text.constData();
     EXPECT_TRUE(text.contains("\n\"Latin\"=\"caf\xe9\"\n"));
     // A line break cannot sit inside a quoted value, so that text is written as its bytes.
     EXPECT_TRUE(text.contains("\n\"Lines\"=hex(1):6f,6e,65,0d,0a,74,77,6f,00\n"));

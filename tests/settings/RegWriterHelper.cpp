@@ -16,8 +16,7 @@ int main(int argc, char **argv)
     const int count = std::atoi(argv[2]);
     try {
         for (int i = 0; i < count; ++i)
-            WriteRegValue(HKEY_CURRENT_USER, DirNoteRegKey, prefix + QString::number(i),
-                          RegValue::FromInteger(i));
+            WriteRegValue(HKEY_CURRENT_USER, DirNoteRegKey, prefix + QString::number(i), RegValue::FromInteger(i));
     } catch (const TException &error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;

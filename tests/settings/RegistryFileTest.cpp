@@ -38,17 +38,16 @@ using RegStoreFile = TRegTest;
 
 TEST_F(RegStoreFile, HandEditedLinesSurviveAWrite)
 {
-    const QByteArray hand =
-        "; my settings, edited by hand\n"
-        "  \"MainWidth\" = dword:300   \n"
-        "\"sc_About\"=dword:00004070\n"
-        "\"Mystery\"=qword:12\n"
-        "\"Pattern\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\n"
-        "  17,18\n"
-        "this line means nothing\n"
-        "\n"
-        "[HKEY_LOCAL_MACHINE\\Software\\KER-MOSS\\DirNote]\n"
-        "\"MainHeight\"=dword:00000001";
+    const QByteArray hand = "; my settings, edited by hand\n"
+                            "  \"MainWidth\" = dword:300   \n"
+                            "\"sc_About\"=dword:00004070\n"
+                            "\"Mystery\"=qword:12\n"
+                            "\"Pattern\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\n"
+                            "  17,18\n"
+                            "this line means nothing\n"
+                            "\n"
+                            "[HKEY_LOCAL_MACHINE\\Software\\KER-MOSS\\DirNote]\n"
+                            "\"MainHeight\"=dword:00000001";
     Seed(hand);
     EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(0)).AsInteger(), 0x300);
     EXPECT_EQ(Read(u"Pattern"_s, RegValue::FromArray(TRegValueKind::Byte, 1, 24)).ArrayBytes().back(), '\x18');
@@ -108,7 +107,8 @@ TEST_F(RegStoreFile, AFileThatCannotBeReadIsNamedAndNeverOverwritten)
     const TCase cases[] = {
         {"no header", "[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]\n\"MainWidth\"=dword:1\n", 1},
         {"no header after blank lines", "\n\r\n  \nREGEDIT 4\n", 4},
-        {"a NUL byte", QByteArray("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]\r\"A\"=\"") + '\0' + "\"\n", 4},
+        {"a NUL byte",
+         QByteArray("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]\r\"A\"=\"") + '\0' + "\"\n", 4},
         {"UTF-16 without its byte-order mark", Utf16(u"REGEDIT4\n"_s).mid(2), 1},
         {"a lone UTF-16 surrogate", loneSurrogate, 2},
         {"UTF-16 cut short", Utf16(u"REGEDIT4\n\n[x]\n"_s) + 'x', 4},
@@ -117,7 +117,8 @@ TEST_F(RegStoreFile, AFileThatCannotBeReadIsNamedAndNeverOverwritten)
         SCOPED_TRACE(c.What);
         QDir().mkpath(QFile::decodeName(RegFolder()));
         TestSupport::WriteFileBytes(RegFile(), c.Bytes);
-        const QString message = u"The settings file %1 cannot be read (line %2)"_s.arg(QFile::decodeName(RegFile())).arg(c.Line);
+        const QString message =
+            u"The settings file %1 cannot be read (line %2)"_s.arg(QFile::decodeName(RegFile())).arg(c.Line);
         EXPECT_EQ(ErrorOf([] { Read(u"MainWidth"_s, RegValue::FromInteger(5)); }), message);
         EXPECT_EQ(ErrorOf([] { Write(u"MainWidth"_s, RegValue::FromInteger(600)); }), message);
         EXPECT_EQ(FileText(), c.Bytes);
@@ -149,7 +150,8 @@ TEST_F(RegStoreFile, OtherEncodingsAndLineEndsAreReadAndKept)
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.What);
         // A text written as a hex list is UTF-16 in the newer format, 8-bit text in the older.
-        const QString path = c.Utf16 ? u"25,00,48,00,4f,00,4d,00,45,00,25,00,2f,00,e4,00,00,00"_s : u"25,48,4f,4d,45,25,2f,c3,a4,00"_s;
+        const QString path = c.Utf16 ? u"25,00,48,00,4f,00,4d,00,45,00,25,00,2f,00,e4,00,00,00"_s
+                                     : u"25,48,4f,4d,45,25,2f,c3,a4,00"_s;
         const QString original = c.Header + c.LineEnd + c.LineEnd + body.arg(c.LineEnd, path);
         QDir().mkpath(QFile::decodeName(RegFolder()));
         TestSupport::WriteFileBytes(RegFile(), encode(original, c.Utf16));
@@ -157,17 +159,21 @@ TEST_F(RegStoreFile, OtherEncodingsAndLineEndsAreReadAndKept)
         EXPECT_EQ(Read(u"MainWidth"_s, RegValue::FromInteger(0)).AsInteger(), 0x300);
         EXPECT_EQ(Read(u"Title"_s, RegValue::FromString({})).AsText(), u"Straße ✓"_s);
         EXPECT_EQ(Read(u"Path"_s, RegValue::FromString({})).AsText(), u"%HOME%/ä"_s);
-        EXPECT_EQ(Read(u"Pattern"_s, RegValue::FromArray(TRegValueKind::Byte, 0, 2)).ArrayBytes(), QByteArray("\x01\x02\x03"));
+        EXPECT_EQ(Read(u"Pattern"_s, RegValue::FromArray(TRegValueKind::Byte, 0, 2)).ArrayBytes(),
+                  QByteArray("\x01\x02\x03"));
 
         Write(u"MainWidth"_s, RegValue::FromInteger(640));
         Write(u"Title"_s, RegValue::FromText(u"Grün"_s));
         WriteRegValue(HKEY_CURRENT_USER, u"\\Software\\KER-MOSS\\New"_s, u"Ü"_s, RegValue::FromInteger(1));
         QString expected = original;
         expected.replace(u"dword:00000300"_s, u"dword:00000280"_s).replace(u"Straße ✓"_s, u"Grün"_s);
-        expected += c.LineEnd + u"[HKEY_CURRENT_USER\\Software\\KER-MOSS\\New]"_s + c.LineEnd + u"\"Ü\"=dword:00000001"_s + c.LineEnd;
+        expected += c.LineEnd + u"[HKEY_CURRENT_USER\\Software\\KER-MOSS\\New]"_s + c.LineEnd
+                    + u"\"Ü\"=dword:00000001"_s + c.LineEnd;
         EXPECT_EQ(FileText(), encode(expected, c.Utf16));
         EXPECT_EQ(Read(u"Title"_s, RegValue::FromString({})).AsText(), u"Grün"_s);
-        EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, u"\\Software\\KER-MOSS\\New"_s, u"ü"_s, RegValue::FromInteger(0)).AsInteger(), 1);
+        EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, u"\\Software\\KER-MOSS\\New"_s, u"ü"_s, RegValue::FromInteger(0))
+                      .AsInteger(),
+                  1);
     }
 }
 
@@ -179,14 +185,17 @@ TEST_F(RegStoreFile, ATextAUtf16FileCannotHoldIsRefusedNotChanged)
     const QByteArray notUtf8 = "/home/\xE4\x80/docs";
     for (const bool utf16 : {true, false}) {
         SCOPED_TRACE(utf16 ? "UTF-16 file" : "8-bit file");
-        const QString text = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]\r\n\"Title\"=\"Grün\"\r\n"_s;
+        const QString text =
+            u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\DirNote]\r\n\"Title\"=\"Grün\"\r\n"_s;
         const QByteArray original = utf16 ? Utf16(u"\uFEFF"_s + text).mid(2) : text.toUtf8();
         QDir().mkpath(QFile::decodeName(RegFolder()));
         TestSupport::WriteFileBytes(RegFile(), original);
 
         if (utf16) {
-            EXPECT_EQ(ErrorOf([&] { Write(u"Title"_s, RegValue::FromString(notUtf8)); }), u"Failed to set data for 'Title'"_s);
-            EXPECT_EQ(ErrorOf([&] { Write(u"Folder"_s, RegValue::FromString(notUtf8)); }), u"Failed to set data for 'Folder'"_s);
+            EXPECT_EQ(ErrorOf([&] { Write(u"Title"_s, RegValue::FromString(notUtf8)); }),
+                      u"Failed to set data for 'Title'"_s);
+            EXPECT_EQ(ErrorOf([&] { Write(u"Folder"_s, RegValue::FromString(notUtf8)); }),
+                      u"Failed to set data for 'Folder'"_s);
             EXPECT_EQ(FileText(), original);
             EXPECT_EQ(Read(u"Title"_s, RegValue::FromString({})).AsText(), u"Grün"_s);
             EXPECT_EQ(Read(u"Folder"_s, RegValue::FromString("none")).AsString(), QByteArray("none"));
@@ -205,7 +214,9 @@ TEST_F(RegStoreFile, ATextAUtf16FileCannotHoldIsRefusedNotChanged)
 TEST(RegistryFile, AUtf16FileRefusesNamesAndTextsThatAreNotUtf8)
 {
     const QByteArray notUtf8 = "a\xE4\xFF";
-    const QByteArray utf16File = Utf16(u"\uFEFFWindows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"Old\"=\"x\"\r\n"_s).mid(2);
+    const QByteArray utf16File =
+        Utf16(u"\uFEFFWindows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"Old\"=\"x\"\r\n"_s)
+            .mid(2);
     for (const bool utf16 : {true, false}) {
         SCOPED_TRACE(utf16 ? "UTF-16 file" : "8-bit file");
         TRegistryFile file;
@@ -267,7 +278,8 @@ TEST_F(RegStoreFile, ABackslashAtALineEndSwallowsNoLaterLine)
         for (const QByteArray &end : {QByteArray(), QByteArray("\n"), QByteArray("\r\n")}) {
             SCOPED_TRACE((damaged + end).toStdString());
             const QByteArray original = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\Other]\n"
-                                        "\"Keep\"=dword:00000005\n" + damaged + end;
+                                        "\"Keep\"=dword:00000005\n"
+                                        + damaged + end;
             QDir().mkpath(QFile::decodeName(RegFolder()));
             TestSupport::WriteFileBytes(RegFile(), original);
 
@@ -300,15 +312,16 @@ TEST_F(RegStoreFile, ADuplicateValueReadsAsItsLastDefinition)
     const QByteArray text = FileText();
     EXPECT_TRUE(text.contains("\"MainWidth\"=dword:00000001\n\"MAINWIDTH\"=dword:0000000a\n")) << text.constData();
     EXPECT_TRUE(text.contains("\"MainHeight\"=dword:00000003\n[HKEY_CURRENT_USER\\Software\\KER-MOSS\\dirnote]\n"
-                              "\"mainheight\"=dword:0000000b\n")) << text.constData();
+                              "\"mainheight\"=dword:0000000b\n"))
+        << text.constData();
     EXPECT_TRUE(text.contains("\"MainHeight\"=dword:00000009\n"));
 }
 
 TEST_F(RegStoreFile, DamagedLinesAreSkippedAndKept)
 {
     const QByteArray damaged = "\"Open\"=\"no end\n\"Wide\"=dword:123456789\n\"Odd\"=hex(zz):01\n"
-                               "\"Gap\"=hex:01,,02\n@\n\"Good\"=dword:00000007\n[\n\"Lost\"=dword:00000001\n" +
-                               QByteArray(100000, 'x') + "\n";
+                               "\"Gap\"=hex:01,,02\n@\n\"Good\"=dword:00000007\n[\n\"Lost\"=dword:00000001\n"
+                               + QByteArray(100000, 'x') + "\n";
     Seed(damaged);
     for (const QString &name : {u"Open"_s, u"Wide"_s, u"Odd"_s, u"Gap"_s, QString(), u"Lost"_s})
         EXPECT_EQ(Read(name, RegValue::FromInteger(-1)).AsInteger(), -1) << name.toStdString();
@@ -324,7 +337,8 @@ TEST_F(RegStoreFile, ValueNamesWithLineBreaksAreRefused)
 {
     Write(u"MainWidth"_s, RegValue::FromInteger(600));
     const QByteArray before = FileText();
-    EXPECT_EQ(ErrorOf([] { Write(u"Bad\nName"_s, RegValue::FromInteger(1)); }), u"Failed to set data for 'Bad\nName'"_s);
+    EXPECT_EQ(ErrorOf([] { Write(u"Bad\nName"_s, RegValue::FromInteger(1)); }),
+              u"Failed to set data for 'Bad\nName'"_s);
     EXPECT_EQ(FileText(), before);
 }
 
@@ -384,7 +398,9 @@ TEST_F(RegStoreFile, AWriterKilledAtRandomMomentsLosesNoWriteThatReturned)
             stored, write, int(std::uniform_real_distribution<>(0, maxDelayUs)(random)));
         ASSERT_EQ(run.Failure, QByteArray()) << "round " << rounds;
         completed += run.Completed;
-        maxDelayUs = std::clamp(run.Completed == 0 ? maxDelayUs * 1.25 : run.Completed > 2 ? maxDelayUs * 0.8 : maxDelayUs,
+        maxDelayUs = std::clamp(run.Completed == 0  ? maxDelayUs * 1.25
+                                : run.Completed > 2 ? maxDelayUs * 0.8
+                                                    : maxDelayUs,
                                 500.0, 200000.0);
         const int returned = stored + run.Completed;
         ASSERT_EQ(ErrorOf([] { Read(u"First"_s, {}); }), "<no error>"_L1) << "round " << rounds;
@@ -399,7 +415,8 @@ TEST_F(RegStoreFile, AWriterKilledAtRandomMomentsLosesNoWriteThatReturned)
                     << "round " << rounds << ": " << leftover.toStdString() << " outlived a write";
             waiting.clear();
         }
-        const QStringList stray = TestSupport::BackdateLeftovers(RegFolder(), "HKEY_CURRENT_USER.reg", run.Pid, &backdated);
+        const QStringList stray = TestSupport::BackdateLeftovers(RegFolder(), "HKEY_CURRENT_USER.reg", run.Pid,
+                                                                 &backdated);
         ASSERT_EQ(stray, QStringList()) << "round " << rounds;
         waiting = TestSupport::OtherEntries(RegFolder(), "HKEY_CURRENT_USER.reg");
     }
@@ -407,8 +424,8 @@ TEST_F(RegStoreFile, AWriterKilledAtRandomMomentsLosesNoWriteThatReturned)
     EXPECT_EQ(last.Report, QByteArray());
     EXPECT_EQ(TestSupport::OtherEntries(RegFolder(), "HKEY_CURRENT_USER.reg"), QStringList());
     EXPECT_EQ(Read(u"First"_s, RegValue::FromInteger(-1)).AsInteger(), 1);
-    std::printf("registry: %d rounds killed, %d writes returned and kept, %d leftovers removed\n",
-                rounds, completed, backdated);
+    std::printf("registry: %d rounds killed, %d writes returned and kept, %d leftovers removed\n", rounds, completed,
+                backdated);
     EXPECT_GT(completed, rounds / 2) << "the kills came before most writes could finish";
 }
 
@@ -433,13 +450,12 @@ TEST_F(RegStoreFile, AFullDiskIsNamedAndTheFileKeepsEveryByte)
     for (const bool syncFails : {false, true}) {
         SCOPED_TRACE(syncFails ? "the sync fails" : "the write fails");
         QProcess writer;
-        writer.setProcessEnvironment(TestSupport::FullDiskEnvironment(QStringLiteral(FULL_DISK_SHIM),
-                                                                      syncFails ? nullptr : "0", syncFails));
+        writer.setProcessEnvironment(
+            TestSupport::FullDiskEnvironment(QStringLiteral(FULL_DISK_SHIM), syncFails ? nullptr : "0", syncFails));
         writer.start(QStringLiteral(REG_WRITER_PATH), {u"Full"_s, u"1"_s});
         ASSERT_TRUE(writer.waitForFinished(30000));
         EXPECT_EQ(writer.exitCode(), 1);
-        EXPECT_EQ(writer.readAllStandardError(),
-                  "Unable to write to " + RegFile() + ": No space left on device\n");
+        EXPECT_EQ(writer.readAllStandardError(), "Unable to write to " + RegFile() + ": No space left on device\n");
         EXPECT_EQ(FileText(), before);
         EXPECT_EQ(TestSupport::OtherEntries(RegFolder(), "HKEY_CURRENT_USER.reg"), QStringList());
     }
@@ -495,9 +511,17 @@ TEST_F(RegStoreFile, AWriteThatFailsSaysWhatFailedThoughTheKeyExists)
                  QFile::setPermissions(QFile::decodeName(RegFile()), QFile::ReadOwner | QFile::ReadOther);
          },
          u"Permission denied"_s, true},
-        {"FIFO", [&] { ::unlink(RegFile().constData()); ::mkfifo(RegFile().constData(), 0644); },
+        {"FIFO",
+         [&] {
+             ::unlink(RegFile().constData());
+             ::mkfifo(RegFile().constData(), 0644);
+         },
          u"it is not a regular file"_s, false},
-        {"folder", [&] { ::unlink(RegFile().constData()); ::mkdir(RegFile().constData(), 0755); },
+        {"folder",
+         [&] {
+             ::unlink(RegFile().constData());
+             ::mkdir(RegFile().constData(), 0755);
+         },
          u"it is not a regular file"_s, false},
         {"file over 256 MiB", [&] { ::truncate(RegFile().constData(), (256LL << 20) + 1); }, // sparse
          u"it is larger than 256 MiB"_s, false},
@@ -509,15 +533,17 @@ TEST_F(RegStoreFile, AWriteThatFailsSaysWhatFailedThoughTheKeyExists)
         ::rmdir(RegFile().constData());
         Seed("\"MainWidth\"=dword:00000258\n");
         c.Spoil();
-        const TestSupport::TChildRun run = TestSupport::RunInChild([&]() -> QByteArray {
-            QByteArray problems;
-            if (Read(u"MainWidth"_s, RegValue::FromInteger(1)).AsInteger() != (c.Readable ? 600 : 1))
-                problems += "read; ";
-            const QString error = ErrorOf([] { Write(u"MainWidth"_s, RegValue::FromInteger(2)); });
-            if (error != "Unable to write to "_L1 + QFile::decodeName(RegFile()) + ": "_L1 + c.Reason)
-                problems += error.toUtf8();
-            return problems;
-        }, 20000, root && c.Readable ? std::optional(TestSupport::TUserIds{}) : std::nullopt);
+        const TestSupport::TChildRun run = TestSupport::RunInChild(
+            [&]() -> QByteArray {
+                QByteArray problems;
+                if (Read(u"MainWidth"_s, RegValue::FromInteger(1)).AsInteger() != (c.Readable ? 600 : 1))
+                    problems += "read; ";
+                const QString error = ErrorOf([] { Write(u"MainWidth"_s, RegValue::FromInteger(2)); });
+                if (error != "Unable to write to "_L1 + QFile::decodeName(RegFile()) + ": "_L1 + c.Reason)
+                    problems += error.toUtf8();
+                return problems;
+            },
+            20000, root &&c.Readable ? std::optional(TestSupport::TUserIds{}) : std::nullopt);
         EXPECT_TRUE(run.Finished) << "hangs";
         EXPECT_EQ(run.Report.toStdString(), "");
     }

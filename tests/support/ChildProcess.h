@@ -25,7 +25,7 @@ struct TUserIds {
 struct TChildRun {
     bool Finished = false; // false: still running at the deadline, and killed
     int ExitCode = -1;
-    QByteArray Report;     // what the body returned
+    QByteArray Report; // what the body returned
 };
 
 // Runs body in a forked child, which exits 0 when body returns an empty report and 1 otherwise;
@@ -33,8 +33,7 @@ struct TChildRun {
 // body that would hang fails its test instead. Its address space is limited to memoryLimit bytes
 // (0: no limit) so a runaway read fails in the child rather than exhausting the machine.
 inline TChildRun RunInChild(const std::function<QByteArray()> &body, int timeoutMs = 20000,
-                            const std::optional<TUserIds> &user = std::nullopt,
-                            rlim_t memoryLimit = 0)
+                            const std::optional<TUserIds> &user = std::nullopt, rlim_t memoryLimit = 0)
 {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
@@ -46,8 +45,9 @@ inline TChildRun RunInChild(const std::function<QByteArray()> &body, int timeout
             const rlimit limit{memoryLimit, memoryLimit};
             ::setrlimit(RLIMIT_AS, &limit);
         }
-        if (user && (::setgroups(user->Groups.size(), user->Groups.data()) != 0
-                     || ::setgid(user->Gid) != 0 || ::setuid(user->Uid) != 0))
+        if (user
+            && (::setgroups(user->Groups.size(), user->Groups.data()) != 0 || ::setgid(user->Gid) != 0
+                || ::setuid(user->Uid) != 0))
             ::_exit(3);
         const QByteArray report = body();
         (void)!::write(pipeFds[1], report.constData(), size_t(report.size()));

@@ -77,8 +77,7 @@ inline QStringList OtherEntries(const QByteArray &folder, const QByteArray &file
 // Backdates the temporary files a killed writer left beside fileName by an hour, so that the
 // next write may take them for leftovers of a process that is gone. Returns the entries that
 // are not such files: a regular file named ".<fileName>.<pid>.<n>" after the killed writer.
-inline QStringList BackdateLeftovers(const QByteArray &folder, const QByteArray &fileName, pid_t pid,
-                                     int *backdated)
+inline QStringList BackdateLeftovers(const QByteArray &folder, const QByteArray &fileName, pid_t pid, int *backdated)
 {
     QStringList stray;
     const QString prefix = u'.' + QFile::decodeName(fileName) + u'.' + QString::number(pid) + u'.';

@@ -45,7 +45,8 @@ QByteArray TTempDir::MakeDir(const QByteArray &relative) const
 {
     const QByteArray path = FilePath(relative);
     struct stat st {};
-    if (::mkdir(path.constData(), 0755) != 0 && !(errno == EEXIST && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode)))
+    if (::mkdir(path.constData(), 0755) != 0
+        && !(errno == EEXIST && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode)))
         FailOnFile("cannot create the test folder", path);
     return path;
 }

@@ -22,11 +22,17 @@
 using TestSupport::TTempDir;
 
 // Readable failure messages for texts.
-void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
+void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
-QString Str(const QByteArray &path) { return QString::fromUtf8(path); }
+QString Str(const QByteArray &path)
+{
+    return QString::fromUtf8(path);
+}
 
 // A folder inside the test's own folder, with every level above it.
 QString MakeFolders(const TTempDir &dir, const QByteArray &relative)
@@ -54,9 +60,18 @@ void WhenShown(TFolderDialog &picker, std::function<void(QDialog &)> action)
     timer->start();
 }
 
-QTreeView *Tree(QDialog &form) { return form.findChild<QTreeView *>(QStringLiteral("TreeViewFolders")); }
-QPushButton *Button(QDialog &form, const char *name) { return form.findChild<QPushButton *>(QString::fromLatin1(name)); }
-QString StatusText(QDialog &form) { return form.findChild<QLabel *>(QStringLiteral("LabelStatus"))->text(); }
+QTreeView *Tree(QDialog &form)
+{
+    return form.findChild<QTreeView *>(QStringLiteral("TreeViewFolders"));
+}
+QPushButton *Button(QDialog &form, const char *name)
+{
+    return form.findChild<QPushButton *>(QString::fromLatin1(name));
+}
+QString StatusText(QDialog &form)
+{
+    return form.findChild<QLabel *>(QStringLiteral("LabelStatus"))->text();
+}
 
 // The tree's row for a path, once its folder has been read in the background.
 QModelIndex WaitForRow(QTreeView *tree, const QString &path)
@@ -64,10 +79,12 @@ QModelIndex WaitForRow(QTreeView *tree, const QString &path)
     auto *filter = qobject_cast<QSortFilterProxyModel *>(tree->model());
     auto *model = qobject_cast<QFileSystemModel *>(filter->sourceModel());
     QModelIndex index;
-    const bool found = QTest::qWaitFor([&] {
-        index = filter->mapFromSource(model->index(path));
-        return index.isValid() && tree->visualRect(index).isValid();
-    }, 5000);
+    const bool found = QTest::qWaitFor(
+        [&] {
+            index = filter->mapFromSource(model->index(path));
+            return index.isValid() && tree->visualRect(index).isValid();
+        },
+        5000);
     EXPECT_TRUE(found) << "no row for " << path.toStdString();
     return index;
 }
@@ -208,9 +225,8 @@ TEST_F(FolderDialogRun, PreselectedFolderIsSelectedShownAndReturned)
             title = form.windowTitle();
             treeHasFocus = form.focusWidget() == tree;
             // The background loading may still move the row: wait until it is in view.
-            visible = QTest::qWaitFor([tree] {
-                return tree->viewport()->rect().intersects(tree->visualRect(tree->currentIndex()));
-            }, 5000);
+            visible = QTest::qWaitFor(
+                [tree] { return tree->viewport()->rect().intersects(tree->visualRect(tree->currentIndex())); }, 5000);
             QTest::mouseClick(Button(form, "ButtonOk"), Qt::LeftButton);
         });
         EXPECT_TRUE(Picker->Browse()) << given.toStdString();
@@ -365,7 +381,8 @@ TEST_F(FolderDialogRun, CustomButtonAndEvents)
         ASSERT_NE(button, nullptr);
         sameSize = button->size() == cancel->size();
         alignedRow = button->geometry().top() == cancel->geometry().top()
-                  && button->geometry().left() == form.findChild<QLabel *>(QStringLiteral("LabelStatus"))->geometry().left();
+                     && button->geometry().left()
+                            == form.findChild<QLabel *>(QStringLiteral("LabelStatus"))->geometry().left();
         QTest::mouseClick(button, Qt::LeftButton);
         QTreeView *tree = Tree(form);
         tree->expand(tree->currentIndex());

@@ -43,7 +43,11 @@ void AnswerBoxesUnattended()
 
 class TStandInWindow : public QWidget, public TPrevInstHandler {
 public:
-    TStandInWindow() { setObjectName(QStringLiteral("FrmMain")); resize(453, 476); }
+    TStandInWindow()
+    {
+        setObjectName(QStringLiteral("FrmMain"));
+        resize(453, 476);
+    }
 
     bool LoadFolder(const QByteArray &folder)
     {

@@ -90,9 +90,8 @@ public:
         if (minimized)
             environment.insert(QStringLiteral("DN_STANDIN_MINIMIZED"), QStringLiteral("1"));
         FProcess.setProcessEnvironment(environment);
-        QObject::connect(&FProcess, &QProcess::readyReadStandardOutput, [this] {
-            FOutput += FProcess.readAllStandardOutput();
-        });
+        QObject::connect(&FProcess, &QProcess::readyReadStandardOutput,
+                         [this] { FOutput += FProcess.readAllStandardOutput(); });
     }
     ~TStandIn()
     {
@@ -195,7 +194,10 @@ struct TSender {
         });
     }
     ~TSender() { Thread.join(); }
-    bool Wait() { return WaitFor([this] { return Done.load(); }); }
+    bool Wait()
+    {
+        return WaitFor([this] { return Done.load(); });
+    }
 };
 
 // A peer that speaks the raw protocol over a plain socket, as a stray or hostile program would.
@@ -284,10 +286,10 @@ TEST(PrevInstText, HandedOverFolder)
 {
     TTempDir dir;
     const QByteArray sub = dir.MakeDir("Sub");
-    EXPECT_EQ(HandedOverFolder(sub), sub);                                 // an existing folder itself
+    EXPECT_EQ(HandedOverFolder(sub), sub); // an existing folder itself
     EXPECT_EQ(HandedOverFolder(sub + '/'), sub + '/');
-    EXPECT_EQ(HandedOverFolder(sub + "/folder.DNT"), sub + '/');           // the folder of a description file
-    EXPECT_EQ(HandedOverFolder(sub + "/missing"), sub + '/');              // otherwise the path part
+    EXPECT_EQ(HandedOverFolder(sub + "/folder.DNT"), sub + '/'); // the folder of a description file
+    EXPECT_EQ(HandedOverFolder(sub + "/missing"), sub + '/');    // otherwise the path part
     EXPECT_EQ(HandedOverFolder(dir.WriteFile("Sub/a.txt", "x")), sub + '/');
     EXPECT_EQ(HandedOverFolder("Folder.dnt"), QByteArray());
     EXPECT_EQ(HandedOverFolder("nothing here"), QByteArray());
@@ -318,19 +320,20 @@ TEST_F(PrevInstTest, SocketIsPrivateAndNamedForUserAndDisplay)
     TPrevInstServer server(ClassName, AppId, &handler);
     ASSERT_TRUE(server.Listen()) << server.ErrorString().toStdString();
     EXPECT_EQ(server.ServerName(), name);
-    EXPECT_EQ(QFile::permissions(name) & (QFileDevice::ReadGroup | QFileDevice::WriteGroup |
-                                          QFileDevice::ReadOther | QFileDevice::WriteOther),
-              QFileDevice::Permissions());
+    EXPECT_EQ(
+        QFile::permissions(name)
+            & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther),
+        QFileDevice::Permissions());
 
     // A session folder others can enter is not used; a private one of our own takes its place.
     QFile::setPermissions(QFile::decodeName(qgetenv("XDG_RUNTIME_DIR")),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                              QFileDevice::ReadOther | QFileDevice::ExeOther);
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                              | QFileDevice::ReadOther | QFileDevice::ExeOther);
     const QString fallback = PrevInstSocketFolder();
     EXPECT_FALSE(fallback.startsWith(QFile::decodeName(qgetenv("XDG_RUNTIME_DIR"))));
-    EXPECT_EQ(QFile::permissions(fallback) & ~(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                               QFileDevice::ExeOwner | QFileDevice::ReadUser |
-                                               QFileDevice::WriteUser | QFileDevice::ExeUser),
+    EXPECT_EQ(QFile::permissions(fallback)
+                  & ~(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadUser
+                      | QFileDevice::WriteUser | QFileDevice::ExeUser),
               QFileDevice::Permissions());
 }
 
@@ -377,12 +380,12 @@ TEST_F(PrevInstTest, MisbehavingPeersAreDroppedWithoutHarm)
     ASSERT_TRUE(server.Listen());
 
     const QList<QByteArray> garbage = {
-        QByteArray(200, 'z'),                     // no line end, too long for a request
-        "wm_QorAppSomethingElse\n",               // not one of ours
-        "wm_QorAppPrevInstParm 100000\n",         // announces too much
+        QByteArray(200, 'z'),             // no line end, too long for a request
+        "wm_QorAppSomethingElse\n",       // not one of ours
+        "wm_QorAppPrevInstParm 100000\n", // announces too much
         "wm_QorAppPrevInstParm -1\n",
         "wm_QorAppPrevInstParm 1200\n" + QByteArray(1200, 'a'),
-        QByteArray(),                             // says nothing at all
+        QByteArray(), // says nothing at all
     };
     for (const QByteArray &bytes : garbage) {
         QLocalSocket peer;
@@ -458,13 +461,16 @@ TEST_F(PrevInstTest, TricklingPeersAreDroppedAtTheirDeadline)
     QElapsedTimer sinceLastByte;
     sinceLastByte.start();
     int open = 16;
-    EXPECT_TRUE(WaitFor([&] {
-        if (sinceLastByte.elapsed() >= 40) {
-            open = trickling.Trickle();
-            sinceLastByte.restart();
-        }
-        return open == 0 && server.PeerCount() == 0;
-    }, 8000)) << open << " peers still connected";
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            if (sinceLastByte.elapsed() >= 40) {
+                open = trickling.Trickle();
+                sinceLastByte.restart();
+            }
+            return open == 0 && server.PeerCount() == 0;
+        },
+        8000))
+        << open << " peers still connected";
 }
 
 // With every connection taken by peers that trickle on, a real hand-off still gets through.
@@ -563,7 +569,7 @@ TEST_F(PrevInstTest, AGroupAccessibleRuntimeFolderIsNotUsed)
     TPrevInstServer server(ClassName, AppId, &handler);
     ASSERT_TRUE(server.Listen()) << server.ErrorString().toStdString();
     EXPECT_TRUE(server.ServerName().startsWith(fallback + u'/'));
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(fallback).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     TSender sender({"/x"});
@@ -638,8 +644,8 @@ TEST_F(PrevInstTest, OverlongArgumentsEndTheSecondStartWithAnError)
     second.Start({QByteArray(256, 'x')});
     EXPECT_EQ(second.Finish(), 1);
     const QByteArray errors = second.Errors();
-    EXPECT_TRUE(errors.contains("Application Error: System Error.  Code: " + QByteArray::number(ENAMETOOLONG) +
-                                ".\n" + QByteArray(std::strerror(ENAMETOOLONG))))
+    EXPECT_TRUE(errors.contains("Application Error: System Error.  Code: " + QByteArray::number(ENAMETOOLONG) + ".\n"
+                                + QByteArray(std::strerror(ENAMETOOLONG))))
         << errors.constData();
     EXPECT_FALSE(second.HasLine("LISTED"));
     // The restore request went first, so the instance came to the front all the same.
@@ -654,7 +660,10 @@ TEST_F(PrevInstTest, ServerWithAnotherIdentifierIsNotAnInstance)
     ASSERT_TRUE(foreign.listen(PrevInstServerName(ClassName)));
     QObject::connect(&foreign, &QLocalServer::newConnection, [&] {
         while (QLocalSocket *s = foreign.nextPendingConnection())
-            QObject::connect(s, &QLocalSocket::readyRead, s, [s] { s->readAll(); s->write("999\n"); });
+            QObject::connect(s, &QLocalSocket::readyRead, s, [s] {
+                s->readAll();
+                s->write("999\n");
+            });
     });
 
     const QByteArray x = FDir.MakeDir("X");

@@ -29,12 +29,21 @@ using TestSupport::MessageLog;
 using TestSupport::ReadFileBytes;
 using TestSupport::TTempDir;
 
-void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
-void PrintTo(const QByteArray &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
+void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+void PrintTo(const QByteArray &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
-QString Str(const QByteArray &path) { return QFile::decodeName(path); }
+QString Str(const QByteArray &path)
+{
+    return QFile::decodeName(path);
+}
 
 bool Exists(const QByteArray &path)
 {
@@ -51,7 +60,7 @@ QByteArray WriteScript(const TTempDir &dir, const QByteArray &name, const QByteA
 
 qint64 ThreadCpuMs()
 {
-    timespec now {};
+    timespec now{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
@@ -67,9 +76,10 @@ protected:
         FLog = FDir.FilePath("xdg-open.log");
         FDir.MakeDir("bin");
         WriteScript(FDir, "bin/xdg-open",
-                    "{ pwd -P; for a in \"$@\"; do echo \"$a\"; done; } > '" + FLog + "'\n"
-                    "case \"$1\" in *.exit*) exit \"${1##*.exit}\";; esac\n"
-                    "exit 0\n");
+                    "{ pwd -P; for a in \"$@\"; do echo \"$a\"; done; } > '" + FLog
+                        + "'\n"
+                          "case \"$1\" in *.exit*) exit \"${1##*.exit}\";; esac\n"
+                          "exit 0\n");
         FSavedPath = qgetenv("PATH");
         qputenv("PATH", FDir.FilePath("bin") + ':' + FSavedPath);
     }
@@ -121,8 +131,7 @@ TEST_F(ShellTest, FailureOfTheDesktopOpenerGivesFailureAndABox)
         const QByteArray document = FDir.WriteFile("file.exit" + QByteArray::number(code), "x");
         for (const bool wait : {false, true}) {
             TProcessHandle handle = Untouched;
-            EXPECT_EQ(ExecuteFile(document, {}, {}, wait, handle, SW_SHOWNORMAL, false),
-                      ExecuteFileFailed);
+            EXPECT_EQ(ExecuteFile(document, {}, {}, wait, handle, SW_SHOWNORMAL, false), ExecuteFileFailed);
             EXPECT_EQ(handle, Untouched);
         }
         ASSERT_EQ(MessageLog().Requests.size(), 2u);
@@ -139,8 +148,7 @@ TEST_F(ShellTest, FailureOfTheDesktopOpenerGivesFailureAndABox)
 TEST_F(ShellTest, MissingFileIsNotHandedOnAndShowsABox)
 {
     TProcessHandle handle = Untouched;
-    EXPECT_EQ(ExecuteFile(FDir.FilePath("absent.txt"), {}, {}, false, handle, SW_SHOWNORMAL, false),
-              ExecuteFileFailed);
+    EXPECT_EQ(ExecuteFile(FDir.FilePath("absent.txt"), {}, {}, false, handle, SW_SHOWNORMAL, false), ExecuteFileFailed);
     EXPECT_EQ(handle, Untouched);
     EXPECT_FALSE(Exists(FLog));
     ASSERT_EQ(MessageLog().Requests.size(), 1u);
@@ -152,12 +160,9 @@ TEST_F(ShellTest, ProgramStartsDirectlyWithSplitParametersAndWaitingGivesItsExit
     FDir.MakeDir("tools");
     const QByteArray record = FDir.FilePath("program.log");
     const QByteArray program = WriteScript(
-        FDir, "tools/prog",
-        "{ pwd -P; for a in \"$@\"; do echo \"$a\"; done; } > '" + record + "'\nexit 3\n");
+        FDir, "tools/prog", "{ pwd -P; for a in \"$@\"; do echo \"$a\"; done; } > '" + record + "'\nexit 3\n");
     TProcessHandle handle = Untouched;
-    EXPECT_EQ(ExecuteFile(program, QStringLiteral("one \"two words\""), {}, true, handle,
-                          SW_SHOWNORMAL, false),
-              3);
+    EXPECT_EQ(ExecuteFile(program, QStringLiteral("one \"two words\""), {}, true, handle, SW_SHOWNORMAL, false), 3);
     EXPECT_GT(handle, 0);
     EXPECT_NE(handle, Untouched);
     EXPECT_EQ(ReadFileBytes(record), RealPath(FDir.FilePath("tools")) + "\none\ntwo words\n");
@@ -202,10 +207,10 @@ TEST_F(ShellTest, WaitKeepsHandlingEventsAndStartingWithoutWaitDoesNotWait)
 {
     const QByteArray release = FDir.FilePath("release");
     // Ends once the test creates "release", or after 20 s with another code.
-    const QByteArray program = WriteScript(
-        FDir, "held",
-        "i=0; while [ ! -e '" + release + "' ]; do i=$((i+1)); [ $i -gt 400 ] && exit 9; "
-        "sleep 0.05; done; exit 5\n");
+    const QByteArray program = WriteScript(FDir, "held",
+                                           "i=0; while [ ! -e '" + release
+                                               + "' ]; do i=$((i+1)); [ $i -gt 400 ] && exit 9; "
+                                                 "sleep 0.05; done; exit 5\n");
 
     TProcessHandle handle = Untouched;
     EXPECT_EQ(ExecuteFile(program, {}, {}, false, handle, SW_SHOWNORMAL, false), 0);
@@ -244,8 +249,7 @@ TEST_F(ShellTest, QuittingTheApplicationEndsTheWaitWith259AndTheProgramGoesOn)
 TEST_F(ShellTest, ErrorDuringTheWaitPassesOnUnlessSuppressed)
 {
     const QByteArray pidFile = FDir.FilePath("pid");
-    const QByteArray program =
-        WriteScript(FDir, "short", "echo $$ > '" + pidFile + "'; sleep 0.3; exit 0\n");
+    const QByteArray program = WriteScript(FDir, "short", "echo $$ > '" + pidFile + "'; sleep 0.3; exit 0\n");
     for (const bool suppress : {false, true}) {
         SCOPED_TRACE(suppress);
         ::unlink(pidFile.constData());
@@ -259,11 +263,9 @@ TEST_F(ShellTest, ErrorDuringTheWaitPassesOnUnlessSuppressed)
         thief.start(1);
         TProcessHandle handle = Untouched;
         if (suppress) {
-            EXPECT_EQ(ExecuteFile(program, {}, {}, true, handle, SW_SHOWNORMAL, true),
-                      ExecuteFileFailed);
+            EXPECT_EQ(ExecuteFile(program, {}, {}, true, handle, SW_SHOWNORMAL, true), ExecuteFileFailed);
         } else {
-            EXPECT_THROW(ExecuteFile(program, {}, {}, true, handle, SW_SHOWNORMAL, false),
-                         TOSError);
+            EXPECT_THROW(ExecuteFile(program, {}, {}, true, handle, SW_SHOWNORMAL, false), TOSError);
         }
         EXPECT_EQ(handle, Untouched);
     }
@@ -272,7 +274,10 @@ TEST_F(ShellTest, ErrorDuringTheWaitPassesOnUnlessSuppressed)
 // ---------------------------------------------------------------------------------------------
 
 // The trash of this test process, as a file manager finds it.
-QByteArray TrashDir() { return qgetenv("XDG_DATA_HOME") + "/Trash"; }
+QByteArray TrashDir()
+{
+    return qgetenv("XDG_DATA_HOME") + "/Trash";
+}
 
 // Where the trash keeps what was deleted from original, found through the .trashinfo files.
 std::optional<QByteArray> FindInTrash(const QByteArray &original)
@@ -417,9 +422,10 @@ protected:
         ShellTest::SetUp();
         FSavedData = qgetenv("XDG_DATA_HOME");
         FOtherVolume.emplace(QStringLiteral("/dev/shm/dirnote-test-XXXXXX"));
-        struct stat shm {}, here {};
-        if (!FOtherVolume->isValid() || ::stat("/dev/shm", &shm) != 0
-            || ::stat(FDir.Path().constData(), &here) != 0 || shm.st_dev == here.st_dev)
+        struct stat shm {
+        }, here{};
+        if (!FOtherVolume->isValid() || ::stat("/dev/shm", &shm) != 0 || ::stat(FDir.Path().constData(), &here) != 0
+            || shm.st_dev == here.st_dev)
             GTEST_SKIP() << "needs /dev/shm on a volume of its own";
         qputenv("XDG_DATA_HOME", QFile::encodeName(FOtherVolume->path()));
     }

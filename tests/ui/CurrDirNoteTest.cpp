@@ -108,8 +108,7 @@ TEST_F(FolderTextTest, EnterPressesOkCtrlEnterBreaksTheLine)
 
 TEST_F(FolderTextTest, HandWrittenKeysAreShownInFileOrderAndRenumbered)
 {
-    WriteFileBytes(Dir.FilePath("Folder.dnt"),
-                   "[ThisFolder]\r\nzeta=shown first\r\nalpha=shown second\r\n[Files]\r\n");
+    WriteFileBytes(Dir.FilePath("Folder.dnt"), "[ThisFolder]\r\nzeta=shown first\r\nalpha=shown second\r\n[Files]\r\n");
     OpenDialog([](TFrmCurrDirNote *dialog) {
         EXPECT_EQ(dialog->Text(), QStringLiteral("shown first\nshown second"));
         dialog->BitBtnOk->click();
@@ -160,9 +159,15 @@ TEST_F(FolderTextTest, OkWithoutAChangeKeepsEveryValueAsStored)
     // Values whose characters a text box could alter: a leading U+FEFF, control characters,
     // the Unicode line and paragraph separators, tabs, Windows-1252 bytes, blanks inside.
     const QList<QByteArray> values = {
-        "\xEF\xBB\xBFmarked", "ctrl\x01\x1F\x7F", "line\xE2\x80\xA8separator",
-        "para\xE2\x80\xA9separator", "\xA0\tAdministrator", "caf\xE9 \x80", "a  b",
-        "zero\xE2\x80\x8Bwidth", "\xF0\x9F\x98\x80",
+        "\xEF\xBB\xBFmarked",
+        "ctrl\x01\x1F\x7F",
+        "line\xE2\x80\xA8separator",
+        "para\xE2\x80\xA9separator",
+        "\xA0\tAdministrator",
+        "caf\xE9 \x80",
+        "a  b",
+        "zero\xE2\x80\x8Bwidth",
+        "\xF0\x9F\x98\x80",
     };
     QByteArray section = "[ThisFolder]\r\n";
     for (qsizetype i = 0; i < values.size(); ++i)
@@ -214,8 +219,12 @@ TEST(FolderTextLines, UnchangedLinesKeepTheirBytes)
     EXPECT_EQ(FolderTextLines(QStringLiteral("\u00a0\n\u00a0\n\u00a0"), twins),
               (QList<QByteArray>{"\xa0", "\xc2\xa0", "\xc2\xa0"}));
     // A line separator breaks a typed line, but not a stored line that holds one.
-    EXPECT_EQ(FolderTextLines(QStringLiteral("a\u2028b\nx\u2028\u00a0\u2028"), {"a\xE2\x80\xA8" "b", "\xa0"}),
-              (QList<QByteArray>{"a\xE2\x80\xA8" "b", "x", "\xa0"}));
+    EXPECT_EQ(FolderTextLines(QStringLiteral("a\u2028b\nx\u2028\u00a0\u2028"), {"a\xE2\x80\xA8"
+                                                                                "b",
+                                                                                "\xa0"}),
+              (QList<QByteArray>{"a\xE2\x80\xA8"
+                                 "b",
+                                 "x", "\xa0"}));
     EXPECT_EQ(FolderTextLines(QStringLiteral("\n"), original), (QList<QByteArray>{""}));
     EXPECT_TRUE(FolderTextLines(QString(), original).isEmpty());
 }

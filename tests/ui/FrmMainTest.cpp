@@ -57,7 +57,10 @@ protected:
 // The process's current directory for one case.
 class TCurrentDir {
 public:
-    explicit TCurrentDir(const QByteArray &path) : FOld(QDir::currentPath()) { QDir::setCurrent(QString::fromUtf8(path)); }
+    explicit TCurrentDir(const QByteArray &path) : FOld(QDir::currentPath())
+    {
+        QDir::setCurrent(QString::fromUtf8(path));
+    }
     ~TCurrentDir() { QDir::setCurrent(FOld); }
 
 private:
@@ -76,16 +79,16 @@ TEST_F(FrmMainTest, TheStartFolderFollowsTheFourRules)
         QByteArray CurrentDir;
         QByteArray Expected;
     } cases[] = {
-        {{sub + "/folder.DNT"}, cwd, sub + '/'},                   // a description file's folder
-        {{sub + "/FOLDER.dnt", file}, cwd, sub + '/'},             // only the first argument counts
-        {{cwd + "/missing/Folder.dnt"}, cwd, cwd + "/missing/"},   // listed if it exists: it does not
-        {{"Folder.dnt"}, cwd, cwd},                                // no path: not a folder either
-        {{sub}, cwd, sub},                                         // an existing folder, unchanged
+        {{sub + "/folder.DNT"}, cwd, sub + '/'},                 // a description file's folder
+        {{sub + "/FOLDER.dnt", file}, cwd, sub + '/'},           // only the first argument counts
+        {{cwd + "/missing/Folder.dnt"}, cwd, cwd + "/missing/"}, // listed if it exists: it does not
+        {{"Folder.dnt"}, cwd, cwd},                              // no path: not a folder either
+        {{sub}, cwd, sub},                                       // an existing folder, unchanged
         {{sub + '/'}, cwd, sub + '/'},
-        {{cwd + "/missing"}, cwd, cwd},                            // a missing folder
-        {{file, sub}, cwd, cwd},                                   // any other file
-        {{}, cwd, cwd},                                            // no argument
-        {{}, QByteArray(), "/opt/dirnote/bin/"},                   // no current directory
+        {{cwd + "/missing"}, cwd, cwd},          // a missing folder
+        {{file, sub}, cwd, cwd},                 // any other file
+        {{}, cwd, cwd},                          // no argument
+        {{}, QByteArray(), "/opt/dirnote/bin/"}, // no current directory
     };
     for (const auto &c : cases)
         EXPECT_EQ(StartFolder(c.Arguments, c.CurrentDir, program), c.Expected)
@@ -201,7 +204,8 @@ TEST_F(FrmMainTest, TheShortcutCodesAreReadWithTheirDefaults)
 {
     Store("sc_Refresh", RegValue::FromInteger(0x1234074)); // a double word: its low 16 bits count
     TFrmMain window(NothingToList(Dir));
-    const TShortCut expected[] = {0x2070, 0x4074, 0x400D, 0x4008, 0x800D, 0x402E, 0x400D, 0x402E, 0x4009, 0x404E, 0x4046, 0x4050};
+    const TShortCut expected[] = {0x2070, 0x4074, 0x400D, 0x4008, 0x800D, 0x402E,
+                                  0x400D, 0x402E, 0x4009, 0x404E, 0x4046, 0x4050};
     for (int command = 0; command < TFrmMain::CommandCount; ++command)
         EXPECT_EQ(window.ShortCutCode(TFrmMain::TCommand(command)), expected[command]) << command;
 }
@@ -217,8 +221,7 @@ TEST_F(FrmMainTest, TheWindowMenuEndsWithTheAboutItemAndItsShortcut)
         EXPECT_EQ(texts, (QStringList{u"&Restore"_s, u"Mi&nimize"_s, u"Ma&ximize"_s, u"-"_s,
                                       u"Only &undescribed entries\tCtrl+N"_s, u"&Search descriptions...\tCtrl+F"_s,
                                       u"Pruned descriptions...\tCtrl+P"_s, u"Index this folder and its subfolders"_s,
-                                      u"-"_s, u"&Close\tAlt+F4"_s,
-                                      u"&About ...\tShift+F1"_s}));
+                                      u"-"_s, u"&Close\tAlt+F4"_s, u"&About ...\tShift+F1"_s}));
         EXPECT_EQ(actions.last()->data().toInt(), 666);
     }
     Store("sc_About", RegValue::FromInteger(0x4041));
@@ -311,8 +314,8 @@ TEST_F(FrmMainTest, ComponentsSitWhereTheDesignPutsThemAndFollowTheWindowsEdges)
     EXPECT_EQ(placeIn(window.BitBtnSelectFolder, window.PanelButtons), QRect(112, 4, 105, 25));
     EXPECT_EQ(placeIn(window.BitBtnRefreshFolder, window.PanelButtons), QRect(220, 4, 105, 25));
     EXPECT_EQ(placeIn(window.BitBtnClose, window.PanelButtons), QRect(328, 4, 105, 25));
-    for (QPushButton *button : {window.BitBtnDirNote, window.BitBtnSelectFolder, window.BitBtnRefreshFolder,
-                                window.BitBtnClose}) {
+    for (QPushButton *button :
+         {window.BitBtnDirNote, window.BitBtnSelectFolder, window.BitBtnRefreshFolder, window.BitBtnClose}) {
         EXPECT_EQ(button->cursor().shape(), Qt::PointingHandCursor);
         EXPECT_FALSE(button->icon().isNull()) << button->objectName().toStdString();
     }
@@ -353,10 +356,11 @@ TEST_F(FrmMainTest, TheTablesModelPassesTheItemModelTester)
 {
     static QStringList failures;
     failures.clear();
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-        if (type != QtDebugMsg && type != QtInfoMsg)
-            failures << text;
-    });
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext &, const QString &text) {
+            if (type != QtDebugMsg && type != QtInfoMsg)
+                failures << text;
+        });
     {
         Dir.MakeDir("Sub");
         for (const char *name : {"a.txt", "b.txt", "c.txt"})
@@ -499,15 +503,19 @@ TEST_F(FrmMainTest, ASizeThatCannotBeStoredIsReportedAndTheWindowClosesAllTheSam
     const QByteArray garbage("\x7f\x00garbage\r\n\xff\xfe\x01", 14);
     const TCase cases[] = {
         // The settings folder cannot be made: a file stands in its place (root included).
-        {"folder blocked", [&] {
+        {"folder blocked",
+         [&] {
              QDir(QString::fromUtf8(folder)).removeRecursively();
              WriteFileBytes(folder, "not a folder");
-         }, {}},
-        {"file unreadable", [&] {
+         },
+         {}},
+        {"file unreadable",
+         [&] {
              ::unlink(folder.constData());
              ASSERT_TRUE(QDir().mkpath(QString::fromUtf8(folder)));
              WriteFileBytes(file, garbage);
-         }, garbage},
+         },
+         garbage},
     };
     for (const TCase &test : cases) {
         SCOPED_TRACE(test.Name);

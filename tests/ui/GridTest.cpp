@@ -85,13 +85,13 @@ TEST_P(GridTest, ColumnWidthsFollowTheWidestTextAndTheDescriptionsTakeTheRoomLef
     EXPECT_EQ(Grid()->columnWidth(1), room);
     // A wider window shows longer descriptions.
     Window.resize(Window.width() + 200, Window.height());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Grid()->columnWidth(1) == room + 200; }, 3000))
-        << Grid()->columnWidth(1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Grid()->columnWidth(1) == room + 200; }, 3000)) << Grid()->columnWidth(1);
 
     // Long texts: each column as wide as its widest text as the table's font draws it, plus 6.
     // Mixed letters, digits and accents, so that a width summed wrongly shows.
     const QByteArray longName = "Quarterly report, Z\xc3\xbcrich & Tokyo office (final) 2026-03 version.txt";
-    const QByteArray longDesc = "Wide description: AVATAR WAVE Type Lyric \xc3\x96" "ffnung, 1234567890 \xe2\x80\x94 "
+    const QByteArray longDesc = "Wide description: AVATAR WAVE Type Lyric \xc3\x96"
+                                "ffnung, 1234567890 \xe2\x80\x94 "
                                 "and more words, so that it is wider than any room the window leaves";
     MakeEntries({longName.constData()});
     WriteSection(Line("short", longDesc));
@@ -273,9 +273,8 @@ TEST_P(GridTest, EveryButtonCommitsTheTypedDescriptionFirstAndNoneMovesTheFocus)
                 Key(button.AltKey, Qt::AltModifier);
             else
                 QTest::mouseClick(button.Button, Qt::LeftButton);
-            EXPECT_TRUE(QTest::qWaitFor([&] {
-                return Bytes().contains(Line(name, text)) && (!canceller || canceller->Seen);
-            }, 5000));
+            EXPECT_TRUE(QTest::qWaitFor(
+                [&] { return Bytes().contains(Line(name, text)) && (!canceller || canceller->Seen); }, 5000));
             if (canceller) {
                 EXPECT_TRUE(atDialog.contains(Line(name, text))) << "the dialog opened before the commit";
             }

@@ -80,7 +80,8 @@ TEST_F(IndexStatusTest, MoveFollowedAfterTheListingRefreshesTheRows)
     List(window, from);
     List(window, to);
     QLabel *status = window.StatusLine;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return DescriptionOf(window, "plan.odt") == QStringLiteral("Garden plan"); }, 5000))
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return DescriptionOf(window, "plan.odt") == QStringLiteral("Garden plan"); }, 5000))
         << DescriptionOf(window, "plan.odt").toStdString();
     EXPECT_TRUE(status->text().startsWith(QStringLiteral("1 description followed its file from another folder")))
         << status->text().toStdString();
@@ -97,7 +98,8 @@ TEST_F(IndexStatusTest, DamagedIndexIsReportedOnceAndReplaced)
     WriteFileBytes(folder + "/a.txt", "a");
     WriteFileBytes(folder + "/Folder.dnt", "[Files]\r\na.txt=kept\r\n");
     TFrmMain window(NothingToList(Dir));
-    EXPECT_TRUE(window.StatusLine->text().contains(QStringLiteral("replaced"))) << window.StatusLine->text().toStdString();
+    EXPECT_TRUE(window.StatusLine->text().contains(QStringLiteral("replaced")))
+        << window.StatusLine->text().toStdString();
     EXPECT_FALSE(window.StatusLine->isHidden());
     window.ShowStatus({});
     List(window, folder);

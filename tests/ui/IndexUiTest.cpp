@@ -109,7 +109,8 @@ protected:
 
 TEST(SnippetToHtmlTest, MatchesAreBoldAndEverythingElseIsEscaped)
 {
-    EXPECT_EQ(SnippetToHtml(QStringLiteral("a \x01" "budget\x02 <b>&co")),
+    EXPECT_EQ(SnippetToHtml(QStringLiteral("a \x01"
+                                           "budget\x02 <b>&co")),
               QStringLiteral("a <b>budget</b> &lt;b&gt;&amp;co"));
     // A match left open ends with the text; stray closing markers are dropped.
     EXPECT_EQ(SnippetToHtml(QStringLiteral("\x02x \x01y")), QStringLiteral("x <b>y</b>"));
@@ -122,8 +123,9 @@ TEST_F(IndexUiTest, TypingListsTheHitsAndEnterOrADoubleClickListsTheHitsFolder)
     Dir.WriteFile("alpha/report.txt", "x");
     Dir.WriteFile("alpha/other.txt", "x");
     Dir.MakeDir("beta/Drafts");
-    Dir.WriteFile("alpha/Folder.dnt",
-                  "[Folders]\n[Files]\nother.txt=Nothing to see\nreport.txt=Quarterly r\xC3\xA9sum\xC3\xA9 of the budget\n");
+    Dir.WriteFile(
+        "alpha/Folder.dnt",
+        "[Folders]\n[Files]\nother.txt=Nothing to see\nreport.txt=Quarterly r\xC3\xA9sum\xC3\xA9 of the budget\n");
     Dir.WriteFile("beta/Folder.dnt", "[Folders]\nDrafts=Budget drafts <old>\n[Files]\n");
     ASSERT_NO_FATAL_FAILURE(IndexFolders({alpha, beta}));
     ASSERT_NO_FATAL_FAILURE(Open(Dir.Path()));
@@ -137,7 +139,8 @@ TEST_F(IndexUiTest, TypingListsTheHitsAndEnterOrADoubleClickListsTheHitsFolder)
     const int report = HitRow(QStringLiteral("report.txt")), drafts = HitRow(QStringLiteral("Drafts/"));
     ASSERT_GE(report, 0);
     ASSERT_GE(drafts, 0);
-    EXPECT_EQ(ShownHits()[report], QString::fromUtf8(alpha) + QStringLiteral("/|report.txt|Quarterly résumé of the budget"));
+    EXPECT_EQ(ShownHits()[report],
+              QString::fromUtf8(alpha) + QStringLiteral("/|report.txt|Quarterly résumé of the budget"));
     EXPECT_TRUE(Window->SearchPanel->Results()
                     ->index(drafts, TSearchResultModel::ColText)
                     .data(TSearchResultModel::SnippetHtmlRole)
@@ -282,7 +285,8 @@ TEST_F(IndexUiTest, IndexingATreeCancelledFromItsDialogLeavesTheWindowAndTheInde
     for (int i = 0; i < kFolders; ++i) {
         const QByteArray name = "tree/f" + QByteArray::number(i);
         Dir.MakeDir(name);
-        Dir.WriteFile(name + "/Folder.dnt", "[Folders]\n[Files]\nitem.txt=treeword number " + QByteArray::number(i) + "\n");
+        Dir.WriteFile(name + "/Folder.dnt",
+                      "[Folders]\n[Files]\nitem.txt=treeword number " + QByteArray::number(i) + "\n");
     }
     Dir.WriteFile("tree/top.txt", "x");
     ASSERT_NO_FATAL_FAILURE(Open(Dir.FilePath("tree")));

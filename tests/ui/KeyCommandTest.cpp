@@ -47,7 +47,7 @@ constexpr TPlace AllPlaces[] = {TPlace::Folders, TPlace::Files, TPlace::FolderEd
 
 bool Exists(const QByteArray &path)
 {
-    struct stat info{};
+    struct stat info {};
     return ::lstat(path.constData(), &info) == 0;
 }
 
@@ -80,9 +80,9 @@ protected:
         MessageLog() = {};
         Tools.MakeDir("bin");
         XdgLog = Tools.FilePath("xdg-open.log");
-        const QByteArray script =
-            Tools.WriteFile("bin/xdg-open", "#!/bin/sh\n{ pwd -P; for a in \"$@\"; do echo \"$a\"; done; } > '" + XdgLog
-                                                + ".part'\nmv '" + XdgLog + ".part' '" + XdgLog + "'\n");
+        const QByteArray script = Tools.WriteFile("bin/xdg-open",
+                                                  "#!/bin/sh\n{ pwd -P; for a in \"$@\"; do echo \"$a\"; done; } > '"
+                                                      + XdgLog + ".part'\nmv '" + XdgLog + ".part' '" + XdgLog + "'\n");
         ::chmod(script.constData(), 0755);
         SavedPath = qgetenv("PATH");
         qputenv("PATH", Tools.FilePath("bin") + ':' + SavedPath);
@@ -96,8 +96,8 @@ protected:
 
     static void Store(const char *name, qint32 code)
     {
-        ASSERT_TRUE(WriteRegValue(HKEY_CURRENT_USER, DirNoteRegKey, QString::fromLatin1(name),
-                                  RegValue::FromInteger(code)));
+        ASSERT_TRUE(
+            WriteRegValue(HKEY_CURRENT_USER, DirNoteRegKey, QString::fromLatin1(name), RegValue::FromInteger(code)));
     }
     // A new window listing folder, shown and active.
     void Open(const QByteArray &folder)
@@ -175,8 +175,7 @@ std::string TableName(const ::testing::TestParamInfo<TTable> &info)
 }
 } // namespace
 
-INSTANTIATE_TEST_SUITE_P(BothTables, KeyCommandTableTest, ::testing::Values(TTable::Folders, TTable::Files),
-                         TableName);
+INSTANTIATE_TEST_SUITE_P(BothTables, KeyCommandTableTest, ::testing::Values(TTable::Folders, TTable::Files), TableName);
 
 // ---- the dispatch alone ----
 
@@ -295,8 +294,8 @@ TEST_F(KeyCommandTest, CtrlEnterInTheFileTableOpensTheFileInItsFolder)
     Key(Qt::Key_Return, Qt::ControlModifier);
     const std::optional<QByteArrayList> log = WaitForXdgOpen();
     ASSERT_TRUE(log) << "the file was not opened";
-    EXPECT_EQ(*log, QByteArrayList({QFile::encodeName(QFileInfo(QFile::decodeName(Dir.Path())).canonicalFilePath()),
-                                    document}));
+    EXPECT_EQ(*log, QByteArrayList(
+                        {QFile::encodeName(QFileInfo(QFile::decodeName(Dir.Path())).canonicalFilePath()), document}));
     EXPECT_EQ(Listed(), Dir.Path() + '/');
     EXPECT_TRUE(MessageLog().Requests.empty());
 }
@@ -480,7 +479,8 @@ TEST_P(KeyCommandTableTest, DeletingMovesTheCursorToTheFollowingEntry)
         ASSERT_EQ(listed.size(), c.Entries);
         const QByteArray deleted = listed.takeAt(c.Deleted);
         // The entry that followed, or the new last one.
-        const QByteArray cursorAfter = listed.isEmpty() ? QByteArray() : listed.at(std::min<qsizetype>(c.Deleted, listed.size() - 1));
+        const QByteArray cursorAfter = listed.isEmpty() ? QByteArray()
+                                                        : listed.at(std::min<qsizetype>(c.Deleted, listed.size() - 1));
         ASSERT_TRUE(Grid()->SetCurrentCell(1, c.Deleted));
         const qsizetype trashedBefore = TrashedCount();
         PressDelete();
@@ -557,7 +557,8 @@ TEST_F(KeyCommandTest, AFileWhoseNameIsNotTextIsDeletedAllTheSame)
     const QByteArray odd = Dir.WriteFile("odd\xff.txt", "x");
     const QByteArray lookalike = Dir.WriteFile("odd\xef\xbf\xbd.txt", "x"); // what decoding would make of it
     ASSERT_NO_FATAL_FAILURE(Open(Dir.Path()));
-    ASSERT_TRUE(Window->StringGridFiles->SetCurrentCell(1, Window->StringGridFiles->GridModel()->FindName("odd\xff.txt")));
+    ASSERT_TRUE(
+        Window->StringGridFiles->SetCurrentCell(1, Window->StringGridFiles->GridModel()->FindName("odd\xff.txt")));
     Window->StringGridFiles->setFocus();
     Key(Qt::Key_Delete, Qt::ControlModifier);
     EXPECT_FALSE(Exists(odd));

@@ -203,8 +203,8 @@ TEST_F(MainWindowTest, StoredTextIsShownAsStoredAndOnlyAnEditedCellIsRewritten)
         if (QByteArray(section) == "Files")
             content += "[Files]\r\n";
         const char prefix = section[1] == 'o' ? 'd' : 'f';
-        content += prefix + QByteArray("_long=AB") + a4.repeated(1024) + "\r\n" + prefix + "_mark=" + bom
-                   + "note\r\n" + prefix + "_cp=caf\xE9\r\n";
+        content += prefix + QByteArray("_long=AB") + a4.repeated(1024) + "\r\n" + prefix + "_mark=" + bom + "note\r\n"
+                   + prefix + "_cp=caf\xE9\r\n";
         for (const char *name : {"_long", "_mark", "_cp"}) {
             if (prefix == 'd')
                 Dir.MakeDir(QByteArray("d") + name);
@@ -215,7 +215,8 @@ TEST_F(MainWindowTest, StoredTextIsShownAsStoredAndOnlyAnEditedCellIsRewritten)
     Dir.WriteFile("Folder.dnt", content);
     ASSERT_TRUE(Window.LoadFolder(Dir.Path()));
     ShowAndActivate(Window);
-    for (const auto &[grid, prefix] : {std::pair{Window.StringGridFolders, 'd'}, std::pair{Window.StringGridFiles, 'f'}}) {
+    for (const auto &[grid, prefix] :
+         {std::pair{Window.StringGridFolders, 'd'}, std::pair{Window.StringGridFiles, 'f'}}) {
         SCOPED_TRACE(prefix);
         TStringGridModel *model = grid->GridModel();
         const int longRow = model->FindName(prefix + QByteArray("_long"));

@@ -11,6 +11,6 @@ public:
     void SetUp() override { RegProgramKey = DirNoteRegKey; }
 };
 
-[[maybe_unused]] ::testing::Environment *const ProgramKey =
-    ::testing::AddGlobalTestEnvironment(new TProgramKeyEnvironment);
+[[maybe_unused]] ::testing::Environment *const ProgramKey = ::testing::AddGlobalTestEnvironment(
+    new TProgramKeyEnvironment);
 } // namespace

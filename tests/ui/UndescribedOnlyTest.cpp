@@ -59,7 +59,10 @@ protected:
             joined += (table.Folders ? "dir-" : "file-") + QByteArray(letter) + ' ';
         return joined;
     }
-    static QByteArray Joined(const QByteArrayList &names) { return names.isEmpty() ? QByteArray() : names.join(' ') + ' '; }
+    static QByteArray Joined(const QByteArrayList &names)
+    {
+        return names.isEmpty() ? QByteArray() : names.join(' ') + ' ';
+    }
     QString Stored(const char *section, const QByteArray &key) const
     {
         ProfileFile profile(Dir.FilePath("Folder.dnt"));
