@@ -106,15 +106,6 @@ void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<size_t> &o
     }
 }
 
-std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entries)
-{
-    std::vector<std::string_view> names;
-    names.reserve(entries.size());
-    for (const TCatalogueEntry &entry : entries)
-        names.push_back(ViewOf(entry.Name));
-    return names;
-}
-
 // The stale keys the follower gives to renamed entries: each moves to its entry's name (written
 // with the deletions, so in the same write) and is taken out of `stale`.
 void FollowRenames(ProfileFile &profile, const char *section, bool isFolder, const QByteArray &folder,
@@ -181,6 +172,15 @@ void LookUpAndPrune(ProfileFile &profile, const char *section, std::vector<TCata
     pruned = std::move(stale);
 }
 } // namespace
+
+std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entries)
+{
+    std::vector<std::string_view> names;
+    names.reserve(entries.size());
+    for (const TCatalogueEntry &entry : entries)
+        names.push_back(ViewOf(entry.Name));
+    return names;
+}
 
 TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader, TRenameFollower *follower,
                                      TStaleKeys stale)

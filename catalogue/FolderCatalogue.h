@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <string_view>
 #include <vector>
 
 #include <dirent.h>
@@ -53,6 +54,9 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirector
 enum class TStaleKeys { Prune, Keep };
 TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader = ::readdir,
                                      TRenameFollower *follower = nullptr, TStaleKeys stale = TStaleKeys::Prune);
+
+// The names of a table's entries as views, in row order, as TNameRule takes them.
+std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entries);
 
 // The key under which a description of the entry `name` is written, by the name rule: the
 // stored key that describes it, else the name itself. `names` are all entries of its table.

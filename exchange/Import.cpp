@@ -25,15 +25,6 @@ struct TTable {
     bool IsFolder;
 };
 
-std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entries)
-{
-    std::vector<std::string_view> names;
-    names.reserve(entries.size());
-    for (const TCatalogueEntry &entry : entries)
-        names.push_back(ViewOf(entry.Name));
-    return names;
-}
-
 // One text found for an entry of a table.
 struct TFound {
     size_t Entry;
