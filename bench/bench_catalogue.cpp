@@ -29,6 +29,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,23 +61,32 @@ QByteArray BenchName(int i, std::mt19937 &random)
 }
 
 // A folder of n files and a description file describing every one, plus 10% stale keys.
+// With BENCH_FOLDERS set, the folders are kept there and made only once across runs (a million
+// files take a minute to create, which a profile of the listing should not show).
 struct TBenchFolder {
     explicit TBenchFolder(int n) : Count(n)
     {
-        Path = Dir.path().toUtf8();
+        const QByteArray keep = qgetenv("BENCH_FOLDERS");
+        Path = keep.isEmpty() ? Dir.path().toUtf8() : keep + "/files-" + QByteArray::number(n);
+        const QByteArray made = Path + ".made"; // beside the folder: no entry of it
+        const bool create = ::access(made.constData(), F_OK) != 0;
+        if (create && !keep.isEmpty())
+            ::mkdir(Path.constData(), 0755);
         Desc = "[ThisFolder]\r\nText0=bench\r\n\r\n[Folders]\r\n\r\n[Files]\r\n";
         Desc.reserve(qsizetype(n) * 100);
         std::mt19937 random(42);
         for (int i = 0; i < n; ++i) {
             const QByteArray name = BenchName(i, random);
-            const int fd = ::open((Path + '/' + name).constData(), O_CREAT | O_WRONLY, 0644);
-            ::close(fd);
+            if (create)
+                ::close(::open((Path + '/' + name).constData(), O_CREAT | O_WRONLY, 0644));
             Desc += name + "=Description of entry " + QByteArray::number(i) + ", with a few words\r\n";
             if (i == n / 2)
                 Middle = name;
         }
         for (int i = 0; i < n / 10; ++i)
             Desc += "stale_" + QByteArray::number(i) + ".dat=gone\r\n";
+        if (create && !keep.isEmpty())
+            ::close(::open(made.constData(), O_CREAT | O_WRONLY, 0644));
         Reset();
     }
     void Reset() const
@@ -292,6 +302,13 @@ BENCHMARK(BM_CommitIntoLargeFile)
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The window's settings and index go to a folder of this run, never the user's own.
+    QTemporaryDir home;
+    for (const char *variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+        const QByteArray path = home.path().toUtf8() + '/' + variable;
+        ::mkdir(path.constData(), 0700);
+        qputenv(variable, path);
+    }
     QApplication app(argc, argv);
     if (argc == 3 && std::strcmp(argv[1], kMemoryChild) == 0)
         return MemoryChild(argv[2]);
