@@ -52,7 +52,10 @@ void TNameRule::Apply(const std::vector<std::string_view> &names)
     FKeyOf.assign(names.size(), -1);
     std::vector<qsizetype> groupOf(names.size(), -1);
     std::vector<char> owned(FGroups.Count, 0);
+    constexpr size_t kAhead = 16; // names whose keys are fetched meanwhile
     for (size_t i = 0; i < names.size(); ++i) {
+        if (FGroups.Prefetch && i + kAhead < names.size())
+            FGroups.Prefetch(names[i + kAhead]);
         const qsizetype first = FGroups.First(names[i]);
         if (first < 0)
             continue;

@@ -202,7 +202,12 @@ void LookUpAndPrune(ProfileFile &profile, const char *section, std::vector<TCata
     const TNameRule rule(NameViews(entries), profile.KeyGroups(section));
     TPackedTexts values;
     std::vector<std::pair<size_t, size_t>> packed; // entry, packed value
+    constexpr size_t kAhead = 16;                  // look-ups whose memory is fetched meanwhile
     for (size_t i = 0; i < entries.size(); ++i) {
+        if (i + 2 * kAhead < entries.size() && rule.KeyOf(i + 2 * kAhead) >= 0)
+            profile.PrefetchLine(rule.KeyOf(i + 2 * kAhead));
+        if (i + kAhead < entries.size() && rule.KeyOf(i + kAhead) >= 0)
+            profile.PrefetchValue(rule.KeyOf(i + kAhead));
         const qsizetype line = rule.KeyOf(i);
         if (line < 0)
             continue;

@@ -207,31 +207,56 @@ std::vector<size_t> TNameOrder::Order(int table, bool share) const
             share);
         return order;
     }
-    // The first eight key bytes as a number decide most comparisons without touching the keys.
+    // Keys are compared eight bytes at a time, as numbers: first all items by their first eight
+    // bytes, then each run of items alike so far by their next eight, and so on. A level reads
+    // each key of a run once; comparing whole keys would read two per comparison, in no order
+    // the cache could follow, and names of a large folder often share long beginnings. Key bytes
+    // are never zero, so a key that has ended reads as zeros and sorts first, as it should.
     struct TItem {
-        std::uint64_t Prefix;
+        std::uint64_t Bytes;
         std::uint32_t Index;
     };
-    auto key = [&t](size_t i) {
-        return std::string_view(t.AsciiKeys.data() + t.Begin[i], t.Begin[i + 1] - t.Begin[i]);
+    auto bytesAt = [&t](size_t i, size_t offset) {
+        const std::string_view k(t.AsciiKeys.data() + t.Begin[i], t.Begin[i + 1] - t.Begin[i]);
+        std::uint64_t bytes = 0;
+        for (size_t b = offset; b < offset + 8; ++b)
+            bytes = bytes << 8 | (b < k.size() ? static_cast<unsigned char>(k[b]) : 0u);
+        return bytes;
     };
+    const auto byBytes = [](const TItem &a, const TItem &b) { return a.Bytes < b.Bytes; };
     std::vector<TItem> items(entries.size());
-    for (size_t i = 0; i < items.size(); ++i) {
-        const std::string_view k = key(i);
-        std::uint64_t prefix = 0;
-        for (size_t b = 0; b < 8; ++b)
-            prefix = prefix << 8 | (b < k.size() ? static_cast<unsigned char>(k[b]) : 0u);
-        items[i] = {prefix, std::uint32_t(i)};
+    for (size_t i = 0; i < items.size(); ++i)
+        items[i] = {bytesAt(i, 0), std::uint32_t(i)};
+    SortShared(items, byBytes, share);
+    struct TRun {
+        size_t From, To, Offset; // items alike in their keys' first Offset bytes
+    };
+    std::vector<TRun> runs;
+    auto addRuns = [&](size_t from, size_t to, size_t offset) {
+        for (size_t i = from; i < to;) {
+            size_t end = i + 1;
+            while (end < to && items[end].Bytes == items[i].Bytes)
+                ++end;
+            if (end - i > 1)
+                runs.push_back({i, end, offset});
+            i = end;
+        }
+    };
+    addRuns(0, items.size(), 8);
+    while (!runs.empty()) {
+        const TRun run = runs.back();
+        runs.pop_back();
+        const auto from = items.begin() + std::ptrdiff_t(run.From), to = items.begin() + std::ptrdiff_t(run.To);
+        // A run whose keys have all ended holds names the collator takes for equal.
+        if (from->Bytes == 0 && t.Begin[from->Index + 1] - t.Begin[from->Index] <= run.Offset - 8) {
+            std::sort(from, to, [&](const TItem &a, const TItem &b) { return byName(a.Index, b.Index); });
+            continue;
+        }
+        for (auto item = from; item != to; ++item)
+            item->Bytes = bytesAt(item->Index, run.Offset);
+        std::sort(from, to, byBytes);
+        addRuns(run.From, run.To, run.Offset + 8);
     }
-    SortShared(
-        items,
-        [&](const TItem &a, const TItem &b) {
-            if (a.Prefix != b.Prefix)
-                return a.Prefix < b.Prefix;
-            const int c = key(a.Index).compare(key(b.Index));
-            return c != 0 ? c < 0 : byName(a.Index, b.Index);
-        },
-        share);
     for (size_t i = 0; i < items.size(); ++i)
         order[i] = items[i].Index;
     return order;

@@ -24,18 +24,20 @@ void TProfileDocument::Parse()
     // A UTF-8 byte-order mark in front of the first line belongs to no line and stays where it is.
     qsizetype pos = FBytes.startsWith(kUtf8Bom) ? kUtf8Bom.size() : 0;
     qsizetype currentSection = -1;
+    // Offsets fit in 32 bits: files are read whole only up to 256 MiB.
+    const auto at = [](qsizetype offset) { return std::int32_t(offset); };
     while (pos < size) {
         TLine line;
-        line.Begin = pos;
+        line.Begin = at(pos);
         qsizetype end = pos;
         while (end < size && data[end] != '\n' && data[end] != '\r')
             ++end;
-        line.End = end;
-        line.Next = end;
+        line.End = at(end);
+        line.Next = at(end);
         if (end < size) {
-            line.Next = end + 1;
+            line.Next = at(end + 1);
             if (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n')
-                line.Next = end + 2;
+                line.Next = at(end + 2);
         }
         qsizetype first = pos;
         while (first < end && IsProfileBlank(data[first]))
@@ -53,8 +55,8 @@ void TProfileDocument::Parse()
             while (nameBegin < close && IsProfileBlank(data[nameBegin]))
                 ++nameBegin;
             line.Kind = TLineKind::Section;
-            line.NameBegin = nameBegin;
-            line.NameEnd = trimmedEnd(nameBegin, close);
+            line.NameBegin = at(nameBegin);
+            line.NameEnd = at(trimmedEnd(nameBegin, close));
             if (currentSection >= 0)
                 FSections[size_t(currentSection)].EndLine = qsizetype(FLines.size());
             FSections.push_back({qsizetype(FLines.size()), qsizetype(FLines.size()) + 1});
@@ -70,13 +72,13 @@ void TProfileDocument::Parse()
             const qsizetype nameEnd = eqPos < 0 ? first : trimmedEnd(first, eqPos);
             if (eqPos >= 0 && nameEnd > first) {
                 line.Kind = TLineKind::Entry;
-                line.NameBegin = first;
-                line.NameEnd = nameEnd;
+                line.NameBegin = at(first);
+                line.NameEnd = at(nameEnd);
                 qsizetype valueBegin = eqPos + 1;
                 while (valueBegin < end && IsProfileBlank(data[valueBegin]))
                     ++valueBegin;
-                line.ValueBegin = valueBegin;
-                line.ValueEnd = trimmedEnd(valueBegin, end);
+                line.ValueBegin = at(valueBegin);
+                line.ValueEnd = at(trimmedEnd(valueBegin, end));
             }
         }
         FLines.push_back(line);
@@ -84,6 +86,7 @@ void TProfileDocument::Parse()
     }
     if (currentSection >= 0)
         FSections[size_t(currentSection)].EndLine = qsizetype(FLines.size());
+    FDeleted.assign(FLines.size(), false);
 }
 
 QByteArray TProfileDocument::LineName(const TLine &line) const
@@ -119,7 +122,7 @@ const TProfileDocument::TKeyIndex &TProfileDocument::KeyIndex(qsizetype sectionI
         qsizetype last = first;
         while (FNextSame[size_t(last)] >= 0)
             last = FNextSame[size_t(last)];
-        FNextSame[size_t(last)] = i;
+        FNextSame[size_t(last)] = std::int32_t(i); // lines of a file of at most 256 MiB
     }
     return FKeyIndex.emplace(sectionIndex, std::move(index)).first->second;
 }
@@ -132,16 +135,23 @@ qsizetype TProfileDocument::FindEntry(qsizetype sectionIndex, const QByteArray &
     const TLookupKey lookup(ViewOf(key));
     // The first of duplicate keys wins; a deleted one lets the next take its place.
     for (qsizetype line = index.Find(lookup.View()); line >= 0; line = FNextSame[size_t(line)])
-        if (!FLines[size_t(line)].Deleted)
+        if (!FDeleted[size_t(line)])
             return line;
     return -1;
+}
+
+void TProfileDocument::PrefetchEntry(qsizetype sectionIndex, std::string_view key) const
+{
+    // Other keys are folded first, which costs more than the fetch saves.
+    if (sectionIndex >= 0 && IsAsciiName(key))
+        KeyIndex(sectionIndex).Prefetch(key);
 }
 
 qsizetype TProfileDocument::NextSameEntry(qsizetype line) const
 {
     do
         line = FNextSame[size_t(line)];
-    while (line >= 0 && FLines[size_t(line)].Deleted);
+    while (line >= 0 && FDeleted[size_t(line)]);
     return line;
 }
 
@@ -166,11 +176,9 @@ std::vector<qsizetype> TProfileDocument::EntryLines(qsizetype sectionIndex) cons
     if (sectionIndex < 0)
         return result;
     const TSection &s = FSections[size_t(sectionIndex)];
-    for (qsizetype i = s.HeaderLine + 1; i < s.EndLine; ++i) {
-        const TLine &line = FLines[size_t(i)];
-        if (line.Kind == TLineKind::Entry && !line.Deleted)
+    for (qsizetype i = s.HeaderLine + 1; i < s.EndLine; ++i)
+        if (FLines[size_t(i)].Kind == TLineKind::Entry && !FDeleted[size_t(i)])
             result.push_back(i);
-    }
     return result;
 }
 
@@ -188,7 +196,7 @@ bool TProfileDocument::MarkLineDeleted(qsizetype line)
 {
     if (line < 0)
         return false;
-    FLines[size_t(line)].Deleted = true;
+    FDeleted[size_t(line)] = true;
     ++FDeletions;
     return true;
 }
@@ -219,9 +227,9 @@ QByteArray TProfileDocument::BytesWithoutDeleted() const
     if (FDeletions == 0)
         return FBytes;
     std::vector<std::pair<qsizetype, qsizetype>> ranges;
-    for (const TLine &line : FLines)
-        if (line.Deleted)
-            ranges.emplace_back(line.Begin, line.Next);
+    for (size_t i = 0; i < FLines.size(); ++i)
+        if (FDeleted[i])
+            ranges.emplace_back(FLines[i].Begin, FLines[i].Next);
     return WithoutRanges(ranges);
 }
 
@@ -259,7 +267,7 @@ QByteArray TProfileDocument::WithString(const QByteArray &section, const QByteAr
     const TSection &sec = FSections[size_t(s)];
     qsizetype after = sec.HeaderLine;
     for (qsizetype i = sec.EndLine - 1; i > sec.HeaderLine; --i)
-        if (FLines[size_t(i)].Kind == TLineKind::Entry && !FLines[size_t(i)].Deleted) {
+        if (FLines[size_t(i)].Kind == TLineKind::Entry && !FDeleted[size_t(i)]) {
             after = i;
             break;
         }

@@ -5,23 +5,25 @@
 
 #include "catalogue/FoldedName.h"
 
+#include <cstdint>
 #include <vector>
 
 // The parsed view of one INI-style file. The bytes stay the source of truth: every edit splices
 // the bytes and leaves every other byte (comments, blank lines, line ends, odd bytes) untouched.
 class TProfileDocument {
 public:
-    enum class TLineKind { Other, Comment, Section, Entry };
+    enum class TLineKind : std::uint8_t { Other, Comment, Section, Entry };
+    // Offsets into a file of at most 256 MiB; 32 bits each keep a line at 32 bytes, as a file of
+    // a million descriptions has a million lines.
     struct TLine {
-        qsizetype Begin = 0; // first byte of the line
-        qsizetype End = 0;   // end of the content, before the line end
-        qsizetype Next = 0;  // first byte of the next line
+        std::int32_t Begin = 0;     // first byte of the line
+        std::int32_t End = 0;       // end of the content, before the line end
+        std::int32_t Next = 0;      // first byte of the next line
+        std::int32_t NameBegin = 0; // section or key name, blanks trimmed
+        std::int32_t NameEnd = 0;
+        std::int32_t ValueBegin = 0; // entry value, blanks trimmed
+        std::int32_t ValueEnd = 0;
         TLineKind Kind = TLineKind::Other;
-        qsizetype NameBegin = 0; // section or key name, blanks trimmed
-        qsizetype NameEnd = 0;
-        qsizetype ValueBegin = 0; // entry value, blanks trimmed
-        qsizetype ValueEnd = 0;
-        bool Deleted = false;
     };
     struct TSection {
         qsizetype HeaderLine = -1;
@@ -39,6 +41,8 @@ public:
     qsizetype FindSection(const QByteArray &section) const;
     // The first live entry of that key in the section, -1 when absent.
     qsizetype FindEntry(qsizetype sectionIndex, const QByteArray &key) const;
+    // Fetches the memory FindEntry(sectionIndex, key) begins with, for an ASCII key.
+    void PrefetchEntry(qsizetype sectionIndex, std::string_view key) const;
     // The next live entry after this one whose key folds alike, -1 when none.
     qsizetype NextSameEntry(qsizetype line) const;
     std::string_view KeyView(qsizetype line) const
@@ -59,6 +63,7 @@ public:
     // The same for the first live entry whose key equals the key byte for byte.
     bool MarkDeletedExact(const QByteArray &section, const QByteArray &key);
     bool HasDeletions() const { return FDeletions > 0; }
+    bool IsDeleted(qsizetype line) const { return FDeleted[size_t(line)]; }
     // The bytes without the deleted lines.
     QByteArray BytesWithoutDeleted() const;
 
@@ -91,7 +96,10 @@ private:
     std::vector<TSection> FSections;
     QHash<QByteArray, qsizetype> FSectionIndex;                 // folded name -> first section
     mutable std::unordered_map<qsizetype, TKeyIndex> FKeyIndex; // built on first lookup
-    mutable std::vector<qsizetype> FNextSame;
+    // Kept apart from the lines, and small, as every look-up reads them: they stay in the cache
+    // where the lines of a large file do not.
+    mutable std::vector<std::int32_t> FNextSame;
+    std::vector<bool> FDeleted;
     mutable TFoldedNames FFolded;
     qsizetype FDeletions = 0;
 };

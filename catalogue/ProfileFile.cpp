@@ -63,6 +63,18 @@ QByteArray ProfileFile::EntryValue(qsizetype line) const
     return FDocument ? LineValue(*FDocument, line) : QByteArray();
 }
 
+void ProfileFile::PrefetchLine(qsizetype line) const
+{
+    if (FDocument)
+        __builtin_prefetch(&FDocument->Lines()[size_t(line)]);
+}
+
+void ProfileFile::PrefetchValue(qsizetype line) const
+{
+    if (FDocument)
+        __builtin_prefetch(FDocument->Bytes().constData() + FDocument->Lines()[size_t(line)].ValueBegin);
+}
+
 std::optional<std::string_view> ProfileFile::PlainEntryValue(qsizetype line) const
 {
     if (!FDocument)
@@ -87,6 +99,7 @@ TKeyGroups ProfileFile::KeyGroups(const QByteArray &section)
     };
     groups.Next = [doc](qsizetype line) { return doc->NextSameEntry(line); };
     groups.Key = [doc](qsizetype line) { return doc->KeyView(line); };
+    groups.Prefetch = [doc, sectionIndex](std::string_view name) { doc->PrefetchEntry(sectionIndex, name); };
     return groups;
 }
 

@@ -52,6 +52,10 @@ public:
     // The same as a view into the file's bytes where the value is read as it stands (the usual
     // case), nullopt where the read changes it; valid as long as KeyGroups' result.
     std::optional<std::string_view> PlainEntryValue(qsizetype line) const;
+    // Asks the processor for a line's record, then for its value's bytes, some look-ups ahead of
+    // PlainEntryValue: the lines of a large file are read in no order the cache could guess.
+    void PrefetchLine(qsizetype line) const;
+    void PrefetchValue(qsizetype line) const;
 
     // IgnoreCase replaces the value of a key equal without regard to letter case, as the profile
     // functions do; Exact only that of a key equal byte for byte, else the key is added.

@@ -229,3 +229,29 @@ TEST(NameFold, TheCursorGoesBackToTheEntryTheNameDescribes)
     EXPECT_EQ(EntryOfKey(rows, "ReadMe"), 0); // two claimants: the first in byte order
     EXPECT_EQ(EntryOfKey(rows, "gone"), -1);
 }
+
+TEST(NameFold, OnlyAsciiCapitalsFoldAtEveryPlaceOfAName)
+{
+    // Names are compared and hashed eight bytes at a time; every byte value at every place of
+    // the words and of a tail must fold as one byte at a time would: A-Z to a-z, nothing else
+    // (not "@", "[", nor a byte of a UTF-8 sequence that looks like a capital without its top bit).
+    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : char(c); };
+    for (const size_t length : {size_t(1), size_t(7), size_t(8), size_t(13)}) {
+        for (size_t place = 0; place < length; ++place) {
+            for (int value = 0; value < 256; ++value) {
+                std::string name(length, 'k');
+                name[place] = char(value);
+                std::string folded = name;
+                folded[place] = lower(static_cast<unsigned char>(value));
+                ASSERT_TRUE(TNameEqual()(name, folded)) << value << " at " << place;
+                ASSERT_EQ(TNameHash()(name), TNameHash()(folded)) << value << " at " << place;
+                std::string other = folded;
+                other[place] = char(folded[place] ^ 0x20);
+                const bool sameLetter = (other[place] | 0x20) >= 'a' && (other[place] | 0x20) <= 'z'
+                                        && static_cast<unsigned char>(other[place]) < 0x80;
+                ASSERT_EQ(TNameEqual()(name, other), sameLetter) << value << " at " << place;
+                ASSERT_EQ(IsAsciiName(name), value < 0x80) << value << " at " << place;
+            }
+        }
+    }
+}
