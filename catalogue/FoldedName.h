@@ -232,8 +232,10 @@ class TNameRule {
 public:
     // Keys given as a list in file order; the names and keys must outlive the rule.
     TNameRule(const std::vector<std::string_view> &names, const std::vector<std::string_view> &keys);
-    // Keys given by the groups of a profile's index; they must outlive the rule.
-    TNameRule(const std::vector<std::string_view> &names, TKeyGroups groups);
+    // Keys given by the groups of a profile's index; they must outlive the rule. With `threads`
+    // above one, the look-ups of a large table are shared among that many threads, which the
+    // groups' functions must then bear.
+    TNameRule(const std::vector<std::string_view> &names, TKeyGroups groups, int threads = 1);
     TNameRule(const TNameRule &) = delete;
     TNameRule &operator=(const TNameRule &) = delete;
     // The number of the key that describes names[nameIndex], -1 when none does.
@@ -242,7 +244,7 @@ public:
     bool Claimed(std::string_view key) const;
 
 private:
-    void Apply(const std::vector<std::string_view> &names);
+    void Apply(const std::vector<std::string_view> &names, int threads);
 
     TKeyGroups FGroups;
     std::vector<std::string_view> FKeys; // listed keys

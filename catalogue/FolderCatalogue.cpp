@@ -199,7 +199,7 @@ void LookUpAndPrune(ProfileFile &profile, const char *section, std::vector<TCata
     // functions see them. They are read first: the rule reads the file as it is then, and a key
     // that has gone from it meanwhile is simply not found again.
     QList<QByteArray> keys = prune ? profile.ReadSection(section) : QList<QByteArray>();
-    const TNameRule rule(NameViews(entries), profile.KeyGroups(section));
+    const TNameRule rule(NameViews(entries), profile.KeyGroups(section), 2);
     TPackedTexts values;
     std::vector<std::pair<size_t, size_t>> packed; // entry, packed value
     constexpr size_t kAhead = 16;                  // look-ups whose memory is fetched meanwhile

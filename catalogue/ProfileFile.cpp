@@ -92,6 +92,8 @@ TKeyGroups ProfileFile::KeyGroups(const QByteArray &section)
 {
     const TProfileDocument *doc = &Document();
     const qsizetype sectionIndex = doc->FindSection(section);
+    // The section's key table is built now, so that First may be called by several threads at once.
+    doc->FindEntry(sectionIndex, QByteArray());
     TKeyGroups groups;
     groups.Count = doc->Lines().size();
     groups.First = [doc, sectionIndex](std::string_view name) {
