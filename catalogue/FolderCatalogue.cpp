@@ -244,8 +244,8 @@ QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByte
     return QByteArray(key.data(), qsizetype(key.size()));
 }
 
-void WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name,
-                      const std::vector<QByteArray> &names, const QByteArray &value)
+QByteArray WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name,
+                            const std::vector<QByteArray> &names, const QByteArray &value)
 {
     auto refuse = [&profile](const QString &reason) {
         throw TException(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(profile.Path()), reason));
@@ -256,14 +256,17 @@ void WriteDescription(ProfileFile &profile, const char *section, const QByteArra
     // another writer's key added meanwhile is taken into account.
     const std::vector<std::string_view> contenders = KeyContenders(ViewOf(name), names);
     QString reason;
+    QByteArray key;
     profile.WriteSplice([&](const std::optional<QByteArray> &current) -> std::optional<TFileSplice> {
         TDescriptionCommit commit = DescriptionCommit(current ? QByteArrayView(*current) : QByteArrayView(), section,
                                                       name, contenders, value);
         reason = commit.Reason;
+        key = commit.Key;
         if (!reason.isEmpty())
             return std::nullopt;
         return std::move(commit.Splice);
     });
     if (!reason.isEmpty())
         refuse(reason);
+    return key;
 }

@@ -16,8 +16,9 @@ public:
 
     // Brings the index up to date with a listing and follows moves into its folder.
     void Listed(const TFolderCatalogue &catalogue);
-    // The program wrote the folder's description file: index it as it is now.
-    void Written(const QByteArray &folder);
+    // The program wrote the description of the entry `name`: that row alone is brought up to
+    // date, so a commit never has a large description file read again here.
+    void Written(const QByteArray &folder, bool isFolder, const QByteArray &name, const QByteArray &text);
     // Waits until every job handed over so far is done (tests, benchmarks, closing).
     void WaitIdle();
 

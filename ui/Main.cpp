@@ -44,6 +44,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <cstdio>
 #include <sys/stat.h>
@@ -662,10 +663,11 @@ void TFrmMain::StoreDescription(TStringGrid *grid, const char *section, int row,
 {
     TStringGridModel *model = grid->GridModel();
     ProfileFile profile(FDescFilePath);
-    WriteDescription(profile, section, model->Name(row), model->Names(), bytes);
+    const QByteArray name = model->Name(row);
+    WriteDescription(profile, section, name, model->Names(), bytes);
     model->SetStored(row, text, bytes);
     if (FIndexUpdater)
-        FIndexUpdater->Written(CurrentFolderPath());
+        FIndexUpdater->Written(CurrentFolderPath(), std::strcmp(section, kSectionFolders) == 0, name, bytes);
     const int width = grid->TextWidth(text) + 6;
     if (width > grid->ColumnRuleWidth(1))
         grid->SetColumnRuleWidth(1, width);
