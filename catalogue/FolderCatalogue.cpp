@@ -244,8 +244,9 @@ QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByte
     return QByteArray(key.data(), qsizetype(key.size()));
 }
 
-QByteArray WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name,
-                            const std::vector<QByteArray> &names, const QByteArray &value)
+namespace {
+QByteArray WriteDescriptionBy(ProfileFile &profile, const char *section, const QByteArray &name,
+                              const TContenders &contenders, const QByteArray &value)
 {
     auto refuse = [&profile](const QString &reason) {
         throw TException(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(profile.Path()), reason));
@@ -254,7 +255,6 @@ QByteArray WriteDescription(ProfileFile &profile, const char *section, const QBy
         refuse(reason);
     // The key is chosen on the file as it is under the lock, in the read that the write edits:
     // another writer's key added meanwhile is taken into account.
-    const std::vector<std::string_view> contenders = KeyContenders(ViewOf(name), names);
     QString reason;
     QByteArray key;
     profile.WriteSplice([&](const std::optional<QByteArray> &current) -> std::optional<TFileSplice> {
@@ -269,4 +269,36 @@ QByteArray WriteDescription(ProfileFile &profile, const char *section, const QBy
     if (!reason.isEmpty())
         refuse(reason);
     return key;
+}
+} // namespace
+
+QByteArray WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name,
+                            const std::vector<QByteArray> &names, const QByteArray &value)
+{
+    std::optional<std::vector<std::string_view>> contenders;
+    return WriteDescriptionBy(
+        profile, section, name,
+        [&]() -> const std::vector<std::string_view> & {
+            if (!contenders)
+                contenders = KeyContenders(ViewOf(name), names);
+            return *contenders;
+        },
+        value);
+}
+
+QByteArray WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name, const TTableNames &names,
+                            const QByteArray &value)
+{
+    std::optional<std::vector<QByteArray>> table;
+    std::optional<std::vector<std::string_view>> contenders;
+    return WriteDescriptionBy(
+        profile, section, name,
+        [&]() -> const std::vector<std::string_view> & {
+            if (!contenders) {
+                table = names();
+                contenders = KeyContenders(ViewOf(name), *table);
+            }
+            return *contenders;
+        },
+        value);
 }

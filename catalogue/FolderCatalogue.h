@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -66,3 +67,8 @@ QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByte
 // the write's lock; returns the key written. Raises the accessor's write error.
 QByteArray WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name,
                             const std::vector<QByteArray> &names, const QByteArray &value);
+// The same with the table's names given on demand: they are asked for only when the file holds
+// keys that fold like the name and none spelled as it.
+using TTableNames = std::function<std::vector<QByteArray>()>;
+QByteArray WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name, const TTableNames &names,
+                            const QByteArray &value);

@@ -224,20 +224,25 @@ std::vector<std::string_view> KeyContenders(std::string_view name, const std::ve
 }
 
 TDescriptionCommit DescriptionCommit(QByteArrayView bytes, const QByteArray &section, const QByteArray &name,
-                                     const std::vector<std::string_view> &contenders, const QByteArray &value)
+                                     const TContenders &contenders, const QByteArray &value)
 {
     TDescriptionCommit commit;
     const TSectionScan scan = ScanSection(bytes, section, ViewOf(name));
-    // Only the keys and names that fold alike take part; the rule over them decides as the rule
-    // over the whole table and section would.
-    std::vector<std::string_view> keys;
-    keys.reserve(scan.Alike.size());
-    for (const TKeySpan &k : scan.Alike)
-        keys.push_back(k.Key);
-    const TNameRule rule(contenders, keys);
-    const size_t self = size_t(std::find(contenders.begin(), contenders.end(), ViewOf(name)) - contenders.begin());
-    const qsizetype owned = self < contenders.size() ? rule.KeyOf(self) : -1;
-    commit.Key = owned < 0 ? name : QByteArray(keys[size_t(owned)].data(), qsizetype(keys[size_t(owned)].size()));
+    commit.Key = name;
+    // No key folds alike, or one is the name's own: the other names cannot change that.
+    if (!scan.Alike.empty() && FirstExact(scan, ViewOf(name)) < 0) {
+        // Only the keys and names that fold alike take part; the rule over them decides as the
+        // rule over the whole table and section would.
+        const std::vector<std::string_view> &names = contenders();
+        std::vector<std::string_view> keys;
+        keys.reserve(scan.Alike.size());
+        for (const TKeySpan &k : scan.Alike)
+            keys.push_back(k.Key);
+        const TNameRule rule(names, keys);
+        const size_t self = size_t(std::find(names.begin(), names.end(), ViewOf(name)) - names.begin());
+        if (const qsizetype owned = self < names.size() ? rule.KeyOf(self) : -1; owned >= 0)
+            commit.Key = QByteArray(keys[size_t(owned)].data(), qsizetype(keys[size_t(owned)].size()));
+    }
     commit.Reason = ProfileFile::UnsafeEntryReason(section, commit.Key, value);
     if (commit.Reason.isEmpty())
         commit.Splice = SpliceOf(bytes, scan, section, commit.Key, value, FirstExact(scan, ViewOf(commit.Key)));

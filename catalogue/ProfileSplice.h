@@ -6,6 +6,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -31,6 +32,8 @@ std::vector<std::string_view> KeyContenders(std::string_view name, const std::ve
 // The commit of one description, decided on the bytes as they are: the key is chosen by the name
 // rule among the contenders (a key of the entry's own, else one that folds alike and no other
 // contender owns, else the name itself) and written exactly as WriteString with Exact writes it.
+// The contenders are asked for only when the file holds keys that fold like the name and none
+// spelled as it: a table of a million names is not walked for the common commit.
 // `reason` tells why nothing can be written (a section, key or value that would not read back
 // the same); the splice is then empty.
 struct TDescriptionCommit {
@@ -38,5 +41,6 @@ struct TDescriptionCommit {
     TFileSplice Splice;
     QString Reason;
 };
+using TContenders = std::function<const std::vector<std::string_view> &()>;
 TDescriptionCommit DescriptionCommit(QByteArrayView bytes, const QByteArray &section, const QByteArray &name,
-                                     const std::vector<std::string_view> &contenders, const QByteArray &value);
+                                     const TContenders &contenders, const QByteArray &value);

@@ -664,7 +664,8 @@ void TFrmMain::StoreDescription(TStringGrid *grid, const char *section, int row,
     TStringGridModel *model = grid->GridModel();
     ProfileFile profile(FDescFilePath);
     const QByteArray name = model->Name(row);
-    WriteDescription(profile, section, name, model->Names(), bytes);
+    // The names are copied only when the file leaves the key to the name rule.
+    WriteDescription(profile, section, name, TTableNames([model] { return model->Names(); }), bytes);
     model->SetStored(row, text, bytes);
     if (FIndexUpdater)
         FIndexUpdater->Written(CurrentFolderPath(), std::strcmp(section, kSectionFolders) == 0, name, bytes);

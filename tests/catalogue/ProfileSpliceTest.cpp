@@ -164,8 +164,9 @@ TEST(ProfileSplice, DescriptionCommitChoosesTheRulesKeyAndWritesWhatWriteStringW
                 for (const QByteArray &name : names) {
                     ProfileFile profile(path);
                     const QByteArray key = DescriptionKey(profile, section, name, names);
-                    const TDescriptionCommit commit = DescriptionCommit(bytes, section, name,
-                                                                        KeyContenders(ViewOf(name), names), "typed");
+                    const std::vector<std::string_view> contenders = KeyContenders(ViewOf(name), names);
+                    const TDescriptionCommit commit = DescriptionCommit(
+                        bytes, section, name, [&]() -> const auto & { return contenders; }, "typed");
                     ASSERT_EQ(Printable(commit.Key), Printable(key))
                         << "file " << Printable(bytes).constData() << " name " << Printable(name).constData();
                     ASSERT_TRUE(commit.Reason.isEmpty()) << commit.Reason.toStdString();
