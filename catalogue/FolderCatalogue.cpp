@@ -46,6 +46,48 @@ bool IsWriterTemporary(std::string_view name)
 }
 } // namespace
 
+namespace {
+// Texts of a listing packed into a few large blocks, each text followed by a NUL as a byte
+// array's own bytes are: a million names or descriptions cost a few allocations instead of a
+// million, and the entries' byte arrays share the blocks. Blocks of a few MiB are not copied as
+// they fill, and the allocator keeps them for the next listing instead of returning them to
+// the system each time.
+class TPackedTexts {
+public:
+    size_t Add(std::string_view text)
+    {
+        const auto size = qsizetype(text.size());
+        if (FBlocks.empty() || FBlocks.back().capacity() - FBlocks.back().size() < size + 1) {
+            FBlocks.emplace_back();
+            FBlocks.back().reserve(std::max(kBlockSize, size + 1));
+        }
+        QByteArray &block = FBlocks.back();
+        FSpans.push_back({FBlocks.size() - 1, block.size(), size});
+        block.append(text.data(), size);
+        block.append('\0');
+        return FSpans.size() - 1;
+    }
+    // A byte array of text n that shares its block; the block lives while any of them does.
+    QByteArray Text(size_t n)
+    {
+        const TSpan &span = FSpans[n];
+        QByteArray::DataPointer shared = FBlocks[span.Block].data_ptr(); // one more reference
+        shared.ptr += span.Begin;
+        shared.size = span.Size;
+        return QByteArray(std::move(shared));
+    }
+
+private:
+    static constexpr qsizetype kBlockSize = 4 << 20;
+    struct TSpan {
+        size_t Block;
+        qsizetype Begin, Size;
+    };
+    std::vector<QByteArray> FBlocks;
+    std::vector<TSpan> FSpans;
+};
+} // namespace
+
 void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirectoryReader reader)
 {
     catalogue.Folders.clear();
@@ -59,6 +101,8 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirector
         return;
     }
     const int dirFd = ::dirfd(dir);
+    TPackedTexts names;
+    std::vector<std::pair<bool, size_t>> found; // folder or file, packed name
     for (;;) {
         errno = 0;
         const dirent *entry = reader(dir);
@@ -79,12 +123,15 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirector
             isFolder = ::fstatat(dirFd, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
         }
         const std::string_view view(name, length);
-        if (isFolder)
-            catalogue.Folders.push_back({QByteArray(name, qsizetype(length)), {}});
-        else if (!IsDescriptionFileName(view) && !IsWriterTemporary(view))
-            catalogue.Files.push_back({QByteArray(name, qsizetype(length)), {}});
+        if (isFolder || (!IsDescriptionFileName(view) && !IsWriterTemporary(view)))
+            found.emplace_back(isFolder, names.Add(view));
     }
     ::closedir(dir);
+    const auto folders = size_t(std::count_if(found.begin(), found.end(), [](const auto &f) { return f.first; }));
+    catalogue.Folders.reserve(folders);
+    catalogue.Files.reserve(found.size() - folders);
+    for (const auto &[isFolder, name] : found)
+        (isFolder ? catalogue.Folders : catalogue.Files).push_back({names.Text(name), {}});
 }
 
 namespace {
@@ -154,9 +201,21 @@ void LookUpAndPrune(ProfileFile &profile, const char *section, std::vector<TCata
     // that has gone from it meanwhile is simply not found again.
     QList<QByteArray> keys = prune ? profile.ReadSection(section) : QList<QByteArray>();
     const TNameRule rule(NameViews(entries), profile.KeyGroups(section));
-    for (size_t i = 0; i < entries.size(); ++i)
-        if (const qsizetype line = rule.KeyOf(i); line >= 0)
+    TPackedTexts values;
+    std::vector<std::pair<size_t, size_t>> packed; // entry, packed value
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const qsizetype line = rule.KeyOf(i);
+        if (line < 0)
+            continue;
+        if (const std::optional<std::string_view> value = profile.PlainEntryValue(line)) {
+            if (!value->empty())
+                packed.emplace_back(i, values.Add(*value));
+        } else {
             entries[i].Description = profile.EntryValue(line);
+        }
+    }
+    for (const auto &[entry, value] : packed)
+        entries[entry].Description = values.Text(value);
     keys.removeIf([&rule](const QByteArray &key) { return rule.Claimed(ViewOf(key)); });
     if (keys.isEmpty())
         return;
@@ -184,7 +243,7 @@ std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entr
 }
 
 TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader, TRenameFollower *follower,
-                                     TStaleKeys stale)
+                                     TStaleKeys stale, const TAdvanceTable *advances)
 {
     TFolderCatalogue catalogue;
     catalogue.Folder = IncludeTrailingPathDelimiter(folder);
@@ -205,13 +264,29 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     constexpr size_t kShareFrom = 8192;
     const bool share = catalogue.Folders.size() + catalogue.Files.size() >= kShareFrom;
     TNameOrder sortKeys(catalogue.Folders, catalogue.Files);
+    // Names are measured in enumeration order, in which their bytes lie one after the other.
+    auto measureNames = [&catalogue, advances] {
+        if (advances)
+            for (auto *entries : {&catalogue.Folders, &catalogue.Files})
+                for (TCatalogueEntry &entry : *entries)
+                    entry.NameWidth = EstimatedAsciiWidth(*advances, ViewOf(entry.Name));
+    };
     std::future<void> keyed;
     if (share)
-        keyed = std::async(std::launch::async, [&sortKeys] { sortKeys.Work(); });
+        keyed = std::async(std::launch::async, [&sortKeys, &measureNames] {
+            measureNames();
+            sortKeys.Work();
+        });
+    else
+        measureNames();
     // A listing that failed does not know which entries exist: nothing may be pruned after it.
     const bool prune = catalogue.Error.isEmpty() && stale == TStaleKeys::Prune;
     LookUpAndPrune(profile, kSectionFolders, catalogue.Folders, prune, catalogue, follower);
     LookUpAndPrune(profile, kSectionFiles, catalogue.Files, prune, catalogue, follower);
+    if (advances)
+        for (auto *entries : {&catalogue.Folders, &catalogue.Files})
+            for (TCatalogueEntry &entry : *entries)
+                entry.DescriptionWidth = EstimatedAsciiWidth(*advances, ViewOf(entry.Description));
     sortKeys.Work();
     if (keyed.valid())
         keyed.get();

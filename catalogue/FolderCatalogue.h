@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue/RenameFollower.h"
+#include "catalogue/TextWidth.h"
 
 #include <QByteArray>
 #include <QString>
@@ -14,10 +15,13 @@
 class ProfileFile;
 
 // One listed entry: its name exactly as the directory enumeration returned it, and its stored
-// description.
+// description; with the estimated widths of both when the listing was given a font's advances
+// (EstimatedAsciiWidth; -1 when not estimated).
 struct TCatalogueEntry {
     QByteArray Name;
     QByteArray Description;
+    std::int32_t NameWidth = -1;
+    std::int32_t DescriptionWidth = -1;
 };
 
 struct TFolderCatalogue {
@@ -51,10 +55,12 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirector
 // failed, nothing is deleted; with TStaleKeys::Keep (readers that must not change the folder),
 // nothing ever is. The description file is not created here. A follower, when given, may first
 // move a stale key's description to the undescribed entry it was renamed to: the new key is
-// written and the old one deleted in the same write as the pruning.
+// written and the old one deleted in the same write as the pruning. Given a font's advances, the
+// widths of names and descriptions are estimated on the way.
 enum class TStaleKeys { Prune, Keep };
 TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader = ::readdir,
-                                     TRenameFollower *follower = nullptr, TStaleKeys stale = TStaleKeys::Prune);
+                                     TRenameFollower *follower = nullptr, TStaleKeys stale = TStaleKeys::Prune,
+                                     const TAdvanceTable *advances = nullptr);
 
 // The names of a table's entries as views, in row order, as TNameRule takes them.
 std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entries);

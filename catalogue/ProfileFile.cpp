@@ -63,6 +63,19 @@ QByteArray ProfileFile::EntryValue(qsizetype line) const
     return FDocument ? LineValue(*FDocument, line) : QByteArray();
 }
 
+std::optional<std::string_view> ProfileFile::PlainEntryValue(qsizetype line) const
+{
+    if (!FDocument)
+        return std::string_view();
+    const TProfileDocument::TLine &l = FDocument->Lines()[size_t(line)];
+    const std::string_view value(FDocument->Bytes().constData() + l.ValueBegin, size_t(l.ValueEnd - l.ValueBegin));
+    // What LineValue would cut or unquote.
+    if (value.size() > size_t(MaxValueLength) || value.find('\0') != std::string_view::npos
+        || (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()))
+        return std::nullopt;
+    return value;
+}
+
 TKeyGroups ProfileFile::KeyGroups(const QByteArray &section)
 {
     const TProfileDocument *doc = &Document();

@@ -49,6 +49,9 @@ public:
     TKeyGroups KeyGroups(const QByteArray &section);
     // The value of a line given by KeyGroups, as ReadString returns it.
     QByteArray EntryValue(qsizetype line) const;
+    // The same as a view into the file's bytes where the value is read as it stands (the usual
+    // case), nullopt where the read changes it; valid as long as KeyGroups' result.
+    std::optional<std::string_view> PlainEntryValue(qsizetype line) const;
 
     // IgnoreCase replaces the value of a key equal without regard to letter case, as the profile
     // functions do; Exact only that of a key equal byte for byte, else the key is added.

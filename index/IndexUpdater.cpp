@@ -35,11 +35,17 @@ void TIndexUpdater::Run(std::function<void(TDescriptionIndex &)> job)
 
 void TIndexUpdater::Listed(const TFolderCatalogue &catalogue)
 {
-    Run([this, catalogue](TDescriptionIndex &index) {
-        TFolderUpdate update = index.UpdateFolder(catalogue);
+    Listed(std::make_shared<const TFolderCatalogue>(catalogue));
+}
+
+void TIndexUpdater::Listed(std::shared_ptr<const TFolderCatalogue> catalogue)
+{
+    Run([this, catalogue = std::move(catalogue)](TDescriptionIndex &index) {
+        TFolderUpdate update = index.UpdateFolder(*catalogue);
         if (!update.Moved.empty() || !update.Error.isEmpty())
             QMetaObject::invokeMethod(
-                this, [this, folder = catalogue.Folder, update = std::move(update)] { Q_EMIT Updated(folder, update); },
+                this,
+                [this, folder = catalogue->Folder, update = std::move(update)] { Q_EMIT Updated(folder, update); },
                 Qt::QueuedConnection);
     });
 }

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QThread>
 
+#include <memory>
+
 // Runs the index's work after a listing on a thread of its own, with its own connection, so the
 // listing the user waits for pays only for handing the catalogue over. Results come back as
 // signals on the thread that owns the updater.
@@ -16,6 +18,9 @@ public:
 
     // Brings the index up to date with a listing and follows moves into its folder.
     void Listed(const TFolderCatalogue &catalogue);
+    // The same for a listing the caller no longer changes: handed over without a copy, which
+    // for a million entries would hold up the window.
+    void Listed(std::shared_ptr<const TFolderCatalogue> catalogue);
     // The program wrote the description of the entry `name`: that row alone is brought up to
     // date, so a commit never has a large description file read again here.
     void Written(const QByteArray &folder, bool isFolder, const QByteArray &name, const QByteArray &text);

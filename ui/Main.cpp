@@ -517,17 +517,17 @@ void TFrmMain::FitColumn(TStringGrid *grid, int column, int widest)
 
 bool TFrmMain::LoadFolder(const QByteArray &folder)
 {
-    TFolderCatalogue catalogue;
+    std::shared_ptr<TFolderCatalogue> catalogue;
     if (!ListFolder(folder, catalogue))
         return false;
     // A folder described only by a descript.ion is offered its import once, after the listing
     // has ended (a listing asked for during one would only follow it).
-    if (!catalogue.DescPath.isEmpty() && OfferDescriptIonImport(catalogue, this))
+    if (catalogue && !catalogue->DescPath.isEmpty() && OfferDescriptIonImport(*catalogue, this))
         return ListFolder(folder, catalogue);
     return true;
 }
 
-bool TFrmMain::ListFolder(const QByteArray &folder, TFolderCatalogue &catalogue)
+bool TFrmMain::ListFolder(const QByteArray &folder, std::shared_ptr<TFolderCatalogue> &catalogue)
 {
     if (folder.isEmpty() || !IsExistingFolder(folder))
         return false;
@@ -555,7 +555,7 @@ bool TFrmMain::ListFolder(const QByteArray &folder, TFolderCatalogue &catalogue)
         }
     } restore{this};
 
-    catalogue = {};
+    catalogue = std::make_shared<TFolderCatalogue>();
     FListing = true;
     struct TListingEnd {
         TFrmMain *Self;
@@ -570,24 +570,31 @@ bool TFrmMain::ListFolder(const QByteArray &folder, TFolderCatalogue &catalogue)
         }
     } listingEnd{this};
     // The window touches its index connection nowhere else while it waits here.
-    busy.Run([&] { catalogue = ReadFolderCatalogue(folder, DirectoryReader, FIndex.get()); });
+    // Both tables draw in one font; its advances let the listing estimate the columns' widths.
+    const TAdvanceTable advances = StringGridFiles->AdvanceTable();
+    const bool oneFont = advances == StringGridFolders->AdvanceTable();
+    busy.Run([&] {
+        *catalogue = ReadFolderCatalogue(folder, DirectoryReader, FIndex.get(), TStaleKeys::Prune,
+                                         oneFont ? &advances : nullptr);
+    });
     const std::pair<TStringGrid *, const std::vector<TCatalogueEntry> *> tables[] = {
-        {StringGridFolders, &catalogue.Folders}, {StringGridFiles, &catalogue.Files}};
+        {StringGridFolders, &catalogue->Folders}, {StringGridFiles, &catalogue->Files}};
     for (const auto &[grid, entries] : tables) {
         grid->GridModel()->SetEntries(*entries);
         const TStringGridModel *model = grid->GridModel();
         const int count = int(entries->size());
+        // Rows are the entries in order; the estimates are in 1/64 pixel.
         FitColumn(grid, 0,
                   grid->WidestTextWidth(
                       count, [model](int row) { return model->DisplayName(row); },
-                      [model](int row) { return model->Name(row); }));
+                      [entries](int row) { return qreal((*entries)[size_t(row)].NameWidth) / 64; }));
         FitColumn(grid, 1,
                   grid->WidestTextWidth(
                       count, [model](int row) { return model->Description(row); },
-                      [model](int row) { return model->StoredBytes(row); }));
+                      [entries](int row) { return qreal((*entries)[size_t(row)].DescriptionWidth) / 64; }));
     }
 
-    FDescFilePath = catalogue.DescPath;
+    FDescFilePath = catalogue->DescPath;
     const QString shown = DecodeName(CurrentFolderPath());
     LabelCurrFolder->setText(shown);
     LabelCurrFolder->setToolTip(shown);
@@ -600,8 +607,8 @@ bool TFrmMain::ListFolder(const QByteArray &folder, TFolderCatalogue &catalogue)
         grid->SetCurrentCell(1, row >= 0 ? row : 0);
     }
     // What could be listed is shown; the user learns that the folder was not listed whole.
-    if (!catalogue.Error.isEmpty())
-        throw TException(catalogue.Error);
+    if (!catalogue->Error.isEmpty())
+        throw TException(catalogue->Error);
     return true;
 }
 
@@ -761,14 +768,14 @@ void TFrmMain::ShowStatus(const QString &text)
     StatusLine->setVisible(!text.isEmpty());
 }
 
-void TFrmMain::IndexListed(const TFolderCatalogue &catalogue)
+void TFrmMain::IndexListed(const std::shared_ptr<const TFolderCatalogue> &catalogue)
 {
     if (!FIndex)
         return;
     if (const QString problem = FIndex->TakeProblem(); !problem.isEmpty())
         ShowIndexProblem(problem);
-    if (!catalogue.Renamed.empty())
-        ShowStatus(FollowedRenamesMessage(catalogue.Renamed));
+    if (!catalogue->Renamed.empty())
+        ShowStatus(FollowedRenamesMessage(catalogue->Renamed));
     if (FIndexUpdater)
         FIndexUpdater->Listed(catalogue);
 }

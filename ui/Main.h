@@ -197,7 +197,8 @@ protected:
 private:
     void CreateComponents();
     // LoadFolder without the import offer; fills `catalogue` unless the listing was deferred.
-    bool ListFolder(const QByteArray &folder, TFolderCatalogue &catalogue);
+    // Shared with the index, which takes the listing in on its own thread.
+    bool ListFolder(const QByteArray &folder, std::shared_ptr<TFolderCatalogue> &catalogue);
     void AttachGridHandlers(bool attach);
     void FitColumn(TStringGrid *grid, int column, int widest);
     void FocusChanged(QWidget *now);
@@ -216,7 +217,7 @@ private:
     void StoreDescription(TStringGrid *grid, const char *section, int row, const QString &text,
                           const QByteArray &bytes);
     void CreateIndex();
-    void IndexListed(const TFolderCatalogue &catalogue);
+    void IndexListed(const std::shared_ptr<const TFolderCatalogue> &catalogue);
     void IndexUpdated(const QByteArray &folder, const TFolderUpdate &update);
 
     QByteArray FDescFilePath;

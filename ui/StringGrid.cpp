@@ -12,6 +12,7 @@
 #include <QLineEdit>
 
 #include <algorithm>
+#include <cmath>
 
 // ---- model ----
 
@@ -398,8 +399,16 @@ qreal TStringGrid::EstimatedWidth(const QString &text) const
     return width;
 }
 
+TAdvanceTable TStringGrid::AdvanceTable() const
+{
+    TAdvanceTable table{};
+    for (char16_t c = 0; c < 128; ++c)
+        table[c] = std::int32_t(std::lround(Advance(c) * 64));
+    return table;
+}
+
 int TStringGrid::WidestTextWidth(int count, const std::function<QString(int)> &text,
-                                 const std::function<QByteArray(int)> &bytes) const
+                                 const std::function<qreal(int)> &estimated) const
 {
     // Shaping every text of a large folder would take about a second per 100,000 texts. The
     // texts are ranked by their estimated width instead, and shaped from the widest down while
@@ -407,40 +416,33 @@ int TStringGrid::WidestTextWidth(int count, const std::function<QString(int)> &t
     // pixels at most; beyond the first few hundred near-ties, the estimate is taken as it is.
     constexpr qreal kSlack = 4;
     constexpr int kMostShaped = 256;
-    auto estimate = [&](int i) {
-        if (bytes) {
-            const QByteArray b = bytes(i);
-            qreal width = 0;
-            for (const char c : b) {
-                if (static_cast<unsigned char>(c) >= 0x80)
-                    return EstimatedWidth(text(i));
-                width += Advance(char16_t(c));
-            }
-            return width;
-        }
-        return EstimatedWidth(text(i));
-    };
-    std::vector<std::pair<qreal, int>> ranked;
-    ranked.reserve(size_t(count));
-    for (int i = 0; i < count; ++i)
-        ranked.emplace_back(estimate(i), i);
-    if (ranked.empty())
+    if (count <= 0)
         return 0;
+    std::vector<qreal> estimates(static_cast<size_t>(count));
+    int top = 0;
+    for (int i = 0; i < count; ++i) {
+        qreal &width = estimates[size_t(i)];
+        width = estimated ? estimated(i) : -1;
+        if (width < 0)
+            width = EstimatedWidth(text(i));
+        if (width > estimates[size_t(top)])
+            top = i;
+    }
     // Only texts that could beat the widest estimate's shaped width are ranked in order; the
     // others would end the search anyway.
-    const auto top = std::max_element(ranked.begin(), ranked.end());
-    const int topWidth = TextWidth(text(top->second));
-    ranked.erase(std::remove_if(ranked.begin(), ranked.end(),
-                                [&](const std::pair<qreal, int> &r) { return r.first + kSlack < topWidth; }),
-                 ranked.end());
+    const int topWidth = TextWidth(text(top));
+    std::vector<std::pair<qreal, int>> ranked;
+    for (int i = 0; i < count; ++i)
+        if (estimates[size_t(i)] + kSlack >= topWidth)
+            ranked.emplace_back(estimates[size_t(i)], i);
     std::sort(ranked.begin(), ranked.end(), std::greater<>());
     int widest = 0;
     int shaped = 0;
-    for (const auto &[estimated, i] : ranked) {
-        if (estimated + kSlack < widest)
+    for (const auto &[width, i] : ranked) {
+        if (width + kSlack < widest)
             break;
         if (shaped++ == kMostShaped) {
-            widest = std::max(widest, qRound(estimated));
+            widest = std::max(widest, qRound(width));
             break;
         }
         widest = std::max(widest, TextWidth(text(i)));

@@ -7,6 +7,8 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 
+#include "catalogue/TextWidth.h"
+
 #include <functional>
 #include <vector>
 
@@ -136,10 +138,13 @@ public:
 
     // The pixel width of a text in the table's font, as it is drawn.
     int TextWidth(const QString &text) const;
-    // The largest TextWidth of text(0) .. text(count - 1); 0 for none. When given, bytes(i) are
-    // the bytes text(i) decodes; texts of ASCII bytes are then ranked without being decoded.
+    // The largest TextWidth of text(0) .. text(count - 1); 0 for none. When given, estimated(i)
+    // is text(i)'s width as the advances of AdvanceTable add up, negative where not known; the
+    // texts are then ranked without being decoded.
     int WidestTextWidth(int count, const std::function<QString(int)> &text,
-                        const std::function<QByteArray(int)> &bytes = {}) const;
+                        const std::function<qreal(int)> &estimated = {}) const;
+    // The table's font's advances of the ASCII characters, for a listing to estimate widths with.
+    TAdvanceTable AdvanceTable() const;
 
 protected:
     void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;

@@ -143,6 +143,48 @@ TEST(FolderCatalogue, CreationErrorsUseTheRuntimeMessages)
     }
 }
 
+TEST(FolderCatalogue, DescriptionsReadAsTheProfileReadsThemInBothTables)
+{
+    // Values the read changes (quotes, a NUL, beyond the read limit) and values it does not.
+    const QByteArray longValue = QByteArray(2046, 'x') + "\xc3\xa9" + "tail";
+    const std::pair<QByteArray, QByteArray> values[] = {{"plain", "a plain description"},
+                                                        {"quoted", "\"in quotes\""},
+                                                        {"single", "'single'"},
+                                                        {"half", "\"half quoted"},
+                                                        {"nul", QByteArray("be\0fore", 7)},
+                                                        {"long", longValue},
+                                                        {"blanks", "  blanks around \t "},
+                                                        {"empty", ""}};
+    TTempDir dir;
+    QByteArray content;
+    for (const char *section : {"Folders", "Files"}) {
+        content += "[" + QByteArray(section) + "]\r\n";
+        for (const auto &[name, value] : values) {
+            const QByteArray entry = section[1] == 'o' ? "dir " + name : name + ".txt";
+            if (section[1] == 'o')
+                dir.MakeDir(entry);
+            else
+                dir.WriteFile(entry, "x");
+            content += entry + "=" + value + "\r\n";
+        }
+    }
+    dir.WriteFile("Folder.dnt", content);
+    const TFolderCatalogue c = ReadFolderCatalogue(dir.Path());
+    ProfileFile profile(c.DescPath);
+    for (const auto &[section, entries] : {std::pair{"Folders", &c.Folders}, std::pair{"Files", &c.Files}}) {
+        ASSERT_EQ(entries->size(), std::size(values)) << section;
+        for (const TCatalogueEntry &entry : *entries) {
+            EXPECT_EQ(entry.Description, profile.ReadString(section, entry.Name))
+                << section << " " << entry.Name.constData();
+            // Names and descriptions end with a NUL, as every byte array's bytes do: they are
+            // handed to the system's calls as they are.
+            EXPECT_EQ(entry.Name.constData()[entry.Name.size()], '\0');
+            EXPECT_EQ(entry.Description.constData()[entry.Description.size()], '\0');
+        }
+    }
+    EXPECT_EQ(profile.ReadString("Files", "long.txt").size(), 2046) << "cut before the character the limit splits";
+}
+
 TEST(FolderCatalogue, ALargeFolderGetsEveryDescriptionRight)
 {
     // Large enough that the look-ups are shared between two cores.

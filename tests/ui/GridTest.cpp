@@ -103,6 +103,18 @@ TEST_P(GridTest, ColumnWidthsFollowTheWidestTextAndTheDescriptionsTakeTheRoomLef
     const int descWidth = metrics.horizontalAdvance(QString::fromUtf8(longDesc)) + 6;
     ASSERT_GT(descWidth, Grid()->viewport()->width() - Grid()->columnWidth(0));
     EXPECT_EQ(Grid()->columnWidth(1), descWidth);
+
+    // Plain ASCII texts are ranked by the widths the listing estimates: the widest is not the
+    // one of the most letters, and the widest name is not the one of the widest description.
+    const QByteArray narrowName(120, 'i'), wideName(60, 'W');
+    const QByteArray narrowDesc(300, 'l'), wideDesc = QByteArray(100, 'M') + " 0123";
+    MakeEntries({narrowName.constData(), wideName.constData()});
+    WriteSection(Line(narrowName, wideDesc) + Line(wideName, narrowDesc));
+    ASSERT_TRUE(Window.LoadFolder(Dir.Path()));
+    ASSERT_GT(metrics.horizontalAdvance(QString::fromLatin1(wideName)), nameWidth);
+    EXPECT_EQ(Grid()->columnWidth(0), metrics.horizontalAdvance(QString::fromLatin1(wideName)) + 6);
+    ASSERT_GT(metrics.horizontalAdvance(QString::fromLatin1(wideDesc)) + 6, descWidth);
+    EXPECT_EQ(Grid()->columnWidth(1), metrics.horizontalAdvance(QString::fromLatin1(wideDesc)) + 6);
 }
 
 TEST_P(GridTest, TypingThenDownWritesOnceAndMovingWithoutTypingWritesNothing)

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+// The advances of the ASCII characters in a font, in 1/64 pixel, as the window measures them: a
+// listing estimates the width of each text while its bytes are at hand, so that fitting a column
+// to a million rows does not walk them all again.
+using TAdvanceTable = std::array<std::int32_t, 128>;
+
+// The sum of the advances of an ASCII text's bytes in 1/64 pixel; -1 for a text with other bytes,
+// which only the font's shaping can measure.
+inline std::int32_t EstimatedAsciiWidth(const TAdvanceTable &advances, std::string_view text)
+{
+    // Four running sums: the additions of one text do not wait on each other.
+    std::int32_t sum[4] = {};
+    unsigned char high = 0;
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    const size_t n = text.size();
+    size_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        high |= static_cast<unsigned char>(p[k] | p[k + 1] | p[k + 2] | p[k + 3]);
+        sum[0] += advances[p[k] & 0x7f];
+        sum[1] += advances[p[k + 1] & 0x7f];
+        sum[2] += advances[p[k + 2] & 0x7f];
+        sum[3] += advances[p[k + 3] & 0x7f];
+    }
+    for (; k < n; ++k) {
+        high |= p[k];
+        sum[0] += advances[p[k] & 0x7f];
+    }
+    return high & 0x80 ? -1 : sum[0] + sum[1] + sum[2] + sum[3];
+}
