@@ -4,6 +4,7 @@
 #include "catalogue/FoldedName.h"
 #include "catalogue/NameOrder.h"
 #include "catalogue/ProfileFile.h"
+#include "catalogue/ProfileSplice.h"
 #include "common/Exceptions.h"
 #include "common/PathUtils.h"
 #include "common/TextCodec.h"
@@ -312,20 +313,8 @@ QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByte
 {
     // Only names that fold alike can contend for the name's keys; the rule over them alone
     // decides as the rule over the whole table, without a look-up per entry of a large folder.
-    const TLookupKey fold(ViewOf(name));
-    const bool ascii = IsAsciiName(ViewOf(name));
-    std::vector<std::string_view> views;
-    for (const QByteArray &other : names) {
-        // ASCII names fold to their own length.
-        if (ascii && other.size() != name.size() && IsAsciiName(ViewOf(other)))
-            continue;
-        if (TNameEqual()(TLookupKey(ViewOf(other)).View(), fold.View()))
-            views.push_back(ViewOf(other));
-    }
-    const auto self = std::find(views.begin(), views.end(), ViewOf(name));
-    const size_t index = size_t(self - views.begin());
-    if (self == views.end())
-        views.push_back(ViewOf(name));
+    const std::vector<std::string_view> views = KeyContenders(ViewOf(name), names);
+    const size_t index = size_t(std::find(views.begin(), views.end(), ViewOf(name)) - views.begin());
     const TKeyGroups groups = profile.KeyGroups(section);
     const TNameRule rule(views, groups);
     const qsizetype line = rule.KeyOf(index);
@@ -335,8 +324,61 @@ QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByte
     return QByteArray(key.data(), qsizetype(key.size()));
 }
 
-void WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name,
-                      const std::vector<QByteArray> &names, const QByteArray &value)
+namespace {
+QByteArray WriteDescriptionBy(ProfileFile &profile, const char *section, const QByteArray &name,
+                              const TContenders &contenders, const QByteArray &value)
 {
-    profile.WriteString(section, DescriptionKey(profile, section, name, names), value, ProfileFile::TKeyMatch::Exact);
+    auto refuse = [&profile](const QString &reason) {
+        throw TException(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(profile.Path()), reason));
+    };
+    if (const QString reason = ProfileFile::UnsafeEntryReason(section, name, value); !reason.isEmpty())
+        refuse(reason);
+    // The key is chosen on the file as it is under the lock, in the read that the write edits:
+    // another writer's key added meanwhile is taken into account.
+    QString reason;
+    QByteArray key;
+    profile.WriteSplice([&](const std::optional<QByteArray> &current) -> std::optional<TFileSplice> {
+        TDescriptionCommit commit = DescriptionCommit(current ? QByteArrayView(*current) : QByteArrayView(), section,
+                                                      name, contenders, value);
+        reason = commit.Reason;
+        key = commit.Key;
+        if (!reason.isEmpty())
+            return std::nullopt;
+        return std::move(commit.Splice);
+    });
+    if (!reason.isEmpty())
+        refuse(reason);
+    return key;
+}
+} // namespace
+
+QByteArray WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name,
+                            const std::vector<QByteArray> &names, const QByteArray &value)
+{
+    std::optional<std::vector<std::string_view>> contenders;
+    return WriteDescriptionBy(
+        profile, section, name,
+        [&]() -> const std::vector<std::string_view> & {
+            if (!contenders)
+                contenders = KeyContenders(ViewOf(name), names);
+            return *contenders;
+        },
+        value);
+}
+
+QByteArray WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name, const TTableNames &names,
+                            const QByteArray &value)
+{
+    std::optional<std::vector<QByteArray>> table;
+    std::optional<std::vector<std::string_view>> contenders;
+    return WriteDescriptionBy(
+        profile, section, name,
+        [&]() -> const std::vector<std::string_view> & {
+            if (!contenders) {
+                table = names();
+                contenders = KeyContenders(ViewOf(name), *table);
+            }
+            return *contenders;
+        },
+        value);
 }

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -68,6 +69,12 @@ std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entr
 // stored key that describes it, else the name itself. `names` are all entries of its table.
 QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByteArray &name,
                           const std::vector<QByteArray> &names);
-// Writes the description of the entry `name` under that key; raises the accessor's write error.
-void WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name,
-                      const std::vector<QByteArray> &names, const QByteArray &value);
+// Writes the description of the entry `name` under that key, chosen on the file as it is under
+// the write's lock; returns the key written. Raises the accessor's write error.
+QByteArray WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name,
+                            const std::vector<QByteArray> &names, const QByteArray &value);
+// The same with the table's names given on demand: they are asked for only when the file holds
+// keys that fold like the name and none spelled as it.
+using TTableNames = std::function<std::vector<QByteArray>()>;
+QByteArray WriteDescription(ProfileFile &profile, const char *section, const QByteArray &name, const TTableNames &names,
+                            const QByteArray &value);

@@ -205,10 +205,20 @@ void ProfileFile::CheckEntry(const QByteArray &section, const QByteArray &key, c
 
 void ProfileFile::WriteThrough(const TFileEdit &edit)
 {
+    WriteThrough([&] { return ReplaceFileLocked(FPath, edit); });
+}
+
+void ProfileFile::WriteSplice(const TFileSpliceEdit &edit)
+{
+    WriteThrough([&] { return SpliceFileLocked(FPath, edit); });
+}
+
+void ProfileFile::WriteThrough(const std::function<int()> &replace)
+{
     if (FPath.isEmpty())
         RaiseWriteError(ENOENT);
     UpdateFile(); // earlier deletions first, so the file sees the calls in order
-    const int error = ReplaceFileLocked(FPath, edit);
+    const int error = replace();
     FDocument.reset();
     if (error)
         RaiseWriteError(error);

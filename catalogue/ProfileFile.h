@@ -73,6 +73,9 @@ public:
     // section or the new one, never a part of it. Raises like WriteString.
     void ReplaceSection(const QByteArray &section, const std::vector<std::pair<QByteArray, QByteArray>> &entries);
     void UpdateFile();
+    // One locked edit of the file as a splice of its bytes as they are then, after the pending
+    // deletions; raises like WriteString when the file cannot be written.
+    void WriteSplice(const TFileSpliceEdit &edit);
 
     // The value of an entry line of a parsed file, as ReadString returns it.
     static QByteArray LineValue(const TProfileDocument &doc, qsizetype line);
@@ -87,6 +90,7 @@ private:
     [[noreturn]] void RaiseWriteError(int error) const;
     // One locked replacement of the file after the pending deletions; raises when it fails.
     void WriteThrough(const TFileEdit &edit);
+    void WriteThrough(const std::function<int()> &replace);
 
     QByteArray FPath;
     std::optional<TProfileDocument> FDocument;

@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <initializer_list>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -104,7 +105,7 @@ int ReadFd(int fd, qsizetype sizeHint, QByteArray &bytes)
     return 0;
 }
 
-int WriteAllAt(int fd, const QByteArray &bytes, off_t offset = -1)
+int WriteAllAt(int fd, QByteArrayView bytes, off_t offset = -1)
 {
     qsizetype done = 0;
     while (done < bytes.size()) {
@@ -240,8 +241,8 @@ void RemoveLeftovers(const QByteArray &path)
 // A file that replaces another gets that file's owner, group and mode (kUseInPlace when it
 // cannot); a file created new gets `mode`, or 0666 less the umask when mode is negative.
 // On success fd is open and tempName is empty (unnamed) or the temporary name.
-int WriteNewFile(const QByteArray &path, const QByteArray &bytes, const struct stat *replaced, int mode, bool sync,
-                 TFd &fd, QByteArray &tempName)
+int WriteNewFile(const QByteArray &path, std::initializer_list<QByteArrayView> pieces, const struct stat *replaced,
+                 int mode, bool sync, TFd &fd, QByteArray &tempName)
 {
     // A replacement starts private and gets its final mode once its owner is right.
     const mode_t openMode = replaced ? 0600 : mode < 0 ? 0666 : mode_t(mode);
@@ -280,8 +281,13 @@ int WriteNewFile(const QByteArray &path, const QByteArray &bytes, const struct s
     } else if (mode >= 0 && ::fchmod(f, mode_t(mode)) != 0) {
         error = errno;
     }
-    if (!error)
-        error = WriteAllAt(f, bytes);
+    // Written one after the other where they lie: a spliced content is never joined in memory.
+    off_t offset = 0;
+    for (const QByteArrayView piece : pieces) {
+        if (!error)
+            error = WriteAllAt(f, piece, offset);
+        offset += off_t(piece.size());
+    }
     if (!error && (sync || SyncWrites()) && ::fdatasync(f) != 0)
         error = errno;
     if (error && !tempName.isEmpty())
@@ -582,13 +588,13 @@ int CreateFileExclusive(const QByteArray &path, const QByteArray &bytes)
         return error;
     TFd fd;
     QByteArray tempName;
-    if (const int error = WriteNewFile(target, bytes, nullptr, -1, false, fd, tempName))
+    if (const int error = WriteNewFile(target, {bytes}, nullptr, -1, false, fd, tempName))
         return error;
     const int error = PublishNewFile(target, fd, tempName, false);
     return error == EEXIST ? 0 : error;
 }
 
-int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOptions options)
+int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TReplaceOptions options)
 {
     const bool sync = options.Sync || SyncWrites();
     // Each pass that does not end here found the file replaced by another writer, which made
@@ -602,14 +608,17 @@ int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOpt
         if (const int openError = OpenRegular(target, O_RDWR, fd, locked)) {
             if (openError != ENOENT)
                 return openError;
-            const std::optional<QByteArray> created = edit(std::nullopt);
+            const std::optional<TFileSplice> created = edit(std::nullopt);
             if (!created)
                 return 0;
-            if (created->size() > kMaxFileSize)
+            if (created->From != 0 || created->To != 0)
+                return EINVAL;
+            if (created->Insert.size() > kMaxFileSize)
                 return EFBIG;
             TFd newFd;
             QByteArray tempName;
-            if (const int error = WriteNewFile(target, *created, nullptr, options.CreateMode, sync, newFd, tempName))
+            if (const int error = WriteNewFile(target, {created->Insert}, nullptr, options.CreateMode, sync, newFd,
+                                               tempName))
                 return error;
             const int error = PublishNewFile(target, newFd, tempName, false);
             if (error == EEXIST)
@@ -634,10 +643,16 @@ int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOpt
             return error;
         if (const int error = RecoverTornRewrite(fd.Get(), target, bytes))
             return error; // the torn text is no base for an edit
-        const std::optional<QByteArray> changed = edit(bytes);
-        if (!changed || *changed == bytes)
+        const std::optional<TFileSplice> changed = edit(bytes);
+        if (!changed)
             return 0;
-        if (changed->size() > kMaxFileSize)
+        if (changed->From < 0 || changed->From > changed->To || changed->To > bytes.size())
+            return EINVAL;
+        const QByteArrayView head = QByteArrayView(bytes).first(changed->From);
+        const QByteArrayView tail = QByteArrayView(bytes).sliced(changed->To);
+        if (QByteArrayView(changed->Insert) == QByteArrayView(bytes).sliced(changed->From, changed->To - changed->From))
+            return 0;
+        if (head.size() + changed->Insert.size() + tail.size() > kMaxFileSize)
             return EFBIG;
         RemoveLeftovers(target);
         // A second name would keep the old text, so hard links are always written in place.
@@ -645,14 +660,27 @@ int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOpt
         if (!error) {
             TFd newFd;
             QByteArray tempName;
-            error = WriteNewFile(target, *changed, &locked, -1, sync, newFd, tempName);
+            error = WriteNewFile(target, {head, changed->Insert, tail}, &locked, -1, sync, newFd, tempName);
             if (!error)
                 error = PublishNewFile(target, newFd, tempName, true);
             if (!error && sync)
                 SyncFolderOf(target);
         }
         if (error == kUseInPlace)
-            error = RewriteInPlace(fd.Get(), target, bytes, *changed);
+            error = RewriteInPlace(fd.Get(), target, bytes, head.toByteArray().append(changed->Insert).append(tail));
         return error;
     }
+}
+
+int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOptions options)
+{
+    return SpliceFileLocked(
+        path,
+        [&edit](const std::optional<QByteArray> &current) -> std::optional<TFileSplice> {
+            std::optional<QByteArray> changed = edit(current);
+            if (!changed)
+                return std::nullopt;
+            return TFileSplice{0, current ? current->size() : 0, std::move(*changed)};
+        },
+        options);
 }

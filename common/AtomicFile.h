@@ -49,6 +49,19 @@ struct TReplaceOptions {
 };
 int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOptions options = {});
 
+// An edit that changes one range of the content: the bytes [From, To) replaced by Insert. A file
+// created new is the Insert alone (From and To 0).
+struct TFileSplice {
+    qsizetype From = 0;
+    qsizetype To = 0;
+    QByteArray Insert;
+};
+using TFileSpliceEdit = std::function<std::optional<TFileSplice>(const std::optional<QByteArray> &current)>;
+// ReplaceFileLocked for such an edit: the new file is written from the old bytes and the insert,
+// so a large file is not copied in memory for a change of one line. A range outside the content
+// is refused (EINVAL) and nothing is written.
+int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TReplaceOptions options = {});
+
 // Creates the file with these bytes only when no file exists; it appears whole or not at all.
 // Returns 0 on success or when a file already exists, else the errno of the failure.
 int CreateFileExclusive(const QByteArray &path, const QByteArray &bytes);

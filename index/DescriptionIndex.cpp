@@ -510,6 +510,45 @@ public:
                     .Run();
     }
 
+    // One entry's description as just written.
+    void WriteEntry(qint64 folderId, int dirFd, const TDescribed &entry)
+    {
+        const std::optional<TEntryIdentity> identity = Identity(dirFd, entry.Name);
+        TStatement live(*this, "SELECT id, text FROM entries WHERE folder = ?1 AND is_folder = ?2 AND name = ?3"
+                               " AND pruned IS NULL");
+        live.Bind(1, folderId).Bind(2, qint64(entry.IsFolder)).Bind(3, entry.Name);
+        const bool known = live.Next();
+        const qint64 id = known ? live.Int(0) : 0;
+        const QByteArray was = known ? live.Blob(1) : QByteArray();
+        live.Reset();
+        if (entry.Text.isEmpty()) {
+            // As a listing treats a key gone: pruned when its entry is gone too, else dropped.
+            if (!known)
+                return;
+            SetText(id, {});
+            TStatement prune(*this, "UPDATE entries SET pruned = ?2 WHERE id = ?1");
+            TStatement drop(*this, "DELETE FROM entries WHERE id = ?1");
+            (identity ? drop : prune.Bind(2, Now())).Bind(1, id).Run();
+            return;
+        }
+        if (known) {
+            TStatement update(*this, "UPDATE entries SET text = ?2, device = ?3, inode = ?4, birth = ?5,"
+                                     " size = ?6, mtime = ?7, seen = ?8 WHERE id = ?1");
+            update.Bind(1, id).Bind(2, entry.Text);
+            BindIdentity(update, 3, identity);
+            update.Bind(8, Now()).Run();
+            if (was != entry.Text)
+                SetText(id, entry.Text);
+            return;
+        }
+        TStatement insert(*this, "INSERT INTO entries(folder, name, is_folder, text, device, inode,"
+                                 " birth, size, mtime, seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+        insert.Bind(1, folderId).Bind(2, entry.Name).Bind(3, qint64(entry.IsFolder)).Bind(4, entry.Text);
+        BindIdentity(insert, 5, identity);
+        insert.Bind(10, Now()).Run();
+        SetText(sqlite3_last_insert_rowid(Db), entry.Text);
+    }
+
     // Whether the description file changed since the folder was last indexed; records it.
     bool DescriptionFileChanged(qint64 folderId, const QByteArray &descPath)
     {
@@ -802,6 +841,21 @@ void TDescriptionIndex::IndexFolder(const QByteArray &folder)
     try {
         TImpl::TTransaction transaction(*FImpl);
         FImpl->IndexDescriptionFile(IncludeTrailingPathDelimiter(folder));
+        transaction.Commit();
+    } catch (const TIndexFailure &) {
+    }
+}
+
+void TDescriptionIndex::EntryWritten(const QByteArray &folder, bool isFolder, const QByteArray &name,
+                                     const QByteArray &text)
+{
+    if (!FImpl->Usable)
+        return;
+    const QByteArray path = IncludeTrailingPathDelimiter(folder);
+    const TFolderFd dir(path);
+    try {
+        TImpl::TTransaction transaction(*FImpl);
+        FImpl->WriteEntry(FImpl->FolderId(path, true), dir.Fd(), {isFolder, name, text});
         transaction.Commit();
     } catch (const TIndexFailure &) {
     }

@@ -114,6 +114,10 @@ public:
     TFolderUpdate UpdateFolder(const TFolderCatalogue &catalogue);
     // Indexes one folder's Folder.dnt as it is on disk (no listing, no pruning, no following).
     void IndexFolder(const QByteArray &folder);
+    // After a commit of the entry's description: its row alone, by its name and with its
+    // identity, as a listing records it (an empty text drops it). The file is not read again;
+    // the folder's next listing brings the rest up to date.
+    void EntryWritten(const QByteArray &folder, bool isFolder, const QByteArray &name, const QByteArray &text);
 
     // TRenameFollower: gives a stale key the undescribed entry with the identity the index
     // recorded for it; stats the undescribed entries only when some stale key has one.

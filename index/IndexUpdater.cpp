@@ -50,9 +50,9 @@ void TIndexUpdater::Listed(std::shared_ptr<const TFolderCatalogue> catalogue)
     });
 }
 
-void TIndexUpdater::Written(const QByteArray &folder)
+void TIndexUpdater::Written(const QByteArray &folder, bool isFolder, const QByteArray &name, const QByteArray &text)
 {
-    Run([folder](TDescriptionIndex &index) { index.IndexFolder(folder); });
+    Run([=](TDescriptionIndex &index) { index.EntryWritten(folder, isFolder, name, text); });
 }
 
 void TIndexUpdater::WaitIdle()

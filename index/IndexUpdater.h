@@ -21,8 +21,9 @@ public:
     // The same for a listing the caller no longer changes: handed over without a copy, which
     // for a million entries would hold up the window.
     void Listed(std::shared_ptr<const TFolderCatalogue> catalogue);
-    // The program wrote the folder's description file: index it as it is now.
-    void Written(const QByteArray &folder);
+    // The program wrote the description of the entry `name`: that row alone is brought up to
+    // date, so a commit never has a large description file read again here.
+    void Written(const QByteArray &folder, bool isFolder, const QByteArray &name, const QByteArray &text);
     // Waits until every job handed over so far is done (tests, benchmarks, closing).
     void WaitIdle();
 

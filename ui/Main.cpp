@@ -44,6 +44,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <cstdio>
 #include <sys/stat.h>
@@ -669,10 +670,12 @@ void TFrmMain::StoreDescription(TStringGrid *grid, const char *section, int row,
 {
     TStringGridModel *model = grid->GridModel();
     ProfileFile profile(FDescFilePath);
-    WriteDescription(profile, section, model->Name(row), model->Names(), bytes);
+    const QByteArray name = model->Name(row);
+    // The names are copied only when the file leaves the key to the name rule.
+    WriteDescription(profile, section, name, TTableNames([model] { return model->Names(); }), bytes);
     model->SetStored(row, text, bytes);
     if (FIndexUpdater)
-        FIndexUpdater->Written(CurrentFolderPath());
+        FIndexUpdater->Written(CurrentFolderPath(), std::strcmp(section, kSectionFolders) == 0, name, bytes);
     const int width = grid->TextWidth(text) + 6;
     if (width > grid->ColumnRuleWidth(1))
         grid->SetColumnRuleWidth(1, width);

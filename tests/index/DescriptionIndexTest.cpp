@@ -154,6 +154,42 @@ TEST_P(IndexTableTest, MoveToAnotherFolderIsFollowedWhenThatFolderIsListed)
     EXPECT_TRUE(update.Moved.empty());
 }
 
+// A commit goes into the index at once, as a listing records it: by the entry's name, also
+// where the key written differs in letter case, and with the entry's identity, so a rename by
+// another program right after is followed; a cleared text is dropped, not kept as pruned.
+TEST_P(IndexTableTest, CommittedDescriptionIsIndexedAtOnceAndFollowsARename)
+{
+    const bool isFolder = GetParam();
+    const QByteArray folder = Dir.MakeDir("photos");
+    MakeEntry(folder + "/Beach", isFolder);
+    MakeEntry(folder + "/Harbour", isFolder);
+    Describe(folder, isFolder, "beach", "old words"); // a key in another letter case
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    List(index, folder);
+    auto commit = [&](const QByteArray &name, const QByteArray &text) {
+        ProfileFile profile(folder + "/Folder.dnt");
+        const QByteArray key = WriteDescription(profile, SectionOf(isFolder), name, {"Beach", "Harbour"}, text);
+        index.EntryWritten(folder, isFolder, name, text);
+        return key;
+    };
+    EXPECT_EQ(commit("Beach", "Sand dunes"), "beach");
+    EXPECT_EQ(index.Search(QStringLiteral("dunes")).size(), 1u);
+    EXPECT_TRUE(index.Search(QStringLiteral("old words")).empty());
+
+    EXPECT_EQ(commit("Harbour", "Lighthouse at dawn"), "Harbour");
+    EXPECT_EQ(index.Search(QStringLiteral("lighthouse")).size(), 1u);
+    ASSERT_EQ(::rename((folder + "/Harbour").constData(), (folder + "/Quay").constData()), 0);
+    const TFolderCatalogue listed = List(index, folder);
+    ASSERT_EQ(listed.Renamed.size(), 1u);
+    EXPECT_EQ(Described(folder, isFolder, "Quay"), "Lighthouse at dawn");
+
+    ProfileFile profile(folder + "/Folder.dnt");
+    WriteDescription(profile, SectionOf(isFolder), "Quay", {"Beach", "Quay"}, "");
+    index.EntryWritten(folder, isFolder, "Quay", "");
+    EXPECT_TRUE(index.Search(QStringLiteral("lighthouse")).empty());
+    EXPECT_TRUE(index.Pruned().empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(BothTables, IndexTableTest, ::testing::Bool(),
                          [](const auto &table) { return table.param ? "Folders" : "Files"; });
 
