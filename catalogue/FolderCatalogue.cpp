@@ -24,6 +24,10 @@ bool IsExistingFolder(const QByteArray &path)
 }
 
 namespace {
+// A second thread pays only for many entries: starting one and waiting for it costs more than
+// the work of a small folder.
+constexpr size_t kShareFrom = 8192;
+
 bool IsDescriptionFileName(std::string_view name)
 {
     return TNameEqual()(name, "FOLDER.DNT");
@@ -188,39 +192,58 @@ void FollowRenames(ProfileFile &profile, const char *section, bool isFolder, con
         given[size_t(owner)] = true;
         profile.DeleteKey(section, stale[k].Key);
         entry.Description = stale[k].Value;
+        entry.DescriptionWidth = -1; // measured by the window
         renamed.push_back({isFolder, stale[k].Key, entry.Name});
     }
     stale = std::move(left);
 }
 
 void LookUpAndPrune(ProfileFile &profile, const char *section, std::vector<TCatalogueEntry> &entries, bool prune,
-                    TFolderCatalogue &catalogue, TRenameFollower *follower)
+                    TFolderCatalogue &catalogue, TRenameFollower *follower, const TAdvanceTable *advances)
 {
     // Only the keys of the section's key list are candidates for pruning, as the profile
     // functions see them. They are read first: the rule reads the file as it is then, and a key
     // that has gone from it meanwhile is simply not found again.
     QList<QByteArray> keys = prune ? profile.ReadSection(section) : QList<QByteArray>();
     const TNameRule rule(NameViews(entries), profile.KeyGroups(section), 2);
-    TPackedTexts values;
-    std::vector<std::pair<size_t, size_t>> packed; // entry, packed value
-    constexpr size_t kAhead = 16;                  // look-ups whose memory is fetched meanwhile
-    for (size_t i = 0; i < entries.size(); ++i) {
-        if (i + 2 * kAhead < entries.size() && rule.KeyOf(i + 2 * kAhead) >= 0)
-            profile.PrefetchLine(rule.KeyOf(i + 2 * kAhead));
-        if (i + kAhead < entries.size() && rule.KeyOf(i + kAhead) >= 0)
-            profile.PrefetchValue(rule.KeyOf(i + kAhead));
-        const qsizetype line = rule.KeyOf(i);
-        if (line < 0)
-            continue;
-        if (const std::optional<std::string_view> value = profile.PlainEntryValue(line)) {
-            if (!value->empty())
-                packed.emplace_back(i, values.Add(*value));
-        } else {
-            entries[i].Description = profile.EntryValue(line);
+    // The values, and their widths while their bytes are at hand; a large table's on two
+    // threads, each packing its own half (the profile is only read meanwhile).
+    auto readValues = [&](size_t from, size_t to) {
+        TPackedTexts values;
+        std::vector<std::pair<size_t, size_t>> packed; // entry, packed value
+        constexpr size_t kAhead = 16;                  // look-ups whose memory is fetched meanwhile
+        for (size_t i = from; i < to; ++i) {
+            if (i + 2 * kAhead < to && rule.KeyOf(i + 2 * kAhead) >= 0)
+                profile.PrefetchLine(rule.KeyOf(i + 2 * kAhead));
+            if (i + kAhead < to && rule.KeyOf(i + kAhead) >= 0)
+                profile.PrefetchValue(rule.KeyOf(i + kAhead));
+            TCatalogueEntry &entry = entries[i];
+            if (advances)
+                entry.DescriptionWidth = 0;
+            const qsizetype line = rule.KeyOf(i);
+            if (line < 0)
+                continue;
+            if (const std::optional<std::string_view> value = profile.PlainEntryValue(line)) {
+                if (!value->empty())
+                    packed.emplace_back(i, values.Add(*value));
+                if (advances)
+                    entry.DescriptionWidth = EstimatedAsciiWidth(*advances, *value);
+            } else {
+                entry.Description = profile.EntryValue(line);
+                entry.DescriptionWidth = -1; // measured by the window
+            }
         }
+        for (const auto &[i, value] : packed)
+            entries[i].Description = values.Text(value);
+    };
+    if (entries.size() >= kShareFrom) {
+        const size_t half = entries.size() / 2;
+        std::future<void> other = std::async(std::launch::async, readValues, half, entries.size());
+        readValues(0, half);
+        other.get();
+    } else {
+        readValues(0, entries.size());
     }
-    for (const auto &[entry, value] : packed)
-        entries[entry].Description = values.Text(value);
     keys.removeIf([&rule](const QByteArray &key) { return rule.Claimed(ViewOf(key)); });
     if (keys.isEmpty())
         return;
@@ -266,7 +289,6 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     // on both; all of it only reads the names.
     // A second thread pays only for many names: starting one and waiting for it costs more than
     // the keys of a small folder.
-    constexpr size_t kShareFrom = 8192;
     const bool share = catalogue.Folders.size() + catalogue.Files.size() >= kShareFrom;
     TNameOrder sortKeys(catalogue.Folders, catalogue.Files);
     // Names are measured in enumeration order, in which their bytes lie one after the other.
@@ -286,12 +308,8 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
         measureNames();
     // A listing that failed does not know which entries exist: nothing may be pruned after it.
     const bool prune = catalogue.Error.isEmpty() && stale == TStaleKeys::Prune;
-    LookUpAndPrune(profile, kSectionFolders, catalogue.Folders, prune, catalogue, follower);
-    LookUpAndPrune(profile, kSectionFiles, catalogue.Files, prune, catalogue, follower);
-    if (advances)
-        for (auto *entries : {&catalogue.Folders, &catalogue.Files})
-            for (TCatalogueEntry &entry : *entries)
-                entry.DescriptionWidth = EstimatedAsciiWidth(*advances, ViewOf(entry.Description));
+    LookUpAndPrune(profile, kSectionFolders, catalogue.Folders, prune, catalogue, follower, advances);
+    LookUpAndPrune(profile, kSectionFiles, catalogue.Files, prune, catalogue, follower, advances);
     sortKeys.Work();
     if (keyed.valid())
         keyed.get();

@@ -231,8 +231,8 @@ std::vector<size_t> TNameOrder::Order(int table, bool share) const
     struct TRun {
         size_t From, To, Offset; // items alike in their keys' first Offset bytes
     };
-    std::vector<TRun> runs;
-    auto addRuns = [&](size_t from, size_t to, size_t offset) {
+    // Runs are ranges of their own; a thread takes its runs and the runs within them.
+    auto addRuns = [&items](std::vector<TRun> &runs, size_t from, size_t to, size_t offset) {
         for (size_t i = from; i < to;) {
             size_t end = i + 1;
             while (end < to && items[end].Bytes == items[i].Bytes)
@@ -242,20 +242,35 @@ std::vector<size_t> TNameOrder::Order(int table, bool share) const
             i = end;
         }
     };
-    addRuns(0, items.size(), 8);
-    while (!runs.empty()) {
-        const TRun run = runs.back();
-        runs.pop_back();
-        const auto from = items.begin() + std::ptrdiff_t(run.From), to = items.begin() + std::ptrdiff_t(run.To);
-        // A run whose keys have all ended holds names the collator takes for equal.
-        if (from->Bytes == 0 && t.Begin[from->Index + 1] - t.Begin[from->Index] <= run.Offset - 8) {
-            std::sort(from, to, [&](const TItem &a, const TItem &b) { return byName(a.Index, b.Index); });
-            continue;
+    auto refine = [&](std::vector<TRun> runs) {
+        while (!runs.empty()) {
+            const TRun run = runs.back();
+            runs.pop_back();
+            const auto from = items.begin() + std::ptrdiff_t(run.From), to = items.begin() + std::ptrdiff_t(run.To);
+            // A run whose keys have all ended holds names the collator takes for equal.
+            if (from->Bytes == 0) {
+                std::sort(from, to, [&](const TItem &a, const TItem &b) { return byName(a.Index, b.Index); });
+                continue;
+            }
+            for (auto item = from; item != to; ++item)
+                item->Bytes = bytesAt(item->Index, run.Offset);
+            std::sort(from, to, byBytes);
+            addRuns(runs, run.From, run.To, run.Offset + 8);
         }
-        for (auto item = from; item != to; ++item)
-            item->Bytes = bytesAt(item->Index, run.Offset);
-        std::sort(from, to, byBytes);
-        addRuns(run.From, run.To, run.Offset + 8);
+    };
+    std::vector<TRun> runs;
+    addRuns(runs, 0, items.size(), 8);
+    if (!share) {
+        refine(std::move(runs));
+    } else {
+        // The runs of the first half of the items (runs are listed in item order) on a second thread.
+        const auto half = std::partition_point(runs.begin(), runs.end(),
+                                               [&](const TRun &run) { return run.To <= items.size() / 2; });
+        std::vector<TRun> first(runs.begin(), half);
+        runs.erase(runs.begin(), half);
+        std::future<void> other = std::async(std::launch::async, refine, std::move(first));
+        refine(std::move(runs));
+        other.get();
     }
     for (size_t i = 0; i < items.size(); ++i)
         order[i] = items[i].Index;
