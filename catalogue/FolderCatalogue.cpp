@@ -1,8 +1,10 @@
 #include "catalogue/FolderCatalogue.h"
 
 #include "catalogue/DescriptionFile.h"
+#include "catalogue/DescriptionStream.h"
 #include "catalogue/FoldedName.h"
 #include "catalogue/NameOrder.h"
+#include "catalogue/PackedTexts.h"
 #include "catalogue/ProfileFile.h"
 #include "catalogue/ProfileSplice.h"
 #include "common/Exceptions.h"
@@ -50,48 +52,6 @@ bool IsWriterTemporary(std::string_view name)
 }
 } // namespace
 
-namespace {
-// Texts of a listing packed into a few large blocks, each text followed by a NUL as a byte
-// array's own bytes are: a million names or descriptions cost a few allocations instead of a
-// million, and the entries' byte arrays share the blocks. Blocks of a few MiB are not copied as
-// they fill, and the allocator keeps them for the next listing instead of returning them to
-// the system each time.
-class TPackedTexts {
-public:
-    size_t Add(std::string_view text)
-    {
-        const auto size = qsizetype(text.size());
-        if (FBlocks.empty() || FBlocks.back().capacity() - FBlocks.back().size() < size + 1) {
-            FBlocks.emplace_back();
-            FBlocks.back().reserve(std::max(kBlockSize, size + 1));
-        }
-        QByteArray &block = FBlocks.back();
-        FSpans.push_back({FBlocks.size() - 1, block.size(), size});
-        block.append(text.data(), size);
-        block.append('\0');
-        return FSpans.size() - 1;
-    }
-    // A byte array of text n that shares its block; the block lives while any of them does.
-    QByteArray Text(size_t n)
-    {
-        const TSpan &span = FSpans[n];
-        QByteArray::DataPointer shared = FBlocks[span.Block].data_ptr(); // one more reference
-        shared.ptr += span.Begin;
-        shared.size = span.Size;
-        return QByteArray(std::move(shared));
-    }
-
-private:
-    static constexpr qsizetype kBlockSize = 4 << 20;
-    struct TSpan {
-        size_t Block;
-        qsizetype Begin, Size;
-    };
-    std::vector<QByteArray> FBlocks;
-    std::vector<TSpan> FSpans;
-};
-} // namespace
-
 void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirectoryReader reader)
 {
     catalogue.Folders.clear();
@@ -105,8 +65,9 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirector
         return;
     }
     const int dirFd = ::dirfd(dir);
-    TPackedTexts names;
-    std::vector<std::pair<bool, size_t>> found; // folder or file, packed name
+    TPackedTexts packed;
+    std::vector<QByteArray> names;
+    std::vector<bool> isFolderName;
     for (;;) {
         errno = 0;
         const dirent *entry = reader(dir);
@@ -127,15 +88,17 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirector
             isFolder = ::fstatat(dirFd, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
         }
         const std::string_view view(name, length);
-        if (isFolder || (!IsDescriptionFileName(view) && !IsWriterTemporary(view)))
-            found.emplace_back(isFolder, names.Add(view));
+        if (isFolder || (!IsDescriptionFileName(view) && !IsWriterTemporary(view))) {
+            names.push_back(packed.Add(view));
+            isFolderName.push_back(isFolder);
+        }
     }
     ::closedir(dir);
-    const auto folders = size_t(std::count_if(found.begin(), found.end(), [](const auto &f) { return f.first; }));
+    const auto folders = size_t(std::count(isFolderName.begin(), isFolderName.end(), true));
     catalogue.Folders.reserve(folders);
-    catalogue.Files.reserve(found.size() - folders);
-    for (const auto &[isFolder, name] : found)
-        (isFolder ? catalogue.Folders : catalogue.Files).push_back({names.Text(name), {}});
+    catalogue.Files.reserve(names.size() - folders);
+    for (size_t i = 0; i < names.size(); ++i)
+        (isFolderName[i] ? catalogue.Folders : catalogue.Files).push_back({std::move(names[i]), {}});
 }
 
 namespace {
@@ -198,64 +161,27 @@ void FollowRenames(ProfileFile &profile, const char *section, bool isFolder, con
     stale = std::move(left);
 }
 
-void LookUpAndPrune(ProfileFile &profile, const char *section, std::vector<TCatalogueEntry> &entries, bool prune,
-                    TFolderCatalogue &catalogue, TRenameFollower *follower, const TAdvanceTable *advances)
+// Deletes the section's stored keys that no entry claims, after the follower has given the
+// renamed entries theirs. The profile is read only when there is something to delete; it writes
+// the deletions when it is released. A key of the list stored nowhere (cut short by the list's
+// limit) is neither deleted nor reported.
+void Prune(std::optional<ProfileFile> &profile, TDescribedTable &table, TFolderCatalogue &catalogue,
+           TRenameFollower *follower)
 {
-    // Only the keys of the section's key list are candidates for pruning, as the profile
-    // functions see them. They are read first: the rule reads the file as it is then, and a key
-    // that has gone from it meanwhile is simply not found again.
-    QList<QByteArray> keys = prune ? profile.ReadSection(section) : QList<QByteArray>();
-    const TNameRule rule(NameViews(entries), profile.KeyGroups(section), 2);
-    // The values, and their widths while their bytes are at hand; a large table's on two
-    // threads, each packing its own half (the profile is only read meanwhile).
-    auto readValues = [&](size_t from, size_t to) {
-        TPackedTexts values;
-        std::vector<std::pair<size_t, size_t>> packed; // entry, packed value
-        constexpr size_t kAhead = 16;                  // look-ups whose memory is fetched meanwhile
-        for (size_t i = from; i < to; ++i) {
-            if (i + 2 * kAhead < to && rule.KeyOf(i + 2 * kAhead) >= 0)
-                profile.PrefetchLine(rule.KeyOf(i + 2 * kAhead));
-            if (i + kAhead < to && rule.KeyOf(i + kAhead) >= 0)
-                profile.PrefetchValue(rule.KeyOf(i + kAhead));
-            TCatalogueEntry &entry = entries[i];
-            if (advances)
-                entry.DescriptionWidth = 0;
-            const qsizetype line = rule.KeyOf(i);
-            if (line < 0)
-                continue;
-            if (const std::optional<std::string_view> value = profile.PlainEntryValue(line)) {
-                if (!value->empty())
-                    packed.emplace_back(i, values.Add(*value));
-                if (advances)
-                    entry.DescriptionWidth = EstimatedAsciiWidth(*advances, *value);
-            } else {
-                entry.Description = profile.EntryValue(line);
-                entry.DescriptionWidth = -1; // measured by the window
-            }
-        }
-        for (const auto &[i, value] : packed)
-            entries[i].Description = values.Text(value);
-    };
-    if (entries.size() >= kShareFrom) {
-        const size_t half = entries.size() / 2;
-        std::future<void> other = std::async(std::launch::async, readValues, half, entries.size());
-        readValues(0, half);
-        other.get();
-    } else {
-        readValues(0, entries.size());
-    }
-    keys.removeIf([&rule](const QByteArray &key) { return rule.Claimed(ViewOf(key)); });
-    if (keys.isEmpty())
-        return;
     std::vector<TStaleKey> stale;
-    stale.reserve(size_t(keys.size()));
-    for (const QByteArray &key : keys)
-        stale.push_back({key, profile.ReadString(section, key)});
-    const bool isFolder = std::strcmp(section, kSectionFolders) == 0;
+    for (TUnclaimedKey &key : table.Unclaimed)
+        if (key.Stored)
+            stale.push_back({std::move(key.Key), std::move(key.Value)});
+    if (stale.empty())
+        return;
+    if (!profile)
+        profile.emplace(catalogue.DescPath);
+    const bool isFolder = std::strcmp(table.Section, kSectionFolders) == 0;
     if (follower)
-        FollowRenames(profile, section, isFolder, catalogue.Folder, entries, stale, *follower, catalogue.Renamed);
+        FollowRenames(*profile, table.Section, isFolder, catalogue.Folder, *table.Entries, stale, *follower,
+                      catalogue.Renamed);
     for (const TStaleKey &key : stale)
-        profile.DeleteKey(section, key.Key);
+        profile->DeleteKey(table.Section, key.Key);
     std::vector<TStaleKey> &pruned = isFolder ? catalogue.PrunedFolders : catalogue.PrunedFiles;
     pruned = std::move(stale);
 }
@@ -276,15 +202,7 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     TFolderCatalogue catalogue;
     catalogue.Folder = IncludeTrailingPathDelimiter(folder);
     catalogue.DescPath = catalogue.Folder + kDescFileName;
-    std::optional<ProfileFile> described(std::in_place, catalogue.DescPath);
-    ProfileFile &profile = *described;
-    // The description file is read and indexed on a second core while this one enumerates the
-    // folder; nothing else touches the accessor until then.
-    std::future<void> prepared = std::async(std::launch::async, [&profile] {
-        profile.Prepare({kSectionFolders, kSectionFiles});
-    });
     ScanFolder(catalogue.Folder, catalogue, reader);
-    prepared.get();
     // The sort keys are made on the second core while this one looks up the descriptions, then
     // on both; all of it only reads the names.
     // A second thread pays only for many names: starting one and waiting for it costs more than
@@ -306,15 +224,24 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
         });
     else
         measureNames();
-    // A listing that failed does not know which entries exist: nothing may be pruned after it.
-    const bool prune = catalogue.Error.isEmpty() && stale == TStaleKeys::Prune;
-    LookUpAndPrune(profile, kSectionFolders, catalogue.Folders, prune, catalogue, follower, advances);
-    LookUpAndPrune(profile, kSectionFiles, catalogue.Files, prune, catalogue, follower, advances);
+    std::array<TDescribedTable, 2> tables{
+        {{&catalogue.Folders, kSectionFolders, {}}, {&catalogue.Files, kSectionFiles, {}}}};
+    try {
+        ReadDescriptions(catalogue.DescPath, tables, advances);
+    } catch (...) {
+        if (keyed.valid())
+            keyed.get();
+        throw;
+    }
     sortKeys.Work();
     if (keyed.valid())
         keyed.get();
-    // Releasing the profile writes the deletions; its bytes and index make room for the sorting.
-    described.reset();
+    // A listing that failed does not know which entries exist: nothing may be pruned after it.
+    if (catalogue.Error.isEmpty() && stale == TStaleKeys::Prune) {
+        std::optional<ProfileFile> profile;
+        for (TDescribedTable &table : tables)
+            Prune(profile, table, catalogue, follower);
+    }
     // Two large tables are sorted one on each core; a single large one on both.
     const bool shareOrder = std::min(catalogue.Folders.size(), catalogue.Files.size()) >= kShareFrom;
     std::future<std::vector<size_t>> folderOrder = std::async(

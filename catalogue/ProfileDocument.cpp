@@ -2,6 +2,8 @@
 
 #include "common/TextCodec.h"
 
+#include <cstring>
+
 namespace {
 constexpr QByteArrayView kUtf8Bom = "\xEF\xBB\xBF";
 } // namespace
@@ -16,47 +18,76 @@ TProfileDocument::TProfileDocument(QByteArray bytes) : FBytes(std::move(bytes))
     Parse();
 }
 
+TProfileDocument::TLine TProfileDocument::ParseLine(const char *data, qsizetype pos, qsizetype size)
+{
+    // Offsets fit in 32 bits: files are read whole only up to 256 MiB.
+    const auto at = [](qsizetype offset) { return std::int32_t(offset); };
+    TLine line;
+    line.Begin = at(pos);
+    const void *lf = std::memchr(data + pos, '\n', size_t(size - pos));
+    const void *cr = std::memchr(data + pos, '\r', size_t((lf ? static_cast<const char *>(lf) - data : size) - pos));
+    const qsizetype end = cr ? static_cast<const char *>(cr) - data : lf ? static_cast<const char *>(lf) - data : size;
+    line.End = at(end);
+    line.Next = at(end);
+    if (end < size) {
+        line.Next = at(end + 1);
+        if (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n')
+            line.Next = at(end + 2);
+    }
+    qsizetype first = pos;
+    while (first < end && IsProfileBlank(data[first]))
+        ++first;
+    auto trimmedEnd = [&](qsizetype from, qsizetype to) {
+        while (to > from && IsProfileBlank(data[to - 1]))
+            --to;
+        return to;
+    };
+    if (first < end && data[first] == '[') {
+        qsizetype nameBegin = first + 1;
+        qsizetype close = nameBegin;
+        while (close < end && data[close] != ']')
+            ++close;
+        while (nameBegin < close && IsProfileBlank(data[nameBegin]))
+            ++nameBegin;
+        line.Kind = TLineKind::Section;
+        line.NameBegin = at(nameBegin);
+        line.NameEnd = at(trimmedEnd(nameBegin, close));
+    } else if (first < end && data[first] == ';') {
+        line.Kind = TLineKind::Comment;
+    } else {
+        const char *eq = static_cast<const char *>(memchr(data + first, '=', size_t(end - first)));
+        const qsizetype eqPos = eq ? eq - data : -1;
+        const qsizetype nameEnd = eqPos < 0 ? first : trimmedEnd(first, eqPos);
+        if (eqPos >= 0 && nameEnd > first) {
+            line.Kind = TLineKind::Entry;
+            line.NameBegin = at(first);
+            line.NameEnd = at(nameEnd);
+            qsizetype valueBegin = eqPos + 1;
+            while (valueBegin < end && IsProfileBlank(data[valueBegin]))
+                ++valueBegin;
+            line.ValueBegin = at(valueBegin);
+            line.ValueEnd = at(trimmedEnd(valueBegin, end));
+        }
+    }
+    return line;
+}
+
+qsizetype TProfileDocument::ContentStart(QByteArrayView bytes)
+{
+    // A UTF-8 byte-order mark in front of the first line belongs to no line and stays where it is.
+    return bytes.startsWith(kUtf8Bom) ? kUtf8Bom.size() : 0;
+}
+
 void TProfileDocument::Parse()
 {
     const char *data = FBytes.constData();
     const qsizetype size = FBytes.size();
     FLines.reserve(size_t(size / 24 + 1));
-    // A UTF-8 byte-order mark in front of the first line belongs to no line and stays where it is.
-    qsizetype pos = FBytes.startsWith(kUtf8Bom) ? kUtf8Bom.size() : 0;
+    qsizetype pos = ContentStart(FBytes);
     qsizetype currentSection = -1;
-    // Offsets fit in 32 bits: files are read whole only up to 256 MiB.
-    const auto at = [](qsizetype offset) { return std::int32_t(offset); };
     while (pos < size) {
-        TLine line;
-        line.Begin = at(pos);
-        qsizetype end = pos;
-        while (end < size && data[end] != '\n' && data[end] != '\r')
-            ++end;
-        line.End = at(end);
-        line.Next = at(end);
-        if (end < size) {
-            line.Next = at(end + 1);
-            if (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n')
-                line.Next = at(end + 2);
-        }
-        qsizetype first = pos;
-        while (first < end && IsProfileBlank(data[first]))
-            ++first;
-        auto trimmedEnd = [&](qsizetype from, qsizetype to) {
-            while (to > from && IsProfileBlank(data[to - 1]))
-                --to;
-            return to;
-        };
-        if (first < end && data[first] == '[') {
-            qsizetype nameBegin = first + 1;
-            qsizetype close = nameBegin;
-            while (close < end && data[close] != ']')
-                ++close;
-            while (nameBegin < close && IsProfileBlank(data[nameBegin]))
-                ++nameBegin;
-            line.Kind = TLineKind::Section;
-            line.NameBegin = at(nameBegin);
-            line.NameEnd = at(trimmedEnd(nameBegin, close));
+        const TLine line = ParseLine(data, pos, size);
+        if (line.Kind == TLineKind::Section) {
             if (currentSection >= 0)
                 FSections[size_t(currentSection)].EndLine = qsizetype(FLines.size());
             FSections.push_back({qsizetype(FLines.size()), qsizetype(FLines.size()) + 1});
@@ -64,22 +95,6 @@ void TProfileDocument::Parse()
             const QByteArray folded = FoldProfileName(LineName(line));
             if (!FSectionIndex.contains(folded))
                 FSectionIndex.insert(folded, currentSection);
-        } else if (first < end && data[first] == ';') {
-            line.Kind = TLineKind::Comment;
-        } else {
-            const char *eq = static_cast<const char *>(memchr(data + first, '=', size_t(end - first)));
-            const qsizetype eqPos = eq ? eq - data : -1;
-            const qsizetype nameEnd = eqPos < 0 ? first : trimmedEnd(first, eqPos);
-            if (eqPos >= 0 && nameEnd > first) {
-                line.Kind = TLineKind::Entry;
-                line.NameBegin = at(first);
-                line.NameEnd = at(nameEnd);
-                qsizetype valueBegin = eqPos + 1;
-                while (valueBegin < end && IsProfileBlank(data[valueBegin]))
-                    ++valueBegin;
-                line.ValueBegin = at(valueBegin);
-                line.ValueEnd = at(trimmedEnd(valueBegin, end));
-            }
         }
         FLines.push_back(line);
         pos = line.Next;

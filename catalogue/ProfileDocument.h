@@ -30,6 +30,12 @@ public:
         qsizetype EndLine = 0; // one past the section's last line
     };
 
+    // The line that begins at pos of data[0, size): its kind and the offsets of its parts. A line
+    // ends at LF, CR or CR LF; a CR that is the last byte of data may still be followed by an LF.
+    static TLine ParseLine(const char *data, qsizetype pos, qsizetype size);
+    // Where the first line of a file's bytes begins: after a UTF-8 byte-order mark.
+    static qsizetype ContentStart(QByteArrayView bytes);
+
     TProfileDocument() = default;
     explicit TProfileDocument(QByteArray bytes);
 

@@ -48,7 +48,13 @@ QByteArray ProfileFile::ValueOf(const TProfileDocument &doc, qsizetype sectionIn
 
 QByteArray ProfileFile::LineValue(const TProfileDocument &doc, qsizetype line)
 {
-    QByteArray value = doc.Value(line);
+    const TProfileDocument::TLine &l = doc.Lines()[size_t(line)];
+    return ValueAsRead({doc.Bytes().constData() + l.ValueBegin, size_t(l.ValueEnd - l.ValueBegin)});
+}
+
+QByteArray ProfileFile::ValueAsRead(std::string_view stored)
+{
+    QByteArray value(stored.data(), qsizetype(stored.size()));
     // A value read through a C string ends at its first NUL byte.
     if (const qsizetype nul = value.indexOf('\0'); nul >= 0)
         value.truncate(nul);
@@ -58,34 +64,18 @@ QByteArray ProfileFile::LineValue(const TProfileDocument &doc, qsizetype line)
     return CutToWholeCharacters(value, MaxValueLength);
 }
 
+std::optional<std::string_view> ProfileFile::PlainValue(std::string_view stored)
+{
+    // What ValueAsRead would cut or unquote.
+    if (stored.size() > size_t(MaxValueLength) || stored.find('\0') != std::string_view::npos
+        || (stored.size() >= 2 && (stored.front() == '"' || stored.front() == '\'') && stored.back() == stored.front()))
+        return std::nullopt;
+    return stored;
+}
+
 QByteArray ProfileFile::EntryValue(qsizetype line) const
 {
     return FDocument ? LineValue(*FDocument, line) : QByteArray();
-}
-
-void ProfileFile::PrefetchLine(qsizetype line) const
-{
-    if (FDocument)
-        __builtin_prefetch(&FDocument->Lines()[size_t(line)]);
-}
-
-void ProfileFile::PrefetchValue(qsizetype line) const
-{
-    if (FDocument)
-        __builtin_prefetch(FDocument->Bytes().constData() + FDocument->Lines()[size_t(line)].ValueBegin);
-}
-
-std::optional<std::string_view> ProfileFile::PlainEntryValue(qsizetype line) const
-{
-    if (!FDocument)
-        return std::string_view();
-    const TProfileDocument::TLine &l = FDocument->Lines()[size_t(line)];
-    const std::string_view value(FDocument->Bytes().constData() + l.ValueBegin, size_t(l.ValueEnd - l.ValueBegin));
-    // What LineValue would cut or unquote.
-    if (value.size() > size_t(MaxValueLength) || value.find('\0') != std::string_view::npos
-        || (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()))
-        return std::nullopt;
-    return value;
 }
 
 TKeyGroups ProfileFile::KeyGroups(const QByteArray &section)
@@ -105,39 +95,33 @@ TKeyGroups ProfileFile::KeyGroups(const QByteArray &section)
     return groups;
 }
 
-void ProfileFile::Prepare(std::initializer_list<const char *> sections)
-{
-    const TProfileDocument &doc = Document();
-    for (const char *section : sections)
-        doc.FindEntry(doc.FindSection(section), QByteArray()); // builds the section's key table
-}
-
 void ProfileFile::ReadSection(const QByteArray &section, QList<QByteArray> &keys)
 {
-    keys.clear();
     const TProfileDocument &doc = Document();
+    std::vector<std::string_view> names;
+    for (const qsizetype line : doc.EntryLines(doc.FindSection(section)))
+        names.push_back(doc.KeyView(line));
+    keys = KeyList(names);
+}
+
+QList<QByteArray> ProfileFile::KeyList(const std::vector<std::string_view> &entryKeys)
+{
     // Each name takes its length and a NUL, and the list ends with one more NUL. When that is too
     // long for the buffer, its first bytes less two are returned: the names beyond are not seen,
-    // and the last one that starts inside it comes cut short.
-    const std::vector<qsizetype> lines = doc.EntryLines(doc.FindSection(section));
-    auto nameOf = [&](qsizetype line) {
-        const TProfileDocument::TLine &l = doc.Lines()[size_t(line)];
-        const char *begin = doc.Bytes().constData() + l.NameBegin;
-        const void *nul = std::memchr(begin, '\0', size_t(l.NameEnd - l.NameBegin));
-        return std::string_view(begin,
-                                nul ? size_t(static_cast<const char *>(nul) - begin) : size_t(l.NameEnd - l.NameBegin));
-    };
+    // and the last one that starts inside it comes cut short. A name is read up to a NUL in it.
+    auto nameOf = [](std::string_view key) { return key.substr(0, key.find('\0')); };
     qsizetype total = 1;
-    for (const qsizetype line : lines) {
-        const std::string_view name = nameOf(line);
+    for (const std::string_view key : entryKeys) {
+        const std::string_view name = nameOf(key);
         if (!name.empty())
             total += qsizetype(name.size()) + 1;
         if (total > KeyListBuffer)
             break;
     }
     qsizetype room = total <= KeyListBuffer ? KeyListBuffer : KeyListBuffer - 2;
-    for (const qsizetype line : lines) {
-        const std::string_view name = nameOf(line);
+    QList<QByteArray> keys;
+    for (const std::string_view key : entryKeys) {
+        const std::string_view name = nameOf(key);
         if (name.empty())
             continue;
         if (qsizetype(name.size()) + 1 <= room) {
@@ -149,6 +133,7 @@ void ProfileFile::ReadSection(const QByteArray &section, QList<QByteArray> &keys
             keys.append(QByteArray(name.data(), room));
         break;
     }
+    return keys;
 }
 
 QList<QByteArray> ProfileFile::ReadSection(const QByteArray &section)

@@ -6,7 +6,7 @@
 #include <QByteArray>
 #include <QList>
 
-#include <initializer_list>
+#include <string_view>
 #include <optional>
 #include <vector>
 
@@ -39,10 +39,6 @@ public:
     // (a duplicate key gives its own value), without the key list's limit.
     QList<QByteArray> ReadSectionValues(const QByteArray &section);
 
-    // Reads and indexes the file for these sections ahead of the look-ups (used from another
-    // thread while the caller does other work; the accessor must not be used meanwhile).
-    void Prepare(std::initializer_list<const char *> sections);
-
     // The section's live keys grouped by fold through the index of the file as read now, for
     // callers that match keys by a rule of their own; keys are numbered by line. Valid until the
     // next call on this accessor other than EntryValue; any number of threads may call its
@@ -50,14 +46,6 @@ public:
     TKeyGroups KeyGroups(const QByteArray &section);
     // The value of a line given by KeyGroups, as ReadString returns it.
     QByteArray EntryValue(qsizetype line) const;
-    // The same as a view into the file's bytes where the value is read as it stands (the usual
-    // case), nullopt where the read changes it; valid as long as KeyGroups' result.
-    std::optional<std::string_view> PlainEntryValue(qsizetype line) const;
-    // Asks the processor for a line's record, then for its value's bytes, some look-ups ahead of
-    // PlainEntryValue: the lines of a large file are read in no order the cache could guess.
-    void PrefetchLine(qsizetype line) const;
-    void PrefetchValue(qsizetype line) const;
-
     // IgnoreCase replaces the value of a key equal without regard to letter case, as the profile
     // functions do; Exact only that of a key equal byte for byte, else the key is added.
     enum class TKeyMatch { IgnoreCase, Exact };
@@ -79,6 +67,13 @@ public:
 
     // The value of an entry line of a parsed file, as ReadString returns it.
     static QByteArray LineValue(const TProfileDocument &doc, qsizetype line);
+    // The same for an entry's value as it stands in the file, blanks trimmed.
+    static QByteArray ValueAsRead(std::string_view stored);
+    // The stored value itself where ValueAsRead returns it unchanged (the usual case), else nullopt.
+    static std::optional<std::string_view> PlainValue(std::string_view stored);
+    // The key list ReadSection returns for a section whose live entries have these keys, in file
+    // order (as many as the list can take, and one more, suffice).
+    static QList<QByteArray> KeyList(const std::vector<std::string_view> &entryKeys);
 
     // Why a section, key or value cannot be stored so that it reads back the same; empty when it can.
     static QString UnsafeEntryReason(const QByteArray &section, const QByteArray &key, const QByteArray &value);

@@ -578,6 +578,47 @@ std::optional<QByteArray> ReadWholeFile(const QByteArray &path, TFileStamp *stam
     return bytes;
 }
 
+int ReadFileInPieces(const QByteArray &path, qsizetype pieceSize, const std::function<void(QByteArrayView)> &consume,
+                     TFileStamp *stamp)
+{
+    TFd fd;
+    struct stat st;
+    int failure = OpenRegular(path, O_RDONLY, fd, st);
+    if (!failure && st.st_size > kMaxFileSize)
+        failure = EFBIG;
+    if (failure)
+        return failure;
+    while (::flock(fd.Get(), LOCK_SH) != 0 && errno == EINTR) {
+    }
+    QByteArray target;
+    if (AnyInPlaceBackup() && FollowLinks(path, target) == 0 && !TornRewriteBackups(target).empty()) {
+        // Rare: a torn rewrite is repaired or read from its backup by the whole-file reader.
+        fd.Reset();
+        const std::optional<QByteArray> bytes = ReadWholeFile(path, stamp, &failure);
+        if (bytes)
+            consume(*bytes);
+        return failure;
+    }
+    if (stamp)
+        *stamp = StampFromStat(st);
+    QByteArray piece(std::max<qsizetype>(pieceSize, 1), Qt::Uninitialized);
+    qsizetype total = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), piece.data(), size_t(piece.size()));
+        if (n == 0)
+            return 0;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        // A file that grows past the limit while it is read is refused as one that was too large.
+        if ((total += n) > kMaxFileSize)
+            return EFBIG;
+        consume(QByteArrayView(piece.constData(), n));
+    }
+}
+
 int CreateFileExclusive(const QByteArray &path, const QByteArray &bytes)
 {
     struct stat st;

@@ -37,6 +37,12 @@ TFileStamp StampOf(const QByteArray &path);
 // The file's bytes; nullopt when it cannot be read: absent, unreadable, not a regular file, or
 // larger than kMaxFileSize (*error, when given, then says which; 0 on success).
 std::optional<QByteArray> ReadWholeFile(const QByteArray &path, TFileStamp *stamp = nullptr, int *error = nullptr);
+// The same bytes handed to consume in consecutive pieces of at most pieceSize bytes (the whole
+// file at once where a torn rewrite had to be repaired), for a reader that needs them only once:
+// a large file is never held whole. Returns 0, or the error after which the pieces given so far
+// must be dropped.
+int ReadFileInPieces(const QByteArray &path, qsizetype pieceSize, const std::function<void(QByteArrayView)> &consume,
+                     TFileStamp *stamp = nullptr);
 
 // Runs edit(current) under the lock; current is nullopt when the file does not exist. When edit
 // returns bytes they replace the file (or create it); nullopt leaves everything as it is.

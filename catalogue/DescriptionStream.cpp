@@ -1,0 +1,417 @@
+#include "catalogue/DescriptionStream.h"
+
+#include "catalogue/FoldedName.h"
+#include "catalogue/PackedTexts.h"
+#include "catalogue/ProfileDocument.h"
+#include "catalogue/ProfileFile.h"
+#include "common/AtomicFile.h"
+#include "common/Exceptions.h"
+#include "common/TextCodec.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+#include <cerrno>
+#include <cstring>
+#include <unordered_map>
+
+namespace {
+// The entries of a table by the fold of their names. A slot holds an entry's number and bits of
+// its hash; a look-up compares with the entry's own name (or its folded copy, for a name beyond
+// ASCII) only where those bits agree: for a million entries the table takes 16 MB where slots
+// holding views would take 32 MB.
+class TEntryIndex {
+public:
+    explicit TEntryIndex(const std::vector<TCatalogueEntry> &entries) : FEntries(entries)
+    {
+        size_t capacity = 16;
+        while (capacity < 2 * entries.size())
+            capacity *= 2;
+        FSlots.assign(capacity, TSlot{});
+        FNext.assign(entries.size(), -1);
+        FFoldedAway.assign(entries.size(), false);
+        constexpr size_t kAhead = 16; // slots fetched ahead of the entry that takes one
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (i + kAhead < entries.size() && IsAsciiName(ViewOf(entries[i + kAhead].Name)))
+                PrefetchSlot(TNameHash()(ViewOf(entries[i + kAhead].Name)));
+            const std::string_view name = ViewOf(entries[i].Name);
+            if (!IsAsciiName(name)) {
+                FFolded.emplace(i, FoldNonAsciiName(name));
+                FFoldedAway[i] = true;
+            }
+            const std::string_view key = KeyOf(i);
+            const size_t hash = TNameHash()(key);
+            TSlot &slot = Probe(key, hash);
+            if (slot.Entry == 0) {
+                slot = {std::uint32_t(i + 1), Tag(hash)};
+            } else { // a name that folds like another one: chained behind the first
+                FNext[i] = FNext[slot.Entry - 1];
+                FNext[slot.Entry - 1] = std::int32_t(i);
+            }
+        }
+    }
+    // The first entry whose name folds as the key (a name's fold, TLookupKey), -1 when none.
+    qsizetype Find(std::string_view key) const
+    {
+        return qsizetype(const_cast<TEntryIndex *>(this)->Probe(key, TNameHash()(key)).Entry) - 1;
+    }
+    // The next entry whose name folds alike, -1 when none.
+    qsizetype Next(qsizetype entry) const { return FNext[size_t(entry)]; }
+    // The memory a look-up of an ASCII key reads, one step at a time: its slot, then the entry
+    // that the slot names, then that entry's name. The steps of a batch of keys are taken
+    // together, so the processor fetches for many keys at once instead of waiting for each.
+    void PrefetchSlot(size_t hash) const { __builtin_prefetch(&FSlots[hash & (FSlots.size() - 1)]); }
+    qsizetype PrefetchEntry(size_t hash) const
+    {
+        const TSlot &slot = FSlots[hash & (FSlots.size() - 1)];
+        if (slot.Entry == 0 || slot.Tag != Tag(hash))
+            return -1;
+        __builtin_prefetch(&FEntries[slot.Entry - 1]);
+        return qsizetype(slot.Entry) - 1;
+    }
+    void PrefetchName(qsizetype entry) const { __builtin_prefetch(FEntries[size_t(entry)].Name.constData()); }
+
+private:
+    struct TSlot {
+        std::uint32_t Entry = 0; // entry + 1, 0 when empty
+        std::uint32_t Tag = 0;
+    };
+    static std::uint32_t Tag(size_t hash) { return std::uint32_t(std::uint64_t(hash) >> 32); }
+    std::string_view KeyOf(size_t entry) const
+    {
+        if (FFoldedAway[entry])
+            return ViewOf(FFolded.at(entry));
+        return ViewOf(FEntries[entry].Name);
+    }
+    TSlot &Probe(std::string_view key, size_t hash)
+    {
+        const size_t mask = FSlots.size() - 1;
+        const std::uint32_t tag = Tag(hash);
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            TSlot &slot = FSlots[i];
+            if (slot.Entry == 0 || (slot.Tag == tag && TNameEqual()(KeyOf(slot.Entry - 1), key)))
+                return slot;
+        }
+    }
+
+    const std::vector<TCatalogueEntry> &FEntries;
+    std::vector<TSlot> FSlots;
+    std::vector<std::int32_t> FNext;
+    std::vector<bool> FFoldedAway;
+    std::unordered_map<size_t, QByteArray> FFolded;
+};
+
+// A key of a section where several entries fold alike: decided by the rule once all are read.
+struct TContestedKey {
+    qsizetype First; // the first entry of the names that fold alike
+    QByteArray Key;
+    QByteArray Value; // as read
+};
+
+// What is known of one table while the file goes by.
+struct TTableReader {
+    explicit TTableReader(TDescribedTable &table)
+        : Table(table), Index(*table.Entries), Found(table.Entries->size(), TFound::None),
+          FoldedSection(FoldProfileName(table.Section))
+    {
+    }
+    enum class TFound : std::uint8_t { None, Folded, Exact };
+    TDescribedTable &Table;
+    TEntryIndex Index;
+    std::vector<TFound> Found; // the key an entry has so far, for names that no other folds like
+    std::vector<TContestedKey> Contested;
+    QByteArray FoldedSection;
+    bool SectionSeen = false;
+    // The first keys of the section until its key list is known, with the value ReadString reads
+    // for the fold of each; then the keys of the list.
+    std::vector<std::string> ListedKeys;
+    qsizetype ListedBytes = 1;
+    QHash<QByteArray, QByteArray> ListedValues;
+    std::optional<QList<QByteArray>> KeyList;
+    // Keys of the list stored nowhere before it closed (one cut short): looked for further on.
+    std::vector<TUnclaimedKey> Watched;
+};
+
+class TDescriptionReader {
+public:
+    TDescriptionReader(std::array<TDescribedTable, 2> &tables, const TAdvanceTable *advances)
+        : FTables{TTableReader(tables[0]), TTableReader(tables[1])}, FAdvances(advances)
+    {
+        if (advances) // undescribed entries have no width to measure
+            for (TTableReader &reader : FTables)
+                for (TCatalogueEntry &entry : *reader.Table.Entries)
+                    entry.DescriptionWidth = 0;
+    }
+
+    void Consume(QByteArrayView piece)
+    {
+        if (FFirst) {
+            // The first bytes are looked at for a byte-order mark once there are enough of them.
+            FCarry.append(piece.constData(), piece.size());
+            if (FCarry.size() < 3)
+                return;
+            FFirst = false;
+            const QByteArray head = std::exchange(FCarry, QByteArray());
+            Continue(QByteArrayView(head).sliced(TProfileDocument::ContentStart(head)));
+            return;
+        }
+        Continue(piece);
+    }
+
+    void Continue(QByteArrayView piece)
+    {
+        qsizetype from = 0;
+        if (!FCarry.isEmpty()) {
+            // The line begun in the last piece, completed by the bytes of this one up to its end.
+            // (A CR LF split between pieces reads as a CR and an empty line, which has no effect.)
+            const qsizetype end = LineEnd(piece);
+            FCarry.append(piece.constData(), end < 0 ? piece.size() : end + 1);
+            if (end < 0)
+                return;
+            Lines(FCarry.constData(), FCarry.size(), false);
+            FCarry.clear();
+            from = end + 1;
+        }
+        const qsizetype used = from + Lines(piece.constData() + from, piece.size() - from, false);
+        FCarry = QByteArray(piece.constData() + used, piece.size() - used);
+    }
+
+    void Finish()
+    {
+        Lines(FCarry.constData(), FCarry.size(), true);
+        FCarry.clear();
+        for (TTableReader &reader : FTables)
+            Decide(reader);
+    }
+
+    // What a failed read had given: the file describes nothing.
+    void Clear()
+    {
+        for (TTableReader &reader : FTables) {
+            for (TCatalogueEntry &entry : *reader.Table.Entries) {
+                entry.Description = QByteArray();
+                entry.DescriptionWidth = FAdvances ? 0 : -1;
+            }
+            std::fill(reader.Found.begin(), reader.Found.end(), TTableReader::TFound::None);
+            reader.Contested.clear();
+            reader.SectionSeen = false;
+            reader.ListedKeys.clear();
+            reader.ListedBytes = 1;
+            reader.ListedValues.clear();
+            reader.KeyList.reset();
+            reader.Watched.clear();
+            reader.Table.Unclaimed.clear();
+        }
+        FCurrent = nullptr;
+        FCarry.clear();
+        FFirst = true;
+    }
+
+private:
+    static qsizetype LineEnd(QByteArrayView bytes)
+    {
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            if (bytes[i] == '\n' || bytes[i] == '\r')
+                return i;
+        return -1;
+    }
+
+    // Takes the whole lines of data[0, size); returns where the first line not yet whole begins.
+    // Lines are taken in batches whose look-ups are fetched ahead (TEntryIndex); a batch ends
+    // after a section line, as the lines after it are looked up in another table.
+    qsizetype Lines(const char *data, qsizetype size, bool last)
+    {
+        constexpr size_t kBatch = 128;
+        TProfileDocument::TLine batch[kBatch];
+        size_t hashes[kBatch];
+        qsizetype entries[kBatch];
+        qsizetype pos = 0;
+        for (;;) {
+            size_t count = 0;
+            bool open = false; // a line not yet whole follows
+            while (count < kBatch && pos < size) {
+                const TProfileDocument::TLine line = TProfileDocument::ParseLine(data, pos, size);
+                if (!last && line.End == size) {
+                    open = true;
+                    break;
+                }
+                batch[count++] = line;
+                pos = line.Next;
+                if (line.Kind == TProfileDocument::TLineKind::Section)
+                    break;
+            }
+            // Each line's slot is fetched eight lines before its entry, that eight before its
+            // name, that eight before the line is taken. Other keys than ASCII ones are folded
+            // first, which costs more than the fetch saves.
+            constexpr size_t kStep = 8;
+            const TEntryIndex *index = FCurrent ? &FCurrent->Index : nullptr;
+            for (size_t i = 0; i < count + 3 * kStep; ++i) {
+                if (index && i < count) {
+                    const TProfileDocument::TLine &line = batch[i];
+                    const std::string_view key(data + line.NameBegin, size_t(line.NameEnd - line.NameBegin));
+                    const bool ascii = line.Kind == TProfileDocument::TLineKind::Entry && IsAsciiName(key);
+                    hashes[i] = ascii ? TNameHash()(key) : 0;
+                    if (ascii)
+                        index->PrefetchSlot(hashes[i]);
+                }
+                if (index && i >= kStep && i - kStep < count) {
+                    const size_t j = i - kStep;
+                    entries[j] = hashes[j] ? index->PrefetchEntry(hashes[j]) : -1;
+                }
+                if (index && i >= 2 * kStep && i - 2 * kStep < count && entries[i - 2 * kStep] >= 0)
+                    index->PrefetchName(entries[i - 2 * kStep]);
+                if (i >= 3 * kStep && i - 3 * kStep < count)
+                    Take(data, batch[i - 3 * kStep]);
+            }
+            if (open || pos >= size)
+                return pos;
+        }
+    }
+
+    void Take(const char *data, const TProfileDocument::TLine &line)
+    {
+        const std::string_view name(data + line.NameBegin, size_t(line.NameEnd - line.NameBegin));
+        if (line.Kind == TProfileDocument::TLineKind::Section) {
+            // Only the first section of a name counts, as the profile reads it.
+            const QByteArray folded = FoldProfileName(QByteArray(name.data(), qsizetype(name.size())));
+            FCurrent = nullptr;
+            for (TTableReader &reader : FTables)
+                if (!reader.SectionSeen && folded == reader.FoldedSection) {
+                    reader.SectionSeen = true;
+                    FCurrent = &reader;
+                }
+            return;
+        }
+        if (line.Kind != TProfileDocument::TLineKind::Entry || !FCurrent)
+            return;
+        TTableReader &reader = *FCurrent;
+        const std::string_view stored(data + line.ValueBegin, size_t(line.ValueEnd - line.ValueBegin));
+        const TLookupKey key(name);
+        if (!reader.KeyList) {
+            const std::string_view listed = name.substr(0, name.find('\0'));
+            if (!listed.empty())
+                reader.ListedBytes += qsizetype(listed.size()) + 1;
+            reader.ListedKeys.emplace_back(name);
+            QByteArray folded = FoldProfileName(QByteArray(name.data(), qsizetype(name.size())));
+            if (!reader.ListedValues.contains(folded)) // the first key of a fold is the one read
+                reader.ListedValues.insert(std::move(folded), ProfileFile::ValueAsRead(stored));
+            if (reader.ListedBytes > ProfileFile::KeyListBuffer)
+                CloseKeyList(reader);
+        } else {
+            for (TUnclaimedKey &watched : reader.Watched)
+                if (!watched.Stored && TNameEqual()(key.View(), ViewOf(watched.Value))) {
+                    watched.Stored = true;
+                    watched.Value = ProfileFile::ValueAsRead(stored);
+                }
+        }
+        const qsizetype first = reader.Index.Find(key.View());
+        if (first < 0)
+            return;
+        if (reader.Index.Next(first) >= 0) {
+            reader.Contested.push_back({first, QByteArray(name.data(), qsizetype(name.size())),
+                                        ProfileFile::ValueAsRead(stored)});
+            return;
+        }
+        // The only entry of this fold: its key is the first spelled exactly like its name, else
+        // the first of its fold.
+        TCatalogueEntry &entry = (*reader.Table.Entries)[size_t(first)];
+        const bool exact = ViewOf(entry.Name) == name;
+        TTableReader::TFound &found = reader.Found[size_t(first)];
+        if (found == TTableReader::TFound::Exact || (found == TTableReader::TFound::Folded && !exact))
+            return;
+        found = exact ? TTableReader::TFound::Exact : TTableReader::TFound::Folded;
+        if (const std::optional<std::string_view> plain = ProfileFile::PlainValue(stored)) {
+            entry.Description = plain->empty() ? QByteArray() : FValues.Add(*plain);
+            if (FAdvances)
+                entry.DescriptionWidth = EstimatedAsciiWidth(*FAdvances, *plain);
+        } else {
+            entry.Description = ProfileFile::ValueAsRead(stored);
+            entry.DescriptionWidth = -1; // measured by the window
+        }
+    }
+
+    // The keys of names that fold alike go to them by the rule, and the key list is made.
+    void Decide(TTableReader &reader)
+    {
+        std::vector<TCatalogueEntry> &entries = *reader.Table.Entries;
+        std::stable_sort(reader.Contested.begin(), reader.Contested.end(),
+                         [](const TContestedKey &a, const TContestedKey &b) { return a.First < b.First; });
+        for (auto group = reader.Contested.begin(); group != reader.Contested.end();) {
+            const auto end = std::find_if(group, reader.Contested.end(),
+                                          [&](const TContestedKey &k) { return k.First != group->First; });
+            std::vector<qsizetype> rows;
+            std::vector<std::string_view> names, keys;
+            for (qsizetype e = group->First; e >= 0; e = reader.Index.Next(e)) {
+                rows.push_back(e);
+                names.push_back(ViewOf(entries[size_t(e)].Name));
+            }
+            for (auto k = group; k != end; ++k)
+                keys.push_back(ViewOf(k->Key));
+            const TNameRule rule(names, keys);
+            for (size_t i = 0; i < rows.size(); ++i)
+                if (const qsizetype k = rule.KeyOf(i); k >= 0) {
+                    entries[size_t(rows[i])].Description = (group + k)->Value;
+                    entries[size_t(rows[i])].DescriptionWidth = -1; // measured by the window
+                }
+            group = end;
+        }
+        reader.Contested.clear();
+        if (!reader.KeyList)
+            CloseKeyList(reader);
+        for (QByteArray &key : *reader.KeyList) {
+            if (reader.Index.Find(TLookupKey(ViewOf(key)).View()) >= 0)
+                continue;
+            const QByteArray folded = FoldProfileName(key);
+            TUnclaimedKey unclaimed{std::move(key), {}, false};
+            if (const auto value = reader.ListedValues.constFind(folded); value != reader.ListedValues.cend()) {
+                unclaimed.Value = *value;
+                unclaimed.Stored = true;
+            } else {
+                for (const TUnclaimedKey &watched : reader.Watched)
+                    if (watched.Key == unclaimed.Key && watched.Stored) {
+                        unclaimed.Value = watched.Value;
+                        unclaimed.Stored = true;
+                    }
+            }
+            reader.Table.Unclaimed.push_back(std::move(unclaimed));
+        }
+    }
+
+    // The key list is known once it is full (or the file has ended): a key of it that folds like
+    // none read so far (the last, cut short) is looked for in the lines still to come, its Value
+    // holding its fold meanwhile.
+    static void CloseKeyList(TTableReader &reader)
+    {
+        std::vector<std::string_view> listed(reader.ListedKeys.begin(), reader.ListedKeys.end());
+        reader.KeyList = ProfileFile::KeyList(listed);
+        reader.ListedKeys.clear();
+        for (const QByteArray &key : *reader.KeyList)
+            if (QByteArray folded = FoldProfileName(key); !reader.ListedValues.contains(folded))
+                reader.Watched.push_back({key, std::move(folded), false});
+    }
+
+    TTableReader FTables[2];
+    TTableReader *FCurrent = nullptr;
+    const TAdvanceTable *FAdvances;
+    TPackedTexts FValues;
+    QByteArray FCarry; // the beginning of a line whose end is in the next piece
+    bool FFirst = true;
+};
+} // namespace
+
+void ReadDescriptions(const QByteArray &path, std::array<TDescribedTable, 2> &tables, const TAdvanceTable *advances,
+                      qsizetype pieceSize)
+{
+    TDescriptionReader reader(tables, advances);
+    const int error = ReadFileInPieces(path, pieceSize, [&reader](QByteArrayView piece) { reader.Consume(piece); });
+    // Too large to hold: refused rather than taken for a file without descriptions.
+    if (error == EFBIG)
+        throw TException(QStringLiteral("Unable to read %1: %2").arg(DecodeName(path), FileErrorText(error)));
+    if (error != 0) {
+        reader.Clear();
+        return;
+    }
+    reader.Finish();
+}
