@@ -310,8 +310,8 @@ private:
         if (first < 0)
             return;
         if (reader.Index.Next(first) >= 0) {
-            reader.Contested.push_back({first, QByteArray(name.data(), qsizetype(name.size())),
-                                        ProfileFile::ValueAsRead(stored)});
+            reader.Contested.push_back(
+                {first, QByteArray(name.data(), qsizetype(name.size())), ProfileFile::ValueAsRead(stored)});
             return;
         }
         // The only entry of this fold: its key is the first spelled exactly like its name, else

@@ -70,23 +70,23 @@ void ExpectSameInPiecesOfEverySize(const QByteArray &path, const std::vector<QBy
 
 TEST(DescriptionStream, ReadInPiecesOfAnySizeItGivesWhatTheWholeFileGives)
 {
-    const QByteArray content = QByteArray("\xEF\xBB\xBF[Files]\r\n; made by hand\r\n"
-                                          "readme.TXT=folded first\r\n"
-                                          "readme.txt=exact later\n"
-                                          "Read.me=upper\r\nread.me=lower\rREAD.ME=third\r\n"
-                                          "caf\xC3\xA9.txt=composed\r\n"
-                                          "long.txt=")
-                               + QByteArray(5000, 'x') + "\r\n"
-                               + QByteArray("nul.txt=be\0fore\r\n", 17)
-                               + "gone.txt=stale\r\n  =no key\r\nno value\r\n quoted.txt = \"in quotes\" \r\n"
-                                 "[Other]\r\nreadme.txt=other section\r\n[Files]\r\nundescribed=from a second section\r\n"
-                                 "[folders]\r\nDocs=about docs\nDOCS=second of its fold\r\nold=stale folder\r\n"
-                                 "last=without a line end";
+    const QByteArray content =
+        QByteArray("\xEF\xBB\xBF[Files]\r\n; made by hand\r\n"
+                   "readme.TXT=folded first\r\n"
+                   "readme.txt=exact later\n"
+                   "Read.me=upper\r\nread.me=lower\rREAD.ME=third\r\n"
+                   "caf\xC3\xA9.txt=composed\r\n"
+                   "long.txt=")
+        + QByteArray(5000, 'x') + "\r\n" + QByteArray("nul.txt=be\0fore\r\n", 17)
+        + "gone.txt=stale\r\n  =no key\r\nno value\r\n quoted.txt = \"in quotes\" \r\n"
+          "[Other]\r\nreadme.txt=other section\r\n[Files]\r\nundescribed=from a second section\r\n"
+          "[folders]\r\nDocs=about docs\nDOCS=second of its fold\r\nold=stale folder\r\n"
+          "last=without a line end";
     TTempDir dir;
     const QByteArray path = dir.WriteFile("Folder.dnt", content);
     const std::vector<QByteArray> folders = {"Docs", "last", "empty"};
-    const std::vector<QByteArray> files = {"readme.txt", "Read.me",    "read.me",   "cafe\xCC\x81.txt",
-                                           "long.txt",   "nul.txt",    "quoted.txt", "undescribed"};
+    const std::vector<QByteArray> files = {"readme.txt", "Read.me", "read.me",    "cafe\xCC\x81.txt",
+                                           "long.txt",   "nul.txt", "quoted.txt", "undescribed"};
     // The file holds what the comparison is meant to see.
     const TRead filesWhole = ReadWhole(path, kSectionFiles, files);
     EXPECT_EQ(filesWhole.Descriptions[0], "exact later");
