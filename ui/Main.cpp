@@ -580,7 +580,8 @@ bool TFrmMain::ListFolder(const QByteArray &folder, std::shared_ptr<TFolderCatal
     const std::pair<TStringGrid *, const std::vector<TCatalogueEntry> *> tables[] = {
         {StringGridFolders, &catalogue->Folders}, {StringGridFiles, &catalogue->Files}};
     for (const auto &[grid, entries] : tables) {
-        grid->GridModel()->SetEntries(*entries);
+        // The rows share the listing (and keep it) rather than copy its entries.
+        grid->GridModel()->SetEntries(std::shared_ptr<const std::vector<TCatalogueEntry>>(catalogue, entries));
         const TStringGridModel *model = grid->GridModel();
         const int count = int(entries->size());
         // Rows are the entries in order; the estimates are in 1/64 pixel.

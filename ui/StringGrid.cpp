@@ -18,7 +18,7 @@
 
 int TStringGridModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(FRows.size());
+    return parent.isValid() ? 0 : int(RowCount());
 }
 
 int TStringGridModel::columnCount(const QModelIndex &parent) const
@@ -74,35 +74,35 @@ Qt::ItemFlags TStringGridModel::flags(const QModelIndex &index) const
 void TStringGridModel::Clear()
 {
     beginResetModel();
-    FRows.assign(1, TRow{});
+    FEntries.reset();
+    FShown.assign(1, true);
     FTyped.clear();
     FStored.clear();
+    FStoredBytes.clear();
     endResetModel();
 }
 
-void TStringGridModel::SetEntries(const std::vector<TCatalogueEntry> &entries)
+void TStringGridModel::SetEntries(std::shared_ptr<const std::vector<TCatalogueEntry>> entries)
 {
     beginResetModel();
     FTyped.clear();
     FStored.clear();
-    std::vector<TRow>().swap(FRows); // the old rows go before the new ones take room
-    FRows.reserve(std::max<size_t>(entries.size(), 1));
-    for (const TCatalogueEntry &entry : entries)
-        FRows.push_back({entry.Name, entry.Description});
-    if (FRows.empty())
-        FRows.emplace_back();
+    FStoredBytes.clear();
+    FEntries = std::move(entries);
     DecideShownRows();
     endResetModel();
 }
 
 QByteArray TStringGridModel::Name(int row) const
 {
-    return ValidRow(row) ? FRows[size_t(row)].Name : QByteArray();
+    const TCatalogueEntry *entry = Entry(row);
+    return entry ? entry->Name : QByteArray();
 }
 
 QString TStringGridModel::DisplayName(int row) const
 {
-    return ValidRow(row) ? DecodeName(FRows[size_t(row)].Name) : QString();
+    const TCatalogueEntry *entry = Entry(row);
+    return entry ? DecodeName(entry->Name) : QString();
 }
 
 QString TStringGridModel::Description(int row) const
@@ -118,12 +118,15 @@ QString TStringGridModel::Stored(int row) const
         return {};
     if (const auto stored = FStored.constFind(row); stored != FStored.cend())
         return *stored;
-    return DecodeText(FRows[size_t(row)].StoredBytes);
+    return DecodeText(StoredBytes(row));
 }
 
 QByteArray TStringGridModel::StoredBytes(int row) const
 {
-    return ValidRow(row) ? FRows[size_t(row)].StoredBytes : QByteArray();
+    if (const auto stored = FStoredBytes.constFind(row); stored != FStoredBytes.cend())
+        return *stored;
+    const TCatalogueEntry *entry = Entry(row);
+    return entry ? entry->Description : QByteArray();
 }
 
 void TStringGridModel::SetDescription(int row, const QString &text)
@@ -142,7 +145,7 @@ void TStringGridModel::SetStored(int row, const QString &text, const QByteArray 
     // The cell keeps showing what it showed; only the stored text changes.
     FTyped.insert(row, Description(row));
     FStored.insert(row, text);
-    FRows[size_t(row)].StoredBytes = bytes;
+    FStoredBytes.insert(row, bytes);
     const QModelIndex cell = index(row, ColStored);
     Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole, Qt::EditRole});
 }
@@ -152,35 +155,39 @@ int TStringGridModel::FindName(const QByteArray &name) const
     if (name.isEmpty())
         return -1;
     std::vector<std::string_view> names;
-    names.reserve(FRows.size());
-    for (const TRow &row : FRows)
-        names.push_back(ViewOf(row.Name));
+    names.reserve(RowCount());
+    for (size_t row = 0; row < RowCount(); ++row) {
+        const TCatalogueEntry *entry = Entry(int(row));
+        names.push_back(entry ? ViewOf(entry->Name) : std::string_view());
+    }
     return int(EntryOfKey(names, ViewOf(name)));
 }
 
 std::vector<QByteArray> TStringGridModel::Names() const
 {
     std::vector<QByteArray> names;
-    names.reserve(FRows.size());
-    for (const TRow &row : FRows)
-        names.push_back(row.Name);
+    names.reserve(RowCount());
+    for (size_t row = 0; row < RowCount(); ++row)
+        names.push_back(Name(int(row)));
     return names;
 }
 
 int TStringGridModel::FirstUndescribed() const
 {
-    for (size_t i = 0; i < FRows.size(); ++i)
-        if (FTyped.contains(int(i)) ? FTyped.value(int(i)).isEmpty() : FRows[i].StoredBytes.isEmpty())
+    for (size_t i = 0; i < RowCount(); ++i)
+        if (FTyped.contains(int(i)) ? FTyped.value(int(i)).isEmpty() : StoredBytes(int(i)).isEmpty())
             return int(i);
     return -1;
 }
 
 void TStringGridModel::DecideShownRows()
 {
-    for (size_t i = 0; i < FRows.size(); ++i) {
+    FShown.assign(RowCount(), true);
+    if (!FUndescribedOnly)
+        return;
+    for (size_t i = 0; i < RowCount(); ++i) {
         const auto stored = FStored.constFind(int(i));
-        FRows[i].Shown = !FUndescribedOnly
-                         || (stored != FStored.cend() ? stored->isEmpty() : FRows[i].StoredBytes.isEmpty());
+        FShown[i] = stored != FStored.cend() ? stored->isEmpty() : StoredBytes(int(i)).isEmpty();
     }
 }
 
@@ -193,12 +200,15 @@ void TStringGridModel::SetUndescribedOnly(bool on)
 
 bool TStringGridModel::IsRowShown(int row) const
 {
-    return row >= 0 && row < int(FRows.size()) && FRows[size_t(row)].Shown;
+    return ValidRow(row) && FShown[size_t(row)];
 }
 
 bool TStringGridModel::HasShownEntries() const
 {
-    return std::any_of(FRows.begin(), FRows.end(), [](const TRow &row) { return row.Shown && !row.Name.isEmpty(); });
+    for (size_t row = 0; row < RowCount(); ++row)
+        if (FShown[row] && Entry(int(row)) && !Entry(int(row))->Name.isEmpty())
+            return true;
+    return false;
 }
 
 // ---- selection model ----

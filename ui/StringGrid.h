@@ -9,10 +9,12 @@
 
 #include "catalogue/TextWidth.h"
 
-#include <functional>
-#include <vector>
+#include "catalogue/FolderCatalogue.h"
 
-struct TCatalogueEntry;
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <vector>
 
 // The rows of one table: column 0 the entry's name (the file system's bytes), column 1 the
 // description being edited, column 2 the stored description (never shown).
@@ -31,7 +33,8 @@ public:
 
     // One empty row: how an empty table looks.
     void Clear();
-    void SetEntries(const std::vector<TCatalogueEntry> &entries);
+    // The rows become the entries themselves, shared with the listing that holds them.
+    void SetEntries(std::shared_ptr<const std::vector<TCatalogueEntry>> entries);
 
     QByteArray Name(int row) const;
     QString DisplayName(int row) const;
@@ -63,19 +66,23 @@ Q_SIGNALS:
     void ShownRowsChanged();
 
 private:
-    // A row holds only the listing's bytes (shared with the catalogue, not copied); the texts
-    // shown are decoded when asked for, so a folder of a million entries costs no more than its
-    // bytes. Texts typed or committed since the listing are kept beside the rows.
-    struct TRow {
-        QByteArray Name;
-        QByteArray StoredBytes;
-        bool Shown = true;
-    };
-    bool ValidRow(int row) const { return row >= 0 && row < int(FRows.size()); }
+    // The rows are the listing's entries, not a copy of them: a folder of a million entries costs
+    // no more than its listing. The texts shown are decoded when asked for; texts typed or
+    // committed since the listing, and the bytes a commit stored, are kept beside the rows.
+    // Without entries the table has one empty row.
+    size_t RowCount() const { return std::max<size_t>(FEntries ? FEntries->size() : 0, 1); }
+    bool ValidRow(int row) const { return row >= 0 && size_t(row) < RowCount(); }
+    // The entry of a row; none for the empty table's row.
+    const TCatalogueEntry *Entry(int row) const
+    {
+        return FEntries && ValidRow(row) && size_t(row) < FEntries->size() ? &(*FEntries)[size_t(row)] : nullptr;
+    }
     void DecideShownRows();
-    std::vector<TRow> FRows{TRow{}};
-    QHash<int, QString> FTyped;  // the description column where it was edited
-    QHash<int, QString> FStored; // the stored text where a commit set it
+    std::shared_ptr<const std::vector<TCatalogueEntry>> FEntries;
+    std::vector<bool> FShown{true};
+    QHash<int, QByteArray> FStoredBytes; // where a commit stored other bytes than the listing's
+    QHash<int, QString> FTyped;          // the description column where it was edited
+    QHash<int, QString> FStored;         // the stored text where a commit set it
     bool FUndescribedOnly = false;
 };
 
