@@ -104,7 +104,7 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirector
 namespace {
 // Puts the entries into the order (row r takes entry order[r]) in place, cycle by cycle: a
 // second vector of a million entries would cost as much again.
-void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<size_t> &order)
+void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<std::uint32_t> &order)
 {
     std::vector<bool> placed(entries.size());
     for (size_t start = 0; start < entries.size(); ++start) {
@@ -203,12 +203,14 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     catalogue.Folder = IncludeTrailingPathDelimiter(folder);
     catalogue.DescPath = catalogue.Folder + kDescFileName;
     ScanFolder(catalogue.Folder, catalogue, reader);
-    // The sort keys are made on the second core while this one looks up the descriptions, then
-    // on both; all of it only reads the names.
+    // While this core reads the descriptions, the second one estimates the names' widths and
+    // orders the rows; where the collator's sort keys are needed, it makes them, this core helps
+    // once it is done, and the rows are ordered after. All of it only reads the names.
     // A second thread pays only for many names: starting one and waiting for it costs more than
-    // the keys of a small folder.
+    // the order of a small folder.
     const bool share = catalogue.Folders.size() + catalogue.Files.size() >= kShareFrom;
     TNameOrder sortKeys(catalogue.Folders, catalogue.Files);
+    std::vector<std::uint32_t> orders[2];
     // Names are measured in enumeration order, in which their bytes lie one after the other.
     auto measureNames = [&catalogue, advances] {
         if (advances)
@@ -218,9 +220,12 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     };
     std::future<void> keyed;
     if (share)
-        keyed = std::async(std::launch::async, [&sortKeys, &measureNames] {
+        keyed = std::async(std::launch::async, [&sortKeys, &measureNames, &orders] {
             measureNames();
             sortKeys.Work();
+            if (!sortKeys.NeedsKeys())
+                for (int table = 0; table < 2; ++table)
+                    orders[table] = sortKeys.Order(table, false);
         });
     else
         measureNames();
@@ -242,14 +247,17 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
         for (TDescribedTable &table : tables)
             Prune(profile, table, catalogue, follower);
     }
-    // Two large tables are sorted one on each core; a single large one on both.
-    const bool shareOrder = std::min(catalogue.Folders.size(), catalogue.Files.size()) >= kShareFrom;
-    std::future<std::vector<size_t>> folderOrder = std::async(
-        shareOrder ? std::launch::async : std::launch::deferred,
-        [&] { return sortKeys.Order(0, !shareOrder && catalogue.Folders.size() >= kShareFrom); });
-    const std::vector<size_t> fileOrder = sortKeys.Order(1, !shareOrder && catalogue.Files.size() >= kShareFrom);
-    Reorder(catalogue.Folders, folderOrder.get());
-    Reorder(catalogue.Files, fileOrder);
+    if (!share || sortKeys.NeedsKeys()) {
+        // Two large tables are sorted one on each core; a single large one on both.
+        const bool shareOrder = std::min(catalogue.Folders.size(), catalogue.Files.size()) >= kShareFrom;
+        std::future<std::vector<std::uint32_t>> folderOrder = std::async(
+            shareOrder ? std::launch::async : std::launch::deferred,
+            [&] { return sortKeys.Order(0, !shareOrder && catalogue.Folders.size() >= kShareFrom); });
+        orders[1] = sortKeys.Order(1, !shareOrder && catalogue.Files.size() >= kShareFrom);
+        orders[0] = folderOrder.get();
+    }
+    Reorder(catalogue.Folders, orders[0]);
+    Reorder(catalogue.Files, orders[1]);
     return catalogue;
 }
 

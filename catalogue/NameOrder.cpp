@@ -109,6 +109,41 @@ void TAsciiSortKeys::AppendKey(std::string_view name, std::string &key) const
     }
 }
 
+std::uint64_t TAsciiSortKeys::KeyWord(std::string_view name, size_t offset) const
+{
+    std::uint64_t word = 0;
+    size_t taken = 0, at = 0; // bytes of the word, position in the key
+    auto put = [&](std::uint8_t byte) {
+        if (at++ >= offset && taken < 8) {
+            word = word << 8 | byte;
+            ++taken;
+        }
+    };
+    for (size_t i = 0; i < name.size() && taken < 8;) {
+        const char c = name[i];
+        put(FRank[size_t(c)]);
+        if (!IsDigit(c)) {
+            ++i;
+            continue;
+        }
+        // A number, as AppendKey writes it; its digits are passed over whole before the offset.
+        size_t end = i;
+        while (end < name.size() && IsDigit(name[end]))
+            ++end;
+        while (i + 1 < end && name[i] == '0')
+            ++i;
+        put(std::uint8_t(end - i));
+        if (at + (end - i) <= offset) {
+            at += end - i;
+        } else {
+            for (; i < end && taken < 8; ++i)
+                put(std::uint8_t(name[i]));
+        }
+        i = end;
+    }
+    return taken == 0 ? 0 : word << (8 * (8 - taken));
+}
+
 TNameOrder::TNameOrder(const std::vector<TCatalogueEntry> &folders, const std::vector<TCatalogueEntry> &files)
     : FCollator(NameCollator()), FAscii(TAsciiSortKeys::For(FCollator))
 {
@@ -117,40 +152,22 @@ TNameOrder::TNameOrder(const std::vector<TCatalogueEntry> &folders, const std::v
     for (int t = 0; t < 2; ++t) {
         TTable &table = FTables[t];
         table.Entries = entries[t];
-        size_t bytes = 0;
         table.Ascii = FAscii.has_value();
-        for (size_t i = 0; table.Ascii && i < entries[t]->size(); ++i) {
-            const std::string_view name((*entries[t])[i].Name.constData(), size_t((*entries[t])[i].Name.size()));
-            table.Ascii = FAscii->Takes(name);
-            bytes += 3 * name.size(); // a key is at most three times as long as its name
-        }
+        for (size_t i = 0; table.Ascii && i < entries[t]->size(); ++i)
+            table.Ascii = FAscii->Takes({(*entries[t])[i].Name.constData(), size_t((*entries[t])[i].Name.size())});
         // One name the fast keys cannot order puts the whole table on the collator's keys.
-        table.Ascii = table.Ascii && bytes < std::numeric_limits<std::uint32_t>::max();
         if (!table.Ascii)
             table.CollatorKeys.resize(entries[t]->size());
-        // Fast keys are made in one pass; the collator's in chunks that threads share.
-        FChunks[t] = table.Ascii ? size_t(!entries[t]->empty()) : (entries[t]->size() + kChunk - 1) / kChunk;
+        // The collator's keys are made in chunks that threads share.
+        FChunks[t] = table.Ascii ? 0 : (entries[t]->size() + kChunk - 1) / kChunk;
     }
 }
 
 void TNameOrder::MakeKeys(TTable &table, size_t from, size_t to, const QCollator &collator)
 {
     const std::vector<TCatalogueEntry> &entries = *table.Entries;
-    if (!table.Ascii) {
-        for (size_t i = from; i < to; ++i)
-            table.CollatorKeys[i] = collator.sortKey(DecodeName(entries[i].Name));
-        return;
-    }
-    size_t bytes = 0;
-    for (const TCatalogueEntry &entry : entries)
-        bytes += size_t(entry.Name.size()) + 4;
-    table.AsciiKeys.reserve(bytes);
-    table.Begin.reserve(entries.size() + 1);
-    for (const TCatalogueEntry &entry : entries) {
-        table.Begin.push_back(std::uint32_t(table.AsciiKeys.size()));
-        FAscii->AppendKey({entry.Name.constData(), size_t(entry.Name.size())}, table.AsciiKeys);
-    }
-    table.Begin.push_back(std::uint32_t(table.AsciiKeys.size()));
+    for (size_t i = from; i < to; ++i)
+        table.CollatorKeys[i] = collator.sortKey(DecodeName(entries[i].Name));
 }
 
 void TNameOrder::Work()
@@ -162,10 +179,6 @@ void TNameOrder::Work()
     for (size_t c = FNextChunk++; c < chunks; c = FNextChunk++) {
         const int t = c < FChunks[0] ? 0 : 1;
         TTable &table = FTables[t];
-        if (table.Ascii) {
-            MakeKeys(table, 0, table.Entries->size(), FCollator);
-            continue;
-        }
         if (!collator)
             collator = NameCollator();
         const size_t from = (t == 0 ? c : c - FChunks[0]) * kChunk;
@@ -189,18 +202,18 @@ template <typename T, typename Less> void SortShared(std::vector<T> &items, Less
 }
 } // namespace
 
-std::vector<size_t> TNameOrder::Order(int table, bool share) const
+std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
 {
     const TTable &t = FTables[table];
     const std::vector<TCatalogueEntry> &entries = *t.Entries;
     auto byName = [&entries](size_t a, size_t b) { return entries[a].Name < entries[b].Name; };
-    std::vector<size_t> order(entries.size());
+    std::vector<std::uint32_t> order(entries.size());
     if (!t.Ascii) {
         for (size_t i = 0; i < order.size(); ++i)
-            order[i] = i;
+            order[i] = std::uint32_t(i);
         SortShared(
             order,
-            [&](size_t a, size_t b) {
+            [&](std::uint32_t a, std::uint32_t b) {
                 const int c = t.CollatorKeys[a]->compare(*t.CollatorKeys[b]);
                 return c != 0 ? c < 0 : byName(a, b);
             },
@@ -209,24 +222,27 @@ std::vector<size_t> TNameOrder::Order(int table, bool share) const
     }
     // Keys are compared eight bytes at a time, as numbers: first all items by their first eight
     // bytes, then each run of items alike so far by their next eight, and so on. A level reads
-    // each key of a run once; comparing whole keys would read two per comparison, in no order
-    // the cache could follow, and names of a large folder often share long beginnings. Key bytes
-    // are never zero, so a key that has ended reads as zeros and sorts first, as it should.
+    // each name of a run once; comparing whole keys would read two per comparison, in no order
+    // the cache could follow, and names of a large folder often share long beginnings. A key that
+    // has ended reads as zeros and sorts first, as it should. An item takes 12 bytes.
     struct TItem {
-        std::uint64_t Bytes;
-        std::uint32_t Index;
+        std::uint32_t High, Low, Index;
+        std::uint64_t Bytes() const { return std::uint64_t(High) << 32 | Low; }
+        void SetBytes(std::uint64_t bytes)
+        {
+            High = std::uint32_t(bytes >> 32);
+            Low = std::uint32_t(bytes);
+        }
     };
-    auto bytesAt = [&t](size_t i, size_t offset) {
-        const std::string_view k(t.AsciiKeys.data() + t.Begin[i], t.Begin[i + 1] - t.Begin[i]);
-        std::uint64_t bytes = 0;
-        for (size_t b = offset; b < offset + 8; ++b)
-            bytes = bytes << 8 | (b < k.size() ? static_cast<unsigned char>(k[b]) : 0u);
-        return bytes;
+    auto bytesAt = [this, &entries](size_t i, size_t offset) {
+        return FAscii->KeyWord({entries[i].Name.constData(), size_t(entries[i].Name.size())}, offset);
     };
-    const auto byBytes = [](const TItem &a, const TItem &b) { return a.Bytes < b.Bytes; };
+    const auto byBytes = [](const TItem &a, const TItem &b) { return a.Bytes() < b.Bytes(); };
     std::vector<TItem> items(entries.size());
-    for (size_t i = 0; i < items.size(); ++i)
-        items[i] = {bytesAt(i, 0), std::uint32_t(i)};
+    for (size_t i = 0; i < items.size(); ++i) {
+        items[i].Index = std::uint32_t(i);
+        items[i].SetBytes(bytesAt(i, 0));
+    }
     SortShared(items, byBytes, share);
     struct TRun {
         size_t From, To, Offset; // items alike in their keys' first Offset bytes
@@ -235,7 +251,7 @@ std::vector<size_t> TNameOrder::Order(int table, bool share) const
     auto addRuns = [&items](std::vector<TRun> &runs, size_t from, size_t to, size_t offset) {
         for (size_t i = from; i < to;) {
             size_t end = i + 1;
-            while (end < to && items[end].Bytes == items[i].Bytes)
+            while (end < to && items[end].Bytes() == items[i].Bytes())
                 ++end;
             if (end - i > 1)
                 runs.push_back({i, end, offset});
@@ -248,12 +264,12 @@ std::vector<size_t> TNameOrder::Order(int table, bool share) const
             runs.pop_back();
             const auto from = items.begin() + std::ptrdiff_t(run.From), to = items.begin() + std::ptrdiff_t(run.To);
             // A run whose keys have all ended holds names the collator takes for equal.
-            if (from->Bytes == 0) {
+            if (from->Bytes() == 0) {
                 std::sort(from, to, [&](const TItem &a, const TItem &b) { return byName(a.Index, b.Index); });
                 continue;
             }
             for (auto item = from; item != to; ++item)
-                item->Bytes = bytesAt(item->Index, run.Offset);
+                item->SetBytes(bytesAt(item->Index, run.Offset));
             std::sort(from, to, byBytes);
             addRuns(runs, run.From, run.To, run.Offset + 8);
         }

@@ -34,6 +34,10 @@ public:
     bool Takes(std::string_view name) const;
     // Appends the key of a name that it takes.
     void AppendKey(std::string_view name, std::string &key) const;
+    // The key's bytes from offset on, eight of them as a number, first byte highest, zeros past
+    // the key's end (key bytes are never zero): made from the name when needed, so that a
+    // listing of a million names holds no keys.
+    std::uint64_t KeyWord(std::string_view name, size_t offset) const;
 
 private:
     std::array<std::uint8_t, 128> FRank{}; // 0: not taken
@@ -41,7 +45,7 @@ private:
 
 // The row orders of both tables of a listing, computed once: keys are made by any number of
 // threads at once (Work), then each table is sorted (Order). Names the collator takes for equal
-// keep their byte order.
+// keep their byte order. Names of ASCII need no keys made beforehand (NeedsKeys false).
 class TNameOrder {
 public:
     explicit TNameOrder(const std::vector<TCatalogueEntry> &folders, const std::vector<TCatalogueEntry> &files);
@@ -49,15 +53,13 @@ public:
     void Work();
     // The row order of a table (0 folders, 1 files), once every Work call has returned. Sorting
     // a large table takes a second thread when `share` is set.
-    std::vector<size_t> Order(int table, bool share) const;
+    std::vector<std::uint32_t> Order(int table, bool share) const;
+    bool NeedsKeys() const { return FChunks[0] + FChunks[1] > 0; }
 
 private:
     struct TTable {
         const std::vector<TCatalogueEntry> *Entries = nullptr;
-        bool Ascii = false;
-        // Ascii: the keys of all names in one buffer, each from Begin[i] to Begin[i + 1].
-        std::string AsciiKeys;
-        std::vector<std::uint32_t> Begin;
+        bool Ascii = false; // ordered by TAsciiSortKeys' key words
         std::vector<std::optional<QCollatorSortKey>> CollatorKeys;
     };
     void MakeKeys(TTable &table, size_t from, size_t to, const QCollator &collator);

@@ -428,23 +428,25 @@ int TStringGrid::WidestTextWidth(int count, const std::function<QString(int)> &t
     constexpr int kMostShaped = 256;
     if (count <= 0)
         return 0;
-    std::vector<qreal> estimates(static_cast<size_t>(count));
-    int top = 0;
+    // Only the texts of the widest estimates can be shaped (one more than that many are looked
+    // at): they are kept in a heap while the rest pass by, so a million rows need no list of a
+    // million widths.
+    using TRanked = std::pair<qreal, int>;
+    std::vector<TRanked> ranked;
+    ranked.reserve(kMostShaped + 2);
     for (int i = 0; i < count; ++i) {
-        qreal &width = estimates[size_t(i)];
-        width = estimated ? estimated(i) : -1;
+        qreal width = estimated ? estimated(i) : -1;
         if (width < 0)
             width = EstimatedWidth(text(i));
-        if (width > estimates[size_t(top)])
-            top = i;
+        if (ranked.size() == size_t(kMostShaped) + 1 && !(TRanked(width, i) > ranked.front()))
+            continue;
+        ranked.emplace_back(width, i);
+        std::push_heap(ranked.begin(), ranked.end(), std::greater<>());
+        if (ranked.size() > size_t(kMostShaped) + 1) {
+            std::pop_heap(ranked.begin(), ranked.end(), std::greater<>());
+            ranked.pop_back();
+        }
     }
-    // Only texts that could beat the widest estimate's shaped width are ranked in order; the
-    // others would end the search anyway.
-    const int topWidth = TextWidth(text(top));
-    std::vector<std::pair<qreal, int>> ranked;
-    for (int i = 0; i < count; ++i)
-        if (estimates[size_t(i)] + kSlack >= topWidth)
-            ranked.emplace_back(estimates[size_t(i)], i);
     std::sort(ranked.begin(), ranked.end(), std::greater<>());
     int widest = 0;
     int shaped = 0;

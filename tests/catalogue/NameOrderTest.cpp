@@ -138,6 +138,15 @@ TEST(NameOrder, AsciiKeysCompareAsTheCollatorDoes)
             ASSERT_TRUE(keys->Takes({names.back().constData(), size_t(names.back().size())}));
             sortKeys.emplace_back();
             keys->AppendKey({names.back().constData(), size_t(names.back().size())}, sortKeys.back());
+            // The key words a sort reads are the key's bytes, eight at a time.
+            const std::string &key = sortKeys.back();
+            for (size_t offset = 0; offset <= key.size() + 8; offset += 8) {
+                std::uint64_t word = 0;
+                for (size_t b = offset; b < offset + 8; ++b)
+                    word = word << 8 | (b < key.size() ? static_cast<unsigned char>(key[b]) : 0u);
+                ASSERT_EQ(keys->KeyWord({names.back().constData(), size_t(names.back().size())}, offset), word)
+                    << names.back().constData() << " at " << offset;
+            }
         }
         // Each name against its neighbour, some alike, and against others at random.
         for (size_t i = 0; i < names.size(); ++i) {
@@ -177,7 +186,7 @@ TEST(NameOrder, RowsFollowTheCollatorInEveryLocale)
             order.Work();
             for (int table = 0; table < 2; ++table) {
                 const std::vector<TCatalogueEntry> &entries = table == 0 ? folders : files;
-                const std::vector<size_t> rows = order.Order(table, table == 1);
+                const std::vector<std::uint32_t> rows = order.Order(table, table == 1);
                 ASSERT_EQ(rows.size(), entries.size());
                 for (size_t r = 1; r < rows.size(); ++r) {
                     const QByteArray &a = entries[rows[r - 1]].Name, &b = entries[rows[r]].Name;
@@ -185,7 +194,7 @@ TEST(NameOrder, RowsFollowTheCollatorInEveryLocale)
                     ASSERT_TRUE(c < 0 || (c == 0 && a <= b))
                         << '"' << a.constData() << "\" before \"" << b.constData() << '"';
                 }
-                std::vector<size_t> sorted = rows;
+                std::vector<std::uint32_t> sorted = rows;
                 std::sort(sorted.begin(), sorted.end());
                 for (size_t i = 0; i < sorted.size(); ++i)
                     ASSERT_EQ(sorted[i], i) << "every row once";

@@ -115,6 +115,18 @@ TEST_P(GridTest, ColumnWidthsFollowTheWidestTextAndTheDescriptionsTakeTheRoomLef
     EXPECT_EQ(Grid()->columnWidth(0), metrics.horizontalAdvance(QString::fromLatin1(wideName)) + 6);
     ASSERT_GT(metrics.horizontalAdvance(QString::fromLatin1(wideDesc)) + 6, descWidth);
     EXPECT_EQ(Grid()->columnWidth(1), metrics.horizontalAdvance(QString::fromLatin1(wideDesc)) + 6);
+
+    // Among many more rows than are ever shaped, the widest still sets the width.
+    QByteArray lines = Line(narrowName, wideDesc) + Line(wideName, narrowDesc);
+    for (int i = 0; i < 600; ++i) {
+        const QByteArray name = "n" + QByteArray::number(i) + " " + QByteArray(i % 50, 'i');
+        MakeEntries({name.constData()});
+        lines += Line(name, "d" + QByteArray(i % 70, 'l'));
+    }
+    WriteSection(lines);
+    ASSERT_TRUE(Window.LoadFolder(Dir.Path()));
+    EXPECT_EQ(Grid()->columnWidth(0), metrics.horizontalAdvance(QString::fromLatin1(wideName)) + 6);
+    EXPECT_EQ(Grid()->columnWidth(1), metrics.horizontalAdvance(QString::fromLatin1(wideDesc)) + 6);
 }
 
 TEST_P(GridTest, TypingThenDownWritesOnceAndMovingWithoutTypingWritesNothing)
