@@ -4,6 +4,7 @@
 #include "about/QorSplash.h"
 #include "common/ErrorReport.h"
 #include "common/Exceptions.h"
+#include "common/ProcessMemory.h"
 #include "settings/RegSpecial.h"
 #include "system/QorPrevInst.h"
 #include "ui/Main.h"
@@ -40,6 +41,7 @@ QString MessageOf(const std::exception &error)
 
 int main(int argc, char **argv)
 {
+    ReturnLargeBlocksToTheSystem();
     RegProgramKey = DirNoteRegKey;
 
     // A running instance takes over the arguments and this process ends here, before it has an

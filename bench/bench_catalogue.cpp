@@ -10,6 +10,7 @@
 
 #include "common/AtomicFile.h"
 #include "catalogue/FolderCatalogue.h"
+#include "common/ProcessMemory.h"
 #include "catalogue/ProfileFile.h"
 #include "index/IndexUpdater.h"
 #include "ui/Main.h"
@@ -314,6 +315,7 @@ int main(int argc, char **argv)
         ::mkdir(path.constData(), 0700);
         qputenv(variable, path);
     }
+    ReturnLargeBlocksToTheSystem(); // as the program does
     QApplication app(argc, argv);
     if (argc == 3 && std::strcmp(argv[1], kMemoryChild) == 0)
         return MemoryChild(argv[2]);

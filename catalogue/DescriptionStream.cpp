@@ -20,17 +20,14 @@
 namespace {
 // The entries of a table by the fold of their names. A slot holds an entry's number and bits of
 // its hash; a look-up compares with the entry's own name (or its folded copy, for a name beyond
-// ASCII) only where those bits agree: for a million entries the table takes 16 MB where slots
+// ASCII) only where those bits agree: for a million entries the table takes 12 MB where slots
 // holding views would take 32 MB.
 class TEntryIndex {
 public:
     explicit TEntryIndex(const std::vector<TCatalogueEntry> &entries) : FEntries(entries)
     {
-        size_t capacity = 16;
-        while (capacity < 2 * entries.size())
-            capacity *= 2;
-        FSlots.assign(capacity, TSlot{});
-        FNext.assign(entries.size(), -1);
+        // At most two thirds full: a look-up that misses ends after a few slots.
+        FSlots.assign(std::max<size_t>(16, entries.size() + entries.size() / 2), TSlot{});
         FFoldedAway.assign(entries.size(), false);
         constexpr size_t kAhead = 16; // slots fetched ahead of the entry that takes one
         for (size_t i = 0; i < entries.size(); ++i) {
@@ -46,9 +43,11 @@ public:
             TSlot &slot = Probe(key, hash);
             if (slot.Entry == 0) {
                 slot = {std::uint32_t(i + 1), Tag(hash)};
-            } else { // a name that folds like another one: chained behind the first
-                FNext[i] = FNext[slot.Entry - 1];
-                FNext[slot.Entry - 1] = std::int32_t(i);
+            } else { // a name that folds like another one (rare): chained behind the first
+                const auto first = qsizetype(slot.Entry - 1);
+                if (const qsizetype next = Next(first); next >= 0)
+                    FNext.emplace(qsizetype(i), next);
+                FNext[first] = qsizetype(i);
             }
         }
     }
@@ -58,14 +57,20 @@ public:
         return qsizetype(const_cast<TEntryIndex *>(this)->Probe(key, TNameHash()(key)).Entry) - 1;
     }
     // The next entry whose name folds alike, -1 when none.
-    qsizetype Next(qsizetype entry) const { return FNext[size_t(entry)]; }
+    qsizetype Next(qsizetype entry) const
+    {
+        if (FNext.empty())
+            return -1;
+        const auto next = FNext.find(entry);
+        return next == FNext.end() ? -1 : next->second;
+    }
     // The memory a look-up of an ASCII key reads, one step at a time: its slot, then the entry
     // that the slot names, then that entry's name. The steps of a batch of keys are taken
     // together, so the processor fetches for many keys at once instead of waiting for each.
-    void PrefetchSlot(size_t hash) const { __builtin_prefetch(&FSlots[hash & (FSlots.size() - 1)]); }
+    void PrefetchSlot(size_t hash) const { __builtin_prefetch(&FSlots[Home(hash)]); }
     qsizetype PrefetchEntry(size_t hash) const
     {
-        const TSlot &slot = FSlots[hash & (FSlots.size() - 1)];
+        const TSlot &slot = FSlots[Home(hash)];
         if (slot.Entry == 0 || slot.Tag != Tag(hash))
             return -1;
         __builtin_prefetch(&FEntries[slot.Entry - 1]);
@@ -78,7 +83,9 @@ private:
         std::uint32_t Entry = 0; // entry + 1, 0 when empty
         std::uint32_t Tag = 0;
     };
+    // A slot's place comes from the hash's low half, its tag from the high half.
     static std::uint32_t Tag(size_t hash) { return std::uint32_t(std::uint64_t(hash) >> 32); }
+    size_t Home(size_t hash) const { return size_t((std::uint64_t(std::uint32_t(hash)) * FSlots.size()) >> 32); }
     std::string_view KeyOf(size_t entry) const
     {
         if (FFoldedAway[entry])
@@ -87,9 +94,8 @@ private:
     }
     TSlot &Probe(std::string_view key, size_t hash)
     {
-        const size_t mask = FSlots.size() - 1;
         const std::uint32_t tag = Tag(hash);
-        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        for (size_t i = Home(hash);; i = i + 1 == FSlots.size() ? 0 : i + 1) {
             TSlot &slot = FSlots[i];
             if (slot.Entry == 0 || (slot.Tag == tag && TNameEqual()(KeyOf(slot.Entry - 1), key)))
                 return slot;
@@ -98,7 +104,7 @@ private:
 
     const std::vector<TCatalogueEntry> &FEntries;
     std::vector<TSlot> FSlots;
-    std::vector<std::int32_t> FNext;
+    std::unordered_map<qsizetype, qsizetype> FNext; // an entry -> the next whose name folds alike
     std::vector<bool> FFoldedAway;
     std::unordered_map<size_t, QByteArray> FFolded;
 };
