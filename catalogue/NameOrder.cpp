@@ -89,9 +89,13 @@ bool TAsciiSortKeys::Takes(std::string_view name) const
 
 void TAsciiSortKeys::AppendKey(std::string_view name, std::string &key) const
 {
+    // Written through a pointer into room for the longest key (three bytes a digit at most).
+    const size_t start = key.size();
+    key.resize(start + 3 * name.size());
+    char *out = key.data() + start;
     for (size_t i = 0; i < name.size();) {
         const char c = name[i];
-        key += char(FRank[size_t(c)]);
+        *out++ = char(FRank[size_t(c)]);
         if (!IsDigit(c)) {
             ++i;
             continue;
@@ -103,10 +107,12 @@ void TAsciiSortKeys::AppendKey(std::string_view name, std::string &key) const
             ++end;
         while (i + 1 < end && name[i] == '0')
             ++i;
-        key += char(end - i);
-        key.append(name.data() + i, end - i);
+        *out++ = char(end - i);
+        std::memcpy(out, name.data() + i, end - i);
+        out += end - i;
         i = end;
     }
+    key.resize(size_t(out - key.data()));
 }
 
 std::uint64_t TAsciiSortKeys::KeyWord(std::string_view name, size_t offset) const
@@ -258,7 +264,11 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
             i = end;
         }
     };
+    // Runs up to this many items are sorted on their whole keys (a few hundred KiB at most).
+    constexpr size_t kWholeKeysUpTo = 4096;
     auto refine = [&](std::vector<TRun> runs) {
+        std::string keys;
+        std::vector<std::uint32_t> begins;
         while (!runs.empty()) {
             const TRun run = runs.back();
             runs.pop_back();
@@ -268,10 +278,40 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
                 std::sort(from, to, [&](const TItem &a, const TItem &b) { return byName(a.Index, b.Index); });
                 continue;
             }
-            for (auto item = from; item != to; ++item)
-                item->SetBytes(bytesAt(item->Index, run.Offset));
-            std::sort(from, to, byBytes);
-            addRuns(runs, run.From, run.To, run.Offset + 8);
+            if (run.To - run.From > kWholeKeysUpTo) {
+                for (auto item = from; item != to; ++item)
+                    item->SetBytes(bytesAt(item->Index, run.Offset));
+                std::sort(from, to, byBytes);
+                addRuns(runs, run.From, run.To, run.Offset + 8);
+                continue;
+            }
+            // A small run: the rest of each key is made once, side by side, and the run sorted
+            // on those bytes; level by level each name would be read and encoded again.
+            keys.clear();
+            begins.clear();
+            std::string key;
+            for (auto item = from; item != to; ++item) {
+                // The names of a run lie anywhere: each is fetched some items ahead.
+                if (to - item > 16)
+                    __builtin_prefetch(&entries[(item + 16)->Index]);
+                if (to - item > 8)
+                    __builtin_prefetch(entries[(item + 8)->Index].Name.constData());
+                key.clear();
+                FAscii->AppendKey({entries[item->Index].Name.constData(), size_t(entries[item->Index].Name.size())},
+                                  key);
+                begins.push_back(std::uint32_t(keys.size()));
+                if (key.size() > run.Offset)
+                    keys.append(key, run.Offset);
+                item->High = std::uint32_t(item - from); // the item's place among the keys
+            }
+            begins.push_back(std::uint32_t(keys.size()));
+            auto restOf = [&](const TItem &item) {
+                return std::string_view(keys.data() + begins[item.High], begins[item.High + 1] - begins[item.High]);
+            };
+            std::sort(from, to, [&](const TItem &a, const TItem &b) {
+                const int c = restOf(a).compare(restOf(b));
+                return c != 0 ? c < 0 : byName(a.Index, b.Index);
+            });
         }
     };
     std::vector<TRun> runs;

@@ -176,10 +176,12 @@ TEST(NameOrder, RowsFollowTheCollatorInEveryLocale)
         const QCollator collator = NameCollator();
         for (const bool nonAscii : {false, true}) {
             std::vector<QByteArray> names;
-            // Half of them share a long beginning, as names of a large folder often do.
-            for (int i = 0; i < 2000; ++i)
-                names.push_back((i % 2 ? QByteArray("Holiday Report - 2026 budget ") : QByteArray())
-                                + RandomName(random, nonAscii));
+            // A third of them share a long beginning, as names of a large folder often do, and a
+            // third the first eight key bytes; each group larger than the sort takes whole keys
+            // for at once.
+            const QByteArray beginnings[] = {"", "Holiday Report - 2026 budget ", "Holidays"};
+            for (int i = 0; i < 13000; ++i)
+                names.push_back(beginnings[i % 3] + RandomName(random, nonAscii));
             const std::vector<TCatalogueEntry> folders = Entries(names);
             const std::vector<TCatalogueEntry> files = Entries({names.rbegin(), names.rend()});
             TNameOrder order(folders, files);
