@@ -439,7 +439,11 @@ public:
     // Brings the folder's rows to `described`. A row whose key has gone is pruned when its entry
     // has gone too (its identity kept for a later move), else dropped (the user cleared it).
     // `pruned` are keys the listing removed, kept for undo even when never indexed.
-    void Reconcile(qint64 folderId, int dirFd, const std::vector<TDescribed> &described,
+    // The described entries are handed to a visitor one by one (forEachDescribed(visit)): a
+    // listing of a million is not copied into a list of its own first.
+    using TDescribedVisitor = std::function<void(const TDescribed &)>;
+    using TDescribedEntries = std::function<void(const TDescribedVisitor &)>;
+    void Reconcile(qint64 folderId, int dirFd, const TDescribedEntries &forEachDescribed,
                    const std::vector<TRename> &renamed, const std::vector<TDescribed> &pruned)
     {
         const qint64 now = Now();
@@ -467,7 +471,7 @@ public:
                                  " size = ?6, mtime = ?7, seen = ?8 WHERE id = ?1");
         TStatement insert(*this, "INSERT INTO entries(folder, name, is_folder, text, device, inode,"
                                  " birth, size, mtime, seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
-        for (const TDescribed &entry : described) {
+        forEachDescribed([&](const TDescribed &entry) {
             const std::optional<TEntryIdentity> identity = Identity(dirFd, entry.Name);
             const auto row = rows.constFind(keyOf(entry.IsFolder, entry.Name));
             if (row != rows.cend()) {
@@ -484,13 +488,13 @@ public:
                         SetText(row->Id, entry.Text);
                 }
                 rows.erase(row);
-                continue;
+                return;
             }
             insert.Bind(1, folderId).Bind(2, entry.Name).Bind(3, qint64(entry.IsFolder)).Bind(4, entry.Text);
             BindIdentity(insert, 5, identity);
             insert.Bind(10, now).Run();
             SetText(sqlite3_last_insert_rowid(Db), entry.Text);
-        }
+        });
         TStatement prune(*this, "UPDATE entries SET pruned = ?2 WHERE id = ?1");
         TStatement drop(*this, "DELETE FROM entries WHERE id = ?1");
         for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
@@ -592,7 +596,12 @@ public:
                     described.push_back({isFolder, QByteArray(key.data(), qsizetype(key.size())), std::move(text)});
             }
         const TFolderFd dir(folder);
-        Reconcile(folderId, dir.Fd(), described, {}, {});
+        Reconcile(folderId, dir.Fd(),
+                  [&described](const TDescribedVisitor &visit) {
+                      for (const TDescribed &entry : described)
+                          visit(entry);
+                  },
+                  {}, {});
         return true;
     }
 
@@ -813,18 +822,20 @@ TFolderUpdate TDescriptionIndex::UpdateFolder(const TFolderCatalogue &catalogue)
         const bool followed = !catalogue.Renamed.empty() || !catalogue.PrunedFolders.empty()
                               || !catalogue.PrunedFiles.empty();
         if (FImpl->DescriptionFileChanged(folderId, catalogue.DescPath) || followed) {
-            std::vector<TImpl::TDescribed> described, pruned;
+            std::vector<TImpl::TDescribed> pruned;
             std::vector<TImpl::TRename> renamed;
-            for (const bool isFolder : {true, false}) {
-                for (const TCatalogueEntry &entry : isFolder ? catalogue.Folders : catalogue.Files)
-                    if (!entry.Description.isEmpty())
-                        described.push_back({isFolder, entry.Name, entry.Description});
+            for (const bool isFolder : {true, false})
                 for (const TStaleKey &key : isFolder ? catalogue.PrunedFolders : catalogue.PrunedFiles)
                     pruned.push_back({isFolder, key.Key, key.Value});
-            }
             for (const TFollowedRename &r : catalogue.Renamed)
                 renamed.push_back({r.IsFolder, r.OldName, r.NewName});
-            FImpl->Reconcile(folderId, dir.Fd(), described, renamed, pruned);
+            const auto forEachDescribed = [&catalogue](const TImpl::TDescribedVisitor &visit) {
+                for (const bool isFolder : {true, false})
+                    for (const TCatalogueEntry &entry : isFolder ? catalogue.Folders : catalogue.Files)
+                        if (!entry.Description.isEmpty())
+                            visit({isFolder, entry.Name, entry.Description});
+            };
+            FImpl->Reconcile(folderId, dir.Fd(), forEachDescribed, renamed, pruned);
         }
         TFolderUpdate result = FImpl->FollowMoves(catalogue, dir.Fd(), folderId);
         transaction.Commit();
