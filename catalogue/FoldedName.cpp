@@ -3,7 +3,6 @@
 #include "common/TextCodec.h"
 
 #include <algorithm>
-#include <future>
 
 QByteArray FoldNonAsciiName(std::string_view name)
 {
@@ -39,50 +38,31 @@ TNameRule::TNameRule(const std::vector<std::string_view> &names, const std::vect
     FGroups.Next = [this](qsizetype k) { return FNext[size_t(k)]; };
     FKeys = keys;
     FGroups.Key = [this](qsizetype k) { return FKeys[size_t(k)]; };
-    Apply(names, 1);
+    Apply(names);
 }
 
-TNameRule::TNameRule(const std::vector<std::string_view> &names, TKeyGroups groups, int threads)
-    : FGroups(std::move(groups))
+TNameRule::TNameRule(const std::vector<std::string_view> &names, TKeyGroups groups) : FGroups(std::move(groups))
 {
-    Apply(names, threads);
+    Apply(names);
 }
 
-void TNameRule::Apply(const std::vector<std::string_view> &names, int threads)
+void TNameRule::Apply(const std::vector<std::string_view> &names)
 {
     FClaims.assign(FGroups.Count, 0);
     FKeyOf.assign(names.size(), -1);
     std::vector<qsizetype> groupOf(names.size(), -1);
     std::vector<char> chained(names.size(), 0); // the name's fold has more than one key
-    // Each name's fold and the first key spelled exactly like it: look-ups independent of each
-    // other, which is most of the time of listing a large folder, shared among the threads.
-    auto lookUp = [&](size_t from, size_t to) {
-        constexpr size_t kAhead = 16; // names whose keys are fetched meanwhile
-        for (size_t i = from; i < to; ++i) {
-            if (FGroups.Prefetch && i + kAhead < to)
-                FGroups.Prefetch(names[i + kAhead]);
-            const qsizetype first = FGroups.First(names[i]);
-            if (first < 0)
-                continue;
-            groupOf[i] = first;
-            for (qsizetype k = first; k >= 0; k = FGroups.Next(k)) {
-                chained[i] |= char(k != first);
-                if (FKeyOf[i] < 0 && FGroups.Key(k) == names[i])
-                    FKeyOf[i] = k;
-            }
+    // Each name's fold and the first key spelled exactly like it.
+    for (size_t i = 0; i < names.size(); ++i) {
+        const qsizetype first = FGroups.First(names[i]);
+        if (first < 0)
+            continue;
+        groupOf[i] = first;
+        for (qsizetype k = first; k >= 0; k = FGroups.Next(k)) {
+            chained[i] |= char(k != first);
+            if (FKeyOf[i] < 0 && FGroups.Key(k) == names[i])
+                FKeyOf[i] = k;
         }
-    };
-    constexpr size_t kShareFrom = 8192;
-    if (threads > 1 && names.size() >= kShareFrom) {
-        const size_t part = (names.size() + size_t(threads) - 1) / size_t(threads);
-        std::vector<std::future<void>> others;
-        for (size_t from = part; from < names.size(); from += part)
-            others.push_back(std::async(std::launch::async, lookUp, from, std::min(from + part, names.size())));
-        lookUp(0, part);
-        for (std::future<void> &other : others)
-            other.get();
-    } else {
-        lookUp(0, names.size());
     }
     // Every key spelled exactly like a name is its own, duplicates included.
     std::vector<char> owned(FGroups.Count, 0);

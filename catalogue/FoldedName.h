@@ -164,12 +164,6 @@ public:
         }
         return slot.Value;
     }
-    // Asks the processor for the slot where a look-up of the key begins.
-    void Prefetch(std::string_view key) const
-    {
-        if (!FSlots.empty())
-            __builtin_prefetch(&FSlots[TNameHash()(key) & (FSlots.size() - 1)]);
-    }
     qsizetype Find(std::string_view key) const
     {
         if (FSlots.empty())
@@ -217,8 +211,6 @@ struct TKeyGroups {
     std::function<qsizetype(std::string_view name)> First;
     std::function<qsizetype(qsizetype key)> Next;
     std::function<std::string_view(qsizetype key)> Key;
-    // When given: fetches what First(name) will read, some names ahead of it.
-    std::function<void(std::string_view name)> Prefetch;
 };
 
 // The data rule over one table of a folder (its entry names) and the keys of its section in the
@@ -232,10 +224,8 @@ class TNameRule {
 public:
     // Keys given as a list in file order; the names and keys must outlive the rule.
     TNameRule(const std::vector<std::string_view> &names, const std::vector<std::string_view> &keys);
-    // Keys given by the groups of a profile's index; they must outlive the rule. With `threads`
-    // above one, the look-ups of a large table are shared among that many threads, which the
-    // groups' functions must then bear.
-    TNameRule(const std::vector<std::string_view> &names, TKeyGroups groups, int threads = 1);
+    // Keys given by the groups of a profile's index; they must outlive the rule.
+    TNameRule(const std::vector<std::string_view> &names, TKeyGroups groups);
     TNameRule(const TNameRule &) = delete;
     TNameRule &operator=(const TNameRule &) = delete;
     // The number of the key that describes names[nameIndex], -1 when none does.
@@ -244,7 +234,7 @@ public:
     bool Claimed(std::string_view key) const;
 
 private:
-    void Apply(const std::vector<std::string_view> &names, int threads);
+    void Apply(const std::vector<std::string_view> &names);
 
     TKeyGroups FGroups;
     std::vector<std::string_view> FKeys; // listed keys

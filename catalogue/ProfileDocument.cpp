@@ -155,13 +155,6 @@ qsizetype TProfileDocument::FindEntry(qsizetype sectionIndex, const QByteArray &
     return -1;
 }
 
-void TProfileDocument::PrefetchEntry(qsizetype sectionIndex, std::string_view key) const
-{
-    // Other keys are folded first, which costs more than the fetch saves.
-    if (sectionIndex >= 0 && IsAsciiName(key))
-        KeyIndex(sectionIndex).Prefetch(key);
-}
-
 qsizetype TProfileDocument::NextSameEntry(qsizetype line) const
 {
     do

@@ -47,8 +47,6 @@ public:
     qsizetype FindSection(const QByteArray &section) const;
     // The first live entry of that key in the section, -1 when absent.
     qsizetype FindEntry(qsizetype sectionIndex, const QByteArray &key) const;
-    // Fetches the memory FindEntry(sectionIndex, key) begins with, for an ASCII key.
-    void PrefetchEntry(qsizetype sectionIndex, std::string_view key) const;
     // The next live entry after this one whose key folds alike, -1 when none.
     qsizetype NextSameEntry(qsizetype line) const;
     std::string_view KeyView(qsizetype line) const

@@ -82,8 +82,6 @@ TKeyGroups ProfileFile::KeyGroups(const QByteArray &section)
 {
     const TProfileDocument *doc = &Document();
     const qsizetype sectionIndex = doc->FindSection(section);
-    // The section's key table is built now, so that First may be called by several threads at once.
-    doc->FindEntry(sectionIndex, QByteArray());
     TKeyGroups groups;
     groups.Count = doc->Lines().size();
     groups.First = [doc, sectionIndex](std::string_view name) {
@@ -91,7 +89,6 @@ TKeyGroups ProfileFile::KeyGroups(const QByteArray &section)
     };
     groups.Next = [doc](qsizetype line) { return doc->NextSameEntry(line); };
     groups.Key = [doc](qsizetype line) { return doc->KeyView(line); };
-    groups.Prefetch = [doc, sectionIndex](std::string_view name) { doc->PrefetchEntry(sectionIndex, name); };
     return groups;
 }
 

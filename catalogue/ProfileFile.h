@@ -41,8 +41,7 @@ public:
 
     // The section's live keys grouped by fold through the index of the file as read now, for
     // callers that match keys by a rule of their own; keys are numbered by line. Valid until the
-    // next call on this accessor other than EntryValue; any number of threads may call its
-    // functions at once.
+    // next call on this accessor other than EntryValue.
     TKeyGroups KeyGroups(const QByteArray &section);
     // The value of a line given by KeyGroups, as ReadString returns it.
     QByteArray EntryValue(qsizetype line) const;
