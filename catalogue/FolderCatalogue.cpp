@@ -13,9 +13,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <future>
+#include <mutex>
 #include <optional>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -52,28 +57,26 @@ bool IsWriterTemporary(std::string_view name)
 }
 } // namespace
 
-void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirectoryReader reader)
+namespace {
+// Reads the folder's entries in enumeration order and hands each one the listing keeps to `found`
+// (its name, whether it is a folder); returns the error of a folder that could not be listed, or
+// listed only in part, else an empty text.
+QString EnumerateFolder(const QByteArray &folder, TDirectoryReader reader,
+                        const std::function<void(std::string_view name, bool isFolder)> &found)
 {
-    catalogue.Folders.clear();
-    catalogue.Files.clear();
-    catalogue.Error.clear();
     const QByteArray path = folder.isEmpty() ? QByteArrayLiteral(".") : folder;
     const QString failed = QStringLiteral("Unable to list the folder %1").arg(DecodeName(path));
     DIR *dir = ::opendir(path.constData());
-    if (!dir) {
-        catalogue.Error = failed;
-        return;
-    }
+    if (!dir)
+        return failed;
     const int dirFd = ::dirfd(dir);
-    TPackedTexts packed;
-    std::vector<QByteArray> names;
-    std::vector<bool> isFolderName;
+    QString error;
     for (;;) {
         errno = 0;
         const dirent *entry = reader(dir);
         if (!entry) {
             if (errno != 0)
-                catalogue.Error = failed;
+                error = failed;
             break;
         }
         const char *name = entry->d_name;
@@ -88,12 +91,70 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirector
             isFolder = ::fstatat(dirFd, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
         }
         const std::string_view view(name, length);
-        if (isFolder || (!IsDescriptionFileName(view) && !IsWriterTemporary(view))) {
-            names.push_back(packed.Add(view));
-            isFolderName.push_back(isFolder);
-        }
+        if (isFolder || (!IsDescriptionFileName(view) && !IsWriterTemporary(view)))
+            found(view, isFolder);
     }
     ::closedir(dir);
+    return error;
+}
+
+// Entries found by the enumeration, handed in batches from the thread that reads the folder to
+// the one that builds the tables.
+struct TFoundBatch {
+    std::string Names;
+    std::vector<std::uint32_t> Ends; // where each name ends in Names
+    std::vector<bool> IsFolder;
+};
+
+class TFoundQueue {
+public:
+    void Push(TFoundBatch &&batch)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(FMutex);
+            FBatches.push_back(std::move(batch));
+        }
+        FReady.notify_one();
+    }
+    void Close()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(FMutex);
+            FClosed = true;
+        }
+        FReady.notify_one();
+    }
+    // The next batch; false once the queue is closed and empty.
+    bool Pop(TFoundBatch &batch)
+    {
+        std::unique_lock<std::mutex> lock(FMutex);
+        FReady.wait(lock, [this] { return FClosed || !FBatches.empty(); });
+        if (FBatches.empty())
+            return false;
+        batch = std::move(FBatches.front());
+        FBatches.pop_front();
+        return true;
+    }
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FReady;
+    std::deque<TFoundBatch> FBatches;
+    bool FClosed = false;
+};
+} // namespace
+
+void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirectoryReader reader)
+{
+    catalogue.Folders.clear();
+    catalogue.Files.clear();
+    TPackedTexts packed;
+    std::vector<QByteArray> names;
+    std::vector<bool> isFolderName;
+    catalogue.Error = EnumerateFolder(folder, reader, [&](std::string_view name, bool isFolder) {
+        names.push_back(packed.Add(name));
+        isFolderName.push_back(isFolder);
+    });
     const auto folders = size_t(std::count(isFolderName.begin(), isFolderName.end(), true));
     catalogue.Folders.reserve(folders);
     catalogue.Files.reserve(names.size() - folders);
@@ -202,33 +263,61 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     TFolderCatalogue catalogue;
     catalogue.Folder = IncludeTrailingPathDelimiter(folder);
     catalogue.DescPath = catalogue.Folder + kDescFileName;
-    ScanFolder(catalogue.Folder, catalogue, reader);
-    // While this core reads the descriptions, the second one estimates the names' widths and
-    // orders the rows; where the collator's sort keys are needed, it makes them, this core helps
-    // once it is done, and the rows are ordered after. All of it only reads the names.
+    // The folder is read on this core while a second one builds the tables from what it finds:
+    // packs the names, estimates their widths, and sees whether the fast sort keys take them all.
+    TFoundQueue queue;
+    std::array<bool, 2> asciiTaken{true, true};
+    std::future<void> built = std::async(std::launch::async, [&catalogue, &queue, &asciiTaken, advances] {
+        const std::optional<TAsciiSortKeys> ascii = TAsciiSortKeys::For(NameCollator());
+        TPackedTexts packed;
+        TFoundBatch batch;
+        while (queue.Pop(batch)) {
+            std::uint32_t begin = 0;
+            for (size_t i = 0; i < batch.Ends.size(); ++i) {
+                const std::string_view name(batch.Names.data() + begin, batch.Ends[i] - begin);
+                begin = batch.Ends[i];
+                const int table = batch.IsFolder[i] ? 0 : 1;
+                TCatalogueEntry entry{packed.Add(name), {}};
+                if (advances)
+                    entry.NameWidth = EstimatedAsciiWidth(*advances, name);
+                asciiTaken[size_t(table)] = asciiTaken[size_t(table)] && ascii && ascii->Takes(name);
+                (table == 0 ? catalogue.Folders : catalogue.Files).push_back(std::move(entry));
+            }
+        }
+    });
+    {
+        constexpr size_t kBatch = 4096;
+        TFoundBatch batch;
+        struct TClose { // the builder ends however the enumeration does
+            TFoundQueue &Queue;
+            ~TClose() { Queue.Close(); }
+        } close{queue};
+        catalogue.Error = EnumerateFolder(catalogue.Folder, reader, [&](std::string_view name, bool isFolder) {
+            batch.Names.append(name);
+            batch.Ends.push_back(std::uint32_t(batch.Names.size()));
+            batch.IsFolder.push_back(isFolder);
+            if (batch.Ends.size() == kBatch)
+                queue.Push(std::exchange(batch, TFoundBatch()));
+        });
+        queue.Push(std::move(batch));
+    }
+    built.get();
+    // While this core reads the descriptions, the second one orders the rows; where the
+    // collator's sort keys are needed, it makes them, this core helps once it is done, and the
+    // rows are ordered after. All of it only reads the names.
     // A second thread pays only for many names: starting one and waiting for it costs more than
     // the order of a small folder.
     const bool share = catalogue.Folders.size() + catalogue.Files.size() >= kShareFrom;
-    TNameOrder sortKeys(catalogue.Folders, catalogue.Files);
+    TNameOrder sortKeys(catalogue.Folders, catalogue.Files, &asciiTaken);
     std::vector<std::uint32_t> orders[2];
-    // Names are measured in enumeration order, in which their bytes lie one after the other.
-    auto measureNames = [&catalogue, advances] {
-        if (advances)
-            for (auto *entries : {&catalogue.Folders, &catalogue.Files})
-                for (TCatalogueEntry &entry : *entries)
-                    entry.NameWidth = EstimatedAsciiWidth(*advances, ViewOf(entry.Name));
-    };
     std::future<void> keyed;
     if (share)
-        keyed = std::async(std::launch::async, [&sortKeys, &measureNames, &orders] {
-            measureNames();
+        keyed = std::async(std::launch::async, [&sortKeys, &orders] {
             sortKeys.Work();
             if (!sortKeys.NeedsKeys())
                 for (int table = 0; table < 2; ++table)
                     orders[table] = sortKeys.Order(table, false);
         });
-    else
-        measureNames();
     std::array<TDescribedTable, 2> tables{
         {{&catalogue.Folders, kSectionFolders, {}}, {&catalogue.Files, kSectionFiles, {}}}};
     try {

@@ -150,7 +150,8 @@ std::uint64_t TAsciiSortKeys::KeyWord(std::string_view name, size_t offset) cons
     return taken == 0 ? 0 : word << (8 * (8 - taken));
 }
 
-TNameOrder::TNameOrder(const std::vector<TCatalogueEntry> &folders, const std::vector<TCatalogueEntry> &files)
+TNameOrder::TNameOrder(const std::vector<TCatalogueEntry> &folders, const std::vector<TCatalogueEntry> &files,
+                       const std::array<bool, 2> *asciiTaken)
     : FCollator(NameCollator()), FAscii(TAsciiSortKeys::For(FCollator))
 {
     constexpr size_t kChunk = 512;
@@ -158,8 +159,8 @@ TNameOrder::TNameOrder(const std::vector<TCatalogueEntry> &folders, const std::v
     for (int t = 0; t < 2; ++t) {
         TTable &table = FTables[t];
         table.Entries = entries[t];
-        table.Ascii = FAscii.has_value();
-        for (size_t i = 0; table.Ascii && i < entries[t]->size(); ++i)
+        table.Ascii = FAscii.has_value() && (!asciiTaken || (*asciiTaken)[size_t(t)]);
+        for (size_t i = 0; table.Ascii && !asciiTaken && i < entries[t]->size(); ++i)
             table.Ascii = FAscii->Takes({(*entries[t])[i].Name.constData(), size_t((*entries[t])[i].Name.size())});
         // One name the fast keys cannot order puts the whole table on the collator's keys.
         if (!table.Ascii)

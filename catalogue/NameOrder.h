@@ -48,7 +48,10 @@ private:
 // keep their byte order. Names of ASCII need no keys made beforehand (NeedsKeys false).
 class TNameOrder {
 public:
-    explicit TNameOrder(const std::vector<TCatalogueEntry> &folders, const std::vector<TCatalogueEntry> &files);
+    // With asciiTaken, the caller has seen for each table whether TAsciiSortKeys (for
+    // NameCollator()) takes every name, which is then not looked at again.
+    explicit TNameOrder(const std::vector<TCatalogueEntry> &folders, const std::vector<TCatalogueEntry> &files,
+                        const std::array<bool, 2> *asciiTaken = nullptr);
     // Makes keys until none are left; any number of threads may call it at once.
     void Work();
     // The row order of a table (0 folders, 1 files), once every Work call has returned. Sorting
