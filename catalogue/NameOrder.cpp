@@ -9,6 +9,8 @@
 #include <cstring>
 #include <future>
 #include <limits>
+#include <tuple>
+#include <utility>
 
 QCollator NameCollator()
 {
@@ -29,6 +31,18 @@ constexpr size_t kLongestDigitRun = 254; // the collator splits longer runs into
 bool IsDigit(char c)
 {
     return c >= '0' && c <= '9';
+}
+
+// The digits of the number that begins at i, without its leading zeros (the last zero of a run of
+// zeros stays): where they begin and end.
+std::pair<size_t, size_t> NumberAt(std::string_view name, size_t i)
+{
+    size_t end = i;
+    while (end < name.size() && IsDigit(name[end]))
+        ++end;
+    while (i + 1 < end && name[i] == '0')
+        ++i;
+    return {i, end};
 }
 } // namespace
 
@@ -102,11 +116,8 @@ void TAsciiSortKeys::AppendKey(std::string_view name, std::string &key) const
         }
         // A number: its length without leading zeros (one zero for a run of zeros), then its
         // digits, so that a longer number sorts after a shorter one.
-        size_t end = i;
-        while (end < name.size() && IsDigit(name[end]))
-            ++end;
-        while (i + 1 < end && name[i] == '0')
-            ++i;
+        size_t end = 0;
+        std::tie(i, end) = NumberAt(name, i);
         *out++ = char(end - i);
         std::memcpy(out, name.data() + i, end - i);
         out += end - i;
@@ -133,11 +144,8 @@ std::uint64_t TAsciiSortKeys::KeyWord(std::string_view name, size_t offset) cons
             continue;
         }
         // A number, as AppendKey writes it; its digits are passed over whole before the offset.
-        size_t end = i;
-        while (end < name.size() && IsDigit(name[end]))
-            ++end;
-        while (i + 1 < end && name[i] == '0')
-            ++i;
+        size_t end = 0;
+        std::tie(i, end) = NumberAt(name, i);
         put(std::uint8_t(end - i));
         if (at + (end - i) <= offset) {
             at += end - i;
