@@ -8,11 +8,6 @@ namespace {
 constexpr QByteArrayView kUtf8Bom = "\xEF\xBB\xBF";
 } // namespace
 
-bool IsProfileBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\v';
-}
-
 TProfileDocument::TProfileDocument(QByteArray bytes) : FBytes(std::move(bytes))
 {
     Parse();

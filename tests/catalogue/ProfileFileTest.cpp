@@ -324,6 +324,30 @@ TEST_F(ProfileFileTest, WritesKeepPermissionsAndLeaveNoTemporaryFiles)
               QStringList{QStringLiteral("Folder.dnt")});
 }
 
+// A large file's replaced text is let go on another thread: each write still lands whole, every
+// other byte kept, and no descriptor of a replaced file stays open.
+TEST_F(ProfileFileTest, LargeFilesAreWrittenWholeAndLeaveNoReplacedFileOpen)
+{
+    const auto openDescriptors = [] {
+        return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
+    };
+    QByteArray head = "[Files]\r\n", tail;
+    for (int i = 0; head.size() < (3 << 20); ++i)
+        head += "name " + QByteArray::number(i) + "=a description of some length\r\n";
+    for (int i = 0; tail.size() < (3 << 20); ++i)
+        tail += "other " + QByteArray::number(i) + "=a description of some length\r\n";
+    Make(head + "middle=first\r\n" + tail);
+    const qsizetype before = openDescriptors();
+    for (int i = 0; i < 6; ++i) {
+        ProfileFile p(Path());
+        p.WriteString("Files", "middle", "changed " + QByteArray::number(i));
+        ASSERT_EQ(Bytes(), head + "middle=changed " + QByteArray::number(i) + "\r\n" + tail);
+    }
+    for (int waited = 0; openDescriptors() > before && waited < 500; ++waited)
+        ::usleep(10000);
+    EXPECT_EQ(openDescriptors(), before);
+}
+
 TEST_F(ProfileFileTest, TwoProcessesWritingTheSameFileKeepEachOthersValues)
 {
     CreateDescriptionFile(Path());

@@ -30,19 +30,17 @@ template <size_t N> QByteArray Raw(const char (&text)[N])
 // Windows-1252 reading of bytes that are not UTF-8, and a key holding a NUL byte.
 const std::vector<QByteArray> &Keys()
 {
-    static const std::vector<QByteArray> keys = {"readme",
-                                                 "README",
-                                                 "ReadMe",
+    static const std::vector<QByteArray> keys = {"readme", "README", "ReadMe",
                                                  "\xC3\xA4.txt",  // ä NFC
                                                  "a\xCC\x88.txt", // ä NFD
                                                  "\xC3\x84.TXT",  // Ä
                                                  "\xE4.txt",      // ä in Windows-1252
                                                  "\xE2\x84\xAA"
                                                  "b", // Kelvin sign, folds like "kb"
-                                                 "KB",
-                                                 "x",
-                                                 Raw("x\0y"),
-                                                 "q r"};
+                                                 "KB", "x", Raw("x\0y"), "q r",
+                                                 // longer than the 32 bytes a scan reads at once
+                                                 "\xC3\xA4 and a name that goes on past 32 bytes.txt",
+                                                 "a\xCC\x88 and a name that goes on past 32 bytes.txt"};
     return keys;
 }
 
@@ -144,14 +142,16 @@ TEST(ProfileSplice, DescriptionCommitChoosesTheRulesKeyAndWritesWhatWriteStringW
     const TTempDir dir;
     const QByteArray path = dir.FilePath("Folder.dnt");
     // Tables of names that fold alike in different ways; the name committed is each in turn.
-    const std::vector<std::vector<QByteArray>> tables = {{"readme"},
-                                                         {"README", "readme"},
-                                                         {"ReadMe", "README", "readme"},
-                                                         {"\xC3\xA4.txt"},
-                                                         {"a\xCC\x88.txt", "\xC3\xA4.txt"},
-                                                         {"KB", "kb"},
-                                                         {"x", "X"},
-                                                         {"q r", "Q R", "other"}};
+    const std::vector<std::vector<QByteArray>> tables = {
+        {"readme"},
+        {"README", "readme"},
+        {"ReadMe", "README", "readme"},
+        {"\xC3\xA4.txt"},
+        {"a\xCC\x88.txt", "\xC3\xA4.txt"},
+        {"KB", "kb"},
+        {"x", "X"},
+        {"q r", "Q R", "other"},
+        {"A\xCC\x88 and a name that goes on past 32 bytes.txt", "\xC3\xA4 and a name that goes on past 32 bytes.txt"}};
     std::mt19937 random(7);
     int compared = 0;
     for (const QByteArray &bytes : Inputs()) {
