@@ -11,6 +11,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <bit>
 #include <optional>
 #include <utility>
 #include <cerrno>
@@ -18,16 +19,20 @@
 #include <unordered_map>
 
 namespace {
-// The entries of a table by the fold of their names. A slot holds an entry's number and bits of
-// its hash; a look-up compares with the entry's own name (or its folded copy, for a name beyond
-// ASCII) only where those bits agree: for a million entries the table takes 12 MB where slots
-// holding views would take 32 MB.
+// The entries of a table by the fold of their names. A slot of 32 bits holds an entry's number
+// and, in the bits the numbers leave, bits of its hash (12 for a million entries); a look-up
+// compares with the entry's own name (or its folded copy, for a name beyond ASCII) only where
+// those bits agree: for a million entries the table takes 6 MB where slots holding views would
+// take 32 MB. It lives while the descriptions are read, beside the rows being ordered, which is
+// when a listing needs the most memory.
 class TEntryIndex {
 public:
     explicit TEntryIndex(const std::vector<TCatalogueEntry> &entries) : FEntries(entries)
     {
         // At most two thirds full: a look-up that misses ends after a few slots.
-        FSlots.assign(std::max<size_t>(16, entries.size() + entries.size() / 2), TSlot{});
+        FSlots.assign(std::max<size_t>(16, entries.size() + entries.size() / 2), 0);
+        FEntryBits = int(std::bit_width(entries.size())); // entry numbers 1 .. size, 0 for none
+        FEntryMask = std::uint32_t((std::uint64_t(1) << FEntryBits) - 1);
         FFoldedAway.assign(entries.size(), false);
         constexpr size_t kAhead = 16; // slots fetched ahead of the entry that takes one
         for (size_t i = 0; i < entries.size(); ++i) {
@@ -41,10 +46,10 @@ public:
             const std::string_view key = KeyOf(i);
             const size_t hash = TNameHash()(key);
             TSlot &slot = Probe(key, hash);
-            if (slot.Entry == 0) {
-                slot = {std::uint32_t(i + 1), Tag(hash)};
+            if (slot == 0) {
+                slot = std::uint32_t(std::uint64_t(Tag(hash)) << FEntryBits) | std::uint32_t(i + 1);
             } else { // a name that folds like another one (rare): chained behind the first
-                const auto first = qsizetype(slot.Entry - 1);
+                const auto first = qsizetype(EntryOf(slot) - 1);
                 if (const qsizetype next = Next(first); next >= 0)
                     FNext.emplace(qsizetype(i), next);
                 FNext[first] = qsizetype(i);
@@ -54,7 +59,7 @@ public:
     // The first entry whose name folds as the key (a name's fold, TLookupKey), -1 when none.
     qsizetype Find(std::string_view key) const
     {
-        return qsizetype(const_cast<TEntryIndex *>(this)->Probe(key, TNameHash()(key)).Entry) - 1;
+        return qsizetype(EntryOf(const_cast<TEntryIndex *>(this)->Probe(key, TNameHash()(key)))) - 1;
     }
     // The next entry whose name folds alike, -1 when none.
     qsizetype Next(qsizetype entry) const
@@ -70,21 +75,24 @@ public:
     void PrefetchSlot(size_t hash) const { __builtin_prefetch(&FSlots[Home(hash)]); }
     qsizetype PrefetchEntry(size_t hash) const
     {
-        const TSlot &slot = FSlots[Home(hash)];
-        if (slot.Entry == 0 || slot.Tag != Tag(hash))
+        const TSlot slot = FSlots[Home(hash)];
+        if (slot == 0 || TagOf(slot) != Tag(hash))
             return -1;
-        __builtin_prefetch(&FEntries[slot.Entry - 1]);
-        return qsizetype(slot.Entry) - 1;
+        __builtin_prefetch(&FEntries[EntryOf(slot) - 1]);
+        return qsizetype(EntryOf(slot)) - 1;
     }
     void PrefetchName(qsizetype entry) const { __builtin_prefetch(FEntries[size_t(entry)].Name.constData()); }
 
 private:
-    struct TSlot {
-        std::uint32_t Entry = 0; // entry + 1, 0 when empty
-        std::uint32_t Tag = 0;
-    };
-    // A slot's place comes from the hash's low half, its tag from the high half.
-    static std::uint32_t Tag(size_t hash) { return std::uint32_t(std::uint64_t(hash) >> 32); }
+    using TSlot = std::uint32_t; // the tag above the entry + 1; 0 when empty
+    // A slot's place comes from the hash's low half, its tag from as many bits of the high half
+    // as the entry numbers leave (none for 2^32 - 1 entries: then every name agreeing is compared).
+    std::uint32_t Tag(size_t hash) const
+    {
+        return std::uint32_t((std::uint64_t(hash) >> 32) & (std::uint64_t(~FEntryMask) >> FEntryBits));
+    }
+    std::uint32_t EntryOf(TSlot slot) const { return slot & FEntryMask; }
+    std::uint32_t TagOf(TSlot slot) const { return std::uint32_t(std::uint64_t(slot) >> FEntryBits); }
     size_t Home(size_t hash) const { return size_t((std::uint64_t(std::uint32_t(hash)) * FSlots.size()) >> 32); }
     std::string_view KeyOf(size_t entry) const
     {
@@ -97,13 +105,15 @@ private:
         const std::uint32_t tag = Tag(hash);
         for (size_t i = Home(hash);; i = i + 1 == FSlots.size() ? 0 : i + 1) {
             TSlot &slot = FSlots[i];
-            if (slot.Entry == 0 || (slot.Tag == tag && TNameEqual()(KeyOf(slot.Entry - 1), key)))
+            if (slot == 0 || (TagOf(slot) == tag && TNameEqual()(KeyOf(EntryOf(slot) - 1), key)))
                 return slot;
         }
     }
 
     const std::vector<TCatalogueEntry> &FEntries;
     std::vector<TSlot> FSlots;
+    int FEntryBits = 0;
+    std::uint32_t FEntryMask = 0;
     std::unordered_map<qsizetype, qsizetype> FNext; // an entry -> the next whose name folds alike
     std::vector<bool> FFoldedAway;
     std::unordered_map<size_t, QByteArray> FFolded;

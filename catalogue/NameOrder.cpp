@@ -222,8 +222,8 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
     const TTable &t = FTables[table];
     const std::vector<TCatalogueEntry> &entries = *t.Entries;
     auto byName = [&entries](size_t a, size_t b) { return entries[a].Name < entries[b].Name; };
-    std::vector<std::uint32_t> order(entries.size());
     if (!t.Ascii) {
+        std::vector<std::uint32_t> order(entries.size());
         for (size_t i = 0; i < order.size(); ++i)
             order[i] = std::uint32_t(i);
         SortShared(
@@ -337,6 +337,8 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
         refine(std::move(runs));
         other.get();
     }
+    // Made only now: a listing's peak of memory comes while the rows are ordered.
+    std::vector<std::uint32_t> order(items.size());
     for (size_t i = 0; i < items.size(); ++i)
         order[i] = items[i].Index;
     return order;
