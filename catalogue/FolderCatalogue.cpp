@@ -347,7 +347,38 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     }
     Reorder(catalogue.Folders, orders[0]);
     Reorder(catalogue.Files, orders[1]);
+    if (advances) {
+        // The columns' widest texts are looked for here, a column on each core, rather than in the
+        // window after the listing.
+        const bool shareWidths = catalogue.Folders.size() + catalogue.Files.size() >= kShareFrom;
+        std::future<void> names = std::async(shareWidths ? std::launch::async : std::launch::deferred, [&catalogue] {
+            catalogue.Widest[0][0] = WidthCandidates(catalogue.Folders, false);
+            catalogue.Widest[1][0] = WidthCandidates(catalogue.Files, false);
+        });
+        catalogue.Widest[0][1] = WidthCandidates(catalogue.Folders, true);
+        catalogue.Widest[1][1] = WidthCandidates(catalogue.Files, true);
+        names.get();
+        catalogue.WidthsRanked = true;
+    }
     return catalogue;
+}
+
+TWidthCandidates WidthCandidates(const std::vector<TCatalogueEntry> &entries, bool descriptions)
+{
+    // The widest estimates are kept in a heap (its narrowest on top) while the rest pass by.
+    TWidthCandidates candidates;
+    auto &heap = candidates.Ranked;
+    heap.reserve(kWidthCandidates + 1);
+    for (size_t row = 0; row < entries.size(); ++row) {
+        const std::int32_t width = descriptions ? entries[row].DescriptionWidth : entries[row].NameWidth;
+        if (width < 0) {
+            candidates.Unestimated.push_back(std::uint32_t(row));
+            continue;
+        }
+        KeepLargest(heap, {width, std::uint32_t(row)}, kWidthCandidates);
+    }
+    std::sort(heap.begin(), heap.end(), std::greater<>());
+    return candidates;
 }
 
 QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByteArray &name,

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
 #include <functional>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,10 @@ struct TFolderCatalogue {
     // Descriptions that followed their renamed entries, and those pruned (with their table).
     std::vector<TFollowedRename> Renamed;
     std::vector<TStaleKey> PrunedFolders, PrunedFiles;
+    // Given a font's advances: for each table (folders, files) and column (name, description),
+    // the rows that could hold its widest text, found by the listing's threads.
+    bool WidthsRanked = false;
+    std::array<std::array<TWidthCandidates, 2>, 2> Widest;
 };
 
 bool IsExistingFolder(const QByteArray &path);
@@ -61,6 +66,10 @@ enum class TStaleKeys { Prune, Keep };
 TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader = ::readdir,
                                      TRenameFollower *follower = nullptr, TStaleKeys stale = TStaleKeys::Prune,
                                      const TAdvanceTable *advances = nullptr);
+
+// The rows of `entries` that could hold the widest name (or description), by the widths the
+// listing estimated.
+TWidthCandidates WidthCandidates(const std::vector<TCatalogueEntry> &entries, bool descriptions);
 
 // The names of a table's entries as views, in row order, as TNameRule takes them.
 std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entries);

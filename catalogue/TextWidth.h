@@ -1,8 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 // The advances of the ASCII characters in a font, in 1/64 pixel, as the window measures them: a
 // listing estimates the width of each text while its bytes are at hand, so that fitting a column
@@ -31,4 +35,26 @@ inline std::int32_t EstimatedAsciiWidth(const TAdvanceTable &advances, std::stri
         sum[0] += advances[p[k] & 0x7f];
     }
     return high & 0x80 ? -1 : sum[0] + sum[1] + sum[2] + sum[3];
+}
+
+// The rows of one column of a table whose texts could be its widest: the rows of the
+// kWidthCandidates widest estimates, widest first (ties: the later row first), and every row whose
+// text has no estimate, which the window estimates with its font. Only these are ever shaped.
+constexpr std::size_t kWidthCandidates = 257;
+struct TWidthCandidates {
+    std::vector<std::pair<std::int32_t, std::uint32_t>> Ranked; // estimate in 1/64 pixel, row
+    std::vector<std::uint32_t> Unestimated;
+};
+
+// Adds an item to a heap that keeps the `keep` largest items seen (the smallest of them on top).
+template <typename T> void KeepLargest(std::vector<T> &heap, const T &item, std::size_t keep)
+{
+    if (heap.size() == keep && !(item > heap.front()))
+        return;
+    heap.push_back(item);
+    std::push_heap(heap.begin(), heap.end(), std::greater<>());
+    if (heap.size() > keep) {
+        std::pop_heap(heap.begin(), heap.end(), std::greater<>());
+        heap.pop_back();
+    }
 }

@@ -579,21 +579,24 @@ bool TFrmMain::ListFolder(const QByteArray &folder, std::shared_ptr<TFolderCatal
     });
     const std::pair<TStringGrid *, const std::vector<TCatalogueEntry> *> tables[] = {
         {StringGridFolders, &catalogue->Folders}, {StringGridFiles, &catalogue->Files}};
-    for (const auto &[grid, entries] : tables) {
+    for (size_t table = 0; table < 2; ++table) {
+        const auto &[grid, entries] = tables[table];
         // The rows share the listing (and keep it) rather than copy its entries.
         grid->GridModel()->SetEntries(std::shared_ptr<const std::vector<TCatalogueEntry>>(catalogue, entries));
         const TStringGridModel *model = grid->GridModel();
-        const int count = int(entries->size());
-        // Rows are the entries in order; the estimates are in 1/64 pixel.
-        FitColumn(grid, 0,
-                  grid->WidestTextWidth(
-                      count, [model](int row) { return model->DisplayName(row); },
-                      [entries](int row) { return qreal((*entries)[size_t(row)].NameWidth) / 64; }));
-        FitColumn(grid, 1,
-                  grid->WidestTextWidth(
-                      count, [model](int row) { return model->Description(row); },
-                      [entries](int row) { return qreal((*entries)[size_t(row)].DescriptionWidth) / 64; }));
+        // Without one font's advances, the listing estimated no width: every row is looked at here.
+        for (int column = 0; column < 2; ++column) {
+            TWidthCandidates own;
+            if (!catalogue->WidthsRanked)
+                own = WidthCandidates(*entries, column == 1);
+            FitColumn(grid, column,
+                      grid->WidestTextWidth(catalogue->WidthsRanked ? catalogue->Widest[table][size_t(column)] : own,
+                                            [model, column](int row) {
+                                                return column == 0 ? model->DisplayName(row) : model->Description(row);
+                                            }));
+        }
     }
+    catalogue->Widest = {}; // the rows keep the listing; these are of no more use
 
     FDescFilePath = catalogue->DescPath;
     const QString shown = DecodeName(CurrentFolderPath());

@@ -172,11 +172,29 @@ std::vector<QByteArray> TStringGridModel::Names() const
     return names;
 }
 
+bool TStringGridModel::StoredIsEmpty(int row) const
+{
+    // Without a copy of the bytes: a listing asks this of every row of a large folder.
+    if (!FStoredBytes.isEmpty())
+        if (const auto stored = FStoredBytes.constFind(row); stored != FStoredBytes.cend())
+            return stored->isEmpty();
+    const TCatalogueEntry *entry = Entry(row);
+    return !entry || entry->Description.isEmpty();
+}
+
 int TStringGridModel::FirstUndescribed() const
 {
-    for (size_t i = 0; i < RowCount(); ++i)
-        if (FTyped.contains(int(i)) ? FTyped.value(int(i)).isEmpty() : StoredBytes(int(i)).isEmpty())
-            return int(i);
+    for (size_t i = 0; i < RowCount(); ++i) {
+        const int row = int(i);
+        if (!FTyped.isEmpty())
+            if (const auto typed = FTyped.constFind(row); typed != FTyped.cend()) {
+                if (typed->isEmpty())
+                    return row;
+                continue;
+            }
+        if (StoredIsEmpty(row))
+            return row;
+    }
     return -1;
 }
 
@@ -187,7 +205,7 @@ void TStringGridModel::DecideShownRows()
         return;
     for (size_t i = 0; i < RowCount(); ++i) {
         const auto stored = FStored.constFind(int(i));
-        FShown[i] = stored != FStored.cend() ? stored->isEmpty() : StoredBytes(int(i)).isEmpty();
+        FShown[i] = stored != FStored.cend() ? stored->isEmpty() : StoredIsEmpty(int(i));
     }
 }
 
@@ -417,36 +435,24 @@ TAdvanceTable TStringGrid::AdvanceTable() const
     return table;
 }
 
-int TStringGrid::WidestTextWidth(int count, const std::function<QString(int)> &text,
-                                 const std::function<qreal(int)> &estimated) const
+int TStringGrid::WidestTextWidth(const TWidthCandidates &candidates, const std::function<QString(int)> &text) const
 {
     // Shaping every text of a large folder would take about a second per 100,000 texts. The
     // texts are ranked by their estimated width instead, and shaped from the widest down while
     // one could still beat the widest shaped so far. Kerning and ligatures move a text by a few
     // pixels at most; beyond the first few hundred near-ties, the estimate is taken as it is.
     constexpr qreal kSlack = 4;
-    constexpr int kMostShaped = 256;
-    if (count <= 0)
-        return 0;
-    // Only the texts of the widest estimates can be shaped (one more than that many are looked
-    // at): they are kept in a heap while the rest pass by, so a million rows need no list of a
-    // million widths.
+    constexpr int kMostShaped = int(kWidthCandidates) - 1;
+    // The listing ranked the texts it could estimate; those it could not are estimated here and
+    // join the ranking, kept in a heap (its narrowest on top) as they pass by.
     using TRanked = std::pair<qreal, int>;
     std::vector<TRanked> ranked;
-    ranked.reserve(kMostShaped + 2);
-    for (int i = 0; i < count; ++i) {
-        qreal width = estimated ? estimated(i) : -1;
-        if (width < 0)
-            width = EstimatedWidth(text(i));
-        if (ranked.size() == size_t(kMostShaped) + 1 && !(TRanked(width, i) > ranked.front()))
-            continue;
-        ranked.emplace_back(width, i);
-        std::push_heap(ranked.begin(), ranked.end(), std::greater<>());
-        if (ranked.size() > size_t(kMostShaped) + 1) {
-            std::pop_heap(ranked.begin(), ranked.end(), std::greater<>());
-            ranked.pop_back();
-        }
-    }
+    ranked.reserve(candidates.Ranked.size() + 1);
+    for (const auto &[width, row] : candidates.Ranked)
+        ranked.emplace_back(qreal(width) / 64, int(row));
+    std::make_heap(ranked.begin(), ranked.end(), std::greater<>());
+    for (const std::uint32_t row : candidates.Unestimated)
+        KeepLargest(ranked, {EstimatedWidth(text(int(row))), int(row)}, kWidthCandidates);
     std::sort(ranked.begin(), ranked.end(), std::greater<>());
     int widest = 0;
     int shaped = 0;

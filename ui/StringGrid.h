@@ -78,6 +78,7 @@ private:
         return FEntries && ValidRow(row) && size_t(row) < FEntries->size() ? &(*FEntries)[size_t(row)] : nullptr;
     }
     void DecideShownRows();
+    bool StoredIsEmpty(int row) const;
     std::shared_ptr<const std::vector<TCatalogueEntry>> FEntries;
     std::vector<bool> FShown{true};
     QHash<int, QByteArray> FStoredBytes; // where a commit stored other bytes than the listing's
@@ -145,11 +146,10 @@ public:
 
     // The pixel width of a text in the table's font, as it is drawn.
     int TextWidth(const QString &text) const;
-    // The largest TextWidth of text(0) .. text(count - 1); 0 for none. When given, estimated(i)
-    // is text(i)'s width as the advances of AdvanceTable add up, negative where not known; the
-    // texts are then ranked without being decoded.
-    int WidestTextWidth(int count, const std::function<QString(int)> &text,
-                        const std::function<qreal(int)> &estimated = {}) const;
+    // The largest TextWidth of the texts text(row) of a column; 0 for none. The candidates
+    // (WidthCandidates) rank the rows by their widths as the advances of AdvanceTable add up; the
+    // texts of other rows are not decoded.
+    int WidestTextWidth(const TWidthCandidates &candidates, const std::function<QString(int)> &text) const;
     // The table's font's advances of the ASCII characters, for a listing to estimate widths with.
     TAdvanceTable AdvanceTable() const;
 
