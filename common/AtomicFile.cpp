@@ -639,13 +639,16 @@ int CreateFileExclusive(const QByteArray &path, const QByteArray &bytes)
     return error == EEXIST ? 0 : error;
 }
 
+namespace {
+// From this size on, a replaced file's text and pages are let go as below.
+constexpr qsizetype kLargeFile = 4 << 20;
+
 // The last close of a replaced large file frees its pages and blocks, and its text read for the
 // edit frees its memory: tens of milliseconds at 100 MB, which a commit made as the cursor leaves a
 // row need not wait for. The file is no longer named, so nothing waits for its lock either.
 void ReleaseReplaced(TFd &fd, QByteArray &bytes)
 {
-    constexpr qsizetype kReleaseApartFrom = 4 << 20;
-    if (bytes.size() < kReleaseApartFrom)
+    if (bytes.size() < kLargeFile)
         return;
     const int replaced = fd.Release();
     try {
@@ -662,9 +665,10 @@ void ReleaseReplaced(TFd &fd, QByteArray &bytes)
 // go before the new text is written, rather than three copies being held at once.
 void DropCachedText(int fd, qsizetype size)
 {
-    if (size >= 4 << 20)
+    if (size >= kLargeFile)
         (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
 }
+} // namespace
 
 int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TReplaceOptions options)
 {
