@@ -75,11 +75,18 @@ public:
     void PrefetchSlot(size_t hash) const { __builtin_prefetch(&FSlots[Home(hash)]); }
     qsizetype PrefetchEntry(size_t hash) const
     {
-        const TSlot slot = FSlots[Home(hash)];
-        if (slot == 0 || TagOf(slot) != Tag(hash))
-            return -1;
-        __builtin_prefetch(&FEntries[EntryOf(slot) - 1]);
-        return qsizetype(EntryOf(slot)) - 1;
+        // The first slot past the home that agrees, as the look-up will find it: a key that another
+        // took the home of (a third of them) would otherwise wait for its entry and name.
+        const std::uint32_t tag = Tag(hash);
+        for (size_t i = Home(hash);; i = i + 1 == FSlots.size() ? 0 : i + 1) {
+            const TSlot slot = FSlots[i];
+            if (slot == 0)
+                return -1;
+            if (TagOf(slot) == tag) {
+                __builtin_prefetch(&FEntries[EntryOf(slot) - 1]);
+                return qsizetype(EntryOf(slot)) - 1;
+            }
+        }
     }
     void PrefetchName(qsizetype entry) const { __builtin_prefetch(FEntries[size_t(entry)].Name.constData()); }
 
