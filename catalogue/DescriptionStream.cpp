@@ -34,20 +34,31 @@ public:
         FEntryBits = int(std::bit_width(entries.size())); // entry numbers 1 .. size, 0 for none
         FEntryMask = std::uint32_t((std::uint64_t(1) << FEntryBits) - 1);
         FFoldedAway.assign(entries.size(), false);
-        constexpr size_t kAhead = 16; // slots fetched ahead of the entry that takes one
-        for (size_t i = 0; i < entries.size(); ++i) {
-            if (i + kAhead < entries.size() && IsAsciiName(ViewOf(entries[i + kAhead].Name)))
-                PrefetchSlot(TNameHash()(ViewOf(entries[i + kAhead].Name)));
+        // Slots are fetched this many entries ahead of the entry that takes one; the hash of an
+        // ASCII name made for the fetch is kept for its turn.
+        constexpr size_t kAhead = 16;
+        std::array<std::optional<size_t>, kAhead> ahead;
+        auto hashAhead = [&](size_t i) {
             const std::string_view name = ViewOf(entries[i].Name);
-            if (!IsAsciiName(name)) {
-                FFolded.emplace(i, FoldNonAsciiName(name));
+            ahead[i % kAhead].reset();
+            if (IsAsciiName(name))
+                PrefetchSlot(ahead[i % kAhead].emplace(TNameHash()(name)));
+        };
+        for (size_t i = 0; i < std::min(kAhead, entries.size()); ++i)
+            hashAhead(i);
+        for (size_t i = 0; i < entries.size(); ++i) {
+            std::optional<size_t> hash = ahead[i % kAhead];
+            if (!hash) { // a name beyond ASCII: looked up by its fold
+                FFolded.emplace(i, FoldNonAsciiName(ViewOf(entries[i].Name)));
                 FFoldedAway[i] = true;
+                hash = TNameHash()(KeyOf(i));
             }
+            if (i + kAhead < entries.size())
+                hashAhead(i + kAhead);
             const std::string_view key = KeyOf(i);
-            const size_t hash = TNameHash()(key);
-            TSlot &slot = Probe(key, hash);
+            TSlot &slot = Probe(key, *hash);
             if (slot == 0) {
-                slot = std::uint32_t(std::uint64_t(Tag(hash)) << FEntryBits) | std::uint32_t(i + 1);
+                slot = std::uint32_t(std::uint64_t(Tag(*hash)) << FEntryBits) | std::uint32_t(i + 1);
             } else { // a name that folds like another one (rare): chained behind the first
                 const auto first = qsizetype(EntryOf(slot) - 1);
                 if (const qsizetype next = Next(first); next >= 0)
@@ -57,9 +68,10 @@ public:
         }
     }
     // The first entry whose name folds as the key (a name's fold, TLookupKey), -1 when none.
-    qsizetype Find(std::string_view key) const
+    qsizetype Find(std::string_view key) const { return Find(key, TNameHash()(key)); }
+    qsizetype Find(std::string_view key, size_t hash) const
     {
-        return qsizetype(EntryOf(const_cast<TEntryIndex *>(this)->Probe(key, TNameHash()(key)))) - 1;
+        return qsizetype(EntryOf(const_cast<TEntryIndex *>(this)->Probe(key, hash))) - 1;
     }
     // The next entry whose name folds alike, -1 when none.
     qsizetype Next(qsizetype entry) const
@@ -248,7 +260,7 @@ private:
     {
         constexpr size_t kBatch = 128;
         TProfileDocument::TLine batch[kBatch];
-        size_t hashes[kBatch];
+        std::optional<size_t> hashes[kBatch]; // of the ASCII keys, made once for the fetch and the look-up
         qsizetype entries[kBatch];
         qsizetype pos = 0;
         for (;;) {
@@ -274,26 +286,26 @@ private:
                 if (index && i < count) {
                     const TProfileDocument::TLine &line = batch[i];
                     const std::string_view key(data + line.NameBegin, size_t(line.NameEnd - line.NameBegin));
-                    const bool ascii = line.Kind == TProfileDocument::TLineKind::Entry && IsAsciiName(key);
-                    hashes[i] = ascii ? TNameHash()(key) : 0;
-                    if (ascii)
-                        index->PrefetchSlot(hashes[i]);
+                    hashes[i].reset();
+                    if (line.Kind == TProfileDocument::TLineKind::Entry && IsAsciiName(key))
+                        index->PrefetchSlot(hashes[i].emplace(TNameHash()(key)));
                 }
                 if (index && i >= kStep && i - kStep < count) {
                     const size_t j = i - kStep;
-                    entries[j] = hashes[j] ? index->PrefetchEntry(hashes[j]) : -1;
+                    entries[j] = hashes[j] ? index->PrefetchEntry(*hashes[j]) : -1;
                 }
                 if (index && i >= 2 * kStep && i - 2 * kStep < count && entries[i - 2 * kStep] >= 0)
                     index->PrefetchName(entries[i - 2 * kStep]);
                 if (i >= 3 * kStep && i - 3 * kStep < count)
-                    Take(data, batch[i - 3 * kStep]);
+                    Take(data, batch[i - 3 * kStep], index ? hashes[i - 3 * kStep] : std::nullopt);
             }
             if (open || pos >= size)
                 return pos;
         }
     }
 
-    void Take(const char *data, const TProfileDocument::TLine &line)
+    // hash: the key's, when it is of ASCII and was made for the current table's index.
+    void Take(const char *data, const TProfileDocument::TLine &line, std::optional<size_t> hash)
     {
         const std::string_view name(data + line.NameBegin, size_t(line.NameEnd - line.NameBegin));
         if (line.Kind == TProfileDocument::TLineKind::Section) {
@@ -329,7 +341,7 @@ private:
                     watched.Value = ProfileFile::ValueAsRead(stored);
                 }
         }
-        const qsizetype first = reader.Index.Find(key.View());
+        const qsizetype first = hash ? reader.Index.Find(key.View(), *hash) : reader.Index.Find(key.View());
         if (first < 0)
             return;
         if (reader.Index.Next(first) >= 0) {
