@@ -173,7 +173,15 @@ void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<std::uint3
             continue;
         TCatalogueEntry first = std::move(entries[start]);
         size_t row = start;
+        // The entries a cycle moves lie anywhere: each is fetched some moves ahead, found along
+        // the order, which the cache holds better than the entries.
+        constexpr int kAhead = 8;
+        size_t ahead = start;
+        for (int k = 0; k < kAhead && order[ahead] != start; ++k)
+            __builtin_prefetch(&entries[ahead = order[ahead]]);
         for (; order[row] != start; row = order[row]) {
+            if (order[ahead] != start)
+                __builtin_prefetch(&entries[ahead = order[ahead]]);
             entries[row] = std::move(entries[order[row]]);
             placed[row] = true;
         }
