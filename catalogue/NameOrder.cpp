@@ -5,10 +5,16 @@
 
 #include <QLocale>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <future>
 #include <limits>
+#include <memory>
+#include <new>
+#include <span>
 #include <tuple>
 #include <utility>
 
@@ -202,8 +208,48 @@ void TNameOrder::Work()
 }
 
 namespace {
+// Memory of its own mapping, whose pages go back to the system as soon as they are let go of
+// (from the end on, or all): freed to the allocator, they may stay with the process for reuse
+// and count against a listing whose memory peaks while they are in use.
+class TPages {
+public:
+    explicit TPages(size_t bytes) : FSize(bytes)
+    {
+        if (bytes == 0)
+            return;
+        void *pages = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (pages == MAP_FAILED)
+            throw std::bad_alloc();
+        FData = pages;
+    }
+    TPages(const TPages &) = delete;
+    TPages &operator=(const TPages &) = delete;
+    ~TPages()
+    {
+        if (FData)
+            ::munmap(FData, FSize);
+    }
+    void *Data() const { return FData; }
+    // Gives back the pages past the first `keep` bytes.
+    void Keep(size_t keep)
+    {
+        const auto page = size_t(::sysconf(_SC_PAGESIZE));
+        const size_t from = (keep + page - 1) / page * page;
+        if (!FData || from >= FSize)
+            return;
+        ::munmap(static_cast<char *>(FData) + from, FSize - from);
+        FSize = from;
+        if (from == 0)
+            FData = nullptr;
+    }
+
+private:
+    void *FData = nullptr;
+    size_t FSize = 0;
+};
+
 // Sorts in two halves on two threads and merges them when asked to share.
-template <typename T, typename Less> void SortShared(std::vector<T> &items, Less less, bool share)
+template <typename T, typename Less> void SortShared(std::span<T> items, Less less, bool share)
 {
     if (!share) {
         std::sort(items.begin(), items.end(), less);
@@ -227,7 +273,7 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
         for (size_t i = 0; i < order.size(); ++i)
             order[i] = std::uint32_t(i);
         SortShared(
-            order,
+            std::span(order),
             [&](std::uint32_t a, std::uint32_t b) {
                 const int c = t.CollatorKeys[a]->compare(*t.CollatorKeys[b]);
                 return c != 0 ? c < 0 : byName(a, b);
@@ -253,7 +299,11 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
         return FAscii->KeyWord({entries[i].Name.constData(), size_t(entries[i].Name.size())}, offset);
     };
     const auto byBytes = [](const TItem &a, const TItem &b) { return a.Bytes() < b.Bytes(); };
-    std::vector<TItem> items(entries.size());
+    // The items live in pages of their own, which become the order when the sort ends.
+    TPages pages(entries.size() * sizeof(TItem));
+    auto *const itemsBegin = static_cast<TItem *>(pages.Data());
+    std::uninitialized_value_construct_n(itemsBegin, entries.size());
+    const std::span<TItem> items(itemsBegin, entries.size());
     for (size_t i = 0; i < items.size(); ++i) {
         items[i].Index = std::uint32_t(i);
         items[i].SetBytes(bytesAt(i, 0));
@@ -373,9 +423,17 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
         refine(std::move(runs));
         other.get();
     }
-    // Made only now: a listing's peak of memory comes while the rows are ordered.
-    std::vector<std::uint32_t> order(items.size());
-    for (size_t i = 0; i < items.size(); ++i)
-        order[i] = items[i].Index;
+    // The items' indices are gathered at the start of their pages (the index of item i lands on
+    // bytes the items up to i held), the other pages given back, and the order copied out: the
+    // order and the items are never held together, as a listing's peak of memory may come now.
+    const size_t count = items.size();
+    for (size_t i = 0; i < count; ++i) {
+        const std::uint32_t index = items[i].Index;
+        std::memcpy(static_cast<char *>(pages.Data()) + i * sizeof index, &index, sizeof index);
+    }
+    pages.Keep(count * sizeof(std::uint32_t));
+    std::vector<std::uint32_t> order(count);
+    if (count > 0)
+        std::memcpy(order.data(), pages.Data(), count * sizeof(std::uint32_t));
     return order;
 }
