@@ -208,9 +208,9 @@ void TNameOrder::Work()
 }
 
 namespace {
-// Memory of its own mapping, whose pages go back to the system as soon as they are let go of
-// (from the end on, or all): freed to the allocator, they may stay with the process for reuse
-// and count against a listing whose memory peaks while they are in use.
+// Memory of its own mapping, whose pages past a point go back to the system while the first
+// ones are kept, which a block of the allocator cannot do: the sort's items become the order in
+// their first third.
 class TPages {
 public:
     explicit TPages(size_t bytes) : FSize(bytes)
