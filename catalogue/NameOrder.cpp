@@ -132,17 +132,26 @@ void TAsciiSortKeys::AppendKey(std::string_view name, std::string &key) const
     key.resize(size_t(out - key.data()));
 }
 
-std::uint64_t TAsciiSortKeys::KeyWord(std::string_view name, size_t offset) const
+std::uint64_t TAsciiSortKeys::KeyWord(std::string_view name, size_t offset, TCursor *cursor) const
 {
     std::uint64_t word = 0;
-    size_t taken = 0, at = 0; // bytes of the word, position in the key
+    size_t taken = 0, at = 0, i = 0; // bytes of the word, position in the key and in the name
+    if (cursor) {
+        i = cursor->Name;
+        at = cursor->Key;
+    }
+    // The next word's cursor: the start of the last character or number this word reaches into
+    // (the word ends within it or just before it).
+    size_t nextName = i, nextKey = at;
     auto put = [&](std::uint8_t byte) {
         if (at++ >= offset && taken < 8) {
             word = word << 8 | byte;
             ++taken;
         }
     };
-    for (size_t i = 0; i < name.size() && taken < 8;) {
+    while (i < name.size() && taken < 8) {
+        nextName = i;
+        nextKey = at;
         const char c = name[i];
         put(FRank[size_t(c)]);
         if (!IsDigit(c)) {
@@ -160,6 +169,11 @@ std::uint64_t TAsciiSortKeys::KeyWord(std::string_view name, size_t offset) cons
                 put(std::uint8_t(name[i]));
         }
         i = end;
+    }
+    // A name too long for the cursor's numbers is made from its start each time.
+    if (cursor && std::max(nextName, nextKey) <= std::numeric_limits<std::uint16_t>::max()) {
+        cursor->Name = std::uint16_t(nextName);
+        cursor->Key = std::uint16_t(nextKey);
     }
     return taken == 0 ? 0 : word << (8 * (8 - taken));
 }
@@ -382,6 +396,7 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
     // side by side; run by run, each name is a fetch from anywhere that the next must wait for.
     // Each item's place is noted by its entry first (4 MB for a million, before the descriptions
     // of a listing have filled its memory). All runs are one level deep here.
+    std::vector<TAsciiSortKeys::TCursor> cursors; // where each entry's next key word begins
     for (std::vector<std::uint32_t> place;;) {
         std::vector<TRun> deeper;
         size_t alike = 0;
@@ -403,9 +418,11 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
             for (size_t p = run.From; p < run.To; ++p)
                 place[items[p].Index] = std::uint32_t(p);
         const size_t offset = runs.front().Offset;
+        cursors.resize(entries.size());
         for (size_t i = 0; i < entries.size(); ++i)
             if (place[i] != kSettled)
-                items[place[i]].SetBytes(bytesAt(i, offset));
+                items[place[i]].SetBytes(FAscii->KeyWord({entries[i].Name.constData(), size_t(entries[i].Name.size())},
+                                                         offset, &cursors[i]));
         for (const TRun &run : std::exchange(runs, {})) {
             std::sort(items.begin() + std::ptrdiff_t(run.From), items.begin() + std::ptrdiff_t(run.To), byBytes);
             addRuns(runs, run.From, run.To, offset + 8);

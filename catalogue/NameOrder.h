@@ -34,10 +34,16 @@ public:
     bool Takes(std::string_view name) const;
     // Appends the key of a name that it takes.
     void AppendKey(std::string_view name, std::string &key) const;
+    // Where the making of a key resumes: the start of a character or number of the name (Name)
+    // and the position of its bytes in the key (Key). The start of the name is one.
+    struct TCursor {
+        std::uint16_t Name = 0, Key = 0;
+    };
     // The key's bytes from offset on, eight of them as a number, first byte highest, zeros past
     // the key's end (key bytes are never zero): made from the name when needed, so that a
-    // listing of a million names holds no keys.
-    std::uint64_t KeyWord(std::string_view name, size_t offset) const;
+    // listing of a million names holds no keys. With a cursor at or before offset, the key is
+    // made from there, and the cursor moves on as far as offset + 8 allows, for the next word.
+    std::uint64_t KeyWord(std::string_view name, size_t offset, TCursor *cursor = nullptr) const;
 
 private:
     std::array<std::uint8_t, 128> FRank{}; // 0: not taken

@@ -138,14 +138,17 @@ TEST(NameOrder, AsciiKeysCompareAsTheCollatorDoes)
             ASSERT_TRUE(keys->Takes({names.back().constData(), size_t(names.back().size())}));
             sortKeys.emplace_back();
             keys->AppendKey({names.back().constData(), size_t(names.back().size())}, sortKeys.back());
-            // The key words a sort reads are the key's bytes, eight at a time.
+            // The key words a sort reads are the key's bytes, eight at a time, made from the
+            // name's start or resumed where the last word left off.
             const std::string &key = sortKeys.back();
+            TAsciiSortKeys::TCursor cursor;
             for (size_t offset = 0; offset <= key.size() + 8; offset += 8) {
                 std::uint64_t word = 0;
                 for (size_t b = offset; b < offset + 8; ++b)
                     word = word << 8 | (b < key.size() ? static_cast<unsigned char>(key[b]) : 0u);
-                ASSERT_EQ(keys->KeyWord({names.back().constData(), size_t(names.back().size())}, offset), word)
-                    << names.back().constData() << " at " << offset;
+                const std::string_view name(names.back().constData(), size_t(names.back().size()));
+                ASSERT_EQ(keys->KeyWord(name, offset), word) << name << " at " << offset;
+                ASSERT_EQ(keys->KeyWord(name, offset, &cursor), word) << name << " resumed at " << offset;
             }
         }
         // Each name against its neighbour, some alike, and against others at random.
