@@ -18,6 +18,20 @@
 #include <cstring>
 #include <unordered_map>
 
+void TNameHashes::Add(std::string_view name)
+{
+    size_t hash = 0;
+    if (IsAsciiName(name)) {
+        hash = TNameHash()(name);
+    } else { // looked up by its fold
+        const QByteArray &folded = FFolded.emplace(FCount, FoldNonAsciiName(name)).first->second;
+        hash = TNameHash()(ViewOf(folded));
+    }
+    const auto low = std::uint32_t(hash);
+    FGroups[low >> (32 - kGroupBits)].push_back({low, std::uint32_t(std::uint64_t(hash) >> 32), std::uint32_t(FCount)});
+    ++FCount;
+}
+
 namespace {
 // The entries of a table by the fold of their names. A slot of 32 bits holds an entry's number
 // and, in the bits the numbers leave, bits of its hash (12 for a million entries); a look-up
@@ -27,51 +41,52 @@ namespace {
 // when a listing needs the most memory.
 class TEntryIndex {
 public:
-    explicit TEntryIndex(const std::vector<TCatalogueEntry> &entries) : FEntries(entries)
+    // The entries' names hashed beforehand, if they were, are used up.
+    TEntryIndex(const std::vector<TCatalogueEntry> &entries, TNameHashes *given) : FEntries(entries)
     {
+        TNameHashes own;
+        if (!given || given->Count() != entries.size()) {
+            for (const TCatalogueEntry &entry : entries)
+                own.Add(ViewOf(entry.Name));
+            given = &own;
+        }
+        TNameHashes &hashes = *given;
         // At most two thirds full: a look-up that misses ends after a few slots.
         FSlots.assign(std::max<size_t>(16, entries.size() + entries.size() / 2), 0);
         FEntryBits = int(std::bit_width(entries.size())); // entry numbers 1 .. size, 0 for none
         FEntryMask = std::uint32_t((std::uint64_t(1) << FEntryBits) - 1);
+        FFolded = std::move(hashes.Folded());
         FFoldedAway.assign(entries.size(), false);
-        // Slots are fetched this many entries ahead of the entry that takes one; the hash of an
-        // ASCII name made for the fetch is kept for its turn.
-        constexpr size_t kAhead = 16;
-        std::array<std::optional<size_t>, kAhead> ahead;
-        auto hashAhead = [&](size_t i) {
-            const std::string_view name = ViewOf(entries[i].Name);
-            ahead[i % kAhead].reset();
-            if (IsAsciiName(name))
-                PrefetchSlot(ahead[i % kAhead].emplace(TNameHash()(name)));
-        };
-        for (size_t i = 0; i < std::min(kAhead, entries.size()); ++i)
-            hashAhead(i);
-        for (size_t i = 0; i < entries.size(); ++i) {
-            std::optional<size_t> hash = ahead[i % kAhead];
-            if (!hash) { // a name beyond ASCII: looked up by its fold
-                FFolded.emplace(i, FoldNonAsciiName(ViewOf(entries[i].Name)));
-                FFoldedAway[i] = true;
-                hash = TNameHash()(KeyOf(i));
+        for (const auto &[entry, folded] : FFolded)
+            FFoldedAway[entry] = true;
+        // A group's slots lie side by side, from the first group's to the last's; names that fold
+        // alike are in one group, in the entries' order.
+        for (std::vector<TNameHashes::THashed> &group : hashes.Groups()) {
+            for (const TNameHashes::THashed &hashed : group) {
+                const size_t hash = size_t(std::uint64_t(hashed.High) << 32 | hashed.Low);
+                // The entry's name is read only where a tag agrees: a fetch from anywhere each.
+                TSlot &slot = Probe(
+                    hash, [&](std::uint32_t other) { return TNameEqual()(KeyOf(other), KeyOf(hashed.Entry)); });
+                if (slot == 0) {
+                    slot = std::uint32_t(std::uint64_t(Tag(hash)) << FEntryBits) | (hashed.Entry + 1);
+                } else { // a name that folds like another one (rare): chained behind the first
+                    const auto first = qsizetype(EntryOf(slot) - 1);
+                    if (const qsizetype next = Next(first); next >= 0)
+                        FNext.emplace(qsizetype(hashed.Entry), next);
+                    FNext[first] = qsizetype(hashed.Entry);
+                }
             }
-            if (i + kAhead < entries.size())
-                hashAhead(i + kAhead);
-            const std::string_view key = KeyOf(i);
-            TSlot &slot = Probe(key, *hash);
-            if (slot == 0) {
-                slot = std::uint32_t(std::uint64_t(Tag(*hash)) << FEntryBits) | std::uint32_t(i + 1);
-            } else { // a name that folds like another one (rare): chained behind the first
-                const auto first = qsizetype(EntryOf(slot) - 1);
-                if (const qsizetype next = Next(first); next >= 0)
-                    FNext.emplace(qsizetype(i), next);
-                FNext[first] = qsizetype(i);
-            }
+            std::vector<TNameHashes::THashed>().swap(group);
         }
+        hashes = TNameHashes(); // used up: hashed again if ever given again
     }
     // The first entry whose name folds as the key (a name's fold, TLookupKey), -1 when none.
     qsizetype Find(std::string_view key) const { return Find(key, TNameHash()(key)); }
     qsizetype Find(std::string_view key, size_t hash) const
     {
-        return qsizetype(EntryOf(const_cast<TEntryIndex *>(this)->Probe(key, hash))) - 1;
+        const TSlot &slot = const_cast<TEntryIndex *>(this)->Probe(
+            hash, [&](std::uint32_t entry) { return TNameEqual()(KeyOf(entry), key); });
+        return qsizetype(EntryOf(slot)) - 1;
     }
     // The next entry whose name folds alike, -1 when none.
     qsizetype Next(qsizetype entry) const
@@ -119,12 +134,14 @@ private:
             return ViewOf(FFolded.at(entry));
         return ViewOf(FEntries[entry].Name);
     }
-    TSlot &Probe(std::string_view key, size_t hash)
+    // The slot of the entry whose key `sameKey` takes for the one looked for, or the empty slot
+    // where it would go.
+    template <typename SameKey> TSlot &Probe(size_t hash, SameKey sameKey)
     {
         const std::uint32_t tag = Tag(hash);
         for (size_t i = Home(hash);; i = i + 1 == FSlots.size() ? 0 : i + 1) {
             TSlot &slot = FSlots[i];
-            if (slot == 0 || (TagOf(slot) == tag && TNameEqual()(KeyOf(EntryOf(slot) - 1), key)))
+            if (slot == 0 || (TagOf(slot) == tag && sameKey(EntryOf(slot) - 1)))
                 return slot;
         }
     }
@@ -148,7 +165,7 @@ struct TContestedKey {
 // What is known of one table while the file goes by.
 struct TTableReader {
     explicit TTableReader(TDescribedTable &table)
-        : Table(table), Index(*table.Entries), Found(table.Entries->size(), TFound::None),
+        : Table(table), Index(*table.Entries, table.Hashes), Found(table.Entries->size(), TFound::None),
           FoldedSection(FoldProfileName(table.Section))
     {
     }

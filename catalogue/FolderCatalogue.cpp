@@ -164,12 +164,14 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirector
 
 namespace {
 // Puts the entries into the order (row r takes entry order[r]) in place, cycle by cycle: a
-// second vector of a million entries would cost as much again.
-void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<std::uint32_t> &order)
+// second vector of a million entries would cost as much again. Each row is handed to `placed`
+// once its entry is in it.
+template <typename Placed>
+void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<std::uint32_t> &order, Placed placed)
 {
-    std::vector<bool> placed(entries.size());
+    std::vector<bool> done(entries.size());
     for (size_t start = 0; start < entries.size(); ++start) {
-        if (placed[start])
+        if (done[start])
             continue;
         TCatalogueEntry first = std::move(entries[start]);
         size_t row = start;
@@ -183,10 +185,12 @@ void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<std::uint3
             if (order[ahead] != start)
                 __builtin_prefetch(&entries[ahead = order[ahead]]);
             entries[row] = std::move(entries[order[row]]);
-            placed[row] = true;
+            done[row] = true;
+            placed(row);
         }
         entries[row] = std::move(first);
-        placed[row] = true;
+        done[row] = true;
+        placed(row);
     }
 }
 
@@ -275,7 +279,8 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     // packs the names, estimates their widths, and sees whether the fast sort keys take them all.
     TFoundQueue queue;
     std::array<bool, 2> asciiTaken{true, true};
-    std::future<void> built = std::async(std::launch::async, [&catalogue, &queue, &asciiTaken, advances] {
+    std::array<TNameHashes, 2> hashes; // for the index that the descriptions are looked up in
+    std::future<void> built = std::async(std::launch::async, [&catalogue, &queue, &asciiTaken, &hashes, advances] {
         const std::optional<TAsciiSortKeys> ascii = TAsciiSortKeys::For(NameCollator());
         TPackedTexts packed;
         TFoundBatch batch;
@@ -289,6 +294,7 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
                 if (advances)
                     entry.NameWidth = EstimatedAsciiWidth(*advances, name);
                 asciiTaken[size_t(table)] = asciiTaken[size_t(table)] && ascii && ascii->Takes(name);
+                hashes[size_t(table)].Add(name);
                 (table == 0 ? catalogue.Folders : catalogue.Files).push_back(std::move(entry));
             }
         }
@@ -327,7 +333,7 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
                     orders[table] = sortKeys.Order(table, false);
         });
     std::array<TDescribedTable, 2> tables{
-        {{&catalogue.Folders, kSectionFolders, {}}, {&catalogue.Files, kSectionFiles, {}}}};
+        {{&catalogue.Folders, kSectionFolders, {}, &hashes[0]}, {&catalogue.Files, kSectionFiles, {}, &hashes[1]}}};
     try {
         ReadDescriptions(catalogue.DescPath, tables, advances);
     } catch (...) {
@@ -353,40 +359,32 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
         orders[1] = sortKeys.Order(1, !shareOrder && catalogue.Files.size() >= kShareFrom);
         orders[0] = folderOrder.get();
     }
-    Reorder(catalogue.Folders, orders[0]);
-    Reorder(catalogue.Files, orders[1]);
-    if (advances) {
-        // The columns' widest texts are looked for here, a column on each core, rather than in the
-        // window after the listing.
-        const bool shareWidths = catalogue.Folders.size() + catalogue.Files.size() >= kShareFrom;
-        std::future<void> names = std::async(shareWidths ? std::launch::async : std::launch::deferred, [&catalogue] {
-            catalogue.Widest[0][0] = WidthCandidates(catalogue.Folders, false);
-            catalogue.Widest[1][0] = WidthCandidates(catalogue.Files, false);
+    // With estimated widths, the columns' widest texts are looked for as the rows are put in
+    // order, while each entry is at hand, rather than in the window after the listing.
+    const std::array<std::vector<TCatalogueEntry> *, 2> entries{&catalogue.Folders, &catalogue.Files};
+    for (size_t table = 0; table < 2; ++table) {
+        std::vector<TCatalogueEntry> &rows = *entries[table];
+        if (!advances) {
+            Reorder(rows, orders[table], [](size_t) {});
+            continue;
+        }
+        TWidthRanking names, descriptions;
+        Reorder(rows, orders[table], [&](size_t row) {
+            names.Note(std::uint32_t(row), rows[row].NameWidth);
+            descriptions.Note(std::uint32_t(row), rows[row].DescriptionWidth);
         });
-        catalogue.Widest[0][1] = WidthCandidates(catalogue.Folders, true);
-        catalogue.Widest[1][1] = WidthCandidates(catalogue.Files, true);
-        names.get();
-        catalogue.WidthsRanked = true;
+        catalogue.Widest[table] = {names.Take(), descriptions.Take()};
     }
+    catalogue.WidthsRanked = advances != nullptr;
     return catalogue;
 }
 
 TWidthCandidates WidthCandidates(const std::vector<TCatalogueEntry> &entries, bool descriptions)
 {
-    // The widest estimates are kept in a heap (its narrowest on top) while the rest pass by.
-    TWidthCandidates candidates;
-    auto &heap = candidates.Ranked;
-    heap.reserve(kWidthCandidates + 1);
-    for (size_t row = 0; row < entries.size(); ++row) {
-        const std::int32_t width = descriptions ? entries[row].DescriptionWidth : entries[row].NameWidth;
-        if (width < 0) {
-            candidates.Unestimated.push_back(std::uint32_t(row));
-            continue;
-        }
-        KeepLargest(heap, {width, std::uint32_t(row)}, kWidthCandidates);
-    }
-    std::sort(heap.begin(), heap.end(), std::greater<>());
-    return candidates;
+    TWidthRanking ranking;
+    for (size_t row = 0; row < entries.size(); ++row)
+        ranking.Note(std::uint32_t(row), descriptions ? entries[row].DescriptionWidth : entries[row].NameWidth);
+    return ranking.Take();
 }
 
 QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByteArray &name,

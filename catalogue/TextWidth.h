@@ -58,3 +58,26 @@ template <typename T> void KeepLargest(std::vector<T> &heap, const T &item, std:
         heap.pop_back();
     }
 }
+
+// Makes a column's TWidthCandidates from the rows' estimates, given in any order of rows.
+class TWidthRanking {
+public:
+    TWidthRanking() { FCandidates.Ranked.reserve(kWidthCandidates + 1); }
+    void Note(std::uint32_t row, std::int32_t estimate)
+    {
+        if (estimate < 0)
+            FCandidates.Unestimated.push_back(row);
+        else
+            KeepLargest(FCandidates.Ranked, {estimate, row}, kWidthCandidates);
+    }
+    TWidthCandidates Take()
+    {
+        std::sort(FCandidates.Ranked.begin(), FCandidates.Ranked.end(), std::greater<>());
+        if (!std::is_sorted(FCandidates.Unestimated.begin(), FCandidates.Unestimated.end()))
+            std::sort(FCandidates.Unestimated.begin(), FCandidates.Unestimated.end());
+        return std::move(FCandidates);
+    }
+
+private:
+    TWidthCandidates FCandidates;
+};

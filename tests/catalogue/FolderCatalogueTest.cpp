@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <random>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -270,4 +271,52 @@ TEST(FolderCatalogue, RowsAreSortedAsFileManagersSortNames)
         EXPECT_EQ(Names(ReadFolderCatalogue(dir.FilePath("files")).Files), sorted);
     }
     QLocale::setDefault(userLocale);
+}
+
+TEST(FolderCatalogue, TheColumnsWidestTextsAreThoseOfTheRowsInTheirOrder)
+{
+    // Widths ranked while the rows are put in order must name the rows as they end up: more
+    // candidates than are kept, ties, and texts beyond ASCII that have no estimate, in both
+    // tables, whose rows are created in another order than they are sorted in.
+    TTempDir dir;
+    std::mt19937 random(11);
+    auto text = [&](int i) {
+        QByteArray t = QByteArray::number(i * 7919 % 1000);
+        t += QByteArray(int(random() % 12), char('a' + random() % 26));
+        if (random() % 9 == 0)
+            t += "\xc3\xa9";
+        return t;
+    };
+    QByteArray content;
+    for (const char *section : {"Folders", "Files"}) {
+        content += "[" + QByteArray(section) + "]\n";
+        for (int i = 0; i < 700; ++i) {
+            const QByteArray name = text(i) + "." + QByteArray::number(i) + section[1];
+            if (section[1] == 'o')
+                dir.MakeDir(name);
+            else
+                dir.WriteFile(name, "x");
+            if (random() % 5)
+                content += name + "=" + text(int(random() % 700)) + (random() % 11 == 0 ? "\"q\"" : "") + "\n";
+        }
+    }
+    dir.WriteFile("Folder.dnt", content);
+    TAdvanceTable advances{};
+    for (size_t c = 0; c < advances.size(); ++c)
+        advances[c] = std::int32_t(64 * (c % 5 + 3));
+    const TFolderCatalogue c = ReadFolderCatalogue(dir.Path(), ::readdir, nullptr, TStaleKeys::Keep, &advances);
+    ASSERT_TRUE(c.WidthsRanked);
+    for (size_t table = 0; table < 2; ++table) {
+        const std::vector<TCatalogueEntry> &rows = table == 0 ? c.Folders : c.Files;
+        ASSERT_EQ(rows.size(), 700u);
+        for (const bool descriptions : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "table " << table << (descriptions ? " descriptions" : " names"));
+            const TWidthCandidates expected = WidthCandidates(rows, descriptions);
+            const TWidthCandidates &ranked = c.Widest[table][descriptions ? 1 : 0];
+            EXPECT_EQ(ranked.Ranked, expected.Ranked);
+            EXPECT_EQ(ranked.Unestimated, expected.Unestimated);
+            ASSERT_EQ(expected.Ranked.size(), kWidthCandidates);
+            ASSERT_FALSE(expected.Unestimated.empty());
+        }
+    }
 }
