@@ -45,6 +45,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 #include <utility>
 #include <cstdio>
 #include <sys/stat.h>
@@ -168,6 +169,13 @@ TFrmMain::~TFrmMain()
     FPrevInstServer = nullptr;
     delete FIndexUpdater;
     FIndexUpdater = nullptr;
+    WaitReplacedListingFreed();
+}
+
+void TFrmMain::WaitReplacedListingFreed()
+{
+    if (FReplacedFreer.joinable())
+        FReplacedFreer.join();
 }
 
 void TFrmMain::FocusChanged(QWidget *now)
@@ -579,10 +587,12 @@ bool TFrmMain::ListFolder(const QByteArray &folder, std::shared_ptr<TFolderCatal
     });
     const std::pair<TStringGrid *, const std::vector<TCatalogueEntry> *> tables[] = {
         {StringGridFolders, &catalogue->Folders}, {StringGridFiles, &catalogue->Files}};
+    std::array<std::shared_ptr<const std::vector<TCatalogueEntry>>, 2> replaced;
     for (size_t table = 0; table < 2; ++table) {
         const auto &[grid, entries] = tables[table];
         // The rows share the listing (and keep it) rather than copy its entries.
-        grid->GridModel()->SetEntries(std::shared_ptr<const std::vector<TCatalogueEntry>>(catalogue, entries));
+        replaced[table] = grid->GridModel()->SetEntries(
+            std::shared_ptr<const std::vector<TCatalogueEntry>>(catalogue, entries));
         const TStringGridModel *model = grid->GridModel();
         // Without one font's advances, the listing estimated no width: every row is looked at here.
         for (int column = 0; column < 2; ++column) {
@@ -597,6 +607,17 @@ bool TFrmMain::ListFolder(const QByteArray &folder, std::shared_ptr<TFolderCatal
         }
     }
     catalogue->Widest = {}; // the rows keep the listing; these are of no more use
+    // The listing replaced, when it was large, is freed on a thread of its own (as the index
+    // updater may still hold it, the last holder frees it).
+    constexpr size_t kFreeApartFrom = 10000;
+    if ((replaced[0] ? replaced[0]->size() : 0) + (replaced[1] ? replaced[1]->size() : 0) >= kFreeApartFrom) {
+        WaitReplacedListingFreed();
+        try {
+            FReplacedFreer = std::thread([replaced = std::move(replaced)]() mutable { replaced = {}; });
+        } catch (const std::system_error &) { // no thread to be had: freed here
+        }
+    }
+    replaced = {};
 
     FDescFilePath = catalogue->DescPath;
     const QString shown = DecodeName(CurrentFolderPath());

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 #include <memory>
+#include <thread>
 
 class QAction;
 class QLabel;
@@ -183,6 +184,8 @@ public:
     // Unusable after a failure, which the status line showed once.
     TDescriptionIndex *DescriptionIndex() const { return FIndex.get(); }
     TIndexUpdater *IndexUpdater() const { return FIndexUpdater; }
+    // Waits until the listing that the last one replaced is freed.
+    void WaitReplacedListingFreed();
     // Shows an index failure in the status line, only the first one of the program's run.
     void ShowIndexProblem(const QString &message);
     // Shows a text in the status line; an empty one hides the line.
@@ -239,5 +242,7 @@ private:
     QMetaObject::Connection FFocusConnection;
     std::unique_ptr<TDescriptionIndex> FIndex;
     TIndexUpdater *FIndexUpdater = nullptr;
+    // Frees the rows of a large listing that another replaced (a million entries take a while).
+    std::thread FReplacedFreer;
     bool FIndexProblemShown = false;
 };

@@ -82,15 +82,17 @@ void TStringGridModel::Clear()
     endResetModel();
 }
 
-void TStringGridModel::SetEntries(std::shared_ptr<const std::vector<TCatalogueEntry>> entries)
+std::shared_ptr<const std::vector<TCatalogueEntry>> TStringGridModel::SetEntries(
+    std::shared_ptr<const std::vector<TCatalogueEntry>> entries)
 {
     beginResetModel();
     FTyped.clear();
     FStored.clear();
     FStoredBytes.clear();
-    FEntries = std::move(entries);
+    std::swap(FEntries, entries);
     DecideShownRows();
     endResetModel();
+    return entries;
 }
 
 QByteArray TStringGridModel::Name(int row) const

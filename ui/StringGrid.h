@@ -34,7 +34,9 @@ public:
     // One empty row: how an empty table looks.
     void Clear();
     // The rows become the entries themselves, shared with the listing that holds them.
-    void SetEntries(std::shared_ptr<const std::vector<TCatalogueEntry>> entries);
+    // Returns the entries it showed before.
+    std::shared_ptr<const std::vector<TCatalogueEntry>> SetEntries(
+        std::shared_ptr<const std::vector<TCatalogueEntry>> entries);
 
     QByteArray Name(int row) const;
     QString DisplayName(int row) const;
