@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <bit>
 #include <optional>
+#include <tuple>
 #include <utility>
 #include <cerrno>
 #include <cstring>
@@ -27,9 +28,10 @@ void TNameHashes::Add(std::string_view name)
         const QByteArray &folded = FFolded.emplace(FCount, FoldNonAsciiName(name)).first->second;
         hash = TNameHash()(ViewOf(folded));
     }
-    const auto low = std::uint32_t(hash);
-    FGroups[low >> (32 - kGroupBits)].push_back({low, std::uint32_t(std::uint64_t(hash) >> 32), std::uint32_t(FCount)});
-    ++FCount;
+    if ((FCount + 1) * sizeof(std::uint64_t) > FHashes.Size())
+        FHashes.Grow(std::max<size_t>(64 << 10, 2 * FHashes.Size()));
+    static_cast<std::uint64_t *>(FHashes.Data())[FCount++] = hash;
+    ++FGroupSizes[GroupOf(hash)];
 }
 
 namespace {
@@ -59,24 +61,36 @@ public:
         FFoldedAway.assign(entries.size(), false);
         for (const auto &[entry, folded] : FFolded)
             FFoldedAway[entry] = true;
-        // A group's slots lie side by side, from the first group's to the last's; names that fold
-        // alike are in one group, in the entries' order.
-        for (std::vector<TNameHashes::THashed> &group : hashes.Groups()) {
-            for (const TNameHashes::THashed &hashed : group) {
-                const size_t hash = size_t(std::uint64_t(hashed.High) << 32 | hashed.Low);
-                // The entry's name is read only where a tag agrees: a fetch from anywhere each.
-                TSlot &slot = Probe(
-                    hash, [&](std::uint32_t other) { return TNameEqual()(KeyOf(other), KeyOf(hashed.Entry)); });
-                if (slot == 0) {
-                    slot = std::uint32_t(std::uint64_t(Tag(hash)) << FEntryBits) | (hashed.Entry + 1);
-                } else { // a name that folds like another one (rare): chained behind the first
-                    const auto first = qsizetype(EntryOf(slot) - 1);
-                    if (const qsizetype next = Next(first); next >= 0)
-                        FNext.emplace(qsizetype(hashed.Entry), next);
-                    FNext[first] = qsizetype(hashed.Entry);
-                }
+        // The entries by the groups of their hashes, each group in the entries' order: a group's
+        // slots lie side by side, from the first group's to the last's, and names that fold alike
+        // are in one group, in the entries' order.
+        struct THashed {
+            std::uint32_t Low, High, Entry;
+        };
+        TPages groupedPages(entries.size() * sizeof(THashed));
+        auto *const grouped = static_cast<THashed *>(groupedPages.Data());
+        std::array<size_t, std::tuple_size_v<TNameHashes::TGroupSizes>> at{}; // where each group's next goes
+        for (size_t g = 1; g < at.size(); ++g)
+            at[g] = at[g - 1] + hashes.GroupSizes()[g - 1];
+        for (size_t entry = 0; entry < entries.size(); ++entry) {
+            const std::uint64_t hash = hashes.Hash(entry);
+            grouped[at[TNameHashes::GroupOf(hash)]++] = {std::uint32_t(hash), std::uint32_t(hash >> 32),
+                                                         std::uint32_t(entry)};
+        }
+        for (size_t k = 0; k < entries.size(); ++k) {
+            const THashed &hashed = grouped[k];
+            const size_t hash = size_t(std::uint64_t(hashed.High) << 32 | hashed.Low);
+            // The entry's name is read only where a tag agrees: a fetch from anywhere each.
+            TSlot &slot = Probe(hash,
+                                [&](std::uint32_t other) { return TNameEqual()(KeyOf(other), KeyOf(hashed.Entry)); });
+            if (slot == 0) {
+                slot = std::uint32_t(std::uint64_t(Tag(hash)) << FEntryBits) | (hashed.Entry + 1);
+            } else { // a name that folds like another one (rare): chained behind the first
+                const auto first = qsizetype(EntryOf(slot) - 1);
+                if (const qsizetype next = Next(first); next >= 0)
+                    FNext.emplace(qsizetype(hashed.Entry), next);
+                FNext[first] = qsizetype(hashed.Entry);
             }
-            std::vector<TNameHashes::THashed>().swap(group);
         }
         hashes = TNameHashes(); // used up: hashed again if ever given again
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue/FolderCatalogue.h"
+#include "catalogue/Pages.h"
 
 #include <QByteArray>
 #include <QList>
@@ -20,25 +21,28 @@ struct TUnclaimedKey {
 
 // The names of a table's entries hashed for the index that its descriptions are looked up in,
 // one at a time as the entries are made: a listing hashes them on the side while the folder is
-// still being read. They are kept by the hash's first bits, so that the index is filled from
-// one end to the other rather than a slot anywhere for each name.
+// still being read. The hashes are counted by their first bits, so that the index can be filled
+// from one end to the other rather than a slot anywhere for each name.
 class TNameHashes {
 public:
-    struct THashed {
-        std::uint32_t Low, High, Entry; // the hash's halves
-    };
     static constexpr int kGroupBits = 8;
+    using TGroupSizes = std::array<std::uint32_t, 1 << kGroupBits>;
 
     // Hashes the next entry's name (entries are numbered as they are added).
     void Add(std::string_view name);
     size_t Count() const { return FCount; }
-    // By the hash's low half's first kGroupBits bits, each in the order the entries were added.
-    std::array<std::vector<THashed>, 1 << kGroupBits> &Groups() { return FGroups; }
+    // The hash of an entry's name (of its fold, for a name beyond ASCII).
+    std::uint64_t Hash(size_t entry) const { return static_cast<const std::uint64_t *>(FHashes.Data())[entry]; }
+    // The group of a hash: the first kGroupBits bits of its low half.
+    static size_t GroupOf(std::uint64_t hash) { return size_t(std::uint32_t(hash) >> (32 - kGroupBits)); }
+    // How many hashes each group has.
+    const TGroupSizes &GroupSizes() const { return FGroupSizes; }
     // The folds of names beyond ASCII by entry, which the index compares in their place.
     std::unordered_map<size_t, QByteArray> &Folded() { return FFolded; }
 
 private:
-    std::array<std::vector<THashed>, 1 << kGroupBits> FGroups;
+    TPages FHashes; // given back whole once the index is made, unlike a vector's heap block
+    TGroupSizes FGroupSizes{};
     std::unordered_map<size_t, QByteArray> FFolded;
     size_t FCount = 0;
 };

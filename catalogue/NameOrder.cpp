@@ -1,12 +1,10 @@
 #include "catalogue/NameOrder.h"
 
 #include "catalogue/FolderCatalogue.h"
+#include "catalogue/Pages.h"
 #include "common/TextCodec.h"
 
 #include <QLocale>
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -170,10 +168,9 @@ std::uint64_t TAsciiSortKeys::KeyWord(std::string_view name, size_t offset, TCur
         }
         i = end;
     }
-    // A name too long for the cursor's numbers is made from its start each time.
-    if (cursor && std::max(nextName, nextKey) <= std::numeric_limits<std::uint16_t>::max()) {
-        cursor->Name = std::uint16_t(nextName);
-        cursor->Key = std::uint16_t(nextKey);
+    if (cursor && std::max(nextName, nextKey) <= std::numeric_limits<std::uint8_t>::max()) {
+        cursor->Name = std::uint8_t(nextName);
+        cursor->Key = std::uint8_t(nextKey);
     }
     return taken == 0 ? 0 : word << (8 * (8 - taken));
 }
@@ -222,46 +219,6 @@ void TNameOrder::Work()
 }
 
 namespace {
-// Memory of its own mapping, whose pages past a point go back to the system while the first
-// ones are kept, which a block of the allocator cannot do: the sort's items become the order in
-// their first third.
-class TPages {
-public:
-    explicit TPages(size_t bytes) : FSize(bytes)
-    {
-        if (bytes == 0)
-            return;
-        void *pages = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (pages == MAP_FAILED)
-            throw std::bad_alloc();
-        FData = pages;
-    }
-    TPages(const TPages &) = delete;
-    TPages &operator=(const TPages &) = delete;
-    ~TPages()
-    {
-        if (FData)
-            ::munmap(FData, FSize);
-    }
-    void *Data() const { return FData; }
-    // Gives back the pages past the first `keep` bytes.
-    void Keep(size_t keep)
-    {
-        const auto page = size_t(::sysconf(_SC_PAGESIZE));
-        const size_t from = (keep + page - 1) / page * page;
-        if (!FData || from >= FSize)
-            return;
-        ::munmap(static_cast<char *>(FData) + from, FSize - from);
-        FSize = from;
-        if (from == 0)
-            FData = nullptr;
-    }
-
-private:
-    void *FData = nullptr;
-    size_t FSize = 0;
-};
-
 // Sorts in two halves on two threads and merges them when asked to share.
 template <typename T, typename Less> void SortShared(std::span<T> items, Less less, bool share)
 {
@@ -327,10 +284,10 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
         size_t From, To, Offset; // items alike in their keys' first Offset bytes
     };
     // Runs are ranges of their own; a thread takes its runs and the runs within them.
-    auto addRuns = [&items](std::vector<TRun> &runs, size_t from, size_t to, size_t offset) {
+    auto addRuns = [](std::span<const TItem> part, std::vector<TRun> &runs, size_t from, size_t to, size_t offset) {
         for (size_t i = from; i < to;) {
             size_t end = i + 1;
-            while (end < to && items[end].Bytes() == items[i].Bytes())
+            while (end < to && part[end].Bytes() == part[i].Bytes())
                 ++end;
             if (end - i > 1)
                 runs.push_back({i, end, offset});
@@ -341,13 +298,13 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
     constexpr size_t kPassesWhileAlike = 4;
     // Runs up to this many items are sorted on their whole keys (a few hundred KiB at most).
     constexpr size_t kWholeKeysUpTo = 4096;
-    auto refine = [&](std::vector<TRun> runs) {
+    auto refine = [&](std::span<TItem> part, std::vector<TRun> runs) {
         std::string keys;
         std::vector<std::uint32_t> begins;
         while (!runs.empty()) {
             const TRun run = runs.back();
             runs.pop_back();
-            const auto from = items.begin() + std::ptrdiff_t(run.From), to = items.begin() + std::ptrdiff_t(run.To);
+            const auto from = part.begin() + std::ptrdiff_t(run.From), to = part.begin() + std::ptrdiff_t(run.To);
             // A run whose keys have all ended holds names the collator takes for equal.
             if (from->Bytes() == 0) {
                 std::sort(from, to, [&](const TItem &a, const TItem &b) { return byName(a.Index, b.Index); });
@@ -357,7 +314,7 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
                 for (auto item = from; item != to; ++item)
                     item->SetBytes(bytesAt(item->Index, run.Offset));
                 std::sort(from, to, byBytes);
-                addRuns(runs, run.From, run.To, run.Offset + 8);
+                addRuns(part, runs, run.From, run.To, run.Offset + 8);
                 continue;
             }
             // A small run: the rest of each key is made once, side by side, and the run sorted
@@ -390,65 +347,92 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
         }
     };
     std::vector<TRun> runs;
-    addRuns(runs, 0, items.size(), 8);
+    addRuns(items, runs, 0, items.size(), 8);
     // While many items are still alike (names of a folder often share long beginnings), a level's
     // next key bytes are made in one pass over the entries in their own order, where the names lie
     // side by side; run by run, each name is a fetch from anywhere that the next must wait for.
     // Each item's place is noted by its entry first (4 MB for a million, before the descriptions
-    // of a listing have filled its memory). All runs are one level deep here.
-    std::vector<TAsciiSortKeys::TCursor> cursors; // where each entry's next key word begins
-    for (std::vector<std::uint32_t> place;;) {
-        std::vector<TRun> deeper;
-        size_t alike = 0;
-        for (const TRun &run : runs) {
-            const auto from = items.begin() + std::ptrdiff_t(run.From), to = items.begin() + std::ptrdiff_t(run.To);
-            if (from->Bytes() == 0) { // keys ended: names the collator takes for equal
-                std::sort(from, to, [&](const TItem &a, const TItem &b) { return byName(a.Index, b.Index); });
-                continue;
-            }
-            deeper.push_back(run);
-            alike += run.To - run.From;
+    // of a listing have filled its memory), and where its next key word begins (half as much);
+    // both are given back when the passes end. All runs are one level deep here.
+    //
+    // Once half the items or fewer are alike, those go on apart and the indices of all are
+    // gathered at the start of the items' pages (the index of item i lands on bytes the items up
+    // to i held), the other pages given back: the sort's last levels come when the descriptions
+    // of a listing are nearly all read, its peak of memory.
+    const size_t count = items.size();
+    auto *const indices = static_cast<char *>(pages.Data()); // the items' pages, as indices
+    std::span<TItem> work = items;                           // the items, or those alike once apart
+    TPagedArray<TItem> rest;
+    std::vector<std::pair<TRun, size_t>> homes; // the runs set apart, with where each began among the items
+    auto setApart = [&](size_t alike) {
+        rest = TPagedArray<TItem>(alike);
+        size_t at = 0;
+        for (TRun &run : runs) {
+            homes.push_back({{at, at + (run.To - run.From), run.Offset}, run.From});
+            std::copy(work.begin() + std::ptrdiff_t(run.From), work.begin() + std::ptrdiff_t(run.To),
+                      rest.begin() + at);
+            at += run.To - run.From;
+            run = homes.back().first;
         }
-        runs = std::move(deeper);
-        if (runs.empty() || alike < items.size() / kPassesWhileAlike)
-            break;
-        constexpr std::uint32_t kSettled = std::numeric_limits<std::uint32_t>::max();
-        place.assign(entries.size(), kSettled);
-        for (const TRun &run : runs)
-            for (size_t p = run.From; p < run.To; ++p)
-                place[items[p].Index] = std::uint32_t(p);
-        const size_t offset = runs.front().Offset;
-        cursors.resize(entries.size());
-        for (size_t i = 0; i < entries.size(); ++i)
-            if (place[i] != kSettled)
-                items[place[i]].SetBytes(FAscii->KeyWord({entries[i].Name.constData(), size_t(entries[i].Name.size())},
-                                                         offset, &cursors[i]));
-        for (const TRun &run : std::exchange(runs, {})) {
-            std::sort(items.begin() + std::ptrdiff_t(run.From), items.begin() + std::ptrdiff_t(run.To), byBytes);
-            addRuns(runs, run.From, run.To, offset + 8);
+        for (size_t i = 0; i < count; ++i) {
+            const std::uint32_t index = items[i].Index;
+            std::memcpy(indices + i * sizeof index, &index, sizeof index);
+        }
+        pages.Keep(count * sizeof(std::uint32_t));
+        work = std::span(rest.begin(), rest.size());
+    };
+    size_t alike = 0;
+    {
+        TPagedArray<TAsciiSortKeys::TCursor> cursors(entries.size());
+        for (;;) {
+            std::vector<TRun> deeper;
+            alike = 0;
+            for (const TRun &run : runs) {
+                const auto from = work.begin() + std::ptrdiff_t(run.From), to = work.begin() + std::ptrdiff_t(run.To);
+                if (from->Bytes() == 0) { // keys ended: names the collator takes for equal
+                    std::sort(from, to, [&](const TItem &a, const TItem &b) { return byName(a.Index, b.Index); });
+                    continue;
+                }
+                deeper.push_back(run);
+                alike += run.To - run.From;
+            }
+            runs = std::move(deeper);
+            if (runs.empty() || alike < count / kPassesWhileAlike)
+                break;
+            if (work.data() == items.data() && alike <= count / 2)
+                setApart(alike);
+            TPagedArray<std::uint32_t> place(entries.size()); // the item's place + 1, 0 when settled
+            for (const TRun &run : runs)
+                for (size_t p = run.From; p < run.To; ++p)
+                    place[work[p].Index] = std::uint32_t(p + 1);
+            const size_t offset = runs.front().Offset;
+            for (size_t i = 0; i < entries.size(); ++i)
+                if (place[i] != 0)
+                    work[place[i] - 1].SetBytes(FAscii->KeyWord(
+                        {entries[i].Name.constData(), size_t(entries[i].Name.size())}, offset, &cursors[i]));
+            for (const TRun &run : std::exchange(runs, {})) {
+                std::sort(work.begin() + std::ptrdiff_t(run.From), work.begin() + std::ptrdiff_t(run.To), byBytes);
+                addRuns(work, runs, run.From, run.To, offset + 8);
+            }
         }
     }
+    if (work.data() == items.data())
+        setApart(alike);
     if (!share) {
-        refine(std::move(runs));
+        refine(work, std::move(runs));
     } else {
-        // The runs of the first half of the items (runs are listed in item order) on a second thread.
+        // The runs of the first half of the rest (runs are listed in item order) on a second thread.
         const auto half = std::partition_point(runs.begin(), runs.end(),
-                                               [&](const TRun &run) { return run.To <= items.size() / 2; });
-        std::vector<TRun> first(runs.begin(), half);
-        runs.erase(runs.begin(), half);
-        std::future<void> other = std::async(std::launch::async, refine, std::move(first));
-        refine(std::move(runs));
+                                               [&](const TRun &run) { return run.To <= work.size() / 2; });
+        std::future<void> other = std::async(std::launch::async, refine, work, std::vector(runs.begin(), half));
+        refine(work, std::vector(half, runs.end()));
         other.get();
     }
-    // The items' indices are gathered at the start of their pages (the index of item i lands on
-    // bytes the items up to i held), the other pages given back, and the order copied out: the
-    // order and the items are never held together, as a listing's peak of memory may come now.
-    const size_t count = items.size();
-    for (size_t i = 0; i < count; ++i) {
-        const std::uint32_t index = items[i].Index;
-        std::memcpy(static_cast<char *>(pages.Data()) + i * sizeof index, &index, sizeof index);
-    }
-    pages.Keep(count * sizeof(std::uint32_t));
+    // Each run set apart goes back to where it began among the items.
+    for (const auto &[run, home] : homes)
+        for (size_t k = run.From; k < run.To; ++k)
+            std::memcpy(indices + (home + k - run.From) * sizeof(std::uint32_t), &rest[k].Index, sizeof(std::uint32_t));
+    rest = {};
     std::vector<std::uint32_t> order(count);
     if (count > 0)
         std::memcpy(order.data(), pages.Data(), count * sizeof(std::uint32_t));

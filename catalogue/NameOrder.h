@@ -35,9 +35,10 @@ public:
     // Appends the key of a name that it takes.
     void AppendKey(std::string_view name, std::string &key) const;
     // Where the making of a key resumes: the start of a character or number of the name (Name)
-    // and the position of its bytes in the key (Key). The start of the name is one.
+    // and the position of its bytes in the key (Key). The start of the name is one; a cursor
+    // past what a byte counts stays there (two bytes for each of a million names).
     struct TCursor {
-        std::uint16_t Name = 0, Key = 0;
+        std::uint8_t Name = 0, Key = 0;
     };
     // The key's bytes from offset on, eight of them as a number, first byte highest, zeros past
     // the key's end (key bytes are never zero): made from the name when needed, so that a
