@@ -163,36 +163,108 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirector
 }
 
 namespace {
-// Puts the entries into the order (row r takes entry order[r]) in place, cycle by cycle: a
-// second vector of a million entries would cost as much again. Each row is handed to `placed`
-// once its entry is in it.
-template <typename Placed>
-void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<std::uint32_t> &order, Placed placed)
+// The cycles of an order (row r takes entry order[r]) as two threads put them in place at once:
+// a long cycle is cut at its middle, a half for each; the others go whole to either.
+struct TCycles {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> Cut; // the start and the middle of each
+    std::vector<std::uint32_t> Whole;                         // the start of each longer than one row
+};
+
+TCycles CyclesOf(const std::vector<std::uint32_t> &order)
 {
-    std::vector<bool> done(entries.size());
-    for (size_t start = 0; start < entries.size(); ++start) {
-        if (done[start])
+    constexpr size_t kCutFrom = 1024;
+    TCycles cycles;
+    std::vector<bool> seen(order.size());
+    for (size_t start = 0; start < order.size(); ++start) {
+        if (seen[start])
             continue;
-        TCatalogueEntry first = std::move(entries[start]);
-        size_t row = start;
-        // The entries a cycle moves lie anywhere: each is fetched some moves ahead, found along
-        // the order, which the cache holds better than the entries.
-        constexpr int kAhead = 8;
-        size_t ahead = start;
-        for (int k = 0; k < kAhead && order[ahead] != start; ++k)
-            __builtin_prefetch(&entries[ahead = order[ahead]]);
-        for (; order[row] != start; row = order[row]) {
-            if (order[ahead] != start)
-                __builtin_prefetch(&entries[ahead = order[ahead]]);
-            entries[row] = std::move(entries[order[row]]);
-            done[row] = true;
-            placed(row);
+        size_t length = 0;
+        for (size_t row = start; !seen[row]; row = order[row]) {
+            seen[row] = true;
+            ++length;
         }
-        entries[row] = std::move(first);
-        done[row] = true;
+        if (length >= kCutFrom) {
+            size_t middle = start;
+            for (size_t k = 0; k < length / 2; ++k)
+                middle = order[middle];
+            cycles.Cut.push_back({std::uint32_t(start), std::uint32_t(middle)});
+        } else if (length > 1) {
+            cycles.Whole.push_back(std::uint32_t(start));
+        }
+    }
+    return cycles;
+}
+
+// Moves a cycle's entries row by row from the row `from` up to the row that takes the entry of
+// `to`, which takes `last` instead; each row is handed to `placed` once its entry is in it.
+template <typename Placed>
+void MoveAlong(std::vector<TCatalogueEntry> &entries, const std::vector<std::uint32_t> &order, size_t from, size_t to,
+               TCatalogueEntry last, Placed &placed)
+{
+    // The entries a cycle moves lie anywhere: each is fetched some moves ahead, found along the
+    // order, which the cache holds better than the entries.
+    constexpr int kAhead = 8;
+    size_t ahead = from;
+    for (int k = 0; k < kAhead && order[ahead] != to; ++k)
+        __builtin_prefetch(&entries[ahead = order[ahead]]);
+    size_t row = from;
+    for (; order[row] != to; row = order[row]) {
+        if (order[ahead] != to)
+            __builtin_prefetch(&entries[ahead = order[ahead]]);
+        entries[row] = std::move(entries[order[row]]);
         placed(row);
     }
+    entries[row] = std::move(last);
+    placed(row);
 }
+
+// Puts the entries into the order in place, cycle by cycle (a second vector of a million entries
+// would cost as much again), on two threads when `share` is set. Each row is handed to the
+// `placed` of the thread that filled it, once its entry is in it.
+template <typename Placed>
+void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<std::uint32_t> &order, const TCycles &cycles,
+             std::array<Placed, 2> &placed, bool share)
+{
+    // The entries at the cuts are taken out first: each half ends with the other's first.
+    std::vector<TCatalogueEntry> starts, middles;
+    for (const auto &[start, middle] : cycles.Cut) {
+        starts.push_back(std::move(entries[start]));
+        middles.push_back(std::move(entries[middle]));
+    }
+    auto half = [&](size_t h) {
+        for (size_t row = h * entries.size() / 2; row < (h + 1) * entries.size() / 2; ++row)
+            if (order[row] == row)
+                placed[h](row);
+        for (size_t c = 0; c < cycles.Cut.size(); ++c) {
+            const auto [start, middle] = cycles.Cut[c];
+            if (h == 0)
+                MoveAlong(entries, order, start, middle, std::move(middles[c]), placed[h]);
+            else
+                MoveAlong(entries, order, middle, start, std::move(starts[c]), placed[h]);
+        }
+        for (size_t w = h * cycles.Whole.size() / 2; w < (h + 1) * cycles.Whole.size() / 2; ++w) {
+            const size_t start = cycles.Whole[w];
+            MoveAlong(entries, order, start, start, std::move(entries[start]), placed[h]);
+        }
+    };
+    std::future<void> second = std::async(share ? std::launch::async : std::launch::deferred, half, 1);
+    half(0);
+    second.get();
+}
+
+// The estimates of the rows a thread puts in place, for the columns' widest texts.
+struct TWidthNotes {
+    const std::vector<TCatalogueEntry> *Rows = nullptr;
+    TWidthRanking Names, Descriptions;
+    void operator()(size_t row)
+    {
+        Names.Note(std::uint32_t(row), (*Rows)[row].NameWidth);
+        Descriptions.Note(std::uint32_t(row), (*Rows)[row].DescriptionWidth);
+    }
+};
+struct TNoNotes {
+    void operator()(size_t) const {}
+};
 
 // The stale keys the follower gives to renamed entries: each moves to its entry's name (written
 // with the deletions, so in the same write) and is taken out of `stale`.
@@ -324,13 +396,18 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     const bool share = catalogue.Folders.size() + catalogue.Files.size() >= kShareFrom;
     TNameOrder sortKeys(catalogue.Folders, catalogue.Files, &asciiTaken);
     std::vector<std::uint32_t> orders[2];
+    std::array<std::optional<TCycles>, 2> cycles; // of the orders, for the rows put in order on two threads
     std::future<void> keyed;
     if (share)
-        keyed = std::async(std::launch::async, [&sortKeys, &orders] {
+        keyed = std::async(std::launch::async, [&sortKeys, &orders, &cycles] {
             sortKeys.Work();
             if (!sortKeys.NeedsKeys())
-                for (int table = 0; table < 2; ++table)
-                    orders[table] = sortKeys.Order(table, false);
+                for (size_t table = 0; table < 2; ++table) {
+                    orders[table] = sortKeys.Order(int(table), false);
+                    // While the descriptions are still read, as a rule.
+                    if (orders[table].size() >= kShareFrom)
+                        cycles[table] = CyclesOf(orders[table]);
+                }
         });
     std::array<TDescribedTable, 2> tables{
         {{&catalogue.Folders, kSectionFolders, {}, &hashes[0]}, {&catalogue.Files, kSectionFiles, {}, &hashes[1]}}};
@@ -364,16 +441,19 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     const std::array<std::vector<TCatalogueEntry> *, 2> entries{&catalogue.Folders, &catalogue.Files};
     for (size_t table = 0; table < 2; ++table) {
         std::vector<TCatalogueEntry> &rows = *entries[table];
+        const bool shareRows = rows.size() >= kShareFrom;
+        if (!cycles[table])
+            cycles[table] = CyclesOf(orders[table]);
         if (!advances) {
-            Reorder(rows, orders[table], [](size_t) {});
+            std::array<TNoNotes, 2> none;
+            Reorder(rows, orders[table], *cycles[table], none, shareRows);
             continue;
         }
-        TWidthRanking names, descriptions;
-        Reorder(rows, orders[table], [&](size_t row) {
-            names.Note(std::uint32_t(row), rows[row].NameWidth);
-            descriptions.Note(std::uint32_t(row), rows[row].DescriptionWidth);
-        });
-        catalogue.Widest[table] = {names.Take(), descriptions.Take()};
+        std::array<TWidthNotes, 2> notes{TWidthNotes{&rows, {}, {}}, TWidthNotes{&rows, {}, {}}};
+        Reorder(rows, orders[table], *cycles[table], notes, shareRows);
+        notes[0].Names.Merge(std::move(notes[1].Names));
+        notes[0].Descriptions.Merge(std::move(notes[1].Descriptions));
+        catalogue.Widest[table] = {notes[0].Names.Take(), notes[0].Descriptions.Take()};
     }
     catalogue.WidthsRanked = advances != nullptr;
     return catalogue;

@@ -16,8 +16,7 @@ class TPages {
 public:
     TPages() = default;
     explicit TPages(size_t bytes) { Grow(bytes); }
-    TPages(TPages &&other) noexcept
-        : FData(std::exchange(other.FData, nullptr)), FSize(std::exchange(other.FSize, 0))
+    TPages(TPages &&other) noexcept : FData(std::exchange(other.FData, nullptr)), FSize(std::exchange(other.FSize, 0))
     {
     }
     TPages &operator=(TPages &&other) noexcept

@@ -70,6 +70,15 @@ public:
         else
             KeepLargest(FCandidates.Ranked, {estimate, row}, kWidthCandidates);
     }
+    // Takes in what another ranking of other rows of the column noted.
+    void Merge(TWidthRanking &&other)
+    {
+        for (const auto &[estimate, row] : other.FCandidates.Ranked)
+            KeepLargest(FCandidates.Ranked, {estimate, row}, kWidthCandidates);
+        FCandidates.Unestimated.insert(FCandidates.Unestimated.end(), other.FCandidates.Unestimated.begin(),
+                                       other.FCandidates.Unestimated.end());
+        other.FCandidates = {};
+    }
     TWidthCandidates Take()
     {
         std::sort(FCandidates.Ranked.begin(), FCandidates.Ranked.end(), std::greater<>());
