@@ -9,9 +9,9 @@
 #include <new>
 #include <utility>
 
-// Memory of its own mapping, given back to the system as soon as it is let go of, in part or
-// whole, which a block of the allocator is not: a listing's large passing arrays would otherwise
-// stay in the process as free heap beside the rows it keeps.
+// Memory of its own mapping, given back to the system in part or whole as soon as it is let go of
+// (a block of the allocator goes back whole or not at all), whose pages start as zeros that take
+// no memory until written, and which grows without a copy.
 class TPages {
 public:
     TPages() = default;
