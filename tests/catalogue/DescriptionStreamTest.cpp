@@ -1,6 +1,7 @@
 #include "catalogue/DescriptionFile.h"
 #include "catalogue/DescriptionStream.h"
 #include "catalogue/FoldedName.h"
+#include "catalogue/PackedTexts.h"
 #include "catalogue/ProfileFile.h"
 
 #include "TestSupport.h"
@@ -124,4 +125,36 @@ TEST(DescriptionStream, AKeyListCutShortFindsItsKeyWhereverTheFileStoresIt)
     EXPECT_EQ(tables[1].Unclaimed.back().Key, cut);
     EXPECT_FALSE(tables[1].Unclaimed.back().Stored);
     EXPECT_TRUE(tables[1].Unclaimed.front().Stored);
+}
+
+TEST(PackedTexts, TextsOutliveThePackerAndChangeAlone)
+{
+    // Texts share the packer's blocks: each must keep its block however many a block holds,
+    // after the packer and the other texts of its block are gone.
+    std::vector<QByteArray> texts;
+    const std::string large(5 << 20, 'x'); // larger than a block: a block of its own
+    {
+        TPackedTexts packer;
+        for (int i = 0; i < 200000; ++i) // more texts than one taking of references covers
+            texts.push_back(packer.Add("text " + std::to_string(i)));
+        texts.push_back(packer.Add(large));
+        texts.push_back(packer.Add("after"));
+        texts.push_back(packer.Add(""));
+    }
+    std::vector<QByteArray> kept;
+    for (size_t i = 0; i < texts.size(); i += 1000)
+        kept.push_back(texts[i]);
+    texts.resize(texts.size() - 3);
+    texts.erase(texts.begin(), texts.begin() + 150000);
+    for (size_t i = 0; i < kept.size() - 1; ++i) {
+        ASSERT_EQ(kept[i], QByteArray::fromStdString("text " + std::to_string(i * 1000)));
+        ASSERT_EQ(kept[i].constData()[kept[i].size()], '\0');
+    }
+    EXPECT_EQ(kept.back(), QByteArray::fromStdString(large));
+    texts.clear();
+    QByteArray changed = kept[1];
+    changed[0] = 'T';
+    EXPECT_EQ(kept[1], "text 1000");
+    EXPECT_EQ(changed, "Text 1000");
+    EXPECT_EQ(kept[2], "text 2000");
 }
