@@ -38,8 +38,8 @@ namespace {
 // The entries of a table by the fold of their names. A slot of 32 bits holds an entry's number
 // and, in the bits the numbers leave, bits of its hash (12 for a million entries); a look-up
 // compares with the entry's own name (or its folded copy, for a name beyond ASCII) only where
-// those bits agree: for a million entries the table takes 6 MB where slots holding views would
-// take 32 MB. It lives while the descriptions are read, beside the rows being ordered, which is
+// those bits agree: for a million entries the table takes 5 MB where slots holding views would
+// take 20 MB. It lives while the descriptions are read, beside the rows being ordered, which is
 // when a listing needs the most memory.
 class TEntryIndex {
 public:
@@ -53,8 +53,8 @@ public:
             given = &own;
         }
         TNameHashes &hashes = *given;
-        // At most two thirds full: a look-up that misses ends after a few slots.
-        FSlots.assign(std::max<size_t>(16, entries.size() + entries.size() / 2), 0);
+        // At most four fifths full: a look-up that misses ends within a line or two of slots.
+        FSlots.assign(std::max<size_t>(16, entries.size() + entries.size() / 4), 0);
         FEntryBits = int(std::bit_width(entries.size())); // entry numbers 1 .. size, 0 for none
         FEntryMask = std::uint32_t((std::uint64_t(1) << FEntryBits) - 1);
         FFolded = std::move(hashes.Folded());
@@ -183,14 +183,31 @@ struct TContestedKey {
 // What is known of one table while the file goes by.
 struct TTableReader {
     explicit TTableReader(TDescribedTable &table)
-        : Table(table), Index(*table.Entries, table.Hashes), Found(table.Entries->size(), TFound::None),
+        : Table(table), Index(*table.Entries, table.Hashes), Found(table.Entries->size()),
           FoldedSection(FoldProfileName(table.Section))
     {
     }
     enum class TFound : std::uint8_t { None, Folded, Exact };
+    // What each entry has found so far, in two bits: a million take 256 KiB, which stay in the
+    // cache beside the look-ups (a byte each would be a fetch from anywhere for each).
+    class TFoundStates {
+    public:
+        explicit TFoundStates(size_t count) : FBits((count + 3) / 4, 0) {}
+        TFound Get(size_t entry) const { return TFound((FBits[entry / 4] >> Shift(entry)) & 3); }
+        void Set(size_t entry, TFound found)
+        {
+            std::uint8_t &bits = FBits[entry / 4];
+            bits = std::uint8_t((bits & ~(3 << Shift(entry))) | int(found) << Shift(entry));
+        }
+        void Clear() { std::fill(FBits.begin(), FBits.end(), 0); }
+
+    private:
+        static int Shift(size_t entry) { return int(2 * (entry % 4)); }
+        std::vector<std::uint8_t> FBits;
+    };
     TDescribedTable &Table;
     TEntryIndex Index;
-    std::vector<TFound> Found; // the key an entry has so far, for names that no other folds like
+    TFoundStates Found; // the key an entry has so far, for names that no other folds like
     std::vector<TContestedKey> Contested;
     QByteArray FoldedSection;
     bool SectionSeen = false;
@@ -264,7 +281,7 @@ public:
                 entry.Description = QByteArray();
                 entry.DescriptionWidth = FAdvances ? 0 : -1;
             }
-            std::fill(reader.Found.begin(), reader.Found.end(), TTableReader::TFound::None);
+            reader.Found.Clear();
             reader.Contested.clear();
             reader.SectionSeen = false;
             reader.ListedKeys.clear();
@@ -313,8 +330,8 @@ private:
                     break;
             }
             // Each line's slot is fetched eight lines before its entry, that eight before its
-            // name and what the entry has found, that eight before the line is taken. Other keys
-            // than ASCII ones are folded first, which costs more than the fetch saves.
+            // name, that eight before the line is taken. Other keys than ASCII ones are folded
+            // first, which costs more than the fetch saves.
             constexpr size_t kStep = 8;
             const TEntryIndex *index = FCurrent ? &FCurrent->Index : nullptr;
             for (size_t i = 0; i < count + 3 * kStep; ++i) {
@@ -329,11 +346,8 @@ private:
                     const size_t j = i - kStep;
                     entries[j] = hashes[j] ? index->PrefetchEntry(*hashes[j]) : -1;
                 }
-                if (index && i >= 2 * kStep && i - 2 * kStep < count && entries[i - 2 * kStep] >= 0) {
-                    const qsizetype entry = entries[i - 2 * kStep];
-                    index->PrefetchName(entry);
-                    __builtin_prefetch(&FCurrent->Found[size_t(entry)]);
-                }
+                if (index && i >= 2 * kStep && i - 2 * kStep < count && entries[i - 2 * kStep] >= 0)
+                    index->PrefetchName(entries[i - 2 * kStep]);
                 if (i >= 3 * kStep && i - 3 * kStep < count)
                     Take(data, batch[i - 3 * kStep], index ? hashes[i - 3 * kStep] : std::nullopt);
             }
@@ -391,10 +405,10 @@ private:
         // the first of its fold.
         TCatalogueEntry &entry = (*reader.Table.Entries)[size_t(first)];
         const bool exact = ViewOf(entry.Name) == name;
-        TTableReader::TFound &found = reader.Found[size_t(first)];
+        const TTableReader::TFound found = reader.Found.Get(size_t(first));
         if (found == TTableReader::TFound::Exact || (found == TTableReader::TFound::Folded && !exact))
             return;
-        found = exact ? TTableReader::TFound::Exact : TTableReader::TFound::Folded;
+        reader.Found.Set(size_t(first), exact ? TTableReader::TFound::Exact : TTableReader::TFound::Folded);
         if (const std::optional<std::string_view> plain = ProfileFile::PlainValue(stored)) {
             entry.Description = plain->empty() ? QByteArray() : FValues.Add(*plain);
             if (FAdvances)

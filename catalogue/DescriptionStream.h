@@ -63,6 +63,6 @@ struct TDescribedTable {
 // never held whole. With a font's advances the descriptions' widths are estimated on the way.
 // An unreadable or absent file describes nothing; one too large raises "Unable to read ...".
 // The file is read in pieces of pieceSize bytes (other sizes than the usual one are for tests).
-inline constexpr qsizetype kDescriptionPiece = 1 << 20; // read while its lines are in the cache
+inline constexpr qsizetype kDescriptionPiece = 256 << 10; // read while its lines are in the cache
 void ReadDescriptions(const QByteArray &path, std::array<TDescribedTable, 2> &tables,
                       const TAdvanceTable *advances = nullptr, qsizetype pieceSize = kDescriptionPiece);

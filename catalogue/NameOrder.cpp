@@ -280,8 +280,10 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
         items[i].SetBytes(bytesAt(i, 0));
     }
     SortShared(items, byBytes, share);
+    // Item positions fit in 32 bits as the items' indices do: a level of a large folder can have
+    // tens of thousands of runs, noted while the sort's memory is at its most.
     struct TRun {
-        size_t From, To, Offset; // items alike in their keys' first Offset bytes
+        std::uint32_t From, To, Offset; // items alike in their keys' first Offset bytes
     };
     // Runs are ranges of their own; a thread takes its runs and the runs within them.
     auto addRuns = [](std::span<const TItem> part, std::vector<TRun> &runs, size_t from, size_t to, size_t offset) {
@@ -290,7 +292,7 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
             while (end < to && part[end].Bytes() == part[i].Bytes())
                 ++end;
             if (end - i > 1)
-                runs.push_back({i, end, offset});
+                runs.push_back({std::uint32_t(i), std::uint32_t(end), std::uint32_t(offset)});
             i = end;
         }
     };
@@ -363,12 +365,12 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
     auto *const indices = static_cast<char *>(pages.Data()); // the items' pages, as indices
     std::span<TItem> work = items;                           // the items, or those alike once apart
     TPagedArray<TItem> rest;
-    std::vector<std::pair<TRun, size_t>> homes; // the runs set apart, with where each began among the items
+    std::vector<std::pair<TRun, std::uint32_t>> homes; // the runs set apart, with where each began among the items
     auto setApart = [&](size_t alike) {
         rest = TPagedArray<TItem>(alike);
         size_t at = 0;
         for (TRun &run : runs) {
-            homes.push_back({{at, at + (run.To - run.From), run.Offset}, run.From});
+            homes.push_back({{std::uint32_t(at), std::uint32_t(at + (run.To - run.From)), run.Offset}, run.From});
             std::copy(work.begin() + std::ptrdiff_t(run.From), work.begin() + std::ptrdiff_t(run.To),
                       rest.begin() + at);
             at += run.To - run.From;
@@ -385,31 +387,35 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
     {
         TPagedArray<TAsciiSortKeys::TCursor> cursors(entries.size());
         for (;;) {
-            std::vector<TRun> deeper;
             alike = 0;
+            size_t deeper = 0; // the runs kept, moved to the front
             for (const TRun &run : runs) {
                 const auto from = work.begin() + std::ptrdiff_t(run.From), to = work.begin() + std::ptrdiff_t(run.To);
                 if (from->Bytes() == 0) { // keys ended: names the collator takes for equal
                     std::sort(from, to, [&](const TItem &a, const TItem &b) { return byName(a.Index, b.Index); });
                     continue;
                 }
-                deeper.push_back(run);
+                runs[deeper++] = run;
                 alike += run.To - run.From;
             }
-            runs = std::move(deeper);
+            runs.resize(deeper);
             if (runs.empty() || alike < count / kPassesWhileAlike)
                 break;
             if (work.data() == items.data() && alike <= count / 2)
                 setApart(alike);
-            TPagedArray<std::uint32_t> place(entries.size()); // the item's place + 1, 0 when settled
-            for (const TRun &run : runs)
-                for (size_t p = run.From; p < run.To; ++p)
-                    place[work[p].Index] = std::uint32_t(p + 1);
             const size_t offset = runs.front().Offset;
-            for (size_t i = 0; i < entries.size(); ++i)
-                if (place[i] != 0)
-                    work[place[i] - 1].SetBytes(FAscii->KeyWord(
-                        {entries[i].Name.constData(), size_t(entries[i].Name.size())}, offset, &cursors[i]));
+            {
+                // The item's place + 1, 0 when settled; given back before the runs are sorted, which
+                // takes as long, in case the descriptions of a listing are read meanwhile.
+                TPagedArray<std::uint32_t> place(entries.size());
+                for (const TRun &run : runs)
+                    for (size_t p = run.From; p < run.To; ++p)
+                        place[work[p].Index] = std::uint32_t(p + 1);
+                for (size_t i = 0; i < entries.size(); ++i)
+                    if (place[i] != 0)
+                        work[place[i] - 1].SetBytes(FAscii->KeyWord(
+                            {entries[i].Name.constData(), size_t(entries[i].Name.size())}, offset, &cursors[i]));
+            }
             for (const TRun &run : std::exchange(runs, {})) {
                 std::sort(work.begin() + std::ptrdiff_t(run.From), work.begin() + std::ptrdiff_t(run.To), byBytes);
                 addRuns(work, runs, run.From, run.To, offset + 8);
