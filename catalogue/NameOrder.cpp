@@ -404,16 +404,19 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
             if (work.data() == items.data() && alike <= count / 2)
                 setApart(alike);
             const size_t offset = runs.front().Offset;
-            {
-                // The item's place + 1, 0 when settled; given back before the runs are sorted, which
-                // takes as long, in case the descriptions of a listing are read meanwhile.
-                TPagedArray<std::uint32_t> place(entries.size());
+            // The places are noted for half the entries at a time (2 MiB for a million), and given
+            // back before the runs are sorted: the descriptions of a listing may be read meanwhile.
+            const size_t placesAtOnce = std::max<size_t>(1, (entries.size() + 1) / 2);
+            for (size_t first = 0; first < entries.size(); first += placesAtOnce) {
+                const size_t last = std::min(entries.size(), first + placesAtOnce);
+                TPagedArray<std::uint32_t> place(last - first); // the item's place + 1, 0 when settled
                 for (const TRun &run : runs)
                     for (size_t p = run.From; p < run.To; ++p)
-                        place[work[p].Index] = std::uint32_t(p + 1);
-                for (size_t i = 0; i < entries.size(); ++i)
-                    if (place[i] != 0)
-                        work[place[i] - 1].SetBytes(FAscii->KeyWord(
+                        if (const size_t index = work[p].Index; index >= first && index < last)
+                            place[index - first] = std::uint32_t(p + 1);
+                for (size_t i = first; i < last; ++i)
+                    if (const std::uint32_t at = place[i - first]; at != 0)
+                        work[at - 1].SetBytes(FAscii->KeyWord(
                             {entries[i].Name.constData(), size_t(entries[i].Name.size())}, offset, &cursors[i]));
             }
             for (const TRun &run : std::exchange(runs, {})) {
