@@ -252,8 +252,8 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
             share);
         return order;
     }
-    // Keys are compared eight bytes at a time, as numbers: first all items by their first eight
-    // bytes, then each run of items alike so far by their next eight, and so on. A level reads
+    // Keys are compared eight bytes at a time, as numbers: first all entries by their first eight
+    // bytes, then each run of entries alike so far by their next eight, and so on. A level reads
     // each name of a run once; comparing whole keys would read two per comparison, in no order
     // the cache could follow, and names of a large folder often share long beginnings. A key that
     // has ended reads as zeros and sorts first, as it should. An item takes 12 bytes.
@@ -266,57 +266,111 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
             Low = std::uint32_t(bytes);
         }
     };
-    auto bytesAt = [this, &entries](size_t i, size_t offset) {
-        return FAscii->KeyWord({entries[i].Name.constData(), size_t(entries[i].Name.size())}, offset);
-    };
     const auto byBytes = [](const TItem &a, const TItem &b) { return a.Bytes() < b.Bytes(); };
-    // The items live in pages of their own, which become the order when the sort ends.
-    TPages pages(entries.size() * sizeof(TItem));
-    auto *const itemsBegin = static_cast<TItem *>(pages.Data());
-    std::uninitialized_value_construct_n(itemsBegin, entries.size());
-    const std::span<TItem> items(itemsBegin, entries.size());
-    for (size_t i = 0; i < items.size(); ++i) {
-        items[i].Index = std::uint32_t(i);
-        items[i].SetBytes(bytesAt(i, 0));
-    }
-    SortShared(items, byBytes, share);
-    // Item positions fit in 32 bits as the items' indices do: a level of a large folder can have
-    // tens of thousands of runs, noted while the sort's memory is at its most.
-    struct TRun {
-        std::uint32_t From, To, Offset; // items alike in their keys' first Offset bytes
+    const auto nameOf = [&entries](size_t i) {
+        return std::string_view(entries[i].Name.constData(), size_t(entries[i].Name.size()));
     };
-    // Runs are ranges of their own; a thread takes its runs and the runs within them.
-    auto addRuns = [](std::span<const TItem> part, std::vector<TRun> &runs, size_t from, size_t to, size_t offset) {
-        for (size_t i = from; i < to;) {
+    // Item positions fit in 32 bits as the entries' indices do: a level of a large folder can
+    // have tens of thousands of runs.
+    struct TRun {
+        std::uint32_t From, To, Offset; // rows alike in their keys' first Offset bytes
+    };
+    const size_t count = entries.size();
+    std::vector<std::uint32_t> order(count);
+    std::vector<TRun> runs;
+    // Runs of `items` (sorted, the rows from `base` on) alike in their keys' next eight bytes go
+    // on at `offset` + 8, unless their keys have ended: those are names the collator takes for
+    // equal, and are ordered by their bytes here.
+    auto addRuns = [&](std::span<const TItem> items, size_t base, size_t offset, std::vector<TRun> &to) {
+        for (size_t i = 0; i < items.size();) {
             size_t end = i + 1;
-            while (end < to && part[end].Bytes() == part[i].Bytes())
+            while (end < items.size() && items[end].Bytes() == items[i].Bytes())
                 ++end;
-            if (end - i > 1)
-                runs.push_back({std::uint32_t(i), std::uint32_t(end), std::uint32_t(offset)});
+            if (end - i > 1) {
+                const TRun run{std::uint32_t(base + i), std::uint32_t(base + end), std::uint32_t(offset + 8)};
+                if (items[i].Bytes() == 0)
+                    std::sort(order.begin() + run.From, order.begin() + run.To, byName);
+                else
+                    to.push_back(run);
+            }
             i = end;
         }
     };
-    // Levels are made in passes over all entries while at least one item in this many is alike.
-    constexpr size_t kPassesWhileAlike = 4;
+    {
+        // The first level sorts every entry: its items live in pages of their own, given back
+        // once the row order has taken their indices.
+        TPagedArray<TItem> items(count);
+        for (size_t i = 0; i < count; ++i) {
+            items[i].Index = std::uint32_t(i);
+            items[i].SetBytes(FAscii->KeyWord(nameOf(i), 0));
+        }
+        const std::span<TItem> all(items.data(), count);
+        SortShared(all, byBytes, share);
+        for (size_t i = 0; i < count; ++i)
+            order[i] = items[i].Index;
+        addRuns(all, 0, 0, runs);
+    }
+    // Deeper levels hold items only for a chunk of runs at a time (a few hundred KiB, or one run
+    // larger than that): the rows' order alone lasts, 4 bytes a row, while the descriptions of a
+    // listing fill its memory.
+    constexpr size_t kChunk = 1 << 16; // items
     // Runs up to this many items are sorted on their whole keys (a few hundred KiB at most).
     constexpr size_t kWholeKeysUpTo = 4096;
-    auto refine = [&](std::span<TItem> part, std::vector<TRun> runs) {
+    // Sorts runs[first, last) on their keys' next eight bytes, from a cursor per entry where one
+    // is given, and adds the runs that go deeper. Each run's entries and names are fetched some
+    // items ahead: they lie anywhere.
+    auto sortLevel = [&](std::vector<TItem> &scratch, std::span<const TRun> level, TAsciiSortKeys::TCursor *cursors,
+                         std::vector<TRun> &deeper) {
+        constexpr size_t kAhead = 16; // rows
+        for (size_t r = 0; r < level.size();) {
+            size_t last = r + 1, total = level[r].To - level[r].From;
+            for (; last < level.size() && total + (level[last].To - level[last].From) <= kChunk; ++last)
+                total += level[last].To - level[last].From;
+            scratch.resize(total);
+            // Rows between the chunk's runs are settled; rows past it may be another thread's.
+            const size_t end = level[last - 1].To;
+            size_t k = 0;
+            for (size_t q = r; q < last; ++q)
+                for (size_t row = level[q].From; row < level[q].To; ++row) {
+                    if (row + 2 * kAhead < end) { // an entry's name lies on one line of it, or across two
+                        const auto *name = reinterpret_cast<const char *>(&entries[order[row + 2 * kAhead]].Name);
+                        __builtin_prefetch(name);
+                        __builtin_prefetch(name + sizeof(QByteArray) - 1);
+                    }
+                    if (row + kAhead < end) {
+                        const std::uint32_t ahead = order[row + kAhead];
+                        const QByteArray &name = entries[ahead].Name;
+                        __builtin_prefetch(name.constData() + std::min<qsizetype>(level[q].Offset, name.size()));
+                        __builtin_prefetch(name.constData() + name.size());
+                        if (cursors)
+                            __builtin_prefetch(&cursors[ahead]);
+                    }
+                    const std::uint32_t i = order[row];
+                    scratch[k].Index = i;
+                    scratch[k++].SetBytes(FAscii->KeyWord(nameOf(i), level[q].Offset, cursors ? &cursors[i] : nullptr));
+                }
+            k = 0;
+            for (size_t q = r; q < last; ++q) {
+                const std::span<TItem> run(scratch.data() + k, level[q].To - level[q].From);
+                k += run.size();
+                std::sort(run.begin(), run.end(), byBytes);
+                for (size_t j = 0; j < run.size(); ++j)
+                    order[level[q].From + j] = run[j].Index;
+                addRuns(run, level[q].From, level[q].Offset, deeper);
+            }
+            r = last;
+        }
+    };
+    // The runs left, one at a time to the end of their keys.
+    auto refine = [&](std::vector<TRun> stack) {
+        std::vector<TItem> scratch;
         std::string keys;
         std::vector<std::uint32_t> begins;
-        while (!runs.empty()) {
-            const TRun run = runs.back();
-            runs.pop_back();
-            const auto from = part.begin() + std::ptrdiff_t(run.From), to = part.begin() + std::ptrdiff_t(run.To);
-            // A run whose keys have all ended holds names the collator takes for equal.
-            if (from->Bytes() == 0) {
-                std::sort(from, to, [&](const TItem &a, const TItem &b) { return byName(a.Index, b.Index); });
-                continue;
-            }
+        while (!stack.empty()) {
+            const TRun run = stack.back();
+            stack.pop_back();
             if (run.To - run.From > kWholeKeysUpTo) {
-                for (auto item = from; item != to; ++item)
-                    item->SetBytes(bytesAt(item->Index, run.Offset));
-                std::sort(from, to, byBytes);
-                addRuns(part, runs, run.From, run.To, run.Offset + 8);
+                sortLevel(scratch, std::span(&run, 1), nullptr, stack);
                 continue;
             }
             // A small run: the rest of each key is made once, side by side, and the run sorted
@@ -324,126 +378,62 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
             keys.clear();
             begins.clear();
             std::string key;
-            for (auto item = from; item != to; ++item) {
+            const auto from = order.begin() + run.From, to = order.begin() + run.To;
+            for (auto row = from; row != to; ++row) {
                 // The names of a run lie anywhere: each is fetched some items ahead.
-                if (to - item > 16)
-                    __builtin_prefetch(&entries[(item + 16)->Index]);
-                if (to - item > 8)
-                    __builtin_prefetch(entries[(item + 8)->Index].Name.constData());
+                if (to - row > 16)
+                    __builtin_prefetch(&entries[row[16]]);
+                if (to - row > 8)
+                    __builtin_prefetch(entries[row[8]].Name.constData());
                 key.clear();
-                FAscii->AppendKey({entries[item->Index].Name.constData(), size_t(entries[item->Index].Name.size())},
-                                  key);
+                FAscii->AppendKey(nameOf(*row), key);
                 begins.push_back(std::uint32_t(keys.size()));
                 if (key.size() > run.Offset)
                     keys.append(key, run.Offset);
-                item->High = std::uint32_t(item - from); // the item's place among the keys
             }
             begins.push_back(std::uint32_t(keys.size()));
+            // Each row's place among the keys goes with it while the run is sorted.
+            scratch.resize(run.To - run.From);
+            for (size_t k = 0; k < scratch.size(); ++k)
+                scratch[k] = {std::uint32_t(k), 0, from[std::ptrdiff_t(k)]};
             auto restOf = [&](const TItem &item) {
                 return std::string_view(keys.data() + begins[item.High], begins[item.High + 1] - begins[item.High]);
             };
-            std::sort(from, to, [&](const TItem &a, const TItem &b) {
+            std::sort(scratch.begin(), scratch.end(), [&](const TItem &a, const TItem &b) {
                 const int c = restOf(a).compare(restOf(b));
                 return c != 0 ? c < 0 : byName(a.Index, b.Index);
             });
+            for (size_t k = 0; k < scratch.size(); ++k)
+                from[std::ptrdiff_t(k)] = scratch[k].Index;
         }
     };
-    std::vector<TRun> runs;
-    addRuns(items, runs, 0, items.size(), 8);
-    // While many items are still alike (names of a folder often share long beginnings), a level's
-    // next key bytes are made in one pass over the entries in their own order, where the names lie
-    // side by side; run by run, each name is a fetch from anywhere that the next must wait for.
-    // Each item's place is noted by its entry first (4 MB for a million, before the descriptions
-    // of a listing have filled its memory), and where its next key word begins (half as much);
-    // both are given back when the passes end. All runs are one level deep here.
-    //
-    // Once half the items or fewer are alike, those go on apart and the indices of all are
-    // gathered at the start of the items' pages (the index of item i lands on bytes the items up
-    // to i held), the other pages given back: the sort's last levels come when the descriptions
-    // of a listing are nearly all read, its peak of memory.
-    const size_t count = items.size();
-    auto *const indices = static_cast<char *>(pages.Data()); // the items' pages, as indices
-    std::span<TItem> work = items;                           // the items, or those alike once apart
-    TPagedArray<TItem> rest;
-    std::vector<std::pair<TRun, std::uint32_t>> homes; // the runs set apart, with where each began among the items
-    auto setApart = [&](size_t alike) {
-        rest = TPagedArray<TItem>(alike);
-        size_t at = 0;
-        for (TRun &run : runs) {
-            homes.push_back({{std::uint32_t(at), std::uint32_t(at + (run.To - run.From)), run.Offset}, run.From});
-            std::copy(work.begin() + std::ptrdiff_t(run.From), work.begin() + std::ptrdiff_t(run.To),
-                      rest.begin() + at);
-            at += run.To - run.From;
-            run = homes.back().first;
-        }
-        for (size_t i = 0; i < count; ++i) {
-            const std::uint32_t index = items[i].Index;
-            std::memcpy(indices + i * sizeof index, &index, sizeof index);
-        }
-        pages.Keep(count * sizeof(std::uint32_t));
-        work = std::span(rest.begin(), rest.size());
-    };
-    size_t alike = 0;
+    // While many rows are still alike (names of a folder often share long beginnings), the runs
+    // go level by level, each name's place in its key kept from one level to the next (2 MB for
+    // a million, given back when the levels end).
+    constexpr size_t kLevelsWhileAlike = 4; // at least one row in this many alike
     {
-        TPagedArray<TAsciiSortKeys::TCursor> cursors(entries.size());
+        TPagedArray<TAsciiSortKeys::TCursor> cursors(count);
+        std::vector<TItem> scratch;
         for (;;) {
-            alike = 0;
-            size_t deeper = 0; // the runs kept, moved to the front
-            for (const TRun &run : runs) {
-                const auto from = work.begin() + std::ptrdiff_t(run.From), to = work.begin() + std::ptrdiff_t(run.To);
-                if (from->Bytes() == 0) { // keys ended: names the collator takes for equal
-                    std::sort(from, to, [&](const TItem &a, const TItem &b) { return byName(a.Index, b.Index); });
-                    continue;
-                }
-                runs[deeper++] = run;
+            size_t alike = 0;
+            for (const TRun &run : runs)
                 alike += run.To - run.From;
-            }
-            runs.resize(deeper);
-            if (runs.empty() || alike < count / kPassesWhileAlike)
+            if (runs.empty() || alike < count / kLevelsWhileAlike)
                 break;
-            if (work.data() == items.data() && alike <= count / 2)
-                setApart(alike);
-            const size_t offset = runs.front().Offset;
-            // The places are noted for half the entries at a time (2 MiB for a million), and given
-            // back before the runs are sorted: the descriptions of a listing may be read meanwhile.
-            const size_t placesAtOnce = std::max<size_t>(1, (entries.size() + 1) / 2);
-            for (size_t first = 0; first < entries.size(); first += placesAtOnce) {
-                const size_t last = std::min(entries.size(), first + placesAtOnce);
-                TPagedArray<std::uint32_t> place(last - first); // the item's place + 1, 0 when settled
-                for (const TRun &run : runs)
-                    for (size_t p = run.From; p < run.To; ++p)
-                        if (const size_t index = work[p].Index; index >= first && index < last)
-                            place[index - first] = std::uint32_t(p + 1);
-                for (size_t i = first; i < last; ++i)
-                    if (const std::uint32_t at = place[i - first]; at != 0)
-                        work[at - 1].SetBytes(FAscii->KeyWord(
-                            {entries[i].Name.constData(), size_t(entries[i].Name.size())}, offset, &cursors[i]));
-            }
-            for (const TRun &run : std::exchange(runs, {})) {
-                std::sort(work.begin() + std::ptrdiff_t(run.From), work.begin() + std::ptrdiff_t(run.To), byBytes);
-                addRuns(work, runs, run.From, run.To, offset + 8);
-            }
+            std::vector<TRun> deeper;
+            sortLevel(scratch, runs, cursors.data(), deeper);
+            runs = std::move(deeper);
         }
     }
-    if (work.data() == items.data())
-        setApart(alike);
     if (!share) {
-        refine(work, std::move(runs));
+        refine(std::move(runs));
     } else {
-        // The runs of the first half of the rest (runs are listed in item order) on a second thread.
+        // The runs of the first half of the rows (runs are listed in row order) on a second thread.
         const auto half = std::partition_point(runs.begin(), runs.end(),
-                                               [&](const TRun &run) { return run.To <= work.size() / 2; });
-        std::future<void> other = std::async(std::launch::async, refine, work, std::vector(runs.begin(), half));
-        refine(work, std::vector(half, runs.end()));
+                                               [&](const TRun &run) { return run.To <= count / 2; });
+        std::future<void> other = std::async(std::launch::async, refine, std::vector(runs.begin(), half));
+        refine(std::vector(half, runs.end()));
         other.get();
     }
-    // Each run set apart goes back to where it began among the items.
-    for (const auto &[run, home] : homes)
-        for (size_t k = run.From; k < run.To; ++k)
-            std::memcpy(indices + (home + k - run.From) * sizeof(std::uint32_t), &rest[k].Index, sizeof(std::uint32_t));
-    rest = {};
-    std::vector<std::uint32_t> order(count);
-    if (count > 0)
-        std::memcpy(order.data(), pages.Data(), count * sizeof(std::uint32_t));
     return order;
 }
