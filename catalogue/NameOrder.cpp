@@ -276,7 +276,7 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
         std::uint32_t From, To, Offset; // rows alike in their keys' first Offset bytes
     };
     const size_t count = entries.size();
-    std::vector<std::uint32_t> order(count);
+    std::vector<std::uint32_t> order;
     std::vector<TRun> runs;
     // Runs of `items` (sorted, the rows from `base` on) alike in their keys' next eight bytes go
     // on at `offset` + 8, unless their keys have ended: those are names the collator takes for
@@ -296,19 +296,50 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
             i = end;
         }
     };
+    // Where each entry's key resumes, kept from one level to the next (2 MB for a million).
+    TPagedArray<TAsciiSortKeys::TCursor> cursors(count);
     {
-        // The first level sorts every entry: its items live in pages of their own, given back
-        // once the row order has taken their indices.
-        TPagedArray<TItem> items(count);
+        // The first level sorts every entry on its first sixteen bytes, made in one pass over the
+        // entries in their own order, where the names lie side by side; deeper levels fetch each
+        // name from anywhere. Its items (20 bytes each) live in pages of their own, given back
+        // once the row order has taken their indices, before a listing's descriptions are read.
+        struct TFirstItem {
+            TItem First;
+            std::uint32_t High, Low;
+            std::uint64_t Second() const { return std::uint64_t(High) << 32 | Low; }
+        };
+        TPagedArray<TFirstItem> items(count);
         for (size_t i = 0; i < count; ++i) {
-            items[i].Index = std::uint32_t(i);
-            items[i].SetBytes(FAscii->KeyWord(nameOf(i), 0));
+            items[i].First.Index = std::uint32_t(i);
+            items[i].First.SetBytes(FAscii->KeyWord(nameOf(i), 0, &cursors[i]));
+            const std::uint64_t second = FAscii->KeyWord(nameOf(i), 8, &cursors[i]);
+            items[i].High = std::uint32_t(second >> 32);
+            items[i].Low = std::uint32_t(second);
         }
-        const std::span<TItem> all(items.data(), count);
-        SortShared(all, byBytes, share);
+        SortShared(
+            std::span(items.data(), count),
+            [](const TFirstItem &a, const TFirstItem &b) {
+                return a.First.Bytes() != b.First.Bytes() ? a.First.Bytes() < b.First.Bytes() : a.Second() < b.Second();
+            },
+            share);
+        order.resize(count);
         for (size_t i = 0; i < count; ++i)
-            order[i] = items[i].Index;
-        addRuns(all, 0, 0, runs);
+            order[i] = items[i].First.Index;
+        // Runs alike in all sixteen bytes go on at the third eight; a key that has ended within
+        // them has a second word of zeros.
+        for (size_t i = 0; i < count;) {
+            size_t end = i + 1;
+            while (end < count && items[end].First.Bytes() == items[i].First.Bytes()
+                   && items[end].Second() == items[i].Second())
+                ++end;
+            if (end - i > 1) {
+                if (items[i].Second() == 0)
+                    std::sort(order.begin() + std::ptrdiff_t(i), order.begin() + std::ptrdiff_t(end), byName);
+                else
+                    runs.push_back({std::uint32_t(i), std::uint32_t(end), 16});
+            }
+            i = end;
+        }
     }
     // Deeper levels hold items only for a chunk of runs at a time (a few hundred KiB, or one run
     // larger than that): the rows' order alone lasts, 4 bytes a row, while the descriptions of a
@@ -316,10 +347,10 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
     constexpr size_t kChunk = 1 << 16; // items
     // Runs up to this many items are sorted on their whole keys (a few hundred KiB at most).
     constexpr size_t kWholeKeysUpTo = 4096;
-    // Sorts runs[first, last) on their keys' next eight bytes, from a cursor per entry where one
-    // is given, and adds the runs that go deeper. Each run's entries and names are fetched some
-    // items ahead: they lie anywhere.
-    auto sortLevel = [&](std::vector<TItem> &scratch, std::span<const TRun> level, TAsciiSortKeys::TCursor *cursors,
+    // Sorts the runs of a level on their keys' next eight bytes, each key resumed where its
+    // entry's cursor says when cursors are given, and adds the runs that go deeper. Each run's
+    // entries and names are fetched some rows ahead: they lie anywhere.
+    auto sortLevel = [&](std::vector<TItem> &scratch, std::span<const TRun> level, TAsciiSortKeys::TCursor *resume,
                          std::vector<TRun> &deeper) {
         constexpr size_t kAhead = 16; // rows
         for (size_t r = 0; r < level.size();) {
@@ -342,12 +373,12 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
                         const QByteArray &name = entries[ahead].Name;
                         __builtin_prefetch(name.constData() + std::min<qsizetype>(level[q].Offset, name.size()));
                         __builtin_prefetch(name.constData() + name.size());
-                        if (cursors)
-                            __builtin_prefetch(&cursors[ahead]);
+                        if (resume)
+                            __builtin_prefetch(&resume[ahead]);
                     }
                     const std::uint32_t i = order[row];
                     scratch[k].Index = i;
-                    scratch[k++].SetBytes(FAscii->KeyWord(nameOf(i), level[q].Offset, cursors ? &cursors[i] : nullptr));
+                    scratch[k++].SetBytes(FAscii->KeyWord(nameOf(i), level[q].Offset, resume ? &resume[i] : nullptr));
                 }
             k = 0;
             for (size_t q = r; q < last; ++q) {
@@ -408,11 +439,9 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
         }
     };
     // While many rows are still alike (names of a folder often share long beginnings), the runs
-    // go level by level, each name's place in its key kept from one level to the next (2 MB for
-    // a million, given back when the levels end).
+    // go level by level; the cursors are given back when the levels end.
     constexpr size_t kLevelsWhileAlike = 4; // at least one row in this many alike
     {
-        TPagedArray<TAsciiSortKeys::TCursor> cursors(count);
         std::vector<TItem> scratch;
         for (;;) {
             size_t alike = 0;
@@ -425,6 +454,7 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
             runs = std::move(deeper);
         }
     }
+    cursors = {};
     if (!share) {
         refine(std::move(runs));
     } else {
