@@ -52,7 +52,7 @@ TRead ReadWhole(const QByteArray &path, const char *section, const std::vector<Q
 bool IsListedName(const QByteArray &name)
 {
     return !name.isEmpty() && name != "." && name != ".." && !name.contains('/') && !name.contains('\0')
-        && !name.contains('=');
+           && !name.contains('=');
 }
 
 // The keys the file's lines seem to hold, as names that look them up: as they are, or with the
