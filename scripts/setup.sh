@@ -7,7 +7,7 @@ DIRNOTE_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils fonts-dejavu-core python3
   desktop-file-utils libxml2-utils shared-mime-info dpkg-dev file
-  clang-format-14
+  clang-format-14 ccache
 )
 
 # Only scripts/fuzz (and the fuzz step of scripts/test) needs these: clang with libFuzzer, and
@@ -35,6 +35,11 @@ dn_build() {
   local jobs dir=${DN_BUILD_DIR:-$REPO/build} targets=()
   jobs=$(nproc 2>/dev/null || echo 2)
   [ -n "${DN_BUILD_TARGETS:-}" ] && targets=(--target ${DN_BUILD_TARGETS})
-  cmake -S "$REPO" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  # Objects compiled once are reused by every build folder and clone (ccache, paths relative to
+  # the checkout, so two clones share them).
+  local launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$REPO} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+  cmake -S "$REPO" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >/dev/null
   cmake --build "$dir" -j"$jobs" "${targets[@]}"
 }
