@@ -255,3 +255,138 @@ TEST(DntExport, MarkdownAndJsonCarryTheFolderTextAndEscapeWhatTheyMust)
     EXPECT_EQ(folder[QStringLiteral("entries")].toArray()[0].toObject()[QStringLiteral("description")].toString(),
               QStringLiteral("pipe | inside"));
 }
+
+TEST(DntImport, Cp850HighBytesAreTheLettersOfEntriesNamedInUtf8)
+{
+    TTempDir dir;
+    // Ç (0x80, the first byte of the upper half), ç (0x87), ñ (0xA4), ß (0xE1), ÿ (0x98), ² (0xFD).
+    dir.WriteFile("\xC3\x87"
+                  "a va.txt",
+                  "x");
+    dir.WriteFile("fa\xC3\xA7"
+                  "ade.txt",
+                  "x");
+    dir.WriteFile("Stra\xC3\x9F"
+                  "e",
+                  "x");
+    dir.WriteFile("descript.ion", "\"\x80"
+                                  "a va.txt\" \x80"
+                                  "a commence\r\n"
+                                  "fa\x87"
+                                  "ade.txt Ma\xA4"
+                                  "ana \xFD\r\n"
+                                  "Stra\xE1"
+                                  "e Gro\xE1 und \x98\r\n");
+    const TDntRun run = Dnt({QStringLiteral("import"), Arg(dir.Path()), QStringLiteral("--from=descript.ion")});
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_FALSE(run.Out.contains("no entry")) << run.Out.toStdString();
+    EXPECT_EQ(Descriptions(dir.Path()), (std::map<QByteArray, QByteArray>{
+                                            {"\xC3\x87"
+                                             "a va.txt",
+                                             "\xC3\x87"
+                                             "a commence"},
+                                            {"fa\xC3\xA7"
+                                             "ade.txt",
+                                             "Ma\xC3\xB1"
+                                             "ana \xC2\xB2"},
+                                            {"Stra\xC3\x9F"
+                                             "e",
+                                             "Gro\xC3\x9F und \xC3\xBF"},
+                                        }));
+}
+
+TEST(DntXattr, ImportFromAFolderWhereSomeEntriesHaveNoComment)
+{
+    TTempDir own;
+    std::optional<QTemporaryDir> other;
+    const QByteArray root = FolderWithUserXattrs(own, other);
+    if (root.isEmpty())
+        GTEST_SKIP() << "no folder here keeps user extended attributes";
+    for (const char *name : {"/commented.txt", "/bare.txt", "/also bare.txt"})
+        WriteFileBytes(root + name, "x");
+    ASSERT_EQ(::mkdir((root + "/bare folder").constData(), 0755), 0);
+    ASSERT_EQ(WriteComment(root + "/commented.txt", "From the file manager"), 0);
+
+    const TDntRun run = Dnt({QStringLiteral("import"), Arg(root), QStringLiteral("--from"), QStringLiteral("xattr")});
+    EXPECT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(Descriptions(root), (std::map<QByteArray, QByteArray>{{"commented.txt", "From the file manager"}}));
+}
+
+namespace {
+QStringList ExportToXattr(const QByteArray &root)
+{
+    return {QStringLiteral("export"), Arg(root), QStringLiteral("--recursive"), QStringLiteral("--to"),
+            QStringLiteral("xattr")};
+}
+} // namespace
+
+TEST(DntXattr, AnExportRemovesTheCommentsOfRemovedDescriptionsButNoOtherProgramsComment)
+{
+    TTempDir own;
+    std::optional<QTemporaryDir> other;
+    const QByteArray root = FolderWithUserXattrs(own, other);
+    if (root.isEmpty())
+        GTEST_SKIP() << "no folder here keeps user extended attributes";
+    for (const char *name : {"/gone.txt", "/stays.txt", "/edited.txt", "/foreign.txt"})
+        WriteFileBytes(root + name, "x");
+    ASSERT_EQ(::mkdir((root + "/sub").constData(), 0755), 0);
+    WriteFileBytes(root + "/sub/last.txt", "x");
+    auto set = [&](const char *name, const char *text) {
+        ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(root + name), QString::fromUtf8(text)}).Code, 0);
+    };
+    set("/gone.txt", "Gone soon");
+    set("/stays.txt", "Stays");
+    set("/edited.txt", "Edited elsewhere");
+    set("/sub", "A folder");
+    set("/sub/last.txt", "The folder's only description");
+    ASSERT_EQ(WriteComment(root + "/foreign.txt", "Written by another program"), 0);
+    TDntRun run = Dnt(ExportToXattr(root));
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_EQ(run.Out, "5 comments written\n");
+
+    // Another program changes one comment; then descriptions are removed.
+    ASSERT_EQ(WriteComment(root + "/edited.txt", "Changed by the file manager"), 0);
+    for (const char *name : {"/gone.txt", "/edited.txt", "/sub", "/sub/last.txt"})
+        set(name, "");
+    run = Dnt(ExportToXattr(root));
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_EQ(run.Out, "1 comment written\n3 comments removed (their descriptions are gone)\n");
+    for (const char *name : {"/gone.txt", "/sub", "/sub/last.txt"})
+        EXPECT_EQ(ReadComment(root + name), std::nullopt) << name;
+    EXPECT_EQ(ReadComment(root + "/stays.txt"), QByteArray("Stays"));
+    EXPECT_EQ(ReadComment(root + "/edited.txt"), QByteArray("Changed by the file manager"));
+    EXPECT_EQ(ReadComment(root + "/foreign.txt"), QByteArray("Written by another program"));
+
+    // So an import from the attributes brings back no removed description.
+    ::unlink((root + "/Folder.dnt").constData());
+    ::unlink((root + "/sub/Folder.dnt").constData());
+    ASSERT_EQ(Dnt({QStringLiteral("import"), Arg(root), QStringLiteral("--recursive"), QStringLiteral("--from"),
+                   QStringLiteral("xattr")})
+                  .Code,
+              0);
+    EXPECT_EQ(Descriptions(root), (std::map<QByteArray, QByteArray>{{"stays.txt", "Stays"},
+                                                                    {"edited.txt", "Changed by the file manager"},
+                                                                    {"foreign.txt", "Written by another program"}}));
+    EXPECT_TRUE(Descriptions(root + "/sub").empty());
+}
+
+TEST(DntXattr, WithoutTheIndexNothingIsRemovedAndDntSaysSo)
+{
+    TTempDir own;
+    std::optional<QTemporaryDir> other;
+    const QByteArray root = FolderWithUserXattrs(own, other);
+    if (root.isEmpty())
+        GTEST_SKIP() << "no folder here keeps user extended attributes";
+    WriteFileBytes(root + "/a.txt", "x");
+    ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(root + "/a.txt"), QStringLiteral("Text")}).Code, 0);
+    ASSERT_EQ(Dnt(ExportToXattr(root)).Code, 0);
+    ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(root + "/a.txt"), QString()}).Code, 0);
+
+    const TDntRun run = DntWithEnvironment(ExportToXattr(root), QStringLiteral("DIRNOTE_NO_INDEX"),
+                                           QStringLiteral("1"));
+    EXPECT_EQ(run.Code, 0);
+    EXPECT_EQ(run.Out, "0 comments written\n");
+    EXPECT_TRUE(run.Err.contains("DIRNOTE_NO_INDEX=1")) << run.Err.toStdString();
+    EXPECT_EQ(ReadComment(root + "/a.txt"), QByteArray("Text"));
+}
