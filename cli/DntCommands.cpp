@@ -528,10 +528,12 @@ int ExportComments(const std::vector<TExportFolder> &folders, int code)
                    + (removed == 1 ? " comment removed (its description is gone)\n"
                                    : " comments removed (their descriptions are gone)\n");
     Write(stdout, summary);
-    if (index && !index->IsUsable())
-        code = Fail(QStringLiteral("The description index %1 cannot be used (%2): comments of removed descriptions "
-                                   "are not removed")
-                        .arg(index->Path(), index->TakeProblem()));
+    if (index && !index->IsUsable()) {
+        QString problem = index->TakeProblem();
+        if (problem.isEmpty())
+            problem = QStringLiteral("The description index %1 cannot be used").arg(index->Path());
+        code = Fail(problem + QStringLiteral("; comments of removed descriptions are not removed"));
+    }
     return code;
 }
 

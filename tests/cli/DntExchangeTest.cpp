@@ -4,6 +4,7 @@
 #include "DntRun.h"
 
 #include "catalogue/FolderCatalogue.h"
+#include "common/PathUtils.h"
 #include "exchange/Xattr.h"
 
 #include "TestSupport.h"
@@ -328,7 +329,7 @@ TEST(DntXattr, AnExportRemovesTheCommentsOfRemovedDescriptionsButNoOtherPrograms
     const QByteArray root = FolderWithUserXattrs(own, other);
     if (root.isEmpty())
         GTEST_SKIP() << "no folder here keeps user extended attributes";
-    for (const char *name : {"/gone.txt", "/stays.txt", "/edited.txt", "/foreign.txt"})
+    for (const char *name : {"/gone.txt", "/stays.txt", "/edited.txt", "/foreign.txt", "/replaced.txt"})
         WriteFileBytes(root + name, "x");
     ASSERT_EQ(::mkdir((root + "/sub").constData(), 0755), 0);
     WriteFileBytes(root + "/sub/last.txt", "x");
@@ -340,14 +341,19 @@ TEST(DntXattr, AnExportRemovesTheCommentsOfRemovedDescriptionsButNoOtherPrograms
     set("/edited.txt", "Edited elsewhere");
     set("/sub", "A folder");
     set("/sub/last.txt", "The folder's only description");
+    set("/replaced.txt", "Same text");
     ASSERT_EQ(WriteComment(root + "/foreign.txt", "Written by another program"), 0);
     TDntRun run = Dnt(ExportToXattr(root));
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-    EXPECT_EQ(run.Out, "5 comments written\n");
+    EXPECT_EQ(run.Out, "6 comments written\n");
 
-    // Another program changes one comment; then descriptions are removed.
+    // Another program changes one comment, and puts a new file with the same comment in the
+    // place of another; then descriptions are removed.
     ASSERT_EQ(WriteComment(root + "/edited.txt", "Changed by the file manager"), 0);
-    for (const char *name : {"/gone.txt", "/edited.txt", "/sub", "/sub/last.txt"})
+    WriteFileBytes(root + "/new.tmp", "y");
+    ASSERT_EQ(WriteComment(root + "/new.tmp", "Same text"), 0);
+    ASSERT_EQ(::rename((root + "/new.tmp").constData(), (root + "/replaced.txt").constData()), 0);
+    for (const char *name : {"/gone.txt", "/edited.txt", "/sub", "/sub/last.txt", "/replaced.txt"})
         set(name, "");
     run = Dnt(ExportToXattr(root));
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
@@ -357,6 +363,7 @@ TEST(DntXattr, AnExportRemovesTheCommentsOfRemovedDescriptionsButNoOtherPrograms
     EXPECT_EQ(ReadComment(root + "/stays.txt"), QByteArray("Stays"));
     EXPECT_EQ(ReadComment(root + "/edited.txt"), QByteArray("Changed by the file manager"));
     EXPECT_EQ(ReadComment(root + "/foreign.txt"), QByteArray("Written by another program"));
+    EXPECT_EQ(ReadComment(root + "/replaced.txt"), QByteArray("Same text"));
 
     // So an import from the attributes brings back no removed description.
     ::unlink((root + "/Folder.dnt").constData());
@@ -367,7 +374,8 @@ TEST(DntXattr, AnExportRemovesTheCommentsOfRemovedDescriptionsButNoOtherPrograms
               0);
     EXPECT_EQ(Descriptions(root), (std::map<QByteArray, QByteArray>{{"stays.txt", "Stays"},
                                                                     {"edited.txt", "Changed by the file manager"},
-                                                                    {"foreign.txt", "Written by another program"}}));
+                                                                    {"foreign.txt", "Written by another program"},
+                                                                    {"replaced.txt", "Same text"}}));
     EXPECT_TRUE(Descriptions(root + "/sub").empty());
 }
 
@@ -389,4 +397,52 @@ TEST(DntXattr, WithoutTheIndexNothingIsRemovedAndDntSaysSo)
     EXPECT_EQ(run.Out, "0 comments written\n");
     EXPECT_TRUE(run.Err.contains("DIRNOTE_NO_INDEX=1")) << run.Err.toStdString();
     EXPECT_EQ(ReadComment(root + "/a.txt"), QByteArray("Text"));
+}
+
+TEST(DntXattr, CommentsStayWhereTheDescriptionsCannotBeRead)
+{
+    TTempDir own;
+    std::optional<QTemporaryDir> other;
+    const QByteArray root = FolderWithUserXattrs(own, other);
+    if (root.isEmpty())
+        GTEST_SKIP() << "no folder here keeps user extended attributes";
+    WriteFileBytes(root + "/a.txt", "x");
+    ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(root + "/a.txt"), QStringLiteral("Text")}).Code, 0);
+    ASSERT_EQ(Dnt(ExportToXattr(root)).Code, 0);
+    // Too large to read (sparse): the folder's descriptions are unknown, not gone.
+    ASSERT_EQ(::truncate((root + "/Folder.dnt").constData(), 300LL << 20), 0);
+
+    const TDntRun run = Dnt(ExportToXattr(root));
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_TRUE(run.Err.contains(root + "/Folder.dnt: it is larger than 256 MiB")) << run.Err.toStdString();
+    EXPECT_EQ(ReadComment(root + "/a.txt"), QByteArray("Text"));
+}
+
+TEST(DntXattr, OnAnotherUsersFilesEachIsNamedAndTheRestIsDone)
+{
+    if (::geteuid() != 0 || !CanRunAsOtherUser())
+        GTEST_SKIP() << "needs root, to give files to another user, and setpriv";
+    TTempDir own;
+    std::optional<QTemporaryDir> other;
+    const QByteArray root = FolderWithUserXattrs(own, other);
+    if (root.isEmpty())
+        GTEST_SKIP() << "no folder here keeps user extended attributes";
+    // The other user (nobody) reaches the folder, owns one file and may not change the rest.
+    for (QByteArray path = root; path.size() > 1 && path != "/tmp" && path != "/var/tmp";
+         path = ExtractFilePath(path).chopped(1))
+        ASSERT_EQ(::chmod(path.constData(), 0755), 0) << path.toStdString();
+    for (const char *name : {"/mine.txt", "/theirs 1.txt", "/theirs 2.txt"})
+        WriteFileBytes(root + name, "x");
+    ASSERT_EQ(::chown((root + "/mine.txt").constData(), 65534, 65534), 0);
+    WriteFileBytes(root + "/Folder.dnt", "[Files]\r\nmine.txt=Mine\r\ntheirs 1.txt=First\r\ntheirs 2.txt=Second\r\n");
+
+    const TDntRun run = DntAsOtherUser(
+        {QStringLiteral("export"), Arg(root), QStringLiteral("--to"), QStringLiteral("xattr")});
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_EQ(run.Out, "1 comment written\n");
+    for (const char *name : {"/theirs 1.txt", "/theirs 2.txt"}) {
+        EXPECT_EQ(run.Err.count("Unable to write the comment of " + root + name + ": "), 1) << run.Err.toStdString();
+        EXPECT_EQ(ReadComment(root + name), std::nullopt);
+    }
+    EXPECT_EQ(ReadComment(root + "/mine.txt"), QByteArray("Mine"));
 }

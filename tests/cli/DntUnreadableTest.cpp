@@ -111,3 +111,43 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TUnreadableCase{"LargerThan256MiB", TUnreadable::TooLarge, "it is larger than 256 MiB"},
                       TUnreadableCase{"NoReadPermission", TUnreadable::NoPermission, "Permission denied"}),
     [](const ::testing::TestParamInfo<TUnreadableCase> &test) { return std::string(test.param.Label); });
+
+TEST(DntWalk, ARecursiveCommandGoesOnPastAnUnreadableFolderAndNeverFollowsALinkLoop)
+{
+    if (!CanRunAsOtherUser())
+        GTEST_SKIP() << "running as root without setpriv: no user here for whom a mode counts";
+    TTempDir dir;
+    ASSERT_EQ(::chmod(dir.Path().constData(), 0755), 0);
+    const QByteArray root = dir.MakeDir("root");
+    for (const char *folder : {"root/a", "root/locked", "root/z"})
+        dir.MakeDir(folder);
+    dir.WriteFile("root/a/one.txt", "x");
+    dir.WriteFile("root/a/Folder.dnt", "[Files]\r\none.txt=First folder\r\n");
+    dir.WriteFile("root/z/two.txt", "x");
+    dir.WriteFile("root/z/Folder.dnt", "[Files]\r\ntwo.txt=Last folder\r\n");
+    dir.WriteFile("root/locked/Folder.dnt", "[Files]\r\n");
+    ASSERT_EQ(::symlink("..", dir.FilePath("root/a/loop").constData()), 0);
+    for (const char *folder : {"root", "root/a", "root/z"})
+        ASSERT_EQ(::chmod(dir.FilePath(folder).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(dir.FilePath("root/locked").constData(), 0), 0);
+
+    std::vector<QStringList> commands;
+    for (const char *format : {"md", "csv", "json"})
+        commands.push_back({QStringLiteral("export"), Arg(root), QStringLiteral("--recursive"),
+                            QStringLiteral("--format"), QString::fromLatin1(format)});
+    commands.push_back({QStringLiteral("import"), Arg(root), QStringLiteral("--recursive"), QStringLiteral("--from"),
+                        QStringLiteral("descript.ion")});
+    for (const QStringList &args : commands) {
+        const TDntRun run = DntAsOtherUser(args);
+        SCOPED_TRACE(args.join(u' ').toStdString());
+        SCOPED_TRACE(Shown(run).toStdString());
+        EXPECT_EQ(run.Code, 1);
+        EXPECT_TRUE(run.Err.contains(root + "/locked")) << "the unreadable folder is named";
+        if (args[0] == QStringLiteral("export")) {
+            // Each folder once: the link back to the top is not walked.
+            EXPECT_EQ(run.Out.count("First folder"), 1);
+            EXPECT_EQ(run.Out.count("Last folder"), 1);
+        }
+    }
+    ::chmod(dir.FilePath("root/locked").constData(), 0755);
+}
