@@ -397,6 +397,11 @@ TEST(DntXattr, WithoutTheIndexNothingIsRemovedAndDntSaysSo)
     EXPECT_EQ(run.Out, "0 comments written\n");
     EXPECT_TRUE(run.Err.contains("DIRNOTE_NO_INDEX=1")) << run.Err.toStdString();
     EXPECT_EQ(ReadComment(root + "/a.txt"), QByteArray("Text"));
+    // Nor is there an index to search.
+    const TDntRun find = DntWithEnvironment({QStringLiteral("find"), QStringLiteral("Text")},
+                                            QStringLiteral("DIRNOTE_NO_INDEX"), QStringLiteral("1"));
+    EXPECT_EQ(find.Code, 1);
+    EXPECT_TRUE(find.Err.contains("DIRNOTE_NO_INDEX=1")) << find.Err.toStdString();
 }
 
 TEST(DntXattr, CommentsStayWhereTheDescriptionsCannotBeRead)
