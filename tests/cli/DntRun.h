@@ -128,7 +128,12 @@ inline TDntRun DntOnTerminal(const QStringList &args)
     pollfd fds[2] = {{master, POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     QByteArray *into[2] = {&run.Out, &run.Err};
     int open = 2;
-    while (open > 0 && ::poll(fds, 2, 60000) > 0) {
+    while (open > 0) {
+        const int ready = ::poll(fds, 2, 60000);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            break;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !fds[i].revents)
                 continue;
