@@ -451,3 +451,41 @@ TEST(DntXattr, OnAnotherUsersFilesEachIsNamedAndTheRestIsDone)
     }
     EXPECT_EQ(ReadComment(root + "/mine.txt"), QByteArray("Mine"));
 }
+
+TEST(DntXattr, OnAReadOnlyMountEachFileIsNamedAndARemovalIsTriedAgainLater)
+{
+    TTempDir own;
+    std::optional<QTemporaryDir> other;
+    const QByteArray root = FolderWithUserXattrs(own, other);
+    if (root.isEmpty())
+        GTEST_SKIP() << "no folder here keeps user extended attributes";
+    if (RunProgram(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("true")}).Code != 0)
+        GTEST_SKIP() << "no mount namespace of our own here (needs root), so no read-only mount";
+    for (const char *name : {"/a.txt", "/b.txt"})
+        WriteFileBytes(root + name, "x");
+    ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(root + "/a.txt"), QStringLiteral("Alpha")}).Code, 0);
+    ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(root + "/b.txt"), QStringLiteral("Beta")}).Code, 0);
+    ASSERT_EQ(Dnt(ExportToXattr(root)).Out, "2 comments written\n");
+    ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(root + "/b.txt"), QString()}).Code, 0);
+
+    // The folder mounted read-only over itself, in a mount namespace of dnt's own.
+    const TDntRun readOnly = RunProgram(
+        QStringLiteral("unshare"),
+        {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
+         QStringLiteral("mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" && exec \"$2\" export \"$1\" "
+                        "--to xattr"),
+         QStringLiteral("sh"), Arg(root), QStringLiteral(DNT_PATH)});
+    EXPECT_EQ(readOnly.Code, 1);
+    EXPECT_EQ(readOnly.Out, "0 comments written\n");
+    EXPECT_TRUE(readOnly.Err.contains("Unable to write the comment of " + root + "/a.txt: "))
+        << readOnly.Err.toStdString();
+    EXPECT_TRUE(readOnly.Err.contains("Unable to remove the comment of " + root + "/b.txt: "))
+        << readOnly.Err.toStdString();
+    EXPECT_EQ(ReadComment(root + "/b.txt"), QByteArray("Beta"));
+
+    // Writable again, the next export removes what it could not remove then.
+    const TDntRun run = Dnt(ExportToXattr(root));
+    EXPECT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_EQ(run.Out, "1 comment written\n1 comment removed (its description is gone)\n");
+    EXPECT_EQ(ReadComment(root + "/b.txt"), std::nullopt);
+}
