@@ -83,6 +83,19 @@ inline TDntRun DntAsOtherUser(const QStringList &args)
                           + args);
 }
 
+// Whether that user can read the path: a test folder under a private temporary folder is out of
+// its reach, and the test is then skipped rather than failed.
+inline bool OtherUserReads(const QByteArray &path)
+{
+    if (::geteuid() != 0)
+        return ::access(path.constData(), R_OK) == 0;
+    return RunProgram(QStringLiteral("setpriv"),
+                      {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                       QStringLiteral("--clear-groups"), QStringLiteral("test"), QStringLiteral("-r"), Arg(path)})
+               .Code
+           == 0;
+}
+
 // dnt with its standard output on a pseudo-terminal, as in a person's shell (the terminal in raw
 // mode, so the bytes arrive as dnt wrote them); standard error goes to a pipe.
 inline TDntRun DntOnTerminal(const QStringList &args)
