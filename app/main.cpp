@@ -12,6 +12,7 @@
 #include <QByteArrayList>
 #include <QGuiApplication>
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -37,9 +38,8 @@ QString MessageOf(const std::exception &error)
         return own->Message();
     return QString::fromLocal8Bit(error.what());
 }
-} // namespace
 
-int main(int argc, char **argv)
+int RunProgram(int argc, char **argv)
 {
     ReturnLargeBlocksToTheSystem();
     RegProgramKey = DirNoteRegKey;
@@ -79,5 +79,29 @@ int main(int argc, char **argv)
         ShowApplicationError(MessageOf(error));
         return 1;
     }
-    return app.exec();
+    // Handlers' exceptions are reported by TApplication::notify; anything else that unwinds the
+    // loop is shown here, while the application object still exists.
+    try {
+        return app.exec();
+    } catch (const std::exception &error) {
+        ShowApplicationError(MessageOf(error));
+    } catch (...) {
+        ShowApplicationError(QStringLiteral("An unexpected error ended DirNote."));
+    }
+    return 1;
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // No exception leaves the program as an abort: outside the application object's life it is
+    // printed, and the exit code is 1.
+    try {
+        return RunProgram(argc, argv);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "dirnote: %s\n", MessageOf(error).toLocal8Bit().constData());
+    } catch (...) {
+        std::fputs("dirnote: an unexpected error ended the program\n", stderr);
+    }
+    return 1;
 }

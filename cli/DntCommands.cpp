@@ -13,6 +13,7 @@
 #include "common/PathUtils.h"
 #include "common/TextCodec.h"
 #include "exchange/Export.h"
+#include "exchange/FolderListing.h"
 #include "exchange/Import.h"
 #include "exchange/Xattr.h"
 #include "index/DescriptionIndex.h"
@@ -31,6 +32,7 @@
 #include <set>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 void Write(FILE *stream, const QByteArray &bytes)
@@ -38,17 +40,35 @@ void Write(FILE *stream, const QByteArray &bytes)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
 }
 
+// Messages are for people and often carry names from the disk: their control characters are
+// always shown as "?", whether standard error is a terminal or a log file.
+QByteArray MessageBytes(const QString &message)
+{
+    return TerminalText(EncodeText(message));
+}
+
 // An error the message names the path of; returns the exit code for it.
 int Fail(const QString &message)
 {
-    Write(stderr, "dnt: " + EncodeText(message) + '\n');
+    Write(stderr, "dnt: " + MessageBytes(message) + '\n');
     return kExitError;
 }
 
 int Usage(const QString &message)
 {
-    Write(stderr, "dnt: " + EncodeText(message) + "\nTry 'dnt --help' for more information.\n");
+    Write(stderr, "dnt: " + MessageBytes(message) + "\nTry 'dnt --help' for more information.\n");
     return kExitUsage;
+}
+
+void Note(const QString &message)
+{
+    Write(stderr, "dnt: " + MessageBytes(message) + '\n');
+}
+
+// Standard output goes to a person's terminal: text from files is shown escaped there.
+bool OutputIsTerminal()
+{
+    return ::isatty(STDOUT_FILENO) == 1;
 }
 
 QString SystemText(int error)
@@ -66,10 +86,18 @@ QByteArray RealFolder(const QByteArray &folder)
     return IncludeTrailingPathDelimiter(QByteArray(resolved));
 }
 
+// DIRNOTE_NO_INDEX=1 switches the per-user index off, for dnt as for the window.
+bool IndexSwitchedOff()
+{
+    return qEnvironmentVariableIntValue("DIRNOTE_NO_INDEX") == 1;
+}
+
 // The per-user index is a cache that listings keep current; what dnt writes goes in at once, so
 // that `dnt find` sees it. A failing index changes nothing else.
 void KeepIndexCurrent(const QByteArray &folder)
 {
+    if (IndexSwitchedOff())
+        return;
     if (const QByteArray real = RealFolder(folder); !real.isEmpty())
         TDescriptionIndex().IndexFolder(real);
 }
@@ -171,11 +199,12 @@ std::optional<TEntryRef> FindEntry(const QByteArray &given, QString &error)
     QByteArray folder = ExtractFilePath(path);
     if (folder.isEmpty())
         folder = "./";
-    TEntryRef ref{ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep)};
-    if (!ref.Catalogue.Error.isEmpty()) {
-        error = ref.Catalogue.Error;
+    TReadListing listing = ReadListing(folder);
+    if (!listing.Whole()) {
+        error = listing.Problem();
         return std::nullopt;
     }
+    TEntryRef ref{std::move(listing.Catalogue)};
     for (const bool isFolder : {true, false}) {
         const std::vector<TCatalogueEntry> &entries = isFolder ? ref.Catalogue.Folders : ref.Catalogue.Files;
         for (size_t i = 0; i < entries.size(); ++i) {
@@ -208,6 +237,8 @@ int Get(const std::vector<QByteArray> &args)
     if (parsed->Positional.empty())
         return Usage(QStringLiteral("get needs a PATH"));
     const bool several = parsed->Positional.size() > 1;
+    // Into a pipe the text stays as stored (as UTF-8), for scripts.
+    const bool terminal = OutputIsTerminal();
     int code = kExitDone;
     for (const QByteArray &path : parsed->Positional) {
         const std::optional<TEntryRef> ref = FindEntry(path, error);
@@ -215,8 +246,11 @@ int Get(const std::vector<QByteArray> &args)
             code = Fail(error);
             continue;
         }
-        const QByteArray text = EncodeText(DecodeText(ref->Entry().Description));
-        Write(stdout, (several ? path + ": " : QByteArray()) + text + '\n');
+        QByteArray text = EncodeText(DecodeText(ref->Entry().Description));
+        if (terminal)
+            text = TerminalText(text);
+        const QByteArray prefix = !several ? QByteArray() : (terminal ? TerminalName(path) : path) + ": ";
+        Write(stdout, prefix + text + '\n');
     }
     return code;
 }
@@ -329,7 +363,8 @@ int Ls(const std::vector<QByteArray> &args)
     const QByteArray folder = parsed->Positional.empty() ? QByteArray(".") : parsed->Positional.front();
     if (!IsExistingFolder(folder))
         return Fail(QStringLiteral("%1: no such folder").arg(DecodeName(folder)));
-    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep);
+    const TReadListing listing = ReadListing(folder);
+    const TFolderCatalogue &catalogue = listing.Catalogue;
     const bool undescribed = parsed->Has("--undescribed");
     struct TRow {
         const TCatalogueEntry *Entry;
@@ -337,18 +372,25 @@ int Ls(const std::vector<QByteArray> &args)
     };
     std::vector<TRow> rows;
     rows.reserve(catalogue.Folders.size() + catalogue.Files.size());
-    for (const auto &[entries, isFolder] : {std::pair{&catalogue.Folders, true}, std::pair{&catalogue.Files, false}})
-        for (const TCatalogueEntry &entry : *entries)
-            if (!undescribed || entry.Description.isEmpty())
-                rows.push_back({&entry, isFolder});
+    // Without its descriptions, a row would tell that an entry has none: no rows then.
+    if (listing.DescriptionError.isEmpty())
+        for (const auto &[entries, isFolder] :
+             {std::pair{&catalogue.Folders, true}, std::pair{&catalogue.Files, false}})
+            for (const TCatalogueEntry &entry : *entries)
+                if (!undescribed || entry.Description.isEmpty())
+                    rows.push_back({&entry, isFolder});
 
     if (parsed->Has("--json")) {
         QJsonArray list;
-        for (const TRow &row : rows)
-            list.append(QJsonObject{{QStringLiteral("name"), DecodeName(row.Entry->Name)},
-                                    {QStringLiteral("type"), TypeName(row.IsFolder)},
-                                    {QStringLiteral("description"), DecodeText(row.Entry->Description)}});
-        Write(stdout, QJsonDocument(list).toJson(QJsonDocument::Indented));
+        for (const TRow &row : rows) {
+            QJsonObject object;
+            InsertJsonName(object, QStringLiteral("name"), row.Entry->Name);
+            object.insert(QStringLiteral("type"), TypeName(row.IsFolder));
+            object.insert(QStringLiteral("description"), DecodeText(row.Entry->Description));
+            list.append(object);
+        }
+        const QByteArray json = QJsonDocument(list).toJson(QJsonDocument::Indented);
+        Write(stdout, OutputIsTerminal() ? TerminalLines(json) : json);
     } else {
         // Descriptions start in one column; a name wider than the cap only pushes its own.
         constexpr int kWidestColumn = 40;
@@ -375,34 +417,123 @@ int Ls(const std::vector<QByteArray> &args)
         }
         Write(stdout, out);
     }
-    if (!catalogue.Error.isEmpty())
-        return Fail(catalogue.Error);
+    if (!listing.Whole())
+        return Fail(listing.Problem());
     return kExitDone;
 }
 
 // --- export --------------------------------------------------------------------------------------
 
+using TExportedComment = TDescriptionIndex::TExportedComment;
+
+enum class TStaleComment { Removed, NotOurs, Failed };
+
+// Removes a comment that an earlier export wrote for an entry that has no description now, only
+// while the same file still holds the very text written: anything else is another program's.
+TStaleComment RemoveStaleComment(const QByteArray &path, const TExportedComment &exported, int &error)
+{
+    error = 0;
+    struct stat st;
+    if (::stat(path.constData(), &st) != 0) {
+        error = errno;
+        return error == ENOENT || error == ENOTDIR ? TStaleComment::NotOurs : TStaleComment::Failed;
+    }
+    if (quint64(st.st_dev) != exported.Device || quint64(st.st_ino) != exported.Inode)
+        return TStaleComment::NotOurs;
+    const std::optional<QByteArray> current = ReadComment(path, &error);
+    if (!current)
+        return error && error != ENOTSUP ? TStaleComment::Failed : TStaleComment::NotOurs;
+    if (*current != exported.Text)
+        return TStaleComment::NotOurs;
+    error = RemoveComment(path);
+    if (error == ENODATA)
+        return TStaleComment::NotOurs;
+    return error ? TStaleComment::Failed : TStaleComment::Removed;
+}
+
+QString CommentErrorText(int error)
+{
+    return error == ENOTSUP ? QStringLiteral("the file system keeps no user extended attributes") : SystemText(error);
+}
+
+// Writes each description into its entry's comment. The index remembers what was written, so
+// that the comment of a description removed since goes too (in folders listed whole, whose
+// descriptions were read); without the index, none is removed.
 int ExportComments(const std::vector<TExportFolder> &folders, int code)
 {
-    int written = 0;
+    std::optional<TDescriptionIndex> index;
+    if (IndexSwitchedOff())
+        Note(QStringLiteral("the description index is switched off (DIRNOTE_NO_INDEX=1): comments of removed "
+                            "descriptions are not removed"));
+    else
+        index.emplace();
+    int written = 0, removed = 0;
     for (const TExportFolder &folder : folders) {
+        const QByteArray real = index ? RealFolder(folder.Path) : QByteArray();
+        std::map<QByteArray, TExportedComment> recorded; // by name; what is left has no description now
+        if (!real.isEmpty())
+            for (TExportedComment &comment : index->ExportedComments(real))
+                recorded.emplace(comment.Name, std::move(comment));
+        const bool hadRecords = !recorded.empty();
+        std::vector<TExportedComment> kept;
+        bool unsupported = false; // the rest of the folder is on the same file system
         for (const TExportEntry &entry : folder.Entries) {
             const QByteArray path = folder.Path + entry.Name;
-            // The attribute holds UTF-8: an old Windows-1252 description is converted.
-            const int error = WriteComment(path, EncodeText(DecodeText(entry.Description)));
-            if (error == 0) {
-                ++written;
+            auto before = recorded.extract(entry.Name);
+            if (unsupported) {
+                if (!before.empty())
+                    kept.push_back(std::move(before.mapped()));
                 continue;
             }
-            code = Fail(QStringLiteral("Unable to write the comment of %1: %2")
-                            .arg(DecodeName(path),
-                                 error == ENOTSUP ? QStringLiteral("the file system keeps no user extended attributes")
-                                                  : SystemText(error)));
-            if (error == ENOTSUP)
-                break; // the rest of the folder is on the same file system
+            // The attribute holds UTF-8: an old Windows-1252 description is converted.
+            const QByteArray text = EncodeText(DecodeText(entry.Description));
+            const int error = WriteComment(path, text);
+            if (error == 0) {
+                ++written;
+                struct stat st;
+                if (::stat(path.constData(), &st) == 0)
+                    kept.push_back({entry.Name, quint64(st.st_dev), quint64(st.st_ino), text});
+                continue;
+            }
+            if (!before.empty())
+                kept.push_back(std::move(before.mapped()));
+            code = Fail(
+                QStringLiteral("Unable to write the comment of %1: %2").arg(DecodeName(path), CommentErrorText(error)));
+            unsupported = error == ENOTSUP;
         }
+        for (auto &[name, comment] : recorded) {
+            // Where descriptions could not all be read, a missing one proves nothing.
+            if (!folder.Whole || unsupported) {
+                kept.push_back(std::move(comment));
+                continue;
+            }
+            const QByteArray path = folder.Path + name;
+            int error = 0;
+            switch (RemoveStaleComment(path, comment, error)) {
+            case TStaleComment::Removed: ++removed; break;
+            case TStaleComment::NotOurs: break;
+            case TStaleComment::Failed:
+                kept.push_back(std::move(comment));
+                code = Fail(QStringLiteral("Unable to remove the comment of %1: %2")
+                                .arg(DecodeName(path), CommentErrorText(error)));
+                break;
+            }
+        }
+        if (!real.isEmpty() && (hadRecords || !kept.empty()))
+            index->SetExportedComments(real, kept);
     }
-    Write(stdout, QByteArray::number(written) + (written == 1 ? " comment written\n" : " comments written\n"));
+    QByteArray summary = QByteArray::number(written) + (written == 1 ? " comment written\n" : " comments written\n");
+    if (removed > 0)
+        summary += QByteArray::number(removed)
+                   + (removed == 1 ? " comment removed (its description is gone)\n"
+                                   : " comments removed (their descriptions are gone)\n");
+    Write(stdout, summary);
+    if (index && !index->IsUsable()) {
+        QString problem = index->TakeProblem();
+        if (problem.isEmpty())
+            problem = QStringLiteral("The description index %1 cannot be used").arg(index->Path());
+        code = Fail(problem + QStringLiteral("; comments of removed descriptions are not removed"));
+    }
     return code;
 }
 
@@ -425,15 +556,18 @@ int Export(const std::vector<QByteArray> &args)
     if (!IsExistingFolder(folder))
         return Fail(QStringLiteral("%1: no such folder").arg(DecodeName(folder)));
     QStringList errors;
-    const std::vector<TExportFolder> folders = CollectDescriptions(folder, parsed->Has("--recursive"), errors);
+    // Attributes need every folder of the walk, also those without descriptions now.
+    const std::vector<TExportFolder> folders = CollectDescriptions(folder, parsed->Has("--recursive"), errors,
+                                                                   !to.isEmpty());
     int code = kExitDone;
     for (const QString &e : errors)
         code = Fail(e);
     if (!to.isEmpty())
         return ExportComments(folders, code);
-    Write(stdout, format == "md"    ? ExportMarkdown(folders)
-                  : format == "csv" ? ExportCsv(folders)
-                                    : ExportJson(folders));
+    const QByteArray out = format == "md"    ? ExportMarkdown(folders)
+                           : format == "csv" ? ExportCsv(folders)
+                                             : ExportJson(folders);
+    Write(stdout, OutputIsTerminal() ? TerminalLines(out) : out);
     return code;
 }
 
@@ -443,18 +577,22 @@ int ImportFolder(const QByteArray &folder, const QByteArray &shownPrefix, const 
 {
     int code = kExitDone;
     const TImportReport report = ImportDescriptions(folder, options);
+    // Names and texts come from the disk: shown escaped, as in a listing.
     if (options.DryRun && !report.Source.isEmpty())
-        Write(stdout, "reading " + EncodeText(DecodeName(report.Source)) + " as " + EncodeText(report.Encoding) + '\n');
+        Write(stdout, "reading " + TerminalName(report.Source) + " as " + EncodeText(report.Encoding) + '\n');
     const QByteArray would = options.DryRun ? "would set " : "set ";
     for (const TImportStep &step : report.Steps) {
-        const QByteArray shown = shownPrefix + step.Name + (step.IsFolder ? "/" : "");
+        const QByteArray name = shownPrefix + step.Name + (step.IsFolder ? "/" : "");
+        const QByteArray shown = TerminalName(name);
         switch (step.Action) {
-        case TImportAction::Set: Write(stdout, would + shown + ": " + EncodeText(step.Text) + '\n'); break;
+        case TImportAction::Set:
+            Write(stdout, would + shown + ": " + TerminalText(EncodeText(step.Text)) + '\n');
+            break;
         case TImportAction::Kept:
             Write(stdout, "kept " + shown + " (it has a description; --overwrite replaces it)\n");
             break;
         case TImportAction::NoEntry: Write(stdout, "no entry " + shown + '\n'); break;
-        case TImportAction::Refused: code = Fail(QStringLiteral("%1: %2").arg(DecodeName(shown), step.Reason)); break;
+        case TImportAction::Refused: code = Fail(QStringLiteral("%1: %2").arg(DecodeName(name), step.Reason)); break;
         case TImportAction::Same: break;
         }
     }
@@ -464,8 +602,8 @@ int ImportFolder(const QByteArray &folder, const QByteArray &shownPrefix, const 
         KeepIndexCurrent(folder);
     if (!recursive)
         return code;
-    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep);
-    for (const QByteArray &path : RealSubfolders(catalogue))
+    // A folder whose descriptions cannot be read still leads to its subfolders.
+    for (const QByteArray &path : RealSubfolders(ReadListing(folder).Catalogue))
         code = std::max(code, ImportFolder(path, shownPrefix + ExtractFileName(path) + '/', options, recursive));
     return code;
 }
@@ -520,6 +658,8 @@ int Find(const std::vector<QByteArray> &args)
         if (below.isEmpty() || !IsExistingFolder(below))
             return Fail(QStringLiteral("%1: no such folder").arg(DecodeName(given)));
     }
+    if (IndexSwitchedOff())
+        return Fail(QStringLiteral("The description index is switched off (DIRNOTE_NO_INDEX=1)"));
     TDescriptionIndex index;
     const std::vector<TIndexHit> hits = index.Search(query, 200, below);
     if (!index.IsUsable())

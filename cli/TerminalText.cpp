@@ -56,6 +56,21 @@ QByteArray TerminalText(const QByteArray &text)
     return IsPlainAscii(text) ? text : Safe(DecodeText(text));
 }
 
+QByteArray TerminalLines(const QByteArray &text)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    QByteArray result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const bool last = i + 1 == lines.size();
+        const bool crlf = !last && lines[i].endsWith('\r');
+        result += TerminalText(crlf ? lines[i].chopped(1) : lines[i]);
+        if (!last)
+            result += crlf ? "\r\n" : "\n";
+    }
+    return result;
+}
+
 int DisplayWidth(const QByteArray &text)
 {
     if (IsPlainAscii(text))

@@ -4,6 +4,7 @@
 #include "catalogue/FolderText.h"
 #include "common/PathUtils.h"
 #include "common/TextCodec.h"
+#include "exchange/FolderListing.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,22 +13,28 @@
 #include <sys/stat.h>
 
 namespace {
-void Collect(const QByteArray &folder, bool recursive, std::vector<TExportFolder> &folders, QStringList &errors)
+void Collect(const QByteArray &folder, bool recursive, bool keepEmpty, std::vector<TExportFolder> &folders,
+             QStringList &errors)
 {
-    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep);
-    if (!catalogue.Error.isEmpty())
-        errors.append(catalogue.Error);
-    TExportFolder result{catalogue.Folder, catalogue.DescPath, ReadFolderText(catalogue.DescPath), {}};
+    const TReadListing listing = ReadListing(folder);
+    const TFolderCatalogue &catalogue = listing.Catalogue;
+    for (const QString &error : {catalogue.Error, listing.DescriptionError})
+        if (!error.isEmpty())
+            errors.append(error);
+    TExportFolder result{catalogue.Folder, catalogue.DescPath, {}, {}, listing.Whole()};
+    if (listing.DescriptionError.isEmpty())
+        result.Text = ReadFolderText(catalogue.DescPath);
     for (const auto &[entries, isFolder] : {std::pair{&catalogue.Folders, true}, std::pair{&catalogue.Files, false}})
         for (const TCatalogueEntry &entry : *entries)
             if (!entry.Description.isEmpty())
                 result.Entries.push_back({entry.Name, isFolder, entry.Description});
-    if (!result.Text.isEmpty() || !result.Entries.empty())
+    if (keepEmpty || !result.Text.isEmpty() || !result.Entries.empty())
         folders.push_back(std::move(result));
     if (!recursive)
         return;
+    // A folder whose descriptions cannot be read still leads to its subfolders.
     for (const QByteArray &path : RealSubfolders(catalogue))
-        Collect(path, recursive, folders, errors);
+        Collect(path, recursive, keepEmpty, folders, errors);
 }
 
 QString TypeOf(const TExportEntry &entry)
@@ -86,10 +93,11 @@ std::vector<QByteArray> RealSubfolders(const TFolderCatalogue &catalogue)
     return paths;
 }
 
-std::vector<TExportFolder> CollectDescriptions(const QByteArray &folder, bool recursive, QStringList &errors)
+std::vector<TExportFolder> CollectDescriptions(const QByteArray &folder, bool recursive, QStringList &errors,
+                                               bool keepEmpty)
 {
     std::vector<TExportFolder> folders;
-    Collect(folder, recursive, folders, errors);
+    Collect(folder, recursive, keepEmpty, folders, errors);
     return folders;
 }
 
@@ -132,18 +140,30 @@ QByteArray ExportCsv(const std::vector<TExportFolder> &folders)
     return EncodeText(out);
 }
 
+void InsertJsonName(QJsonObject &object, const QString &field, const QByteArray &name)
+{
+    object.insert(field, DecodeName(name));
+    if (!IsValidUtf8(name))
+        object.insert(field + QStringLiteral("_base64"), QString::fromLatin1(name.toBase64()));
+}
+
 QByteArray ExportJson(const std::vector<TExportFolder> &folders)
 {
     QJsonArray list;
     for (const TExportFolder &folder : folders) {
         QJsonArray entries;
-        for (const TExportEntry &entry : folder.Entries)
-            entries.append(QJsonObject{{QStringLiteral("name"), DecodeName(entry.Name)},
-                                       {QStringLiteral("type"), TypeOf(entry)},
-                                       {QStringLiteral("description"), DecodeText(entry.Description)}});
-        list.append(QJsonObject{{QStringLiteral("folder"), DecodeName(folder.Path)},
-                                {QStringLiteral("text"), QJsonArray::fromStringList(TextLines(folder))},
-                                {QStringLiteral("entries"), entries}});
+        for (const TExportEntry &entry : folder.Entries) {
+            QJsonObject object;
+            InsertJsonName(object, QStringLiteral("name"), entry.Name);
+            object.insert(QStringLiteral("type"), TypeOf(entry));
+            object.insert(QStringLiteral("description"), DecodeText(entry.Description));
+            entries.append(object);
+        }
+        QJsonObject object;
+        InsertJsonName(object, QStringLiteral("folder"), folder.Path);
+        object.insert(QStringLiteral("text"), QJsonArray::fromStringList(TextLines(folder)));
+        object.insert(QStringLiteral("entries"), entries);
+        list.append(object);
     }
     return QJsonDocument(QJsonObject{{QStringLiteral("folders"), list}}).toJson(QJsonDocument::Indented);
 }

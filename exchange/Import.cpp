@@ -8,6 +8,7 @@
 #include "common/Exceptions.h"
 #include "common/PathUtils.h"
 #include "common/TextCodec.h"
+#include "exchange/FolderListing.h"
 #include "exchange/Xattr.h"
 
 #include <cerrno>
@@ -81,11 +82,13 @@ void ReadComments(const QByteArray &folder, const TTable (&tables)[2], std::vect
 TImportReport ImportDescriptions(const QByteArray &folder, const TImportOptions &options)
 {
     TImportReport report;
-    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep);
-    if (!catalogue.Error.isEmpty()) {
-        report.Errors.append(catalogue.Error);
+    const TReadListing listing = ReadListing(folder);
+    // Without the descriptions the folder has, none could be kept: nothing is written.
+    if (!listing.Whole()) {
+        report.Errors.append(listing.Problem());
         return report;
     }
+    const TFolderCatalogue &catalogue = listing.Catalogue;
     const TTable tables[2] = {{kSectionFolders, &catalogue.Folders, true}, {kSectionFiles, &catalogue.Files, false}};
     std::vector<TFound> found[2];
     if (options.Source == TImportSource::DescriptIon) {

@@ -46,5 +46,5 @@ struct TImportReport {
 // Imports the source's descriptions for the entries of one folder, matched to them by the same
 // name rule as the keys of Folder.dnt (letter case and Unicode form aside), and written by the
 // same locked write as the window's. Nothing of the folder is pruned. A folder that cannot be
-// listed whole gets nothing written.
+// listed whole, or whose Folder.dnt cannot be read, gets nothing written.
 TImportReport ImportDescriptions(const QByteArray &folder, const TImportOptions &options);

@@ -35,3 +35,8 @@ int WriteComment(const QByteArray &path, const QByteArray &comment)
     return ::setxattr(path.constData(), kCommentAttribute, comment.constData(), size_t(comment.size()), 0) == 0 ? 0
                                                                                                                 : errno;
 }
+
+int RemoveComment(const QByteArray &path)
+{
+    return ::removexattr(path.constData(), kCommentAttribute) == 0 ? 0 : errno;
+}

@@ -12,3 +12,5 @@ inline constexpr char kCommentAttribute[] = "user.xdg.comment";
 std::optional<QByteArray> ReadComment(const QByteArray &path, int *error = nullptr);
 // Sets the comment; 0 on success, else the system's error (ENOTSUP: no user attributes there).
 int WriteComment(const QByteArray &path, const QByteArray &comment);
+// Removes the comment; 0 on success, else the system's error (ENODATA: there was none).
+int RemoveComment(const QByteArray &path);

@@ -285,6 +285,9 @@ public:
             version.Reset();
             if (found != kSchemaVersion)
                 MakeSchema(found != 0);
+            // Comments an export wrote into files' attributes; kept across schema versions.
+            Exec("CREATE TABLE IF NOT EXISTS exported_comments(folder BLOB NOT NULL, name BLOB NOT NULL,"
+                 " device INTEGER NOT NULL, inode INTEGER NOT NULL, text BLOB NOT NULL, PRIMARY KEY(folder, name))");
         } catch (const TIndexFailure &) {
             return LastCode;
         }
@@ -973,4 +976,44 @@ std::vector<qsizetype> TDescriptionIndex::FollowRenames(const QByteArray &folder
         std::fill(owners.begin(), owners.end(), -1);
     }
     return owners;
+}
+
+std::vector<TDescriptionIndex::TExportedComment> TDescriptionIndex::ExportedComments(const QByteArray &folder)
+{
+    std::vector<TExportedComment> comments;
+    if (!FImpl->Usable)
+        return comments;
+    try {
+        TImpl::TStatement rows(*FImpl, "SELECT name, device, inode, text FROM exported_comments WHERE folder = ?1");
+        rows.Bind(1, folder);
+        while (rows.Next())
+            comments.push_back({rows.Blob(0), quint64(rows.Int(1)), quint64(rows.Int(2)), rows.Blob(3)});
+    } catch (const TIndexFailure &) {
+        comments.clear();
+    }
+    return comments;
+}
+
+bool TDescriptionIndex::SetExportedComments(const QByteArray &folder, const std::vector<TExportedComment> &comments)
+{
+    if (!FImpl->Usable)
+        return false;
+    try {
+        TImpl::TTransaction transaction(*FImpl);
+        TImpl::TStatement drop(*FImpl, "DELETE FROM exported_comments WHERE folder = ?1");
+        drop.Bind(1, folder).Run();
+        TImpl::TStatement add(*FImpl, "INSERT OR REPLACE INTO exported_comments(folder, name, device, inode, text)"
+                                      " VALUES (?1, ?2, ?3, ?4, ?5)");
+        for (const TExportedComment &comment : comments)
+            add.Bind(1, folder)
+                .Bind(2, comment.Name)
+                .Bind(3, qint64(comment.Device))
+                .Bind(4, qint64(comment.Inode))
+                .Bind(5, comment.Text)
+                .Run();
+        transaction.Commit();
+    } catch (const TIndexFailure &) {
+        return false;
+    }
+    return true;
 }

@@ -132,4 +132,17 @@ private:
     class TImpl;
     QString FPath;
     std::unique_ptr<TImpl> FImpl;
+
+public:
+    // The comments an export wrote into user.xdg.comment attributes, per folder (with its
+    // trailing "/"): each entry's name, device and inode, and the text written, so that a later
+    // export removes a comment only while it is still that text on that file.
+    struct TExportedComment {
+        QByteArray Name;
+        quint64 Device = 0, Inode = 0;
+        QByteArray Text;
+    };
+    std::vector<TExportedComment> ExportedComments(const QByteArray &folder);
+    // Replaces what is recorded for the folder; false when the index failed.
+    bool SetExportedComments(const QByteArray &folder, const std::vector<TExportedComment> &comments);
 };

@@ -255,3 +255,238 @@ TEST(DntExport, MarkdownAndJsonCarryTheFolderTextAndEscapeWhatTheyMust)
     EXPECT_EQ(folder[QStringLiteral("entries")].toArray()[0].toObject()[QStringLiteral("description")].toString(),
               QStringLiteral("pipe | inside"));
 }
+
+TEST(DntImport, Cp850HighBytesAreTheLettersOfEntriesNamedInUtf8)
+{
+    TTempDir dir;
+    // Ç (0x80, the first byte of the upper half), ç (0x87), ñ (0xA4), ß (0xE1), ÿ (0x98), ² (0xFD).
+    dir.WriteFile("\xC3\x87"
+                  "a va.txt",
+                  "x");
+    dir.WriteFile("fa\xC3\xA7"
+                  "ade.txt",
+                  "x");
+    dir.WriteFile("Stra\xC3\x9F"
+                  "e",
+                  "x");
+    dir.WriteFile("descript.ion", "\"\x80"
+                                  "a va.txt\" \x80"
+                                  "a commence\r\n"
+                                  "fa\x87"
+                                  "ade.txt Ma\xA4"
+                                  "ana \xFD\r\n"
+                                  "Stra\xE1"
+                                  "e Gro\xE1 und \x98\r\n");
+    const TDntRun run = Dnt({QStringLiteral("import"), Arg(dir.Path()), QStringLiteral("--from=descript.ion")});
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_FALSE(run.Out.contains("no entry")) << run.Out.toStdString();
+    EXPECT_EQ(Descriptions(dir.Path()), (std::map<QByteArray, QByteArray>{
+                                            {"\xC3\x87"
+                                             "a va.txt",
+                                             "\xC3\x87"
+                                             "a commence"},
+                                            {"fa\xC3\xA7"
+                                             "ade.txt",
+                                             "Ma\xC3\xB1"
+                                             "ana \xC2\xB2"},
+                                            {"Stra\xC3\x9F"
+                                             "e",
+                                             "Gro\xC3\x9F und \xC3\xBF"},
+                                        }));
+}
+
+TEST(DntXattr, ImportFromAFolderWhereSomeEntriesHaveNoComment)
+{
+    TTempDir own;
+    std::optional<QTemporaryDir> other;
+    const QByteArray root = FolderWithUserXattrs(own, other);
+    if (root.isEmpty())
+        GTEST_SKIP() << "no folder here keeps user extended attributes";
+    for (const char *name : {"/commented.txt", "/bare.txt", "/also bare.txt"})
+        WriteFileBytes(root + name, "x");
+    ASSERT_EQ(::mkdir((root + "/bare folder").constData(), 0755), 0);
+    ASSERT_EQ(WriteComment(root + "/commented.txt", "From the file manager"), 0);
+
+    const TDntRun run = Dnt({QStringLiteral("import"), Arg(root), QStringLiteral("--from"), QStringLiteral("xattr")});
+    EXPECT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(Descriptions(root), (std::map<QByteArray, QByteArray>{{"commented.txt", "From the file manager"}}));
+}
+
+namespace {
+QStringList ExportToXattr(const QByteArray &root)
+{
+    return {QStringLiteral("export"), Arg(root), QStringLiteral("--recursive"), QStringLiteral("--to"),
+            QStringLiteral("xattr")};
+}
+} // namespace
+
+TEST(DntXattr, AnExportRemovesTheCommentsOfRemovedDescriptionsButNoOtherProgramsComment)
+{
+    TTempDir own;
+    std::optional<QTemporaryDir> other;
+    const QByteArray root = FolderWithUserXattrs(own, other);
+    if (root.isEmpty())
+        GTEST_SKIP() << "no folder here keeps user extended attributes";
+    for (const char *name : {"/gone.txt", "/stays.txt", "/edited.txt", "/foreign.txt", "/replaced.txt"})
+        WriteFileBytes(root + name, "x");
+    ASSERT_EQ(::mkdir((root + "/sub").constData(), 0755), 0);
+    WriteFileBytes(root + "/sub/last.txt", "x");
+    auto set = [&](const char *name, const char *text) {
+        ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(root + name), QString::fromUtf8(text)}).Code, 0);
+    };
+    set("/gone.txt", "Gone soon");
+    set("/stays.txt", "Stays");
+    set("/edited.txt", "Edited elsewhere");
+    set("/sub", "A folder");
+    set("/sub/last.txt", "The folder's only description");
+    set("/replaced.txt", "Same text");
+    ASSERT_EQ(WriteComment(root + "/foreign.txt", "Written by another program"), 0);
+    TDntRun run = Dnt(ExportToXattr(root));
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_EQ(run.Out, "6 comments written\n");
+
+    // Another program changes one comment, and puts a new file with the same comment in the
+    // place of another; then descriptions are removed.
+    ASSERT_EQ(WriteComment(root + "/edited.txt", "Changed by the file manager"), 0);
+    WriteFileBytes(root + "/new.tmp", "y");
+    ASSERT_EQ(WriteComment(root + "/new.tmp", "Same text"), 0);
+    ASSERT_EQ(::rename((root + "/new.tmp").constData(), (root + "/replaced.txt").constData()), 0);
+    for (const char *name : {"/gone.txt", "/edited.txt", "/sub", "/sub/last.txt", "/replaced.txt"})
+        set(name, "");
+    run = Dnt(ExportToXattr(root));
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_EQ(run.Out, "1 comment written\n3 comments removed (their descriptions are gone)\n");
+    for (const char *name : {"/gone.txt", "/sub", "/sub/last.txt"})
+        EXPECT_EQ(ReadComment(root + name), std::nullopt) << name;
+    EXPECT_EQ(ReadComment(root + "/stays.txt"), QByteArray("Stays"));
+    EXPECT_EQ(ReadComment(root + "/edited.txt"), QByteArray("Changed by the file manager"));
+    EXPECT_EQ(ReadComment(root + "/foreign.txt"), QByteArray("Written by another program"));
+    EXPECT_EQ(ReadComment(root + "/replaced.txt"), QByteArray("Same text"));
+
+    // So an import from the attributes brings back no removed description.
+    ::unlink((root + "/Folder.dnt").constData());
+    ::unlink((root + "/sub/Folder.dnt").constData());
+    ASSERT_EQ(Dnt({QStringLiteral("import"), Arg(root), QStringLiteral("--recursive"), QStringLiteral("--from"),
+                   QStringLiteral("xattr")})
+                  .Code,
+              0);
+    EXPECT_EQ(Descriptions(root), (std::map<QByteArray, QByteArray>{{"stays.txt", "Stays"},
+                                                                    {"edited.txt", "Changed by the file manager"},
+                                                                    {"foreign.txt", "Written by another program"},
+                                                                    {"replaced.txt", "Same text"}}));
+    EXPECT_TRUE(Descriptions(root + "/sub").empty());
+}
+
+TEST(DntXattr, WithoutTheIndexNothingIsRemovedAndDntSaysSo)
+{
+    TTempDir own;
+    std::optional<QTemporaryDir> other;
+    const QByteArray root = FolderWithUserXattrs(own, other);
+    if (root.isEmpty())
+        GTEST_SKIP() << "no folder here keeps user extended attributes";
+    WriteFileBytes(root + "/a.txt", "x");
+    ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(root + "/a.txt"), QStringLiteral("Text")}).Code, 0);
+    ASSERT_EQ(Dnt(ExportToXattr(root)).Code, 0);
+    ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(root + "/a.txt"), QString()}).Code, 0);
+
+    const TDntRun run = DntWithEnvironment(ExportToXattr(root), QStringLiteral("DIRNOTE_NO_INDEX"),
+                                           QStringLiteral("1"));
+    EXPECT_EQ(run.Code, 0);
+    EXPECT_EQ(run.Out, "0 comments written\n");
+    EXPECT_TRUE(run.Err.contains("DIRNOTE_NO_INDEX=1")) << run.Err.toStdString();
+    EXPECT_EQ(ReadComment(root + "/a.txt"), QByteArray("Text"));
+    // Nor is there an index to search.
+    const TDntRun find = DntWithEnvironment({QStringLiteral("find"), QStringLiteral("Text")},
+                                            QStringLiteral("DIRNOTE_NO_INDEX"), QStringLiteral("1"));
+    EXPECT_EQ(find.Code, 1);
+    EXPECT_TRUE(find.Err.contains("DIRNOTE_NO_INDEX=1")) << find.Err.toStdString();
+}
+
+TEST(DntXattr, CommentsStayWhereTheDescriptionsCannotBeRead)
+{
+    TTempDir own;
+    std::optional<QTemporaryDir> other;
+    const QByteArray root = FolderWithUserXattrs(own, other);
+    if (root.isEmpty())
+        GTEST_SKIP() << "no folder here keeps user extended attributes";
+    WriteFileBytes(root + "/a.txt", "x");
+    ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(root + "/a.txt"), QStringLiteral("Text")}).Code, 0);
+    ASSERT_EQ(Dnt(ExportToXattr(root)).Code, 0);
+    // Too large to read (sparse): the folder's descriptions are unknown, not gone.
+    ASSERT_EQ(::truncate((root + "/Folder.dnt").constData(), 300LL << 20), 0);
+
+    const TDntRun run = Dnt(ExportToXattr(root));
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_TRUE(run.Err.contains(root + "/Folder.dnt: it is larger than 256 MiB")) << run.Err.toStdString();
+    EXPECT_EQ(ReadComment(root + "/a.txt"), QByteArray("Text"));
+}
+
+TEST(DntXattr, OnAnotherUsersFilesEachIsNamedAndTheRestIsDone)
+{
+    if (::geteuid() != 0 || !CanRunAsOtherUser())
+        GTEST_SKIP() << "needs root, to give files to another user, and setpriv";
+    TTempDir own;
+    std::optional<QTemporaryDir> other;
+    const QByteArray root = FolderWithUserXattrs(own, other);
+    if (root.isEmpty())
+        GTEST_SKIP() << "no folder here keeps user extended attributes";
+    // The other user (nobody) reaches the folder, owns one file and may not change the rest.
+    // Only the test's own folders are opened up.
+    for (const QByteArray &path : {own.Path(), root})
+        ASSERT_EQ(::chmod(path.constData(), 0755), 0) << path.toStdString();
+    for (const char *name : {"/mine.txt", "/theirs 1.txt", "/theirs 2.txt"})
+        WriteFileBytes(root + name, "x");
+    ASSERT_EQ(::chown((root + "/mine.txt").constData(), 65534, 65534), 0);
+    WriteFileBytes(root + "/Folder.dnt", "[Files]\r\nmine.txt=Mine\r\ntheirs 1.txt=First\r\ntheirs 2.txt=Second\r\n");
+    if (!OtherUserReads(root + "/Folder.dnt"))
+        GTEST_SKIP() << "the other user cannot reach the test's folder " << root.toStdString();
+
+    const TDntRun run = DntAsOtherUser(
+        {QStringLiteral("export"), Arg(root), QStringLiteral("--to"), QStringLiteral("xattr")});
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_EQ(run.Out, "1 comment written\n");
+    for (const char *name : {"/theirs 1.txt", "/theirs 2.txt"}) {
+        EXPECT_EQ(run.Err.count("Unable to write the comment of " + root + name + ": "), 1) << run.Err.toStdString();
+        EXPECT_EQ(ReadComment(root + name), std::nullopt);
+    }
+    EXPECT_EQ(ReadComment(root + "/mine.txt"), QByteArray("Mine"));
+}
+
+TEST(DntXattr, OnAReadOnlyMountEachFileIsNamedAndARemovalIsTriedAgainLater)
+{
+    TTempDir own;
+    std::optional<QTemporaryDir> other;
+    const QByteArray root = FolderWithUserXattrs(own, other);
+    if (root.isEmpty())
+        GTEST_SKIP() << "no folder here keeps user extended attributes";
+    if (RunProgram(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("true")}).Code != 0)
+        GTEST_SKIP() << "no mount namespace of our own here (needs root), so no read-only mount";
+    for (const char *name : {"/a.txt", "/b.txt"})
+        WriteFileBytes(root + name, "x");
+    ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(root + "/a.txt"), QStringLiteral("Alpha")}).Code, 0);
+    ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(root + "/b.txt"), QStringLiteral("Beta")}).Code, 0);
+    ASSERT_EQ(Dnt(ExportToXattr(root)).Out, "2 comments written\n");
+    ASSERT_EQ(Dnt({QStringLiteral("set"), Arg(root + "/b.txt"), QString()}).Code, 0);
+
+    // The folder mounted read-only over itself, in a mount namespace of dnt's own.
+    const TDntRun readOnly = RunProgram(
+        QStringLiteral("unshare"),
+        {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
+         QStringLiteral("mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" && exec \"$2\" export \"$1\" "
+                        "--to xattr"),
+         QStringLiteral("sh"), Arg(root), QStringLiteral(DNT_PATH)});
+    EXPECT_EQ(readOnly.Code, 1);
+    EXPECT_EQ(readOnly.Out, "0 comments written\n");
+    EXPECT_TRUE(readOnly.Err.contains("Unable to write the comment of " + root + "/a.txt: "))
+        << readOnly.Err.toStdString();
+    EXPECT_TRUE(readOnly.Err.contains("Unable to remove the comment of " + root + "/b.txt: "))
+        << readOnly.Err.toStdString();
+    EXPECT_EQ(ReadComment(root + "/b.txt"), QByteArray("Beta"));
+
+    // Writable again, the next export removes what it could not remove then.
+    const TDntRun run = Dnt(ExportToXattr(root));
+    EXPECT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_EQ(run.Out, "1 comment written\n1 comment removed (its description is gone)\n");
+    EXPECT_EQ(ReadComment(root + "/b.txt"), std::nullopt);
+}
