@@ -30,6 +30,7 @@
 #include <QKeyEvent>
 #include <QFile>
 #include <QMenu>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QShortcut>
 #include <QShowEvent>
@@ -475,13 +476,25 @@ void TFrmMain::PrevInstParm(const QByteArray &text)
     // An empty text is what an unreadable one comes to: the system's failure, without a code.
     if (text.isEmpty())
         throw TOSError(0);
-    // A dialog of this program closes as cancelled, so that the listing below is the last word.
-    CloseModalDialogs();
-    // What was typed in the folder listed so far is stored before another one replaces it.
+    // The server calls this from the event loop, never from inside its socket's signals, so the
+    // boxes of the listing below may run their event loops here.
+    const QByteArray folder = HandedOverFolder(text);
+    if (FListing) {
+        // Arrived while a listing is read (queued before it began): it follows that one.
+        LoadFolder(folder);
+        return;
+    }
+    // What was typed in the folder listed so far is stored before another one replaces it, in
+    // an open folder text dialog as in a cell. Should that fail, the dialogs stay as they are.
+    if (FStoreOpenFolderText)
+        FStoreOpenFolderText();
     CommitPendingDescription();
+    // A dialog of this program closes as cancelled, so that the listing below is the last word.
+    // This runs in the event loop of the topmost one; each returns once this has.
+    CloseModalDialogs();
     // The text names a folder as the command line does: "dirnote /data/Sub" lists Sub, whether
     // or not an instance was running.
-    LoadFolder(HandedOverFolder(text));
+    LoadFolder(folder);
     RestoreApplication(this);
 }
 
@@ -744,11 +757,20 @@ void TFrmMain::BitBtnDirNoteClick()
         return;
     }
     TFrmCurrDirNote dialog(this);
-    const QList<QByteArray> original = ReadFolderText(FDescFilePath);
+    // The folder the text belongs to, also should a hand-off list another one meanwhile.
+    const QByteArray descPath = FDescFilePath;
+    const QList<QByteArray> original = ReadFolderText(descPath);
     dialog.SetLines(original);
+    // A hand-off stores what was typed before it closes the dialog as cancelled.
+    FStoreOpenFolderText = [&] {
+        const QList<QByteArray> lines = FolderTextLines(dialog.Text(), original);
+        if (lines != original)
+            WriteFolderText(descPath, lines);
+    };
+    const auto forget = qScopeGuard([this] { FStoreOpenFolderText = nullptr; });
     if (dialog.exec() != QDialog::Accepted)
         return;
-    WriteFolderText(FDescFilePath, FolderTextLines(dialog.Text(), original));
+    WriteFolderText(descPath, FolderTextLines(dialog.Text(), original));
 }
 
 void TFrmMain::BitBtnSelectFolderClick()

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <utility>
 #include <vector>
 #include <memory>
@@ -161,6 +162,8 @@ public:
     // The hand-off from a second start; null until the window's creation set it up.
     TPrevInstServer *PrevInstServer() const { return FPrevInstServer; }
     void PrevInstRestore() override;
+    // Lists the handed folder: stores what was typed (in a cell, in an open folder text dialog),
+    // closes the open dialogs as cancelled, lists the folder and brings the window to the front.
     void PrevInstParm(const QByteArray &text) override;
 
     TStringGrid *StringGridFolders = nullptr;
@@ -239,6 +242,8 @@ private:
     bool FListing = false;
     bool FCloseAfterListing = false;
     QByteArray FListAfterListing; // a folder to list when it ends, empty for none
+    // Set while the folder text dialog is open: stores what was typed in it.
+    std::function<void()> FStoreOpenFolderText;
     QMetaObject::Connection FFocusConnection;
     std::unique_ptr<TDescriptionIndex> FIndex;
     TIndexUpdater *FIndexUpdater = nullptr;
