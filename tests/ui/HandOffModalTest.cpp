@@ -62,8 +62,8 @@ void HandOverAndLeave(TFrmMain &window, QLocalSocket &start, const QByteArray &f
 {
     start.connectToServer(window.PrevInstServer()->ServerName());
     ASSERT_TRUE(start.waitForConnected(2000));
-    start.write("wm_QorAppGetID\nwm_QorAppRestore\nwm_QorAppPrevInstParm " + QByteArray::number(folder.size())
-                + '\n' + folder);
+    start.write("wm_QorAppGetID\nwm_QorAppRestore\nwm_QorAppPrevInstParm " + QByteArray::number(folder.size()) + '\n'
+                + folder);
     start.flush();
 }
 
@@ -77,8 +77,8 @@ const TModalState ModalStates[] = {
      [](TFrmMain &window, const TFolders &folders, QLocalSocket &first) {
          HandOverAndLeave(window, first, folders.Docs);
      },
-     [](QWidget *modal) { return IsBox(modal, QStringLiteral("Import the 1 descriptions of descript.ion?")); },
-     nullptr, nullptr},
+     [](QWidget *modal) { return IsBox(modal, QStringLiteral("Import the 1 descriptions of descript.ion?")); }, nullptr,
+     nullptr},
     {"QuestionBeforeDeletingAFolder", [](TFrmMain &window, const TFolders &, QLocalSocket &) { window.FolderDelete(); },
      [](QWidget *modal) { return IsBox(modal, QStringLiteral("Are you absolutely sure")); }, nullptr,
      [](const TFolders &folders, int) {
@@ -95,13 +95,14 @@ const TModalState ModalStates[] = {
          QTest::keyClicks(memo, QStringLiteral("folder text of round %1 ").arg(round));
      },
      [](const TFolders &folders, int round) {
-         EXPECT_TRUE(ReadFileBytes(folders.Start + "/Folder.dnt").contains("Text0=folder text of round " + QByteArray::number(round) + ' '))
-             << "the folder text typed in the dialog was lost: " << ReadFileBytes(folders.Start + "/Folder.dnt").constData();
+         EXPECT_TRUE(ReadFileBytes(folders.Start + "/Folder.dnt")
+                         .contains("Text0=folder text of round " + QByteArray::number(round) + ' '))
+             << "the folder text typed in the dialog was lost: "
+             << ReadFileBytes(folders.Start + "/Folder.dnt").constData();
      }},
     {"AboutBox", [](TFrmMain &window, const TFolders &, QLocalSocket &) { window.ShowAbout(); },
      [](QWidget *modal) { return qobject_cast<TFrmQorVersionAbout *>(modal) != nullptr; }, nullptr, nullptr},
-    {"PrunedDescriptions",
-     [](TFrmMain &window, const TFolders &, QLocalSocket &) { window.ShowPrunedDescriptions(); },
+    {"PrunedDescriptions", [](TFrmMain &window, const TFolders &, QLocalSocket &) { window.ShowPrunedDescriptions(); },
      [](QWidget *modal) { return qobject_cast<TFrmPrunedDescriptions *>(modal) != nullptr; }, nullptr, nullptr},
     {"IndexTree", [](TFrmMain &window, const TFolders &, QLocalSocket &) { window.IndexFolderTree(); },
      [](QWidget *modal) { return qobject_cast<TFrmIndexTree *>(modal) != nullptr; }, nullptr, nullptr},
