@@ -577,6 +577,7 @@ bool TFrmMain::ListFolder(const QByteArray &folder, std::shared_ptr<TFolderCatal
     } restore{this};
 
     catalogue = std::make_shared<TFolderCatalogue>();
+    FListingFolder = IncludeTrailingPathDelimiter(folder);
     FListing = true;
     struct TListingEnd {
         TFrmMain *Self;
@@ -829,11 +830,18 @@ void TFrmMain::IndexListed(const std::shared_ptr<const TFolderCatalogue> &catalo
 
 void TFrmMain::IndexUpdated(const QByteArray &folder, const TFolderUpdate &update)
 {
-    if (folder != CurrentFolderPath())
+    // A report about a folder the user has left is of no use: it would list the wrong folder
+    // again and speak of another. While a listing is read, its folder is the one shown next.
+    const QByteArray shown = FListing ? FListingFolder : CurrentFolderPath();
+    if (IncludeTrailingPathDelimiter(folder) != shown)
         return;
     if (!update.Moved.empty()) {
-        // The descriptions were written after the rows were shown: list the folder again.
-        ReportErrors([this] { BitBtnRefreshFolderClick(); });
+        // The descriptions were written after the rows were shown: list the folder again (after
+        // the listing being read, which may have read the file before).
+        if (FListing)
+            LoadFolder(folder);
+        else
+            ReportErrors([this] { BitBtnRefreshFolderClick(); });
         ShowStatus(FollowedMovesMessage(update.Moved));
     }
     if (!update.Error.isEmpty())

@@ -240,6 +240,7 @@ private:
     // A listing is being read (the window waits for it in a local event loop); a close asked for
     // meanwhile waits for its end.
     bool FListing = false;
+    QByteArray FListingFolder; // the folder being read, with its trailing "/"
     bool FCloseAfterListing = false;
     QByteArray FListAfterListing; // a folder to list when it ends, empty for none
     // Set while the folder text dialog is open: stores what was typed in it.
