@@ -557,6 +557,10 @@ bool TFrmMain::ListFolder(const QByteArray &folder, std::shared_ptr<TFolderCatal
         FListAfterListing = folder;
         return true;
     }
+    // What the status line said was about the listing this one replaces; what this listing
+    // has to say comes after. An index problem is said once a run, and stays.
+    if (!FStatusIsIndexProblem)
+        ShowStatus({});
     // Listed on a worker thread while the window waits; it lives until the tables are filled.
     TBusyWait busy(this);
     // The cursor moves below commit nothing; whatever happens, each table has a current cell
@@ -808,10 +812,12 @@ void TFrmMain::ShowIndexProblem(const QString &message)
         return;
     FIndexProblemShown = true;
     ShowStatus(message);
+    FStatusIsIndexProblem = true;
 }
 
 void TFrmMain::ShowStatus(const QString &text)
 {
+    FStatusIsIndexProblem = false;
     StatusLine->setText(text);
     StatusLine->setVisible(!text.isEmpty());
 }

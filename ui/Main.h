@@ -191,7 +191,8 @@ public:
     void WaitReplacedListingFreed();
     // Shows an index failure in the status line, only the first one of the program's run.
     void ShowIndexProblem(const QString &message);
-    // Shows a text in the status line; an empty one hides the line.
+    // Shows a text in the status line; an empty one hides the line. Each listing empties it
+    // first, unless it shows an index problem.
     void ShowStatus(const QString &text);
 
 protected:
@@ -251,4 +252,5 @@ private:
     // Frees the rows of a large listing that another replaced (a million entries take a while).
     std::thread FReplacedFreer;
     bool FIndexProblemShown = false;
+    bool FStatusIsIndexProblem = false; // what the status line shows
 };

@@ -15,7 +15,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <functional>
+#include <string>
+#include <thread>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -127,6 +131,10 @@ TEST_F(IndexStatusTest, UnusableIndexIsReportedOnceAndTheWindowWorksWithoutIt)
         TFrmMain window(NothingToList(Dir));
         EXPECT_TRUE(window.StatusLine->text().contains(QStringLiteral("cannot be used")))
             << window.StatusLine->text().toStdString();
+        // Said once a run, it stays across listings.
+        ASSERT_TRUE(window.LoadFolder(folder));
+        EXPECT_TRUE(window.StatusLine->text().contains(QStringLiteral("cannot be used")))
+            << window.StatusLine->text().toStdString();
         window.ShowStatus({});
         ASSERT_TRUE(window.LoadFolder(folder));
         ASSERT_TRUE(window.LoadFolder(folder));
@@ -234,5 +242,66 @@ TEST_F(IndexStatusTest, AMoveIntoAFolderTheUserHasLeftLeavesTheShownFolderAlone)
             << "the shown folder was listed again";
         EXPECT_FALSE(window.StatusLine->text().contains(QStringLiteral("plan.odt")))
             << window.StatusLine->text().toStdString();
+    }
+}
+
+// What the status line said about one listing is gone once another replaces it, however that
+// comes: F5, a subfolder entered, a second start's hand-off. A listing's own message stays.
+TEST_F(IndexStatusTest, EachListingClearsTheStatusLineOfTheOneBefore)
+{
+    const QByteArray folder = Dir.MakeDir("work");
+    const QByteArray sub = Dir.MakeDir("work/sub");
+    const struct {
+        const char *Way;
+        std::function<void(TFrmMain &)> List;
+    } ways[] = {
+        {"F5",
+         [](TFrmMain &window) {
+             window.StringGridFiles->setFocus();
+             Key(Qt::Key_F5);
+         }},
+        {"into a subfolder",
+         [](TFrmMain &window) {
+             window.StringGridFolders->setFocus();
+             window.StringGridFolders->SetCurrentCell(1, window.StringGridFolders->GridModel()->FindName("sub"));
+             Key(Qt::Key_Return, Qt::ControlModifier);
+         }},
+        {"a hand-off",
+         [&folder](TFrmMain &) {
+             std::atomic<bool> done{false};
+             std::thread secondStart([&] {
+                 HandOffToPrevInstance(QStringLiteral("TFrmMain"), TFrmMain::AppId, {folder});
+                 done = true;
+             });
+             EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 10000));
+             secondStart.join();
+         }},
+    };
+    for (const char *name : {"/old1.txt", "/old2.txt", "/old3.txt"})
+        WriteFileBytes(folder + name, "x");
+    WriteFileBytes(folder + "/Folder.dnt", "[Files]\r\nold1.txt=One\r\nold2.txt=Two\r\nold3.txt=Three\r\n");
+    TFrmMain window(NothingToList(Dir));
+    ASSERT_NE(window.PrevInstServer(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(ShowAndActivate(window));
+
+    int n = 0;
+    for (const auto &way : ways) {
+        SCOPED_TRACE(way.Way);
+        const QByteArray number = QByteArray::number(++n);
+        List(window, folder);
+        ASSERT_EQ(
+            ::rename((folder + "/old" + number + ".txt").constData(), (folder + "/new" + number + ".txt").constData()),
+            0);
+        window.RefreshFolder();
+        // The listing's own message.
+        ASSERT_TRUE(window.StatusLine->text().startsWith(QStringLiteral("1 description followed its file")))
+            << window.StatusLine->text().toStdString();
+        ASSERT_FALSE(window.StatusLine->isHidden());
+
+        way.List(window);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.StatusLine->isHidden(); }, 5000))
+            << window.StatusLine->text().toStdString();
+        EXPECT_EQ(window.StatusLine->text(), QString());
+        EXPECT_EQ(window.DescFilePath(), (way.Way == std::string("into a subfolder") ? sub : folder) + "/Folder.dnt");
     }
 }
