@@ -543,7 +543,10 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
         return false;
     // A folder described only by a descript.ion is offered its import once, after the listing
     // has ended (a listing asked for during one would only follow it).
-    if (catalogue && !catalogue->DescPath.isEmpty() && OfferDescriptIonImport(*catalogue, this))
+    if (!catalogue || catalogue->DescPath.isEmpty())
+        return true;
+    const QByteArray listed = CurrentFolderPath();
+    if (OfferDescriptIonImport(*catalogue, this, [this, listed] { return CurrentFolderPath() == listed; }))
         return ListFolder(folder, catalogue);
     return true;
 }

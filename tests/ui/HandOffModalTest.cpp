@@ -10,6 +10,7 @@
 #include "settings/RegSpecial.h"
 #include "settings/RegistryStore.h"
 #include "ui/CurrDirNote.h"
+#include "ui/ImportOffer.h"
 #include "ui/IndexTree.h"
 #include "ui/PrunedDescriptions.h"
 
@@ -78,7 +79,14 @@ const TModalState ModalStates[] = {
          HandOverAndLeave(window, first, folders.Docs);
      },
      [](QWidget *modal) { return IsBox(modal, QStringLiteral("Import the 1 descriptions of descript.ion?")); }, nullptr,
-     nullptr},
+     [](const TFolders &folders, int) {
+         // Closed unanswered: the next listing of the folder asks again.
+         EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, ImportOfferRegKey(), QString::fromUtf8(folders.Docs + '/'),
+                                RegValue::FromInteger(-1))
+                       .AsInteger(),
+                   -1);
+         EXPECT_FALSE(ReadFileBytes(folders.Docs + "/Folder.dnt").contains("a.txt="));
+     }},
     {"QuestionBeforeDeletingAFolder", [](TFrmMain &window, const TFolders &, QLocalSocket &) { window.FolderDelete(); },
      [](QWidget *modal) { return IsBox(modal, QStringLiteral("Are you absolutely sure")); }, nullptr,
      [](const TFolders &folders, int) {
