@@ -17,6 +17,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <utility>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -386,11 +387,30 @@ void TPrevInstServer::AcceptConnections()
         socket->setReadBufferSize(MaxQueuedInput);
         // An absolute deadline: bytes that trickle in do not extend it.
         QTimer::singleShot(FPeerTimeout, socket, [this, socket] { Drop(socket); });
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { ReadFrom(socket); });
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { QueueRead(socket); });
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] { Drop(socket); });
         if (socket->bytesAvailable() > 0)
-            ReadFrom(socket);
+            QueueRead(socket);
     }
+}
+
+// The requests are served from the event loop, never inside the socket's own signal: a handler
+// may run nested event loops (a box), in which the peer can go and its socket be deleted; with
+// the socket's code still on the stack below, that deletion would pull the ground from under it.
+void TPrevInstServer::QueueRead(QLocalSocket *socket)
+{
+    const TPeerPtr peer = FPeers.value(socket);
+    if (!peer || std::exchange(peer->ReadQueued, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, socket, peer] {
+            peer->ReadQueued = false;
+            // A dropped peer's socket may be deleted already.
+            if (!peer->Dropped)
+                ReadFrom(socket);
+        },
+        Qt::QueuedConnection);
 }
 
 // Drops the peer that came first among those whose handler is not running.

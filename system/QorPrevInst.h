@@ -67,7 +67,8 @@ public:
     virtual ~TPrevInstHandler() = default;
     // "wm_QorAppRestore": restore when minimised, else bring to the front.
     virtual void PrevInstRestore() = 0;
-    // "wm_QorAppPrevInstParm": the handed-over text. The sender goes on once this returns.
+    // "wm_QorAppPrevInstParm": the handed-over text. The sender goes on once this returns. Called
+    // from the event loop, not from inside the socket's signals.
     virtual void PrevInstParm(const QByteArray &text) = 0;
 };
 
@@ -96,6 +97,7 @@ private:
         QByteArray Buffer;
         qsizetype ParmLength = -1; // >= 0 while the text of "wm_QorAppPrevInstParm" is awaited
         bool Busy = false;         // the handler is running for this peer
+        bool ReadQueued = false;   // a reading of its requests waits in the event loop
         bool Dropped = false;      // gone from the table; its socket is deleted later
         quint64 Arrival = 0;       // the oldest idle peer makes room for a new one
     };
@@ -104,6 +106,7 @@ private:
     bool ListenOn(const QString &name);
     void AcceptConnections();
     bool MakeRoom();
+    void QueueRead(QLocalSocket *socket);
     void ReadFrom(QLocalSocket *socket);
     // Writes an answer; a peer that leaves its answers unread is dropped. False once dropped.
     bool Answer(QLocalSocket *socket, const TPeer &peer, const QByteArray &answer);

@@ -27,7 +27,7 @@ QString ImportOfferRegKey()
     return RegProgramKey + QStringLiteral("\\DescriptIonImport");
 }
 
-bool OfferDescriptIonImport(const TFolderCatalogue &catalogue, QWidget *parent)
+bool OfferDescriptIonImport(const TFolderCatalogue &catalogue, QWidget *parent, const std::function<bool()> &stillAsked)
 {
     if (!catalogue.Error.isEmpty() || HasDescriptions(catalogue))
         return false;
@@ -52,6 +52,8 @@ bool OfferDescriptIonImport(const TFolderCatalogue &catalogue, QWidget *parent)
     const TModalResult result = MessageDlg(
         QStringLiteral("Import the %1 descriptions of %2?").arg(count).arg(DecodeName(ExtractFileName(source))),
         TMsgDlgType::mtConfirmation, mbYes | mbNo, parent);
+    if (stillAsked && !stillAsked())
+        return false;
     const bool yes = result == mrYes;
     WriteRegValue(HKEY_CURRENT_USER, ImportOfferRegKey(), folder, RegValue::FromInteger(yes ? kImported : kDeclined));
     if (!yes)

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 struct TFolderCatalogue;
 class QWidget;
 
@@ -12,5 +14,8 @@ QString ImportOfferRegKey();
 // once "Import the N descriptions of descript.ion?" (N: the entries it would describe) and
 // imports them on Yes. The answer is remembered per folder in the per-user registry store, so
 // the folder never asks again. True when descriptions were imported and the folder is to be
-// listed again. Raises TException when the import failed.
-bool OfferDescriptIonImport(const TFolderCatalogue &catalogue, QWidget *parent);
+// listed again. Raises TException when the import failed. A question that `stillAsked` finds
+// overtaken once it is closed (the window went on to another folder meanwhile: a hand-off closed
+// it) got no answer: nothing is imported or remembered, and the next listing asks again.
+bool OfferDescriptIonImport(const TFolderCatalogue &catalogue, QWidget *parent,
+                            const std::function<bool()> &stillAsked = {});

@@ -30,6 +30,7 @@
 #include <QKeyEvent>
 #include <QFile>
 #include <QMenu>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QShortcut>
 #include <QShowEvent>
@@ -475,13 +476,25 @@ void TFrmMain::PrevInstParm(const QByteArray &text)
     // An empty text is what an unreadable one comes to: the system's failure, without a code.
     if (text.isEmpty())
         throw TOSError(0);
-    // A dialog of this program closes as cancelled, so that the listing below is the last word.
-    CloseModalDialogs();
-    // What was typed in the folder listed so far is stored before another one replaces it.
+    // The server calls this from the event loop, never from inside its socket's signals, so the
+    // boxes of the listing below may run their event loops here.
+    const QByteArray folder = HandedOverFolder(text);
+    if (FListing) {
+        // Arrived while a listing is read (queued before it began): it follows that one.
+        LoadFolder(folder);
+        return;
+    }
+    // What was typed in the folder listed so far is stored before another one replaces it, in
+    // an open folder text dialog as in a cell. Should that fail, the dialogs stay as they are.
+    if (FStoreOpenFolderText)
+        FStoreOpenFolderText();
     CommitPendingDescription();
+    // A dialog of this program closes as cancelled, so that the listing below is the last word.
+    // This runs in the event loop of the topmost one; each returns once this has.
+    CloseModalDialogs();
     // The text names a folder as the command line does: "dirnote /data/Sub" lists Sub, whether
     // or not an instance was running.
-    LoadFolder(HandedOverFolder(text));
+    LoadFolder(folder);
     RestoreApplication(this);
 }
 
@@ -530,7 +543,10 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
         return false;
     // A folder described only by a descript.ion is offered its import once, after the listing
     // has ended (a listing asked for during one would only follow it).
-    if (catalogue && !catalogue->DescPath.isEmpty() && OfferDescriptIonImport(*catalogue, this))
+    if (!catalogue || catalogue->DescPath.isEmpty())
+        return true;
+    const QByteArray listed = CurrentFolderPath();
+    if (OfferDescriptIonImport(*catalogue, this, [this, listed] { return CurrentFolderPath() == listed; }))
         return ListFolder(folder, catalogue);
     return true;
 }
@@ -544,6 +560,10 @@ bool TFrmMain::ListFolder(const QByteArray &folder, std::shared_ptr<TFolderCatal
         FListAfterListing = folder;
         return true;
     }
+    // What the status line said was about the listing this one replaces; what this listing
+    // has to say comes after. An index problem is said once a run, and stays.
+    if (!FStatusIsIndexProblem)
+        ShowStatus({});
     // Listed on a worker thread while the window waits; it lives until the tables are filled.
     TBusyWait busy(this);
     // The cursor moves below commit nothing; whatever happens, each table has a current cell
@@ -564,6 +584,7 @@ bool TFrmMain::ListFolder(const QByteArray &folder, std::shared_ptr<TFolderCatal
     } restore{this};
 
     catalogue = std::make_shared<TFolderCatalogue>();
+    FListingFolder = IncludeTrailingPathDelimiter(folder);
     FListing = true;
     struct TListingEnd {
         TFrmMain *Self;
@@ -744,11 +765,20 @@ void TFrmMain::BitBtnDirNoteClick()
         return;
     }
     TFrmCurrDirNote dialog(this);
-    const QList<QByteArray> original = ReadFolderText(FDescFilePath);
+    // The folder the text belongs to, also should a hand-off list another one meanwhile.
+    const QByteArray descPath = FDescFilePath;
+    const QList<QByteArray> original = ReadFolderText(descPath);
     dialog.SetLines(original);
+    // A hand-off stores what was typed before it closes the dialog as cancelled.
+    FStoreOpenFolderText = [&] {
+        const QList<QByteArray> lines = FolderTextLines(dialog.Text(), original);
+        if (lines != original)
+            WriteFolderText(descPath, lines);
+    };
+    const auto forget = qScopeGuard([this] { FStoreOpenFolderText = nullptr; });
     if (dialog.exec() != QDialog::Accepted)
         return;
-    WriteFolderText(FDescFilePath, FolderTextLines(dialog.Text(), original));
+    WriteFolderText(descPath, FolderTextLines(dialog.Text(), original));
 }
 
 void TFrmMain::BitBtnSelectFolderClick()
@@ -785,10 +815,12 @@ void TFrmMain::ShowIndexProblem(const QString &message)
         return;
     FIndexProblemShown = true;
     ShowStatus(message);
+    FStatusIsIndexProblem = true;
 }
 
 void TFrmMain::ShowStatus(const QString &text)
 {
+    FStatusIsIndexProblem = false;
     StatusLine->setText(text);
     StatusLine->setVisible(!text.isEmpty());
 }
@@ -807,11 +839,18 @@ void TFrmMain::IndexListed(const std::shared_ptr<const TFolderCatalogue> &catalo
 
 void TFrmMain::IndexUpdated(const QByteArray &folder, const TFolderUpdate &update)
 {
-    if (folder != CurrentFolderPath())
+    // A report about a folder the user has left is of no use: it would list the wrong folder
+    // again and speak of another. While a listing is read, its folder is the one shown next.
+    const QByteArray shown = FListing ? FListingFolder : CurrentFolderPath();
+    if (IncludeTrailingPathDelimiter(folder) != shown)
         return;
     if (!update.Moved.empty()) {
-        // The descriptions were written after the rows were shown: list the folder again.
-        ReportErrors([this] { BitBtnRefreshFolderClick(); });
+        // The descriptions were written after the rows were shown: list the folder again (after
+        // the listing being read, which may have read the file before).
+        if (FListing)
+            LoadFolder(folder);
+        else
+            ReportErrors([this] { BitBtnRefreshFolderClick(); });
         ShowStatus(FollowedMovesMessage(update.Moved));
     }
     if (!update.Error.isEmpty())

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <utility>
 #include <vector>
 #include <memory>
@@ -161,6 +162,8 @@ public:
     // The hand-off from a second start; null until the window's creation set it up.
     TPrevInstServer *PrevInstServer() const { return FPrevInstServer; }
     void PrevInstRestore() override;
+    // Lists the handed folder: stores what was typed (in a cell, in an open folder text dialog),
+    // closes the open dialogs as cancelled, lists the folder and brings the window to the front.
     void PrevInstParm(const QByteArray &text) override;
 
     TStringGrid *StringGridFolders = nullptr;
@@ -188,7 +191,8 @@ public:
     void WaitReplacedListingFreed();
     // Shows an index failure in the status line, only the first one of the program's run.
     void ShowIndexProblem(const QString &message);
-    // Shows a text in the status line; an empty one hides the line.
+    // Shows a text in the status line; an empty one hides the line. Each listing empties it
+    // first, unless it shows an index problem.
     void ShowStatus(const QString &text);
 
 protected:
@@ -237,12 +241,16 @@ private:
     // A listing is being read (the window waits for it in a local event loop); a close asked for
     // meanwhile waits for its end.
     bool FListing = false;
+    QByteArray FListingFolder; // the folder being read, with its trailing "/"
     bool FCloseAfterListing = false;
     QByteArray FListAfterListing; // a folder to list when it ends, empty for none
+    // Set while the folder text dialog is open: stores what was typed in it.
+    std::function<void()> FStoreOpenFolderText;
     QMetaObject::Connection FFocusConnection;
     std::unique_ptr<TDescriptionIndex> FIndex;
     TIndexUpdater *FIndexUpdater = nullptr;
     // Frees the rows of a large listing that another replaced (a million entries take a while).
     std::thread FReplacedFreer;
     bool FIndexProblemShown = false;
+    bool FStatusIsIndexProblem = false; // what the status line shows
 };

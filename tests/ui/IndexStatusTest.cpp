@@ -15,6 +15,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace TestSupport;
@@ -124,6 +131,10 @@ TEST_F(IndexStatusTest, UnusableIndexIsReportedOnceAndTheWindowWorksWithoutIt)
         TFrmMain window(NothingToList(Dir));
         EXPECT_TRUE(window.StatusLine->text().contains(QStringLiteral("cannot be used")))
             << window.StatusLine->text().toStdString();
+        // Said once a run, it stays across listings.
+        ASSERT_TRUE(window.LoadFolder(folder));
+        EXPECT_TRUE(window.StatusLine->text().contains(QStringLiteral("cannot be used")))
+            << window.StatusLine->text().toStdString();
         window.ShowStatus({});
         ASSERT_TRUE(window.LoadFolder(folder));
         ASSERT_TRUE(window.LoadFolder(folder));
@@ -132,4 +143,165 @@ TEST_F(IndexStatusTest, UnusableIndexIsReportedOnceAndTheWindowWorksWithoutIt)
         EXPECT_EQ(ProfileFile(folder + "/Folder.dnt").ReadString("Files", "gone.txt"), "");
     }
     ::unlink(folderOfIndex.constData());
+}
+
+namespace {
+// Files of this process cannot grow past `limit` bytes while it lives (root included): writes
+// beyond it fail with EFBIG, as on a disk whose space or quota runs out.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(rlim_t limit)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &FOld);
+        FOldSignal = std::signal(SIGXFSZ, SIG_IGN); // the write fails instead of the process
+        const rlimit lower{limit, FOld.rlim_max};
+        Set = ::setrlimit(RLIMIT_FSIZE, &lower) == 0;
+    }
+    ~TFileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &FOld);
+        std::signal(SIGXFSZ, FOldSignal);
+    }
+    bool Set = false;
+
+private:
+    rlimit FOld{};
+    void (*FOldSignal)(int) = nullptr;
+};
+} // namespace
+
+// A moved file whose description cannot be written into its new folder: the status line says
+// so, rather than the description staying away without a word.
+TEST_F(IndexStatusTest, AMoveWhoseDescriptionCannotBeWrittenIsReportedInTheStatusLine)
+{
+    const QByteArray from = Dir.MakeDir("from"), to = Dir.MakeDir("to");
+    WriteFileBytes(from + "/plan.odt", "p");
+    WriteFileBytes(from + "/Folder.dnt", "[Files]\r\nplan.odt=Garden plan\r\n");
+    // A description file larger than what may be written below; the lines are comments.
+    QByteArray large = "[Files]\r\n";
+    while (large.size() < 2 << 20)
+        large += ';' + QByteArray(1000, 'c') + "\r\n";
+    WriteFileBytes(to + "/Folder.dnt", large);
+    TFrmMain window(NothingToList(Dir));
+    List(window, from);
+    List(window, to);
+    ASSERT_EQ(::rename((from + "/plan.odt").constData(), (to + "/plan.odt").constData()), 0);
+    List(window, from);
+
+    {
+        // The index and the settings stay far below the limit; the description file cannot.
+        TFileSizeLimit limit(1 << 20);
+        ASSERT_TRUE(limit.Set);
+        List(window, to);
+    }
+    const QString expected = QStringLiteral("Unable to write to %1/Folder.dnt").arg(QString::fromUtf8(to));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.StatusLine->text().startsWith(expected); }, 5000))
+        << window.StatusLine->text().toStdString();
+    EXPECT_FALSE(window.StatusLine->isHidden());
+    EXPECT_EQ(DescriptionOf(window, "plan.odt"), QString());
+    EXPECT_EQ(ReadFileBytes(to + "/Folder.dnt"), large);
+}
+
+// A move followed into a folder the user has left since: the folder shown stays as listed and
+// its status line does not speak of the other folder. The report may come after the next
+// listing, or during it.
+TEST_F(IndexStatusTest, AMoveIntoAFolderTheUserHasLeftLeavesTheShownFolderAlone)
+{
+    for (const bool duringListing : {false, true}) {
+        SCOPED_TRACE(duringListing ? "reported during the next listing" : "reported after the next listing");
+        TTempDir dir;
+        const QByteArray from = dir.MakeDir("from"), to = dir.MakeDir("to"), other = dir.MakeDir("other");
+        WriteFileBytes(from + "/plan.odt", "p");
+        WriteFileBytes(from + "/Folder.dnt", "[Files]\r\nplan.odt=Garden plan\r\n");
+        WriteFileBytes(other + "/shown.txt", "s");
+        TFrmMain window(NothingToList(dir));
+        List(window, from);
+        List(window, to);
+        ASSERT_EQ(::rename((from + "/plan.odt").constData(), (to + "/plan.odt").constData()), 0);
+        List(window, from);
+
+        if (duringListing) {
+            // The index has followed the move into "to" and its report waits in the event loop,
+            // which the listing of "other" runs.
+            ASSERT_TRUE(window.LoadFolder(to));
+            window.IndexUpdater()->WaitIdle();
+            ASSERT_TRUE(window.LoadFolder(other));
+        } else {
+            List(window, other);
+            TFolderUpdate update;
+            update.Moved.push_back({false, from + '/', "plan.odt", "plan.odt"});
+            Q_EMIT window.IndexUpdater()->Updated(to + '/', update);
+        }
+        // A file that a new listing of "other" would show.
+        WriteFileBytes(other + "/later.txt", "l");
+        QTest::qWait(200);
+        window.IndexUpdater()->WaitIdle();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(window.DescFilePath(), other + "/Folder.dnt");
+        EXPECT_EQ(window.StringGridFiles->GridModel()->FindName("later.txt"), -1)
+            << "the shown folder was listed again";
+        EXPECT_FALSE(window.StatusLine->text().contains(QStringLiteral("plan.odt")))
+            << window.StatusLine->text().toStdString();
+    }
+}
+
+// What the status line said about one listing is gone once another replaces it, however that
+// comes: F5, a subfolder entered, a second start's hand-off. A listing's own message stays.
+TEST_F(IndexStatusTest, EachListingClearsTheStatusLineOfTheOneBefore)
+{
+    const QByteArray folder = Dir.MakeDir("work");
+    const QByteArray sub = Dir.MakeDir("work/sub");
+    const struct {
+        const char *Way;
+        std::function<void(TFrmMain &)> List;
+    } ways[] = {
+        {"F5",
+         [](TFrmMain &window) {
+             window.StringGridFiles->setFocus();
+             Key(Qt::Key_F5);
+         }},
+        {"into a subfolder",
+         [](TFrmMain &window) {
+             window.StringGridFolders->setFocus();
+             window.StringGridFolders->SetCurrentCell(1, window.StringGridFolders->GridModel()->FindName("sub"));
+             Key(Qt::Key_Return, Qt::ControlModifier);
+         }},
+        {"a hand-off",
+         [&folder](TFrmMain &) {
+             std::atomic<bool> done{false};
+             std::thread secondStart([&] {
+                 HandOffToPrevInstance(QStringLiteral("TFrmMain"), TFrmMain::AppId, {folder});
+                 done = true;
+             });
+             EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 10000));
+             secondStart.join();
+         }},
+    };
+    for (const char *name : {"/old1.txt", "/old2.txt", "/old3.txt"})
+        WriteFileBytes(folder + name, "x");
+    WriteFileBytes(folder + "/Folder.dnt", "[Files]\r\nold1.txt=One\r\nold2.txt=Two\r\nold3.txt=Three\r\n");
+    TFrmMain window(NothingToList(Dir));
+    ASSERT_NE(window.PrevInstServer(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(ShowAndActivate(window));
+
+    int n = 0;
+    for (const auto &way : ways) {
+        SCOPED_TRACE(way.Way);
+        const QByteArray number = QByteArray::number(++n);
+        List(window, folder);
+        ASSERT_EQ(
+            ::rename((folder + "/old" + number + ".txt").constData(), (folder + "/new" + number + ".txt").constData()),
+            0);
+        window.RefreshFolder();
+        // The listing's own message.
+        ASSERT_TRUE(window.StatusLine->text().startsWith(QStringLiteral("1 description followed its file")))
+            << window.StatusLine->text().toStdString();
+        ASSERT_FALSE(window.StatusLine->isHidden());
+
+        way.List(window);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.StatusLine->isHidden(); }, 5000))
+            << window.StatusLine->text().toStdString();
+        EXPECT_EQ(window.StatusLine->text(), QString());
+        EXPECT_EQ(window.DescFilePath(), (way.Way == std::string("into a subfolder") ? sub : folder) + "/Folder.dnt");
+    }
 }
