@@ -488,17 +488,20 @@ private:
 };
 } // namespace
 
-void ReadDescriptions(const QByteArray &path, std::array<TDescribedTable, 2> &tables, const TAdvanceTable *advances,
-                      qsizetype pieceSize)
+QString ReadDescriptions(const QByteArray &path, std::array<TDescribedTable, 2> &tables, const TAdvanceTable *advances,
+                         qsizetype pieceSize)
 {
     TDescriptionReader reader(tables, advances);
     const int error = ReadFileInPieces(path, pieceSize, [&reader](QByteArrayView piece) { reader.Consume(piece); });
+    const QString failed = QStringLiteral("Unable to read %1: %2").arg(DecodeName(path), FileErrorText(error));
     // Too large to hold: refused rather than taken for a file without descriptions.
     if (error == EFBIG)
-        throw TException(QStringLiteral("Unable to read %1: %2").arg(DecodeName(path), FileErrorText(error)));
+        throw TException(failed);
     if (error != 0) {
         reader.Clear();
-        return;
+        // Another user's link is no file without descriptions either: the listing says so.
+        return error == kErrorForeignLink || error == kErrorSharedHardLink ? failed : QString();
     }
     reader.Finish();
+    return {};
 }

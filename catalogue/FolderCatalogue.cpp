@@ -412,7 +412,10 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     std::array<TDescribedTable, 2> tables{
         {{&catalogue.Folders, kSectionFolders, {}, &hashes[0]}, {&catalogue.Files, kSectionFiles, {}, &hashes[1]}}};
     try {
-        ReadDescriptions(catalogue.DescPath, tables, advances);
+        // A description file refused as another user's link fails the listing: nothing is pruned.
+        if (QString refused = ReadDescriptions(catalogue.DescPath, tables, advances);
+            !refused.isEmpty() && catalogue.Error.isEmpty())
+            catalogue.Error = std::move(refused);
     } catch (...) {
         if (keyed.valid())
             keyed.get();

@@ -30,7 +30,8 @@ struct TFolderCatalogue {
     QByteArray DescPath; // Folder + "Folder.dnt"
     std::vector<TCatalogueEntry> Folders;
     std::vector<TCatalogueEntry> Files;
-    // Why the folder could not be listed, or listed only in part; empty when it was listed whole.
+    // Why the folder could not be listed, or listed only in part, or why its description file was
+    // refused (another user's link); empty when it was listed whole.
     QString Error;
     // Descriptions that followed their renamed entries, and those pruned (with their table).
     std::vector<TFollowedRename> Renamed;

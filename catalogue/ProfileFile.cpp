@@ -22,8 +22,9 @@ const TProfileDocument &ProfileFile::Document()
         TFileStamp readStamp;
         int error = 0;
         const std::optional<QByteArray> bytes = ReadWholeFile(FPath, &readStamp, &error);
-        // Too large to hold: refused rather than taken for an empty file whose keys are gone.
-        if (error == EFBIG)
+        // Too large to hold, or another user's link: refused rather than taken for an empty file
+        // whose keys are gone.
+        if (error == EFBIG || error == kErrorForeignLink || error == kErrorSharedHardLink)
             throw TException(QStringLiteral("Unable to read %1: %2").arg(DecodeName(FPath), FileErrorText(error)));
         FDocument.emplace(bytes ? *bytes : QByteArray());
         FStamp = bytes ? readStamp : TFileStamp();
@@ -172,11 +173,9 @@ QString ProfileFile::UnsafeEntryReason(const QByteArray &section, const QByteArr
 
 void ProfileFile::RaiseWriteError(int error) const
 {
-    // The usual failures (no permission, a folder gone) keep the plain message; a full disk, a
-    // failing device and the refusals of this reader say why, as nothing else would tell the user.
-    if (error == kErrorNotRegularFile || error == EFBIG || error == ENOSPC || error == EDQUOT || error == EIO)
-        throw TException(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(FPath), FileErrorText(error)));
-    throw TException(QStringLiteral("Unable to write to %1").arg(DecodeName(FPath)));
+    // Always with the reason: a read-only mount, a cache folder that cannot keep the old text and
+    // a refused link look alike otherwise.
+    throw TException(QStringLiteral("Unable to write to %1: %2").arg(DecodeName(FPath), FileErrorText(error)));
 }
 
 void ProfileFile::CheckEntry(const QByteArray &section, const QByteArray &key, const QByteArray &value) const

@@ -12,11 +12,11 @@
 
 // Accessor of one description file by path: the reads and writes of an INI-style profile.
 //
-// Reads never fail but for a file larger than 256 MiB ("Unable to read <path>: ..."): an absent or
-// unreadable file, anything but a regular file, a missing section or key reads as empty.
-// WriteString and EraseSection write through and raise "Unable to write to <path>" when the file
-// cannot be written (with the reason when it is not a regular file, too large, or the disk is
-// full or failing). Deletions are
+// Reads never fail but for a file larger than 256 MiB or one refused as another user's link or
+// hard link ("Unable to read <path>: <reason>"): an absent or unreadable file, anything but a
+// regular file, a missing section or key reads as empty.
+// WriteString and EraseSection write through and raise "Unable to write to <path>: <reason>" when
+// the file cannot be written. Deletions are
 // collected and written once by UpdateFile or on release; their failure is ignored. Within one
 // accessor's life the parsed file is kept while its size, time and inode stay the same.
 class ProfileFile {

@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cstring>
 #include <initializer_list>
 #include <atomic>
 #include <cerrno>
@@ -25,6 +26,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -66,11 +68,11 @@ TFileStamp StampFromStat(const struct stat &st)
 }
 
 // Opens without blocking (a FIFO would wait for a writer forever) and keeps the descriptor only
-// when it is a regular file; then reads block as usual. Returns 0, an errno or
-// kErrorNotRegularFile.
+// when it is a regular file; then reads block as usual. A symbolic link is not followed (ELOOP):
+// links are checked and followed by OpenNamed. Returns 0, an errno or kErrorNotRegularFile.
 int OpenRegular(const QByteArray &path, int access, TFd &fd, struct stat &st)
 {
-    const int f = ::open(path.constData(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int f = ::open(path.constData(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
     if (f < 0)
         return errno == EISDIR || errno == ENXIO ? kErrorNotRegularFile : errno;
     fd.Reset(f);
@@ -138,8 +140,27 @@ QByteArray FolderOf(const QByteArray &path)
     return folder.isEmpty() ? QByteArrayLiteral("./") : folder;
 }
 
+// Whether a name made by this owner may lead where it likes: the running user's own, or root's.
+bool TrustedOwner(uid_t owner)
+{
+    return owner == ::geteuid() || owner == 0;
+}
+
+// Whether users other than the running one (and root) can put names into the folder: it is
+// writable by its group or by everyone, or it belongs to someone else. Write granted by an ACL
+// shows too, as an ACL's mask is the group's bits of the mode.
+bool FolderOpenToOthers(const QByteArray &folder)
+{
+    struct stat st;
+    if (::stat(folder.constData(), &st) != 0)
+        return true; // nothing known of it: the careful answer
+    return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || !TrustedOwner(st.st_uid);
+}
+
 // The file a path names once symbolic links are followed; a dangling link gives the path it
-// points to, where a new file is then created.
+// points to, where a new file is then created. Only links of the running user or root are
+// followed: one that another user made gives kErrorForeignLink, as that user could otherwise
+// make this one write into a file of their own choosing.
 int FollowLinks(const QByteArray &path, QByteArray &target)
 {
     target = path;
@@ -149,6 +170,8 @@ int FollowLinks(const QByteArray &path, QByteArray &target)
             return errno == ENOENT ? 0 : errno;
         if (!S_ISLNK(st.st_mode))
             return 0;
+        if (!TrustedOwner(st.st_uid))
+            return kErrorForeignLink;
         if (depth == 40)
             return ELOOP;
         QByteArray link(qsizetype(std::max<off_t>(st.st_size, 255)) + 1, Qt::Uninitialized);
@@ -159,6 +182,32 @@ int FollowLinks(const QByteArray &path, QByteArray &target)
             return ENAMETOOLONG;
         link.truncate(n);
         target = link.startsWith('/') ? link : ExtractFilePath(target) + link;
+    }
+}
+
+// Opens the regular file the path names: the name itself when it is no link (the common case
+// costs no extra call), else the file its trusted links lead to. The last name is opened without
+// following a link, so a link put there after the check is checked in turn, never followed
+// unchecked. A file with several hard links in a folder that others can write to is refused
+// (kErrorSharedHardLink): another user may have made that name for a file of this one's.
+// `target` is the path opened, or where a missing file would be created (ENOENT).
+int OpenNamed(const QByteArray &path, int access, QByteArray &target, TFd &fd, struct stat &st)
+{
+    target = path;
+    for (int attempt = 0;; ++attempt) {
+        const int error = OpenRegular(target, access, fd, st);
+        if (error == ELOOP && attempt < 16) {
+            if (const int linkError = FollowLinks(path, target))
+                return linkError;
+            continue;
+        }
+        if (error)
+            return error;
+        if (st.st_nlink > 1 && FolderOpenToOthers(FolderOf(target))) {
+            fd.Reset();
+            return kErrorSharedHardLink;
+        }
+        return 0;
     }
 }
 
@@ -240,13 +289,95 @@ void RemoveLeftovers(const QByteArray &path)
     ::closedir(dir);
 }
 
+// The names of a file's extended attributes, each ended by a NUL; none where the file system
+// keeps none.
+int AttributeNames(int fd, QByteArray &names)
+{
+    names.resize(1024);
+    for (;;) {
+        const ssize_t n = ::flistxattr(fd, names.data(), size_t(names.size()));
+        if (n >= 0) {
+            names.truncate(n);
+            return 0;
+        }
+        if (errno == ENOTSUP) {
+            names.clear();
+            return 0;
+        }
+        if (errno != ERANGE)
+            return errno;
+        const ssize_t needed = ::flistxattr(fd, nullptr, 0);
+        if (needed < 0)
+            return errno;
+        names.resize(qsizetype(needed) + 1);
+    }
+}
+
+// One attribute's value; ENODATA when the file has none of that name.
+int AttributeValue(int fd, const char *name, QByteArray &value)
+{
+    value.resize(256);
+    for (;;) {
+        const ssize_t n = ::fgetxattr(fd, name, value.data(), size_t(value.size()));
+        if (n >= 0) {
+            value.truncate(n);
+            return 0;
+        }
+        if (errno != ERANGE)
+            return errno;
+        const ssize_t needed = ::fgetxattr(fd, name, nullptr, 0);
+        if (needed < 0)
+            return errno;
+        value.resize(qsizetype(needed) + 1);
+    }
+}
+
+std::vector<const char *> SplitNames(const QByteArray &names)
+{
+    std::vector<const char *> list;
+    for (qsizetype at = 0; at < names.size(); at += qsizetype(std::strlen(names.constData() + at)) + 1)
+        list.push_back(names.constData() + at);
+    return list;
+}
+
+// Gives the new file the extended attributes of the one it replaces, its ACL among them
+// (system.posix_acl_access), and none other (a default ACL of the folder gives a new file one of
+// its own). kUseInPlace when any of them cannot be copied (a security.* label this user may not
+// set): a rewrite in place keeps the file and so all of them.
+int CopyAttributes(int from, int to)
+{
+    QByteArray oldNames, newNames;
+    if (AttributeNames(from, oldNames) != 0 || AttributeNames(to, newNames) != 0)
+        return kUseInPlace;
+    if (oldNames.isEmpty() && newNames.isEmpty())
+        return 0; // the usual case: two calls, nothing to copy
+    const std::vector<const char *> oldList = SplitNames(oldNames);
+    QByteArray value, present;
+    for (const char *name : oldList) {
+        if (AttributeValue(from, name, value) != 0)
+            return kUseInPlace;
+        // One the new file has already (a label given to every file) needs no right to set it.
+        if (AttributeValue(to, name, present) == 0 && present == value)
+            continue;
+        if (::fsetxattr(to, name, value.constData(), size_t(value.size()), 0) != 0)
+            return kUseInPlace;
+    }
+    for (const char *name : SplitNames(newNames))
+        if (std::none_of(oldList.begin(), oldList.end(),
+                         [name](const char *old) { return std::strcmp(old, name) == 0; })
+            && ::fremovexattr(to, name) != 0)
+            return kUseInPlace;
+    return 0;
+}
+
 // Writes the bytes into a new file of the folder that has no name yet where the file system
 // allows it (nothing is left behind by a crash), else under a hidden temporary name.
-// A file that replaces another gets that file's owner, group and mode (kUseInPlace when it
-// cannot); a file created new gets `mode`, or 0666 less the umask when mode is negative.
+// A file that replaces another (open as replacedFd) gets that file's owner, group, mode and
+// extended attributes (kUseInPlace when it cannot); a file created new gets `mode`, or 0666 less
+// the umask when mode is negative.
 // On success fd is open and tempName is empty (unnamed) or the temporary name.
 int WriteNewFile(const QByteArray &path, std::initializer_list<QByteArrayView> pieces, const struct stat *replaced,
-                 int mode, bool sync, TFd &fd, QByteArray &tempName)
+                 int replacedFd, int mode, bool sync, TFd &fd, QByteArray &tempName)
 {
     // A replacement starts private and gets its final mode once its owner is right.
     const mode_t openMode = replaced ? 0600 : mode < 0 ? 0666 : mode_t(mode);
@@ -282,6 +413,8 @@ int WriteNewFile(const QByteArray &path, std::initializer_list<QByteArrayView> p
             error = kUseInPlace; // another user's or group's file stays theirs
         if (!error && ::fchmod(f, replaced->st_mode & 07777) != 0)
             error = errno;
+        if (!error)
+            error = CopyAttributes(replacedFd, f);
     } else if (mode >= 0 && ::fchmod(f, mode_t(mode)) != 0) {
         error = errno;
     }
@@ -509,6 +642,10 @@ QString FileErrorText(int error)
         return QStringLiteral("it is not a regular file");
     if (error == EFBIG)
         return QStringLiteral("it is larger than 256 MiB");
+    if (error == kErrorForeignLink)
+        return QStringLiteral("it is a link that another user made");
+    if (error == kErrorSharedHardLink)
+        return QStringLiteral("it has several hard links in a folder that others can write to");
     return qt_error_string(error);
 }
 
@@ -546,7 +683,8 @@ std::optional<QByteArray> ReadWholeFile(const QByteArray &path, TFileStamp *stam
 {
     TFd fd;
     struct stat st;
-    int failure = OpenRegular(path, O_RDONLY, fd, st);
+    QByteArray target;
+    int failure = OpenNamed(path, O_RDONLY, target, fd, st);
     if (!failure && st.st_size > kMaxFileSize)
         failure = EFBIG;
     QByteArray bytes;
@@ -554,8 +692,7 @@ std::optional<QByteArray> ReadWholeFile(const QByteArray &path, TFileStamp *stam
         // A writer rewriting the file in place holds the exclusive lock: read whole texts only.
         while (::flock(fd.Get(), LOCK_SH) != 0 && errno == EINTR) {
         }
-        QByteArray target;
-        if (AnyInPlaceBackup() && FollowLinks(path, target) == 0 && !TornRewriteBackups(target).empty()) {
+        if (AnyInPlaceBackup() && !TornRewriteBackups(target).empty()) {
             // A writer died while rewriting the file in place: the old text is put back under
             // the exclusive lock, or, where this user may not write the file, read from the backup.
             fd.Reset();
@@ -587,15 +724,15 @@ int ReadFileInPieces(const QByteArray &path, qsizetype pieceSize, const std::fun
 {
     TFd fd;
     struct stat st;
-    int failure = OpenRegular(path, O_RDONLY, fd, st);
+    QByteArray target;
+    int failure = OpenNamed(path, O_RDONLY, target, fd, st);
     if (!failure && st.st_size > kMaxFileSize)
         failure = EFBIG;
     if (failure)
         return failure;
     while (::flock(fd.Get(), LOCK_SH) != 0 && errno == EINTR) {
     }
-    QByteArray target;
-    if (AnyInPlaceBackup() && FollowLinks(path, target) == 0 && !TornRewriteBackups(target).empty()) {
+    if (AnyInPlaceBackup() && !TornRewriteBackups(target).empty()) {
         // Rare: a torn rewrite is repaired or read from its backup by the whole-file reader.
         fd.Reset();
         const std::optional<QByteArray> bytes = ReadWholeFile(path, stamp, &failure);
@@ -630,10 +767,12 @@ int CreateFileExclusive(const QByteArray &path, const QByteArray &bytes)
         return 0; // the common case: nothing to write, so no new file is even started
     QByteArray target;
     if (const int error = FollowLinks(path, target))
-        return error;
+        // The name is taken by another user's link: nothing is created through it, and the
+        // reads and writes of the file that follow say why they refuse it.
+        return error == kErrorForeignLink ? 0 : error;
     TFd fd;
     QByteArray tempName;
-    if (const int error = WriteNewFile(target, {bytes}, nullptr, -1, false, fd, tempName))
+    if (const int error = WriteNewFile(target, {bytes}, nullptr, -1, -1, false, fd, tempName))
         return error;
     const int error = PublishNewFile(target, fd, tempName, false);
     return error == EEXIST ? 0 : error;
@@ -677,11 +816,9 @@ int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TRepla
     // progress; so keep trying however busy the file is.
     for (;;) {
         QByteArray target;
-        if (const int error = FollowLinks(path, target))
-            return error;
         TFd fd;
         struct stat locked;
-        if (const int openError = OpenRegular(target, O_RDWR, fd, locked)) {
+        if (const int openError = OpenNamed(path, O_RDWR, target, fd, locked)) {
             if (openError != ENOENT)
                 return openError;
             const std::optional<TFileSplice> created = edit(std::nullopt);
@@ -693,7 +830,7 @@ int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TRepla
                 return EFBIG;
             TFd newFd;
             QByteArray tempName;
-            if (const int error = WriteNewFile(target, {created->Insert}, nullptr, options.CreateMode, sync, newFd,
+            if (const int error = WriteNewFile(target, {created->Insert}, nullptr, -1, options.CreateMode, sync, newFd,
                                                tempName))
                 return error;
             const int error = PublishNewFile(target, newFd, tempName, false);
@@ -737,7 +874,7 @@ int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TRepla
             DropCachedText(fd.Get(), bytes.size());
             TFd newFd;
             QByteArray tempName;
-            error = WriteNewFile(target, {head, changed->Insert, tail}, &locked, -1, sync, newFd, tempName);
+            error = WriteNewFile(target, {head, changed->Insert, tail}, &locked, fd.Get(), -1, sync, newFd, tempName);
             if (!error)
                 error = PublishNewFile(target, newFd, tempName, true);
             if (!error && sync)

@@ -10,20 +10,29 @@
 //
 // A replacement writes a new file in the same folder and renames it over the old one while an
 // advisory lock (flock) is held on the old one, so a crash never leaves half a file and two
-// processes editing the same file never lose each other's changes. A symbolic link is followed:
-// the file it points to is replaced and the link stays. Where a rename would change what other
-// users rely on (an owner or group the new file cannot keep, several hard links, a folder that
-// refuses the rename), the file is rewritten in place under the same lock instead, its old bytes
-// kept in the user's cache folder until the new ones are on the disk.
+// processes editing the same file never lose each other's changes. The new file keeps the old
+// one's owner, group, mode and extended attributes (its ACL among them). A symbolic link made by
+// the running user or root is followed: the file it points to is replaced and the link stays.
+// A link made by anyone else is never followed, for reading or writing, and nothing is created
+// through it; nor is a file with several hard links in a folder that others can write to read
+// or written. Where a rename would change what other users rely on (an owner or group the new
+// file cannot keep, several hard links, a folder that refuses the rename, an attribute the new
+// file cannot be given), the file is rewritten in place under the same lock instead, its old
+// bytes kept in the user's cache folder until the new ones are on the disk.
 // Only regular files are read or written; anything else reads as absent and is never written.
 
 // Errors beyond the system's own codes.
 inline constexpr int kErrorNotRegularFile = -1; // a folder, FIFO, device or socket
+// The name is a symbolic link (or leads through one) that another user made.
+inline constexpr int kErrorForeignLink = -2;
+// The file has several hard links, and its folder lets others add names to it.
+inline constexpr int kErrorSharedHardLink = -3;
 // Files larger than this are refused (EFBIG) rather than read into memory.
 inline constexpr long long kMaxFileSize = 256LL * 1024 * 1024;
 
 // What went wrong, as a user reads it: "it is not a regular file", "it is larger than 256 MiB",
-// or the system's text for the error code.
+// "it is a link that another user made", "it has several hard links in a folder that others can
+// write to", or the system's text for the error code.
 QString FileErrorText(int error);
 
 struct TFileStamp {
@@ -34,8 +43,9 @@ struct TFileStamp {
 };
 
 TFileStamp StampOf(const QByteArray &path);
-// The file's bytes; nullopt when it cannot be read: absent, unreadable, not a regular file, or
-// larger than kMaxFileSize (*error, when given, then says which; 0 on success).
+// The file's bytes; nullopt when it cannot be read: absent, unreadable, not a regular file,
+// larger than kMaxFileSize, or refused as a link or hard link of another user's (*error, when
+// given, then says which; 0 on success).
 std::optional<QByteArray> ReadWholeFile(const QByteArray &path, TFileStamp *stamp = nullptr, int *error = nullptr);
 // The same bytes handed to consume in consecutive pieces of at most pieceSize bytes (the whole
 // file at once where a torn rewrite had to be repaired), for a reader that needs them only once:
@@ -69,7 +79,8 @@ using TFileSpliceEdit = std::function<std::optional<TFileSplice>(const std::opti
 int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TReplaceOptions options = {});
 
 // Creates the file with these bytes only when no file exists; it appears whole or not at all.
-// Returns 0 on success or when a file already exists, else the errno of the failure.
+// Returns 0 on success or when a file already exists (another user's link counts as one: nothing
+// is created through it), else the errno of the failure.
 int CreateFileExclusive(const QByteArray &path, const QByteArray &bytes);
 
 // Creates the missing folders of the path for the user alone (0700); existing ones stay as they

@@ -7,7 +7,7 @@ DIRNOTE_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils fonts-dejavu-core python3
   desktop-file-utils libxml2-utils shared-mime-info dpkg-dev file
-  clang-format-14 ccache
+  clang-format-14 ccache acl
 )
 
 # Only scripts/fuzz (and the fuzz step of scripts/test) needs these: clang with libFuzzer, and

@@ -141,7 +141,7 @@ TEST_F(ProfileFileOnDisk, HardLinksAllSeeTheNewTextAndAWriteWithoutBackupIsRefus
     // Without a place to keep the old text, a rewrite in place is not started.
     const QByteArray cache = qgetenv("XDG_CACHE_HOME");
     qputenv("XDG_CACHE_HOME", "/dev/null/cache");
-    EXPECT_EQ(WriteKey(path, "k", "w"), "Unable to write to " + path);
+    EXPECT_EQ(WriteKey(path, "k", "w"), "Unable to write to " + path + ": Not a directory");
     qputenv("XDG_CACHE_HOME", cache);
     EXPECT_EQ(ReadFileBytes(path), kNew);
 }

@@ -55,7 +55,7 @@ TEST(ProfileFileFaults, AFolderGoneSinceItWasListedIsNotMadeAgain)
     ReadFolderCatalogue(folder);
     ASSERT_TRUE(QDir(QFile::decodeName(folder)).removeRecursively());
 
-    EXPECT_EQ(CommitError(path), "Unable to write to " + path);
+    EXPECT_EQ(CommitError(path), "Unable to write to " + path + ": No such file or directory");
     EXPECT_EQ(OtherEntries(dir.Path(), {}), QStringList()) << "the folder came back";
 }
 

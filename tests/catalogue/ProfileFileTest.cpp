@@ -251,7 +251,8 @@ TEST_F(ProfileFileTest, FailedWritesReportThePathAndChangeNothing)
         p.WriteString("Files", "k", "v");
         FAIL() << "write into a vanished folder succeeded";
     } catch (const TException &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Unable to write to ") + QString::fromUtf8(path));
+        EXPECT_EQ(e.Message(),
+                  QStringLiteral("Unable to write to %1: No such file or directory").arg(QString::fromUtf8(path)));
     }
     EXPECT_THROW(ProfileFile(QByteArray()).WriteString("Files", "k", "v"), TException);
     p.DeleteKey("Files", "k"); // failures of deletions are ignored
@@ -296,7 +297,7 @@ TEST_F(ProfileFileTest, AReadOnlyFolderIsWrittenInPlaceOnlyWhenTheFileItselfIsWr
                 } catch (const TException &e) {
                     if (c.Written)
                         problems += "refused: " + e.Message().toUtf8() + "; ";
-                    else if (e.Message().toUtf8() != "Unable to write to " + Path())
+                    else if (e.Message().toUtf8() != "Unable to write to " + Path() + ": Permission denied")
                         problems += "said: " + e.Message().toUtf8() + "; ";
                 }
             }

@@ -327,8 +327,9 @@ TEST_P(GridTest, AFailedWriteShowsTheMessageAndKeepsTheCursorEachTime)
     for (int attempt = 1; attempt <= 2; ++attempt) {
         Key(Qt::Key_Down);
         ASSERT_EQ(MessageLog().Requests.size(), size_t(attempt));
-        EXPECT_EQ(MessageLog().Requests.back().Text,
-                  QStringLiteral("Unable to write to %1.").arg(QString::fromUtf8(DescPath())));
+        EXPECT_EQ(
+            MessageLog().Requests.back().Text,
+            QStringLiteral("Unable to write to %1: No such file or directory.").arg(QString::fromUtf8(DescPath())));
         EXPECT_EQ(MessageLog().Requests.back().Type, TMsgDlgType::mtError);
         EXPECT_EQ(Grid()->Row(), row);
         EXPECT_EQ(Model()->Description(row), QStringLiteral("cannot be stored"));
