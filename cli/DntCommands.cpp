@@ -578,8 +578,10 @@ int ImportFolder(const QByteArray &folder, const QByteArray &shownPrefix, const 
     int code = kExitDone;
     const TImportReport report = ImportDescriptions(folder, options);
     // Names and texts come from the disk: shown escaped, as in a listing.
-    if (options.DryRun && !report.Source.isEmpty())
-        Write(stdout, "reading " + TerminalName(report.Source) + " as " + EncodeText(report.Encoding) + '\n');
+    // Which code page was used decides every name: always said.
+    if (!report.Source.isEmpty() && !report.Encoding.isEmpty())
+        Write(stdout, "reading " + TerminalName(report.Source) + " as " + EncodeText(report.Encoding) + " ("
+                          + EncodeText(report.EncodingBasis) + ")\n");
     const QByteArray would = options.DryRun ? "would set " : "set ";
     for (const TImportStep &step : report.Steps) {
         const QByteArray name = shownPrefix + step.Name + (step.IsFolder ? "/" : "");
@@ -598,6 +600,12 @@ int ImportFolder(const QByteArray &folder, const QByteArray &shownPrefix, const 
     }
     for (const QString &e : report.Errors)
         code = Fail(e);
+    if (report.NothingMatched())
+        code = Fail(QStringLiteral("%1: none of its %2 entries names an entry of the folder (read as %3; "
+                                   "--encoding reads it in another)")
+                        .arg(DecodeName(report.Source))
+                        .arg(report.Lines)
+                        .arg(report.Encoding));
     if (!options.DryRun && report.Count(TImportAction::Set) > 0)
         KeepIndexCurrent(folder);
     if (!recursive)
@@ -626,10 +634,14 @@ int Import(const std::vector<QByteArray> &args)
     else
         return Usage(QStringLiteral("import needs --from descript.ion or --from xattr"));
     const QByteArray encoding = parsed->Value("--encoding").toLower();
-    if (encoding == "cp1252")
-        options.Encoding = TLegacyEncoding::Cp1252;
-    else if (!encoding.isEmpty() && encoding != "cp850")
-        return Usage(QStringLiteral("unknown encoding %1 (cp850 or cp1252)").arg(DecodeName(encoding)));
+    if (encoding == "utf-8" || encoding == "utf8")
+        options.Encoding = TDescriptIonEncoding::Utf8;
+    else if (encoding == "cp850")
+        options.Encoding = TDescriptIonEncoding::Cp850;
+    else if (encoding == "cp1252")
+        options.Encoding = TDescriptIonEncoding::Cp1252;
+    else if (!encoding.isEmpty())
+        return Usage(QStringLiteral("unknown encoding %1 (utf-8, cp850 or cp1252)").arg(DecodeName(encoding)));
     options.Overwrite = parsed->Has("--overwrite");
     options.DryRun = parsed->Has("--dry-run");
     const QByteArray folder = parsed->Positional.empty() ? QByteArray(".") : parsed->Positional.front();

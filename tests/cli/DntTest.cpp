@@ -59,6 +59,9 @@ TEST(DntSet, EveryInputTheWindowRefusesIsAClearErrorThatChangesNothing)
         // Only the one line break that ends the input is dropped.
         {"ok.txt", "-", "piped\nlines\n", lineBreak},
         {"ok.txt", "-", "not \xff UTF-8", QStringLiteral("the text is not UTF-8")},
+        // A read returns 2047 bytes: a longer text would come back cut.
+        {"ok.txt", QByteArray(3000, 'x'), {}, QStringLiteral("is 3000 bytes long, more than the 2047 bytes")},
+        {"ok.txt", "-", QByteArray("\xC3\xA9").repeated(1024) + "\n", QStringLiteral("is 2048 bytes long")},
         {"missing.txt", "text", {}, QStringLiteral("No such file or directory")},
         {"Folder.dnt", "text", {}, QStringLiteral("the description file itself")},
     };
@@ -74,6 +77,11 @@ TEST(DntSet, EveryInputTheWindowRefusesIsAClearErrorThatChangesNothing)
         EXPECT_TRUE(run.Out.isEmpty());
         EXPECT_EQ(ReadFileBytes(dir.FilePath("Folder.dnt")), stored);
     }
+
+    // The longest text that reads back whole is written and read back as it is.
+    const QByteArray longest = QByteArray(2045, 'y') + "\xC3\xA9";
+    EXPECT_EQ(Dnt({QStringLiteral("set"), Arg(dir.FilePath("ok.txt")), Arg(longest)}).Code, 0);
+    EXPECT_EQ(Dnt({QStringLiteral("get"), Arg(dir.FilePath("ok.txt"))}).Out, longest + "\n");
 
     // A refusal in a folder without a description file does not create one.
     const QByteArray bare = dir.MakeDir("bare");
