@@ -168,6 +168,13 @@ QString ProfileFile::UnsafeEntryReason(const QByteArray &section, const QByteArr
         return QStringLiteral("the text for \"%1\" contains a line break, which a description "
                               "cannot hold")
             .arg(DecodeText(key));
+    // A read returns at most MaxValueLength bytes: a longer value would come back cut.
+    if (value.size() > MaxValueLength)
+        return QStringLiteral("the text for \"%1\" is %2 bytes long, more than the %3 bytes a description "
+                              "can hold")
+            .arg(DecodeText(key))
+            .arg(value.size())
+            .arg(MaxValueLength);
     return {};
 }
 

@@ -578,8 +578,10 @@ int ImportFolder(const QByteArray &folder, const QByteArray &shownPrefix, const 
     int code = kExitDone;
     const TImportReport report = ImportDescriptions(folder, options);
     // Names and texts come from the disk: shown escaped, as in a listing.
-    if (options.DryRun && !report.Source.isEmpty())
-        Write(stdout, "reading " + TerminalName(report.Source) + " as " + EncodeText(report.Encoding) + '\n');
+    // Which code page was used decides every name: always said.
+    if (!report.Source.isEmpty() && !report.Encoding.isEmpty())
+        Write(stdout, "reading " + TerminalName(report.Source) + " as " + EncodeText(report.Encoding) + " ("
+                          + EncodeText(report.EncodingBasis) + ")\n");
     const QByteArray would = options.DryRun ? "would set " : "set ";
     for (const TImportStep &step : report.Steps) {
         const QByteArray name = shownPrefix + step.Name + (step.IsFolder ? "/" : "");
@@ -598,6 +600,12 @@ int ImportFolder(const QByteArray &folder, const QByteArray &shownPrefix, const 
     }
     for (const QString &e : report.Errors)
         code = Fail(e);
+    if (report.NothingMatched())
+        code = Fail(QStringLiteral("%1: none of its %2 entries names an entry of the folder (read as %3; "
+                                   "--encoding reads it in another)")
+                        .arg(DecodeName(report.Source))
+                        .arg(report.Lines)
+                        .arg(report.Encoding));
     if (!options.DryRun && report.Count(TImportAction::Set) > 0)
         KeepIndexCurrent(folder);
     if (!recursive)
@@ -626,10 +634,14 @@ int Import(const std::vector<QByteArray> &args)
     else
         return Usage(QStringLiteral("import needs --from descript.ion or --from xattr"));
     const QByteArray encoding = parsed->Value("--encoding").toLower();
-    if (encoding == "cp1252")
-        options.Encoding = TLegacyEncoding::Cp1252;
-    else if (!encoding.isEmpty() && encoding != "cp850")
-        return Usage(QStringLiteral("unknown encoding %1 (cp850 or cp1252)").arg(DecodeName(encoding)));
+    if (encoding == "utf-8" || encoding == "utf8")
+        options.Encoding = TDescriptIonEncoding::Utf8;
+    else if (encoding == "cp850")
+        options.Encoding = TDescriptIonEncoding::Cp850;
+    else if (encoding == "cp1252")
+        options.Encoding = TDescriptIonEncoding::Cp1252;
+    else if (!encoding.isEmpty())
+        return Usage(QStringLiteral("unknown encoding %1 (utf-8, cp850 or cp1252)").arg(DecodeName(encoding)));
     options.Overwrite = parsed->Has("--overwrite");
     options.DryRun = parsed->Has("--dry-run");
     const QByteArray folder = parsed->Positional.empty() ? QByteArray(".") : parsed->Positional.front();
@@ -672,6 +684,60 @@ int Find(const std::vector<QByteArray> &args)
     Write(stdout, out);
     return kExitDone;
 }
+// --- help --------------------------------------------------------------------------------------
+
+constexpr const char *kCommands[] = {"get", "set", "ls", "find", "export", "import"};
+
+bool IsCommand(const QByteArray &word)
+{
+    return std::find_if(std::begin(kCommands), std::end(kCommands), [&](const char *c) { return word == c; })
+           != std::end(kCommands);
+}
+
+// The part of the help text about one command: its synopses ("  get PATH...", continued by lines
+// indented by four) and their explanations (indented by six), under "Commands:".
+QByteArray CommandHelp(const QByteArray &command)
+{
+    QByteArray part;
+    bool inCommands = false, ours = false;
+    for (const QByteArray &line : QByteArray(kDntHelp).split('\n')) {
+        if (!line.startsWith(' ')) {
+            inCommands = line == "Commands:";
+            ours = false;
+            continue;
+        }
+        if (!inCommands)
+            continue;
+        if (line.size() > 2 && line[2] != ' ') {
+            ours = line.mid(2).split(' ').front() == command;
+            if (ours)
+                part += "  dnt " + line.mid(2) + '\n';
+        } else if (ours) {
+            // A synopsis continued keeps its place under the first line's text.
+            part += (line.startsWith("    ") && line[4] != ' ' ? "    " + line : line) + '\n';
+        }
+    }
+    return "Usage:\n" + part + "\nRun 'dnt --help' for every command, the environment and the exit status.\n";
+}
+
+// "--help" among a command's options (before a "--") asks for that command's help.
+bool AsksForHelp(const std::vector<QByteArray> &args)
+{
+    for (size_t i = 1; i < args.size() && args[i] != "--"; ++i)
+        if (args[i] == "--help")
+            return true;
+    return false;
+}
+
+int Help(const std::vector<QByteArray> &args)
+{
+    if (args.size() > 2)
+        return Usage(QStringLiteral("help takes one COMMAND"));
+    if (args.size() == 2 && !IsCommand(args[1]))
+        return Usage(QStringLiteral("unknown command %1").arg(DecodeName(args[1])));
+    Write(stdout, args.size() == 2 ? CommandHelp(args[1]) : QByteArray(kDntHelp));
+    return kExitDone;
+}
 } // namespace
 
 int RunDnt(const std::vector<QByteArray> &args)
@@ -681,9 +747,11 @@ int RunDnt(const std::vector<QByteArray> &args)
     const QByteArray &command = args.front();
     int code = kExitUsage;
     if (command == "--help" || command == "-h" || command == "help") {
-        Write(stdout, kDntHelp);
+        code = Help(args);
+    } else if (IsCommand(command) && AsksForHelp(args)) {
+        Write(stdout, CommandHelp(command));
         code = kExitDone;
-    } else if (command == "--version") {
+    } else if (command == "--version" || command == "-V") {
         Write(stdout, QByteArray("dnt (DirNote) ") + kDntVersion + '\n');
         code = kExitDone;
     } else if (command == "get") {

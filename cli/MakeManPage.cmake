@@ -1,7 +1,8 @@
 # Turns the help text of dnt into the groff man page dnt.1, so that both say the same.
 # Usage: cmake -DHELP=<dnt-help.txt> -DOUT=<dnt.1> -DVERSION=<x.y.z> -P MakeManPage.cmake
-# The help text's shape: "Usage: ..." first; "Heading:" lines at column 0; items indented by two
-# spaces; their explanations by six; anything else at column 0 is a paragraph.
+# The help text's shape (lines of at most 80 columns): "Usage: ..." first; "Heading:" lines at
+# column 0; items indented by two spaces, an item's continued synopsis by four; their
+# explanations by six; anything else at column 0 is a paragraph, continued by the lines under it.
 file(READ "${HELP}" content)
 
 function(man_escape text out)
@@ -40,6 +41,9 @@ while(NOT content STREQUAL "")
     man_escape("${CMAKE_MATCH_1}" text)
     string(APPEND man "${text}\n")
     set(previous "body")
+  elseif(line MATCHES "^    ([^ ].*)$" AND previous STREQUAL "item")
+    man_escape("${CMAKE_MATCH_1}" text)
+    string(APPEND man ".TQ\n.B ${text}\n")
   elseif(line MATCHES "^  (.*)$")
     man_escape("${CMAKE_MATCH_1}" text)
     if(previous STREQUAL "item")
@@ -50,6 +54,9 @@ while(NOT content STREQUAL "")
     set(previous "item")
   elseif(line STREQUAL "")
     set(previous "")
+  elseif(previous STREQUAL "paragraph")
+    man_escape("${line}" text)
+    string(APPEND man "${text}\n")
   else()
     man_escape("${line}" text)
     string(APPEND man ".PP\n${text}\n")

@@ -74,18 +74,34 @@ QString JoinedLines(const QString &text)
     return lines.join(QStringLiteral(" / "));
 }
 
-TDescriptIon ParseDescriptIon(const QByteArray &bytes, TLegacyEncoding legacy)
+QString EncodingName(TDescriptIonEncoding encoding)
 {
+    switch (encoding) {
+    case TDescriptIonEncoding::Cp850: return QStringLiteral("CP850");
+    case TDescriptIonEncoding::Cp1252: return QStringLiteral("CP1252");
+    case TDescriptIonEncoding::Utf8: break;
+    }
+    return QStringLiteral("UTF-8");
+}
+
+namespace {
+struct TRawLines {
+    bool Bom = false;
+    bool Utf8 = true; // every line is valid UTF-8
+    std::vector<TRawLine> Lines;
+};
+
+// The file's lines as bytes, each without what follows its Ctrl-D. The marker byte 0xC2 alone is
+// no UTF-8, so markers go before the encoding is looked at.
+TRawLines SplitLines(const QByteArray &bytes)
+{
+    TRawLines result;
     QByteArray content = bytes;
-    const bool bom = content.startsWith("\xEF\xBB\xBF");
-    if (bom)
+    result.Bom = content.startsWith("\xEF\xBB\xBF");
+    if (result.Bom)
         content.remove(0, 3);
     if (const qsizetype eof = content.indexOf('\x1A'); eof >= 0)
         content.truncate(eof);
-
-    // The marker byte 0xC2 alone is no UTF-8, so markers go before the encoding is decided.
-    std::vector<TRawLine> lines;
-    bool utf8 = true;
     for (QByteArray line : content.split('\n')) {
         if (line.endsWith('\r'))
             line.chop(1);
@@ -95,20 +111,44 @@ TDescriptIon ParseDescriptIon(const QByteArray &bytes, TLegacyEncoding legacy)
                 raw.MultiLine = part.size() == mark + 2 && part[mark + 1] == kMultiLineMark;
                 part.truncate(mark);
             }
-            utf8 = utf8 && IsValidUtf8(part);
+            result.Utf8 = result.Utf8 && IsValidUtf8(part);
             raw.Bytes = std::move(part);
-            lines.push_back(std::move(raw));
+            result.Lines.push_back(std::move(raw));
         }
     }
+    return result;
+}
 
+QString Decoded(const QByteArray &bytes, TDescriptIonEncoding encoding)
+{
+    switch (encoding) {
+    case TDescriptIonEncoding::Cp850: return DecodeCp850(bytes);
+    case TDescriptIonEncoding::Cp1252: return DecodeWindows1252(bytes);
+    case TDescriptIonEncoding::Utf8: break;
+    }
+    return QString::fromUtf8(bytes);
+}
+} // namespace
+
+std::vector<TDescriptIonEncoding> CandidateEncodings(const QByteArray &bytes)
+{
+    const TRawLines lines = SplitLines(bytes);
+    if (lines.Bom)
+        return {TDescriptIonEncoding::Utf8};
+    std::vector<TDescriptIonEncoding> result;
+    if (lines.Utf8)
+        result.push_back(TDescriptIonEncoding::Utf8);
+    result.push_back(TDescriptIonEncoding::Cp850);
+    result.push_back(TDescriptIonEncoding::Cp1252);
+    return result;
+}
+
+TDescriptIon ParseDescriptIon(const QByteArray &bytes, TDescriptIonEncoding encoding)
+{
     TDescriptIon result;
-    result.Encoding = bom || utf8                        ? QStringLiteral("UTF-8")
-                      : legacy == TLegacyEncoding::Cp850 ? QStringLiteral("CP850")
-                                                         : QStringLiteral("CP1252");
-    for (const TRawLine &raw : lines) {
-        const QString line = bom || utf8                        ? QString::fromUtf8(raw.Bytes)
-                             : legacy == TLegacyEncoding::Cp850 ? DecodeCp850(raw.Bytes)
-                                                                : DecodeWindows1252(raw.Bytes);
+    result.Encoding = encoding;
+    for (const TRawLine &raw : SplitLines(bytes).Lines) {
+        const QString line = Decoded(raw.Bytes, encoding);
         QString name;
         qsizetype rest = 0;
         if (line.startsWith(u'"')) {

@@ -10,8 +10,11 @@
 
 inline constexpr char kDescriptIonName[] = "descript.ion";
 
-// The code page of a file that is not UTF-8.
-enum class TLegacyEncoding { Cp850, Cp1252 };
+// The encodings a descript.ion is found in: UTF-8, the DOS code page of Western Europe, and the
+// Windows (ANSI) code page of the same languages.
+enum class TDescriptIonEncoding { Utf8, Cp850, Cp1252 };
+
+QString EncodingName(TDescriptIonEncoding encoding); // "UTF-8", "CP850" or "CP1252"
 
 struct TDescriptIonEntry {
     QString Name;
@@ -19,16 +22,20 @@ struct TDescriptIonEntry {
 };
 
 struct TDescriptIon {
-    QString Encoding; // "UTF-8", "CP850" or "CP1252": how the file was read
+    TDescriptIonEncoding Encoding = TDescriptIonEncoding::Utf8; // how the file was read
     std::vector<TDescriptIonEntry> Entries;
 };
 
-// The entries of the file's bytes. The whole file is UTF-8 (a byte-order mark allowed) when it is
-// valid UTF-8, else it is read in the legacy code page. A Ctrl-D (0x04) ends an entry's text: what
-// follows belongs to other programs, except for the marker 0x04 0xC2 of a multi-line entry, whose
-// text has its line breaks written as "\n" and its backslashes as "\\". A 0x1A byte ends the file.
-// Lines without a name or a text are left out.
-TDescriptIon ParseDescriptIon(const QByteArray &bytes, TLegacyEncoding legacy);
+// The encodings the file's bytes may be in, the likeliest first: UTF-8 alone after a byte-order
+// mark; else UTF-8 when the bytes are valid UTF-8, then CP850 and CP1252.
+std::vector<TDescriptIonEncoding> CandidateEncodings(const QByteArray &bytes);
+
+// The entries of the file's bytes read in the given encoding (a UTF-8 byte-order mark is
+// skipped). A Ctrl-D (0x04) ends an entry's text: what follows belongs to other programs, except
+// for the marker 0x04 0xC2 of a multi-line entry, whose text has its line breaks written as "\n"
+// and its backslashes as "\\". A 0x1A byte ends the file. Lines without a name or a text are
+// left out.
+TDescriptIon ParseDescriptIon(const QByteArray &bytes, TDescriptIonEncoding encoding);
 
 // Code page 850, the DOS code page of Western Europe (Qt has no codec for it).
 QString DecodeCp850(const QByteArray &bytes);

@@ -11,12 +11,18 @@
 #include "exchange/FolderListing.h"
 #include "exchange/Xattr.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 qsizetype TImportReport::Count(TImportAction action) const
 {
     return std::count_if(Steps.begin(), Steps.end(), [action](const TImportStep &s) { return s.Action == action; });
+}
+
+bool TImportReport::NothingMatched() const
+{
+    return Lines > 0 && Count(TImportAction::NoEntry) == Lines;
 }
 
 namespace {
@@ -32,10 +38,16 @@ struct TFound {
     QString Text;
 };
 
-// The descript.ion's names are matched as keys would be: each entry takes at most one of them.
-void MatchDescriptIon(const TDescriptIon &file, const TTable (&tables)[2], std::vector<TFound> (&found)[2],
-                      TImportReport &report)
+// The descript.ion's names matched as keys would be: each entry takes at most one of them.
+struct TMatch {
+    std::vector<TFound> Found[2];
+    std::vector<size_t> Unmatched; // the file's entries that name no entry of the folder
+    size_t Matched() const { return Found[0].size() + Found[1].size(); }
+};
+
+TMatch MatchDescriptIon(const TDescriptIon &file, const TTable (&tables)[2])
 {
+    TMatch match;
     std::vector<QByteArray> names;
     std::vector<std::string_view> keys;
     names.reserve(file.Entries.size());
@@ -52,12 +64,52 @@ void MatchDescriptIon(const TDescriptIon &file, const TTable (&tables)[2], std::
             if (key < 0 || used[size_t(key)])
                 continue;
             used[size_t(key)] = true;
-            found[t].push_back({i, file.Entries[size_t(key)].Text});
+            match.Found[t].push_back({i, file.Entries[size_t(key)].Text});
         }
     }
     for (size_t k = 0; k < keys.size(); ++k)
         if (!used[k])
-            report.Steps.push_back({names[k], false, file.Entries[k].Text, TImportAction::NoEntry, {}});
+            match.Unmatched.push_back(k);
+    return match;
+}
+
+// The file read in the asked encoding, or else in the one under which most of its names match the
+// folder's entries: a file written in another code page than the DOS one names nothing there
+// when read as DOS text. Where the names match alike, the likelier encoding wins.
+void ReadDescriptIon(const QByteArray &bytes, const TImportOptions &options, const TTable (&tables)[2],
+                     std::vector<TFound> (&found)[2], TImportReport &report)
+{
+    const std::vector<TDescriptIonEncoding> candidates = options.Encoding
+                                                             ? std::vector<TDescriptIonEncoding>{*options.Encoding}
+                                                             : CandidateEncodings(bytes);
+    std::optional<TDescriptIon> best;
+    TMatch bestMatch;
+    size_t runnerUp = 0; // the most names another encoding matched
+    for (const TDescriptIonEncoding encoding : candidates) {
+        TDescriptIon file = ParseDescriptIon(bytes, encoding);
+        TMatch match = MatchDescriptIon(file, tables);
+        if (!best || match.Matched() > bestMatch.Matched()) {
+            if (best)
+                runnerUp = bestMatch.Matched();
+            best = std::move(file);
+            bestMatch = std::move(match);
+        } else {
+            runnerUp = std::max(runnerUp, match.Matched());
+        }
+    }
+    const bool decided = bestMatch.Matched() > runnerUp;
+    report.Encoding = EncodingName(best->Encoding);
+    report.EncodingBasis = options.Encoding         ? QStringLiteral("as asked")
+                           : candidates.size() == 1 ? QStringLiteral("a byte-order mark")
+                           : decided                ? QStringLiteral("its names match the folder's entries")
+                                                    : QStringLiteral("the names do not decide");
+    report.Lines = qsizetype(best->Entries.size());
+    for (int t = 0; t < 2; ++t)
+        found[t] = std::move(bestMatch.Found[t]);
+    for (const size_t k : bestMatch.Unmatched) {
+        const TDescriptIonEntry &entry = best->Entries[k];
+        report.Steps.push_back({EncodeName(entry.Name), false, entry.Text, TImportAction::NoEntry, {}});
+    }
 }
 
 void ReadComments(const QByteArray &folder, const TTable (&tables)[2], std::vector<TFound> (&found)[2],
@@ -102,9 +154,7 @@ TImportReport ImportDescriptions(const QByteArray &folder, const TImportOptions 
                 QStringLiteral("Unable to read %1: %2").arg(DecodeName(report.Source), FileErrorText(error)));
             return report;
         }
-        const TDescriptIon file = ParseDescriptIon(*bytes, options.Encoding);
-        report.Encoding = file.Encoding;
-        MatchDescriptIon(file, tables, found, report);
+        ReadDescriptIon(*bytes, options, tables, found, report);
     } else {
         ReadComments(catalogue.Folder, tables, found, report);
     }

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 #include <vector>
 
 // Descriptions taken over from other tools into a folder's Folder.dnt.
@@ -14,7 +16,9 @@ enum class TImportSource { DescriptIon, Xattr };
 
 struct TImportOptions {
     TImportSource Source = TImportSource::DescriptIon;
-    TLegacyEncoding Encoding = TLegacyEncoding::Cp850;
+    // The descript.ion's encoding; without one, the encoding under which the file's names match the
+    // folder's entries best (UTF-8 first, then CP850, then CP1252 when they match alike).
+    std::optional<TDescriptIonEncoding> Encoding;
     bool Overwrite = false; // replace descriptions the folder already has
     bool DryRun = false;    // decide everything, write nothing
 };
@@ -36,11 +40,16 @@ struct TImportStep {
 };
 
 struct TImportReport {
-    QByteArray Source; // the descript.ion read; empty for the attributes or when there is none
-    QString Encoding;  // how the descript.ion was read
+    QByteArray Source;     // the descript.ion read; empty for the attributes or when there is none
+    QString Encoding;      // how the descript.ion was read ("UTF-8", "CP850", "CP1252")
+    QString EncodingBasis; // why: "as asked", "a byte-order mark", "its names match the folder's
+                           // entries", or "the names do not decide"
+    qsizetype Lines = 0;   // the descript.ion's entries
     std::vector<TImportStep> Steps;
     QStringList Errors; // each names its path
     qsizetype Count(TImportAction action) const;
+    // The descript.ion has entries and not one of them names an entry of the folder.
+    bool NothingMatched() const;
 };
 
 // Imports the source's descriptions for the entries of one folder, matched to them by the same

@@ -59,6 +59,9 @@ TEST(DntSet, EveryInputTheWindowRefusesIsAClearErrorThatChangesNothing)
         // Only the one line break that ends the input is dropped.
         {"ok.txt", "-", "piped\nlines\n", lineBreak},
         {"ok.txt", "-", "not \xff UTF-8", QStringLiteral("the text is not UTF-8")},
+        // A read returns 2047 bytes: a longer text would come back cut.
+        {"ok.txt", QByteArray(3000, 'x'), {}, QStringLiteral("is 3000 bytes long, more than the 2047 bytes")},
+        {"ok.txt", "-", QByteArray("\xC3\xA9").repeated(1024) + "\n", QStringLiteral("is 2048 bytes long")},
         {"missing.txt", "text", {}, QStringLiteral("No such file or directory")},
         {"Folder.dnt", "text", {}, QStringLiteral("the description file itself")},
     };
@@ -74,6 +77,11 @@ TEST(DntSet, EveryInputTheWindowRefusesIsAClearErrorThatChangesNothing)
         EXPECT_TRUE(run.Out.isEmpty());
         EXPECT_EQ(ReadFileBytes(dir.FilePath("Folder.dnt")), stored);
     }
+
+    // The longest text that reads back whole is written and read back as it is.
+    const QByteArray longest = QByteArray(2045, 'y') + "\xC3\xA9";
+    EXPECT_EQ(Dnt({QStringLiteral("set"), Arg(dir.FilePath("ok.txt")), Arg(longest)}).Code, 0);
+    EXPECT_EQ(Dnt({QStringLiteral("get"), Arg(dir.FilePath("ok.txt"))}).Out, longest + "\n");
 
     // A refusal in a folder without a description file does not create one.
     const QByteArray bare = dir.MakeDir("bare");
@@ -114,6 +122,58 @@ TEST(DntUsage, WrongCommandLinesExitWithTwoAndSayHowToGetHelp)
     EXPECT_EQ(help.Code, 0);
     for (const char *command : {"get PATH", "set PATH TEXT", "ls [FOLDER]", "export [FOLDER]", "import [FOLDER]"})
         EXPECT_TRUE(help.Out.contains(command)) << command;
+}
+
+TEST(DntUsage, EveryCommandTakesHelpAndEveryHelpLineFitsEightyColumns)
+{
+    // Columns are characters: a line is measured as the terminal shows it.
+    auto checkLines = [](const QByteArray &text) {
+        for (const QByteArray &line : text.split('\n'))
+            EXPECT_LE(QString::fromUtf8(line).size(), 80) << line.toStdString();
+    };
+    const TDntRun all = Dnt({QStringLiteral("--help")});
+    EXPECT_EQ(all.Code, 0);
+    checkLines(all.Out);
+    const char *commands[] = {"get", "set", "ls", "find", "export", "import"};
+    for (const char *command : commands) {
+        SCOPED_TRACE(command);
+        const QString name = QString::fromLatin1(command);
+        // After the command, also among its arguments; "help COMMAND" says the same.
+        for (const QStringList &args : {QStringList{name, QStringLiteral("--help")},
+                                        QStringList{name, QStringLiteral("."), QStringLiteral("--help")},
+                                        QStringList{QStringLiteral("help"), name}}) {
+            const TDntRun run = Dnt(args);
+            EXPECT_EQ(run.Code, 0) << Printable(run).toStdString();
+            EXPECT_EQ(run.Err, "");
+            EXPECT_TRUE(run.Out.startsWith("Usage:\n  dnt " + QByteArray(command) + " ")) << run.Out.toStdString();
+            // Each line of the explanation is the full help's own.
+            qsizetype bodyLines = 0;
+            for (const QByteArray &line : run.Out.split('\n')) {
+                if (line.startsWith("      ") && line[6] != ' ') {
+                    ++bodyLines;
+                    EXPECT_TRUE(all.Out.contains('\n' + line + '\n')) << line.toStdString();
+                }
+            }
+            EXPECT_GE(bodyLines, 3);
+            for (const char *otherCommand : commands) {
+                if (QByteArray(otherCommand) != command) {
+                    EXPECT_FALSE(run.Out.contains("  dnt " + QByteArray(otherCommand) + " ")) << otherCommand;
+                }
+            }
+            checkLines(run.Out);
+        }
+    }
+    // Every synopsis of the full help is in the help of its command.
+    EXPECT_TRUE(Dnt({QStringLiteral("set"), QStringLiteral("--help")}).Out.contains("  dnt set PATH -\n"));
+    EXPECT_EQ(Dnt({QStringLiteral("export"), QStringLiteral("--help")}).Out.count("  dnt export "), 2);
+
+    const TDntRun version = Dnt({QStringLiteral("--version")});
+    EXPECT_EQ(version.Code, 0);
+    EXPECT_TRUE(version.Out.startsWith("dnt (DirNote) "));
+    const TDntRun shortVersion = Dnt({QStringLiteral("-V")});
+    EXPECT_EQ(shortVersion.Code, 0);
+    EXPECT_EQ(shortVersion.Out, version.Out);
+    EXPECT_EQ(Dnt({QStringLiteral("help"), QStringLiteral("frobnicate")}).Code, 2);
 }
 
 TEST(DntSet, WritesReadsAndRemovesThroughTheNameRuleWithoutPruning)
