@@ -17,7 +17,7 @@ for fault in read-only folder; do
     fi
     chmod 0444 "$file"
     e2e_start "$E2E_DATA"
-    expected="Unable to write to $file."
+    expected="Unable to write to $file: Permission denied."
   else
     e2e_start "$E2E_DATA"
     rm "$file"
