@@ -3,6 +3,7 @@
 #include "catalogue/FolderCatalogue.h"
 #include "catalogue/FoldedName.h"
 #include "common/ErrorReport.h"
+#include "common/MessageDlg.h"
 #include "common/TextCodec.h"
 
 #include <QApplication>
@@ -10,9 +11,110 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QScrollBar>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
+
+// ---- the byte limit of a value ----
+
+namespace {
+bool IsLineEnd(QChar c)
+{
+    return c == u'\n' || c == QChar::ParagraphSeparator;
+}
+
+// The UTF-8 bytes of the character at `at` (a lone surrogate is written as U+FFFD, 3 bytes) and
+// its length in UTF-16 units.
+std::pair<qsizetype, qsizetype> CharacterAt(QStringView text, qsizetype at)
+{
+    const char16_t c = text[at].unicode();
+    if (QChar::isHighSurrogate(c) && at + 1 < text.size() && text[at + 1].isLowSurrogate())
+        return {4, 2};
+    return {c < 0x80 ? 1 : c < 0x800 ? 2 : 3, 1};
+}
+
+qsizetype Utf8Length(QStringView text)
+{
+    qsizetype bytes = 0;
+    for (qsizetype at = 0; at < text.size();) {
+        const auto [size, units] = CharacterAt(text, at);
+        bytes += size;
+        at += units;
+    }
+    return bytes;
+}
+
+bool LinesFit(QStringView text, qsizetype limit)
+{
+    qsizetype begin = 0;
+    for (qsizetype at = 0; at <= text.size(); ++at)
+        if (at == text.size() || IsLineEnd(text[at])) {
+            if (Utf8Length(text.mid(begin, at - begin)) > limit)
+                return false;
+            begin = at + 1;
+        }
+    return true;
+}
+} // namespace
+
+TLimitedEdit LimitEdit(const QString &before, const QString &after, qsizetype limit)
+{
+    if (LinesFit(after, limit))
+        return {after, -1, false};
+    // The edit replaced the middle of the text: what it inserted lies between the part both texts
+    // begin with and the part both end with, never splitting a surrogate pair.
+    const qsizetype shortest = std::min(before.size(), after.size());
+    qsizetype prefix = 0;
+    while (prefix < shortest && before[prefix] == after[prefix])
+        ++prefix;
+    if (prefix > 0 && prefix < after.size() && after[prefix].isLowSurrogate())
+        --prefix;
+    qsizetype suffix = 0;
+    while (suffix < shortest - prefix && before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
+        ++suffix;
+    if (suffix > 0 && after[after.size() - suffix].isLowSurrogate())
+        --suffix;
+    const QStringView inserted = QStringView(after).mid(prefix, after.size() - prefix - suffix);
+    const QStringView right = QStringView(after).right(suffix);
+    qsizetype lineStart = prefix;
+    while (lineStart > 0 && !IsLineEnd(after[lineStart - 1]))
+        --lineStart;
+    qsizetype lineBytes = Utf8Length(QStringView(after).mid(lineStart, prefix - lineStart));
+    qsizetype rightLine = 0;
+    while (rightLine < right.size() && !IsLineEnd(right[rightLine]))
+        ++rightLine;
+    const qsizetype rightBytes = Utf8Length(right.left(rightLine));
+    // As many whole characters of the insertion as its lines hold.
+    qsizetype taken = 0, lastBreak = 0;
+    std::vector<qsizetype> sizes; // of the characters taken since the last line end
+    while (taken < inserted.size()) {
+        if (IsLineEnd(inserted[taken])) {
+            lineBytes = 0;
+            sizes.clear();
+            lastBreak = ++taken;
+            continue;
+        }
+        const auto [size, units] = CharacterAt(inserted, taken);
+        if (lineBytes + size > limit)
+            break;
+        lineBytes += size;
+        sizes.push_back(units);
+        taken += units;
+    }
+    // The last line goes on with the text after the insertion.
+    while (lineBytes + rightBytes > limit && taken > lastBreak) {
+        taken -= sizes.back();
+        lineBytes -= CharacterAt(inserted, taken).first;
+        sizes.pop_back();
+    }
+    TLimitedEdit result{after.left(prefix) + inserted.left(taken).toString() + right.toString(), prefix + taken, true};
+    // Nothing inserted could be cut (lines joined by a deletion): the edit is refused whole.
+    if (!LinesFit(result.Text, limit) && LinesFit(before, limit))
+        return {before, prefix, true};
+    return result;
+}
 
 // ---- model ----
 
@@ -79,6 +181,7 @@ void TStringGridModel::Clear()
     FTyped.clear();
     FStored.clear();
     FStoredBytes.clear();
+    FCutConsented.clear();
     endResetModel();
 }
 
@@ -89,6 +192,7 @@ std::shared_ptr<const std::vector<TCatalogueEntry>> TStringGridModel::SetEntries
     FTyped.clear();
     FStored.clear();
     FStoredBytes.clear();
+    FCutConsented.clear();
     std::swap(FEntries, entries);
     DecideShownRows();
     endResetModel();
@@ -150,6 +254,15 @@ void TStringGridModel::SetStored(int row, const QString &text, const QByteArray 
     FStoredBytes.insert(row, bytes);
     const QModelIndex cell = index(row, ColStored);
     Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole, Qt::EditRole});
+}
+
+bool TStringGridModel::StoredWasCut(int row) const
+{
+    // A commit stored what the cell holds: from then on the stored text is whole.
+    if (FStoredBytes.contains(row))
+        return false;
+    const TCatalogueEntry *entry = Entry(row);
+    return entry && entry->DescriptionWasCut();
 }
 
 int TStringGridModel::FindName(const QByteArray &name) const
@@ -273,12 +386,60 @@ QWidget *TGridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem
         line->setObjectName(QStringLiteral("InplaceEditor"));
         QAbstractItemModel *model = const_cast<QAbstractItemModel *>(index.model());
         const QPersistentModelIndex cell(index);
-        connect(line, &QLineEdit::textEdited, line, [model, cell](const QString &text) {
-            if (cell.isValid())
-                model->setData(cell, text, Qt::EditRole);
+        line->installEventFilter(const_cast<TGridDelegate *>(this));
+        connect(line, &QLineEdit::textEdited, line, [model, cell, line](const QString &text) {
+            if (!cell.isValid())
+                return;
+            // What reads back is what is stored: the editor takes no more than a value holds.
+            const TLimitedEdit limited = LimitEdit(model->data(cell, Qt::EditRole).toString(), text);
+            if (limited.Cut) {
+                line->setText(limited.Text);
+                line->setCursorPosition(int(limited.Cursor));
+                QApplication::beep();
+                QToolTip::showText(line->mapToGlobal(QPoint(0, line->height())), TStringGrid::LimitNote(), line, {},
+                                   5000);
+            }
+            model->setData(cell, limited.Text, Qt::EditRole);
         });
     }
     return editor;
+}
+
+void TGridDelegate::updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
+                                         const QModelIndex &index) const
+{
+    QStyledItemDelegate::updateEditorGeometry(editor, option, index);
+    const auto *grid = qobject_cast<const TStringGrid *>(parent());
+    const QWidget *area = editor->parentWidget();
+    if (!grid || !area)
+        return;
+    // Right of the names and inside the viewport, however wide the column.
+    QRect rect = editor->geometry();
+    rect.setLeft(std::max(rect.left(), grid->columnWidth(TStringGridModel::ColName)));
+    rect.setRight(std::min(rect.right(), area->width() - 1));
+    editor->setGeometry(rect);
+}
+
+void TGridDelegate::initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const
+{
+    QStyledItemDelegate::initStyleOption(option, index);
+    const auto *model = qobject_cast<const TStringGridModel *>(index.model());
+    if (model && !model->IsEntryRow(index.row()))
+        option->state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
+}
+
+bool TGridDelegate::eventFilter(QObject *object, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        // The line editor would take these as the start and end of its text.
+        if ((key->key() == Qt::Key_Home || key->key() == Qt::Key_End) && key->modifiers() == Qt::ControlModifier)
+            if (auto *grid = qobject_cast<TStringGrid *>(parent())) {
+                QApplication::sendEvent(grid, event);
+                return true;
+            }
+    }
+    return QStyledItemDelegate::eventFilter(object, event);
 }
 
 void TGridDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
@@ -315,6 +476,41 @@ TStringGrid::TStringGrid(QWidget *parent) : QTableView(parent), FModel(new TStri
     setTextElideMode(Qt::ElideNone);
     setShowGrid(true);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // The selection of the table without the focus is drawn dimmed, as file managers draw it,
+    // also where the style gives inactive windows the same highlight.
+    QPalette colours = palette();
+    const QColor highlight = colours.color(QPalette::Active, QPalette::Highlight);
+    if (colours.color(QPalette::Inactive, QPalette::Highlight) == highlight) {
+        const QColor base = colours.color(QPalette::Active, QPalette::Base);
+        colours.setColor(QPalette::Inactive, QPalette::Highlight,
+                         QColor((highlight.red() + 2 * base.red()) / 3, (highlight.green() + 2 * base.green()) / 3,
+                                (highlight.blue() + 2 * base.blue()) / 3));
+        colours.setColor(QPalette::Inactive, QPalette::HighlightedText, colours.color(QPalette::Active, QPalette::Text));
+        setPalette(colours);
+    }
+
+    FNames = new QTableView(this);
+    FNames->setObjectName(QStringLiteral("NameColumn"));
+    FNames->setModel(FModel);
+    FNames->setSelectionMode(QAbstractItemView::NoSelection);
+    FNames->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FNames->setFocusPolicy(Qt::NoFocus);
+    // Clicks, the wheel and tooltips reach the table beneath.
+    FNames->setAttribute(Qt::WA_TransparentForMouseEvents);
+    FNames->setFrameShape(QFrame::NoFrame);
+    FNames->horizontalHeader()->hide();
+    FNames->verticalHeader()->hide();
+    FNames->verticalHeader()->setMinimumSectionSize(1);
+    FNames->verticalHeader()->setDefaultSectionSize(DefaultRowHeight);
+    FNames->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    FNames->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    FNames->setVerticalScrollMode(verticalScrollMode());
+    FNames->setWordWrap(false);
+    FNames->setTextElideMode(Qt::ElideNone);
+    FNames->setShowGrid(true);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, FNames->verticalScrollBar(), &QScrollBar::setValue);
+    connect(horizontalHeader(), &QHeaderView::sectionResized, this, &TStringGrid::PlaceNames);
+
     FFocusConnection = connect(qApp, &QApplication::focusChanged, this, &TStringGrid::FocusChanged);
     connect(FModel, &TStringGridModel::modelReset, this, &TStringGrid::ApplyShownRows);
     connect(FModel, &TStringGridModel::ShownRowsChanged, this, &TStringGrid::ApplyShownRows);
@@ -345,12 +541,15 @@ void TStringGrid::ApplyShownRows()
     if (FModel->UndescribedOnly() || verticalHeader()->hiddenSectionCount() > 0) {
         // Each hidden row would otherwise make the header place all its rows anew and tell the
         // view so: seconds for a large folder. Placed once afterwards, it takes milliseconds.
-        QHeaderView *rows = verticalHeader();
-        const QSignalBlocker quiet(rows);
-        rows->setUpdatesEnabled(false);
-        for (int row = 0; row < count; ++row)
-            setRowHidden(row, !FModel->IsRowShown(row));
-        rows->setUpdatesEnabled(true);
+        for (QTableView *view : {static_cast<QTableView *>(this), FNames}) {
+            QHeaderView *rows = view->verticalHeader();
+            const QSignalBlocker quiet(rows);
+            rows->setUpdatesEnabled(false);
+            for (int row = 0; row < count; ++row)
+                view->setRowHidden(row, !FModel->IsRowShown(row));
+            rows->setUpdatesEnabled(true);
+        }
+        FNames->doItemsLayout();
     }
     updateGeometries();
     viewport()->update();
@@ -392,6 +591,99 @@ bool TStringGrid::AllowMove(const QModelIndex &target)
     bool allowed = false;
     ReportErrors([&] { allowed = OnSelectCell(target.column(), target.row()); });
     return allowed;
+}
+
+int TStringGrid::FirstShownRow() const
+{
+    return ShownRowNear(0);
+}
+
+int TStringGrid::LastShownRow() const
+{
+    const int count = FModel->rowCount();
+    for (int row = count - 1; row >= 0; --row)
+        if (!isRowHidden(row))
+            return row;
+    return -1;
+}
+
+QModelIndex TStringGrid::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    // The description is the one column the cursor takes, so Home and End go to the first and
+    // last row, as Ctrl+Home and Ctrl+End do.
+    if (cursorAction == MoveHome || cursorAction == MoveEnd) {
+        const int row = cursorAction == MoveHome ? FirstShownRow() : LastShownRow();
+        return row >= 0 ? FModel->index(row, TStringGridModel::ColDesc) : QModelIndex();
+    }
+    return QTableView::moveCursor(cursorAction, modifiers);
+}
+
+void TStringGrid::scrollTo(const QModelIndex &index, ScrollHint hint)
+{
+    // Only the rows scroll to the cursor. Sideways the description column is wider than the
+    // room, so showing "all" of it would push the names out; it stays where the user left it.
+    const int sideways = horizontalScrollBar()->value();
+    QTableView::scrollTo(index, hint);
+    horizontalScrollBar()->setValue(sideways);
+}
+
+void TStringGrid::updateGeometries()
+{
+    QTableView::updateGeometries();
+    PlaceNames();
+}
+
+void TStringGrid::PlaceNames()
+{
+    if (!FNames)
+        return;
+    for (int column : {TStringGridModel::ColDesc, TStringGridModel::ColStored})
+        FNames->setColumnHidden(column, true);
+    const int width = columnWidth(TStringGridModel::ColName);
+    FNames->setColumnWidth(TStringGridModel::ColName, width);
+    const QRect area = viewport()->geometry();
+    FNames->setGeometry(area.x(), area.y(), std::min(width, area.width()), area.height());
+    FNames->verticalScrollBar()->setValue(verticalScrollBar()->value());
+}
+
+void TStringGrid::initViewItemOption(QStyleOptionViewItem *option) const
+{
+    QTableView::initViewItemOption(option);
+    // Which table has the keyboard focus shows: the other one draws its selection dimmed.
+    if (!HasFocusWithin())
+        option->state &= ~QStyle::State_Active;
+}
+
+QString TStringGrid::LimitNote()
+{
+    return QStringLiteral("A description holds at most %1 bytes; the rest was not taken.").arg(kValueByteLimit);
+}
+
+QString TStringGrid::CutQuestion()
+{
+    return QStringLiteral("This description is longer than %1 bytes, so only its beginning is shown. Saving a change "
+                          "will cut it to what is shown. Edit it anyway?")
+        .arg(kValueByteLimit);
+}
+
+bool TStringGrid::ConsentToEdit(const QModelIndex &index)
+{
+    if (!index.isValid() || !FModel->EditNeedsConsent(index.row()))
+        return true;
+    if (MessageDlg(CutQuestion(), TMsgDlgType::mtConfirmation, mbYes | mbNo, this) != mrYes)
+        return false;
+    FModel->ConsentToCut(index.row());
+    return true;
+}
+
+bool TStringGrid::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
+{
+    // Asked only where an editor would open.
+    const bool opens = index.isValid() && state() != EditingState && (FModel->flags(index) & Qt::ItemIsEditable)
+                       && (trigger == AllEditTriggers || (trigger & editTriggers()));
+    if (opens && !ConsentToEdit(index))
+        return false;
+    return QTableView::edit(index, trigger, event);
 }
 
 bool TStringGrid::HasFocusWithin() const
@@ -509,10 +801,12 @@ void TStringGrid::changeEvent(QEvent *event)
 
 void TStringGrid::FocusChanged(QWidget *old, QWidget *now)
 {
+    const bool wasInside = old && (old == this || isAncestorOf(old));
+    const bool isInside = now && (now == this || isAncestorOf(now));
+    if (wasInside != isInside)
+        viewport()->update(); // the selection's colours tell where the focus is
     if (!old || !now || !OnExit)
         return;
-    const bool wasInside = old == this || isAncestorOf(old);
-    const bool isInside = now == this || isAncestorOf(now);
     // Only a move to another control of this window counts: a message box or another program
     // taking the focus is no exit.
     if (wasInside && !isInside && now->window() == window())
@@ -539,6 +833,13 @@ void TStringGrid::keyPressEvent(QKeyEvent *event)
         && state() != QAbstractItemView::EditingState && currentIndex().isValid()
         && (FModel->flags(currentIndex()) & Qt::ItemIsEditable)) {
         edit(currentIndex());
+        return;
+    }
+    // A key that types into the cell asks first where the description is cut; refused, the key
+    // does nothing else (it would search the rows).
+    if (!event->text().isEmpty() && event->text().front().isPrint() && state() != EditingState
+        && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) && !ConsentToEdit(currentIndex())) {
+        event->accept();
         return;
     }
     QTableView::keyPressEvent(event);
