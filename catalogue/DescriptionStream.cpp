@@ -407,9 +407,8 @@ private:
         if (first < 0)
             return;
         if (reader.Index.Next(first) >= 0) {
-            reader.Contested.push_back(
-                {first, QByteArray(name.data(), qsizetype(name.size())), ProfileFile::ValueAsRead(stored),
-                 CutOnReading(stored)});
+            reader.Contested.push_back({first, QByteArray(name.data(), qsizetype(name.size())),
+                                        ProfileFile::ValueAsRead(stored), CutOnReading(stored)});
             return;
         }
         // The only entry of this fold: its key is the first spelled exactly like its name, else
@@ -452,8 +451,8 @@ private:
             for (size_t i = 0; i < rows.size(); ++i)
                 if (const qsizetype k = rule.KeyOf(i); k >= 0) {
                     entries[size_t(rows[i])].Description = (group + k)->Value;
-                    entries[size_t(rows[i])].DescriptionWidth =
-                        (group + k)->Cut ? TCatalogueEntry::kCutDescription : -1; // measured by the window
+                    entries[size_t(rows[i])].DescriptionWidth = (group + k)->Cut ? TCatalogueEntry::kCutDescription
+                                                                                 : -1; // measured by the window
                 }
             group = end;
         }

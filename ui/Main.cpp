@@ -297,12 +297,14 @@ void TFrmMain::CreateComponents()
     layout->addLayout(labelRow);
     layout->addWidget(PanelClient, 1);
     layout->addWidget(PanelButtons);
-    StatusLine = new QLabel(this);
+    // The status line speaks in the button panel's free middle, so nothing moves when it does;
+    // a text too long for it is cut there and shown whole as its tooltip.
+    StatusLine = new QLabel(PanelButtons);
     StatusLine->setObjectName(QStringLiteral("StatusLine"));
     StatusLine->setTextFormat(Qt::PlainText);
-    // It takes room only while it has something to say; the design's layout stays otherwise.
+    StatusLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     StatusLine->hide();
-    layout->addWidget(StatusLine);
+    buttonsLayout->insertWidget(2, StatusLine, 1);
 
     FolderDialog = new TFolderDialog(this);
     FolderDialog->setObjectName(QStringLiteral("FolderDialog"));
@@ -790,6 +792,7 @@ void TFrmMain::ShowIndexProblem(const QString &message)
 void TFrmMain::ShowStatus(const QString &text)
 {
     StatusLine->setText(text);
+    StatusLine->setToolTip(text);
     StatusLine->setVisible(!text.isEmpty());
 }
 

@@ -61,8 +61,12 @@ bool LinesFit(QStringView text, qsizetype limit)
 
 TLimitedEdit LimitEdit(const QString &before, const QString &after, qsizetype limit)
 {
-    if (LinesFit(after, limit))
-        return {after, -1, false};
+    if (LinesFit(after, limit)) {
+        TLimitedEdit unchanged;
+        unchanged.Text = after;
+        unchanged.Cursor = after.size();
+        return unchanged;
+    }
     // The edit replaced the middle of the text: what it inserted lies between the part both texts
     // begin with and the part both end with, never splitting a surrogate pair.
     const qsizetype shortest = std::min(before.size(), after.size());
@@ -86,33 +90,47 @@ TLimitedEdit LimitEdit(const QString &before, const QString &after, qsizetype li
     while (rightLine < right.size() && !IsLineEnd(right[rightLine]))
         ++rightLine;
     const qsizetype rightBytes = Utf8Length(right.left(rightLine));
-    // As many whole characters of the insertion as its lines hold.
-    qsizetype taken = 0, lastBreak = 0;
-    std::vector<qsizetype> sizes; // of the characters taken since the last line end
-    while (taken < inserted.size()) {
-        if (IsLineEnd(inserted[taken])) {
+    // Of each line of the insertion, as many whole characters as the line holds.
+    QString kept;
+    std::vector<qsizetype> units; // of the characters kept on the current line
+    bool full = false;
+    for (qsizetype at = 0; at < inserted.size();) {
+        if (IsLineEnd(inserted[at])) {
+            kept += inserted[at++];
             lineBytes = 0;
-            sizes.clear();
-            lastBreak = ++taken;
+            units.clear();
+            full = false;
             continue;
         }
-        const auto [size, units] = CharacterAt(inserted, taken);
-        if (lineBytes + size > limit)
-            break;
-        lineBytes += size;
-        sizes.push_back(units);
-        taken += units;
+        const auto [size, length] = CharacterAt(inserted, at);
+        if (!full && lineBytes + size <= limit) {
+            kept += inserted.mid(at, length);
+            lineBytes += size;
+            units.push_back(length);
+        } else {
+            full = true;
+        }
+        at += length;
     }
     // The last line goes on with the text after the insertion.
-    while (lineBytes + rightBytes > limit && taken > lastBreak) {
-        taken -= sizes.back();
-        lineBytes -= CharacterAt(inserted, taken).first;
-        sizes.pop_back();
+    while (lineBytes + rightBytes > limit && !units.empty()) {
+        lineBytes -= CharacterAt(kept, kept.size() - units.back()).first;
+        kept.chop(units.back());
+        units.pop_back();
     }
-    TLimitedEdit result{after.left(prefix) + inserted.left(taken).toString() + right.toString(), prefix + taken, true};
+    TLimitedEdit result;
+    result.Text = after.left(prefix) + kept + right.toString();
+    result.Cursor = prefix + kept.size();
+    result.Cut = true;
+    result.Start = prefix;
+    result.Inserted = inserted.size();
+    result.Taken = kept;
     // Nothing inserted could be cut (lines joined by a deletion): the edit is refused whole.
-    if (!LinesFit(result.Text, limit) && LinesFit(before, limit))
-        return {before, prefix, true};
+    if (!LinesFit(result.Text, limit) && LinesFit(before, limit)) {
+        result.Text = before;
+        result.Cursor = prefix;
+        result.Refused = true;
+    }
     return result;
 }
 
@@ -485,7 +503,8 @@ TStringGrid::TStringGrid(QWidget *parent) : QTableView(parent), FModel(new TStri
         colours.setColor(QPalette::Inactive, QPalette::Highlight,
                          QColor((highlight.red() + 2 * base.red()) / 3, (highlight.green() + 2 * base.green()) / 3,
                                 (highlight.blue() + 2 * base.blue()) / 3));
-        colours.setColor(QPalette::Inactive, QPalette::HighlightedText, colours.color(QPalette::Active, QPalette::Text));
+        colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                         colours.color(QPalette::Active, QPalette::Text));
         setPalette(colours);
     }
 
@@ -577,7 +596,10 @@ bool TStringGrid::SetCurrentCell(int col, int row)
     const QModelIndex target = FModel->index(row, col);
     if (!target.isValid())
         return false;
-    setCurrentIndex(target);
+    // The cell alone is selected, whatever keys are held: a move by a command run with Ctrl
+    // held (Ctrl+Delete) must not add the new row to the old one's selection.
+    selectionModel()->setCurrentIndex(target, FModel->IsEntryRow(row) ? QItemSelectionModel::ClearAndSelect
+                                                                      : QItemSelectionModel::Clear);
     scrollTo(target);
     return currentIndex() == target;
 }
@@ -649,9 +671,21 @@ void TStringGrid::PlaceNames()
 void TStringGrid::initViewItemOption(QStyleOptionViewItem *option) const
 {
     QTableView::initViewItemOption(option);
-    // Which table has the keyboard focus shows: the other one draws its selection dimmed.
-    if (!HasFocusWithin())
+    // Which table has the keyboard focus shows: the other one draws its selection dimmed, in
+    // the inactive colours, whatever colour group the style picks.
+    if (!HasFocusWithin()) {
         option->state &= ~QStyle::State_Active;
+        for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+            option->palette.setColor(role, option->palette.color(QPalette::Inactive, role));
+    }
+}
+
+QItemSelectionModel::SelectionFlags TStringGrid::selectionCommand(const QModelIndex &index, const QEvent *event) const
+{
+    // The empty table's one row is there to hold the cursor; it is never shown selected.
+    if (index.isValid() && !FModel->IsEntryRow(index.row()))
+        return QItemSelectionModel::NoUpdate;
+    return QTableView::selectionCommand(index, event);
 }
 
 QString TStringGrid::LimitNote()

@@ -25,8 +25,12 @@ constexpr qsizetype kValueByteLimit = 2047;
 // (a character that would cross the limit is left out whole). Lines end at "\n" and U+2029.
 struct TLimitedEdit {
     QString Text;
-    qsizetype Cursor = 0; // just after what was taken of the insertion
-    bool Cut = false;     // something of the insertion was left out
+    qsizetype Cursor = 0;   // just after what was taken of the insertion
+    bool Cut = false;       // something of the edit was left out
+    bool Refused = false;   // the edit was refused whole: Text is the text before it
+    qsizetype Start = 0;    // where the insertion begins
+    qsizetype Inserted = 0; // its length
+    QString Taken;          // what of it was kept
 };
 TLimitedEdit LimitEdit(const QString &before, const QString &after, qsizetype limit = kValueByteLimit);
 
@@ -200,6 +204,8 @@ protected:
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
     void initViewItemOption(QStyleOptionViewItem *option) const override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
+                                                         const QEvent *event = nullptr) const override;
     void updateGeometries() override;
     void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;
     void keyPressEvent(QKeyEvent *event) override;
