@@ -404,7 +404,6 @@ QWidget *TGridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem
         line->setObjectName(QStringLiteral("InplaceEditor"));
         QAbstractItemModel *model = const_cast<QAbstractItemModel *>(index.model());
         const QPersistentModelIndex cell(index);
-        line->installEventFilter(const_cast<TGridDelegate *>(this));
         connect(line, &QLineEdit::textEdited, line, [model, cell, line](const QString &text) {
             if (!cell.isValid())
                 return;
@@ -436,28 +435,6 @@ void TGridDelegate::updateEditorGeometry(QWidget *editor, const QStyleOptionView
     rect.setLeft(std::max(rect.left(), grid->columnWidth(TStringGridModel::ColName)));
     rect.setRight(std::min(rect.right(), area->width() - 1));
     editor->setGeometry(rect);
-}
-
-void TGridDelegate::initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const
-{
-    QStyledItemDelegate::initStyleOption(option, index);
-    const auto *model = qobject_cast<const TStringGridModel *>(index.model());
-    if (model && !model->IsEntryRow(index.row()))
-        option->state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
-}
-
-bool TGridDelegate::eventFilter(QObject *object, QEvent *event)
-{
-    if (event->type() == QEvent::KeyPress) {
-        auto *key = static_cast<QKeyEvent *>(event);
-        // The line editor would take these as the start and end of its text.
-        if ((key->key() == Qt::Key_Home || key->key() == Qt::Key_End) && key->modifiers() == Qt::ControlModifier)
-            if (auto *grid = qobject_cast<TStringGrid *>(parent())) {
-                QApplication::sendEvent(grid, event);
-                return true;
-            }
-    }
-    return QStyledItemDelegate::eventFilter(object, event);
 }
 
 void TGridDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
@@ -672,20 +649,15 @@ void TStringGrid::initViewItemOption(QStyleOptionViewItem *option) const
 {
     QTableView::initViewItemOption(option);
     // Which table has the keyboard focus shows: the other one draws its selection dimmed, in
-    // the inactive colours, whatever colour group the style picks.
-    if (!HasFocusWithin()) {
+    // the inactive colours, whatever colour group the style picks. The toolkit dims a view
+    // whose cell editor has the focus too; that table has it all the same.
+    if (HasFocusWithin()) {
+        option->state |= QStyle::State_Active;
+    } else {
         option->state &= ~QStyle::State_Active;
         for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
             option->palette.setColor(role, option->palette.color(QPalette::Inactive, role));
     }
-}
-
-QItemSelectionModel::SelectionFlags TStringGrid::selectionCommand(const QModelIndex &index, const QEvent *event) const
-{
-    // The empty table's one row is there to hold the cursor; it is never shown selected.
-    if (index.isValid() && !FModel->IsEntryRow(index.row()))
-        return QItemSelectionModel::NoUpdate;
-    return QTableView::selectionCommand(index, event);
 }
 
 QString TStringGrid::LimitNote()

@@ -145,12 +145,6 @@ public:
     // Within the visible part of the table, so the editor's cursor never goes out of sight.
     void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
                               const QModelIndex &index) const override;
-
-protected:
-    // The empty table's one row shows no selection bar.
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override;
-    // Ctrl+Home and Ctrl+End move to the first and last row also while a cell is edited.
-    bool eventFilter(QObject *object, QEvent *event) override;
 };
 
 // A table with a fixed name column, an editable description column and a hidden stored column.
@@ -204,8 +198,6 @@ protected:
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
     void initViewItemOption(QStyleOptionViewItem *option) const override;
-    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
-                                                         const QEvent *event = nullptr) const override;
     void updateGeometries() override;
     void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;
     void keyPressEvent(QKeyEvent *event) override;
