@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPainter>
 #include <QScrollBar>
 #include <QToolTip>
 
@@ -485,28 +486,6 @@ TStringGrid::TStringGrid(QWidget *parent) : QTableView(parent), FModel(new TStri
         setPalette(colours);
     }
 
-    FNames = new QTableView(this);
-    FNames->setObjectName(QStringLiteral("NameColumn"));
-    FNames->setModel(FModel);
-    FNames->setSelectionMode(QAbstractItemView::NoSelection);
-    FNames->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    FNames->setFocusPolicy(Qt::NoFocus);
-    // Clicks, the wheel and tooltips reach the table beneath.
-    FNames->setAttribute(Qt::WA_TransparentForMouseEvents);
-    FNames->setFrameShape(QFrame::NoFrame);
-    FNames->horizontalHeader()->hide();
-    FNames->verticalHeader()->hide();
-    FNames->verticalHeader()->setMinimumSectionSize(1);
-    FNames->verticalHeader()->setDefaultSectionSize(DefaultRowHeight);
-    FNames->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    FNames->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    FNames->setVerticalScrollMode(verticalScrollMode());
-    FNames->setWordWrap(false);
-    FNames->setTextElideMode(Qt::ElideNone);
-    FNames->setShowGrid(true);
-    connect(verticalScrollBar(), &QScrollBar::valueChanged, FNames->verticalScrollBar(), &QScrollBar::setValue);
-    connect(horizontalHeader(), &QHeaderView::sectionResized, this, &TStringGrid::PlaceNames);
-
     FFocusConnection = connect(qApp, &QApplication::focusChanged, this, &TStringGrid::FocusChanged);
     connect(FModel, &TStringGridModel::modelReset, this, &TStringGrid::ApplyShownRows);
     connect(FModel, &TStringGridModel::ShownRowsChanged, this, &TStringGrid::ApplyShownRows);
@@ -537,15 +516,12 @@ void TStringGrid::ApplyShownRows()
     if (FModel->UndescribedOnly() || verticalHeader()->hiddenSectionCount() > 0) {
         // Each hidden row would otherwise make the header place all its rows anew and tell the
         // view so: seconds for a large folder. Placed once afterwards, it takes milliseconds.
-        for (QTableView *view : {static_cast<QTableView *>(this), FNames}) {
-            QHeaderView *rows = view->verticalHeader();
-            const QSignalBlocker quiet(rows);
-            rows->setUpdatesEnabled(false);
-            for (int row = 0; row < count; ++row)
-                view->setRowHidden(row, !FModel->IsRowShown(row));
-            rows->setUpdatesEnabled(true);
-        }
-        FNames->doItemsLayout();
+        QHeaderView *rows = verticalHeader();
+        const QSignalBlocker quiet(rows);
+        rows->setUpdatesEnabled(false);
+        for (int row = 0; row < count; ++row)
+            setRowHidden(row, !FModel->IsRowShown(row));
+        rows->setUpdatesEnabled(true);
     }
     updateGeometries();
     viewport()->update();
@@ -626,23 +602,39 @@ void TStringGrid::scrollTo(const QModelIndex &index, ScrollHint hint)
     horizontalScrollBar()->setValue(sideways);
 }
 
-void TStringGrid::updateGeometries()
+void TStringGrid::paintEvent(QPaintEvent *event)
 {
-    QTableView::updateGeometries();
-    PlaceNames();
+    QTableView::paintEvent(event);
+    if (horizontalOffset() <= 0)
+        return;
+    // The names are drawn again at the left edge, over the descriptions scrolled beneath them,
+    // so they stay in view as a fixed column does.
+    QPainter painter(viewport());
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const int gridHint = style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this);
+    painter.setPen(QPen(QColor::fromRgba(static_cast<QRgb>(gridHint)), 1, gridStyle()));
+    const int width = std::min(columnWidth(TStringGridModel::ColName), viewport()->width());
+    for (int y = 0; y < viewport()->height();) {
+        const int row = rowAt(y);
+        if (row < 0)
+            break;
+        const QRect cell(0, rowViewportPosition(row), width, rowHeight(row));
+        painter.fillRect(cell, option.palette.brush(QPalette::Base));
+        option.rect = cell.adjusted(0, 0, -1, -1); // the grid lines take the last pixels
+        itemDelegate()->paint(&painter, option, FModel->index(row, TStringGridModel::ColName));
+        painter.drawLine(cell.topRight(), cell.bottomRight());
+        painter.drawLine(cell.bottomLeft(), cell.bottomRight());
+        y = cell.bottom() + 1;
+    }
 }
 
-void TStringGrid::PlaceNames()
+void TStringGrid::scrollContentsBy(int dx, int dy)
 {
-    if (!FNames)
-        return;
-    for (int column : {TStringGridModel::ColDesc, TStringGridModel::ColStored})
-        FNames->setColumnHidden(column, true);
-    const int width = columnWidth(TStringGridModel::ColName);
-    FNames->setColumnWidth(TStringGridModel::ColName, width);
-    const QRect area = viewport()->geometry();
-    FNames->setGeometry(area.x(), area.y(), std::min(width, area.width()), area.height());
-    FNames->verticalScrollBar()->setValue(verticalScrollBar()->value());
+    QTableView::scrollContentsBy(dx, dy);
+    // Scrolling moves the pixels, the names too: sideways they are drawn anew in their place.
+    if (dx != 0)
+        viewport()->update();
 }
 
 void TStringGrid::initViewItemOption(QStyleOptionViewItem *option) const

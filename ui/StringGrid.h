@@ -198,7 +198,8 @@ protected:
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
     void initViewItemOption(QStyleOptionViewItem *option) const override;
-    void updateGeometries() override;
+    void paintEvent(QPaintEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
     void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool viewportEvent(QEvent *event) override;
@@ -221,10 +222,6 @@ private:
     void FocusChanged(QWidget *old, QWidget *now);
     int FirstShownRow() const;
     int LastShownRow() const;
-    // The name column drawn again over the left of the viewport, so the names stay in view while
-    // the descriptions scroll sideways beneath it.
-    void PlaceNames();
-    QTableView *FNames = nullptr;
 
     TStringGridModel *FModel;
     QMetaObject::Connection FFocusConnection;
