@@ -83,6 +83,14 @@ TLimitedEdit LimitEdit(const QString &before, const QString &after, qsizetype li
         --suffix;
     const QStringView inserted = QStringView(after).mid(prefix, after.size() - prefix - suffix);
     const QStringView right = QStringView(after).right(suffix);
+    if (inserted.isEmpty() && !LinesFit(before, limit)) {
+        // Only a deletion from a text over the limit (a stored value that reads as more UTF-8
+        // than it had bytes): it brings the text nearer the limit, so it is taken.
+        TLimitedEdit deletion;
+        deletion.Text = after;
+        deletion.Cursor = prefix;
+        return deletion;
+    }
     qsizetype lineStart = prefix;
     while (lineStart > 0 && !IsLineEnd(after[lineStart - 1]))
         --lineStart;
@@ -133,6 +141,14 @@ TLimitedEdit LimitEdit(const QString &before, const QString &after, qsizetype li
         result.Refused = true;
     }
     return result;
+}
+
+QString TooLongMessage(qsizetype size)
+{
+    return QStringLiteral("This description is %1 bytes long in UTF-8; at most %2 bytes can be saved. Shorten it "
+                          "first.")
+        .arg(size)
+        .arg(kValueByteLimit);
 }
 
 // ---- model ----

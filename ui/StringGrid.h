@@ -33,6 +33,8 @@ struct TLimitedEdit {
     QString Taken;          // what of it was kept
 };
 TLimitedEdit LimitEdit(const QString &before, const QString &after, qsizetype limit = kValueByteLimit);
+// Why a description of `size` bytes is not saved.
+QString TooLongMessage(qsizetype size);
 
 // The rows of one table: column 0 the entry's name (the file system's bytes), column 1 the
 // description being edited, column 2 the stored description (never shown).

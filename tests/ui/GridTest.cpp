@@ -548,6 +548,35 @@ TEST_P(GridTest, ADescriptionLongerThanTheLimitIsEditedOnlyAfterAQuestion)
     EXPECT_EQ(MessageLog().Requests.size(), 1u);
 }
 
+TEST_P(GridTest, AWindows1252DescriptionThatWouldBeTooLongInUtf8IsKeptUntilShortened)
+{
+    // 2,047 bytes of Windows-1252 read back whole, but as UTF-8 the accents take two bytes each.
+    const QByteArray stored = QByteArray(1000, '\xE9') + QByteArray(1047, 'e');
+    MakeEntries({"a", "b"});
+    WriteSection(Line("a", stored));
+    ASSERT_NO_FATAL_FAILURE(ListAndFocus());
+    const QByteArray original = Bytes();
+    const int row = RowOf("a");
+    ASSERT_TRUE(Grid()->SetCurrentCell(1, row));
+    // Untouched, moving on writes nothing; typing more is refused; deleting is taken.
+    Key(row == 0 ? Qt::Key_Down : Qt::Key_Up);
+    ASSERT_TRUE(Grid()->SetCurrentCell(1, row));
+    EXPECT_EQ(Bytes(), original);
+    Key(Qt::Key_F2);
+    Key(Qt::Key_End);
+    Type(QStringLiteral("x"));
+    EXPECT_EQ(Model()->Description(row).size(), 2047);
+    Key(Qt::Key_Backspace);
+    EXPECT_EQ(Model()->Description(row).size(), 2046);
+    // Still too long for the file: not saved, the user is told, the cursor stays.
+    MessageLog().Requests.clear();
+    Key(row == 0 ? Qt::Key_Down : Qt::Key_Up);
+    ASSERT_EQ(MessageLog().Requests.size(), 1u);
+    EXPECT_EQ(MessageLog().Requests[0].Text, TooLongMessage(3046));
+    EXPECT_EQ(Grid()->Row(), row);
+    EXPECT_EQ(Bytes(), original);
+}
+
 TEST_P(GridTest, HomeEndCtrlHomeCtrlEndAndPageKeysMoveOverTheRows)
 {
     std::vector<std::string> names;
