@@ -690,9 +690,10 @@ void TFrmMain::CommitCurrentRow(TStringGrid *grid, const char *section)
     if (text == stored)
         return;
     // A stored text in Windows-1252 can read as more UTF-8 than the file reads back: not saved.
-    if (const QByteArray bytes = EncodeText(text); bytes.size() > kValueByteLimit)
+    const QByteArray bytes = EncodeText(text);
+    if (bytes.size() > kValueByteLimit)
         throw TException(TooLongMessage(bytes.size()));
-    StoreDescription(grid, section, row, text, EncodeText(text));
+    StoreDescription(grid, section, row, text, bytes);
 }
 
 void TFrmMain::StoreDescription(TStringGrid *grid, const char *section, int row, const QString &text,
