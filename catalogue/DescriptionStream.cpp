@@ -173,11 +173,21 @@ private:
     std::unordered_map<size_t, QByteArray> FFolded;
 };
 
+// Whether the read limit cuts the stored value (after the NUL and the quotes that the reader drops).
+bool CutOnReading(std::string_view stored)
+{
+    stored = stored.substr(0, stored.find('\0'));
+    if (stored.size() >= 2 && (stored.front() == '"' || stored.front() == '\'') && stored.back() == stored.front())
+        stored = stored.substr(1, stored.size() - 2);
+    return stored.size() > size_t(ProfileFile::MaxValueLength);
+}
+
 // A key of a section where several entries fold alike: decided by the rule once all are read.
 struct TContestedKey {
     qsizetype First; // the first entry of the names that fold alike
     QByteArray Key;
     QByteArray Value; // as read
+    bool Cut = false; // longer than the read limit
 };
 
 // What is known of one table while the file goes by.
@@ -397,8 +407,8 @@ private:
         if (first < 0)
             return;
         if (reader.Index.Next(first) >= 0) {
-            reader.Contested.push_back(
-                {first, QByteArray(name.data(), qsizetype(name.size())), ProfileFile::ValueAsRead(stored)});
+            reader.Contested.push_back({first, QByteArray(name.data(), qsizetype(name.size())),
+                                        ProfileFile::ValueAsRead(stored), CutOnReading(stored)});
             return;
         }
         // The only entry of this fold: its key is the first spelled exactly like its name, else
@@ -415,7 +425,8 @@ private:
                 entry.DescriptionWidth = EstimatedAsciiWidth(*FAdvances, *plain);
         } else {
             entry.Description = ProfileFile::ValueAsRead(stored);
-            entry.DescriptionWidth = -1; // measured by the window
+            // Measured by the window, which must also know that the value is only a beginning.
+            entry.DescriptionWidth = CutOnReading(stored) ? TCatalogueEntry::kCutDescription : -1;
         }
     }
 
@@ -440,7 +451,8 @@ private:
             for (size_t i = 0; i < rows.size(); ++i)
                 if (const qsizetype k = rule.KeyOf(i); k >= 0) {
                     entries[size_t(rows[i])].Description = (group + k)->Value;
-                    entries[size_t(rows[i])].DescriptionWidth = -1; // measured by the window
+                    entries[size_t(rows[i])].DescriptionWidth = (group + k)->Cut ? TCatalogueEntry::kCutDescription
+                                                                                 : -1; // measured by the window
                 }
             group = end;
         }

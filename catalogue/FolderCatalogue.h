@@ -22,7 +22,12 @@ struct TCatalogueEntry {
     QByteArray Name;
     QByteArray Description;
     std::int32_t NameWidth = -1;
+    // Negative: left for the window to measure. kCutDescription is such a width that also says
+    // the stored value was longer than the read limit, so Description holds only its beginning
+    // (a flag that costs the row no memory: such a value is never estimated by the listing).
     std::int32_t DescriptionWidth = -1;
+    static constexpr std::int32_t kCutDescription = -2;
+    bool DescriptionWasCut() const { return DescriptionWidth == kCutDescription; }
 };
 
 struct TFolderCatalogue {

@@ -1,6 +1,10 @@
 #include "ui/CurrDirNote.h"
 
 #include "common/TextCodec.h"
+#include "ui/StringGrid.h"
+
+#include <QApplication>
+#include <QToolTip>
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -61,6 +65,7 @@ TFrmCurrDirNote::TFrmCurrDirNote(QWidget *parent) : QDialog(parent)
     layout->addWidget(PanelClient, 1);
     layout->addWidget(PanelButtons);
 
+    connect(MemoInfo, &QPlainTextEdit::textChanged, this, &TFrmCurrDirNote::LimitLines);
     connect(BitBtnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(BitBtnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -73,6 +78,39 @@ void TFrmCurrDirNote::SetLines(const QList<QByteArray> &lines)
     FShown = shown.join(u'\n');
     MemoInfo->setPlainText(FShown);
     FShownRaw = MemoInfo->document()->toRawText();
+    FLast = FShownRaw;
+}
+
+QString TFrmCurrDirNote::LimitNote()
+{
+    return QStringLiteral("A line of the folder text holds at most %1 bytes; the rest was not taken.")
+        .arg(kValueByteLimit);
+}
+
+void TFrmCurrDirNote::LimitLines()
+{
+    if (FLimiting)
+        return;
+    const QString raw = MemoInfo->document()->toRawText();
+    const TLimitedEdit limited = LimitEdit(FLast, raw);
+    if (limited.Cut) {
+        FLimiting = true;
+        if (limited.Refused) {
+            MemoInfo->undo(); // a deletion that joined two lines too long for one
+        } else {
+            // Only the insertion is replaced by what was kept of it; the rest of the edit stays.
+            QTextCursor cursor(MemoInfo->document());
+            cursor.setPosition(int(limited.Start));
+            cursor.setPosition(int(limited.Start + limited.Inserted), QTextCursor::KeepAnchor);
+            cursor.insertText(limited.Taken);
+            MemoInfo->setTextCursor(cursor);
+        }
+        FLimiting = false;
+        QApplication::beep();
+        QToolTip::showText(MemoInfo->viewport()->mapToGlobal(MemoInfo->cursorRect().bottomLeft()), LimitNote(),
+                           MemoInfo, {}, 5000);
+    }
+    FLast = MemoInfo->document()->toRawText();
 }
 
 QString TFrmCurrDirNote::Text() const

@@ -16,6 +16,9 @@ public:
 
     // Shows one line per stored value.
     void SetLines(const QList<QByteArray> &lines);
+    // The note shown when a line was cut at the limit of a value.
+    static QString LimitNote();
+
     // The text as typed, lines separated by "\n", no-break spaces kept; a line separator (U+2028,
     // pasted) stays as it is, for FolderTextLines to judge. Unchanged, it is exactly the stored
     // lines joined by "\n".
@@ -32,6 +35,11 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // Keeps every line within the bytes a value reads back: what an edit inserted beyond that
+    // is taken out again, and the user is told.
+    void LimitLines();
+    QString FLast; // the raw text after the last edit, within the limit
+    bool FLimiting = false;
     QString FShown;    // the stored lines as set
     QString FShownRaw; // the document's raw text right after they were set
 };

@@ -298,12 +298,14 @@ void TFrmMain::CreateComponents()
     layout->addLayout(labelRow);
     layout->addWidget(PanelClient, 1);
     layout->addWidget(PanelButtons);
-    StatusLine = new QLabel(this);
+    // The status line speaks in the button panel's free middle, so nothing moves when it does;
+    // a text too long for it is cut there and shown whole as its tooltip.
+    StatusLine = new QLabel(PanelButtons);
     StatusLine->setObjectName(QStringLiteral("StatusLine"));
     StatusLine->setTextFormat(Qt::PlainText);
-    // It takes room only while it has something to say; the design's layout stays otherwise.
+    StatusLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     StatusLine->hide();
-    layout->addWidget(StatusLine);
+    buttonsLayout->insertWidget(2, StatusLine, 1);
 
     FolderDialog = new TFolderDialog(this);
     FolderDialog->setObjectName(QStringLiteral("FolderDialog"));
@@ -708,7 +710,11 @@ void TFrmMain::CommitCurrentRow(TStringGrid *grid, const char *section)
     }
     if (text == stored)
         return;
-    StoreDescription(grid, section, row, text, EncodeText(text));
+    // A stored text in Windows-1252 can read as more UTF-8 than the file reads back: not saved.
+    const QByteArray bytes = EncodeText(text);
+    if (bytes.size() > kValueByteLimit)
+        throw TException(TooLongMessage(bytes.size()));
+    StoreDescription(grid, section, row, text, bytes);
 }
 
 void TFrmMain::StoreDescription(TStringGrid *grid, const char *section, int row, const QString &text,
@@ -822,6 +828,7 @@ void TFrmMain::ShowStatus(const QString &text)
 {
     FStatusIsIndexProblem = false;
     StatusLine->setText(text);
+    StatusLine->setToolTip(text);
     StatusLine->setVisible(!text.isEmpty());
 }
 

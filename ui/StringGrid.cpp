@@ -3,6 +3,7 @@
 #include "catalogue/FolderCatalogue.h"
 #include "catalogue/FoldedName.h"
 #include "common/ErrorReport.h"
+#include "common/MessageDlg.h"
 #include "common/TextCodec.h"
 
 #include <QApplication>
@@ -10,9 +11,145 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPainter>
+#include <QScrollBar>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
+
+// ---- the byte limit of a value ----
+
+namespace {
+bool IsLineEnd(QChar c)
+{
+    return c == u'\n' || c == QChar::ParagraphSeparator;
+}
+
+// The UTF-8 bytes of the character at `at` (a lone surrogate is written as U+FFFD, 3 bytes) and
+// its length in UTF-16 units.
+std::pair<qsizetype, qsizetype> CharacterAt(QStringView text, qsizetype at)
+{
+    const char16_t c = text[at].unicode();
+    if (QChar::isHighSurrogate(c) && at + 1 < text.size() && text[at + 1].isLowSurrogate())
+        return {4, 2};
+    return {c < 0x80 ? 1 : c < 0x800 ? 2 : 3, 1};
+}
+
+qsizetype Utf8Length(QStringView text)
+{
+    qsizetype bytes = 0;
+    for (qsizetype at = 0; at < text.size();) {
+        const auto [size, units] = CharacterAt(text, at);
+        bytes += size;
+        at += units;
+    }
+    return bytes;
+}
+
+bool LinesFit(QStringView text, qsizetype limit)
+{
+    qsizetype begin = 0;
+    for (qsizetype at = 0; at <= text.size(); ++at)
+        if (at == text.size() || IsLineEnd(text[at])) {
+            if (Utf8Length(text.mid(begin, at - begin)) > limit)
+                return false;
+            begin = at + 1;
+        }
+    return true;
+}
+} // namespace
+
+TLimitedEdit LimitEdit(const QString &before, const QString &after, qsizetype limit)
+{
+    if (LinesFit(after, limit)) {
+        TLimitedEdit unchanged;
+        unchanged.Text = after;
+        unchanged.Cursor = after.size();
+        return unchanged;
+    }
+    // The edit replaced the middle of the text: what it inserted lies between the part both texts
+    // begin with and the part both end with, never splitting a surrogate pair.
+    const qsizetype shortest = std::min(before.size(), after.size());
+    qsizetype prefix = 0;
+    while (prefix < shortest && before[prefix] == after[prefix])
+        ++prefix;
+    if (prefix > 0 && prefix < after.size() && after[prefix].isLowSurrogate())
+        --prefix;
+    qsizetype suffix = 0;
+    while (suffix < shortest - prefix && before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
+        ++suffix;
+    if (suffix > 0 && after[after.size() - suffix].isLowSurrogate())
+        --suffix;
+    const QStringView inserted = QStringView(after).mid(prefix, after.size() - prefix - suffix);
+    const QStringView right = QStringView(after).right(suffix);
+    if (inserted.isEmpty() && !LinesFit(before, limit)) {
+        // Only a deletion from a text over the limit (a stored value that reads as more UTF-8
+        // than it had bytes): it brings the text nearer the limit, so it is taken.
+        TLimitedEdit deletion;
+        deletion.Text = after;
+        deletion.Cursor = prefix;
+        return deletion;
+    }
+    qsizetype lineStart = prefix;
+    while (lineStart > 0 && !IsLineEnd(after[lineStart - 1]))
+        --lineStart;
+    qsizetype lineBytes = Utf8Length(QStringView(after).mid(lineStart, prefix - lineStart));
+    qsizetype rightLine = 0;
+    while (rightLine < right.size() && !IsLineEnd(right[rightLine]))
+        ++rightLine;
+    const qsizetype rightBytes = Utf8Length(right.left(rightLine));
+    // Of each line of the insertion, as many whole characters as the line holds.
+    QString kept;
+    std::vector<qsizetype> units; // of the characters kept on the current line
+    bool full = false;
+    for (qsizetype at = 0; at < inserted.size();) {
+        if (IsLineEnd(inserted[at])) {
+            kept += inserted[at++];
+            lineBytes = 0;
+            units.clear();
+            full = false;
+            continue;
+        }
+        const auto [size, length] = CharacterAt(inserted, at);
+        if (!full && lineBytes + size <= limit) {
+            kept += inserted.mid(at, length);
+            lineBytes += size;
+            units.push_back(length);
+        } else {
+            full = true;
+        }
+        at += length;
+    }
+    // The last line goes on with the text after the insertion.
+    while (lineBytes + rightBytes > limit && !units.empty()) {
+        lineBytes -= CharacterAt(kept, kept.size() - units.back()).first;
+        kept.chop(units.back());
+        units.pop_back();
+    }
+    TLimitedEdit result;
+    result.Text = after.left(prefix) + kept + right.toString();
+    result.Cursor = prefix + kept.size();
+    result.Cut = true;
+    result.Start = prefix;
+    result.Inserted = inserted.size();
+    result.Taken = kept;
+    // Nothing inserted could be cut (lines joined by a deletion): the edit is refused whole.
+    if (!LinesFit(result.Text, limit) && LinesFit(before, limit)) {
+        result.Text = before;
+        result.Cursor = prefix;
+        result.Refused = true;
+    }
+    return result;
+}
+
+QString TooLongMessage(qsizetype size)
+{
+    return QStringLiteral("This description is %1 bytes long in UTF-8; at most %2 bytes can be saved. Shorten it "
+                          "first.")
+        .arg(size)
+        .arg(kValueByteLimit);
+}
 
 // ---- model ----
 
@@ -79,6 +216,7 @@ void TStringGridModel::Clear()
     FTyped.clear();
     FStored.clear();
     FStoredBytes.clear();
+    FCutConsented.clear();
     endResetModel();
 }
 
@@ -89,6 +227,7 @@ std::shared_ptr<const std::vector<TCatalogueEntry>> TStringGridModel::SetEntries
     FTyped.clear();
     FStored.clear();
     FStoredBytes.clear();
+    FCutConsented.clear();
     std::swap(FEntries, entries);
     DecideShownRows();
     endResetModel();
@@ -150,6 +289,15 @@ void TStringGridModel::SetStored(int row, const QString &text, const QByteArray 
     FStoredBytes.insert(row, bytes);
     const QModelIndex cell = index(row, ColStored);
     Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole, Qt::EditRole});
+}
+
+bool TStringGridModel::StoredWasCut(int row) const
+{
+    // A commit stored what the cell holds: from then on the stored text is whole.
+    if (FStoredBytes.contains(row))
+        return false;
+    const TCatalogueEntry *entry = Entry(row);
+    return entry && entry->DescriptionWasCut();
 }
 
 int TStringGridModel::FindName(const QByteArray &name) const
@@ -273,12 +421,37 @@ QWidget *TGridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem
         line->setObjectName(QStringLiteral("InplaceEditor"));
         QAbstractItemModel *model = const_cast<QAbstractItemModel *>(index.model());
         const QPersistentModelIndex cell(index);
-        connect(line, &QLineEdit::textEdited, line, [model, cell](const QString &text) {
-            if (cell.isValid())
-                model->setData(cell, text, Qt::EditRole);
+        connect(line, &QLineEdit::textEdited, line, [model, cell, line](const QString &text) {
+            if (!cell.isValid())
+                return;
+            // What reads back is what is stored: the editor takes no more than a value holds.
+            const TLimitedEdit limited = LimitEdit(model->data(cell, Qt::EditRole).toString(), text);
+            if (limited.Cut) {
+                line->setText(limited.Text);
+                line->setCursorPosition(int(limited.Cursor));
+                QApplication::beep();
+                QToolTip::showText(line->mapToGlobal(QPoint(0, line->height())), TStringGrid::LimitNote(), line, {},
+                                   5000);
+            }
+            model->setData(cell, limited.Text, Qt::EditRole);
         });
     }
     return editor;
+}
+
+void TGridDelegate::updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
+                                         const QModelIndex &index) const
+{
+    QStyledItemDelegate::updateEditorGeometry(editor, option, index);
+    const auto *grid = qobject_cast<const TStringGrid *>(parent());
+    const QWidget *area = editor->parentWidget();
+    if (!grid || !area)
+        return;
+    // Right of the names and inside the viewport, however wide the column.
+    QRect rect = editor->geometry();
+    rect.setLeft(std::max(rect.left(), grid->columnWidth(TStringGridModel::ColName)));
+    rect.setRight(std::min(rect.right(), area->width() - 1));
+    editor->setGeometry(rect);
 }
 
 void TGridDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
@@ -315,6 +488,20 @@ TStringGrid::TStringGrid(QWidget *parent) : QTableView(parent), FModel(new TStri
     setTextElideMode(Qt::ElideNone);
     setShowGrid(true);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // The selection of the table without the focus is drawn dimmed, as file managers draw it,
+    // also where the style gives inactive windows the same highlight.
+    QPalette colours = palette();
+    const QColor highlight = colours.color(QPalette::Active, QPalette::Highlight);
+    if (colours.color(QPalette::Inactive, QPalette::Highlight) == highlight) {
+        const QColor base = colours.color(QPalette::Active, QPalette::Base);
+        colours.setColor(QPalette::Inactive, QPalette::Highlight,
+                         QColor((highlight.red() + 2 * base.red()) / 3, (highlight.green() + 2 * base.green()) / 3,
+                                (highlight.blue() + 2 * base.blue()) / 3));
+        colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                         colours.color(QPalette::Active, QPalette::Text));
+        setPalette(colours);
+    }
+
     FFocusConnection = connect(qApp, &QApplication::focusChanged, this, &TStringGrid::FocusChanged);
     connect(FModel, &TStringGridModel::modelReset, this, &TStringGrid::ApplyShownRows);
     connect(FModel, &TStringGridModel::ShownRowsChanged, this, &TStringGrid::ApplyShownRows);
@@ -378,7 +565,10 @@ bool TStringGrid::SetCurrentCell(int col, int row)
     const QModelIndex target = FModel->index(row, col);
     if (!target.isValid())
         return false;
-    setCurrentIndex(target);
+    // The cell alone is selected, whatever keys are held: a move by a command run with Ctrl
+    // held (Ctrl+Delete) must not add the new row to the old one's selection.
+    selectionModel()->setCurrentIndex(target, FModel->IsEntryRow(row) ? QItemSelectionModel::ClearAndSelect
+                                                                      : QItemSelectionModel::Clear);
     scrollTo(target);
     return currentIndex() == target;
 }
@@ -392,6 +582,122 @@ bool TStringGrid::AllowMove(const QModelIndex &target)
     bool allowed = false;
     ReportErrors([&] { allowed = OnSelectCell(target.column(), target.row()); });
     return allowed;
+}
+
+int TStringGrid::FirstShownRow() const
+{
+    return ShownRowNear(0);
+}
+
+int TStringGrid::LastShownRow() const
+{
+    const int count = FModel->rowCount();
+    for (int row = count - 1; row >= 0; --row)
+        if (!isRowHidden(row))
+            return row;
+    return -1;
+}
+
+QModelIndex TStringGrid::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    // The description is the one column the cursor takes, so Home and End go to the first and
+    // last row, as Ctrl+Home and Ctrl+End do.
+    if (cursorAction == MoveHome || cursorAction == MoveEnd) {
+        const int row = cursorAction == MoveHome ? FirstShownRow() : LastShownRow();
+        return row >= 0 ? FModel->index(row, TStringGridModel::ColDesc) : QModelIndex();
+    }
+    return QTableView::moveCursor(cursorAction, modifiers);
+}
+
+void TStringGrid::scrollTo(const QModelIndex &index, ScrollHint hint)
+{
+    // Only the rows scroll to the cursor. Sideways the description column is wider than the
+    // room, so showing "all" of it would push the names out; it stays where the user left it.
+    const int sideways = horizontalScrollBar()->value();
+    QTableView::scrollTo(index, hint);
+    horizontalScrollBar()->setValue(sideways);
+}
+
+void TStringGrid::paintEvent(QPaintEvent *event)
+{
+    QTableView::paintEvent(event);
+    if (horizontalOffset() <= 0)
+        return;
+    // The names are drawn again at the left edge, over the descriptions scrolled beneath them,
+    // so they stay in view as a fixed column does.
+    QPainter painter(viewport());
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const int gridHint = style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this);
+    painter.setPen(QPen(QColor::fromRgba(static_cast<QRgb>(gridHint)), 1, gridStyle()));
+    const int width = std::min(columnWidth(TStringGridModel::ColName), viewport()->width());
+    for (int y = 0; y < viewport()->height();) {
+        const int row = rowAt(y);
+        if (row < 0)
+            break;
+        const QRect cell(0, rowViewportPosition(row), width, rowHeight(row));
+        painter.fillRect(cell, option.palette.brush(QPalette::Base));
+        option.rect = cell.adjusted(0, 0, -1, -1); // the grid lines take the last pixels
+        itemDelegate()->paint(&painter, option, FModel->index(row, TStringGridModel::ColName));
+        painter.drawLine(cell.topRight(), cell.bottomRight());
+        painter.drawLine(cell.bottomLeft(), cell.bottomRight());
+        y = cell.bottom() + 1;
+    }
+}
+
+void TStringGrid::scrollContentsBy(int dx, int dy)
+{
+    QTableView::scrollContentsBy(dx, dy);
+    // Scrolling moves the pixels, the names too: sideways they are drawn anew in their place.
+    if (dx != 0)
+        viewport()->update();
+}
+
+void TStringGrid::initViewItemOption(QStyleOptionViewItem *option) const
+{
+    QTableView::initViewItemOption(option);
+    // Which table has the keyboard focus shows: the other one draws its selection dimmed, in
+    // the inactive colours, whatever colour group the style picks. The toolkit dims a view
+    // whose cell editor has the focus too; that table has it all the same.
+    if (HasFocusWithin()) {
+        option->state |= QStyle::State_Active;
+    } else {
+        option->state &= ~QStyle::State_Active;
+        for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+            option->palette.setColor(role, option->palette.color(QPalette::Inactive, role));
+    }
+}
+
+QString TStringGrid::LimitNote()
+{
+    return QStringLiteral("A description holds at most %1 bytes; the rest was not taken.").arg(kValueByteLimit);
+}
+
+QString TStringGrid::CutQuestion()
+{
+    return QStringLiteral("This description is longer than %1 bytes, so only its beginning is shown. Saving a change "
+                          "will cut it to what is shown. Edit it anyway?")
+        .arg(kValueByteLimit);
+}
+
+bool TStringGrid::ConsentToEdit(const QModelIndex &index)
+{
+    if (!index.isValid() || !FModel->EditNeedsConsent(index.row()))
+        return true;
+    if (MessageDlg(CutQuestion(), TMsgDlgType::mtConfirmation, mbYes | mbNo, this) != mrYes)
+        return false;
+    FModel->ConsentToCut(index.row());
+    return true;
+}
+
+bool TStringGrid::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
+{
+    // Asked only where an editor would open.
+    const bool opens = index.isValid() && state() != EditingState && (FModel->flags(index) & Qt::ItemIsEditable)
+                       && (trigger == AllEditTriggers || (trigger & editTriggers()));
+    if (opens && !ConsentToEdit(index))
+        return false;
+    return QTableView::edit(index, trigger, event);
 }
 
 bool TStringGrid::HasFocusWithin() const
@@ -509,10 +815,12 @@ void TStringGrid::changeEvent(QEvent *event)
 
 void TStringGrid::FocusChanged(QWidget *old, QWidget *now)
 {
+    const bool wasInside = old && (old == this || isAncestorOf(old));
+    const bool isInside = now && (now == this || isAncestorOf(now));
+    if (wasInside != isInside)
+        viewport()->update(); // the selection's colours tell where the focus is
     if (!old || !now || !OnExit)
         return;
-    const bool wasInside = old == this || isAncestorOf(old);
-    const bool isInside = now == this || isAncestorOf(now);
     // Only a move to another control of this window counts: a message box or another program
     // taking the focus is no exit.
     if (wasInside && !isInside && now->window() == window())
@@ -539,6 +847,13 @@ void TStringGrid::keyPressEvent(QKeyEvent *event)
         && state() != QAbstractItemView::EditingState && currentIndex().isValid()
         && (FModel->flags(currentIndex()) & Qt::ItemIsEditable)) {
         edit(currentIndex());
+        return;
+    }
+    // A key that types into the cell asks first where the description is cut; refused, the key
+    // does nothing else (it would search the rows).
+    if (!event->text().isEmpty() && event->text().front().isPrint() && state() != EditingState
+        && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) && !ConsentToEdit(currentIndex())) {
+        event->accept();
         return;
     }
     QTableView::keyPressEvent(event);

@@ -6,6 +6,7 @@
 #include <QItemSelectionModel>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QSet>
 
 #include "catalogue/TextWidth.h"
 
@@ -15,6 +16,25 @@
 #include <functional>
 #include <memory>
 #include <vector>
+
+// Values read back at most this many bytes (UTF-8 as typed), so an editor takes no more.
+constexpr qsizetype kValueByteLimit = 2047;
+
+// What an edit leaves when each line of the text may hold at most `limit` bytes of UTF-8: the
+// text before the edit, with as much of what the edit inserted as fits, cut at whole characters
+// (a character that would cross the limit is left out whole). Lines end at "\n" and U+2029.
+struct TLimitedEdit {
+    QString Text;
+    qsizetype Cursor = 0;   // just after what was taken of the insertion
+    bool Cut = false;       // something of the edit was left out
+    bool Refused = false;   // the edit was refused whole: Text is the text before it
+    qsizetype Start = 0;    // where the insertion begins
+    qsizetype Inserted = 0; // its length
+    QString Taken;          // what of it was kept
+};
+TLimitedEdit LimitEdit(const QString &before, const QString &after, qsizetype limit = kValueByteLimit);
+// Why a description of `size` bytes is not saved.
+QString TooLongMessage(qsizetype size);
 
 // The rows of one table: column 0 the entry's name (the file system's bytes), column 1 the
 // description being edited, column 2 the stored description (never shown).
@@ -51,6 +71,15 @@ public:
     // name, else one equal without regard to letter case or normalization), -1 if none.
     int FindName(const QByteArray &name) const;
     std::vector<QByteArray> Names() const;
+    // Whether the row's stored description was longer than the read limit, so the cell shows
+    // only its beginning; cleared by a commit of the row.
+    bool StoredWasCut(int row) const;
+    // Whether the row is an entry (the empty table's one row is none).
+    bool IsEntryRow(int row) const { return Entry(row) != nullptr; }
+    // Whether editing the row needs the user's consent first (the stored value would be cut),
+    // and the consent given, for as long as the rows stay.
+    bool EditNeedsConsent(int row) const { return StoredWasCut(row) && !FCutConsented.contains(row); }
+    void ConsentToCut(int row) { FCutConsented.insert(row); }
     // The first row without a description, -1 if none.
     int FirstUndescribed() const;
 
@@ -86,6 +115,7 @@ private:
     QHash<int, QByteArray> FStoredBytes; // where a commit stored other bytes than the listing's
     QHash<int, QString> FTyped;          // the description column where it was edited
     QHash<int, QString> FStored;         // the stored text where a commit set it
+    QSet<int> FCutConsented;             // cut rows whose editing the user allowed
     bool FUndescribedOnly = false;
 };
 
@@ -114,6 +144,9 @@ public:
     // The model already holds every keystroke; writing the editor's text back when it closes
     // would undo what a commit put into the cell meanwhile.
     void setModelData(QWidget *, QAbstractItemModel *, const QModelIndex &) const override {}
+    // Within the visible part of the table, so the editor's cursor never goes out of sight.
+    void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
+                              const QModelIndex &index) const override;
 };
 
 // A table with a fixed name column, an editable description column and a hidden stored column.
@@ -146,6 +179,11 @@ public:
     void SetColumnRuleWidth(int column, int width);
     int ColumnRuleWidth(int column) const;
 
+    // The note shown beside the cell editor when a text was cut at the limit.
+    static QString LimitNote();
+    // The question asked before a cut description is edited.
+    static QString CutQuestion();
+
     // The pixel width of a text in the table's font, as it is drawn.
     int TextWidth(const QString &text) const;
     // The largest TextWidth of the texts text(row) of a column; 0 for none. The candidates
@@ -155,7 +193,15 @@ public:
     // The table's font's advances of the ASCII characters, for a listing to estimate widths with.
     TAdvanceTable AdvanceTable() const;
 
+    using QTableView::edit;
+
 protected:
+    bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+    void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
+    void initViewItemOption(QStyleOptionViewItem *option) const override;
+    void paintEvent(QPaintEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
     void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool viewportEvent(QEvent *event) override;
@@ -168,12 +214,16 @@ private:
     qreal EstimatedWidth(const QString &text) const;
     qreal Advance(char16_t c) const;
     bool AllowMove(const QModelIndex &target);
+    // Asks before a cut description is edited; whether it may be.
+    bool ConsentToEdit(const QModelIndex &index);
     void FitDescriptionColumn();
     // Hides the rows the model does not show and moves the cursor off a hidden row.
     void ApplyShownRows();
     int ShownRowNear(int row) const;
     int FRuleWidth[2] = {DefaultColWidth, DefaultColWidth};
     void FocusChanged(QWidget *old, QWidget *now);
+    int FirstShownRow() const;
+    int LastShownRow() const;
 
     TStringGridModel *FModel;
     QMetaObject::Connection FFocusConnection;

@@ -6,9 +6,11 @@
 #include "common/TextCodec.h"
 #include "ui/CurrDirNote.h"
 
+#include <QClipboard>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolTip>
 
 #include <functional>
 
@@ -190,6 +192,37 @@ TEST_F(FolderTextTest, OkWithoutAChangeKeepsEveryValueAsStored)
     expected += {"para", "separator"};
     expected += values.mid(4);
     EXPECT_EQ(profile.ReadSectionValues("ThisFolder"), expected);
+}
+
+TEST_F(FolderTextTest, EachLineStopsAtTheLimitOfAValueAndSaysSo)
+{
+    const QByteArray longest = QByteArray(2046, 'a') + "b";
+    OpenDialog([&](TFrmCurrDirNote *dialog) {
+        dialog->MemoInfo->clear();
+        QApplication::clipboard()->setText(QString(2046, u'a'));
+        QTest::keyClick(dialog->MemoInfo, Qt::Key_V, Qt::ControlModifier);
+        EXPECT_FALSE(QToolTip::isVisible());
+        // A two-byte character would cross the limit: refused whole, and the note says why.
+        QKeyEvent accented(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("\u00e9"));
+        QApplication::sendEvent(dialog->MemoInfo, &accented);
+        EXPECT_EQ(dialog->Text().size(), 2046);
+        EXPECT_TRUE(QToolTip::isVisible());
+        EXPECT_EQ(QToolTip::text(), TFrmCurrDirNote::LimitNote());
+        QTest::keyClicks(dialog->MemoInfo, QStringLiteral("bc"));
+        EXPECT_EQ(dialog->Text(), QString::fromLatin1(longest));
+        // A pasted text of several lines: each line holds the limit, the rest of a line is cut.
+        QTest::keyClick(dialog->MemoInfo, Qt::Key_Return, Qt::ControlModifier);
+        QApplication::clipboard()->setText(QStringLiteral("second\n") + QString(3000, u'q') + QStringLiteral("\nlast"));
+        QTest::keyClick(dialog->MemoInfo, Qt::Key_V, Qt::ControlModifier);
+        EXPECT_EQ(QToolTip::text(), TFrmCurrDirNote::LimitNote());
+        QTest::keyClick(dialog->MemoInfo, Qt::Key_Return);
+    });
+    ProfileFile profile(Dir.FilePath("Folder.dnt"));
+    const QList<QByteArray> expected = {longest, "second", QByteArray(2047, 'q'), "last"};
+    const QList<QByteArray> saved = profile.ReadSectionValues("ThisFolder");
+    ASSERT_EQ(saved.size(), expected.size());
+    for (qsizetype i = 0; i < saved.size(); ++i)
+        EXPECT_EQ(saved[i].toStdString(), expected[i].toStdString()) << "line " << i;
 }
 
 TEST_F(FolderTextTest, DuplicateKeysShowTheirOwnValues)

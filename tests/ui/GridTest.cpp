@@ -5,8 +5,11 @@
 #include "catalogue/ProfileFile.h"
 #include "common/Exceptions.h"
 
+#include <QClipboard>
 #include <QDialog>
 #include <QFontMetrics>
+#include <QScrollBar>
+#include <QToolTip>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -385,4 +388,327 @@ TEST_P(GridTest, ClosingTheWindowCommitsWhatIsTypedEvenWithTheEditorOpen)
     EXPECT_FALSE(Window.close());
     EXPECT_TRUE(Window.isVisible());
     ASSERT_EQ(::rename(moved.constData(), Dir.Path().constData()), 0);
+}
+
+// ---- the limit of a value, the cursor keys, the fixed names, the focus shown ----
+
+namespace {
+QString Repeated(char16_t c, int count)
+{
+    return QString(count, QChar(c));
+}
+// What the table shows at a point of its viewport (the name column drawn over it included).
+QRgb PixelAt(TStringGrid *grid, const QPoint &point)
+{
+    return grid->grab().toImage().pixel(grid->viewport()->mapTo(grid, point) * grid->devicePixelRatioF());
+}
+// The same colour but for the rounding of drawing.
+bool Near(QRgb shown, const QColor &expected)
+{
+    return std::abs(qRed(shown) - expected.red()) <= 2 && std::abs(qGreen(shown) - expected.green()) <= 2
+           && std::abs(qBlue(shown) - expected.blue()) <= 2;
+}
+// The left of the table, where the names are, as shown.
+QImage NamesShown(TStringGrid *grid)
+{
+    const QRect area = grid->viewport()->geometry();
+    return grid->grab(QRect(area.topLeft(), QSize(grid->columnWidth(0), area.height()))).toImage();
+}
+// A point of the current row's description cell past its text, where only the cell's ground shows.
+QPoint GroundOfCurrentCell(TStringGrid *grid)
+{
+    const QRect cell = CellRect(grid, 1, grid->Row());
+    const int right = std::min(cell.right(), grid->viewport()->width() - 1);
+    return {right - 4, cell.center().y()};
+}
+} // namespace
+
+TEST(LimitEdit, TakesWholeCharactersOfTheInsertionUpToTheLimitOfEachLine)
+{
+    // Within the limit nothing changes, also a text longer than the limit over several lines.
+    const QString fits = Repeated(u'a', 5) + u'\n' + Repeated(u'b', 5);
+    EXPECT_FALSE(LimitEdit({}, fits, 5).Cut);
+    EXPECT_EQ(LimitEdit({}, fits, 5).Text, fits);
+    // A character that would cross the limit is left out whole: "é" is 2 bytes, "€" 3, "😀" 4.
+    for (const QString &wide : {QStringLiteral("\u00e9"), QStringLiteral("\u20ac"), QStringLiteral("\U0001F600")}) {
+        const TLimitedEdit typed = LimitEdit(QStringLiteral("abcd"), QStringLiteral("abc") + wide + u'd', 5);
+        EXPECT_TRUE(typed.Cut);
+        EXPECT_EQ(typed.Text, QStringLiteral("abcd"));
+        EXPECT_EQ(typed.Cursor, 3);
+    }
+    // A paste keeps what fits, in its place, with what followed it.
+    const TLimitedEdit pasted = LimitEdit(QStringLiteral("ab"), QStringLiteral("a\u00e9\u00e9\u00e9b"), 6);
+    EXPECT_EQ(pasted.Text, QStringLiteral("a\u00e9\u00e9b"));
+    EXPECT_EQ(pasted.Cursor, 3);
+    // Over several lines: each line holds the limit, the lines after a cut one still come, and
+    // the last one goes on with the old text.
+    const TLimitedEdit lines = LimitEdit(QStringLiteral("xy"), QStringLiteral("x12345\n56789\nabcdey"), 5);
+    EXPECT_EQ(lines.Text, QStringLiteral("x1234\n56789\nabcdy"));
+    EXPECT_EQ(lines.Taken, QStringLiteral("1234\n56789\nabcd"));
+    EXPECT_EQ(lines.Start, 1);
+    EXPECT_EQ(lines.Inserted, 17);
+    // A paragraph separator ends a line as "\n" does.
+    EXPECT_FALSE(LimitEdit({}, QStringLiteral("12345\u202912345"), 5).Cut);
+    // A deletion that joins two lines too long for one is refused.
+    const TLimitedEdit joined = LimitEdit(QStringLiteral("abc\ndef"), QStringLiteral("abcdef"), 5);
+    EXPECT_TRUE(joined.Refused);
+    EXPECT_EQ(joined.Text, QStringLiteral("abc\ndef"));
+}
+
+TEST_P(GridTest, TheCellEditorStopsAtTheLimitOfAValueAndSaysSo)
+{
+    MakeEntries({"a", "b"});
+    ASSERT_NO_FATAL_FAILURE(ListAndFocus());
+    const int row = Grid()->Row();
+    const QByteArray name = Model()->Name(row);
+    Key(Qt::Key_F2);
+    // A paste of 2,047 bytes exactly is taken whole, without a note.
+    const QString full = Repeated(u'x', 2045) + u'\u00e9';
+    QApplication::clipboard()->setText(full);
+    Key(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(Model()->Description(row).toStdString(), full.toStdString());
+    EXPECT_FALSE(QToolTip::isVisible());
+    // One letter more is refused, and the note says why.
+    Type(QStringLiteral("y"));
+    EXPECT_EQ(Model()->Description(row).toStdString(), full.toStdString());
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), TStringGrid::LimitNote());
+    // With two bytes free a three-byte character is refused whole, a two-byte one taken.
+    Key(Qt::Key_Backspace);
+    Type(QStringLiteral("\u20ac"));
+    EXPECT_EQ(Model()->Description(row).toStdString(), Repeated(u'x', 2045).toStdString());
+    Type(QStringLiteral("\u00e9"));
+    EXPECT_EQ(Model()->Description(row).toStdString(), full.toStdString());
+    Key(Qt::Key_Backspace);
+    Type(QStringLiteral("z!?"));
+    EXPECT_EQ(Model()->Description(row).toStdString(), (Repeated(u'x', 2045) + QStringLiteral("z!")).toStdString());
+    // A paste that is too long is cut at the limit, in its place.
+    Key(Qt::Key_Home);
+    for (int i = 0; i < 4; ++i)
+        Key(Qt::Key_Delete);
+    QApplication::clipboard()->setText(QStringLiteral("ABCDEFGH"));
+    Key(Qt::Key_V, Qt::ControlModifier);
+    const QString pasted = QStringLiteral("ABCD") + Repeated(u'x', 2041) + QStringLiteral("z!");
+    EXPECT_EQ(Model()->Description(row).toStdString(), pasted.toStdString());
+    EXPECT_EQ(QToolTip::text(), TStringGrid::LimitNote());
+    // What is written reads back as typed.
+    Key(row == 0 ? Qt::Key_Down : Qt::Key_Up);
+    EXPECT_TRUE(Bytes().contains(Line(name, pasted.toUtf8())));
+    EXPECT_EQ(ProfileFile(DescPath()).ReadString(Section(), name).toStdString(), pasted.toStdString());
+}
+
+TEST_P(GridTest, ADescriptionLongerThanTheLimitIsEditedOnlyAfterAQuestion)
+{
+    // "a" and "A" fold alike, so their keys are given by the name rule after the file is read.
+    const QByteArray longA = QByteArray(2990, 'w') + " the end a", longUpper = QByteArray(3000, 'v') + " the end A";
+    MakeEntries({"a", "A", "b", "c"});
+    WriteSection(Line("a", longA) + Line("A", longUpper) + Line("b", "short") + Line("c", '"' + longA + '"'));
+    ASSERT_NO_FATAL_FAILURE(ListAndFocus());
+    const QByteArray original = Bytes();
+    for (const QByteArray &name : {QByteArray("a"), QByteArray("A"), QByteArray("c")}) {
+        SCOPED_TRACE(name.constData());
+        const int row = RowOf(name);
+        ASSERT_TRUE(Grid()->SetCurrentCell(1, row));
+        EXPECT_EQ(Model()->Description(row).size(), 2047);
+        // Typing into it asks first; "No" leaves the cell and the file alone, also after a move.
+        MessageLog().Requests.clear();
+        MessageLog().Answers = {mrNo, mrNo, mrNo};
+        Type(QStringLiteral("x"));
+        ASSERT_EQ(MessageLog().Requests.size(), 1u);
+        EXPECT_EQ(MessageLog().Requests[0].Text, TStringGrid::CutQuestion());
+        EXPECT_EQ(MessageLog().Requests[0].Type, TMsgDlgType::mtConfirmation);
+        EXPECT_EQ(QApplication::focusWidget(), Grid()) << "no editor opened";
+        Key(Qt::Key_F2);
+        Key(Qt::Key_Return);
+        EXPECT_EQ(MessageLog().Requests.size(), 3u);
+        EXPECT_EQ(Model()->Description(row).size(), 2047);
+        Key(Qt::Key_Down);
+        Key(Qt::Key_Up);
+        EXPECT_EQ(Bytes(), original);
+    }
+    // "Yes" once: the cell is edited like any other, and what is shown is what is saved.
+    const int row = RowOf("a");
+    ASSERT_TRUE(Grid()->SetCurrentCell(1, row));
+    MessageLog().Requests.clear();
+    MessageLog().Answers = {mrYes};
+    Key(Qt::Key_F2);
+    ASSERT_EQ(MessageLog().Requests.size(), 1u);
+    Key(Qt::Key_End);
+    Key(Qt::Key_Backspace);
+    Type(QStringLiteral("!"));
+    Key(Qt::Key_Escape);
+    Key(Qt::Key_F2);
+    EXPECT_EQ(MessageLog().Requests.size(), 1u) << "asked only once";
+    Key(row == 0 ? Qt::Key_Down : Qt::Key_Up);
+    const QByteArray saved = longA.left(2046) + "!";
+    EXPECT_EQ(ProfileFile(DescPath()).ReadString(Section(), "a").toStdString(), saved.toStdString());
+    EXPECT_TRUE(Bytes().contains(Line("A", longUpper))) << "the other long value stays whole";
+    // A short description is edited without a question.
+    ASSERT_TRUE(Grid()->SetCurrentCell(1, RowOf("b")));
+    Type(QStringLiteral("x"));
+    EXPECT_EQ(MessageLog().Requests.size(), 1u);
+}
+
+TEST_P(GridTest, AWindows1252DescriptionThatWouldBeTooLongInUtf8IsKeptUntilShortened)
+{
+    // 2,047 bytes of Windows-1252 read back whole, but as UTF-8 the accents take two bytes each.
+    const QByteArray stored = QByteArray(1000, '\xE9') + QByteArray(1047, 'e');
+    MakeEntries({"a", "b"});
+    WriteSection(Line("a", stored));
+    ASSERT_NO_FATAL_FAILURE(ListAndFocus());
+    const QByteArray original = Bytes();
+    const int row = RowOf("a");
+    ASSERT_TRUE(Grid()->SetCurrentCell(1, row));
+    // Untouched, moving on writes nothing; typing more is refused; deleting is taken.
+    Key(row == 0 ? Qt::Key_Down : Qt::Key_Up);
+    ASSERT_TRUE(Grid()->SetCurrentCell(1, row));
+    EXPECT_EQ(Bytes(), original);
+    Key(Qt::Key_F2);
+    Key(Qt::Key_End);
+    Type(QStringLiteral("x"));
+    EXPECT_EQ(Model()->Description(row).size(), 2047);
+    Key(Qt::Key_Backspace);
+    EXPECT_EQ(Model()->Description(row).size(), 2046);
+    // Still too long for the file: not saved, the user is told, the cursor stays.
+    MessageLog().Requests.clear();
+    Key(row == 0 ? Qt::Key_Down : Qt::Key_Up);
+    ASSERT_EQ(MessageLog().Requests.size(), 1u);
+    EXPECT_EQ(MessageLog().Requests[0].Text, TooLongMessage(3046));
+    EXPECT_EQ(Grid()->Row(), row);
+    EXPECT_EQ(Bytes(), original);
+}
+
+TEST_P(GridTest, HomeEndCtrlHomeCtrlEndAndPageKeysMoveOverTheRows)
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < 60; ++i)
+        names.push_back("e" + std::to_string(100 + i));
+    for (const std::string &name : names)
+        MakeEntries({name.c_str()});
+    MakeOtherEntry();
+    ASSERT_NO_FATAL_FAILURE(ListAndFocus());
+    const int last = Model()->rowCount() - 1;
+    const struct {
+        Qt::Key Key;
+        Qt::KeyboardModifiers Modifiers;
+        int From, To;
+    } moves[] = {{Qt::Key_Home, Qt::NoModifier, 30, 0},      {Qt::Key_End, Qt::NoModifier, 30, last},
+                 {Qt::Key_Home, Qt::ControlModifier, 30, 0}, {Qt::Key_End, Qt::ControlModifier, 30, last},
+                 {Qt::Key_PageDown, Qt::NoModifier, 0, -1},  {Qt::Key_PageUp, Qt::NoModifier, last, -1}};
+    for (const auto &move : moves) {
+        SCOPED_TRACE(QKeySequence(move.Key | move.Modifiers).toString().toStdString());
+        ASSERT_TRUE(Grid()->SetCurrentCell(1, move.From));
+        Key(move.Key, move.Modifiers);
+        EXPECT_EQ(Grid()->Col(), 1);
+        if (move.To >= 0) {
+            EXPECT_EQ(Grid()->Row(), move.To);
+        } else {
+            // By a page: more than one row, the row still in sight.
+            EXPECT_GT(std::abs(Grid()->Row() - move.From), 1);
+            EXPECT_LT(std::abs(Grid()->Row() - move.From), last);
+        }
+        EXPECT_TRUE(Grid()->viewport()->rect().intersects(CellRect(Grid(), 1, Grid()->Row())));
+    }
+    // While a cell is edited, Home and End move in its text, and Ctrl+Home and Ctrl+End still go to
+    // the first and last row, saving what was typed.
+    const struct {
+        Qt::Key Key;
+        int To;
+    } edited[] = {{Qt::Key_Home, 0}, {Qt::Key_End, last}};
+    for (const auto &move : edited) {
+        ASSERT_TRUE(Grid()->SetCurrentCell(1, 30));
+        const QByteArray name = Model()->Name(30);
+        Type(QStringLiteral("bc"));
+        Key(move.Key);
+        Type(QStringLiteral("a"));
+        EXPECT_EQ(Grid()->Row(), 30);
+        Key(move.Key, Qt::ControlModifier);
+        EXPECT_EQ(Grid()->Row(), move.To);
+        const QByteArray typed = move.Key == Qt::Key_Home ? "abc" : "bca";
+        EXPECT_TRUE(Bytes().contains(Line(name, typed))) << Bytes().constData();
+    }
+}
+
+TEST_P(GridTest, TheNamesStayInViewWhileTheDescriptionsScrollSideways)
+{
+    MakeEntries({"first", "second"});
+    const QByteArray wide = "A description far wider than the window: " + QByteArray(400, 'W');
+    WriteSection(Line("first", wide) + Line("second", wide));
+    ASSERT_NO_FATAL_FAILURE(ListAndFocus());
+    ASSERT_GT(Grid()->columnWidth(1), Grid()->viewport()->width());
+    const int names = Grid()->columnWidth(0);
+    Key(Qt::Key_End, Qt::ControlModifier);
+    const QImage shown = NamesShown(Grid());
+    // End in the cell, then Up: the names do not move.
+    Key(Qt::Key_F2);
+    Key(Qt::Key_End);
+    Key(Qt::Key_Up);
+    EXPECT_EQ(Grid()->Row(), 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Grid()->horizontalScrollBar()->value(), 0);
+    // Scrolled sideways by hand, the descriptions move beneath the names and the names stay.
+    Grid()->horizontalScrollBar()->setValue(Grid()->horizontalScrollBar()->maximum());
+    ASSERT_GT(Grid()->horizontalScrollBar()->value(), names);
+    Key(Qt::Key_Down);
+    Key(Qt::Key_Up);
+    EXPECT_GT(Grid()->horizontalScrollBar()->value(), names) << "a move keeps the sideways place";
+    Key(Qt::Key_Down);
+    EXPECT_TRUE(NamesShown(Grid()) == shown);
+}
+
+TEST_P(GridTest, OnlyTheTableWithTheFocusShowsItsSelectionInTheActiveColour)
+{
+    MakeEntries({"a", "b"});
+    MakeOtherEntry();
+    ASSERT_NO_FATAL_FAILURE(ListAndFocus());
+    const QColor active = Grid()->palette().color(QPalette::Active, QPalette::Highlight);
+    const QColor dimmed = Grid()->palette().color(QPalette::Inactive, QPalette::Highlight);
+    EXPECT_TRUE(Near(PixelAt(Grid(), GroundOfCurrentCell(Grid())), active));
+    EXPECT_TRUE(Near(PixelAt(OtherGrid(), GroundOfCurrentCell(OtherGrid())), dimmed));
+    EXPECT_FALSE(Near(PixelAt(OtherGrid(), GroundOfCurrentCell(OtherGrid())), active)) << "not told apart";
+    Key(Qt::Key_Tab, Qt::ControlModifier);
+    ASSERT_TRUE(OtherGrid()->hasFocus());
+    EXPECT_TRUE(Near(PixelAt(Grid(), GroundOfCurrentCell(Grid())), dimmed));
+    EXPECT_TRUE(Near(PixelAt(OtherGrid(), GroundOfCurrentCell(OtherGrid())), active));
+}
+
+TEST_P(GridTest, AnEmptyTableShowsNoBarAndTheStatusLineMovesNothing)
+{
+    MakeOtherEntry(); // the table under test stays empty
+    ASSERT_TRUE(Window.LoadFolder(Dir.Path()));
+    ShowAndActivate(Window);
+    ASSERT_FALSE(Grid()->isEnabled());
+    const QColor ground = Grid()->palette().color(QPalette::Disabled, QPalette::Base);
+    EXPECT_TRUE(Near(PixelAt(Grid(), GroundOfCurrentCell(Grid())), ground))
+        << std::hex << PixelAt(Grid(), GroundOfCurrentCell(Grid()));
+    const QRect before(Grid()->mapTo(&Window, QPoint(0, 0)), Grid()->size());
+    Window.ShowStatus(QStringLiteral("Something to say"));
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(Window.StatusLine->isVisible());
+    EXPECT_EQ(QRect(Grid()->mapTo(&Window, QPoint(0, 0)), Grid()->size()), before);
+    Window.ShowStatus({});
+}
+
+TEST_P(GridTest, AfterDeletingTheLastEntryOneRowIsCurrentAndSelectedAndTakesTheTyping)
+{
+    MakeEntries({"a", "b", "c"});
+    MakeOtherEntry();
+    ASSERT_NO_FATAL_FAILURE(ListAndFocus());
+    ASSERT_TRUE(Grid()->SetCurrentCell(1, 2));
+    MessageLog().Answers = {mrYes};
+    Key(Qt::Key_Delete, Qt::ControlModifier);
+    ASSERT_EQ(Model()->rowCount(), 2);
+    EXPECT_EQ(Grid()->Row(), 1);
+    const QModelIndexList selected = Grid()->selectionModel()->selectedIndexes();
+    EXPECT_EQ(selected, QModelIndexList{Grid()->currentIndex()});
+    // What is shown selected is what the typing goes to.
+    for (int row = 0; row < 2; ++row)
+        EXPECT_TRUE(
+            Near(PixelAt(Grid(), QPoint(CellRect(Grid(), 1, row).right() - 4, CellRect(Grid(), 1, row).center().y())),
+                 row == 1 ? Grid()->palette().color(QPalette::Active, QPalette::Highlight)
+                          : Grid()->palette().color(QPalette::Active, QPalette::Base)))
+            << "row " << row;
+    Type(QStringLiteral("typed"));
+    Key(Qt::Key_Up);
+    EXPECT_TRUE(Bytes().contains(Line("b", "typed")));
 }
