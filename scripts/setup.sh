@@ -8,6 +8,7 @@ DIRNOTE_PACKAGES=(
   xvfb xauth xdotool x11-utils fonts-dejavu-core python3
   desktop-file-utils libxml2-utils shared-mime-info dpkg-dev file
   clang-format-14 ccache acl
+  lintian appstream bash-completion zsh fish groff-base
 )
 
 # Only scripts/fuzz (and the fuzz step of scripts/test) needs these: clang with libFuzzer, and

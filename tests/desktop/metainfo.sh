@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix and checks the AppStream metainfo there as a software
+# centre reads it: valid under appstreamcli (no error; the one warning allowed is that the id is
+# no reverse domain name, as it is the menu entry's name), launching the installed menu entry,
+# providing the file type, with the screenshot, and the project's version as its newest release,
+# the same as CHANGELOG.md's newest entry.
+# Usage: metainfo.sh BUILD_DIR VERSION CHANGELOG
+set -uo pipefail
+BUILD=$1
+VERSION=$2
+CHANGELOG=$3
+for tool in appstreamcli xmllint; do
+  command -v "$tool" >/dev/null || { echo "SKIPPED: $tool is missing (scripts/setup.sh installs it)"; exit 77; }
+done
+PREFIX=$(mktemp -d)
+trap 'rm -rf "$PREFIX"' EXIT
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+cmake --install "$BUILD" --prefix "$PREFIX" >/dev/null || { echo "FAIL: cmake --install" >&2; exit 1; }
+
+META=$PREFIX/share/metainfo/dirnote.metainfo.xml
+[ -f "$META" ] || { echo "FAIL: not installed: share/metainfo/dirnote.metainfo.xml" >&2; exit 1; }
+report=$(appstreamcli validate --no-net --pedantic --format yaml "$META" 2>&1)
+# Each issue is a "tag:" line of the report with its "severity:" next to it.
+issues=$(awk '/^- tag:/ { tag = $3 } /^  severity:/ { print $2 ": " tag }' <<<"$report" |
+         grep -vx 'warning: cid-desktopapp-is-not-rdns' | grep -v '^pedantic: ')
+[ -z "$issues" ] || fail "appstreamcli validate: $(tr '\n' ' ' <<<"$issues")"
+grep -q '^Passed:' <<<"$report" || fail "appstreamcli gave no report: $report"
+
+value() { xmllint --xpath "$1" "$META" 2>/dev/null; }
+id=$(value 'string(/component/id)')
+launchable=$(value 'string(/component/launchable[@type="desktop-id"])')
+[ "$launchable" = "$id.desktop" ] || fail "the id '$id' is not the launched menu entry '$launchable'"
+[ -f "$PREFIX/share/applications/$launchable" ] || fail "the launched menu entry '$launchable' is not installed"
+[ "$(value 'string(/component/@type)')" = desktop-application ] || fail "not a desktop-application"
+[ "$(value 'string(/component/provides/mediatype)')" = application/x-dirnote ] || fail "provides no application/x-dirnote"
+[ -n "$(value 'string(/component/screenshots/screenshot[@type="default"]/image)')" ] || fail "no default screenshot"
+[ "$(value 'string(/component/project_license)')" = GPL-3.0-or-later ] || fail "project_license is not GPL-3.0-or-later"
+
+newest=$(value 'string(/component/releases/release[1]/@version)')
+[ "$newest" = "$VERSION" ] || fail "the newest release is '$newest', the project's version is $VERSION"
+heading=$(sed -n 's/^## \([^ ]*\) (\([0-9-]*\))$/\1 \2/p' "$CHANGELOG" | head -1)
+[ "$heading" = "$VERSION $(value 'string(/component/releases/release[1]/@date)')" ] ||
+  fail "CHANGELOG.md's newest entry '$heading' is not the newest release of the metainfo"
+
+[ "$failures" -eq 0 ] || exit 1
+echo "metainfo valid, launching dirnote.desktop, release $VERSION"
