@@ -50,6 +50,31 @@ private:
     int FFd;
 };
 
+// The index holds the descriptions of private folders: it is the user's alone, its folder 0700
+// and its files 0600, whatever the umask and whatever an older version left. The database file
+// is made here first, so SQLite finds it and gives its -wal and -shm files the same mode.
+void MakeIndexPrivate(const QByteArray &file)
+{
+    const uid_t user = ::geteuid();
+    struct stat st;
+    const QByteArray folder = ExtractFilePath(file);
+    if (::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == user
+        && (st.st_mode & 07777) != 0700)
+        ::chmod(folder.constData(), 0700);
+    const int fd = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == user && (st.st_mode & 07777) != 0600)
+            ::fchmod(fd, 0600);
+        ::close(fd);
+    }
+    for (const char *suffix : {"-wal", "-shm", "-journal"}) {
+        const QByteArray side = file + suffix;
+        if (::lstat(side.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == user
+            && (st.st_mode & 07777) != 0600)
+            ::chmod(side.constData(), 0600);
+    }
+}
+
 qint64 Nanoseconds(const statx_timestamp &t)
 {
     return qint64(t.tv_sec) * 1000000000 + qint64(t.tv_nsec);
@@ -274,6 +299,7 @@ public:
     int TryOpen(const QByteArray &file)
     {
         Usable = true;
+        MakeIndexPrivate(file);
         try {
             Check(sqlite3_open_v2(file.constData(), &Db,
                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr));

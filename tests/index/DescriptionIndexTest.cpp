@@ -592,6 +592,54 @@ TEST(RenameFollowing, NewKeyAndPrunedKeysLandInOneWrite)
     EXPECT_EQ(ReadFileBytes(folder + "/Folder.dnt"), "[Files]\r\nkept.txt=k\r\nnew.txt=moved text\r\n");
 }
 
+// The index holds the descriptions of private folders. Under a 022 umask, in its folder left 0755
+// by an older version (empty, or with files left 0644), the folder ends 0700 and the database
+// with its -wal and -shm files 0600: no other user can read them.
+TEST(DescriptionIndexFiles, AreTheUsersAloneWhateverTheUmaskAndWhatWasThere)
+{
+    struct TUmask {
+        mode_t Old = ::umask(022);
+        ~TUmask() { ::umask(Old); }
+    } umask022;
+    for (const bool leftOpen : {false, true}) {
+        SCOPED_TRACE(leftOpen ? "files left 0644" : "an empty folder left 0755");
+        TTempDir dir;
+        const QByteArray folder = dir.MakeDir("KER-MOSS") + "/DirNote";
+        const QByteArray file = folder + "/index.sqlite";
+        ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
+        if (leftOpen) {
+            // An older run's files, as SQLite made them under this umask; copied before the
+            // index is closed, so the -wal and -shm files stay.
+            sqlite3 *old = nullptr;
+            ASSERT_EQ(sqlite3_open(file.constData(), &old), SQLITE_OK);
+            ASSERT_EQ(sqlite3_exec(old, "PRAGMA journal_mode=WAL; CREATE TABLE t(x); INSERT INTO t VALUES (1)", nullptr,
+                                   nullptr, nullptr),
+                      SQLITE_OK);
+            for (const char *suffix : {"", "-wal", "-shm"})
+                WriteFileBytes(dir.FilePath(QByteArray("copy") + suffix), ReadFileBytes(file + suffix));
+            sqlite3_close(old);
+            for (const char *suffix : {"", "-wal", "-shm"}) {
+                WriteFileBytes(file + suffix, ReadFileBytes(dir.FilePath(QByteArray("copy") + suffix)));
+                ASSERT_EQ(::chmod((file + suffix).constData(), 0644), 0);
+            }
+        }
+        const QByteArray listed = dir.MakeDir("listed");
+        WriteFileBytes(listed + "/a.txt", "a");
+        WriteFileBytes(listed + "/Folder.dnt", "[Files]\r\na.txt=Private words\r\n");
+        TDescriptionIndex index(QFile::decodeName(file));
+        ASSERT_TRUE(index.IsUsable()) << index.TakeProblem().toStdString();
+        index.UpdateFolder(ReadFolderCatalogue(listed, ::readdir, &index));
+        ASSERT_EQ(index.Search(QStringLiteral("private")).size(), 1u);
+        auto mode = [](const QByteArray &path) {
+            struct stat st;
+            return ::stat(path.constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+        };
+        EXPECT_EQ(mode(folder), 0700);
+        for (const char *suffix : {"", "-wal", "-shm"})
+            EXPECT_EQ(mode(file + suffix), 0600) << suffix;
+    }
+}
+
 // The default place of the index follows XDG_DATA_HOME.
 TEST(DescriptionIndexPath, FollowsXdgDataHome)
 {
