@@ -35,6 +35,10 @@ struct TFolderCatalogue {
     // Descriptions that followed their renamed entries, and those pruned (with their table).
     std::vector<TFollowedRename> Renamed;
     std::vector<TStaleKey> PrunedFolders, PrunedFiles;
+    // Listed with a follower: the digest of each table's described entries (folders, files) after
+    // the listing's write, by name and inode number (DescribedDigest).
+    bool Digested = false;
+    std::array<std::uint64_t, 2> DescribedDigests{};
     // Given a font's advances: for each table (folders, files) and column (name, description),
     // the rows that could hold its widest text, found by the listing's threads.
     bool WidthsRanked = false;
