@@ -432,6 +432,7 @@ void PruneAndFollow(std::array<TDescribedTable, 2> &tables, const std::array<std
                     TFolderCatalogue &catalogue, TRenameFollower *follower)
 {
     std::vector<TTableWrite> writes;
+    std::array<std::uint64_t, 2> digests{};
     bool any = false;
     for (size_t t = 0; t < tables.size(); ++t) {
         TDescribedTable &table = tables[t];
@@ -443,8 +444,8 @@ void PruneAndFollow(std::array<TDescribedTable, 2> &tables, const std::array<std
             if (key.Stored)
                 write.Stale.push_back({std::move(key.Key), std::move(key.Value)});
         if (follower) {
-            const TFollowedTable followed{write.IsFolder, write.Entries, &inodes[t], &write.Stale,
-                                          DescribedDigest(*write.Entries, inodes[t])};
+            digests[t] = DescribedDigest(*write.Entries, inodes[t]);
+            const TFollowedTable followed{write.IsFolder, write.Entries, &inodes[t], &write.Stale, digests[t]};
             write.Moves = CheckedMoves(write, follower->FollowIdentities(catalogue.Folder, followed));
         }
         any = any || !write.Stale.empty() || !write.Moves.empty();
@@ -466,11 +467,14 @@ void PruneAndFollow(std::array<TDescribedTable, 2> &tables, const std::array<std
             for (TTableWrite &write : writes)
                 write.EntryMoves = false;
     }
+    const size_t followed = catalogue.Renamed.size();
     for (TTableWrite &write : writes)
         RecordWrite(write, catalogue);
     if (follower) {
-        catalogue.DescribedDigests = {DescribedDigest(catalogue.Folders, inodes[0]),
-                                      DescribedDigest(catalogue.Files, inodes[1])};
+        // Only a followed description changes which entries are described.
+        if (catalogue.Renamed.size() != followed)
+            digests = {DescribedDigest(catalogue.Folders, inodes[0]), DescribedDigest(catalogue.Files, inodes[1])};
+        catalogue.DescribedDigests = digests;
         catalogue.Digested = true;
     }
 }

@@ -15,6 +15,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <functional>
 
 #include <poll.h>
 #include <sys/inotify.h>
@@ -192,6 +193,171 @@ TEST_P(IndexTableTest, CommittedDescriptionIsIndexedAtOnceAndFollowsARename)
 
 INSTANTIATE_TEST_SUITE_P(BothTables, IndexTableTest, ::testing::Bool(),
                          [](const auto &table) { return table.param ? "Folders" : "Files"; });
+
+namespace {
+// What other programs do to a folder between two listings, and what Folder.dnt then says.
+struct TFollowCase {
+    const char *Name;
+    std::vector<std::pair<QByteArray, QByteArray>> Described; // files with their descriptions
+    std::vector<QByteArray> Undescribed;                      // other files
+    // Before the first listing (hard links), then between the listings; `other` is a second
+    // folder, listed after each listing of the first.
+    std::function<void(const QByteArray &folder)> Prepare;
+    std::function<void(const QByteArray &folder, const QByteArray &other)> Change;
+    QHash<QByteArray, QByteArray> Expected; // name → description after the second listing ("" none)
+    QList<QByteArray> Pruned;               // "name=text" of the pruned descriptions
+    QHash<QByteArray, QByteArray> ExpectedOther = {};
+    // Renamed once more afterwards, the described names take their descriptions along (not for
+    // hard links: which of two names of one file a description follows is not told).
+    bool FollowUp = true;
+};
+
+void Rename(const QByteArray &from, const QByteArray &to)
+{
+    ASSERT_EQ(::rename(from.constData(), to.constData()), 0) << from.constData() << " " << to.constData();
+}
+
+// An editor's save: the new text written to a new file, which replaces the name.
+void SaveAsEditorsDo(const QByteArray &path)
+{
+    WriteFileBytes(path + ".new", "edited " + path);
+    Rename(path + ".new", path);
+}
+
+const std::vector<TFollowCase> &FollowCases()
+{
+    static const std::vector<TFollowCase> cases{
+        {"Swap",
+         {{"c", "desc-c"}, {"d", "desc-d"}},
+         {},
+         {},
+         [](const QByteArray &f, const QByteArray &) {
+             Rename(f + "/c", f + "/tmp");
+             Rename(f + "/d", f + "/c");
+             Rename(f + "/tmp", f + "/d");
+         },
+         {{"c", "desc-d"}, {"d", "desc-c"}, {"tmp", ""}},
+         {}},
+        {"MoveOverADescribedFile",
+         {{"e", "desc-e"}, {"f", "desc-f"}},
+         {},
+         {},
+         [](const QByteArray &f, const QByteArray &) { Rename(f + "/e", f + "/f"); },
+         {{"e", ""}, {"f", "desc-e"}},
+         {"f=desc-f"}},
+        {"RotationOfThree",
+         {{"a", "desc-a"}, {"b", "desc-b"}, {"c", "desc-c"}},
+         {"u"},
+         {},
+         [](const QByteArray &f, const QByteArray &) {
+             Rename(f + "/a", f + "/tmp");
+             Rename(f + "/b", f + "/a");
+             Rename(f + "/c", f + "/b");
+             Rename(f + "/tmp", f + "/c");
+         },
+         {{"a", "desc-b"}, {"b", "desc-c"}, {"c", "desc-a"}, {"u", ""}},
+         {}},
+        {"EditorSaveKeepsItsDescription",
+         {{"x", "desc-x"}, {"y", "desc-y"}},
+         {},
+         {},
+         [](const QByteArray &f, const QByteArray &) { SaveAsEditorsDo(f + "/x"); },
+         {{"x", "desc-x"}, {"y", "desc-y"}, {"x.new", ""}},
+         {}},
+        // a and b are one file under two names, c a third name of it without a description;
+        // another file's save and a deletion make the listing look at identities.
+        {"HardLinksStealNothing",
+         {{"a", "desc-a"}, {"b", "desc-b"}, {"x", "desc-x"}, {"z", "desc-z"}},
+         {},
+         [](const QByteArray &f) {
+             ASSERT_EQ(::unlink((f + "/b").constData()), 0);
+             ASSERT_EQ(::link((f + "/a").constData(), (f + "/b").constData()), 0);
+             ASSERT_EQ(::link((f + "/a").constData(), (f + "/c").constData()), 0);
+         },
+         [](const QByteArray &f, const QByteArray &) {
+             SaveAsEditorsDo(f + "/z");
+             ASSERT_EQ(::unlink((f + "/x").constData()), 0);
+         },
+         {{"a", "desc-a"}, {"b", "desc-b"}, {"c", ""}, {"z", "desc-z"}, {"x", ""}},
+         {"x=desc-x"},
+         {},
+         false},
+        // A described file moved over a described file of a folder listed after this one.
+        {"MoveIntoAFolderListedLater",
+         {{"m", "desc-m"}, {"k", "desc-k"}},
+         {},
+         [](const QByteArray &f) {
+             const QByteArray other = f + "/../other";
+             WriteFileBytes(other + "/n", "content of n");
+             Describe(other, false, "n", "desc-n");
+         },
+         [](const QByteArray &f, const QByteArray &other) { Rename(f + "/m", other + "/n"); },
+         {{"m", ""}, {"k", "desc-k"}},
+         {"n=desc-n"},
+         {{"n", "desc-m"}}},
+    };
+    return cases;
+}
+
+void PrintTo(const TFollowCase &test, std::ostream *out)
+{
+    *out << test.Name;
+}
+
+class FollowIdentityTest : public IndexTest, public ::testing::WithParamInterface<TFollowCase> {};
+} // namespace
+
+// Other programs swap, overwrite, rotate, save or move described files: after the next listing
+// each name has the description of the file it holds, what a name lost to nobody is among the
+// pruned descriptions, and the index follows the names' files from then on.
+TEST_P(FollowIdentityTest, EachNameHasTheDescriptionOfTheFileItHolds)
+{
+    const TFollowCase &test = GetParam();
+    const QByteArray folder = Dir.MakeDir("f"), other = Dir.MakeDir("other");
+    for (const auto &[name, text] : test.Described) {
+        MakeEntry(folder + '/' + name, false);
+        Describe(folder, false, name, text);
+    }
+    for (const QByteArray &name : test.Undescribed)
+        MakeEntry(folder + '/' + name, false);
+    if (test.Prepare)
+        test.Prepare(folder);
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    List(index, folder);
+    List(index, other);
+
+    test.Change(folder, other);
+    const TFolderCatalogue listed = List(index, folder);
+    List(index, other);
+    for (auto it = test.Expected.cbegin(); it != test.Expected.cend(); ++it)
+        EXPECT_EQ(Described(folder, false, it.key()), it.value()) << it.key().constData();
+    for (auto it = test.ExpectedOther.cbegin(); it != test.ExpectedOther.cend(); ++it)
+        EXPECT_EQ(Described(other, false, it.key()), it.value()) << "other/" << it.key().constData();
+    for (const TCatalogueEntry &entry : listed.Files) // the window shows what the file says
+        EXPECT_EQ(entry.Description, Described(folder, false, entry.Name)) << entry.Name.constData();
+    QList<QByteArray> pruned;
+    for (const TPrunedDescription &p : index.Pruned())
+        pruned << p.Name + '=' + p.Text;
+    std::sort(pruned.begin(), pruned.end());
+    EXPECT_EQ(pruned, test.Pruned);
+
+    // The index recorded which file each name holds now: renamed once more, every description
+    // follows its file.
+    if (!test.FollowUp)
+        return;
+    for (auto it = test.Expected.cbegin(); it != test.Expected.cend(); ++it)
+        if (!it.value().isEmpty())
+            Rename(folder + '/' + it.key(), folder + '/' + it.key() + " renamed");
+    List(index, folder);
+    for (auto it = test.Expected.cbegin(); it != test.Expected.cend(); ++it) {
+        if (!it.value().isEmpty()) {
+            EXPECT_EQ(Described(folder, false, it.key() + " renamed"), it.value()) << it.key().constData();
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, FollowIdentityTest, ::testing::ValuesIn(FollowCases()),
+                         [](const auto &scenario) { return std::string(scenario.param.Name); });
 
 // A description the user cleared is no pruned description: it never comes back.
 TEST_F(IndexTest, ClearedDescriptionIsNotKeptNorRestored)
