@@ -481,6 +481,14 @@ void PruneAndFollow(std::array<TDescribedTable, 2> &tables, const std::array<std
 
 } // namespace
 
+std::uint64_t DescribedNameHash(std::string_view name)
+{
+    std::uint64_t h = 0xcbf29ce484222325ULL;
+    for (const char c : name)
+        h = (h ^ std::uint8_t(c)) * 0x100000001b3ULL;
+    return h;
+}
+
 std::uint64_t DescribedDigest(const std::vector<TCatalogueEntry> &entries, const std::vector<std::uint64_t> &inodes)
 {
     // A sum of each described entry's mixed name hash (FNV-1a) and inode number: the same in any
@@ -489,15 +497,17 @@ std::uint64_t DescribedDigest(const std::vector<TCatalogueEntry> &entries, const
     for (size_t i = 0; i < entries.size(); ++i) {
         if (entries[i].Description.isEmpty())
             continue;
-        std::uint64_t h = 0xcbf29ce484222325ULL;
-        for (const char c : entries[i].Name)
-            h = (h ^ std::uint8_t(c)) * 0x100000001b3ULL;
-        std::uint64_t x = h ^ ((i < inodes.size() ? inodes[i] : 0) * 0x9e3779b97f4a7c15ULL);
-        x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
-        digest += x ^ (x >> 31);
+        digest += DescribedEntryDigest(ViewOf(entries[i].Name), i < inodes.size() ? inodes[i] : 0);
     }
     return digest;
+}
+
+std::uint64_t DescribedEntryDigest(std::string_view name, std::uint64_t inode)
+{
+    std::uint64_t x = DescribedNameHash(name) ^ (inode * 0x9e3779b97f4a7c15ULL);
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+    return x ^ (x >> 31);
 }
 
 std::vector<TDescriptionMove> TRenameFollower::FollowIdentities(const QByteArray &folder, const TFollowedTable &table)

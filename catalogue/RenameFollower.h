@@ -3,6 +3,7 @@
 #include <QByteArray>
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 // Lets a listing keep the description of an entry that another program renamed, instead of
@@ -68,3 +69,7 @@ public:
 // order: a follower that recorded it for the folder knows, without reading the disk, that no
 // described name holds another file since.
 std::uint64_t DescribedDigest(const std::vector<TCatalogueEntry> &entries, const std::vector<std::uint64_t> &inodes);
+// The hash of a name that the digest is made of (FNV-1a: the same in every process), and one
+// entry's part of the digest: the digest of a table is the sum of its described entries' parts.
+std::uint64_t DescribedNameHash(std::string_view name);
+std::uint64_t DescribedEntryDigest(std::string_view name, std::uint64_t inode);

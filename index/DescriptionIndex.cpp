@@ -1,6 +1,7 @@
 #include "index/DescriptionIndex.h"
 
 #include "catalogue/DescriptionFile.h"
+#include "catalogue/FoldedName.h"
 #include "catalogue/ProfileDocument.h"
 #include "catalogue/ProfileFile.h"
 #include "common/AtomicFile.h"
@@ -212,6 +213,7 @@ public:
             sqlite3_clear_bindings(FStmt);
         }
         qint64 Int(int c) const { return sqlite3_column_int64(FStmt, c); }
+        sqlite3_stmt *Handle() const { return FStmt; }
         bool IsNull(int c) const { return sqlite3_column_type(FStmt, c) == SQLITE_NULL; }
         QByteArray Blob(int c) const
         {
@@ -507,26 +509,34 @@ public:
         // Entries that may take a description, with the identity they have now.
         std::vector<std::pair<size_t, TEntryIdentity>> targets;
         if (StoredDigest(folderId, table.IsFolder) != table.Digest) {
-            QHash<QByteArray, TEntryIdentity> recorded;
+            // By the hashes of the names, sorted: a folder of a hundred thousand rows is read
+            // without a text or a hash node made for each.
+            std::vector<std::pair<std::uint64_t, TEntryIdentity>> recorded;
             TStatement live(*this, "SELECT name, device, inode, birth, size, mtime FROM entries"
                                    " WHERE folder = ?1 AND is_folder = ?2 AND pruned IS NULL");
             live.Bind(1, folderId).Bind(2, qint64(table.IsFolder));
-            while (live.Next())
-                recorded.insert(live.Blob(0), IdentityOf(live, 1, table.IsFolder));
+            while (live.Next()) {
+                const auto *name = static_cast<const char *>(sqlite3_column_blob(live.Handle(), 0));
+                const int length = sqlite3_column_bytes(live.Handle(), 0);
+                recorded.push_back({DescribedNameHash({name, size_t(length)}), IdentityOf(live, 1, table.IsFolder)});
+            }
+            const auto byHash = [](const auto &a, const auto &b) { return a.first < b.first; };
+            std::sort(recorded.begin(), recorded.end(), byHash);
             for (size_t i = 0; i < entries.size(); ++i) {
                 if (entries[i].Description.isEmpty())
                     continue;
-                const auto was = recorded.constFind(entries[i].Name);
-                if (was == recorded.cend()
-                    || (table.Inodes && i < table.Inodes->size() && (*table.Inodes)[i] == was->Inode))
+                const std::pair<std::uint64_t, TEntryIdentity> key{DescribedNameHash(ViewOf(entries[i].Name)), {}};
+                const auto was = std::lower_bound(recorded.begin(), recorded.end(), key, byHash);
+                if (was == recorded.end() || was->first != key.first
+                    || (table.Inodes && i < table.Inodes->size() && (*table.Inodes)[i] == was->second.Inode))
                     continue;
                 const std::optional<TEntryIdentity> now = Identity(dir.Fd(), entries[i].Name);
-                if (now && was->SameEntry(*now))
+                if (now && was->second.SameEntry(*now))
                     continue; // a symbolic link, or a mount point: the same file behind it
                 if (now)
                     targets.push_back({i, *now});
-                if (was->IsFollowable())
-                    sources.push_back({false, qsizetype(i), *was});
+                if (was->second.IsFollowable())
+                    sources.push_back({false, qsizetype(i), was->second});
             }
         }
         if (sources.empty())
@@ -672,17 +682,41 @@ public:
                     .Run();
     }
 
+    // A commit that describes an entry or clears one changes the digest of the described names:
+    // the stored one follows, so that the next listing need not read the folder's rows for it.
+    void AdjustDigest(qint64 folderId, int dirFd, const TDescribed &entry, qint64 recordedInode)
+    {
+        const std::optional<quint64> stored = StoredDigest(folderId, entry.IsFolder);
+        if (!stored)
+            return;
+        struct stat st;
+        // The inode number as the folder's enumeration gives it: the entry's own, not followed.
+        const qint64 inode = dirFd >= 0 && ::fstatat(dirFd, entry.Name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                                 ? qint64(st.st_ino)
+                                 : recordedInode;
+        if (inode < 0) {
+            TStatement forget(*this, "DELETE FROM described_digests WHERE folder = ?1 AND is_folder = ?2");
+            forget.Bind(1, folderId).Bind(2, qint64(entry.IsFolder)).Run();
+            return;
+        }
+        const quint64 part = DescribedEntryDigest(ViewOf(entry.Name), quint64(inode));
+        StoreDigest(folderId, entry.IsFolder, entry.Text.isEmpty() ? *stored - part : *stored + part);
+    }
+
     // One entry's description as just written.
     void WriteEntry(qint64 folderId, int dirFd, const TDescribed &entry)
     {
         const std::optional<TEntryIdentity> identity = Identity(dirFd, entry.Name);
-        TStatement live(*this, "SELECT id, text FROM entries WHERE folder = ?1 AND is_folder = ?2 AND name = ?3"
-                               " AND pruned IS NULL");
+        TStatement live(*this, "SELECT id, text, inode FROM entries WHERE folder = ?1 AND is_folder = ?2"
+                               " AND name = ?3 AND pruned IS NULL");
         live.Bind(1, folderId).Bind(2, qint64(entry.IsFolder)).Bind(3, entry.Name);
         const bool known = live.Next();
         const qint64 id = known ? live.Int(0) : 0;
         const QByteArray was = known ? live.Blob(1) : QByteArray();
+        const qint64 wasInode = known && !live.IsNull(2) ? live.Int(2) : -1;
         live.Reset();
+        if (known != !entry.Text.isEmpty())
+            AdjustDigest(folderId, dirFd, entry, wasInode);
         if (entry.Text.isEmpty()) {
             // As a listing treats a key gone: pruned when its entry is gone too, else dropped.
             if (!known)

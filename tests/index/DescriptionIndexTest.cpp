@@ -359,6 +359,35 @@ TEST_P(FollowIdentityTest, EachNameHasTheDescriptionOfTheFileItHolds)
 INSTANTIATE_TEST_SUITE_P(Scenarios, FollowIdentityTest, ::testing::ValuesIn(FollowCases()),
                          [](const auto &scenario) { return std::string(scenario.param.Name); });
 
+// Descriptions committed in the window and cleared there count as the listing's own: files
+// swapped afterwards still trade them, and a cleared one is not taken for a swap.
+TEST_F(IndexTest, CommittedDescriptionsAreSwappedWithTheirFiles)
+{
+    const QByteArray folder = Dir.MakeDir("f");
+    for (const char *name : {"c", "d", "e"})
+        MakeEntry(folder + '/' + name, false);
+    Describe(folder, false, "c", "desc-c");
+    Describe(folder, false, "e", "desc-e");
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    List(index, folder);
+    auto commit = [&](const QByteArray &name, const QByteArray &text) {
+        ProfileFile profile(folder + "/Folder.dnt");
+        WriteDescription(profile, kSectionFiles, name, {"c", "d", "e"}, text);
+        index.EntryWritten(folder, false, name, text);
+    };
+    commit("d", "desc-d");
+    commit("e", "");
+    Rename(folder + "/c", folder + "/tmp");
+    Rename(folder + "/d", folder + "/c");
+    Rename(folder + "/tmp", folder + "/d");
+    const TFolderCatalogue listed = List(index, folder);
+    EXPECT_EQ(listed.Renamed.size(), 2u);
+    EXPECT_EQ(Described(folder, false, "c"), "desc-d");
+    EXPECT_EQ(Described(folder, false, "d"), "desc-c");
+    EXPECT_EQ(Described(folder, false, "e"), "");
+    EXPECT_TRUE(index.Pruned().empty());
+}
+
 // A description the user cleared is no pruned description: it never comes back.
 TEST_F(IndexTest, ClearedDescriptionIsNotKeptNorRestored)
 {
