@@ -319,6 +319,13 @@ std::vector<TDescriptionMove> CheckedMoves(const TTableWrite &table, std::vector
     return checked;
 }
 
+// Whether a move is carried out: a stale key's to an undescribed entry always (a rename, as
+// before), any other only while every entry's description involved is as listed.
+bool Applies(const TTableWrite &table, const TDescriptionMove &move)
+{
+    return table.EntryMoves || (move.FromStale && (*table.Entries)[size_t(move.To)].Description.isEmpty());
+}
+
 // Whether the name of a stale key is, now, an entry of the table: one created after the folder
 // was read claims its key, which must not be pruned.
 bool IsListedNow(int dirFd, const QByteArray &name, bool isFolder)
@@ -357,7 +364,7 @@ std::optional<QByteArray> EditForListing(const QByteArray &current, std::vector<
                 }
         std::vector<bool> moved(table.Stale.size()), described(entries.size());
         for (const TDescriptionMove &move : table.Moves)
-            if (move.FromStale || table.EntryMoves) {
+            if (Applies(table, move)) {
                 (move.FromStale ? moved : described)[size_t(move.From)] = true;
                 writes.push_back(
                     {table.Section,
@@ -365,7 +372,7 @@ std::optional<QByteArray> EditForListing(const QByteArray &current, std::vector<
                       move.FromStale ? table.Stale[size_t(move.From)].Value : entries[size_t(move.From)].Description}});
             }
         for (const TDescriptionMove &move : table.Moves)
-            if (move.FromStale || table.EntryMoves)
+            if (Applies(table, move))
                 described[size_t(move.To)] = false;
         table.Kept.assign(table.Stale.size(), false);
         for (size_t k = 0; k < table.Stale.size(); ++k) {
@@ -397,14 +404,14 @@ void RecordWrite(TTableWrite &table, TFolderCatalogue &catalogue)
     std::vector<bool> moved(table.Stale.size()), given(entries.size()), described(entries.size());
     std::vector<QByteArray> before(entries.size());
     for (const TDescriptionMove &move : table.Moves)
-        if (move.FromStale || table.EntryMoves) {
+        if (Applies(table, move)) {
             (move.FromStale ? moved : given)[size_t(move.From)] = true;
             described[size_t(move.To)] = true;
             if (!move.FromStale)
                 before[size_t(move.From)] = entries[size_t(move.From)].Description;
         }
     for (const TDescriptionMove &move : table.Moves) {
-        if (!move.FromStale && !table.EntryMoves)
+        if (!Applies(table, move))
             continue;
         TCatalogueEntry &to = entries[size_t(move.To)];
         // The text this entry held goes to nobody: pruned, so it can be restored.
