@@ -22,7 +22,9 @@
 #include <optional>
 #include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 bool IsExistingFolder(const QByteArray &path)
 {
@@ -59,10 +61,10 @@ bool IsWriterTemporary(std::string_view name)
 
 namespace {
 // Reads the folder's entries in enumeration order and hands each one the listing keeps to `found`
-// (its name, whether it is a folder); returns the error of a folder that could not be listed, or
-// listed only in part, else an empty text.
+// (its name, whether it is a folder, its inode number as the folder gives it); returns the error of
+// a folder that could not be listed, or listed only in part, else an empty text.
 QString EnumerateFolder(const QByteArray &folder, TDirectoryReader reader,
-                        const std::function<void(std::string_view name, bool isFolder)> &found)
+                        const std::function<void(std::string_view name, bool isFolder, std::uint64_t inode)> &found)
 {
     const QByteArray path = folder.isEmpty() ? QByteArrayLiteral(".") : folder;
     const QString failed = QStringLiteral("Unable to list the folder %1").arg(DecodeName(path));
@@ -92,7 +94,7 @@ QString EnumerateFolder(const QByteArray &folder, TDirectoryReader reader,
         }
         const std::string_view view(name, length);
         if (isFolder || (!IsDescriptionFileName(view) && !IsWriterTemporary(view)))
-            found(view, isFolder);
+            found(view, isFolder, std::uint64_t(entry->d_ino));
     }
     ::closedir(dir);
     return error;
@@ -104,6 +106,7 @@ struct TFoundBatch {
     std::string Names;
     std::vector<std::uint32_t> Ends; // where each name ends in Names
     std::vector<bool> IsFolder;
+    std::vector<std::uint64_t> Inodes; // only for a follower
 };
 
 class TFoundQueue {
@@ -151,7 +154,7 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirector
     TPackedTexts packed;
     std::vector<QByteArray> names;
     std::vector<bool> isFolderName;
-    catalogue.Error = EnumerateFolder(folder, reader, [&](std::string_view name, bool isFolder) {
+    catalogue.Error = EnumerateFolder(folder, reader, [&](std::string_view name, bool isFolder, std::uint64_t) {
         names.push_back(packed.Add(name));
         isFolderName.push_back(isFolder);
     });
@@ -266,71 +269,272 @@ struct TNoNotes {
     void operator()(size_t) const {}
 };
 
-// The stale keys the follower gives to renamed entries: each moves to its entry's name (written
-// with the deletions, so in the same write) and is taken out of `stale`.
-void FollowRenames(ProfileFile &profile, const char *section, bool isFolder, const QByteArray &folder,
-                   std::vector<TCatalogueEntry> &entries, std::vector<TStaleKey> &stale, TRenameFollower &follower,
-                   std::vector<TFollowedRename> &renamed)
+// What the listing's one write of the description file does to a table: the stale keys (pruned,
+// or given to the entries they followed) and the descriptions that move between entries.
+struct TTableWrite {
+    const char *Section = nullptr;
+    bool IsFolder = false;
+    std::vector<TCatalogueEntry> *Entries = nullptr;
+    std::vector<TStaleKey> Stale;
+    std::vector<TDescriptionMove> Moves; // checked: each source and each entry once, in range
+    // Decided under the write's lock:
+    std::vector<bool> Kept;  // stale keys whose names turned up as entries meanwhile
+    bool EntryMoves = false; // true once written: every entry's description was as listed
+};
+
+// The moves a follower gives that the write can carry out: in range, each source and each
+// target once, a stale key with a value, an entry with a description, a value its target's name
+// can hold. An entry's move is refused as a whole table's: a swap half done would lose a text.
+std::vector<TDescriptionMove> CheckedMoves(const TTableWrite &table, std::vector<TDescriptionMove> moves)
 {
-    std::vector<size_t> undescribedRows;
-    std::vector<QByteArray> undescribed;
-    for (size_t i = 0; i < entries.size(); ++i)
-        if (entries[i].Description.isEmpty()) {
-            undescribedRows.push_back(i);
-            undescribed.push_back(entries[i].Name);
+    const std::vector<TCatalogueEntry> &entries = *table.Entries;
+    std::vector<bool> staleGiven(table.Stale.size()), entryGiven(entries.size()), taken(entries.size());
+    std::vector<TDescriptionMove> checked;
+    bool entriesValid = true;
+    for (const TDescriptionMove &move : moves) {
+        const bool inRange = move.To >= 0 && size_t(move.To) < entries.size() && move.From >= 0
+                             && size_t(move.From) < (move.FromStale ? table.Stale.size() : entries.size());
+        bool valid = inRange && !taken[size_t(move.To)];
+        if (valid) {
+            std::vector<bool> &given = move.FromStale ? staleGiven : entryGiven;
+            const QByteArray &value = move.FromStale ? table.Stale[size_t(move.From)].Value
+                                                     : entries[size_t(move.From)].Description;
+            valid = !given[size_t(move.From)] && !value.isEmpty() && (move.FromStale || move.From != move.To)
+                    && ProfileFile::UnsafeEntryReason(table.Section, entries[size_t(move.To)].Name, value).isEmpty();
         }
-    if (undescribed.empty())
-        return;
-    const std::vector<qsizetype> owners = follower.FollowRenames(folder, isFolder, stale, undescribed);
-    std::vector<bool> given(undescribed.size(), false);
-    std::vector<TStaleKey> left;
-    for (size_t k = 0; k < stale.size(); ++k) {
-        const qsizetype owner = k < owners.size() ? owners[k] : -1;
-        if (owner < 0 || size_t(owner) >= undescribed.size() || given[size_t(owner)] || stale[k].Value.isEmpty()) {
-            left.push_back(std::move(stale[k]));
+        if (!valid) {
+            entriesValid = entriesValid && move.FromStale;
             continue;
         }
-        TCatalogueEntry &entry = entries[undescribedRows[size_t(owner)]];
-        try {
-            profile.WriteStringWithDeletions(section, entry.Name, stale[k].Value);
-        } catch (const TException &) {
-            left.push_back(std::move(stale[k])); // a name no key can hold
-            continue;
-        }
-        given[size_t(owner)] = true;
-        profile.DeleteKey(section, stale[k].Key);
-        entry.Description = stale[k].Value;
-        entry.DescriptionWidth = -1; // measured by the window
-        renamed.push_back({isFolder, stale[k].Key, entry.Name});
+        (move.FromStale ? staleGiven : entryGiven)[size_t(move.From)] = true;
+        taken[size_t(move.To)] = true;
+        checked.push_back(move);
     }
-    stale = std::move(left);
+    if (!entriesValid)
+        checked.erase(std::remove_if(checked.begin(), checked.end(),
+                                     [&entries](const TDescriptionMove &m) {
+                                         return !m.FromStale || !entries[size_t(m.To)].Description.isEmpty();
+                                     }),
+                      checked.end());
+    return checked;
 }
 
-// Deletes the section's stored keys that no entry claims, after the follower has given the
-// renamed entries theirs. The profile is read only when there is something to delete; it writes
-// the deletions when it is released. A key of the list stored nowhere (cut short by the list's
-// limit) is neither deleted nor reported.
-void Prune(std::optional<ProfileFile> &profile, TDescribedTable &table, TFolderCatalogue &catalogue,
-           TRenameFollower *follower)
+// Whether a move is carried out: a stale key's to an undescribed entry always (a rename, as
+// before), any other only while every entry's description involved is as listed.
+bool Applies(const TTableWrite &table, const TDescriptionMove &move)
 {
-    std::vector<TStaleKey> stale;
-    for (TUnclaimedKey &key : table.Unclaimed)
-        if (key.Stored)
-            stale.push_back({std::move(key.Key), std::move(key.Value)});
-    if (stale.empty())
-        return;
-    if (!profile)
-        profile.emplace(catalogue.DescPath);
-    const bool isFolder = std::strcmp(table.Section, kSectionFolders) == 0;
-    if (follower)
-        FollowRenames(*profile, table.Section, isFolder, catalogue.Folder, *table.Entries, stale, *follower,
-                      catalogue.Renamed);
-    for (const TStaleKey &key : stale)
-        profile->DeleteKey(table.Section, key.Key);
-    std::vector<TStaleKey> &pruned = isFolder ? catalogue.PrunedFolders : catalogue.PrunedFiles;
-    pruned = std::move(stale);
+    return table.EntryMoves || (move.FromStale && (*table.Entries)[size_t(move.To)].Description.isEmpty());
 }
+
+// Whether the name of a stale key is, now, an entry of the table: one created after the folder
+// was read claims its key, which must not be pruned.
+bool IsListedNow(int dirFd, const QByteArray &name, bool isFolder)
+{
+    if (dirFd < 0 || name.isEmpty() || name.contains('/') || name.contains('=') || name == "." || name == "..")
+        return false;
+    struct stat st;
+    bool folder = false;
+    if (::fstatat(dirFd, name.constData(), &st, 0) == 0)
+        folder = S_ISDIR(st.st_mode);
+    else if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false; // a dangling link counts as a file
+    if (folder != isFolder)
+        return false;
+    const std::string_view view(name.constData(), size_t(name.size()));
+    return isFolder || (!IsDescriptionFileName(view) && !IsWriterTemporary(view));
+}
+
+// The edit of the listing's one write, on the file as it is under the lock: the stale keys whose
+// names are still no entries are deleted, the followed descriptions written under their new
+// names; an entry's description is moved only while the file holds it as listed.
+std::optional<QByteArray> EditForListing(const QByteArray &current, std::vector<TTableWrite> &tables, int dirFd)
+{
+    TProfileDocument doc(current);
+    std::vector<std::pair<const char *, std::pair<QByteArray, QByteArray>>> writes;
+    for (TTableWrite &table : tables) {
+        const std::vector<TCatalogueEntry> &entries = *table.Entries;
+        const qsizetype section = doc.FindSection(table.Section);
+        table.EntryMoves = true;
+        for (const TDescriptionMove &move : table.Moves)
+            for (const qsizetype e : {move.FromStale ? qsizetype(-1) : move.From, move.To})
+                if (e >= 0 && !entries[size_t(e)].Description.isEmpty()) {
+                    const qsizetype line = doc.FindEntryExact(section, entries[size_t(e)].Name);
+                    table.EntryMoves = table.EntryMoves && line >= 0
+                                       && ProfileFile::LineValue(doc, line) == entries[size_t(e)].Description;
+                }
+        std::vector<bool> moved(table.Stale.size()), described(entries.size());
+        for (const TDescriptionMove &move : table.Moves)
+            if (Applies(table, move)) {
+                (move.FromStale ? moved : described)[size_t(move.From)] = true;
+                writes.push_back(
+                    {table.Section,
+                     {entries[size_t(move.To)].Name,
+                      move.FromStale ? table.Stale[size_t(move.From)].Value : entries[size_t(move.From)].Description}});
+            }
+        for (const TDescriptionMove &move : table.Moves)
+            if (Applies(table, move))
+                described[size_t(move.To)] = false;
+        table.Kept.assign(table.Stale.size(), false);
+        for (size_t k = 0; k < table.Stale.size(); ++k) {
+            if (!moved[k] && IsListedNow(dirFd, table.Stale[k].Key, table.IsFolder)) {
+                table.Kept[k] = true;
+                continue;
+            }
+            doc.MarkDeleted(table.Section, table.Stale[k].Key);
+        }
+        // Entries whose descriptions went to others and that got none are left undescribed.
+        for (size_t e = 0; e < entries.size(); ++e)
+            if (described[e])
+                doc.MarkDeletedExact(table.Section, entries[e].Name);
+    }
+    if (!doc.HasDeletions() && writes.empty())
+        return std::nullopt;
+    QByteArray bytes = doc.BytesWithoutDeleted();
+    for (const auto &[section, write] : writes)
+        bytes = TProfileDocument(bytes).WithString(section, write.first, write.second, true);
+    return bytes;
+}
+
+// What the write did, in the listing: the entries' descriptions, the followed renames and the
+// pruned descriptions (also those an entry lost to nobody).
+void RecordWrite(TTableWrite &table, TFolderCatalogue &catalogue)
+{
+    std::vector<TCatalogueEntry> &entries = *table.Entries;
+    std::vector<TStaleKey> &pruned = table.IsFolder ? catalogue.PrunedFolders : catalogue.PrunedFiles;
+    std::vector<bool> moved(table.Stale.size()), given(entries.size()), described(entries.size());
+    std::vector<QByteArray> before(entries.size());
+    for (const TDescriptionMove &move : table.Moves)
+        if (Applies(table, move)) {
+            (move.FromStale ? moved : given)[size_t(move.From)] = true;
+            described[size_t(move.To)] = true;
+            if (!move.FromStale)
+                before[size_t(move.From)] = entries[size_t(move.From)].Description;
+        }
+    for (const TDescriptionMove &move : table.Moves) {
+        if (!Applies(table, move))
+            continue;
+        TCatalogueEntry &to = entries[size_t(move.To)];
+        // The text this entry held goes to nobody: pruned, so it can be restored.
+        if (!to.Description.isEmpty() && !given[size_t(move.To)])
+            pruned.push_back({to.Name, to.Description});
+        const QByteArray &oldName = move.FromStale ? table.Stale[size_t(move.From)].Key
+                                                   : entries[size_t(move.From)].Name;
+        to.Description = move.FromStale ? table.Stale[size_t(move.From)].Value : before[size_t(move.From)];
+        to.DescriptionWidth = -1; // measured by the window
+        catalogue.Renamed.push_back({table.IsFolder, oldName, to.Name});
+    }
+    for (size_t e = 0; e < entries.size(); ++e)
+        if (given[e] && !described[e]) {
+            entries[e].Description.clear();
+            entries[e].DescriptionWidth = -1;
+        }
+    for (size_t k = 0; k < table.Stale.size(); ++k)
+        if (!moved[k] && !(k < table.Kept.size() && table.Kept[k]))
+            pruned.push_back(std::move(table.Stale[k]));
+}
+// Deletes the stored keys that no entry claims, after the follower has given the renamed entries
+// theirs and moved the descriptions of entries that hold other files now, all in one write. A key
+// of the list stored nowhere (cut short by the list's limit) is neither deleted nor reported.
+void PruneAndFollow(std::array<TDescribedTable, 2> &tables, const std::array<std::vector<std::uint64_t>, 2> &inodes,
+                    TFolderCatalogue &catalogue, TRenameFollower *follower)
+{
+    std::vector<TTableWrite> writes;
+    std::array<std::uint64_t, 2> digests{};
+    bool any = false;
+    for (size_t t = 0; t < tables.size(); ++t) {
+        TDescribedTable &table = tables[t];
+        TTableWrite write;
+        write.Section = table.Section;
+        write.IsFolder = std::strcmp(table.Section, kSectionFolders) == 0;
+        write.Entries = table.Entries;
+        for (TUnclaimedKey &key : table.Unclaimed)
+            if (key.Stored)
+                write.Stale.push_back({std::move(key.Key), std::move(key.Value)});
+        if (follower) {
+            digests[t] = DescribedDigest(*write.Entries, inodes[t]);
+            const TFollowedTable followed{write.IsFolder, write.Entries, &inodes[t], &write.Stale, digests[t]};
+            write.Moves = CheckedMoves(write, follower->FollowIdentities(catalogue.Folder, followed));
+        }
+        any = any || !write.Stale.empty() || !write.Moves.empty();
+        writes.push_back(std::move(write));
+    }
+    if (any) {
+        const int dirFd = ::open(catalogue.Folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int error = ReplaceFileLocked(catalogue.DescPath,
+                                            [&](const std::optional<QByteArray> &current) -> std::optional<QByteArray> {
+                                                for (TTableWrite &write : writes)
+                                                    write.EntryMoves = false;
+                                                if (!current)
+                                                    return std::nullopt;
+                                                return EditForListing(*current, writes, dirFd);
+                                            });
+        if (dirFd >= 0)
+            ::close(dirFd);
+        if (error != 0)
+            for (TTableWrite &write : writes)
+                write.EntryMoves = false;
+    }
+    const size_t followed = catalogue.Renamed.size();
+    for (TTableWrite &write : writes)
+        RecordWrite(write, catalogue);
+    if (follower) {
+        // Only a followed description changes which entries are described.
+        if (catalogue.Renamed.size() != followed)
+            digests = {DescribedDigest(catalogue.Folders, inodes[0]), DescribedDigest(catalogue.Files, inodes[1])};
+        catalogue.DescribedDigests = digests;
+        catalogue.Digested = true;
+    }
+}
+
 } // namespace
+
+std::uint64_t DescribedNameHash(std::string_view name)
+{
+    std::uint64_t h = 0xcbf29ce484222325ULL;
+    for (const char c : name)
+        h = (h ^ std::uint8_t(c)) * 0x100000001b3ULL;
+    return h;
+}
+
+std::uint64_t DescribedDigest(const std::vector<TCatalogueEntry> &entries, const std::vector<std::uint64_t> &inodes)
+{
+    // A sum of each described entry's mixed name hash (FNV-1a) and inode number: the same in any
+    // order, and kept by a file of the index across runs, so nothing here may depend on the process.
+    std::uint64_t digest = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].Description.isEmpty())
+            continue;
+        digest += DescribedEntryDigest(ViewOf(entries[i].Name), i < inodes.size() ? inodes[i] : 0);
+    }
+    return digest;
+}
+
+std::uint64_t DescribedEntryDigest(std::string_view name, std::uint64_t inode)
+{
+    std::uint64_t x = DescribedNameHash(name) ^ (inode * 0x9e3779b97f4a7c15ULL);
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+    return x ^ (x >> 31);
+}
+
+std::vector<TDescriptionMove> TRenameFollower::FollowIdentities(const QByteArray &folder, const TFollowedTable &table)
+{
+    std::vector<TDescriptionMove> moves;
+    std::vector<qsizetype> rows;
+    std::vector<QByteArray> undescribed;
+    for (size_t i = 0; i < table.Entries->size(); ++i)
+        if ((*table.Entries)[i].Description.isEmpty()) {
+            rows.push_back(qsizetype(i));
+            undescribed.push_back((*table.Entries)[i].Name);
+        }
+    if (table.Stale->empty() || undescribed.empty())
+        return moves;
+    const std::vector<qsizetype> owners = FollowRenames(folder, table.IsFolder, *table.Stale, undescribed);
+    for (size_t k = 0; k < owners.size() && k < table.Stale->size(); ++k)
+        if (owners[k] >= 0 && size_t(owners[k]) < rows.size())
+            moves.push_back({true, qsizetype(k), rows[size_t(owners[k])]});
+    return moves;
+}
 
 std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entries)
 {
@@ -352,25 +556,30 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     TFoundQueue queue;
     std::array<bool, 2> asciiTaken{true, true};
     std::array<TNameHashes, 2> hashes; // for the index that the descriptions are looked up in
-    std::future<void> built = std::async(std::launch::async, [&catalogue, &queue, &asciiTaken, &hashes, advances] {
-        const std::optional<TAsciiSortKeys> ascii = TAsciiSortKeys::For(NameCollator());
-        TPackedTexts packed;
-        TFoundBatch batch;
-        while (queue.Pop(batch)) {
-            std::uint32_t begin = 0;
-            for (size_t i = 0; i < batch.Ends.size(); ++i) {
-                const std::string_view name(batch.Names.data() + begin, batch.Ends[i] - begin);
-                begin = batch.Ends[i];
-                const int table = batch.IsFolder[i] ? 0 : 1;
-                TCatalogueEntry entry{packed.Add(name), {}};
-                if (advances)
-                    entry.NameWidth = EstimatedAsciiWidth(*advances, name);
-                asciiTaken[size_t(table)] = asciiTaken[size_t(table)] && ascii && ascii->Takes(name);
-                hashes[size_t(table)].Add(name);
-                (table == 0 ? catalogue.Folders : catalogue.Files).push_back(std::move(entry));
+    const bool following = follower && stale == TStaleKeys::Prune;
+    std::array<std::vector<std::uint64_t>, 2> inodes; // by entry, for the follower
+    std::future<void> built = std::async(
+        std::launch::async, [&catalogue, &queue, &asciiTaken, &hashes, &inodes, following, advances] {
+            const std::optional<TAsciiSortKeys> ascii = TAsciiSortKeys::For(NameCollator());
+            TPackedTexts packed;
+            TFoundBatch batch;
+            while (queue.Pop(batch)) {
+                std::uint32_t begin = 0;
+                for (size_t i = 0; i < batch.Ends.size(); ++i) {
+                    const std::string_view name(batch.Names.data() + begin, batch.Ends[i] - begin);
+                    begin = batch.Ends[i];
+                    const int table = batch.IsFolder[i] ? 0 : 1;
+                    TCatalogueEntry entry{packed.Add(name), {}};
+                    if (advances)
+                        entry.NameWidth = EstimatedAsciiWidth(*advances, name);
+                    asciiTaken[size_t(table)] = asciiTaken[size_t(table)] && ascii && ascii->Takes(name);
+                    hashes[size_t(table)].Add(name);
+                    if (following)
+                        inodes[size_t(table)].push_back(batch.Inodes[i]);
+                    (table == 0 ? catalogue.Folders : catalogue.Files).push_back(std::move(entry));
+                }
             }
-        }
-    });
+        });
     {
         constexpr size_t kBatch = 4096;
         TFoundBatch batch;
@@ -378,13 +587,16 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
             TFoundQueue &Queue;
             ~TClose() { Queue.Close(); }
         } close{queue};
-        catalogue.Error = EnumerateFolder(catalogue.Folder, reader, [&](std::string_view name, bool isFolder) {
-            batch.Names.append(name);
-            batch.Ends.push_back(std::uint32_t(batch.Names.size()));
-            batch.IsFolder.push_back(isFolder);
-            if (batch.Ends.size() == kBatch)
-                queue.Push(std::exchange(batch, TFoundBatch()));
-        });
+        catalogue.Error = EnumerateFolder(catalogue.Folder, reader,
+                                          [&](std::string_view name, bool isFolder, std::uint64_t inode) {
+                                              batch.Names.append(name);
+                                              batch.Ends.push_back(std::uint32_t(batch.Names.size()));
+                                              batch.IsFolder.push_back(isFolder);
+                                              if (following)
+                                                  batch.Inodes.push_back(inode);
+                                              if (batch.Ends.size() == kBatch)
+                                                  queue.Push(std::exchange(batch, TFoundBatch()));
+                                          });
         queue.Push(std::move(batch));
     }
     built.get();
@@ -425,11 +637,8 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     if (keyed.valid())
         keyed.get();
     // A listing that failed does not know which entries exist: nothing may be pruned after it.
-    if (catalogue.Error.isEmpty() && stale == TStaleKeys::Prune) {
-        std::optional<ProfileFile> profile;
-        for (TDescribedTable &table : tables)
-            Prune(profile, table, catalogue, follower);
-    }
+    if (catalogue.Error.isEmpty() && stale == TStaleKeys::Prune)
+        PruneAndFollow(tables, inodes, catalogue, follower);
     if (!share || sortKeys.NeedsKeys()) {
         // Two large tables are sorted one on each core; a single large one on both.
         const bool shareOrder = std::min(catalogue.Folders.size(), catalogue.Files.size()) >= kShareFrom;

@@ -41,6 +41,10 @@ struct TFolderCatalogue {
     // Descriptions that followed their renamed entries, and those pruned (with their table).
     std::vector<TFollowedRename> Renamed;
     std::vector<TStaleKey> PrunedFolders, PrunedFiles;
+    // Listed with a follower: the digest of each table's described entries (folders, files) after
+    // the listing's write, by name and inode number (DescribedDigest).
+    bool Digested = false;
+    std::array<std::uint64_t, 2> DescribedDigests{};
     // Given a font's advances: for each table (folders, files) and column (name, description),
     // the rows that could hold its widest text, found by the listing's threads.
     bool WidthsRanked = false;
@@ -65,9 +69,11 @@ void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirector
 // and deletes the stored descriptions that no entry claims, all by the name rule of FoldedName.h. After a listing that
 // failed, nothing is deleted; with TStaleKeys::Keep (readers that must not change the folder),
 // nothing ever is. The description file is not created here. A follower, when given, may first
-// move a stale key's description to the undescribed entry it was renamed to: the new key is
-// written and the old one deleted in the same write as the pruning. Given a font's advances, the
-// widths of names and descriptions are estimated on the way.
+// move descriptions to the entries that now hold the files they described (a stale key's to the
+// entry it was renamed to, an entry's to the one it was swapped with): the new keys are written
+// and the old ones deleted in the same write as the pruning, made on the file as it is under the
+// write's lock, where a stale key whose name has become an entry meanwhile is kept. Given a
+// font's advances, the widths of names and descriptions are estimated on the way.
 enum class TStaleKeys { Prune, Keep };
 TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader = ::readdir,
                                      TRenameFollower *follower = nullptr, TStaleKeys stale = TStaleKeys::Prune,

@@ -1,6 +1,7 @@
 #include "index/DescriptionIndex.h"
 
 #include "catalogue/DescriptionFile.h"
+#include "catalogue/FoldedName.h"
 #include "catalogue/ProfileDocument.h"
 #include "catalogue/ProfileFile.h"
 #include "common/AtomicFile.h"
@@ -49,6 +50,31 @@ public:
 private:
     int FFd;
 };
+
+// The index holds the descriptions of private folders: it is the user's alone, its folder 0700
+// and its files 0600, whatever the umask and whatever an older version left. The database file
+// is made here first, so SQLite finds it and gives its -wal and -shm files the same mode.
+void MakeIndexPrivate(const QByteArray &file)
+{
+    const uid_t user = ::geteuid();
+    struct stat st;
+    const QByteArray folder = ExtractFilePath(file);
+    if (::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == user
+        && (st.st_mode & 07777) != 0700)
+        ::chmod(folder.constData(), 0700);
+    const int fd = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == user && (st.st_mode & 07777) != 0600)
+            ::fchmod(fd, 0600);
+        ::close(fd);
+    }
+    for (const char *suffix : {"-wal", "-shm", "-journal"}) {
+        const QByteArray side = file + suffix;
+        if (::lstat(side.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == user
+            && (st.st_mode & 07777) != 0600)
+            ::chmod(side.constData(), 0600);
+    }
+}
 
 qint64 Nanoseconds(const statx_timestamp &t)
 {
@@ -187,6 +213,7 @@ public:
             sqlite3_clear_bindings(FStmt);
         }
         qint64 Int(int c) const { return sqlite3_column_int64(FStmt, c); }
+        sqlite3_stmt *Handle() const { return FStmt; }
         bool IsNull(int c) const { return sqlite3_column_type(FStmt, c) == SQLITE_NULL; }
         QByteArray Blob(int c) const
         {
@@ -274,6 +301,7 @@ public:
     int TryOpen(const QByteArray &file)
     {
         Usable = true;
+        MakeIndexPrivate(file);
         try {
             Check(sqlite3_open_v2(file.constData(), &Db,
                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr));
@@ -288,6 +316,9 @@ public:
             // Comments an export wrote into files' attributes; kept across schema versions.
             Exec("CREATE TABLE IF NOT EXISTS exported_comments(folder BLOB NOT NULL, name BLOB NOT NULL,"
                  " device INTEGER NOT NULL, inode INTEGER NOT NULL, text BLOB NOT NULL, PRIMARY KEY(folder, name))");
+            // Added to the first version's schema, which an older index lacks.
+            Exec("CREATE TABLE IF NOT EXISTS described_digests(folder INTEGER NOT NULL,"
+                 " is_folder INTEGER NOT NULL, digest INTEGER NOT NULL, PRIMARY KEY(folder, is_folder))");
         } catch (const TIndexFailure &) {
             return LastCode;
         }
@@ -299,7 +330,7 @@ public:
         TTransaction transaction(*this);
         if (dropOld)
             Exec("DROP TABLE IF EXISTS texts; DROP TABLE IF EXISTS entries; "
-                 "DROP TABLE IF EXISTS folders");
+                 "DROP TABLE IF EXISTS folders; DROP TABLE IF EXISTS described_digests");
         Exec("CREATE TABLE folders(id INTEGER PRIMARY KEY, path BLOB NOT NULL UNIQUE,"
              " dnt_device INTEGER, dnt_inode INTEGER, dnt_size INTEGER, dnt_mtime INTEGER,"
              " checked_mtime INTEGER, checked_pruned INTEGER);"
@@ -428,6 +459,115 @@ public:
         add.Bind(1, id).Bind(2, DecodeText(text)).Run();
     }
 
+    // The digest of the folder's table (DescribedDigest) when its rows were last brought up to
+    // date by a listing; none before.
+    std::optional<quint64> StoredDigest(qint64 folderId, bool isFolder)
+    {
+        TStatement stored(*this, "SELECT digest FROM described_digests WHERE folder = ?1 AND is_folder = ?2");
+        if (stored.Bind(1, folderId).Bind(2, qint64(isFolder)).Next())
+            return quint64(stored.Int(0));
+        return std::nullopt;
+    }
+    void StoreDigest(qint64 folderId, bool isFolder, quint64 digest)
+    {
+        TStatement store(*this, "INSERT OR REPLACE INTO described_digests(folder, is_folder, digest)"
+                                " VALUES (?1, ?2, ?3)");
+        store.Bind(1, folderId).Bind(2, qint64(isFolder)).Bind(3, qint64(digest)).Run();
+    }
+
+    // Where descriptions go in a listed table: an entry that now holds the file whose identity
+    // was recorded under another name (a stale key, or a described entry that no longer holds
+    // it) takes that name's description. The disk is read only when some stale key has an
+    // identity, or when the digest of the described names and their inode numbers differs from
+    // the one recorded: then the described entries whose inode number changed are read, and the
+    // undescribed ones only once there is a description to follow.
+    std::vector<TDescriptionMove> FollowIdentities(const QByteArray &folder, const TFollowedTable &table)
+    {
+        std::vector<TDescriptionMove> moves;
+        const qint64 folderId = FolderId(folder, false);
+        if (folderId == 0)
+            return moves;
+        const std::vector<TCatalogueEntry> &entries = *table.Entries;
+        const std::vector<TStaleKey> &stale = *table.Stale;
+        struct TSource {
+            bool FromStale;
+            qsizetype From;
+            TEntryIdentity Identity;
+        };
+        std::vector<TSource> sources;
+        {
+            TStatement row(*this, "SELECT device, inode, birth, size, mtime FROM entries"
+                                  " WHERE folder = ?1 AND is_folder = ?2 AND name = ?3 AND pruned IS NULL");
+            for (size_t k = 0; k < stale.size(); ++k) {
+                row.Bind(1, folderId).Bind(2, qint64(table.IsFolder)).Bind(3, stale[k].Key);
+                if (row.Next()) {
+                    const TEntryIdentity identity = IdentityOf(row, 0, table.IsFolder);
+                    if (identity.IsFollowable())
+                        sources.push_back({true, qsizetype(k), identity});
+                }
+                row.Reset();
+            }
+        }
+        const TFolderFd dir(folder);
+        // Entries that may take a description, with the identity they have now.
+        std::vector<std::pair<size_t, TEntryIdentity>> targets;
+        if (StoredDigest(folderId, table.IsFolder) != table.Digest) {
+            // By the hashes of the names, sorted: a folder of a hundred thousand rows is read
+            // without a text or a hash node made for each.
+            std::vector<std::pair<std::uint64_t, TEntryIdentity>> recorded;
+            TStatement live(*this, "SELECT name, device, inode, birth, size, mtime FROM entries"
+                                   " WHERE folder = ?1 AND is_folder = ?2 AND pruned IS NULL");
+            live.Bind(1, folderId).Bind(2, qint64(table.IsFolder));
+            while (live.Next()) {
+                const auto *name = static_cast<const char *>(sqlite3_column_blob(live.Handle(), 0));
+                const int length = sqlite3_column_bytes(live.Handle(), 0);
+                recorded.push_back({DescribedNameHash({name, size_t(length)}), IdentityOf(live, 1, table.IsFolder)});
+            }
+            const auto byHash = [](const auto &a, const auto &b) { return a.first < b.first; };
+            std::sort(recorded.begin(), recorded.end(), byHash);
+            for (size_t i = 0; i < entries.size(); ++i) {
+                if (entries[i].Description.isEmpty())
+                    continue;
+                const std::pair<std::uint64_t, TEntryIdentity> key{DescribedNameHash(ViewOf(entries[i].Name)), {}};
+                const auto was = std::lower_bound(recorded.begin(), recorded.end(), key, byHash);
+                if (was == recorded.end() || was->first != key.first
+                    || (table.Inodes && i < table.Inodes->size() && (*table.Inodes)[i] == was->second.Inode))
+                    continue;
+                const std::optional<TEntryIdentity> now = Identity(dir.Fd(), entries[i].Name);
+                if (now && was->second.SameEntry(*now))
+                    continue; // a symbolic link, or a mount point: the same file behind it
+                if (now)
+                    targets.push_back({i, *now});
+                if (was->second.IsFollowable())
+                    sources.push_back({false, qsizetype(i), was->second});
+            }
+        }
+        if (sources.empty())
+            return moves;
+        QMultiHash<quint64, size_t> byInode;
+        for (size_t t = 0; t < targets.size(); ++t)
+            byInode.insert(targets[t].second.Inode, t);
+        for (size_t i = 0; i < entries.size(); ++i)
+            if (entries[i].Description.isEmpty())
+                if (const std::optional<TEntryIdentity> now = Identity(dir.Fd(), entries[i].Name)) {
+                    byInode.insert(now->Inode, targets.size());
+                    targets.push_back({i, *now});
+                }
+        std::vector<bool> taken(targets.size(), false);
+        for (const TSource &source : sources)
+            for (auto it = byInode.constFind(source.Identity.Inode);
+                 it != byInode.cend() && it.key() == source.Identity.Inode; ++it) {
+                const auto &[entry, identity] = targets[*it];
+                if (taken[*it] || (!source.FromStale && size_t(source.From) == entry)
+                    || !source.Identity.SameEntry(identity))
+                    continue;
+                taken[*it] = true;
+                moves.push_back({source.FromStale, source.From, qsizetype(entry)});
+                break;
+            }
+        return moves;
+    }
+
     // What a folder's description file holds now: described entries by table and name.
     struct TDescribed {
         bool IsFolder;
@@ -446,8 +586,16 @@ public:
     // listing of a million is not copied into a list of its own first.
     using TDescribedVisitor = std::function<void(const TDescribed &)>;
     using TDescribedEntries = std::function<void(const TDescribedVisitor &)>;
+    // A described entry found holding another file than its row recorded.
+    struct TReplaced {
+        bool IsFolder;
+        QByteArray Name, Text;
+        qint64 Id;
+        TEntryIdentity Was, Now;
+    };
     void Reconcile(qint64 folderId, int dirFd, const TDescribedEntries &forEachDescribed,
-                   const std::vector<TRename> &renamed, const std::vector<TDescribed> &pruned)
+                   const std::vector<TRename> &renamed, const std::vector<TDescribed> &pruned,
+                   std::vector<TReplaced> *replaced = nullptr)
     {
         const qint64 now = Now();
         QHash<QByteArray, TRow> rows; // '0'/'1' + name
@@ -462,13 +610,31 @@ public:
             }
         }
         const QSet<QByteArray> known(rows.keyBegin(), rows.keyEnd());
+        // The rows follow their descriptions to the new names all at once, as in a swap each new
+        // name is another's old one. A row left under a new name is kept as pruned when the
+        // listing pruned its text (overwritten by another file), else dropped.
+        QSet<QByteArray> prunedNames;
+        for (const TDescribed &entry : pruned)
+            prunedNames.insert(keyOf(entry.IsFolder, entry.Name));
+        std::vector<std::pair<TRow, QByteArray>> moving; // with its new name
+        for (const TRename &r : renamed)
+            if (const QByteArray from = keyOf(r.IsFolder, r.OldName); rows.contains(from))
+                moving.push_back({rows.take(from), keyOf(r.IsFolder, r.NewName)});
         TStatement rename(*this, "UPDATE entries SET name = ?2 WHERE id = ?1");
-        for (const TRename &r : renamed) {
-            const QByteArray from = keyOf(r.IsFolder, r.OldName), to = keyOf(r.IsFolder, r.NewName);
-            if (!rows.contains(from) || rows.contains(to))
-                continue;
-            rename.Bind(1, rows[from].Id).Bind(2, r.NewName).Run();
-            rows.insert(to, rows.take(from));
+        TStatement pruneRow(*this, "UPDATE entries SET pruned = ?2 WHERE id = ?1");
+        TStatement dropRow(*this, "DELETE FROM entries WHERE id = ?1");
+        for (auto &[row, to] : moving) {
+            if (const auto resident = rows.constFind(to); resident != rows.cend()) {
+                SetText(resident->Id, {});
+                (prunedNames.contains(to) ? pruneRow.Bind(2, now) : dropRow).Bind(1, resident->Id).Run();
+                rows.erase(resident);
+            }
+            // A name no entry can have, so the new names never meet an old one on the way.
+            rename.Bind(1, row.Id).Bind(2, QByteArray(1, '\0') + QByteArray::number(row.Id)).Run();
+        }
+        for (auto &[row, to] : moving) {
+            rename.Bind(1, row.Id).Bind(2, to.mid(1)).Run();
+            rows.insert(to, std::move(row));
         }
         TStatement update(*this, "UPDATE entries SET text = ?2, device = ?3, inode = ?4, birth = ?5,"
                                  " size = ?6, mtime = ?7, seen = ?8 WHERE id = ?1");
@@ -483,6 +649,8 @@ public:
                 const bool sameIdentity = was.Device == now_.Device && was.Inode == now_.Inode
                                           && was.BirthNs == now_.BirthNs && was.Size == now_.Size
                                           && was.MTimeNs == now_.MTimeNs;
+                if (replaced && !sameIdentity && identity && was.IsFollowable())
+                    replaced->push_back({entry.IsFolder, entry.Name, entry.Text, row->Id, was, *identity});
                 if (row->Text != entry.Text || !sameIdentity) {
                     update.Bind(1, row->Id).Bind(2, entry.Text);
                     BindIdentity(update, 3, identity);
@@ -517,17 +685,41 @@ public:
                     .Run();
     }
 
+    // A commit that describes an entry or clears one changes the digest of the described names:
+    // the stored one follows, so that the next listing need not read the folder's rows for it.
+    void AdjustDigest(qint64 folderId, int dirFd, const TDescribed &entry, qint64 recordedInode)
+    {
+        const std::optional<quint64> stored = StoredDigest(folderId, entry.IsFolder);
+        if (!stored)
+            return;
+        struct stat st;
+        // The inode number as the folder's enumeration gives it: the entry's own, not followed.
+        const qint64 inode = dirFd >= 0 && ::fstatat(dirFd, entry.Name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                                 ? qint64(st.st_ino)
+                                 : recordedInode;
+        if (inode < 0) {
+            TStatement forget(*this, "DELETE FROM described_digests WHERE folder = ?1 AND is_folder = ?2");
+            forget.Bind(1, folderId).Bind(2, qint64(entry.IsFolder)).Run();
+            return;
+        }
+        const quint64 part = DescribedEntryDigest(ViewOf(entry.Name), quint64(inode));
+        StoreDigest(folderId, entry.IsFolder, entry.Text.isEmpty() ? *stored - part : *stored + part);
+    }
+
     // One entry's description as just written.
     void WriteEntry(qint64 folderId, int dirFd, const TDescribed &entry)
     {
         const std::optional<TEntryIdentity> identity = Identity(dirFd, entry.Name);
-        TStatement live(*this, "SELECT id, text FROM entries WHERE folder = ?1 AND is_folder = ?2 AND name = ?3"
-                               " AND pruned IS NULL");
+        TStatement live(*this, "SELECT id, text, inode FROM entries WHERE folder = ?1 AND is_folder = ?2"
+                               " AND name = ?3 AND pruned IS NULL");
         live.Bind(1, folderId).Bind(2, qint64(entry.IsFolder)).Bind(3, entry.Name);
         const bool known = live.Next();
         const qint64 id = known ? live.Int(0) : 0;
         const QByteArray was = known ? live.Blob(1) : QByteArray();
+        const qint64 wasInode = known && !live.IsNull(2) ? live.Int(2) : -1;
         live.Reset();
+        if (known != !entry.Text.isEmpty())
+            AdjustDigest(folderId, dirFd, entry, wasInode);
         if (entry.Text.isEmpty()) {
             // As a listing treats a key gone: pruned when its entry is gone too, else dropped.
             if (!known)
@@ -608,9 +800,11 @@ public:
         return true;
     }
 
-    // Pruned descriptions of the folder's device whose entries turn up undescribed here are
-    // written into its description file.
-    TFolderUpdate FollowMoves(const TFolderCatalogue &catalogue, int dirFd, qint64 folderId)
+    // Pruned descriptions of the folder's device whose entries turn up here are written into its
+    // description file: for an undescribed entry, or for a described one that holds another file
+    // than its row recorded (moved over it), whose own description is then kept as pruned.
+    TFolderUpdate FollowMoves(const TFolderCatalogue &catalogue, int dirFd, qint64 folderId,
+                              const std::vector<TReplaced> &replaced)
     {
         TFolderUpdate result;
         struct stat folderStat;
@@ -655,6 +849,7 @@ public:
             TCandidate From;
             QByteArray Name;
             TEntryIdentity Identity;
+            const TReplaced *Replaces = nullptr;
         };
         std::vector<TMatch> matches;
         QSet<qint64> taken;
@@ -673,6 +868,14 @@ public:
                         break;
                     }
             }
+        for (const TReplaced &entry : replaced)
+            for (auto c = candidates.constFind(entry.Now.Inode); c != candidates.cend() && c.key() == entry.Now.Inode;
+                 ++c)
+                if (!taken.contains(c->Id) && c->Identity.SameEntry(entry.Now)) {
+                    taken.insert(c->Id);
+                    matches.push_back({*c, entry.Name, entry.Now, &entry});
+                    break;
+                }
         if (matches.empty())
             return result;
         // One write of the description file; an entry described meanwhile keeps its text.
@@ -684,8 +887,12 @@ public:
                 for (const TMatch &m : matches) {
                     const char *section = SectionOf(m.Identity.IsFolder);
                     const TProfileDocument doc(bytes);
-                    if (doc.FindEntry(doc.FindSection(section), m.Name) >= 0
-                        || !ProfileFile::UnsafeEntryReason(section, m.Name, m.From.Text).isEmpty())
+                    if (!ProfileFile::UnsafeEntryReason(section, m.Name, m.From.Text).isEmpty())
+                        continue;
+                    // A replaced entry's description is overwritten only while it is as listed.
+                    const qsizetype line = m.Replaces ? doc.FindEntryExact(doc.FindSection(section), m.Name)
+                                                      : doc.FindEntry(doc.FindSection(section), m.Name);
+                    if (m.Replaces ? line < 0 || ProfileFile::LineValue(doc, line) != m.Replaces->Text : line >= 0)
                         continue;
                     bytes = doc.WithString(section, m.Name, m.From.Text, true);
                     written.push_back(m);
@@ -703,7 +910,15 @@ public:
                                    " AND pruned IS NULL");
         TStatement revive(*this, "UPDATE entries SET folder = ?2, name = ?3, pruned = NULL, seen = ?4,"
                                  " device = ?5, inode = ?6, birth = ?7, size = ?8, mtime = ?9 WHERE id = ?1");
+        TStatement keepReplaced(*this, "UPDATE entries SET pruned = ?2, device = ?3, inode = ?4, birth = ?5,"
+                                       " size = ?6, mtime = ?7 WHERE id = ?1");
         for (const TMatch &m : written) {
+            if (m.Replaces) {
+                SetText(m.Replaces->Id, {});
+                keepReplaced.Bind(1, m.Replaces->Id).Bind(2, Now());
+                BindIdentity(keepReplaced, 3, m.Replaces->Was);
+                keepReplaced.Run();
+            }
             dropLive.Bind(1, folderId).Bind(2, qint64(m.Identity.IsFolder)).Bind(3, m.Name).Run();
             revive.Bind(1, m.From.Id).Bind(2, folderId).Bind(3, m.Name).Bind(4, Now());
             BindIdentity(revive, 5, m.Identity);
@@ -824,7 +1039,16 @@ TFolderUpdate TDescriptionIndex::UpdateFolder(const TFolderCatalogue &catalogue)
         const qint64 folderId = FImpl->FolderId(catalogue.Folder, true);
         const bool followed = !catalogue.Renamed.empty() || !catalogue.PrunedFolders.empty()
                               || !catalogue.PrunedFiles.empty();
-        if (FImpl->DescriptionFileChanged(folderId, catalogue.DescPath) || followed) {
+        // Described names that hold other files than their rows say (the digest of their names and
+        // inode numbers tells) have their identities brought up to date.
+        bool identitiesMoved = false;
+        std::vector<TImpl::TReplaced> replaced;
+        for (const bool isFolder : {true, false})
+            identitiesMoved = identitiesMoved
+                              || (catalogue.Digested
+                                  && FImpl->StoredDigest(folderId, isFolder)
+                                         != catalogue.DescribedDigests[isFolder ? 0 : 1]);
+        if (FImpl->DescriptionFileChanged(folderId, catalogue.DescPath) || followed || identitiesMoved) {
             std::vector<TImpl::TDescribed> pruned;
             std::vector<TImpl::TRename> renamed;
             for (const bool isFolder : {true, false})
@@ -838,11 +1062,25 @@ TFolderUpdate TDescriptionIndex::UpdateFolder(const TFolderCatalogue &catalogue)
                         if (!entry.Description.isEmpty())
                             visit({isFolder, entry.Name, entry.Description});
             };
-            FImpl->Reconcile(folderId, dir.Fd(), forEachDescribed, renamed, pruned);
+            FImpl->Reconcile(folderId, dir.Fd(), forEachDescribed, renamed, pruned, &replaced);
+            if (catalogue.Digested)
+                for (const bool isFolder : {true, false})
+                    FImpl->StoreDigest(folderId, isFolder, catalogue.DescribedDigests[isFolder ? 0 : 1]);
         }
-        TFolderUpdate result = FImpl->FollowMoves(catalogue, dir.Fd(), folderId);
+        TFolderUpdate result = FImpl->FollowMoves(catalogue, dir.Fd(), folderId, replaced);
         transaction.Commit();
         return result;
+    } catch (const TIndexFailure &) {
+        return {};
+    }
+}
+
+std::vector<TDescriptionMove> TDescriptionIndex::FollowIdentities(const QByteArray &folder, const TFollowedTable &table)
+{
+    if (!FImpl->Usable)
+        return {};
+    try {
+        return FImpl->FollowIdentities(folder, table);
     } catch (const TIndexFailure &) {
         return {};
     }

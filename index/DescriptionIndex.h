@@ -124,6 +124,12 @@ public:
     std::vector<qsizetype> FollowRenames(const QByteArray &folder, bool isFolder, const std::vector<TStaleKey> &stale,
                                          const std::vector<QByteArray> &undescribed) override;
 
+    // TRenameFollower: gives each entry that now holds the file whose identity the index
+    // recorded under another name (a stale key, or a described entry that no longer holds it)
+    // that name's description. Reads the disk only when a stale key has an identity or the
+    // described names' inode numbers differ from what the index recorded.
+    std::vector<TDescriptionMove> FollowIdentities(const QByteArray &folder, const TFollowedTable &table) override;
+
     // Tests: a stand-in for reading identities, and a clock for the 90 days.
     void SetIdentityReader(TIdentityReader reader);
     void SetClock(std::function<QDateTime()> clock);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 #include <random>
 
 #include <sys/stat.h>
@@ -318,6 +319,123 @@ TEST(FolderCatalogue, TheColumnsWidestTextsAreThoseOfTheRowsInTheirOrder)
             EXPECT_EQ(ranked.Unestimated, expected.Unestimated);
             ASSERT_EQ(expected.Ranked.size(), kWidthCandidates);
             ASSERT_FALSE(expected.Unestimated.empty());
+        }
+    }
+}
+
+namespace {
+// Follows nothing; when first asked, makes what another program creates while the folder is
+// listed: after the folder was read, before the listing's write.
+class TCreatingFollower : public TRenameFollower {
+public:
+    explicit TCreatingFollower(std::function<void()> create) : FCreate(std::move(create)) {}
+    std::vector<qsizetype> FollowRenames(const QByteArray &, bool, const std::vector<TStaleKey> &stale,
+                                         const std::vector<QByteArray> &) override
+    {
+        return std::vector<qsizetype>(stale.size(), -1);
+    }
+    std::vector<TDescriptionMove> FollowIdentities(const QByteArray &, const TFollowedTable &) override
+    {
+        if (FCreate)
+            std::exchange(FCreate, {})();
+        return {};
+    }
+
+private:
+    std::function<void()> FCreate;
+};
+} // namespace
+
+// A key is pruned only when its entry is gone at the moment of the write: files and folders
+// created after the folder was read keep their descriptions. A name that turned up as the other
+// kind, the description file and a key no name can be are pruned as before.
+TEST(FolderCatalogue, KeysOfEntriesCreatedWhileListingAreKept)
+{
+    TTempDir dir;
+    dir.WriteFile("here.txt", "x");
+    dir.WriteFile("Folder.dnt", "[Folders]\r\nlate dir=a folder made meanwhile\r\ngone dir=old folder\r\n\r\n"
+                                "[Files]\r\nhere.txt=kept\r\nlate.txt=a file made meanwhile\r\n"
+                                "late link=a link made meanwhile\r\nnow a folder=was a file\r\n"
+                                "Folder.dnt=never an entry\r\nsub/inner=not a name\r\ngone.txt=stale\r\n");
+    dir.MakeDir("sub");
+    const QByteArray path = dir.Path();
+    TCreatingFollower follower([&] {
+        WriteFileBytes(path + "/late.txt", "new");
+        ASSERT_EQ(::symlink("nowhere", (path + "/late link").constData()), 0);
+        ASSERT_EQ(::mkdir((path + "/late dir").constData(), 0755), 0);
+        ASSERT_EQ(::mkdir((path + "/now a folder").constData(), 0755), 0);
+        WriteFileBytes(path + "/sub/inner", "x");
+    });
+    const TFolderCatalogue c = ReadFolderCatalogue(path, ::readdir, &follower);
+    EXPECT_EQ(ReadFileBytes(c.DescPath), "[Folders]\r\nlate dir=a folder made meanwhile\r\n\r\n"
+                                         "[Files]\r\nhere.txt=kept\r\nlate.txt=a file made meanwhile\r\n"
+                                         "late link=a link made meanwhile\r\n");
+    QList<QByteArray> pruned;
+    for (const auto *table : {&c.PrunedFolders, &c.PrunedFiles})
+        for (const TStaleKey &key : *table)
+            pruned << key.Key + '=' + key.Value;
+    EXPECT_EQ(pruned, (QList<QByteArray>{"gone dir=old folder", "now a folder=was a file", "Folder.dnt=never an entry",
+                                         "sub/inner=not a name", "gone.txt=stale"}));
+}
+
+namespace {
+// Swaps the descriptions of c and d and gives the stale key "gone" to e; may first change c's
+// description as another program would while the folder is listed.
+class TSwappingFollower : public TRenameFollower {
+public:
+    TSwappingFollower(QByteArray descPath, bool changeMeanwhile)
+        : FDescPath(std::move(descPath)), FChange(changeMeanwhile)
+    {
+    }
+    std::vector<qsizetype> FollowRenames(const QByteArray &, bool, const std::vector<TStaleKey> &stale,
+                                         const std::vector<QByteArray> &) override
+    {
+        return std::vector<qsizetype>(stale.size(), -1);
+    }
+    std::vector<TDescriptionMove> FollowIdentities(const QByteArray &, const TFollowedTable &table) override
+    {
+        if (table.IsFolder)
+            return {};
+        if (FChange)
+            WriteFileBytes(FDescPath, "[Files]\r\nc=typed meanwhile\r\nd=desc-d\r\ngone=stale\r\n");
+        auto row = [&table](const char *name) {
+            const auto &entries = *table.Entries;
+            return qsizetype(std::find_if(entries.begin(), entries.end(),
+                                          [name](const TCatalogueEntry &e) { return e.Name == name; })
+                             - entries.begin());
+        };
+        return {{false, row("c"), row("d")}, {false, row("d"), row("c")}, {true, 0, row("e")}};
+    }
+
+private:
+    QByteArray FDescPath;
+    bool FChange;
+};
+} // namespace
+
+// Descriptions move between entries in the listing's write only while the file holds them as
+// listed: one changed by another program meanwhile stays where it is, and the swap is dropped
+// whole; a renamed key goes to its undescribed entry either way.
+TEST(FolderCatalogue, DescriptionsMoveBetweenEntriesOnlyWhileAsListed)
+{
+    for (const bool changeMeanwhile : {false, true}) {
+        SCOPED_TRACE(changeMeanwhile ? "changed meanwhile" : "as listed");
+        TTempDir dir;
+        for (const char *name : {"c", "d", "e"})
+            dir.WriteFile(name, name);
+        dir.WriteFile("Folder.dnt", "[Files]\r\nc=desc-c\r\nd=desc-d\r\ngone=stale\r\n");
+        TSwappingFollower follower(dir.FilePath("Folder.dnt"), changeMeanwhile);
+        const TFolderCatalogue c = ReadFolderCatalogue(dir.Path(), ::readdir, &follower);
+        EXPECT_EQ(ReadFileBytes(c.DescPath), changeMeanwhile ? "[Files]\r\nc=typed meanwhile\r\nd=desc-d\r\ne=stale\r\n"
+                                                             : "[Files]\r\nc=desc-d\r\nd=desc-c\r\ne=stale\r\n");
+        EXPECT_EQ(c.Renamed.size(), changeMeanwhile ? 1u : 3u);
+        EXPECT_TRUE(c.PrunedFiles.empty());
+        for (const TCatalogueEntry &entry : c.Files) {
+            // The window shows what the file says (c as read before it was changed).
+            if (entry.Name != "c" || !changeMeanwhile) {
+                EXPECT_EQ(entry.Description, ProfileFile(c.DescPath).ReadString("Files", entry.Name))
+                    << entry.Name.constData();
+            }
         }
     }
 }

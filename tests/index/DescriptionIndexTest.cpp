@@ -15,6 +15,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <functional>
 
 #include <poll.h>
 #include <sys/inotify.h>
@@ -192,6 +193,200 @@ TEST_P(IndexTableTest, CommittedDescriptionIsIndexedAtOnceAndFollowsARename)
 
 INSTANTIATE_TEST_SUITE_P(BothTables, IndexTableTest, ::testing::Bool(),
                          [](const auto &table) { return table.param ? "Folders" : "Files"; });
+
+namespace {
+// What other programs do to a folder between two listings, and what Folder.dnt then says.
+struct TFollowCase {
+    const char *Name;
+    std::vector<std::pair<QByteArray, QByteArray>> Described; // files with their descriptions
+    std::vector<QByteArray> Undescribed;                      // other files
+    // Before the first listing (hard links), then between the listings; `other` is a second
+    // folder, listed after each listing of the first.
+    std::function<void(const QByteArray &folder)> Prepare;
+    std::function<void(const QByteArray &folder, const QByteArray &other)> Change;
+    QHash<QByteArray, QByteArray> Expected; // name → description after the second listing ("" none)
+    QList<QByteArray> Pruned;               // "name=text" of the pruned descriptions
+    QHash<QByteArray, QByteArray> ExpectedOther = {};
+    // Renamed once more afterwards, the described names take their descriptions along (not for
+    // hard links: which of two names of one file a description follows is not told).
+    bool FollowUp = true;
+};
+
+void Rename(const QByteArray &from, const QByteArray &to)
+{
+    ASSERT_EQ(::rename(from.constData(), to.constData()), 0) << from.constData() << " " << to.constData();
+}
+
+// An editor's save: the new text written to a new file, which replaces the name.
+void SaveAsEditorsDo(const QByteArray &path)
+{
+    WriteFileBytes(path + ".new", "edited " + path);
+    Rename(path + ".new", path);
+}
+
+const std::vector<TFollowCase> &FollowCases()
+{
+    static const std::vector<TFollowCase> cases{
+        {"Swap",
+         {{"c", "desc-c"}, {"d", "desc-d"}},
+         {},
+         {},
+         [](const QByteArray &f, const QByteArray &) {
+             Rename(f + "/c", f + "/tmp");
+             Rename(f + "/d", f + "/c");
+             Rename(f + "/tmp", f + "/d");
+         },
+         {{"c", "desc-d"}, {"d", "desc-c"}, {"tmp", ""}},
+         {}},
+        {"MoveOverADescribedFile",
+         {{"e", "desc-e"}, {"f", "desc-f"}},
+         {},
+         {},
+         [](const QByteArray &f, const QByteArray &) { Rename(f + "/e", f + "/f"); },
+         {{"e", ""}, {"f", "desc-e"}},
+         {"f=desc-f"}},
+        {"RotationOfThree",
+         {{"a", "desc-a"}, {"b", "desc-b"}, {"c", "desc-c"}},
+         {"u"},
+         {},
+         [](const QByteArray &f, const QByteArray &) {
+             Rename(f + "/a", f + "/tmp");
+             Rename(f + "/b", f + "/a");
+             Rename(f + "/c", f + "/b");
+             Rename(f + "/tmp", f + "/c");
+         },
+         {{"a", "desc-b"}, {"b", "desc-c"}, {"c", "desc-a"}, {"u", ""}},
+         {}},
+        {"EditorSaveKeepsItsDescription",
+         {{"x", "desc-x"}, {"y", "desc-y"}},
+         {},
+         {},
+         [](const QByteArray &f, const QByteArray &) { SaveAsEditorsDo(f + "/x"); },
+         {{"x", "desc-x"}, {"y", "desc-y"}, {"x.new", ""}},
+         {}},
+        // a and b are one file under two names, c a third name of it without a description;
+        // another file's save and a deletion make the listing look at identities.
+        {"HardLinksStealNothing",
+         {{"a", "desc-a"}, {"b", "desc-b"}, {"x", "desc-x"}, {"z", "desc-z"}},
+         {},
+         [](const QByteArray &f) {
+             ASSERT_EQ(::unlink((f + "/b").constData()), 0);
+             ASSERT_EQ(::link((f + "/a").constData(), (f + "/b").constData()), 0);
+             ASSERT_EQ(::link((f + "/a").constData(), (f + "/c").constData()), 0);
+         },
+         [](const QByteArray &f, const QByteArray &) {
+             SaveAsEditorsDo(f + "/z");
+             ASSERT_EQ(::unlink((f + "/x").constData()), 0);
+         },
+         {{"a", "desc-a"}, {"b", "desc-b"}, {"c", ""}, {"z", "desc-z"}, {"x", ""}},
+         {"x=desc-x"},
+         {},
+         false},
+        // A described file moved over a described file of a folder listed after this one.
+        {"MoveIntoAFolderListedLater",
+         {{"m", "desc-m"}, {"k", "desc-k"}},
+         {},
+         [](const QByteArray &f) {
+             const QByteArray other = f + "/../other";
+             WriteFileBytes(other + "/n", "content of n");
+             Describe(other, false, "n", "desc-n");
+         },
+         [](const QByteArray &f, const QByteArray &other) { Rename(f + "/m", other + "/n"); },
+         {{"m", ""}, {"k", "desc-k"}},
+         {"n=desc-n"},
+         {{"n", "desc-m"}}},
+    };
+    return cases;
+}
+
+void PrintTo(const TFollowCase &test, std::ostream *out)
+{
+    *out << test.Name;
+}
+
+class FollowIdentityTest : public IndexTest, public ::testing::WithParamInterface<TFollowCase> {};
+} // namespace
+
+// Other programs swap, overwrite, rotate, save or move described files: after the next listing
+// each name has the description of the file it holds, what a name lost to nobody is among the
+// pruned descriptions, and the index follows the names' files from then on.
+TEST_P(FollowIdentityTest, EachNameHasTheDescriptionOfTheFileItHolds)
+{
+    const TFollowCase &test = GetParam();
+    const QByteArray folder = Dir.MakeDir("f"), other = Dir.MakeDir("other");
+    for (const auto &[name, text] : test.Described) {
+        MakeEntry(folder + '/' + name, false);
+        Describe(folder, false, name, text);
+    }
+    for (const QByteArray &name : test.Undescribed)
+        MakeEntry(folder + '/' + name, false);
+    if (test.Prepare)
+        test.Prepare(folder);
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    List(index, folder);
+    List(index, other);
+
+    test.Change(folder, other);
+    const TFolderCatalogue listed = List(index, folder);
+    List(index, other);
+    for (auto it = test.Expected.cbegin(); it != test.Expected.cend(); ++it)
+        EXPECT_EQ(Described(folder, false, it.key()), it.value()) << it.key().constData();
+    for (auto it = test.ExpectedOther.cbegin(); it != test.ExpectedOther.cend(); ++it)
+        EXPECT_EQ(Described(other, false, it.key()), it.value()) << "other/" << it.key().constData();
+    for (const TCatalogueEntry &entry : listed.Files) // the window shows what the file says
+        EXPECT_EQ(entry.Description, Described(folder, false, entry.Name)) << entry.Name.constData();
+    QList<QByteArray> pruned;
+    for (const TPrunedDescription &p : index.Pruned())
+        pruned << p.Name + '=' + p.Text;
+    std::sort(pruned.begin(), pruned.end());
+    EXPECT_EQ(pruned, test.Pruned);
+
+    // The index recorded which file each name holds now: renamed once more, every description
+    // follows its file.
+    if (!test.FollowUp)
+        return;
+    for (auto it = test.Expected.cbegin(); it != test.Expected.cend(); ++it)
+        if (!it.value().isEmpty())
+            Rename(folder + '/' + it.key(), folder + '/' + it.key() + " renamed");
+    List(index, folder);
+    for (auto it = test.Expected.cbegin(); it != test.Expected.cend(); ++it) {
+        if (!it.value().isEmpty()) {
+            EXPECT_EQ(Described(folder, false, it.key() + " renamed"), it.value()) << it.key().constData();
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, FollowIdentityTest, ::testing::ValuesIn(FollowCases()),
+                         [](const auto &scenario) { return std::string(scenario.param.Name); });
+
+// Descriptions committed in the window and cleared there count as the listing's own: files
+// swapped afterwards still trade them, and a cleared one is not taken for a swap.
+TEST_F(IndexTest, CommittedDescriptionsAreSwappedWithTheirFiles)
+{
+    const QByteArray folder = Dir.MakeDir("f");
+    for (const char *name : {"c", "d", "e"})
+        MakeEntry(folder + '/' + name, false);
+    Describe(folder, false, "c", "desc-c");
+    Describe(folder, false, "e", "desc-e");
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    List(index, folder);
+    auto commit = [&](const QByteArray &name, const QByteArray &text) {
+        ProfileFile profile(folder + "/Folder.dnt");
+        WriteDescription(profile, kSectionFiles, name, {"c", "d", "e"}, text);
+        index.EntryWritten(folder, false, name, text);
+    };
+    commit("d", "desc-d");
+    commit("e", "");
+    Rename(folder + "/c", folder + "/tmp");
+    Rename(folder + "/d", folder + "/c");
+    Rename(folder + "/tmp", folder + "/d");
+    const TFolderCatalogue listed = List(index, folder);
+    EXPECT_EQ(listed.Renamed.size(), 2u);
+    EXPECT_EQ(Described(folder, false, "c"), "desc-d");
+    EXPECT_EQ(Described(folder, false, "d"), "desc-c");
+    EXPECT_EQ(Described(folder, false, "e"), "");
+    EXPECT_TRUE(index.Pruned().empty());
+}
 
 // A description the user cleared is no pruned description: it never comes back.
 TEST_F(IndexTest, ClearedDescriptionIsNotKeptNorRestored)
@@ -590,6 +785,54 @@ TEST(RenameFollowing, NewKeyAndPrunedKeysLandInOneWrite)
     EXPECT_EQ(listed.PrunedFiles[0].Key, "gone.txt");
     EXPECT_EQ(listed.PrunedFiles[0].Value, "stale");
     EXPECT_EQ(ReadFileBytes(folder + "/Folder.dnt"), "[Files]\r\nkept.txt=k\r\nnew.txt=moved text\r\n");
+}
+
+// The index holds the descriptions of private folders. Under a 022 umask, in its folder left 0755
+// by an older version (empty, or with files left 0644), the folder ends 0700 and the database
+// with its -wal and -shm files 0600: no other user can read them.
+TEST(DescriptionIndexFiles, AreTheUsersAloneWhateverTheUmaskAndWhatWasThere)
+{
+    struct TUmask {
+        mode_t Old = ::umask(022);
+        ~TUmask() { ::umask(Old); }
+    } umask022;
+    for (const bool leftOpen : {false, true}) {
+        SCOPED_TRACE(leftOpen ? "files left 0644" : "an empty folder left 0755");
+        TTempDir dir;
+        const QByteArray folder = dir.MakeDir("KER-MOSS") + "/DirNote";
+        const QByteArray file = folder + "/index.sqlite";
+        ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
+        if (leftOpen) {
+            // An older run's files, as SQLite made them under this umask; copied before the
+            // index is closed, so the -wal and -shm files stay.
+            sqlite3 *old = nullptr;
+            ASSERT_EQ(sqlite3_open(file.constData(), &old), SQLITE_OK);
+            ASSERT_EQ(sqlite3_exec(old, "PRAGMA journal_mode=WAL; CREATE TABLE t(x); INSERT INTO t VALUES (1)", nullptr,
+                                   nullptr, nullptr),
+                      SQLITE_OK);
+            for (const char *suffix : {"", "-wal", "-shm"})
+                WriteFileBytes(dir.FilePath(QByteArray("copy") + suffix), ReadFileBytes(file + suffix));
+            sqlite3_close(old);
+            for (const char *suffix : {"", "-wal", "-shm"}) {
+                WriteFileBytes(file + suffix, ReadFileBytes(dir.FilePath(QByteArray("copy") + suffix)));
+                ASSERT_EQ(::chmod((file + suffix).constData(), 0644), 0);
+            }
+        }
+        const QByteArray listed = dir.MakeDir("listed");
+        WriteFileBytes(listed + "/a.txt", "a");
+        WriteFileBytes(listed + "/Folder.dnt", "[Files]\r\na.txt=Private words\r\n");
+        TDescriptionIndex index(QFile::decodeName(file));
+        ASSERT_TRUE(index.IsUsable()) << index.TakeProblem().toStdString();
+        index.UpdateFolder(ReadFolderCatalogue(listed, ::readdir, &index));
+        ASSERT_EQ(index.Search(QStringLiteral("private")).size(), 1u);
+        auto mode = [](const QByteArray &path) {
+            struct stat st;
+            return ::stat(path.constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+        };
+        EXPECT_EQ(mode(folder), 0700);
+        for (const char *suffix : {"", "-wal", "-shm"})
+            EXPECT_EQ(mode(file + suffix), 0600) << suffix;
+    }
 }
 
 // The default place of the index follows XDG_DATA_HOME.
