@@ -23,18 +23,25 @@ struct TOfferCase {
 };
 
 const TOfferCase OfferCases[] = {
-    {"AllImported", "a.txt First\r\nb.txt Second\r\n", QStringLiteral("Import the 2 descriptions of descript.ion?"),
+    {"AllImported",
+     "a.txt First\r\nb.txt Second\r\n",
+     QStringLiteral("Import the 2 descriptions of descript.ion?"),
      {},
      {"a.txt", "b.txt"}},
-    {"SomeRefused", "a.txt First\r\nb.txt " + kLongText + "\r\n",
+    {"SomeRefused",
+     "a.txt First\r\nb.txt " + kLongText + "\r\n",
      QStringLiteral("Import the 1 descriptions of descript.ion?"),
      {QStringLiteral("1 of the descriptions of descript.ion could not be imported:\n- the text for \"b.txt\" is 3000 "
                      "bytes long")},
      {"a.txt"}},
-    {"NoneMatched", "x.txt One\r\ny.txt Two\r\nz.txt Three\r\n", {},
+    {"NoneMatched",
+     "x.txt One\r\ny.txt Two\r\nz.txt Three\r\n",
+     {},
      {QStringLiteral("Not one of the 3 descriptions of descript.ion names a file or folder here (read as UTF-8: ")},
      {}},
-    {"NoneStorable", "b.txt " + kLongText + "\r\n", {},
+    {"NoneStorable",
+     "b.txt " + kLongText + "\r\n",
+     {},
      {QStringLiteral("1 of the descriptions of descript.ion could not be imported:\n- the text for \"b.txt\" is 3000 "
                      "bytes long")},
      {}},
@@ -103,4 +110,6 @@ TEST_P(ImportOfferTest, TheUserIsToldWhatWasNotImportedAndWhy)
 }
 
 INSTANTIATE_TEST_SUITE_P(Outcomes, ImportOfferTest, ::testing::ValuesIn(OfferCases),
-                         [](const ::testing::TestParamInfo<TOfferCase> &param) { return std::string(param.param.Name); });
+                         [](const ::testing::TestParamInfo<TOfferCase> &param) {
+                             return std::string(param.param.Name);
+                         });
