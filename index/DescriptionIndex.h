@@ -104,8 +104,8 @@ public:
     // Walks a tree and indexes every Folder.dnt below root (root included): first counts its
     // folders, then indexes them, so that the progress has a fixed total. Calls progress after
     // each folder of either pass (from the calling thread), the last call with the final
-    // counts; returning false cancels; what was indexed until then stays usable. Safe to call on a worker thread with
-    // its own TDescriptionIndex object.
+    // counts; returning false cancels; what was indexed until then stays usable. Safe to call
+    // on a worker thread with its own TDescriptionIndex object.
     bool IndexTree(const QByteArray &root, const std::function<bool(const TTreeProgress &)> &progress);
 
     // After a listing (may run after its rows are shown, on another thread with its own
