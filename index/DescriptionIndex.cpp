@@ -1118,38 +1118,45 @@ bool TDescriptionIndex::IndexTree(const QByteArray &root, const std::function<bo
     if (!FImpl->Usable)
         return false;
     TTreeProgress state;
-    std::vector<QByteArray> pending{IncludeTrailingPathDelimiter(root)};
+    // The folders are listed before any is indexed: a total that grew during the walk kept the
+    // progress near its end all the time.
+    std::vector<QByteArray> folders{IncludeTrailingPathDelimiter(root)};
     state.FoldersSeen = 1;
-    constexpr int kFoldersPerTransaction = 256;
+    for (size_t next = 0; next < folders.size(); ++next) {
+        const QByteArray folder = folders[next];
+        if (DIR *dir = ::opendir(folder.constData())) {
+            const int fd = ::dirfd(dir);
+            while (const dirent *entry = ::readdir(dir)) {
+                const char *name = entry->d_name;
+                if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                    continue;
+                bool isFolder = entry->d_type == DT_DIR;
+                if (entry->d_type == DT_UNKNOWN) {
+                    struct stat st;
+                    // Links are not followed: a link to a parent would never end.
+                    isFolder = ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+                }
+                if (isFolder) {
+                    folders.push_back(folder + name + '/');
+                    ++state.FoldersSeen;
+                }
+            }
+            ::closedir(dir);
+        }
+        state.Current = folder;
+        if (progress && !progress(state))
+            return false;
+    }
+    state.Counted = true;
+    constexpr size_t kFoldersPerTransaction = 256;
     try {
-        while (!pending.empty()) {
+        for (size_t first = 0; first < folders.size(); first += kFoldersPerTransaction) {
             // Committed in batches: a cancel or a failure keeps every batch before it.
             TImpl::TTransaction transaction(*FImpl);
-            for (int n = 0; n < kFoldersPerTransaction && !pending.empty(); ++n) {
-                const QByteArray folder = std::move(pending.back());
-                pending.pop_back();
-                if (DIR *dir = ::opendir(folder.constData())) {
-                    const int fd = ::dirfd(dir);
-                    while (const dirent *entry = ::readdir(dir)) {
-                        const char *name = entry->d_name;
-                        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
-                            continue;
-                        bool isFolder = entry->d_type == DT_DIR;
-                        if (entry->d_type == DT_UNKNOWN) {
-                            struct stat st;
-                            // Links are not followed: a link to a parent would never end.
-                            isFolder = ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
-                        }
-                        if (isFolder) {
-                            pending.push_back(folder + name + '/');
-                            ++state.FoldersSeen;
-                        }
-                    }
-                    ::closedir(dir);
-                }
-                FImpl->IndexDescriptionFile(folder);
+            for (size_t i = first; i < std::min(folders.size(), first + kFoldersPerTransaction); ++i) {
+                FImpl->IndexDescriptionFile(folders[i]);
                 ++state.FoldersDone;
-                state.Current = folder;
+                state.Current = folders[i];
                 if (progress && !progress(state)) {
                     transaction.Commit();
                     return false;

@@ -55,8 +55,9 @@ struct TPrunedDescription {
     QDateTime Pruned;
 };
 struct TTreeProgress {
-    qint64 FoldersDone = 0;
-    qint64 FoldersSeen = 0;
+    qint64 FoldersDone = 0; // indexed so far
+    qint64 FoldersSeen = 0; // found so far; once Counted, every folder of the tree
+    bool Counted = false;   // the tree is counted: FoldersSeen stays, FoldersDone grows to it
     QByteArray Current;
 };
 
@@ -100,10 +101,11 @@ public:
     // restore).
     std::vector<TPrunedDescription> Pruned();
     void ForgetPruned(qint64 id);
-    // Walks a tree and indexes every Folder.dnt below root (root included). Calls progress
-    // now and then (from the calling thread); returning false cancels; what was indexed
-    // until then stays usable. Safe to call on a worker thread with its own
-    // TDescriptionIndex object.
+    // Walks a tree and indexes every Folder.dnt below root (root included): first counts its
+    // folders, then indexes them, so that the progress has a fixed total. Calls progress after
+    // each folder of either pass (from the calling thread), the last call with the final
+    // counts; returning false cancels; what was indexed until then stays usable. Safe to call
+    // on a worker thread with its own TDescriptionIndex object.
     bool IndexTree(const QByteArray &root, const std::function<bool(const TTreeProgress &)> &progress);
 
     // After a listing (may run after its rows are shown, on another thread with its own

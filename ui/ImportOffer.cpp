@@ -10,7 +10,9 @@
 #include "settings/RegSpecial.h"
 
 namespace {
-constexpr qint32 kNotAsked = -1, kDeclined = 0, kImported = 1;
+// kToldNothing: the folder was told its descript.ion has nothing to import; it is asked once
+// its names match after all (the files were renamed or copied in), and told nothing again.
+constexpr qint32 kNotAsked = -1, kDeclined = 0, kImported = 1, kToldNothing = 2;
 
 bool HasDescriptions(const TFolderCatalogue &catalogue)
 {
@@ -19,6 +21,31 @@ bool HasDescriptions(const TFolderCatalogue &catalogue)
             if (!entry.Description.isEmpty())
                 return true;
     return false;
+}
+
+// Why nothing of the file can be imported, or why some of it was not: the user sees an import
+// that did less than the file holds.
+QString NothingMatchedText(const TImportReport &report, const QString &file)
+{
+    return QStringLiteral("Not one of the %1 descriptions of %2 names a file or folder here (read as %3: %4), so "
+                          "nothing was imported.")
+        .arg(report.Lines)
+        .arg(file, report.Encoding, report.EncodingBasis);
+}
+
+QString RefusedText(const TImportReport &report, const QString &file)
+{
+    constexpr qsizetype kShown = 10;
+    QStringList reasons;
+    for (const TImportStep &step : report.Steps)
+        if (step.Action == TImportAction::Refused && reasons.size() < kShown)
+            reasons << QStringLiteral("- ") + step.Reason;
+    const qsizetype refused = report.Count(TImportAction::Refused);
+    if (refused > kShown)
+        reasons << QStringLiteral("and %1 more").arg(refused - kShown);
+    return QStringLiteral("%1 of the descriptions of %2 could not be imported:\n%3")
+        .arg(refused)
+        .arg(file, reasons.join(u'\n'));
 }
 } // namespace
 
@@ -42,16 +69,33 @@ bool OfferDescriptIonImport(const TFolderCatalogue &catalogue, QWidget *parent, 
     } catch (const TException &) {
         answer = kDeclined; // a value that is not ours: rather never ask than ask every time
     }
-    if (answer != kNotAsked)
+    if (answer != kNotAsked && answer != kToldNothing)
         return false;
+    const QString file = DecodeName(ExtractFileName(source));
     TImportOptions options;
     options.DryRun = true;
-    const qsizetype count = ImportDescriptions(catalogue.Folder, options).Count(TImportAction::Set);
-    if (count == 0)
+    const TImportReport trial = ImportDescriptions(catalogue.Folder, options);
+    const qsizetype count = trial.Count(TImportAction::Set);
+    if (count == 0) {
+        // Said once: a folder listed again and again with an unrelated descript.ion would
+        // otherwise say it every time.
+        if (answer == kToldNothing || !trial.Errors.isEmpty())
+            return false;
+        QString why;
+        if (trial.NothingMatched())
+            why = NothingMatchedText(trial, file);
+        else if (trial.Count(TImportAction::Refused) > 0)
+            why = RefusedText(trial, file) + QStringLiteral("\nNothing was imported.");
+        if (why.isEmpty())
+            return false;
+        MessageDlg(why, TMsgDlgType::mtInformation, mbOK, parent);
+        if (stillAsked && !stillAsked())
+            return false;
+        WriteRegValue(HKEY_CURRENT_USER, ImportOfferRegKey(), folder, RegValue::FromInteger(kToldNothing));
         return false;
-    const TModalResult result = MessageDlg(
-        QStringLiteral("Import the %1 descriptions of %2?").arg(count).arg(DecodeName(ExtractFileName(source))),
-        TMsgDlgType::mtConfirmation, mbYes | mbNo, parent);
+    }
+    const TModalResult result = MessageDlg(QStringLiteral("Import the %1 descriptions of %2?").arg(count).arg(file),
+                                           TMsgDlgType::mtConfirmation, mbYes | mbNo, parent);
     if (stillAsked && !stillAsked())
         return false;
     const bool yes = result == mrYes;
@@ -62,5 +106,7 @@ bool OfferDescriptIonImport(const TFolderCatalogue &catalogue, QWidget *parent, 
     const TImportReport report = ImportDescriptions(catalogue.Folder, options);
     if (!report.Errors.isEmpty())
         throw TException(report.Errors.join(u'\n'));
+    if (report.Count(TImportAction::Refused) > 0)
+        MessageDlg(RefusedText(report, file), TMsgDlgType::mtWarning, mbOK, parent);
     return report.Count(TImportAction::Set) > 0;
 }

@@ -32,20 +32,24 @@ TFrmIndexTree::TFrmIndexTree(const QByteArray &root, const QString &indexPath, Q
 
     FWorker = std::thread([this, root, indexPath] {
         TDescriptionIndex index(indexPath);
-        // The window hears of the progress at most every 50 ms: the walk must not flood it.
+        // The window hears of the progress at most every 50 ms (the walk must not flood it), and
+        // at once when the count is known; the final counts go with the end, so the last folders
+        // are never left out of them.
         auto last = std::chrono::steady_clock::now() - std::chrono::seconds(1);
-        const bool completed = index.IndexTree(root, [this, &last](const TTreeProgress &progress) {
+        TTreeProgress ended; // the last state the walk reported
+        const bool completed = index.IndexTree(root, [this, &last, &ended](const TTreeProgress &progress) {
             const auto now = std::chrono::steady_clock::now();
-            if (now - last >= std::chrono::milliseconds(50)) {
+            if (now - last >= std::chrono::milliseconds(50) || progress.Counted != ended.Counted) {
                 last = now;
                 QMetaObject::invokeMethod(
                     this, [this, progress] { ShowProgress(progress); }, Qt::QueuedConnection);
             }
+            ended = progress;
             return !FCancel.load();
         });
         const QString problem = index.TakeProblem();
         QMetaObject::invokeMethod(
-            this, [this, completed, problem] { Finish(completed, problem); }, Qt::QueuedConnection);
+            this, [this, completed, problem, ended] { Finish(completed, problem, ended); }, Qt::QueuedConnection);
     });
 }
 
@@ -67,26 +71,34 @@ void TFrmIndexTree::ShowProgress(const TTreeProgress &progress)
     if (!IsRunning())
         return;
     FProgress = progress;
-    constexpr qint64 most = std::numeric_limits<int>::max();
-    ProgressBar->setRange(0, int(std::min(most, std::max<qint64>(progress.FoldersSeen, 1))));
-    ProgressBar->setValue(int(std::min(most, progress.FoldersDone)));
-    LabelProgress->setText(QStringLiteral("%1 of %2 folders: %3")
-                               .arg(progress.FoldersDone)
-                               .arg(progress.FoldersSeen)
-                               .arg(DecodeName(progress.Current)));
+    if (!progress.Counted) {
+        // Busy until the tree is counted: a total still growing would say nothing true.
+        ProgressBar->setRange(0, 0);
+        LabelProgress->setText(QStringLiteral("Counting folders: %1 found").arg(progress.FoldersSeen));
+    } else {
+        // Large trees are shown in steps that fit the bar's int.
+        const qint64 step = progress.FoldersSeen / std::numeric_limits<int>::max() + 1;
+        ProgressBar->setRange(0, int(progress.FoldersSeen / step));
+        ProgressBar->setValue(int(progress.FoldersDone / step));
+        LabelProgress->setText(QStringLiteral("%1 of %2 folders: %3")
+                                   .arg(progress.FoldersDone)
+                                   .arg(progress.FoldersSeen)
+                                   .arg(DecodeName(progress.Current)));
+    }
     Q_EMIT ProgressShown();
 }
 
-void TFrmIndexTree::Finish(bool completed, const QString &problem)
+void TFrmIndexTree::Finish(bool completed, const QString &problem, const TTreeProgress &ended)
 {
     StopWorker();
+    FProgress = ended;
     FCompleted = completed && problem.isEmpty();
     ProgressBar->setRange(0, 1);
     ProgressBar->setValue(FCompleted ? 1 : 0);
     if (!problem.isEmpty())
         LabelProgress->setText(QStringLiteral("The index cannot be written: ") + problem);
     else if (completed)
-        LabelProgress->setText(QStringLiteral("Done: %1 folders indexed.").arg(FProgress.FoldersDone));
+        LabelProgress->setText(QStringLiteral("Done: %1 folders indexed.").arg(ended.FoldersDone));
     BitBtnCancel->setText(QStringLiteral("Close"));
     Q_EMIT ProgressShown();
 }

@@ -25,6 +25,7 @@ public:
     bool IsRunning() const { return FWorker.joinable(); }
     // Whether the walk went through to its end.
     bool Completed() const { return FCompleted; }
+    // What the dialog shows; once the walk has ended, its final counts.
     const TTreeProgress &Progress() const { return FProgress; }
     // Cancels a walk under way (waiting for the worker to stop) and closes the dialog.
     void reject() override;
@@ -38,7 +39,7 @@ Q_SIGNALS:
 
 private:
     void ShowProgress(const TTreeProgress &progress);
-    void Finish(bool completed, const QString &problem);
+    void Finish(bool completed, const QString &problem, const TTreeProgress &ended);
     void StopWorker();
 
     std::thread FWorker;

@@ -15,6 +15,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 
 #include <poll.h>
@@ -153,6 +154,35 @@ TEST_P(IndexTableTest, MoveToAnotherFolderIsFollowedWhenThatFolderIsListed)
     // Written once: the next listing finds it described and moves nothing.
     List(index, to, &update);
     EXPECT_TRUE(update.Moved.empty());
+}
+
+// `B.txt` (described) beside `b.txt`, which has a key of its own; `B.txt` moved into a subfolder
+// by another program. Once `B.txt` is gone its key is claimed by no entry (`b.txt` has its own),
+// so it is stale: pruned in t1 and followed into alpha.
+// Disabled until the listing reports such a key: the table reader (catalogue/DescriptionStream.cpp,
+// where the key list is made) skips every key that folds like some entry's name, so a key of a
+// fold whose only entry took its own exact key is never unclaimed, never pruned, never followed.
+// TNameRule::Claimed (catalogue/FoldedName.cpp) answers by the fold in the same way, and the
+// catalogue tests' oracle uses it, which is why they pass.
+TEST_F(IndexTest, DISABLED_MovedEntryWhoseNameDiffersOnlyInCaseFromAnotherIsFollowed)
+{
+    const QByteArray t1 = Dir.MakeDir("t1"), alpha = Dir.MakeDir("t1/alpha");
+    MakeEntry(t1 + "/B.txt", false);
+    MakeEntry(t1 + "/b.txt", false);
+    // Written whole: a write of one key replaces the other, as keys match without regard to case.
+    WriteFileBytes(t1 + "/Folder.dnt", "[Files]\r\nB.txt=u\r\nb.txt=own\r\n");
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    List(index, t1);
+    List(index, alpha);
+
+    ASSERT_EQ(::rename((t1 + "/B.txt").constData(), (alpha + "/B.txt").constData()), 0);
+    List(index, t1);
+    EXPECT_FALSE(ReadFileBytes(t1 + "/Folder.dnt").contains("B.txt=u"));
+    EXPECT_EQ(Described(t1, false, "b.txt"), "own");
+    TFolderUpdate update;
+    List(index, alpha, &update);
+    EXPECT_EQ(update.Moved.size(), 1u);
+    EXPECT_EQ(Described(alpha, false, "B.txt"), "u");
 }
 
 // A commit goes into the index at once, as a listing records it: by the entry's name, also
@@ -699,7 +729,9 @@ TEST_F(IndexTest, TreeIndexingCancelledHalfWayLeavesAUsableIndex)
     bool ordered = true;
     const bool finished = index.IndexTree(root, [&](const TTreeProgress &p) {
         ++calls;
-        ordered = ordered && p.FoldersDone > lastDone && p.FoldersSeen >= p.FoldersDone && p.Current.startsWith(root);
+        // Nothing is indexed while the tree is counted; then one folder a call.
+        ordered = ordered && (p.Counted ? p.FoldersDone == lastDone + 1 : p.FoldersDone == 0)
+                  && p.FoldersSeen >= p.FoldersDone && p.Current.startsWith(root);
         lastDone = p.FoldersDone;
         return p.FoldersDone < kFolders / 2;
     });
@@ -722,6 +754,58 @@ TEST_F(IndexTest, TreeIndexingCancelledHalfWayLeavesAUsableIndex)
     EXPECT_EQ(seen, kFolders);
     EXPECT_EQ(qsizetype(index.Search(QStringLiteral("treenote"), 100000).size()), kDescribed);
     EXPECT_EQ(index.Search(QStringLiteral("treenote top"), 100000).size(), size_t(kTop));
+}
+
+// A tree of a few hundred folders of uneven width and depth (as a user's are), with a hidden
+// folder and a link to a folder, which is not walked.
+TEST_F(IndexTest, TreeIndexingProgressesEvenlyAndEndsWithTheCountOfTheFoldersIndexed)
+{
+    const QByteArray root = Dir.MakeDir("tree");
+    for (int i = 0; i < 20; ++i) {
+        const QByteArray top = root + "/t" + QByteArray::number(i);
+        ASSERT_EQ(::mkdir(top.constData(), 0755), 0);
+        for (int j = 0; j < (i * 7) % 23; ++j) {
+            const QByteArray sub = top + "/s" + QByteArray::number(j);
+            ASSERT_EQ(::mkdir(sub.constData(), 0755), 0);
+            for (int k = 0; k < j % 3; ++k)
+                ASSERT_EQ(::mkdir((sub + "/d" + QByteArray::number(k)).constData(), 0755), 0);
+        }
+    }
+    ASSERT_EQ(::mkdir((root + "/.hidden").constData(), 0755), 0);
+    ASSERT_EQ(::symlink("t3", (root + "/link").constData()), 0);
+    WriteFileBytes(root + "/t5/Folder.dnt", "[Files]\r\nnote.txt=Evenword\r\n");
+    // The test's own count, links not followed; the root is a folder of the tree too.
+    qint64 folders = 1;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(root.constData()))
+        folders += entry.is_directory() && !entry.is_symlink();
+    ASSERT_GT(folders, 300);
+
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    std::vector<TTreeProgress> calls;
+    ASSERT_TRUE(index.IndexTree(root, [&calls](const TTreeProgress &p) {
+        calls.push_back(p);
+        return true;
+    }));
+    ASSERT_FALSE(calls.empty());
+    // The bar's share: nothing until the tree is counted, then done of a total that stays.
+    double lastShare = 0;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        SCOPED_TRACE(i);
+        const TTreeProgress &p = calls[i];
+        const double share = p.Counted ? double(p.FoldersDone) / double(p.FoldersSeen) : 0.0;
+        EXPECT_GE(share, lastShare);
+        if (i + 1 < calls.size()) {
+            EXPECT_LT(share, 1.0);
+        }
+        if (p.Counted) {
+            EXPECT_EQ(p.FoldersSeen, folders);
+        }
+        lastShare = share;
+    }
+    EXPECT_TRUE(calls.back().Counted);
+    EXPECT_EQ(calls.back().FoldersDone, folders);
+    EXPECT_EQ(calls.back().FoldersSeen, folders);
+    EXPECT_EQ(index.Search(QStringLiteral("evenword")).size(), 1u);
 }
 
 namespace {

@@ -333,3 +333,49 @@ TEST_F(IndexUiTest, IndexingATreeCancelledFromItsDialogLeavesTheWindowAndTheInde
     EXPECT_GE(qint64(hits.size()), done - 1);
     EXPECT_LT(hits.size(), size_t(kFolders));
 }
+
+// The dialog over a tree of a few hundred folders: the bar is busy while the tree is counted,
+// then moves only forward and is full only when the walk has ended, and the end says how many
+// folders were indexed (as the test counted them).
+TEST_F(IndexUiTest, IndexingATreeShowsAnEvenProgressAndTheCountOfTheFoldersIndexed)
+{
+    Dir.MakeDir("tree");
+    qint64 folders = 1;
+    for (int i = 0; i < 30; ++i) {
+        const QByteArray top = "tree/t" + QByteArray::number(i);
+        Dir.MakeDir(top);
+        Dir.WriteFile(top + "/Folder.dnt", "[Files]\nitem.txt=dialogword " + QByteArray::number(i) + "\n");
+        ++folders;
+        for (int j = 0; j < i % 19; ++j, ++folders)
+            Dir.MakeDir(top + "/s" + QByteArray::number(j));
+    }
+    ASSERT_GT(folders, 250);
+
+    struct TShown {
+        int Maximum, Value;
+        QString Label;
+    };
+    std::vector<TShown> shown;
+    TFrmIndexTree dialog(Dir.FilePath("tree"), DefaultIndexPath());
+    QObject::connect(&dialog, &TFrmIndexTree::ProgressShown, [&] {
+        shown.push_back({dialog.ProgressBar->maximum(), dialog.ProgressBar->value(), dialog.LabelProgress->text()});
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.IsRunning(); }, kDeadlineMs));
+    ASSERT_FALSE(shown.empty());
+    EXPECT_TRUE(dialog.Completed());
+    EXPECT_EQ(shown.back().Label.toStdString(), QStringLiteral("Done: %1 folders indexed.").arg(folders).toStdString());
+    EXPECT_EQ(dialog.Progress().FoldersDone, folders);
+    EXPECT_EQ(shown.back().Value, shown.back().Maximum);
+    double lastShare = 0;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        SCOPED_TRACE(shown[i].Label.toStdString());
+        // A busy bar (no maximum) tells no share; it comes before any count.
+        const double share = shown[i].Maximum > 0 ? double(shown[i].Value) / shown[i].Maximum : 0.0;
+        EXPECT_GE(share, lastShare);
+        if (i + 1 < shown.size()) {
+            EXPECT_LT(share, 1.0);
+        }
+        lastShare = share;
+    }
+    EXPECT_EQ(TDescriptionIndex().Search(QStringLiteral("dialogword")).size(), 30u);
+}
