@@ -135,7 +135,8 @@ QByteArray ParentFolderPath(const QByteArray &folderPath)
 QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &currentDir, const QByteArray &programPath)
 {
     if (!arguments.isEmpty()) {
-        const QByteArray &argument = arguments.first();
+        // Absolute from here on: the title, the parent and a later hand-off need the whole path.
+        const QByteArray argument = AbsolutePath(arguments.first(), currentDir);
         const QByteArray path = ExtractFilePath(argument);
         if (AsciiUpper(ExtractFileName(argument)) == "FOLDER.DNT" && !path.isEmpty())
             return path;
@@ -395,8 +396,7 @@ void TFrmMain::FormCreate(const QByteArrayList &arguments)
     FDescFilePath.clear();
     ResetTables();
 
-    LoadFolder(StartFolder(arguments, QFile::encodeName(QDir::currentPath()),
-                           QFile::encodeName(QCoreApplication::applicationFilePath())));
+    LoadFolder(StartFolder(arguments, WorkingFolder(), QFile::encodeName(QCoreApplication::applicationFilePath())));
 
     // The About item comes last, right after Close, with the About shortcut's key text.
     AddWindowMenuItem(QStringLiteral("&About ...\t") + ShortCutToText(FShortCuts[cmdAbout]), CmdAbout);
@@ -551,9 +551,13 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
     return true;
 }
 
-bool TFrmMain::ListFolder(const QByteArray &folder, std::shared_ptr<TFolderCatalogue> &catalogue)
+bool TFrmMain::ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalogue> &catalogue)
 {
-    if (folder.isEmpty() || !IsExistingFolder(folder))
+    // Whatever asks, the listed folder is absolute and clean, so its parent is always known.
+    if (asked.isEmpty())
+        return false;
+    const QByteArray folder = AbsolutePath(asked, asked.startsWith('/') ? QByteArray() : WorkingFolder());
+    if (!IsExistingFolder(folder))
         return false;
     if (FListing) {
         // Asked for while a listing is read (by a timer): it follows that one.
