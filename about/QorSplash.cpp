@@ -122,6 +122,9 @@ TFrmQorSplash::TFrmQorSplash(QWidget *parent)
 {
     setObjectName(QStringLiteral("FrmQorSplash"));
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // The splash stays on top of everything: a box shown meanwhile (an error while the main
+    // window is built) would open under it, unseen, waiting for a key.
+    qApp->installEventFilter(this);
     setWindowOpacity(200.0 / 255.0);
     setAutoFillBackground(true);
     QPalette palette = this->palette();
@@ -198,6 +201,17 @@ void TFrmQorSplash::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     LayoutSplash();
+}
+
+bool TFrmQorSplash::eventFilter(QObject *watched, QEvent *event)
+{
+    // The show event comes before the window is mapped: the splash is gone before the box is up.
+    if (event->type() == QEvent::Show && isVisible()) {
+        auto *window = qobject_cast<QWidget *>(watched);
+        if (window && window != this && window->isWindow() && (window->windowType() == Qt::Dialog || window->isModal()))
+            hide();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 bool TFrmQorSplash::event(QEvent *event)

@@ -41,6 +41,8 @@ public:
 
 protected:
     bool event(QEvent *event) override;
+    // Watches the application for a dialog about to show, to step aside for it.
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
 private:

@@ -294,6 +294,10 @@ void CheckPrevInstance(const QString &className, qint32 id)
         if (!arguments.isEmpty())
             arguments.removeFirst(); // the program itself
     }
+    // The running instance has a working folder of its own: a relative path goes as the absolute
+    // path of what the user named here.
+    if (const QByteArray text = JoinPrevInstArguments(arguments); !text.isEmpty())
+        arguments = {AbsolutePath(text, WorkingFolder())};
     if (HandOffToPrevInstance(className, id, arguments) == TPrevInstOutcome::HandedOver) {
         std::fflush(stdout);
         std::exit(0);
@@ -537,6 +541,43 @@ void TPrevInstServer::ReadFrom(QLocalSocket *socket)
 }
 
 // ---------------------------------------------------------------------------------------------
+
+QByteArray AbsolutePath(const QByteArray &path, const QByteArray &base)
+{
+    if (path.isEmpty())
+        return {};
+    const QByteArray whole = path.startsWith('/') ? path : base + '/' + path;
+    QByteArrayList parts;
+    for (const QByteArray &part : whole.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.isEmpty())
+                parts.removeLast();
+            continue;
+        }
+        parts << part;
+    }
+    return '/' + parts.join('/');
+}
+
+QByteArray WorkingFolder()
+{
+    const QByteArray shells = qgetenv("PWD");
+    struct stat named {};
+    struct stat here {};
+    if (shells.startsWith('/') && ::stat(shells.constData(), &named) == 0 && ::stat(".", &here) == 0
+        && named.st_dev == here.st_dev && named.st_ino == here.st_ino)
+        return AbsolutePath(shells, "/");
+    // QDir::currentPath would decode the name; the bytes are wanted.
+    QByteArray buffer(4096, '\0');
+    while (!::getcwd(buffer.data(), size_t(buffer.size()))) {
+        if (errno != ERANGE)
+            return {};
+        buffer.resize(buffer.size() * 2);
+    }
+    return AbsolutePath(QByteArray(buffer.constData()), "/");
+}
 
 QByteArray HandedOverFolder(const QByteArray &text)
 {

@@ -125,6 +125,14 @@ private:
     std::chrono::milliseconds FPeerTimeout = QorPrevInst::SendTimeout;
 };
 
+// A path as typed, made absolute against `base` (the folder it was typed in) and clean: no "."
+// or ".." parts, no doubled or trailing "/" ("/" itself aside). Works on the bytes, so a name
+// that is no valid text stays as it is. ".." is taken by its text, as the shell's "cd" does.
+QByteArray AbsolutePath(const QByteArray &path, const QByteArray &base);
+// The folder this process was started in, as the shell names it: $PWD when that is the same
+// folder (it keeps the links the user went through), else the kernel's answer.
+QByteArray WorkingFolder();
+
 // Helpers for the main window's handler.
 // The folder a handed-over text names: the folder holding a "Folder.dnt" path, an existing
 // folder itself, otherwise the path part of the text.

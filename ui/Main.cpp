@@ -22,6 +22,7 @@
 #include "ui/ImportOffer.h"
 #include "ui/StringGrid.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -29,7 +30,9 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QFile>
+#include <QFocusEvent>
 #include <QMenu>
+#include <QPointer>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QShortcut>
@@ -135,7 +138,8 @@ QByteArray ParentFolderPath(const QByteArray &folderPath)
 QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &currentDir, const QByteArray &programPath)
 {
     if (!arguments.isEmpty()) {
-        const QByteArray &argument = arguments.first();
+        // Absolute from here on: the title, the parent and a later hand-off need the whole path.
+        const QByteArray argument = AbsolutePath(arguments.first(), currentDir);
         const QByteArray path = ExtractFilePath(argument);
         if (AsciiUpper(ExtractFileName(argument)) == "FOLDER.DNT" && !path.isEmpty())
             return path;
@@ -397,8 +401,7 @@ void TFrmMain::FormCreate(const QByteArrayList &arguments)
     FDescFilePath.clear();
     ResetTables();
 
-    LoadFolder(StartFolder(arguments, QFile::encodeName(QDir::currentPath()),
-                           QFile::encodeName(QCoreApplication::applicationFilePath())));
+    LoadFolder(StartFolder(arguments, WorkingFolder(), QFile::encodeName(QCoreApplication::applicationFilePath())));
 
     // The About item comes last, right after Close, with the About shortcut's key text.
     AddWindowMenuItem(QStringLiteral("&About ...\t") + ShortCutToText(FShortCuts[cmdAbout]), CmdAbout);
@@ -553,9 +556,13 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
     return true;
 }
 
-bool TFrmMain::ListFolder(const QByteArray &folder, std::shared_ptr<TFolderCatalogue> &catalogue)
+bool TFrmMain::ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalogue> &catalogue)
 {
-    if (folder.isEmpty() || !IsExistingFolder(folder))
+    // Whatever asks, the listed folder is absolute and clean, so its parent is always known.
+    if (asked.isEmpty())
+        return false;
+    const QByteArray folder = AbsolutePath(asked, asked.startsWith('/') ? QByteArray() : WorkingFolder());
+    if (!IsExistingFolder(folder))
         return false;
     if (FListing) {
         // Asked for while a listing is read (by a timer): it follows that one.
@@ -912,9 +919,44 @@ bool IsListedFile(const QByteArray &path)
 }
 } // namespace
 
+void TFrmMain::WatchFocusAndDialogs(QWidget *widget, QEvent *event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        // A button's accelerator or a click moves the focus to it only on the way to its
+        // dialog: the control to return to is the one before (else a space opens it again).
+        const auto reason = static_cast<QFocusEvent *>(event)->reason();
+        const bool passing = (reason == Qt::ShortcutFocusReason || reason == Qt::MouseFocusReason)
+                             && qobject_cast<QAbstractButton *>(widget);
+        if (widget->window() == this && !passing)
+            FFocusToReturnTo = widget;
+        return;
+    }
+    // Without a window manager nobody activates this window again once a dialog over it has
+    // gone: typed text would go nowhere, or to a button. It takes the focus back itself.
+    if (widget != this && widget->isWindow() && (widget->windowType() == Qt::Dialog || widget->isModal()))
+        QTimer::singleShot(0, this, [this] { ReportErrors([this] { TakeFocusBack(); }); });
+}
+
+void TFrmMain::TakeFocusBack()
+{
+    if (!isVisible())
+        return;
+    // A dialog still open (the one that opened the closed one) gets it instead.
+    if (QWidget *modal = QApplication::activeModalWidget()) {
+        if (modal->isVisible() && !modal->isActiveWindow())
+            modal->activateWindow();
+        return;
+    }
+    activateWindow();
+    if (FFocusToReturnTo && FFocusToReturnTo->isVisible() && FFocusToReturnTo->isEnabled())
+        FFocusToReturnTo->setFocus(Qt::ActiveWindowFocusReason);
+}
+
 bool TFrmMain::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
+    if ((type == QEvent::FocusIn || type == QEvent::Hide) && watched->isWidgetType())
+        WatchFocusAndDialogs(static_cast<QWidget *>(watched), event);
     if ((type != QEvent::KeyPress && type != QEvent::ShortcutOverride) || !watched->isWidgetType())
         return QWidget::eventFilter(watched, event);
     auto *target = static_cast<QWidget *>(watched);

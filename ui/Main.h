@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QSize>
+#include <QPointer>
 #include <QWidget>
 
 #include <array>
@@ -210,6 +211,9 @@ private:
     void FitColumn(TStringGrid *grid, int column, int widest);
     void FocusChanged(QWidget *now);
     void KeepFocusOffEditors();
+    // The focus goes back to the control that had it once a dialog over the window has gone.
+    void WatchFocusAndDialogs(QWidget *widget, QEvent *event);
+    void TakeFocusBack();
     void PlaceCursorAfterDeletion(TStringGrid *grid, int row);
     void ResetTables();
     QAction *AddWindowMenuItem(const QString &text, int command);
@@ -247,6 +251,7 @@ private:
     // Set while the folder text dialog is open: stores what was typed in it.
     std::function<void()> FStoreOpenFolderText;
     QMetaObject::Connection FFocusConnection;
+    QPointer<QWidget> FFocusToReturnTo;
     std::unique_ptr<TDescriptionIndex> FIndex;
     TIndexUpdater *FIndexUpdater = nullptr;
     // Frees the rows of a large listing that another replaced (a million entries take a while).

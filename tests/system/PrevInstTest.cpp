@@ -103,6 +103,12 @@ public:
         }
     }
 
+    // Typed in `folder`: the process starts there.
+    void StartIn(const QByteArray &folder, const QByteArrayList &arguments)
+    {
+        FProcess.setWorkingDirectory(QFile::decodeName(folder));
+        Start(arguments);
+    }
     void Start(const QByteArrayList &arguments)
     {
         QStringList list;
@@ -280,6 +286,27 @@ TEST(PrevInstText, ArgumentsJoinedAndTrimmed)
     EXPECT_EQ(JoinPrevInstArguments({"\t x", "y \n\r"}), QByteArray("x y"));
     EXPECT_EQ(JoinPrevInstArguments({"  ", ""}), QByteArray());
     EXPECT_EQ(JoinPrevInstArguments({}), QByteArray());
+}
+
+TEST(PrevInstText, PathsBecomeAbsoluteAndClean)
+{
+    const struct {
+        QByteArray Path, Base, Expected;
+    } cases[] = {
+        {"alpha", "/home/u/Projects", "/home/u/Projects/alpha"},
+        {"alpha/", "/home/u/Projects/", "/home/u/Projects/alpha"},
+        {"./alpha//beta/.", "/p", "/p/alpha/beta"},
+        {"../x", "/home/u", "/home/x"},
+        {"../../../..", "/home/u", "/"},
+        {"/abs//./a/../b/", "/ignored", "/abs/b"},
+        {"/", "/p", "/"},
+        {".", "/p", "/p"},
+        {"a b/\xff\xfe name/Folder.dnt", "/p", "/p/a b/\xff\xfe name/Folder.dnt"}, // bytes kept
+        {"...", "/p", "/p/..."},
+        {"", "/p", ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(AbsolutePath(c.Path, c.Base), c.Expected) << c.Path.constData() << " in " << c.Base.constData();
 }
 
 TEST(PrevInstText, HandedOverFolder)
@@ -613,10 +640,31 @@ TEST_F(PrevInstTest, ArgumentsArriveJoinedWithSingleSpaces)
     TStandIn first;
     first.StartInstance({FDir.Path()});
     TStandIn second;
-    second.Start({"a", "b c"});
+    second.StartIn(FDir.Path(), {"a", "b c"});
     EXPECT_EQ(second.Finish(), 0);
     ASSERT_TRUE(first.WaitForLine("PARM ")) << first.Output().constData();
-    EXPECT_TRUE(first.HasExactLine("PARM a b c")) << first.Output().constData();
+    EXPECT_TRUE(first.HasExactLine("PARM " + FDir.Path() + "/a b c")) << first.Output().constData();
+}
+
+// The instance runs in a folder of its own: a relative path typed elsewhere goes as the absolute,
+// clean path of what it named there, and that folder is listed.
+TEST_F(PrevInstTest, ARelativePathIsHandedOverAsTheFolderItNamesWhereItWasTyped)
+{
+    const QByteArray home = FDir.MakeDir("Home");
+    FDir.MakeDir("Home/alpha");
+    const QByteArray other = FDir.MakeDir("Other");
+    const QByteArray alpha = FDir.MakeDir("Other/alpha");
+    TStandIn first;
+    first.StartIn(home, {});
+    ASSERT_TRUE(first.WaitForLine("READY ")) << first.Output().constData();
+    ASSERT_TRUE(first.WaitForLine("LISTED " + home + '/')) << first.Output().constData();
+
+    TStandIn second;
+    second.StartIn(other, {".//alpha/../alpha/"});
+    EXPECT_EQ(second.Finish(), 0);
+    ASSERT_TRUE(first.WaitForLine("LISTED " + alpha + '/')) << first.Output().constData();
+    EXPECT_TRUE(first.HasExactLine("PARM " + alpha)) << first.Output().constData();
+    EXPECT_FALSE(QFile::exists(QFile::decodeName(home + "/alpha/Folder.dnt")));
 }
 
 TEST_F(PrevInstTest, NoArgumentsOnlyRestores)
@@ -629,11 +677,12 @@ TEST_F(PrevInstTest, NoArgumentsOnlyRestores)
     ASSERT_TRUE(first.WaitForLine("RESTORE normal")) << first.Output().constData();
     // A later start with a text: once it has arrived, a stray text of the first would have too.
     TStandIn marker;
-    marker.Start({"marker"});
+    marker.StartIn(FDir.Path(), {"marker"});
     EXPECT_EQ(marker.Finish(), 0);
-    ASSERT_TRUE(first.WaitForLine("PARM marker")) << first.Output().constData();
+    ASSERT_TRUE(first.WaitForLine("PARM " + FDir.Path() + "/marker")) << first.Output().constData();
     EXPECT_EQ(first.Output().count("PARM "), 1) << first.Output().constData();
-    EXPECT_EQ(first.Output().count("LISTED "), 1); // nothing listed beyond the start folder
+    // The start folder and the marker's folder (the one it was typed in): nothing for the first.
+    EXPECT_EQ(first.Output().count("LISTED "), 2);
 }
 
 TEST_F(PrevInstTest, OverlongArgumentsEndTheSecondStartWithAnError)

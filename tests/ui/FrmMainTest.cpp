@@ -6,6 +6,7 @@
 #include "about/ProgramIcon.h"
 #include "about/QorAboutVersionForm.h"
 #include "common/Exceptions.h"
+#include "common/PathUtils.h"
 #include "settings/RegSpecial.h"
 #include "settings/RegistryStore.h"
 #include "system/FoldrDlg.h"
@@ -82,9 +83,13 @@ TEST_F(FrmMainTest, TheStartFolderFollowsTheFourRules)
         {{sub + "/folder.DNT"}, cwd, sub + '/'},                 // a description file's folder
         {{sub + "/FOLDER.dnt", file}, cwd, sub + '/'},           // only the first argument counts
         {{cwd + "/missing/Folder.dnt"}, cwd, cwd + "/missing/"}, // listed if it exists: it does not
-        {{"Folder.dnt"}, cwd, cwd},                              // no path: not a folder either
-        {{sub}, cwd, sub},                                       // an existing folder, unchanged
-        {{sub + '/'}, cwd, sub + '/'},
+        {{"Folder.dnt"}, cwd, cwd + '/'},                        // the current directory's file
+        {{sub}, cwd, sub},                                       // an existing folder
+        {{sub + '/'}, cwd, sub},
+        {{"Sub"}, cwd, sub}, // relative paths: absolute and clean, against the current directory
+        {{".//Sub/../Sub/./"}, cwd, sub},
+        {{"./sub/FOLDER.DNT"}, cwd, cwd + "/sub/"},
+        {{"../" + ExtractFileName(cwd) + "/Sub"}, cwd, sub},
         {{cwd + "/missing"}, cwd, cwd},          // a missing folder
         {{file, sub}, cwd, cwd},                 // any other file
         {{}, cwd, cwd},                          // no argument
@@ -448,6 +453,22 @@ TEST_F(FrmMainTest, AHandOffWhileTheAboutBoxIsOpenClosesItAndListsTheHandedFolde
     EXPECT_EQ(window.DescFilePath(), other + "/Folder.dnt");
     EXPECT_EQ(window.StringGridFiles->GridModel()->Name(0), QByteArray("handed.txt"));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// Started with a relative path, the window lists the folder by its whole path, and
+// Ctrl+Backspace reaches its parent (a relative "Sub/" had none).
+TEST_F(FrmMainTest, ARelativeStartIsListedByItsWholePathAndHasAParent)
+{
+    const QByteArray sub = Dir.MakeDir("Sub");
+    Dir.WriteFile("Sub/a.txt", "x");
+    TCurrentDir here(Dir.Path());
+    TFrmMain window({"./Sub//"});
+    ASSERT_NO_FATAL_FAILURE(ShowAndActivate(window));
+    EXPECT_EQ(window.DescFilePath(), sub + "/Folder.dnt");
+    EXPECT_EQ(window.LabelCurrFolder->text(), QFile::decodeName(sub + '/'));
+    window.StringGridFiles->setFocus();
+    QTest::keyClick(window.StringGridFiles, Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(window.DescFilePath(), Dir.Path() + "/Folder.dnt");
 }
 
 TEST_F(FrmMainTest, AHandedOverTextIsResolvedAsTheStartFolderIs)
