@@ -226,6 +226,9 @@ struct TTableReader {
     std::vector<std::string> ListedKeys;
     qsizetype ListedBytes = 1;
     QHash<QByteArray, QByteArray> ListedValues;
+    // The values of the other spellings of a fold, by their own keys: one that no entry claims
+    // is pruned with its own value.
+    QHash<QByteArray, QByteArray> OtherSpellings;
     std::optional<QList<QByteArray>> KeyList;
     // Keys of the list stored nowhere before it closed (one cut short): looked for further on.
     std::vector<TUnclaimedKey> Watched;
@@ -297,6 +300,7 @@ public:
             reader.ListedKeys.clear();
             reader.ListedBytes = 1;
             reader.ListedValues.clear();
+            reader.OtherSpellings.clear();
             reader.KeyList.reset();
             reader.Watched.clear();
             reader.Table.Unclaimed.clear();
@@ -394,6 +398,9 @@ private:
             QByteArray folded = FoldProfileName(QByteArray(name.data(), qsizetype(name.size())));
             if (!reader.ListedValues.contains(folded)) // the first key of a fold is the one read
                 reader.ListedValues.insert(std::move(folded), ProfileFile::ValueAsRead(stored));
+            else
+                reader.OtherSpellings.insert(QByteArray(name.data(), qsizetype(name.size())),
+                                             ProfileFile::ValueAsRead(stored));
             if (reader.ListedBytes > ProfileFile::KeyListBuffer)
                 CloseKeyList(reader);
         } else {
@@ -459,12 +466,32 @@ private:
         reader.Contested.clear();
         if (!reader.KeyList)
             CloseKeyList(reader);
+        // An entry with a key spelled exactly like its name claims no other key of its fold: such a
+        // key is claimed only by an entry of the fold that has none, else it is stale.
+        std::vector<qsizetype> firsts;
+        firsts.reserve(size_t(reader.KeyList->size()));
+        std::vector<bool> exact(entries.size(), false);
+        for (const QByteArray &key : *reader.KeyList) {
+            firsts.push_back(reader.Index.Find(TLookupKey(ViewOf(key)).View()));
+            for (qsizetype e = firsts.back(); e >= 0; e = reader.Index.Next(e))
+                if (entries[size_t(e)].Name == key)
+                    exact[size_t(e)] = true;
+        }
+        size_t listed = 0;
         for (QByteArray &key : *reader.KeyList) {
-            if (reader.Index.Find(TLookupKey(ViewOf(key)).View()) >= 0)
+            const qsizetype first = firsts[listed++];
+            bool claimed = false;
+            for (qsizetype e = first; e >= 0 && !claimed; e = reader.Index.Next(e))
+                claimed = !exact[size_t(e)] || entries[size_t(e)].Name == key;
+            if (claimed)
                 continue;
             const QByteArray folded = FoldProfileName(key);
+            const auto other = first >= 0 ? reader.OtherSpellings.constFind(key) : reader.OtherSpellings.cend();
             TUnclaimedKey unclaimed{std::move(key), {}, false};
-            if (const auto value = reader.ListedValues.constFind(folded); value != reader.ListedValues.cend()) {
+            if (other != reader.OtherSpellings.cend()) {
+                unclaimed.Value = *other;
+                unclaimed.Stored = true;
+            } else if (const auto value = reader.ListedValues.constFind(folded); value != reader.ListedValues.cend()) {
                 unclaimed.Value = *value;
                 unclaimed.Stored = true;
             } else {

@@ -79,6 +79,12 @@ void TNameRule::Apply(const std::vector<std::string_view> &names)
             if (FGroups.Key(k) == names[i])
                 owned[size_t(k)] = 1;
     }
+    // An entry with a key of its own claims no other key of its fold.
+    FOwnedExactly = owned;
+    FOwnless.assign(FGroups.Count, 0);
+    for (size_t i = 0; i < names.size(); ++i)
+        if (groupOf[i] >= 0 && FKeyOf[i] < 0)
+            ++FOwnless[size_t(groupOf[i])];
     // Entries without a key of their own take the keys of their fold that nobody owns: the only
     // entry of a fold takes the first; several take them one each in the byte order of names.
     std::vector<size_t> sharing;
@@ -111,7 +117,14 @@ void TNameRule::Apply(const std::vector<std::string_view> &names)
 bool TNameRule::Claimed(std::string_view key) const
 {
     const qsizetype first = FGroups.First(key);
-    return first >= 0 && FClaims[size_t(first)] > 0;
+    if (first < 0)
+        return false;
+    if (FOwnless[size_t(first)] > 0)
+        return true;
+    for (qsizetype k = first; k >= 0; k = FGroups.Next(k))
+        if (FOwnedExactly[size_t(k)] && FGroups.Key(k) == key)
+            return true;
+    return false;
 }
 
 qsizetype EntryOfKey(const std::vector<std::string_view> &names, std::string_view key)

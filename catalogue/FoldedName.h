@@ -234,8 +234,8 @@ struct TKeyGroups {
 // to the name only without regard to letter case or normalization (written on Windows, or by a
 // copy that changed the form) describes it too, as long as no other entry owns that key byte for
 // byte; where several entries could take such keys, they take them in the byte order of their
-// names, one key each (in file order), so two entries never share a description. A key that
-// equals no entry either way is stale.
+// names, one key each (in file order), so two entries never share a description. An entry with a
+// key of its own claims no other key of its fold. A key that no entry claims either way is stale.
 class TNameRule {
 public:
     // Keys given as a list in file order; the names and keys must outlive the rule.
@@ -246,7 +246,8 @@ public:
     TNameRule &operator=(const TNameRule &) = delete;
     // The number of the key that describes names[nameIndex], -1 when none does.
     qsizetype KeyOf(size_t nameIndex) const { return FKeyOf[nameIndex]; }
-    // Whether some entry claims the key either way, so that it must be kept.
+    // Whether some entry claims the key either way (as its own key, or by its fold while it has no
+    // key of its own), so that it must be kept.
     bool Claimed(std::string_view key) const;
 
 private:
@@ -259,6 +260,8 @@ private:
     std::vector<qsizetype> FNext;        // of listed keys: the next key of the same fold
     std::vector<qsizetype> FClaims;      // per first key of a fold: how many entries fold alike
     std::vector<qsizetype> FKeyOf;
+    std::vector<qsizetype> FOwnless; // per first key of a fold: entries of it without a key of their own
+    std::vector<char> FOwnedExactly; // per key: spelled exactly like an entry's name
 };
 
 // The entry (index into names) that a key describes by the rule, -1 when none: where the cursor

@@ -380,7 +380,9 @@ std::optional<QByteArray> EditForListing(const QByteArray &current, std::vector<
                 table.Kept[k] = true;
                 continue;
             }
-            doc.MarkDeleted(table.Section, table.Stale[k].Key);
+            // Its own line: another spelling of its fold may be an entry's own key.
+            if (!doc.MarkDeletedExact(table.Section, table.Stale[k].Key))
+                doc.MarkDeleted(table.Section, table.Stale[k].Key);
         }
         // Entries whose descriptions went to others and that got none are left undescribed.
         for (size_t e = 0; e < entries.size(); ++e)

@@ -640,9 +640,14 @@ public:
                                  " size = ?6, mtime = ?7, seen = ?8 WHERE id = ?1");
         TStatement insert(*this, "INSERT INTO entries(folder, name, is_folder, text, device, inode,"
                                  " birth, size, mtime, seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+        // The folds of names described anew: a key of a name gone that now describes one of them
+        // by the name rule went to it, and is no pruned description to follow elsewhere.
+        QSet<QByteArray> newlyDescribedFolds;
         forEachDescribed([&](const TDescribed &entry) {
             const std::optional<TEntryIdentity> identity = Identity(dirFd, entry.Name);
             const auto row = rows.constFind(keyOf(entry.IsFolder, entry.Name));
+            if (row == rows.cend())
+                newlyDescribedFolds.insert(keyOf(entry.IsFolder, FoldProfileName(entry.Name)));
             if (row != rows.cend()) {
                 const TEntryIdentity now_ = identity.value_or(TEntryIdentity());
                 const TEntryIdentity &was = row->Identity;
@@ -670,7 +675,10 @@ public:
         TStatement drop(*this, "DELETE FROM entries WHERE id = ?1");
         for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
             SetText(row->Id, {});
-            const bool entryGone = !Identity(dirFd, row.key().mid(1));
+            const bool keyTaken = !prunedNames.contains(row.key())
+                                  && newlyDescribedFolds.contains(row.key().left(1)
+                                                                  + FoldProfileName(row.key().mid(1)));
+            const bool entryGone = !keyTaken && !Identity(dirFd, row.key().mid(1));
             (entryGone ? prune.Bind(2, now) : drop).Bind(1, row->Id).Run();
         }
         TStatement keep(*this, "INSERT INTO entries(folder, name, is_folder, text, seen, pruned)"

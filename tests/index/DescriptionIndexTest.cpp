@@ -221,6 +221,43 @@ TEST_P(IndexTableTest, CommittedDescriptionIsIndexedAtOnceAndFollowsARename)
     EXPECT_TRUE(index.Pruned().empty());
 }
 
+// A described entry moved to a subfolder from beside a name that differs from it only in letter
+// case. Where that name has a key of its own, the moved entry's key is claimed by no entry: it is
+// pruned and written for the entry where it went, when that folder is listed. Where that name has
+// no key, the key is the name's by the name rule, and stays with it.
+TEST_P(IndexTableTest, MoveFromBesideANameOfOtherLetterCase)
+{
+    const bool isFolder = GetParam();
+    const char *section = SectionOf(isFolder);
+    auto keys = [&](const QByteArray &folder) { return ProfileFile(folder + "/Folder.dnt").ReadSection(section); };
+    for (const bool ownKey : {true, false}) {
+        SCOPED_TRACE(ownKey ? "b.txt has its own key" : "b.txt has no key");
+        const QByteArray name = ownKey ? "t1" : "t1 without key";
+        const QByteArray t1 = Dir.MakeDir(name), alpha = Dir.MakeDir(name + "/alpha");
+        MakeEntry(t1 + "/B.txt", isFolder);
+        MakeEntry(t1 + "/b.txt", isFolder);
+        WriteFileBytes(t1 + "/Folder.dnt",
+                       "[" + QByteArray(section) + "]\r\nB.txt=u\r\n" + (ownKey ? "b.txt=own\r\n" : ""));
+        TDescriptionIndex index(QFile::decodeName(IndexPath()));
+        List(index, t1);
+        List(index, alpha);
+
+        ASSERT_EQ(::rename((t1 + "/B.txt").constData(), (alpha + "/B.txt").constData()), 0);
+        List(index, t1);
+        List(index, alpha);
+        if (ownKey) {
+            EXPECT_EQ(keys(t1), QList<QByteArray>{"b.txt"});
+            EXPECT_EQ(Described(t1, isFolder, "b.txt"), "own");
+            EXPECT_EQ(keys(alpha), QList<QByteArray>{"B.txt"});
+            EXPECT_EQ(Described(alpha, isFolder, "B.txt"), "u");
+        } else {
+            EXPECT_EQ(keys(t1), QList<QByteArray>{"B.txt"});
+            EXPECT_EQ(Described(t1, isFolder, "B.txt"), "u");
+            EXPECT_EQ(keys(alpha), QList<QByteArray>{});
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothTables, IndexTableTest, ::testing::Bool(),
                          [](const auto &table) { return table.param ? "Folders" : "Files"; });
 
