@@ -32,6 +32,25 @@ QCollator NameCollator()
 namespace {
 constexpr size_t kLongestDigitRun = 254; // the collator splits longer runs into numbers of its own
 
+// Entries whose collator keys one taker makes at a time: a collator key costs microseconds, so
+// threads taking chunks this large share the work evenly and rarely meet at the counter.
+constexpr size_t kCollatorKeysPerChunk = 512;
+// Items (12 bytes each) a deeper level of the ASCII sort holds at once, under a MiB: the rows'
+// order alone lasts, 4 bytes a row, while the descriptions of a listing fill its memory.
+constexpr size_t kLevelItemsAtOnce = 1 << 16;
+// Runs up to this many rows are sorted on their whole keys, made once side by side (a few
+// hundred KiB at most); larger ones go on eight bytes a level.
+constexpr size_t kWholeKeysUpTo = 4096;
+// The levels go on over all runs together while at least one row in this many is still alike
+// to another; past that, the runs left are finished one at a time.
+constexpr size_t kLevelsWhileAlike = 4;
+// How many rows ahead a level fetches an entry's name (and twice as far the entry itself):
+// the names of a run lie anywhere.
+constexpr size_t kLevelFetchAhead = 16;
+// How many rows ahead the final pass fetches an entry, and a name.
+constexpr size_t kEntryFetchAhead = 16;
+constexpr size_t kNameFetchAhead = 8;
+
 bool IsDigit(char c)
 {
     return c >= '0' && c <= '9';
@@ -179,7 +198,6 @@ TNameOrder::TNameOrder(const std::vector<TCatalogueEntry> &folders, const std::v
                        const std::array<bool, 2> *asciiTaken)
     : FCollator(NameCollator()), FAscii(TAsciiSortKeys::For(FCollator))
 {
-    constexpr size_t kChunk = 512;
     const std::vector<TCatalogueEntry> *entries[2] = {&folders, &files};
     for (int t = 0; t < 2; ++t) {
         TTable &table = FTables[t];
@@ -191,7 +209,7 @@ TNameOrder::TNameOrder(const std::vector<TCatalogueEntry> &folders, const std::v
         if (!table.Ascii)
             table.CollatorKeys.resize(entries[t]->size());
         // The collator's keys are made in chunks that threads share.
-        FChunks[t] = table.Ascii ? 0 : (entries[t]->size() + kChunk - 1) / kChunk;
+        FChunks[t] = table.Ascii ? 0 : (entries[t]->size() + kCollatorKeysPerChunk - 1) / kCollatorKeysPerChunk;
     }
 }
 
@@ -204,7 +222,6 @@ void TNameOrder::MakeKeys(TTable &table, size_t from, size_t to, const QCollator
 
 void TNameOrder::Work()
 {
-    constexpr size_t kChunk = 512;
     // A collator is not to be shared between threads; each caller sets up its own.
     std::optional<QCollator> collator;
     const size_t chunks = FChunks[0] + FChunks[1];
@@ -213,8 +230,8 @@ void TNameOrder::Work()
         TTable &table = FTables[t];
         if (!collator)
             collator = NameCollator();
-        const size_t from = (t == 0 ? c : c - FChunks[0]) * kChunk;
-        MakeKeys(table, from, std::min(from + kChunk, table.Entries->size()), *collator);
+        const size_t from = (t == 0 ? c : c - FChunks[0]) * kCollatorKeysPerChunk;
+        MakeKeys(table, from, std::min(from + kCollatorKeysPerChunk, table.Entries->size()), *collator);
     }
 }
 
@@ -232,31 +249,46 @@ template <typename T, typename Less> void SortShared(std::span<T> items, Less le
     first.get();
     std::inplace_merge(items.begin(), middle, items.end(), less);
 }
-} // namespace
 
-std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
+bool ByName(const std::vector<TCatalogueEntry> &entries, size_t a, size_t b)
 {
-    const TTable &t = FTables[table];
-    const std::vector<TCatalogueEntry> &entries = *t.Entries;
-    auto byName = [&entries](size_t a, size_t b) { return entries[a].Name < entries[b].Name; };
-    if (!t.Ascii) {
-        std::vector<std::uint32_t> order(entries.size());
-        for (size_t i = 0; i < order.size(); ++i)
-            order[i] = std::uint32_t(i);
-        SortShared(
-            std::span(order),
-            [&](std::uint32_t a, std::uint32_t b) {
-                const int c = t.CollatorKeys[a]->compare(*t.CollatorKeys[b]);
-                return c != 0 ? c < 0 : byName(a, b);
-            },
-            share);
-        return order;
+    return entries[a].Name < entries[b].Name;
+}
+
+// The order of a table on the collator's own keys, names alike to it in byte order.
+std::vector<std::uint32_t> CollatorOrder(const std::vector<TCatalogueEntry> &entries,
+                                         const std::vector<std::optional<QCollatorSortKey>> &keys, bool share)
+{
+    std::vector<std::uint32_t> order(entries.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = std::uint32_t(i);
+    SortShared(
+        std::span(order),
+        [&](std::uint32_t a, std::uint32_t b) {
+            const int c = keys[a]->compare(*keys[b]);
+            return c != 0 ? c < 0 : ByName(entries, a, b);
+        },
+        share);
+    return order;
+}
+
+// The order of a table of names TAsciiSortKeys takes. Keys are compared eight bytes at a time, as
+// numbers: first all entries by their first bytes, then each run of entries alike so far by their
+// next eight, and so on. A level reads each name of a run once; comparing whole keys would read
+// two per comparison, in no order the cache could follow, and names of a large folder often share
+// long beginnings. A key that has ended reads as zeros and sorts first, as it should; keys alike
+// to their end are names the collator takes for equal, ordered by their bytes.
+class TAsciiOrder {
+public:
+    TAsciiOrder(const std::vector<TCatalogueEntry> &entries, const TAsciiSortKeys &keys)
+        : FEntries(entries), FKeys(keys)
+    {
     }
-    // Keys are compared eight bytes at a time, as numbers: first all entries by their first eight
-    // bytes, then each run of entries alike so far by their next eight, and so on. A level reads
-    // each name of a run once; comparing whole keys would read two per comparison, in no order
-    // the cache could follow, and names of a large folder often share long beginnings. A key that
-    // has ended reads as zeros and sorts first, as it should. An item takes 12 bytes.
+    std::vector<std::uint32_t> Rows(bool share);
+
+private:
+    using TCursor = TAsciiSortKeys::TCursor;
+    // Eight key bytes of a row and the row's entry; 12 bytes.
     struct TItem {
         std::uint32_t High, Low, Index;
         std::uint64_t Bytes() const { return std::uint64_t(High) << 32 | Low; }
@@ -266,204 +298,248 @@ std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
             Low = std::uint32_t(bytes);
         }
     };
-    const auto byBytes = [](const TItem &a, const TItem &b) { return a.Bytes() < b.Bytes(); };
-    const auto nameOf = [&entries](size_t i) {
-        return std::string_view(entries[i].Name.constData(), size_t(entries[i].Name.size()));
-    };
-    // Item positions fit in 32 bits as the entries' indices do: a level of a large folder can
-    // have tens of thousands of runs.
+    // Rows alike in their keys' first Offset bytes. Positions fit in 32 bits as the entries'
+    // indices do: a level of a large folder can have tens of thousands of runs.
     struct TRun {
-        std::uint32_t From, To, Offset; // rows alike in their keys' first Offset bytes
+        std::uint32_t From, To, Offset;
+        size_t Size() const { return To - From; }
     };
-    const size_t count = entries.size();
-    std::vector<std::uint32_t> order;
-    std::vector<TRun> runs;
-    // Runs of `items` (sorted, the rows from `base` on) alike in their keys' next eight bytes go
-    // on at `offset` + 8, unless their keys have ended: those are names the collator takes for
-    // equal, and are ordered by their bytes here.
-    auto addRuns = [&](std::span<const TItem> items, size_t base, size_t offset, std::vector<TRun> &to) {
-        for (size_t i = 0; i < items.size();) {
-            size_t end = i + 1;
-            while (end < items.size() && items[end].Bytes() == items[i].Bytes())
-                ++end;
-            if (end - i > 1) {
-                const TRun run{std::uint32_t(base + i), std::uint32_t(base + end), std::uint32_t(offset + 8)};
-                if (items[i].Bytes() == 0)
-                    std::sort(order.begin() + run.From, order.begin() + run.To, byName);
-                else
-                    to.push_back(run);
-            }
-            i = end;
-        }
-    };
-    // Where each entry's key resumes, kept from one level to the next (2 MB for a million).
-    TPagedArray<TAsciiSortKeys::TCursor> cursors(count);
+
+    // Sorts every entry on its first sixteen key bytes; returns the runs alike in all of them.
+    std::vector<TRun> FirstLevel(TCursor *cursors, bool share);
+    // Sorts the runs eight bytes further each level while many rows are still alike; returns
+    // the runs left.
+    std::vector<TRun> DeeperLevels(std::vector<TRun> runs, TCursor *cursors);
+    // Finishes the runs left, one at a time to the end of their keys.
+    void FinalPass(std::vector<TRun> runs);
+
+    // Sorts the runs of a level on their keys' next eight bytes and adds the runs that go deeper.
+    void SortLevel(std::vector<TItem> &scratch, std::span<const TRun> level, TCursor *resume,
+                   std::vector<TRun> &deeper);
+    // Sorts a run on the rest of its keys, made once side by side.
+    void SortOnWholeKeys(TRun run, std::vector<TItem> &scratch, std::string &keys, std::vector<std::uint32_t> &begins);
+    // Runs of `items` (sorted, the rows from `base` on) alike in their next eight key bytes go
+    // on at `offset` + 8, unless their keys have ended.
+    void AddRuns(std::span<const TItem> items, size_t base, size_t offset, std::vector<TRun> &to);
+    // Orders rows whose keys are alike to their end by the names' bytes.
+    void SortByName(size_t from, size_t to)
     {
-        // The first level sorts every entry on its first sixteen bytes, made in one pass over the
-        // entries in their own order, where the names lie side by side; deeper levels fetch each
-        // name from anywhere. Its items (20 bytes each) live in pages of their own, given back
-        // once the row order has taken their indices, before a listing's descriptions are read.
-        struct TFirstItem {
-            TItem First;
-            std::uint32_t High, Low;
-            std::uint64_t Second() const { return std::uint64_t(High) << 32 | Low; }
-        };
-        TPagedArray<TFirstItem> items(count);
-        for (size_t i = 0; i < count; ++i) {
-            items[i].First.Index = std::uint32_t(i);
-            items[i].First.SetBytes(FAscii->KeyWord(nameOf(i), 0, &cursors[i]));
-            const std::uint64_t second = FAscii->KeyWord(nameOf(i), 8, &cursors[i]);
-            items[i].High = std::uint32_t(second >> 32);
-            items[i].Low = std::uint32_t(second);
-        }
-        SortShared(
-            std::span(items.data(), count),
-            [](const TFirstItem &a, const TFirstItem &b) {
-                return a.First.Bytes() != b.First.Bytes() ? a.First.Bytes() < b.First.Bytes() : a.Second() < b.Second();
-            },
-            share);
-        order.resize(count);
-        for (size_t i = 0; i < count; ++i)
-            order[i] = items[i].First.Index;
-        // Runs alike in all sixteen bytes go on at the third eight; a key that has ended within
-        // them has a second word of zeros.
-        for (size_t i = 0; i < count;) {
-            size_t end = i + 1;
-            while (end < count && items[end].First.Bytes() == items[i].First.Bytes()
-                   && items[end].Second() == items[i].Second())
-                ++end;
-            if (end - i > 1) {
-                if (items[i].Second() == 0)
-                    std::sort(order.begin() + std::ptrdiff_t(i), order.begin() + std::ptrdiff_t(end), byName);
-                else
-                    runs.push_back({std::uint32_t(i), std::uint32_t(end), 16});
-            }
-            i = end;
-        }
+        std::sort(FOrder.begin() + std::ptrdiff_t(from), FOrder.begin() + std::ptrdiff_t(to),
+                  [this](size_t a, size_t b) { return ByName(FEntries, a, b); });
     }
-    // Deeper levels hold items only for a chunk of runs at a time (a few hundred KiB, or one run
-    // larger than that): the rows' order alone lasts, 4 bytes a row, while the descriptions of a
-    // listing fill its memory.
-    constexpr size_t kChunk = 1 << 16; // items
-    // Runs up to this many items are sorted on their whole keys (a few hundred KiB at most).
-    constexpr size_t kWholeKeysUpTo = 4096;
-    // Sorts the runs of a level on their keys' next eight bytes, each key resumed where its
-    // entry's cursor says when cursors are given, and adds the runs that go deeper. Each run's
-    // entries and names are fetched some rows ahead: they lie anywhere.
-    auto sortLevel = [&](std::vector<TItem> &scratch, std::span<const TRun> level, TAsciiSortKeys::TCursor *resume,
-                         std::vector<TRun> &deeper) {
-        constexpr size_t kAhead = 16; // rows
-        for (size_t r = 0; r < level.size();) {
-            size_t last = r + 1, total = level[r].To - level[r].From;
-            for (; last < level.size() && total + (level[last].To - level[last].From) <= kChunk; ++last)
-                total += level[last].To - level[last].From;
-            scratch.resize(total);
-            // Rows between the chunk's runs are settled; rows past it may be another thread's.
-            const size_t end = level[last - 1].To;
-            size_t k = 0;
-            for (size_t q = r; q < last; ++q)
-                for (size_t row = level[q].From; row < level[q].To; ++row) {
-                    if (row + 2 * kAhead < end) { // an entry's name lies on one line of it, or across two
-                        const auto *name = reinterpret_cast<const char *>(&entries[order[row + 2 * kAhead]].Name);
-                        __builtin_prefetch(name);
-                        __builtin_prefetch(name + sizeof(QByteArray) - 1);
-                    }
-                    if (row + kAhead < end) {
-                        const std::uint32_t ahead = order[row + kAhead];
-                        const QByteArray &name = entries[ahead].Name;
-                        __builtin_prefetch(name.constData() + std::min<qsizetype>(level[q].Offset, name.size()));
-                        __builtin_prefetch(name.constData() + name.size());
-                        if (resume)
-                            __builtin_prefetch(&resume[ahead]);
-                    }
-                    const std::uint32_t i = order[row];
-                    scratch[k].Index = i;
-                    scratch[k++].SetBytes(FAscii->KeyWord(nameOf(i), level[q].Offset, resume ? &resume[i] : nullptr));
-                }
-            k = 0;
-            for (size_t q = r; q < last; ++q) {
-                const std::span<TItem> run(scratch.data() + k, level[q].To - level[q].From);
-                k += run.size();
-                std::sort(run.begin(), run.end(), byBytes);
-                for (size_t j = 0; j < run.size(); ++j)
-                    order[level[q].From + j] = run[j].Index;
-                addRuns(run, level[q].From, level[q].Offset, deeper);
-            }
-            r = last;
-        }
-    };
-    // The runs left, one at a time to the end of their keys.
-    auto refine = [&](std::vector<TRun> stack) {
-        std::vector<TItem> scratch;
-        std::string keys;
-        std::vector<std::uint32_t> begins;
-        while (!stack.empty()) {
-            const TRun run = stack.back();
-            stack.pop_back();
-            if (run.To - run.From > kWholeKeysUpTo) {
-                sortLevel(scratch, std::span(&run, 1), nullptr, stack);
-                continue;
-            }
-            // A small run: the rest of each key is made once, side by side, and the run sorted
-            // on those bytes; level by level each name would be read and encoded again.
-            keys.clear();
-            begins.clear();
-            std::string key;
-            const auto from = order.begin() + run.From, to = order.begin() + run.To;
-            for (auto row = from; row != to; ++row) {
-                // The names of a run lie anywhere: each is fetched some items ahead.
-                if (to - row > 16)
-                    __builtin_prefetch(&entries[row[16]]);
-                if (to - row > 8)
-                    __builtin_prefetch(entries[row[8]].Name.constData());
-                key.clear();
-                FAscii->AppendKey(nameOf(*row), key);
-                begins.push_back(std::uint32_t(keys.size()));
-                if (key.size() > run.Offset)
-                    keys.append(key, run.Offset);
-            }
-            begins.push_back(std::uint32_t(keys.size()));
-            // Each row's place among the keys goes with it while the run is sorted.
-            scratch.resize(run.To - run.From);
-            for (size_t k = 0; k < scratch.size(); ++k)
-                scratch[k] = {std::uint32_t(k), 0, from[std::ptrdiff_t(k)]};
-            auto restOf = [&](const TItem &item) {
-                return std::string_view(keys.data() + begins[item.High], begins[item.High + 1] - begins[item.High]);
-            };
-            std::sort(scratch.begin(), scratch.end(), [&](const TItem &a, const TItem &b) {
-                const int c = restOf(a).compare(restOf(b));
-                return c != 0 ? c < 0 : byName(a.Index, b.Index);
-            });
-            for (size_t k = 0; k < scratch.size(); ++k)
-                from[std::ptrdiff_t(k)] = scratch[k].Index;
-        }
-    };
-    // While many rows are still alike (names of a folder often share long beginnings), the runs
-    // go level by level; the cursors are given back when the levels end.
-    constexpr size_t kLevelsWhileAlike = 4; // at least one row in this many alike
+    std::string_view NameOf(size_t i) const
     {
-        std::vector<TItem> scratch;
-        for (;;) {
-            size_t alike = 0;
-            for (const TRun &run : runs)
-                alike += run.To - run.From;
-            if (runs.empty() || alike < count / kLevelsWhileAlike)
-                break;
-            std::vector<TRun> deeper;
-            sortLevel(scratch, runs, cursors.data(), deeper);
-            runs = std::move(deeper);
-        }
+        return std::string_view(FEntries[i].Name.constData(), size_t(FEntries[i].Name.size()));
     }
+
+    const std::vector<TCatalogueEntry> &FEntries;
+    const TAsciiSortKeys &FKeys;
+    std::vector<std::uint32_t> FOrder; // the rows so far
+};
+
+std::vector<std::uint32_t> TAsciiOrder::Rows(bool share)
+{
+    // Where each entry's key resumes, kept from one level to the next (2 MB for a million), and
+    // given back when the levels end.
+    TPagedArray<TCursor> cursors(FEntries.size());
+    std::vector<TRun> runs = FirstLevel(cursors.data(), share);
+    runs = DeeperLevels(std::move(runs), cursors.data());
     cursors = {};
     if (!share) {
-        refine(std::move(runs));
+        FinalPass(std::move(runs));
     } else {
         // The runs of the first half of the rows (runs are listed in row order) on a second thread.
-        const auto half = std::partition_point(runs.begin(), runs.end(),
-                                               [&](const TRun &run) { return run.To <= count / 2; });
-        std::future<void> other = std::async(std::launch::async, refine, std::vector(runs.begin(), half));
-        refine(std::vector(half, runs.end()));
+        const size_t half = FEntries.size() / 2;
+        const auto middle = std::partition_point(runs.begin(), runs.end(),
+                                                 [&](const TRun &run) { return run.To <= half; });
+        std::future<void> other = std::async(
+            std::launch::async,
+            [this, first = std::vector(runs.begin(), middle)]() mutable { FinalPass(std::move(first)); });
+        FinalPass(std::vector(middle, runs.end()));
         other.get();
     }
-    return order;
+    return std::move(FOrder);
+}
+
+std::vector<TAsciiOrder::TRun> TAsciiOrder::FirstLevel(TCursor *cursors, bool share)
+{
+    // Sixteen bytes, made in one pass over the entries in their own order, where the names lie
+    // side by side; deeper levels fetch each name from anywhere. The items (20 bytes each) live
+    // in pages of their own, given back once the row order has taken their indices, before a
+    // listing's descriptions are read.
+    struct TFirstItem {
+        TItem First;
+        std::uint32_t High, Low;
+        std::uint64_t Second() const { return std::uint64_t(High) << 32 | Low; }
+    };
+    const size_t count = FEntries.size();
+    TPagedArray<TFirstItem> items(count);
+    for (size_t i = 0; i < count; ++i) {
+        items[i].First.Index = std::uint32_t(i);
+        items[i].First.SetBytes(FKeys.KeyWord(NameOf(i), 0, &cursors[i]));
+        const std::uint64_t second = FKeys.KeyWord(NameOf(i), 8, &cursors[i]);
+        items[i].High = std::uint32_t(second >> 32);
+        items[i].Low = std::uint32_t(second);
+    }
+    SortShared(
+        std::span(items.data(), count),
+        [](const TFirstItem &a, const TFirstItem &b) {
+            return a.First.Bytes() != b.First.Bytes() ? a.First.Bytes() < b.First.Bytes() : a.Second() < b.Second();
+        },
+        share);
+    FOrder.resize(count);
+    for (size_t i = 0; i < count; ++i)
+        FOrder[i] = items[i].First.Index;
+    // Runs alike in all sixteen bytes go on at the third eight; a key that has ended within them
+    // has a second word of zeros.
+    std::vector<TRun> runs;
+    for (size_t i = 0; i < count;) {
+        size_t end = i + 1;
+        while (end < count && items[end].First.Bytes() == items[i].First.Bytes()
+               && items[end].Second() == items[i].Second())
+            ++end;
+        if (end - i > 1) {
+            if (items[i].Second() == 0)
+                SortByName(i, end);
+            else
+                runs.push_back({std::uint32_t(i), std::uint32_t(end), 16});
+        }
+        i = end;
+    }
+    return runs;
+}
+
+std::vector<TAsciiOrder::TRun> TAsciiOrder::DeeperLevels(std::vector<TRun> runs, TCursor *cursors)
+{
+    std::vector<TItem> scratch;
+    for (;;) {
+        size_t alike = 0;
+        for (const TRun &run : runs)
+            alike += run.Size();
+        if (runs.empty() || alike < FEntries.size() / kLevelsWhileAlike)
+            return runs;
+        std::vector<TRun> deeper;
+        SortLevel(scratch, runs, cursors, deeper);
+        runs = std::move(deeper);
+    }
+}
+
+void TAsciiOrder::FinalPass(std::vector<TRun> runs)
+{
+    std::vector<TItem> scratch;
+    std::string keys;
+    std::vector<std::uint32_t> begins;
+    while (!runs.empty()) {
+        const TRun run = runs.back();
+        runs.pop_back();
+        if (run.Size() > kWholeKeysUpTo)
+            SortLevel(scratch, std::span(&run, 1), nullptr, runs);
+        else
+            SortOnWholeKeys(run, scratch, keys, begins);
+    }
+}
+
+void TAsciiOrder::SortLevel(std::vector<TItem> &scratch, std::span<const TRun> level, TCursor *resume,
+                            std::vector<TRun> &deeper)
+{
+    // The runs go in chunks of kLevelItemsAtOnce items at most (or one run larger than that).
+    for (size_t r = 0; r < level.size();) {
+        size_t last = r + 1, total = level[r].Size();
+        for (; last < level.size() && total + level[last].Size() <= kLevelItemsAtOnce; ++last)
+            total += level[last].Size();
+        scratch.resize(total);
+        // Rows between the chunk's runs are settled; rows past it may be another thread's.
+        const size_t end = level[last - 1].To;
+        size_t k = 0;
+        for (size_t q = r; q < last; ++q)
+            for (size_t row = level[q].From; row < level[q].To; ++row) {
+                if (row + 2 * kLevelFetchAhead < end) { // an entry's name lies on one line of it, or across two
+                    const auto *name = reinterpret_cast<const char *>(
+                        &FEntries[FOrder[row + 2 * kLevelFetchAhead]].Name);
+                    __builtin_prefetch(name);
+                    __builtin_prefetch(name + sizeof(QByteArray) - 1);
+                }
+                if (row + kLevelFetchAhead < end) {
+                    const std::uint32_t ahead = FOrder[row + kLevelFetchAhead];
+                    const QByteArray &name = FEntries[ahead].Name;
+                    __builtin_prefetch(name.constData() + std::min<qsizetype>(level[q].Offset, name.size()));
+                    __builtin_prefetch(name.constData() + name.size());
+                    if (resume)
+                        __builtin_prefetch(&resume[ahead]);
+                }
+                const std::uint32_t i = FOrder[row];
+                scratch[k].Index = i;
+                scratch[k++].SetBytes(FKeys.KeyWord(NameOf(i), level[q].Offset, resume ? &resume[i] : nullptr));
+            }
+        k = 0;
+        for (size_t q = r; q < last; ++q) {
+            const std::span<TItem> run(scratch.data() + k, level[q].Size());
+            k += run.size();
+            std::sort(run.begin(), run.end(), [](const TItem &a, const TItem &b) { return a.Bytes() < b.Bytes(); });
+            for (size_t j = 0; j < run.size(); ++j)
+                FOrder[level[q].From + j] = run[j].Index;
+            AddRuns(run, level[q].From, level[q].Offset, deeper);
+        }
+        r = last;
+    }
+}
+
+void TAsciiOrder::SortOnWholeKeys(TRun run, std::vector<TItem> &scratch, std::string &keys,
+                                  std::vector<std::uint32_t> &begins)
+{
+    // Level by level each name would be read and encoded again.
+    keys.clear();
+    begins.clear();
+    std::string key;
+    const auto from = FOrder.begin() + run.From, to = FOrder.begin() + run.To;
+    for (auto row = from; row != to; ++row) {
+        if (to - row > std::ptrdiff_t(kEntryFetchAhead))
+            __builtin_prefetch(&FEntries[row[std::ptrdiff_t(kEntryFetchAhead)]]);
+        if (to - row > std::ptrdiff_t(kNameFetchAhead))
+            __builtin_prefetch(FEntries[row[std::ptrdiff_t(kNameFetchAhead)]].Name.constData());
+        key.clear();
+        FKeys.AppendKey(NameOf(*row), key);
+        begins.push_back(std::uint32_t(keys.size()));
+        if (key.size() > run.Offset)
+            keys.append(key, run.Offset);
+    }
+    begins.push_back(std::uint32_t(keys.size()));
+    // Each row's place among the keys goes with it (in High) while the run is sorted.
+    scratch.resize(run.Size());
+    for (size_t k = 0; k < scratch.size(); ++k)
+        scratch[k] = {std::uint32_t(k), 0, from[std::ptrdiff_t(k)]};
+    auto restOf = [&](const TItem &item) {
+        return std::string_view(keys.data() + begins[item.High], begins[item.High + 1] - begins[item.High]);
+    };
+    std::sort(scratch.begin(), scratch.end(), [&](const TItem &a, const TItem &b) {
+        const int c = restOf(a).compare(restOf(b));
+        return c != 0 ? c < 0 : ByName(FEntries, a.Index, b.Index);
+    });
+    for (size_t k = 0; k < scratch.size(); ++k)
+        from[std::ptrdiff_t(k)] = scratch[k].Index;
+}
+
+void TAsciiOrder::AddRuns(std::span<const TItem> items, size_t base, size_t offset, std::vector<TRun> &to)
+{
+    for (size_t i = 0; i < items.size();) {
+        size_t end = i + 1;
+        while (end < items.size() && items[end].Bytes() == items[i].Bytes())
+            ++end;
+        if (end - i > 1) {
+            if (items[i].Bytes() == 0)
+                SortByName(base + i, base + end);
+            else
+                to.push_back({std::uint32_t(base + i), std::uint32_t(base + end), std::uint32_t(offset + 8)});
+        }
+        i = end;
+    }
+}
+} // namespace
+
+std::vector<std::uint32_t> TNameOrder::Order(int table, bool share) const
+{
+    const TTable &t = FTables[table];
+    if (!t.Ascii)
+        return CollatorOrder(*t.Entries, t.CollatorKeys, share);
+    return TAsciiOrder(*t.Entries, *FAscii).Rows(share);
 }

@@ -213,21 +213,27 @@ TEST(NameOrder, RowsFollowTheCollatorInEveryLocale)
     }
 }
 
-TEST(NameOrder, LargeGroupsOfAlikeNamesFollowTheCollator)
+TEST(NameOrder, TablesOfEverySizeFollowTheCollator)
 {
-    // Large folders' shapes that smaller tables do not reach: one group of names alike in more
-    // bytes than the sort holds items for at once, and one group too large to sort on whole keys
-    // once the other names are settled.
+    // Sizes from none to far beyond any share of work, any run sorted at once and any number of
+    // items held at once, each once with every name sharing a long beginning (groups of alike
+    // names go on level after level) and once with a fifth of them sharing it (the rest settles
+    // early, and the group is left to finish alone); with names beyond ASCII, the collator's own
+    // keys are made in shares of the table.
     std::mt19937 random(12);
     const TDefaultLocale scoped(QLocale(QLocale::English, QLocale::UnitedStates));
-    std::vector<QByteArray> alike;
-    for (int i = 0; i < 70000; ++i)
-        alike.push_back("IMG Holiday Report - 2026 " + RandomName(random, false));
-    ExpectCollatorOrder(alike);
-    std::vector<QByteArray> mostlySettled;
-    for (int i = 0; i < 90000; ++i)
-        mostlySettled.push_back(QByteArray::number(i) + RandomName(random, false));
-    for (int i = 0; i < 10000; ++i)
-        mostlySettled.push_back("Holiday Report - 2026 " + RandomName(random, false));
-    ExpectCollatorOrder(mostlySettled);
+    for (const size_t size : {0, 1, 2, 511, 513, 4097, 65537, 140000}) {
+        for (const size_t alikeEvery : {1, 5}) {
+            for (const bool nonAscii : {false, true}) {
+                SCOPED_TRACE(testing::Message()
+                             << size << " names, one in " << alikeEvery << " alike, beyond ASCII: " << nonAscii);
+                std::vector<QByteArray> names;
+                for (size_t i = 0; i < size; ++i)
+                    names.push_back((i % alikeEvery == 0 ? QByteArray("IMG Holiday Report - 2026 ")
+                                                         : QByteArray::number(qulonglong(i)))
+                                    + RandomName(random, nonAscii));
+                ExpectCollatorOrder(names);
+            }
+        }
+    }
 }
