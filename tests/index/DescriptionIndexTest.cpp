@@ -156,35 +156,6 @@ TEST_P(IndexTableTest, MoveToAnotherFolderIsFollowedWhenThatFolderIsListed)
     EXPECT_TRUE(update.Moved.empty());
 }
 
-// `B.txt` (described) beside `b.txt`, which has a key of its own; `B.txt` moved into a subfolder
-// by another program. Once `B.txt` is gone its key is claimed by no entry (`b.txt` has its own),
-// so it is stale: pruned in t1 and followed into alpha.
-// Disabled until the listing reports such a key: the table reader (catalogue/DescriptionStream.cpp,
-// where the key list is made) skips every key that folds like some entry's name, so a key of a
-// fold whose only entry took its own exact key is never unclaimed, never pruned, never followed.
-// TNameRule::Claimed (catalogue/FoldedName.cpp) answers by the fold in the same way, and the
-// catalogue tests' oracle uses it, which is why they pass.
-TEST_F(IndexTest, DISABLED_MovedEntryWhoseNameDiffersOnlyInCaseFromAnotherIsFollowed)
-{
-    const QByteArray t1 = Dir.MakeDir("t1"), alpha = Dir.MakeDir("t1/alpha");
-    MakeEntry(t1 + "/B.txt", false);
-    MakeEntry(t1 + "/b.txt", false);
-    // Written whole: a write of one key replaces the other, as keys match without regard to case.
-    WriteFileBytes(t1 + "/Folder.dnt", "[Files]\r\nB.txt=u\r\nb.txt=own\r\n");
-    TDescriptionIndex index(QFile::decodeName(IndexPath()));
-    List(index, t1);
-    List(index, alpha);
-
-    ASSERT_EQ(::rename((t1 + "/B.txt").constData(), (alpha + "/B.txt").constData()), 0);
-    List(index, t1);
-    EXPECT_FALSE(ReadFileBytes(t1 + "/Folder.dnt").contains("B.txt=u"));
-    EXPECT_EQ(Described(t1, false, "b.txt"), "own");
-    TFolderUpdate update;
-    List(index, alpha, &update);
-    EXPECT_EQ(update.Moved.size(), 1u);
-    EXPECT_EQ(Described(alpha, false, "B.txt"), "u");
-}
-
 // A commit goes into the index at once, as a listing records it: by the entry's name, also
 // where the key written differs in letter case, and with the entry's identity, so a rename by
 // another program right after is followed; a cleared text is dropped, not kept as pruned.
