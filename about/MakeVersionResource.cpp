@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Build-time tool: turns the version table into the program's version block, written as a C++
 // source that places the bytes in their own ELF section, and as the raw block for inspection.
 //   dn_makeversion <table.txt> <out.cpp> <out.bin>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The start-up splash: a borderless, translucent, always-on-top window with a logo, a title and

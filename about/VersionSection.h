@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The ELF section in which the program carries its own version resource (the VS_VERSIONINFO

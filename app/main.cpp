@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program entry: at most one instance per user and desktop, an optional splash while the
 // main window is built, then the event loop until the main window closes.
 

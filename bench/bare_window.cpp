@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The floor of the start-up benchmark: a Qt window of the main window's size and nothing else;
 // with --text, one line of text in it, so the font set-up every text needs is paid too.
 #include <QApplication>

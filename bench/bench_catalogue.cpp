@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Folder listing against its floor: one directory enumeration plus one read of the description
 // file's bytes, measured in the same run. Also the whole window listing (table filled and shown),
 // the resident memory of a listing, and one commit into a large description file against one

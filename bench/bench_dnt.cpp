@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `dnt ls` of a folder of 100,000 described entries, the whole process as a user runs it, against
 // a floor measured in the same run: `ls -f` of the same folder (one enumeration, no sorting, no
 // descriptions). The goal is under 0.5 s.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A second start's hand-off to the running instance against its floor, measured in the same run:
 // the hand-off is a connection and two exchanges (the identifier, then the text and its answer),
 // and the floor is the same over a bare QLocalServer that answers each line at once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The per-user index against its budget, in one run:
 //   - listing 100,000 entries with the index on (renames followed inside the listing, the update
 //     handed to its thread) against the same listing with it off: ratio at most 1.2;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up time of the real program: from the process's start until its main window is mapped
 // on the display, listing a folder of 1,000 entries, against a bare Qt window program of the
 // same size measured in the same run. Needs an X display (run it under xvfb-run).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Turns the help text of dnt into the groff man page dnt.1, so that both say the same.
 # Usage: cmake -DHELP=<dnt-help.txt> -DOUT=<dnt.1> -DVERSION=<x.y.z> -P MakeManPage.cmake
 # The help text's shape (lines of at most 80 columns): "Usage: ..." first; "Heading:" lines at

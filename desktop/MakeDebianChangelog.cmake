@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Turns CHANGELOG.md into the Debian change log that the package ships (changelog.gz).
 # Usage: cmake -DIN=<CHANGELOG.md> -DOUT=<changelog> -DMAINTAINER="Name <mail>" -P MakeDebianChangelog.cmake
 # CHANGELOG.md's shape: "## VERSION (YYYY-MM-DD)" begins a release; under it, "- " begins an item

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What every fuzz target shares: a failed check ends the run the way a crash does, so libFuzzer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The operation sequences shared by the two Folder.dnt targets: the in-memory document and the

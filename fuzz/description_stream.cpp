@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The listing's reader of Folder.dnt, which reads the file in pieces and looks each key up in an
 // index of the entries' names, against the whole parsed file: any file, any names in both tables
 // and any piece size give each entry the description, and leave unclaimed the keys and values,

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the seed corpus of each fuzz target into fuzz/corpus/<target>/ (run once; the seeds are
 kept in the repository). Targets that split their input with FuzzedDataProvider take a file's
 bytes as a string first (a backslash doubled, ended by a backslash and one more byte), and draw

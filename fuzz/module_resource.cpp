@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search for the version resource in a module file: any bytes as an ELF or a PE file.
 
 #include "FuzzSupport.h"

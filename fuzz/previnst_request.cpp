@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hand-off server's reading of a peer's bytes. The same bytes must give the same requests
 // however the socket happens to split them, and every request must take bytes off the buffer.
 

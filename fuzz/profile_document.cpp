@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Folder.dnt in memory: any bytes as a file, then writes, deletions and section erasures through
 // the document's edits, each checked against the bytes before it.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Folder.dnt on disk through the accessor the program uses: any bytes as the file (or no file),
 // then writes, deletions and section erasures, each checked against the file's bytes before it.
 // The folder must hold nothing but the file afterwards: no temporary is left behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The registry file: any bytes are read; a file that reads is written back byte for byte; then
 // keys and values of every type are set, and after each the file reads back whole, with the
 // value set, every earlier value kept and no line changed but that value's own. Only a name or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The version block reader: any bytes as the resource data of a module file.
 
 #include "FuzzSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The per-user index of descriptions: a cache of every listed Folder.dnt (which stays the one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "index/IndexUpdater.h"
 
 TIndexUpdater::TIndexUpdater(const QString &path, QObject *parent) : QObject(parent), FPath(path), FWorker(new QObject)

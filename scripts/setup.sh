@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared by scripts/run, scripts/test and scripts/format: installs what is missing, then configures and builds.
 # Sourced, not run; expects REPO to be set.
 

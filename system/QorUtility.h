@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Shell operations for the keyboard commands: open a document with the desktop's application for

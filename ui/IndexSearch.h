@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The search field above the tables: as the user types, the descriptions of every indexed folder

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // "Index this folder and its subfolders": indexes every Folder.dnt of a tree on a worker thread

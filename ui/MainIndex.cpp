@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's parts that use the per-user description index: the filter of undescribed
 // entries, the search field, the pruned descriptions and the indexing of a folder tree.
 

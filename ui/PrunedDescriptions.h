@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // "Pruned descriptions...": the descriptions the listings removed in the last 90 days, newest

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # fish completion of dnt, DirNote's command: commands, their options, the values of --format,
 # --to, --from and --encoding, and paths (folders where only a folder is taken).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Commits one description as the main window does, in a process of its own so that a test can
 // give it another environment (a preloaded library): dn_dntwriter <Folder.dnt> <key> <value>.
 // Prints the error and exits 1 when the write fails.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The name rule: which stored key describes which entry, through listing, pruning and commits,
 // over both tables (subfolders in "Folders", files in "Files").
 #include "catalogue/DescriptionFile.h"

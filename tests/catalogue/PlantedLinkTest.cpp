@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Another user plants Folder.dnt in a folder that everyone can write to: a symbolic link to a file
 // of the running user, a dangling one to where a file of theirs would start programs, or a hard
 // link. Every way the program reads or writes Folder.dnt must leave the user's file as it was,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writers of the description file killed with SIGKILL at random moments: every write that had
 // returned is kept, the file is never half written, and no temporary file outlives the next write.
 #include "catalogue/ProfileFile.h"

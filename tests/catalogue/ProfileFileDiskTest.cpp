@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a write does to the folder and the file it writes to: links, owners, modes, other
 // writers, leftovers, and files that are not ordinary text files.
 #include "catalogue/DescriptionFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Commits that meet a fault: a folder gone since it was listed, a full disk. Each is refused
 // with a message that names the file, and the file keeps every byte it had.
 #include "catalogue/FolderCatalogue.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a write keeps of the file besides its text (ACL, extended attributes), and which links and
 // hard links a read or write refuses because another user could have made them.
 #include "catalogue/ProfileFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one-scan commit against the parsed document: for every file, section, key and value the
 // spliced bytes must be the bytes TProfileDocument::WithString makes, and the description commit
 // must choose the key that DescriptionKey chooses on the same file.

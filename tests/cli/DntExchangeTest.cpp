@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // dnt import and export, run as real processes: descript.ion, the comment attribute, CSV,
 // Markdown and JSON.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text from files on a person's terminal (escaped) and in scripts' output (exact): names and
 // descriptions holding control sequences, and names that are not UTF-8 in JSON.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // dnt get, set and ls, run as real processes.
 
 #include "DntRun.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Folder.dnt that exists but cannot be read, by every command of dnt: it is an error naming
 // the file, never a folder without descriptions, and a walk of a tree goes on past it.
 

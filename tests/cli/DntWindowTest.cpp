@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window and a real dnt process on the same folder, and the window's offer to import a
 // descript.ion.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Prints the MIME type that Qt's implementation of the shared MIME database gives each file
 // name on the command line, one per line, from the name alone (as a file manager listing a
 // folder does). The databases are the ones under XDG_DATA_HOME and XDG_DATA_DIRS.

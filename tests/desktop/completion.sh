@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Completes dnt command lines in a real shell from the installed completion file and checks the
 # candidates against dnt's help text: every command, each command's options, the values of the
 # options that take a fixed set, and paths (only folders where only a folder is taken).

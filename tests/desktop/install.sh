@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a temporary prefix and checks what a desktop reads from there: the
 # program, a valid menu entry, the icon at every size, a valid MIME type, and that the MIME
 # database built from it gives Folder.dnt (in any letter case, as the program accepts it) the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a temporary prefix and checks the AppStream metainfo there as a software
 # centre reads it: valid under appstreamcli (no error; the one warning allowed is that the id is
 # no reverse domain name, as it is the menu entry's name), launching the installed menu entry,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package from this build with cpack and checks it as a distribution's
 # packager would: lintian with its default profile gives no error and no warning, and the
 # package holds the licence, the change log, both manual pages compressed, the metainfo and the

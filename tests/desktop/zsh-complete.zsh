@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Prints the candidates zsh's completion system offers at the end of a dnt command line, one a
 # line: an interactive zsh in a pseudo-terminal loads the completion file with compinit, and
 # compadd is wrapped to print the matches it is given.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # In both tables a typed description reaches Folder.dnt however the cursor leaves it: the Down
 # key, a click into the other table, and Tab on the last row. Usage: commit.sh PROGRAM
 . "$(dirname "$0")/e2e_lib.sh"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Deleting with the keys a person presses: Ctrl+Delete in the file table deletes the selected
 # file at once, without a question and not into the trash; in the folder table it asks first and,
 # answered with Enter ("&Yes"), moves the folder into the desktop trash of this user

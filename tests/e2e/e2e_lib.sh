@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by every end-to-end test, with the program as the first argument: a private virtual X
 # display, private HOME and XDG folders under $E2E_ROOT, and the steps a person takes (start the
 # program, wait for its window, type, answer a box, close). Every wait is bounded, and every

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A full disk (the shim preloaded into the program makes every write that grows a file fail with
 # ENOSPC): a commit shows an error box that says so, the program keeps running, Folder.dnt keeps
 # every byte and no temporary file stays; closing reports that the size cannot be stored and the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Peers of the hand-off socket that connect, send half a request and then hang, more of them
 # than the window serves at once: a second start still hands its folder over and ends with exit
 # code 0, and the running window lists that folder. Usage: fault_handoff_peer.sh PROGRAM

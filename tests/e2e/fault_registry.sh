@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A settings file of garbage bytes is never overwritten: at the start the window's creation
 # reports it and the window opens all the same; closing reports it again (the size cannot be
 # stored) and the program ends. When the file goes bad while the program runs, closing reports it

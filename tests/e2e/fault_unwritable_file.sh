@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A Folder.dnt that cannot be written, made read-only (chmod 0444, the program running as an
 # unprivileged user, as root writes to any file) or replaced by a folder while shown: a commit
 # shows an error box that names the file, the program keeps running, and the file or folder keeps

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The folder shown is removed by someone else. F5 leaves the window as it was (there is nothing
 # to list); a description typed then cannot be stored: an error box names the file, the program
 # keeps running, the folder is not made again, and the cursor stays on the row, so the text is

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Without a window manager (as here), nobody gives the main window the keyboard back when a
 # dialog over it closes. For every dialog of the window: open it the way a user does, close it,
 # and type: the text goes into the table cell that had the focus, not to a button or nowhere.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The folder text dialog, opened by a click on the "Folder info" picture button: the lines typed
 # replace the folder's text in Folder.dnt when OK is pressed (Enter), and the descriptions stay.
 # Usage: folder_text.sh PROGRAM

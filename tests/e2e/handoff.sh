@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A second start hands its folder to the running window and ends at once with exit code 0; the
 # running window lists that folder. Usage: handoff.sh PROGRAM
 . "$(dirname "$0")/e2e_lib.sh"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A hand-off that arrives while the error box of an earlier hand-off is shown, after the start
 # that caused the box has ended: the running window survives, closes the box and lists the
 # handed folder, and the description typed before the hand-offs is in Folder.dnt. Three rounds,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A long description typed into the real program and committed with the Down key reaches the
 # folder's description file whole. Usage: long_description.sh PROGRAM
 . "$(dirname "$0")/e2e_lib.sh"

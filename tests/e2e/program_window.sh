@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The real program's windows: the splash comes and goes, the main window opens centred at its
 # designed size, the window menu's About item opens the About box and Esc closes it, and a
 # setting the start cannot read ends it with an "Application Error" box and exit code 1.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # F5 lists the folder again after changes made outside the program: a file created appears, a
 # file removed disappears (its description is pruned), and a description another process wrote
 # shows in its cell. Usage: refresh.sh PROGRAM

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Relative paths, as a user types them in a terminal: the first start lists the folder by its
 # whole path, so Ctrl+Backspace reaches its parent; a second start in another folder hands over
 # the folder it names there, not the one of the same name beside the running window.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A described file renamed by another program (mv) while the program shows its folder: after F5
 # the description is on the new name and the old key is gone. Usage: rename_followed.sh PROGRAM
 . "$(dirname "$0")/e2e_lib.sh"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # An error at the start (a folder without Folder.dnt that the user cannot write to) shows its box
 # above everything: the splash, which stays on top while the window is built, has stepped aside,
 # so the user sees the box and not "Initializing ...". Usage: splash_error_box.sh PROGRAM

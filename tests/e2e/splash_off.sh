@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The splash is switched off in the settings file, by the program's own value or by the maker's
 # general one: the main window is the first window the program shows.
 # Usage: splash_off.sh PROGRAM

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The program started on a folder lists that folder; started on a Folder.dnt path (in any letter
 # case) it lists the folder holding that file: the file typed into is that folder's, and a stale
 # description there is pruned. Tab commits a description on a table of one row. Usage: start.sh PROGRAM

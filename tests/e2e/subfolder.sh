@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Into a subfolder and back with the keys a person presses: Ctrl+Enter in the folder table lists
 # the selected subfolder, Ctrl+Backspace its parent again; what is typed after each lands in the
 # Folder.dnt of the folder then listed. Usage: subfolder.sh PROGRAM

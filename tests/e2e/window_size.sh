@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The window's size is kept across runs: closing stores the outer size (the client size plus the
 # design's 8 x 27 frame) in the settings file, and the next start opens at it.
 # Usage: window_size.sh PROGRAM

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes <count> integer values named <prefix><n> under the program's key, as a second
 // process would. Runs only in a test's own configuration folder.
 #include "common/Exceptions.h"

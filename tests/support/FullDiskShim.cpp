@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Preloaded into a process (LD_PRELOAD) to make its disk look full without root or a small file
 // system: a write to a regular file that would make the file grow fails with ENOSPC once
 // DN_FULL_DISK_AFTER bytes of growth have been written (0: at once); a write within a file's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shows the folder picker over a stand-in main window, for looking at it under a display:
 //   foldrdlg_show [folder to preselect] [text above the tree]
 // Prints the chosen folder, or nothing after Cancel.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for the main window, to drive the single-instance hand-off between real processes.
 // It starts the way the program does (the hand-off check first), lists folders by creating their
 // Folder.dnt, and reports on standard output what the running instance did:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as a whole: its creation from the command line and the settings, its layout,
 // the window menu with the About item, the hand-off from a second start, and its closing.
 

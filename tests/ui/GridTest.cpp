@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two tables of the main window behave alike; every case here runs on each of them.
 
 #include "UiTestSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A second start's hand-off that arrives while the window is in a modal state: every box and
 // dialog the window opens, and the boxes a hand-off's own listing opens. The window survives,
 // closes the state as cancelled, lists the handed folder and keeps what was typed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's offer to import a folder's descript.ion, over what the import can come to: every
 // description imported, some refused, none of the names matching, none storable.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's parts that use the description index: the search field, the pruned
 // descriptions and the indexing of a folder tree, each against an index in the test's own
 // XDG_DATA_HOME.

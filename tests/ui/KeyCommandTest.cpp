@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's keyboard commands, driven with key presses as a person makes them: the key
 // preview, the dispatch order with its focus conditions, and each command's action.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real program, started as a user starts it (without a display here): one instance per user
 // and desktop, a second start handing its folder to the running one and ending.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings key the program entry sets before anything else; the windows under test read and
 // write their settings there, in the test process's own temporary registry file.
 

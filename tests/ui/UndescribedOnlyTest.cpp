@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The toggle that shows only the undescribed entries of both tables: what it hides, and that
 // typing, cursor moves, refresh and going into folders keep working while it is on.
 
