@@ -487,7 +487,7 @@ private:
             if (claimed)
                 continue;
             const QByteArray folded = FoldProfileName(key);
-            const auto other = first >= 0 ? reader.OtherSpellings.constFind(key) : reader.OtherSpellings.cend();
+            const auto other = reader.OtherSpellings.constFind(key);
             TUnclaimedKey unclaimed{std::move(key), {}, false};
             if (other != reader.OtherSpellings.cend()) {
                 unclaimed.Value = *other;

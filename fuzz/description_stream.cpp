@@ -38,13 +38,21 @@ TRead ReadWhole(const QByteArray &path, const char *section, const std::vector<Q
     std::vector<std::string_view> views;
     for (const QByteArray &name : names)
         views.push_back(ViewOf(name));
-    const TNameRule rule(views, profile.KeyGroups(section));
+    const TKeyGroups groups = profile.KeyGroups(section);
+    const TNameRule rule(views, groups);
     TRead read;
     for (size_t i = 0; i < names.size(); ++i)
         read.Descriptions.push_back(rule.KeyOf(i) < 0 ? QByteArray() : profile.EntryValue(rule.KeyOf(i)));
+    // A stale key's value is its own line's, also where another spelling of its fold comes first.
+    auto valueOf = [&](const QByteArray &key) {
+        for (qsizetype k = groups.First(ViewOf(key)); k >= 0; k = groups.Next(k))
+            if (groups.Key(k) == ViewOf(key))
+                return profile.EntryValue(k);
+        return profile.ReadString(section, key);
+    };
     for (const QByteArray &key : profile.ReadSection(section))
         if (!rule.Claimed(ViewOf(key)))
-            read.Unclaimed.emplace_back(key, profile.ReadString(section, key));
+            read.Unclaimed.emplace_back(key, valueOf(key));
     return read;
 }
 
