@@ -227,9 +227,9 @@ struct TTableReader {
     std::vector<std::string> ListedKeys;
     qsizetype ListedBytes = 1;
     QHash<QByteArray, QByteArray> ListedValues;
-    // The values of the other spellings of a fold, by their own keys: one that no entry claims
-    // is pruned with its own value.
-    QHash<QByteArray, QByteArray> OtherSpellings;
+    // The value of each listed key's own first line: a key that no entry claims is pruned with it,
+    // also where another spelling of its fold comes first.
+    QHash<QByteArray, QByteArray> OwnValues;
     std::optional<QList<QByteArray>> KeyList;
     // Keys of the list stored nowhere before it closed (one cut short): looked for further on.
     std::vector<TUnclaimedKey> Watched;
@@ -301,7 +301,7 @@ public:
             reader.ListedKeys.clear();
             reader.ListedBytes = 1;
             reader.ListedValues.clear();
-            reader.OtherSpellings.clear();
+            reader.OwnValues.clear();
             reader.KeyList.reset();
             reader.Watched.clear();
             reader.Table.Unclaimed.clear();
@@ -396,12 +396,12 @@ private:
             if (!listed.empty())
                 reader.ListedBytes += qsizetype(listed.size()) + 1;
             reader.ListedKeys.emplace_back(name);
-            QByteArray folded = FoldProfileName(QByteArray(name.data(), qsizetype(name.size())));
+            QByteArray own(name.data(), qsizetype(name.size()));
+            QByteArray folded = FoldProfileName(own);
             if (!reader.ListedValues.contains(folded)) // the first key of a fold is the one read
                 reader.ListedValues.insert(std::move(folded), ProfileFile::ValueAsRead(stored));
-            else
-                reader.OtherSpellings.insert(QByteArray(name.data(), qsizetype(name.size())),
-                                             ProfileFile::ValueAsRead(stored));
+            if (!reader.OwnValues.contains(own)) // and the first line of a key
+                reader.OwnValues.insert(std::move(own), ProfileFile::ValueAsRead(stored));
             if (reader.ListedBytes > ProfileFile::KeyListBuffer)
                 CloseKeyList(reader);
         } else {
@@ -487,9 +487,9 @@ private:
             if (claimed)
                 continue;
             const QByteArray folded = FoldProfileName(key);
-            const auto other = reader.OtherSpellings.constFind(key);
+            const auto other = reader.OwnValues.constFind(key);
             TUnclaimedKey unclaimed{std::move(key), {}, false};
-            if (other != reader.OtherSpellings.cend()) {
+            if (other != reader.OwnValues.cend()) {
                 unclaimed.Value = *other;
                 unclaimed.Stored = true;
             } else if (const auto value = reader.ListedValues.constFind(folded); value != reader.ListedValues.cend()) {
