@@ -20,6 +20,7 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <map>
 #include <optional>
 #include <utility>
 
@@ -405,7 +406,7 @@ void RecordWrite(TTableWrite &table, TFolderCatalogue &catalogue)
     std::vector<TCatalogueEntry> &entries = *table.Entries;
     std::vector<TStaleKey> &pruned = table.IsFolder ? catalogue.PrunedFolders : catalogue.PrunedFiles;
     std::vector<bool> moved(table.Stale.size()), given(entries.size()), described(entries.size());
-    std::vector<QByteArray> before(entries.size());
+    std::map<size_t, QByteArray> before; // the texts of entries that give theirs: few, in a large table
     for (const TDescriptionMove &move : table.Moves)
         if (Applies(table, move)) {
             (move.FromStale ? moved : given)[size_t(move.From)] = true;
@@ -422,7 +423,7 @@ void RecordWrite(TTableWrite &table, TFolderCatalogue &catalogue)
             pruned.push_back({to.Name, to.Description});
         const QByteArray &oldName = move.FromStale ? table.Stale[size_t(move.From)].Key
                                                    : entries[size_t(move.From)].Name;
-        to.Description = move.FromStale ? table.Stale[size_t(move.From)].Value : before[size_t(move.From)];
+        to.Description = move.FromStale ? table.Stale[size_t(move.From)].Value : before.at(size_t(move.From));
         to.DescriptionWidth = -1; // measured by the window
         catalogue.Renamed.push_back({table.IsFolder, oldName, to.Name});
     }
