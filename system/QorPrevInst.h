@@ -51,7 +51,8 @@ enum class TPrevInstOutcome { NoInstance, HandedOver };
 // process: what CheckPrevInstance does before it exits.
 TPrevInstOutcome HandOffToPrevInstance(const QString &className, qint32 id, const QByteArrayList &arguments);
 
-// Arguments joined, each preceded by one space, trimmed of characters of code 32 or below.
+// Arguments joined, each preceded by one space, trimmed of characters of code 32 or below; a
+// single argument is taken whole, as it names one path.
 QByteArray JoinPrevInstArguments(const QByteArrayList &arguments);
 
 // The folder for the user's session where the socket lives: $XDG_RUNTIME_DIR when it is a
