@@ -586,16 +586,6 @@ QByteArray WorkingFolder()
     return AbsolutePath(QByteArray(buffer.constData()), "/");
 }
 
-QByteArray HandedOverFolder(const QByteArray &text)
-{
-    const QByteArray path = ExtractFilePath(text);
-    if (AsciiUpper(ExtractFileName(text)) == "FOLDER.DNT" && !path.isEmpty())
-        return path;
-    if (!text.isEmpty() && QFileInfo(QFile::decodeName(text)).isDir())
-        return text;
-    return path;
-}
-
 void CloseModalDialogs()
 {
     // Nested dialogs close from the top; one that refuses to close ends the loop.

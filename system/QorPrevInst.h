@@ -136,9 +136,6 @@ QByteArray AbsolutePath(const QByteArray &path, const QByteArray &base);
 QByteArray WorkingFolder();
 
 // Helpers for the main window's handler.
-// The folder a handed-over text names: the folder holding a "Folder.dnt" path, an existing
-// folder itself, otherwise the path part of the text.
-QByteArray HandedOverFolder(const QByteArray &text);
 // Closes the program's open modal dialogs as cancelled, topmost first.
 void CloseModalDialogs();
 // Restores a minimised window, otherwise brings it to the front.

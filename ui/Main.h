@@ -36,10 +36,6 @@ class TIndexUpdater;
 struct TFolderCatalogue;
 struct TFolderUpdate;
 
-// The folder a start lists: the folder of a "Folder.dnt" argument (any letter case), an existing
-// folder named by the argument, else the current directory, else the program's folder. Only the
-// first argument counts.
-QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &currentDir, const QByteArray &programPath);
 // The parent of a folder path with its trailing "/", by text alone: "/data/Sub/" gives "/data/".
 // Empty for the root and for an empty path: there is nothing above them.
 QByteArray ParentFolderPath(const QByteArray &folderPath);

@@ -326,19 +326,6 @@ TEST(PrevInstText, PathsBecomeAbsoluteAndClean)
         EXPECT_EQ(AbsolutePath(c.Path, c.Base), c.Expected) << c.Path.constData() << " in " << c.Base.constData();
 }
 
-TEST(PrevInstText, HandedOverFolder)
-{
-    TTempDir dir;
-    const QByteArray sub = dir.MakeDir("Sub");
-    EXPECT_EQ(HandedOverFolder(sub), sub); // an existing folder itself
-    EXPECT_EQ(HandedOverFolder(sub + '/'), sub + '/');
-    EXPECT_EQ(HandedOverFolder(sub + "/folder.DNT"), sub + '/'); // the folder of a description file
-    EXPECT_EQ(HandedOverFolder(sub + "/missing"), sub + '/');    // otherwise the path part
-    EXPECT_EQ(HandedOverFolder(dir.WriteFile("Sub/a.txt", "x")), sub + '/');
-    EXPECT_EQ(HandedOverFolder("Folder.dnt"), QByteArray());
-    EXPECT_EQ(HandedOverFolder("nothing here"), QByteArray());
-}
-
 TEST_F(PrevInstTest, SocketIsPrivateAndNamedForUserAndDisplay)
 {
     const QString name = PrevInstServerName(QStringLiteral("tfrmMAIN"));
