@@ -316,9 +316,9 @@ if Check(os.path.isfile(EXTENSION), "the extension is not installed"):
     asked = []
     gi, repository = StubBindings(asked)
     sys.modules.update({"gi": gi, "gi.repository": repository})
-    spec = importlib.util.spec_from_file_location("dirnote_describe", EXTENSION)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("dirnote_describe", EXTENSION)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     Check(asked[:1] == [("Nautilus", "4.0")], f"the extension asks for {asked}, not the bindings' version 4.0")
     providers = [value for value in vars(module).values()
                  if isinstance(value, type) and issubclass(value, repository.Nautilus.MenuProvider)]
