@@ -8,6 +8,7 @@
 #include "common/ProcessMemory.h"
 #include "settings/RegSpecial.h"
 #include "system/QorPrevInst.h"
+#include "system/StartTarget.h"
 #include "ui/Main.h"
 
 #include <QByteArrayList>
@@ -45,6 +46,17 @@ int RunProgram(int argc, char **argv)
     ReturnLargeBlocksToTheSystem();
     RegProgramKey = DirNoteRegKey;
 
+    QByteArrayList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QByteArray(argv[i]);
+    // Asked for the help text, the program prints it and neither hands off nor opens a window.
+    if (AsksForHelp(arguments)) {
+        const QByteArray help = ProgramHelpText();
+        std::fwrite(help.constData(), 1, size_t(help.size()), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    arguments = PathArguments(arguments);
+
     // A running instance takes over the arguments and this process ends here, before it has an
     // application object or a window.
     QString failure;
@@ -61,10 +73,6 @@ int RunProgram(int argc, char **argv)
         ShowApplicationError(failure);
         return 1;
     }
-
-    QByteArrayList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QByteArray(argv[i]);
 
     std::unique_ptr<TFrmMain> window;
     try {

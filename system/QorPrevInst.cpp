@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "system/QorPrevInst.h"
+#include "system/StartTarget.h"
 
 #include "common/ErrorReport.h"
 #include "common/Exceptions.h"
@@ -208,6 +209,10 @@ bool IdentifiedAs(TClientSocket &socket, const QString &name, qint32 id)
 
 QByteArray JoinPrevInstArguments(const QByteArrayList &arguments)
 {
+    // One argument is one path, as a file manager passes it: its blanks, a final line feed
+    // among them, are part of the name.
+    if (arguments.size() == 1)
+        return arguments.first();
     QByteArray text;
     for (const QByteArray &argument : arguments)
         text += ' ' + argument;
@@ -295,6 +300,7 @@ void CheckPrevInstance(const QString &className, qint32 id)
         if (!arguments.isEmpty())
             arguments.removeFirst(); // the program itself
     }
+    arguments = PathArguments(arguments);
     // The running instance has a working folder of its own: a relative path goes as the absolute
     // path of what the user named here.
     if (const QByteArray text = JoinPrevInstArguments(arguments); !text.isEmpty())
@@ -578,16 +584,6 @@ QByteArray WorkingFolder()
         buffer.resize(buffer.size() * 2);
     }
     return AbsolutePath(QByteArray(buffer.constData()), "/");
-}
-
-QByteArray HandedOverFolder(const QByteArray &text)
-{
-    const QByteArray path = ExtractFilePath(text);
-    if (AsciiUpper(ExtractFileName(text)) == "FOLDER.DNT" && !path.isEmpty())
-        return path;
-    if (!text.isEmpty() && QFileInfo(QFile::decodeName(text)).isDir())
-        return text;
-    return path;
 }
 
 void CloseModalDialogs()

@@ -51,7 +51,8 @@ enum class TPrevInstOutcome { NoInstance, HandedOver };
 // process: what CheckPrevInstance does before it exits.
 TPrevInstOutcome HandOffToPrevInstance(const QString &className, qint32 id, const QByteArrayList &arguments);
 
-// Arguments joined, each preceded by one space, trimmed of characters of code 32 or below.
+// Arguments joined, each preceded by one space, trimmed of characters of code 32 or below; a
+// single argument is taken whole, as it names one path.
 QByteArray JoinPrevInstArguments(const QByteArrayList &arguments);
 
 // The folder for the user's session where the socket lives: $XDG_RUNTIME_DIR when it is a
@@ -135,9 +136,6 @@ QByteArray AbsolutePath(const QByteArray &path, const QByteArray &base);
 QByteArray WorkingFolder();
 
 // Helpers for the main window's handler.
-// The folder a handed-over text names: the folder holding a "Folder.dnt" path, an existing
-// folder itself, otherwise the path part of the text.
-QByteArray HandedOverFolder(const QByteArray &text);
 // Closes the program's open modal dialogs as cancelled, topmost first.
 void CloseModalDialogs();
 // Restores a minimised window, otherwise brings it to the front.

@@ -136,22 +136,6 @@ QByteArray ParentFolderPath(const QByteArray &folderPath)
     return ExtractFilePath(folderPath.chopped(1));
 }
 
-QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &currentDir, const QByteArray &programPath)
-{
-    if (!arguments.isEmpty()) {
-        // Absolute from here on: the title, the parent and a later hand-off need the whole path.
-        const QByteArray argument = AbsolutePath(arguments.first(), currentDir);
-        const QByteArray path = ExtractFilePath(argument);
-        if (AsciiUpper(ExtractFileName(argument)) == "FOLDER.DNT" && !path.isEmpty())
-            return path;
-        if (!argument.isEmpty() && IsExistingFolder(argument))
-            return argument;
-    }
-    if (!currentDir.isEmpty())
-        return currentDir;
-    return ExtractFilePath(programPath);
-}
-
 TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(parent)
 {
     CreateComponents();
@@ -402,7 +386,7 @@ void TFrmMain::FormCreate(const QByteArrayList &arguments)
     FDescFilePath.clear();
     ResetTables();
 
-    LoadFolder(StartFolder(arguments, WorkingFolder(), QFile::encodeName(QCoreApplication::applicationFilePath())));
+    ListTarget(StartTarget(arguments, WorkingFolder(), QFile::encodeName(QCoreApplication::applicationFilePath())));
 
     // The About item comes last, right after Close, with the About shortcut's key text.
     AddWindowMenuItem(QStringLiteral("&About ...\t") + ShortCutToText(FShortCuts[cmdAbout]), CmdAbout);
@@ -484,10 +468,10 @@ void TFrmMain::PrevInstParm(const QByteArray &text)
         throw TOSError(0);
     // The server calls this from the event loop, never from inside its socket's signals, so the
     // boxes of the listing below may run their event loops here.
-    const QByteArray folder = HandedOverFolder(text);
+    const TStartTarget target = HandedOverTarget(text);
     if (FListing) {
         // Arrived while a listing is read (queued before it began): it follows that one.
-        LoadFolder(folder);
+        ListTarget(target);
         return;
     }
     // What was typed in the folder listed so far is stored before another one replaces it, in
@@ -498,9 +482,9 @@ void TFrmMain::PrevInstParm(const QByteArray &text)
     // A dialog of this program closes as cancelled, so that the listing below is the last word.
     // This runs in the event loop of the topmost one; each returns once this has.
     CloseModalDialogs();
-    // The text names a folder as the command line does: "dirnote /data/Sub" lists Sub, whether
-    // or not an instance was running.
-    LoadFolder(folder);
+    // The text names a folder or a file as the command line does: "dirnote /data/Sub" lists Sub,
+    // whether or not an instance was running.
+    ListTarget(target);
     RestoreApplication(this);
 }
 

@@ -4,6 +4,7 @@
 #include "catalogue/FolderCatalogue.h"
 #include "common/ShortCut.h"
 #include "system/QorPrevInst.h"
+#include "system/StartTarget.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
@@ -35,10 +36,6 @@ class TIndexUpdater;
 struct TFolderCatalogue;
 struct TFolderUpdate;
 
-// The folder a start lists: the folder of a "Folder.dnt" argument (any letter case), an existing
-// folder named by the argument, else the current directory, else the program's folder. Only the
-// first argument counts.
-QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &currentDir, const QByteArray &programPath);
 // The parent of a folder path with its trailing "/", by text alone: "/data/Sub/" gives "/data/".
 // Empty for the root and for an empty path: there is nothing above them.
 QByteArray ParentFolderPath(const QByteArray &folderPath);
@@ -98,6 +95,10 @@ public:
     // raises its error after the tables are filled; so does a folder that could not be listed whole
     // ("Unable to list the folder ..."), after its cursor is placed.
     bool LoadFolder(const QByteArray &folder);
+    // Lists a start's or a hand-off's target folder and puts the cursor on its file's row, in the
+    // file table with the focus (a filter that hides the row is switched off). A target that
+    // arrives while a listing is read only has its folder listed after that one.
+    bool ListTarget(const TStartTarget &target);
     // How LoadFolder reads folders (tests slow it down or make it fail).
     TDirectoryReader DirectoryReader = ::readdir;
 

@@ -60,7 +60,7 @@ if command -v groff >/dev/null; then
   done < <("$PREFIX/bin/dnt" --help | sed -n 's/^  \([a-z-]\)/\1/p')
   # The program's page: what it is started with, its files, its environment and every key.
   rendered=$(render dirnote) || fail "groff cannot render dirnote.1"
-  for item in SYNOPSIS 'dirnote [FOLDER' KEYS FILES ENVIRONMENT Folder.dnt HKEY_CURRENT_USER.reg index.sqlite \
+  for item in SYNOPSIS 'dirnote [--] [FOLDER|FILE|PATH/Folder.dnt]' 'dirnote --help' KEYS FILES ENVIRONMENT Folder.dnt HKEY_CURRENT_USER.reg index.sqlite \
               XDG_CONFIG_HOME DIRNOTE_NO_INDEX "DirNote $VERSION" \
               Shift+F1 F5 Ctrl+Enter Ctrl+Backspace Ctrl+Delete Ctrl+Tab Ctrl+N Ctrl+F Ctrl+P; do
     grep -qF -- "$item" <<<"$rendered" || fail "dirnote.1 lacks: $item"

@@ -14,6 +14,7 @@
 #include "common/Exceptions.h"
 #include "common/MessageDlg.h"
 #include "system/QorPrevInst.h"
+#include "system/StartTarget.h"
 
 #include <QDialog>
 #include <QDir>
@@ -71,8 +72,10 @@ public:
     void PrevInstParm(const QByteArray &text) override
     {
         Report("PARM " + text);
+        // The exact bytes, for texts whose line feeds would split the line above.
+        Report("PARMHEX " + text.toHex());
         CloseModalDialogs();
-        LoadFolder(HandedOverFolder(text));
+        LoadFolder(HandedOverTarget(text).Folder);
         RestoreApplication(this);
     }
 

@@ -118,6 +118,20 @@ public:
         FProcess.start(QStringLiteral(PREVINST_STANDIN), list);
         FProcess.waitForStarted(5000);
     }
+    // Starts it in folder with "--" and one argument of any bytes. The argument list of a
+    // QProcess is text, which cannot carry bytes that are not UTF-8: a shell turns the argument's
+    // octal escapes back into its bytes, a final line feed included.
+    void StartWithBytes(const QByteArray &folder, const QByteArray &argument)
+    {
+        QByteArray escaped;
+        for (const char c : argument)
+            escaped += '\\' + QByteArray::number(static_cast<unsigned char>(c), 8).rightJustified(3, '0');
+        FProcess.setWorkingDirectory(QFile::decodeName(folder));
+        FProcess.start(QStringLiteral("/bin/sh"),
+                       {QStringLiteral("-c"), QStringLiteral("a=$(printf \"$1\"; echo x); exec \"$0\" -- \"${a%x}\""),
+                        QStringLiteral(PREVINST_STANDIN), QString::fromLatin1(escaped)});
+        FProcess.waitForStarted(5000);
+    }
     // Starts and waits until the instance answers hand-offs.
     void StartInstance(const QByteArrayList &arguments)
     {
@@ -287,6 +301,8 @@ TEST(PrevInstText, ArgumentsJoinedAndTrimmed)
     EXPECT_EQ(JoinPrevInstArguments({"\t x", "y \n\r"}), QByteArray("x y"));
     EXPECT_EQ(JoinPrevInstArguments({"  ", ""}), QByteArray());
     EXPECT_EQ(JoinPrevInstArguments({}), QByteArray());
+    // One argument is one path: a name's blanks stay.
+    EXPECT_EQ(JoinPrevInstArguments({" name \n"}), QByteArray(" name \n"));
 }
 
 TEST(PrevInstText, PathsBecomeAbsoluteAndClean)
@@ -308,19 +324,6 @@ TEST(PrevInstText, PathsBecomeAbsoluteAndClean)
     };
     for (const auto &c : cases)
         EXPECT_EQ(AbsolutePath(c.Path, c.Base), c.Expected) << c.Path.constData() << " in " << c.Base.constData();
-}
-
-TEST(PrevInstText, HandedOverFolder)
-{
-    TTempDir dir;
-    const QByteArray sub = dir.MakeDir("Sub");
-    EXPECT_EQ(HandedOverFolder(sub), sub); // an existing folder itself
-    EXPECT_EQ(HandedOverFolder(sub + '/'), sub + '/');
-    EXPECT_EQ(HandedOverFolder(sub + "/folder.DNT"), sub + '/'); // the folder of a description file
-    EXPECT_EQ(HandedOverFolder(sub + "/missing"), sub + '/');    // otherwise the path part
-    EXPECT_EQ(HandedOverFolder(dir.WriteFile("Sub/a.txt", "x")), sub + '/');
-    EXPECT_EQ(HandedOverFolder("Folder.dnt"), QByteArray());
-    EXPECT_EQ(HandedOverFolder("nothing here"), QByteArray());
 }
 
 TEST_F(PrevInstTest, SocketIsPrivateAndNamedForUserAndDisplay)
@@ -645,6 +648,26 @@ TEST_F(PrevInstTest, ArgumentsArriveJoinedWithSingleSpaces)
     EXPECT_EQ(second.Finish(), 0);
     ASSERT_TRUE(first.WaitForLine("PARM ")) << first.Output().constData();
     EXPECT_TRUE(first.HasExactLine("PARM " + FDir.Path() + "/a b c")) << first.Output().constData();
+}
+
+// A file manager passes one path, whatever its bytes: it arrives whole, after a "--" that only
+// ends the options, and none of it is read as more than one name.
+TEST_F(PrevInstTest, OneAwkwardNameArrivesWhole)
+{
+    TStandIn first;
+    first.StartInstance({FDir.Path()});
+    const QByteArray names[] = {"a  b",         "-x",           "--help",    "it's \"q\"",
+                                "\xff\xfe\x80", "line\nfeed\n", " edges \t", "$(touch pwned)"};
+    for (const QByteArray &name : names) {
+        TStandIn second;
+        second.StartWithBytes(FDir.Path(), name);
+        EXPECT_EQ(second.Finish(), 0) << name.toHex().constData();
+        const QByteArray arrived = "PARMHEX " + (FDir.Path() + '/' + name).toHex();
+        first.WaitForLine(arrived);
+        EXPECT_TRUE(first.HasExactLine(arrived)) << name.toHex().constData() << '\n' << first.Output().constData();
+    }
+    EXPECT_FALSE(QFile::exists(QStringLiteral("pwned")));
+    EXPECT_FALSE(QFile::exists(QFile::decodeName(FDir.Path() + "/pwned")));
 }
 
 // The instance runs in a folder of its own: a relative path typed elsewhere goes as the absolute,

@@ -70,37 +70,6 @@ private:
 };
 } // namespace
 
-TEST_F(FrmMainTest, TheStartFolderFollowsTheFourRules)
-{
-    const QByteArray sub = Dir.MakeDir("Sub");
-    const QByteArray file = Dir.WriteFile("a.txt", "x");
-    const QByteArray cwd = Dir.Path();
-    const QByteArray program = "/opt/dirnote/bin/dirnote";
-    const struct {
-        QByteArrayList Arguments;
-        QByteArray CurrentDir;
-        QByteArray Expected;
-    } cases[] = {
-        {{sub + "/folder.DNT"}, cwd, sub + '/'},                 // a description file's folder
-        {{sub + "/FOLDER.dnt", file}, cwd, sub + '/'},           // only the first argument counts
-        {{cwd + "/missing/Folder.dnt"}, cwd, cwd + "/missing/"}, // listed if it exists: it does not
-        {{"Folder.dnt"}, cwd, cwd + '/'},                        // the current directory's file
-        {{sub}, cwd, sub},                                       // an existing folder
-        {{sub + '/'}, cwd, sub},
-        {{"Sub"}, cwd, sub}, // relative paths: absolute and clean, against the current directory
-        {{".//Sub/../Sub/./"}, cwd, sub},
-        {{"./sub/FOLDER.DNT"}, cwd, cwd + "/sub/"},
-        {{"../" + ExtractFileName(cwd) + "/Sub"}, cwd, sub},
-        {{cwd + "/missing"}, cwd, cwd},          // a missing folder
-        {{file, sub}, cwd, cwd},                 // any other file
-        {{}, cwd, cwd},                          // no argument
-        {{}, QByteArray(), "/opt/dirnote/bin/"}, // no current directory
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(StartFolder(c.Arguments, c.CurrentDir, program), c.Expected)
-            << c.Arguments.join(' ').constData() << " in " << c.CurrentDir.constData();
-}
-
 TEST_F(FrmMainTest, CreationListsTheStartFolder)
 {
     const QByteArray sub = Dir.MakeDir("Sub");
@@ -490,6 +459,46 @@ TEST_F(FrmMainTest, AHandedOverTextIsResolvedAsTheStartFolderIs)
         EXPECT_EQ(e.Message(), QStringLiteral("A call to an OS function failed"));
     }
     EXPECT_EQ(window.DescFilePath(), start + "/Folder.dnt");
+}
+
+// "Describe with DirNote" on a file: its folder is listed with the cursor on its row, in the file
+// table with the focus, for the first start and for a hand-off to the running window alike.
+TEST_F(FrmMainTest, AFilePathListsItsFolderWithTheCursorOnItsRow)
+{
+    const QByteArray folder = Dir.MakeDir("Photos");
+    const QByteArray elsewhere = Dir.MakeDir("Elsewhere");
+    const QByteArray names[] = {"-x 'q' \"d\"", "line\nfeed", "\xff\xfe", "zz last"};
+    for (const QByteArray &name : {QByteArray("a first"), QByteArray("b second")})
+        Dir.WriteFile("Photos/" + name, "x");
+    for (const QByteArray &name : names)
+        Dir.WriteFile("Photos/" + name, "x");
+    // Described, so that the "undescribed only" filter hides it.
+    WriteFileBytes(folder + "/Folder.dnt", "[Files]\r\nzz last=described\r\n");
+    const auto expectCursorOn = [&](TFrmMain &window, const QByteArray &name, const char *how) {
+        const TStringGridModel *model = window.StringGridFiles->GridModel();
+        EXPECT_EQ(window.DescFilePath(), folder + "/Folder.dnt") << how << ' ' << name.toHex().constData();
+        EXPECT_EQ(model->Name(window.StringGridFiles->Row()), name) << how << ' ' << name.toHex().constData();
+        EXPECT_TRUE(window.StringGridFiles->hasFocus()) << how << ' ' << name.toHex().constData();
+    };
+    for (const QByteArray &name : names) {
+        TFrmMain window({folder + '/' + name});
+        ASSERT_NO_FATAL_FAILURE(ShowAndActivate(window));
+        expectCursorOn(window, name, "start");
+    }
+    TFrmMain window({elsewhere});
+    ASSERT_NO_FATAL_FAILURE(ShowAndActivate(window));
+    window.StringGridFolders->setFocus();
+    window.SetUndescribedOnly(true);
+    for (const QByteArray &name : names) {
+        window.PrevInstParm(elsewhere);
+        window.PrevInstParm(folder + '/' + name);
+        expectCursorOn(window, name, "hand-off");
+    }
+    // The row asked for was hidden by the filter, which is off now.
+    EXPECT_FALSE(window.UndescribedOnly());
+    // A folder's own path still lists that folder, not its parent.
+    window.PrevInstParm(folder);
+    EXPECT_EQ(window.DescFilePath(), folder + "/Folder.dnt");
 }
 
 TEST_F(FrmMainTest, AHandOffStoresWhatWasTypedBeforeListingAnotherFolder)

@@ -83,3 +83,41 @@ TEST(RealProgram, ASecondStartHandsItsFolderToTheRunningOneAndEnds)
     EXPECT_EQ(secondStart.exitCode(), 0);
     EXPECT_TRUE(Exists(third + "/Folder.dnt"));
 }
+
+// "--help" prints the usage and ends, with no window and no hand-off; "--" ends the options, so a
+// file named "--help" is a file like any other, and a file's path lists its folder.
+TEST(RealProgram, HelpIsPrintedAndADoubleDashEndsTheOptions)
+{
+    TTempDir dir;
+    const QByteArray first = dir.MakeDir("First");
+    const QByteArray here = dir.MakeDir("Here");
+    TProgram running({first});
+    ASSERT_TRUE(running.Process().waitForStarted(10000));
+    const QString socket = PrevInstServerName(QStringLiteral("TFrmMain"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Exists(first + "/Folder.dnt") && QFileInfo::exists(socket); }, 30000))
+        << "the first start never became ready";
+
+    QProcess start;
+    start.setProcessEnvironment(ProgramEnvironment());
+    start.setWorkingDirectory(QString::fromUtf8(here));
+    for (const QString &option : {QStringLiteral("--help"), QStringLiteral("-h")}) {
+        start.start(QString::fromUtf8(ProgramPath()), {option});
+        ASSERT_TRUE(start.waitForFinished(20000));
+        EXPECT_EQ(start.exitCode(), 0);
+        const QByteArray help = start.readAllStandardOutput();
+        EXPECT_TRUE(help.startsWith("Usage: dirnote [--] [FOLDER | FILE | PATH/Folder.dnt]\n")) << help.constData();
+        EXPECT_TRUE(help.contains("lists the folder that holds the file, with the cursor on its row"))
+            << help.constData();
+    }
+    // Handed over, "--help" would have listed the folder it was typed in.
+    EXPECT_FALSE(Exists(here + "/Folder.dnt"));
+
+    const QByteArray inside = dir.MakeDir("Inside");
+    dir.WriteFile("Inside/--help", "x");
+    start.setWorkingDirectory(QString::fromUtf8(inside));
+    start.start(QString::fromUtf8(ProgramPath()), {QStringLiteral("--"), QStringLiteral("--help")});
+    ASSERT_TRUE(start.waitForFinished(20000));
+    EXPECT_EQ(start.exitCode(), 0);
+    EXPECT_TRUE(start.readAllStandardOutput().isEmpty());
+    EXPECT_TRUE(Exists(inside + "/Folder.dnt"));
+}
