@@ -103,32 +103,6 @@ int ListedColumnWidth(int widest)
 }
 } // namespace
 
-const std::array<TFrmMain::TShortCutSetting, TFrmMain::CommandCount> TFrmMain::ShortCutSettings = {{
-    {"sc_About", 0x2070, TKeyFocus::None},              // Shift+F1
-    {"sc_Refresh", 0x0074, TKeyFocus::None},            // F5
-    {"sc_FolderGoto", 0x400D, TKeyFocus::Folders},      // Ctrl+Enter
-    {"sc_FolderGoBack", 0x4008, TKeyFocus::None},       // Ctrl+Backspace
-    {"sc_FolderExplore", 0x800D, TKeyFocus::Folders},   // Alt+Enter
-    {"sc_FolderDelete", 0x402E, TKeyFocus::Folders},    // Ctrl+Delete
-    {"sc_FileExec", 0x400D, TKeyFocus::Files},          // Ctrl+Enter
-    {"sc_FileDelete", 0x402E, TKeyFocus::Files},        // Ctrl+Delete
-    {"sc_SwitchGrid", 0x4009, TKeyFocus::None},         // Ctrl+Tab
-    {"sc_UndescribedOnly", 0x404E, TKeyFocus::None},    // Ctrl+N
-    {"sc_Search", 0x4046, TKeyFocus::None},             // Ctrl+F
-    {"sc_PrunedDescriptions", 0x4050, TKeyFocus::None}, // Ctrl+P
-}};
-
-TFrmMain::TCommand TFrmMain::KeyCommand(const std::array<TShortCut, CommandCount> &codes, TShortCut pressed,
-                                        TKeyFocus focus)
-{
-    for (int row = 0; row < CommandCount; ++row) {
-        const TKeyFocus needed = ShortCutSettings[size_t(row)].Focus;
-        if (codes[size_t(row)] == pressed && (needed == TKeyFocus::None || needed == focus))
-            return TCommand(row);
-    }
-    return CommandCount;
-}
-
 QByteArray ParentFolderPath(const QByteArray &folderPath)
 {
     if (folderPath.isEmpty())
@@ -996,14 +970,7 @@ void TFrmMain::FormKeyDown(quint16 &key, Qt::KeyboardModifiers shift)
 {
     if (key == 0)
         return;
-    TShortCut pressed = key;
-    if (shift & Qt::ShiftModifier)
-        pressed += scShift;
-    if (shift & Qt::ControlModifier)
-        pressed += scCtrl;
-    if (shift & Qt::AltModifier)
-        pressed += scAlt;
-    const TCommand command = KeyCommand(FShortCuts, pressed, FocusedTable());
+    const TCommand command = KeyCommand(FShortCuts, TKeyMap::PressedCode(key, shift), FocusedTable());
     if (command == CommandCount)
         return;
     key = 0;

@@ -4,6 +4,7 @@
 #include "catalogue/FolderCatalogue.h"
 #include "common/ShortCut.h"
 #include "system/QorPrevInst.h"
+#include "ui/KeyMap.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
@@ -59,34 +60,16 @@ public:
     // The window menu's items of the description index.
     static constexpr int CmdUndescribedOnly = 667, CmdSearch = 668, CmdPrunedDescriptions = 669, CmdIndexTree = 670;
 
-    // The keyboard commands, in the order their codes are read and matched.
-    enum TCommand {
-        cmdAbout,
-        cmdRefresh,
-        cmdFolderGoto,
-        cmdFolderGoBack,
-        cmdFolderExplore,
-        cmdFolderDelete,
-        cmdFileExec,
-        cmdFileDelete,
-        cmdSwitchTable,
-        cmdUndescribedOnly,
-        cmdSearch,
-        cmdPrunedDescriptions,
-        CommandCount
-    };
-    // The table that itself holds the keyboard focus (its cell editor does not count).
-    enum class TKeyFocus { None, Folders, Files };
-    struct TShortCutSetting {
-        const char *Name;
-        TShortCut Default;
-        // The table that must have the focus for the command to run; None: wherever it is.
-        TKeyFocus Focus;
-    };
-    static const std::array<TShortCutSetting, CommandCount> ShortCutSettings;
-    // The command a pressed code runs: the first row whose code equals it and whose focus
-    // condition holds; CommandCount when none does and the key goes on to the focused control.
-    static TCommand KeyCommand(const std::array<TShortCut, CommandCount> &codes, TShortCut pressed, TKeyFocus focus);
+    // The keyboard commands and their dispatch (ui/KeyMap).
+    using TCommand = TKeyMap::TCommand;
+    using enum TKeyMap::TCommand;
+    using TKeyFocus = TKeyMap::TKeyFocus;
+    using TShortCutSetting = TKeyMap::TShortCutSetting;
+    static constexpr const auto &ShortCutSettings = TKeyMap::ShortCutSettings;
+    static TCommand KeyCommand(const TKeyMap::TCodes &codes, TShortCut pressed, TKeyFocus focus)
+    {
+        return TKeyMap::KeyCommand(codes, pressed, focus);
+    }
 
     // Creation runs FormCreate with the command line's arguments (without the program's name).
     explicit TFrmMain(const QByteArrayList &arguments = {}, QWidget *parent = nullptr);
