@@ -304,25 +304,14 @@ void TFrmMain::CreateComponents()
     setTabOrder(BitBtnSelectFolder, BitBtnRefreshFolder);
     setTabOrder(BitBtnRefreshFolder, BitBtnClose);
 
-    FWindowMenu = new QMenu(this);
-    FWindowMenu->setObjectName(QStringLiteral("WindowMenu"));
+    FWindowMenu = new TWindowMenu(this, [this](int command) { ReportErrors([&] { WMSysCommand(command); }); });
     AddWindowMenuItem(QStringLiteral("&Restore"), SC_RESTORE);
     AddWindowMenuItem(QStringLiteral("Mi&nimize"), SC_MINIMIZE);
     AddWindowMenuItem(QStringLiteral("Ma&ximize"), SC_MAXIMIZE);
-    FWindowMenu->addSeparator();
+    FWindowMenu->AddSeparator();
     CreateIndexComponents();
-    FWindowMenu->addSeparator();
+    FWindowMenu->AddSeparator();
     AddWindowMenuItem(QStringLiteral("&Close\tAlt+F4"), SC_CLOSE);
-    connect(FWindowMenu, &QMenu::aboutToShow, this, [this] {
-        const Qt::WindowStates state = windowState();
-        for (QAction *action : FWindowMenu->actions()) {
-            switch (action->data().toInt()) {
-            case SC_RESTORE: action->setEnabled(state & (Qt::WindowMaximized | Qt::WindowMinimized)); break;
-            case SC_MINIMIZE: action->setEnabled(!(state & Qt::WindowMinimized)); break;
-            case SC_MAXIMIZE: action->setEnabled(!(state & Qt::WindowMaximized)); break;
-            }
-        }
-    });
     // Alt+Space opens it where the window manager passes the key on.
     auto *menuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
     connect(menuKey, &QShortcut::activated, this, [this] { PopupWindowMenu(mapToGlobal(QPoint(0, 0))); });
@@ -330,10 +319,7 @@ void TFrmMain::CreateComponents()
 
 QAction *TFrmMain::AddWindowMenuItem(const QString &text, int command)
 {
-    QAction *action = FWindowMenu->addAction(text);
-    action->setData(command);
-    connect(action, &QAction::triggered, this, [this, command] { ReportErrors([&] { WMSysCommand(command); }); });
-    return action;
+    return FWindowMenu->AddItem(text, command);
 }
 
 void TFrmMain::ResetTables()
@@ -391,17 +377,12 @@ void TFrmMain::FormCreate(const QByteArrayList &arguments)
 
 void TFrmMain::PopupWindowMenu(const QPoint &globalPos)
 {
-    FWindowMenu->popup(globalPos);
+    FWindowMenu->Popup(globalPos);
 }
 
 void TFrmMain::WMSysCommand(int command)
 {
-    switch (command & 0xFFF0) {
-    case SC_RESTORE: showNormal(); break;
-    case SC_MINIMIZE: showMinimized(); break;
-    case SC_MAXIMIZE: showMaximized(); break;
-    case SC_CLOSE: close(); break;
-    }
+    FWindowMenu->RunStandard(command);
     switch (command) {
     case CmdAbout: ShowAbout(); break;
     case CmdUndescribedOnly: SetUndescribedOnly(!UndescribedOnly()); break;

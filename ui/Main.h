@@ -5,6 +5,7 @@
 #include "common/ShortCut.h"
 #include "system/QorPrevInst.h"
 #include "ui/KeyMap.h"
+#include "ui/WindowMenu.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
@@ -55,7 +56,8 @@ public:
     static constexpr QSize MinimumOuterSize{453, 476};
     static constexpr qint32 AppId = 123458;
     // Commands of the window menu: the standard ones, and the About item.
-    static constexpr int SC_MINIMIZE = 0xF020, SC_MAXIMIZE = 0xF030, SC_CLOSE = 0xF060, SC_RESTORE = 0xF120;
+    static constexpr int SC_MINIMIZE = TWindowMenu::SC_MINIMIZE, SC_MAXIMIZE = TWindowMenu::SC_MAXIMIZE,
+                         SC_CLOSE = TWindowMenu::SC_CLOSE, SC_RESTORE = TWindowMenu::SC_RESTORE;
     static constexpr int CmdAbout = 666;
     // The window menu's items of the description index.
     static constexpr int CmdUndescribedOnly = 667, CmdSearch = 668, CmdPrunedDescriptions = 669, CmdIndexTree = 670;
@@ -139,7 +141,7 @@ public:
     TSearchPanel *SearchPanel = nullptr;
 
     // The window menu, the stand-in for the system menu; its commands go through WMSysCommand.
-    QMenu *WindowMenu() const { return FWindowMenu; }
+    QMenu *WindowMenu() const { return FWindowMenu->Menu(); }
     void PopupWindowMenu(const QPoint &globalPos);
     void WMSysCommand(int command);
     void ShowAbout();
@@ -220,7 +222,7 @@ private:
     // or another program has the focus.
     TStringGrid *FLastGrid = nullptr;
     std::array<TShortCut, CommandCount> FShortCuts{};
-    QMenu *FWindowMenu = nullptr;
+    TWindowMenu *FWindowMenu = nullptr;
     QAction *FUndescribedOnlyItem = nullptr;
     // The window-menu items of keyboard commands, which show their keys.
     std::vector<std::pair<QAction *, TCommand>> FCommandItems;
