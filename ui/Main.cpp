@@ -129,6 +129,11 @@ QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &curren
 TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(parent)
 {
     CreateComponents();
+    FCommit = std::make_unique<TDescriptionCommit>(StringGridFolders, StringGridFiles, [this] {
+        return TCommitPlace{FDescFilePath, FIndexUpdater};
+    });
+    FEntryActions = std::make_unique<TEntryActions>(static_cast<TEntryActionsHost &>(*this), StringGridFolders,
+                                                    StringGridFiles);
     AttachGridHandlers(true);
     FFocusConnection = connect(qApp, &QApplication::focusChanged, this,
                                [this](QWidget *, QWidget *now) { FocusChanged(now); });
@@ -160,9 +165,7 @@ void TFrmMain::WaitReplacedListingFreed()
 
 void TFrmMain::FocusChanged(QWidget *now)
 {
-    for (TStringGrid *grid : {StringGridFolders, StringGridFiles})
-        if (now && (now == grid || grid->isAncestorOf(now)))
-            FLastGrid = grid;
+    FCommit->FocusChanged(now);
 }
 
 void TFrmMain::CreateComponents()
@@ -637,71 +640,22 @@ void TFrmMain::EnableTables()
 
 bool TFrmMain::StringGridFoldersSelectCell(int col, int row)
 {
-    if (row != StringGridFolders->Row())
-        CommitCurrentRow(StringGridFolders, kSectionFolders);
-    return col == 1;
+    return FCommit->SelectCell(StringGridFolders, col, row);
 }
 
 bool TFrmMain::StringGridFilesSelectCell(int col, int row)
 {
-    if (row != StringGridFiles->Row())
-        CommitCurrentRow(StringGridFiles, kSectionFiles);
-    return col == 1;
+    return FCommit->SelectCell(StringGridFiles, col, row);
 }
 
 void TFrmMain::StringGridFoldersExit()
 {
-    CommitCurrentRow(StringGridFolders, kSectionFolders);
+    FCommit->Exit(StringGridFolders);
 }
 
 void TFrmMain::StringGridFilesExit()
 {
-    CommitCurrentRow(StringGridFiles, kSectionFiles);
-}
-
-void TFrmMain::CommitCurrentRow(TStringGrid *grid, const char *section)
-{
-    TStringGridModel *model = grid->GridModel();
-    const int row = grid->Row();
-    const QString text = model->Description(row);
-    const QString stored = model->Stored(row);
-    if (text.isEmpty()) {
-        // A stored description cannot be removed by emptying its cell.
-        if (!stored.isEmpty())
-            model->SetDescription(row, stored);
-        return;
-    }
-    if (text == stored)
-        return;
-    // A stored text in Windows-1252 can read as more UTF-8 than the file reads back: not saved.
-    const QByteArray bytes = EncodeText(text);
-    if (bytes.size() > kValueByteLimit)
-        throw TException(TooLongMessage(bytes.size()));
-    StoreDescription(grid, section, row, text, bytes);
-}
-
-void TFrmMain::StoreDescription(TStringGrid *grid, const char *section, int row, const QString &text,
-                                const QByteArray &bytes)
-{
-    TStringGridModel *model = grid->GridModel();
-    ProfileFile profile(FDescFilePath);
-    const QByteArray name = model->Name(row);
-    // The names are copied only when the file leaves the key to the name rule.
-    WriteDescription(profile, section, name, TTableNames([model] { return model->Names(); }), bytes);
-    model->SetStored(row, text, bytes);
-    if (FIndexUpdater)
-        FIndexUpdater->Written(CurrentFolderPath(), std::strcmp(section, kSectionFolders) == 0, name, bytes);
-    const int width = grid->TextWidth(text) + 6;
-    if (width > grid->ColumnRuleWidth(1))
-        grid->SetColumnRuleWidth(1, width);
-}
-
-void TFrmMain::CommitPendingDescription()
-{
-    if (FLastGrid == StringGridFolders)
-        StringGridFoldersExit();
-    else if (FLastGrid == StringGridFiles)
-        StringGridFilesExit();
+    FCommit->Exit(StringGridFiles);
 }
 
 void TFrmMain::BitBtnRefreshFolderClick()
@@ -864,17 +818,6 @@ void TFrmMain::closeEvent(QCloseEvent *event)
 
 // ---- keyboard commands ----
 
-namespace {
-// A file as the file table lists it: anything but a folder, a dangling link included.
-bool IsListedFile(const QByteArray &path)
-{
-    struct stat info {};
-    if (::lstat(path.constData(), &info) != 0)
-        return false;
-    return ::stat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode);
-}
-} // namespace
-
 void TFrmMain::WatchFocusAndDialogs(QWidget *widget, QEvent *event)
 {
     if (event->type() == QEvent::FocusIn) {
@@ -985,77 +928,6 @@ void TFrmMain::RunCommand(TCommand command)
     case cmdPrunedDescriptions: ShowPrunedDescriptions(); break;
     case CommandCount: break;
     }
-}
-
-void TFrmMain::FolderGoto()
-{
-    const QByteArray name = StringGridFolders->GridModel()->Name(StringGridFolders->Row());
-    if (!name.isEmpty())
-        LoadFolder(CurrentFolderPath() + name + '/');
-}
-
-void TFrmMain::FolderGoBack()
-{
-    const QByteArray parent = ParentFolderPath(CurrentFolderPath());
-    if (!parent.isEmpty())
-        LoadFolder(parent);
-}
-
-void TFrmMain::PlaceCursorAfterDeletion(TStringGrid *grid, int row)
-{
-    // The entry that followed the deleted one, or the new last entry.
-    if (grid->isEnabled())
-        grid->setFocus();
-    const int count = grid->GridModel()->rowCount();
-    grid->SetCurrentCell(grid->Col(), row < count ? row : count - 1);
-}
-
-void TFrmMain::FolderDelete()
-{
-    const QByteArray name = StringGridFolders->GridModel()->Name(StringGridFolders->Row());
-    const QByteArray folder = CurrentFolderPath() + name + '/';
-    if (name.isEmpty() || !IsExistingFolder(folder))
-        return;
-    if (MessageDlg(QStringLiteral("Are you absolutely sure that you permanently want to remove the selected "
-                                  "folder and it's subfolders ?"),
-                   TMsgDlgType::mtConfirmation, mbYes | mbNo, this)
-        != mrYes)
-        return;
-    if (!DeleteFolderTree(folder, false)) {
-        MessageDlg(QStringLiteral("Unable to delete the selected folder and it's subfolders !"), TMsgDlgType::mtError,
-                   mbAbort, this);
-        return;
-    }
-    const int row = StringGridFolders->Row();
-    RefreshFolder();
-    PlaceCursorAfterDeletion(StringGridFolders, row);
-}
-
-void TFrmMain::FileExec()
-{
-    const QByteArray name = StringGridFiles->GridModel()->Name(StringGridFiles->Row());
-    const QByteArray file = CurrentFolderPath() + name;
-    if (name.isEmpty() || !IsListedFile(file))
-        return;
-    // The opened program runs on its own; neither its result nor its process is looked at.
-    TProcessHandle process = 0;
-    ExecuteFile(file, {}, {}, false, process, SW_SHOWNORMAL, false);
-}
-
-void TFrmMain::FileDelete()
-{
-    const int row = StringGridFiles->Row();
-    const QByteArray name = StringGridFiles->GridModel()->Name(row);
-    const QByteArray file = CurrentFolderPath() + name;
-    if (name.isEmpty() || !IsListedFile(file))
-        return;
-    // At once and for good, by the name's bytes (a name that is not text is deleted all the same).
-    if (::unlink(file.constData()) != 0) {
-        MessageDlg(QStringLiteral("Unable to delete the selected file !"), TMsgDlgType::mtError, mbCancel, this);
-        return;
-    }
-    RefreshFolder();
-    PlaceCursorAfterDeletion(StringGridFiles, row);
 }
 
 void TFrmMain::SwitchTable()

@@ -4,6 +4,8 @@
 #include "catalogue/FolderCatalogue.h"
 #include "common/ShortCut.h"
 #include "system/QorPrevInst.h"
+#include "ui/DescriptionCommit.h"
+#include "ui/EntryActions.h"
 #include "ui/KeyMap.h"
 #include "ui/WindowMenu.h"
 
@@ -46,7 +48,7 @@ QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &curren
 QByteArray ParentFolderPath(const QByteArray &folderPath);
 
 // The main window: the current folder's subfolders and files, each with its description.
-class TFrmMain : public QWidget, public TPrevInstHandler {
+class TFrmMain : public QWidget, public TPrevInstHandler, private TEntryActionsHost {
     Q_OBJECT
 public:
     // The client size of the design, and the frame the settings' outer sizes count around it:
@@ -95,10 +97,10 @@ public:
     bool StringGridFilesSelectCell(int col, int row);
     void StringGridFoldersExit();
     void StringGridFilesExit();
-    void CommitCurrentRow(TStringGrid *grid, const char *section);
+    void CommitCurrentRow(TStringGrid *grid, const char *section) { FCommit->CommitCurrentRow(grid, section); }
     // Commits the pending description of the table that had the keyboard focus last: what a
     // button, the close and any listing do first, so that no typing is lost.
-    void CommitPendingDescription();
+    void CommitPendingDescription() { FCommit->CommitPending(); }
     void BitBtnRefreshFolderClick();
     // The refresh itself, without committing first: relists the current folder and puts each
     // table's cursor back on the name it was on.
@@ -118,11 +120,11 @@ public:
     TKeyFocus FocusedTable() const;
     void RunCommand(TCommand command);
     // The keyboard commands' actions.
-    void FolderGoto();
-    void FolderGoBack();
-    void FolderDelete();
-    void FileExec();
-    void FileDelete();
+    void FolderGoto() { FEntryActions->FolderGoto(); }
+    void FolderGoBack() { FEntryActions->FolderGoBack(); }
+    void FolderDelete() { FEntryActions->FolderDelete(); }
+    void FileExec() { FEntryActions->FileExec(); }
+    void FileDelete() { FEntryActions->FileDelete(); }
     void SwitchTable();
 
     // The description index's parts of the window (MainIndex.cpp). Shows only the undescribed
@@ -200,7 +202,6 @@ private:
     // The focus goes back to the control that had it once a dialog over the window has gone.
     void WatchFocusAndDialogs(QWidget *widget, QEvent *event);
     void TakeFocusBack();
-    void PlaceCursorAfterDeletion(TStringGrid *grid, int row);
     void ResetTables();
     QAction *AddWindowMenuItem(const QString &text, int command);
     // Each table is enabled exactly when it shows entries.
@@ -211,16 +212,23 @@ private:
     // Whether the index can be used; if not, the user is told why.
     bool IndexAvailable();
     // Writes a description as a commit does and makes it the row's stored text.
-    void StoreDescription(TStringGrid *grid, const char *section, int row, const QString &text,
-                          const QByteArray &bytes);
+    void StoreDescription(TStringGrid *grid, const char *section, int row, const QString &text, const QByteArray &bytes)
+    {
+        FCommit->StoreDescription(grid, section, row, text, bytes);
+    }
+    // The entry actions' view of the window.
+    QByteArray ListedFolder() const override { return CurrentFolderPath(); }
+    bool OpenFolder(const QByteArray &folder) override { return LoadFolder(folder); }
+    void ListAgain() override { RefreshFolder(); }
+    QWidget *BoxParent() override { return this; }
     void CreateIndex();
     void IndexListed(const std::shared_ptr<const TFolderCatalogue> &catalogue);
     void IndexUpdated(const QByteArray &folder, const TFolderUpdate &update);
 
     QByteArray FDescFilePath;
-    // The table that held the keyboard focus last; it keeps that role while a button, a dialog
-    // or another program has the focus.
-    TStringGrid *FLastGrid = nullptr;
+    // When a row's description is written; follows the table that held the focus last.
+    std::unique_ptr<TDescriptionCommit> FCommit;
+    std::unique_ptr<TEntryActions> FEntryActions;
     std::array<TShortCut, CommandCount> FShortCuts{};
     TWindowMenu *FWindowMenu = nullptr;
     QAction *FUndescribedOnlyItem = nullptr;

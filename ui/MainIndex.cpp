@@ -87,8 +87,8 @@ void TFrmMain::ShowSearch()
 void TFrmMain::CloseSearch()
 {
     // The focus goes back to the table it came from, or to one that can take it.
-    if (FLastGrid && FLastGrid->isEnabled())
-        FLastGrid->setFocus();
+    if (TStringGrid *last = FCommit->LastGrid(); last && last->isEnabled())
+        last->setFocus();
     else if (StringGridFolders->isEnabled())
         StringGridFolders->setFocus();
     else if (StringGridFiles->isEnabled())
