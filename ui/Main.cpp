@@ -129,6 +129,7 @@ QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &curren
 TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(parent)
 {
     CreateComponents();
+    FListings = new TListingController(this, *static_cast<TListingSteps *>(this));
     FCommit = std::make_unique<TDescriptionCommit>(StringGridFolders, StringGridFiles, [this] {
         return TCommitPlace{FDescFilePath, FIndexUpdater};
     });
@@ -159,8 +160,7 @@ TFrmMain::~TFrmMain()
 
 void TFrmMain::WaitReplacedListingFreed()
 {
-    if (FReplacedFreer.joinable())
-        FReplacedFreer.join();
+    FListings->WaitReplacedListingFreed();
 }
 
 void TFrmMain::FocusChanged(QWidget *now)
@@ -443,7 +443,7 @@ void TFrmMain::PrevInstParm(const QByteArray &text)
     // The server calls this from the event loop, never from inside its socket's signals, so the
     // boxes of the listing below may run their event loops here.
     const QByteArray folder = HandedOverFolder(text);
-    if (FListing) {
+    if (FListings->Listing()) {
         // Arrived while a listing is read (queued before it began): it follows that one.
         LoadFolder(folder);
         return;
@@ -502,70 +502,40 @@ void TFrmMain::FitColumn(TStringGrid *grid, int column, int widest)
 
 bool TFrmMain::LoadFolder(const QByteArray &folder)
 {
-    std::shared_ptr<TFolderCatalogue> catalogue;
-    if (!ListFolder(folder, catalogue))
-        return false;
-    // A folder described only by a descript.ion is offered its import once, after the listing
-    // has ended (a listing asked for during one would only follow it).
-    if (!catalogue || catalogue->DescPath.isEmpty())
-        return true;
-    const QByteArray listed = CurrentFolderPath();
-    if (OfferDescriptIonImport(*catalogue, this, [this, listed] { return CurrentFolderPath() == listed; }))
-        return ListFolder(folder, catalogue);
-    return true;
+    return FListings->LoadFolder(folder);
 }
 
-bool TFrmMain::ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalogue> &catalogue)
+bool TFrmMain::OfferImport(const TFolderCatalogue &catalogue)
 {
-    // Whatever asks, the listed folder is absolute and clean, so its parent is always known.
-    if (asked.isEmpty())
-        return false;
-    const QByteArray folder = AbsolutePath(asked, asked.startsWith('/') ? QByteArray() : WorkingFolder());
-    if (!IsExistingFolder(folder))
-        return false;
-    if (FListing) {
-        // Asked for while a listing is read (by a timer): it follows that one.
-        FListAfterListing = folder;
-        return true;
-    }
+    const QByteArray listed = CurrentFolderPath();
+    return OfferDescriptIonImport(catalogue, this, [this, listed] { return CurrentFolderPath() == listed; });
+}
+
+void TFrmMain::BeginListing()
+{
     // What the status line said was about the listing this one replaces; what this listing
     // has to say comes after. An index problem is said once a run, and stays.
     if (!FStatusIsIndexProblem)
         ShowStatus({});
-    // Listed on a worker thread while the window waits; it lives until the tables are filled.
-    TBusyWait busy(this);
     // The cursor moves below commit nothing; whatever happens, each table has a current cell
     // (typing always reaches a cell), is enabled exactly when it lists entries, and gets its
     // handlers back.
     AttachGridHandlers(false);
     KeepFocusOffEditors();
-    struct TRestore {
-        TFrmMain *Self;
-        ~TRestore()
-        {
-            for (TStringGrid *grid : {Self->StringGridFolders, Self->StringGridFiles})
-                if (!grid->currentIndex().isValid())
-                    grid->SetCurrentCell(TStringGridModel::ColDesc, 0);
-            Self->EnableTables();
-            Self->AttachGridHandlers(true);
-        }
-    } restore{this};
+}
 
-    catalogue = std::make_shared<TFolderCatalogue>();
-    FListingFolder = IncludeTrailingPathDelimiter(folder);
-    FListing = true;
-    struct TListingEnd {
-        TFrmMain *Self;
-        ~TListingEnd()
-        {
-            Self->FListing = false;
-            // From the event loop, once this listing has finished.
-            if (const QByteArray next = std::exchange(Self->FListAfterListing, {}); !next.isEmpty())
-                QTimer::singleShot(0, Self, [self = Self, next] { ReportErrors([&] { self->LoadFolder(next); }); });
-            if (std::exchange(Self->FCloseAfterListing, false))
-                QTimer::singleShot(0, Self, [self = Self] { self->close(); });
-        }
-    } listingEnd{this};
+void TFrmMain::EndListing()
+{
+    for (TStringGrid *grid : {StringGridFolders, StringGridFiles})
+        if (!grid->currentIndex().isValid())
+            grid->SetCurrentCell(TStringGridModel::ColDesc, 0);
+    EnableTables();
+    AttachGridHandlers(true);
+}
+
+void TFrmMain::ReadListing(TBusyWait &busy, const QByteArray &folder,
+                           const std::shared_ptr<TFolderCatalogue> &catalogue)
+{
     // The window touches its index connection nowhere else while it waits here.
     // Both tables draw in one font; its advances let the listing estimate the columns' widths.
     const TAdvanceTable advances = StringGridFiles->AdvanceTable();
@@ -574,6 +544,10 @@ bool TFrmMain::ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalo
         *catalogue = ReadFolderCatalogue(folder, DirectoryReader, FIndex.get(), TStaleKeys::Prune,
                                          oneFont ? &advances : nullptr);
     });
+}
+
+std::array<TListedRows, 2> TFrmMain::ShowEntries(const std::shared_ptr<TFolderCatalogue> &catalogue)
+{
     const std::pair<TStringGrid *, const std::vector<TCatalogueEntry> *> tables[] = {
         {StringGridFolders, &catalogue->Folders}, {StringGridFiles, &catalogue->Files}};
     std::array<std::shared_ptr<const std::vector<TCatalogueEntry>>, 2> replaced;
@@ -596,18 +570,11 @@ bool TFrmMain::ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalo
         }
     }
     catalogue->Widest = {}; // the rows keep the listing; these are of no more use
-    // The listing replaced, when it was large, is freed on a thread of its own (as the index
-    // updater may still hold it, the last holder frees it).
-    constexpr size_t kFreeApartFrom = 10000;
-    if ((replaced[0] ? replaced[0]->size() : 0) + (replaced[1] ? replaced[1]->size() : 0) >= kFreeApartFrom) {
-        WaitReplacedListingFreed();
-        try {
-            FReplacedFreer = std::thread([replaced = std::move(replaced)]() mutable { replaced = {}; });
-        } catch (const std::system_error &) { // no thread to be had: freed here
-        }
-    }
-    replaced = {};
+    return replaced;
+}
 
+void TFrmMain::ShowListed(const std::shared_ptr<TFolderCatalogue> &catalogue)
+{
     FDescFilePath = catalogue->DescPath;
     const QString shown = DecodeName(CurrentFolderPath());
     LabelCurrFolder->setText(shown);
@@ -620,10 +587,6 @@ bool TFrmMain::ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalo
         const int row = grid->GridModel()->FirstUndescribed();
         grid->SetCurrentCell(1, row >= 0 ? row : 0);
     }
-    // What could be listed is shown; the user learns that the folder was not listed whole.
-    if (!catalogue->Error.isEmpty())
-        throw TException(catalogue->Error);
-    return true;
 }
 
 void TFrmMain::EnableTables()
@@ -765,13 +728,13 @@ void TFrmMain::IndexUpdated(const QByteArray &folder, const TFolderUpdate &updat
 {
     // A report about a folder the user has left is of no use: it would list the wrong folder
     // again and speak of another. While a listing is read, its folder is the one shown next.
-    const QByteArray shown = FListing ? FListingFolder : CurrentFolderPath();
+    const QByteArray shown = FListings->Listing() ? FListings->ListingFolder() : CurrentFolderPath();
     if (IncludeTrailingPathDelimiter(folder) != shown)
         return;
     if (!update.Moved.empty()) {
         // The descriptions were written after the rows were shown: list the folder again (after
         // the listing being read, which may have read the file before).
-        if (FListing)
+        if (FListings->Listing())
             LoadFolder(folder);
         else
             ReportErrors([this] { BitBtnRefreshFolderClick(); });
@@ -803,8 +766,8 @@ void TFrmMain::FormClose()
 
 void TFrmMain::closeEvent(QCloseEvent *event)
 {
-    if (FListing) {
-        FCloseAfterListing = true;
+    if (FListings->Listing()) {
+        FListings->CloseAfterListing();
         event->ignore();
         return;
     }

@@ -7,6 +7,7 @@
 #include "ui/DescriptionCommit.h"
 #include "ui/EntryActions.h"
 #include "ui/KeyMap.h"
+#include "ui/ListingController.h"
 #include "ui/WindowMenu.h"
 
 #include <QByteArray>
@@ -48,7 +49,7 @@ QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &curren
 QByteArray ParentFolderPath(const QByteArray &folderPath);
 
 // The main window: the current folder's subfolders and files, each with its description.
-class TFrmMain : public QWidget, public TPrevInstHandler, private TEntryActionsHost {
+class TFrmMain : public QWidget, public TPrevInstHandler, private TEntryActionsHost, private TListingSteps {
     Q_OBJECT
 public:
     // The client size of the design, and the frame the settings' outer sizes count around it:
@@ -192,9 +193,15 @@ protected:
 
 private:
     void CreateComponents();
-    // LoadFolder without the import offer; fills `catalogue` unless the listing was deferred.
-    // Shared with the index, which takes the listing in on its own thread.
-    bool ListFolder(const QByteArray &folder, std::shared_ptr<TFolderCatalogue> &catalogue);
+    // The listing's steps, taken by the listing controller.
+    void BeginListing() override;
+    void ReadListing(TBusyWait &busy, const QByteArray &folder,
+                     const std::shared_ptr<TFolderCatalogue> &catalogue) override;
+    std::array<TListedRows, 2> ShowEntries(const std::shared_ptr<TFolderCatalogue> &catalogue) override;
+    void ShowListed(const std::shared_ptr<TFolderCatalogue> &catalogue) override;
+    void EndListing() override;
+    bool OfferImport(const TFolderCatalogue &catalogue) override;
+    void CloseWindow() override { close(); }
     void AttachGridHandlers(bool attach);
     void FitColumn(TStringGrid *grid, int column, int widest);
     void FocusChanged(QWidget *now);
@@ -236,20 +243,14 @@ private:
     std::vector<std::pair<QAction *, TCommand>> FCommandItems;
     TPrevInstServer *FPrevInstServer = nullptr;
     bool FShown = false;
-    // A listing is being read (the window waits for it in a local event loop); a close asked for
-    // meanwhile waits for its end.
-    bool FListing = false;
-    QByteArray FListingFolder; // the folder being read, with its trailing "/"
-    bool FCloseAfterListing = false;
-    QByteArray FListAfterListing; // a folder to list when it ends, empty for none
+    // One listing at a time; a close asked for meanwhile waits for its end.
+    TListingController *FListings = nullptr;
     // Set while the folder text dialog is open: stores what was typed in it.
     std::function<void()> FStoreOpenFolderText;
     QMetaObject::Connection FFocusConnection;
     QPointer<QWidget> FFocusToReturnTo;
     std::unique_ptr<TDescriptionIndex> FIndex;
     TIndexUpdater *FIndexUpdater = nullptr;
-    // Frees the rows of a large listing that another replaced (a million entries take a while).
-    std::thread FReplacedFreer;
     bool FIndexProblemShown = false;
     bool FStatusIsIndexProblem = false; // what the status line shows
 };
