@@ -170,6 +170,20 @@ void TFrmMain::FocusChanged(QWidget *now)
 
 void TFrmMain::CreateComponents()
 {
+    SetUpWindow();
+    CreateFolderLabels();
+    CreateTables();
+    CreateButtons();
+    LayOutWindow();
+    CreateStatusLine();
+    ConnectButtons();
+    ResetTables();
+    SetTabOrder();
+    CreateWindowMenu();
+}
+
+void TFrmMain::SetUpWindow()
+{
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("DirNote"));
     // Every window of the program, dialogs and boxes too, shows the program's icon. It is decoded
@@ -182,7 +196,10 @@ void TFrmMain::CreateComponents()
     setFont(designFont);
     setMinimumSize(MinimumOuterSize - FrameAllowance);
     resize(DesignClientSize);
+}
 
+void TFrmMain::CreateFolderLabels()
+{
     LabelCurrFolderTxt = new QLabel(QStringLiteral("Folder:"), this);
     LabelCurrFolderTxt->setObjectName(QStringLiteral("LabelCurrFolderTxt"));
     // 32 pixels wide by design; a wider font than the design's must not cut the caption.
@@ -204,7 +221,10 @@ void TFrmMain::CreateComponents()
         palette.setColor(QPalette::WindowText, palette.color(QPalette::HighlightedText));
         LabelCurrFolder->setPalette(palette);
     }
+}
 
+void TFrmMain::CreateTables()
+{
     PanelClient = new QWidget(this);
     PanelClient->setObjectName(QStringLiteral("PanelClient"));
     SplitterFolderFile = new QSplitter(Qt::Vertical, PanelClient);
@@ -245,7 +265,10 @@ void TFrmMain::CreateComponents()
     auto *clientLayout = new QVBoxLayout(PanelClient);
     clientLayout->setContentsMargins(4, 4, 4, 4);
     clientLayout->addWidget(SplitterFolderFile);
+}
 
+void TFrmMain::CreateButtons()
+{
     PanelButtons = new QFrame(this);
     PanelButtons->setObjectName(QStringLiteral("PanelButtons"));
     PanelButtons->setFrameShape(QFrame::Panel);
@@ -269,7 +292,10 @@ void TFrmMain::CreateComponents()
     buttonsLayout->addStretch(1);
     buttonsLayout->addWidget(BitBtnRefreshFolder);
     buttonsLayout->addWidget(BitBtnClose);
+}
 
+void TFrmMain::LayOutWindow()
+{
     auto *labelRow = new QHBoxLayout;
     labelRow->setSpacing(4);
     labelRow->addWidget(LabelCurrFolderTxt);
@@ -280,6 +306,10 @@ void TFrmMain::CreateComponents()
     layout->addLayout(labelRow);
     layout->addWidget(PanelClient, 1);
     layout->addWidget(PanelButtons);
+}
+
+void TFrmMain::CreateStatusLine()
+{
     // The status line speaks in the button panel's free middle, so nothing moves when it does;
     // a text too long for it is cut there and shown whole as its tooltip.
     StatusLine = new QLabel(PanelButtons);
@@ -287,8 +317,11 @@ void TFrmMain::CreateComponents()
     StatusLine->setTextFormat(Qt::PlainText);
     StatusLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     StatusLine->hide();
-    buttonsLayout->insertWidget(2, StatusLine, 1);
+    static_cast<QHBoxLayout *>(PanelButtons->layout())->insertWidget(2, StatusLine, 1);
+}
 
+void TFrmMain::ConnectButtons()
+{
     FolderDialog = new TFolderDialog(this);
     FolderDialog->setObjectName(QStringLiteral("FolderDialog"));
     FolderDialog->SetLeft(360);
@@ -299,14 +332,19 @@ void TFrmMain::CreateComponents()
             [this] { ReportErrors([this] { BitBtnRefreshFolderClick(); }); });
     connect(BitBtnDirNote, &QPushButton::clicked, this, [this] { ReportErrors([this] { BitBtnDirNoteClick(); }); });
     connect(BitBtnClose, &QPushButton::clicked, this, &QWidget::close);
+}
 
-    ResetTables();
+void TFrmMain::SetTabOrder()
+{
     setTabOrder(StringGridFolders, StringGridFiles);
     setTabOrder(StringGridFiles, BitBtnDirNote);
     setTabOrder(BitBtnDirNote, BitBtnSelectFolder);
     setTabOrder(BitBtnSelectFolder, BitBtnRefreshFolder);
     setTabOrder(BitBtnRefreshFolder, BitBtnClose);
+}
 
+void TFrmMain::CreateWindowMenu()
+{
     FWindowMenu = new TWindowMenu(this, [this](int command) { ReportErrors([&] { WMSysCommand(command); }); });
     AddWindowMenuItem(QStringLiteral("&Restore"), SC_RESTORE);
     AddWindowMenuItem(QStringLiteral("Mi&nimize"), SC_MINIMIZE);

@@ -192,7 +192,17 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // The window's components, step by step.
     void CreateComponents();
+    void SetUpWindow();
+    void CreateFolderLabels();
+    void CreateTables();
+    void CreateButtons();
+    void LayOutWindow();
+    void CreateStatusLine();
+    void ConnectButtons();
+    void SetTabOrder();
+    void CreateWindowMenu();
     // The listing's steps, taken by the listing controller.
     void BeginListing() override;
     void ReadListing(TBusyWait &busy, const QByteArray &folder,
