@@ -128,6 +128,7 @@ QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &curren
 
 TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(parent)
 {
+    FMainIndex = new TMainIndex(*this);
     CreateComponents();
     FListings = new TListingController(this, *static_cast<TListingSteps *>(this));
     FCommit = std::make_unique<TDescriptionCommit>(StringGridFolders, StringGridFiles, [this] {

@@ -8,6 +8,7 @@
 #include "ui/EntryActions.h"
 #include "ui/KeyMap.h"
 #include "ui/ListingController.h"
+#include "ui/MainIndex.h"
 #include "ui/WindowMenu.h"
 
 #include <QByteArray>
@@ -128,19 +129,17 @@ public:
     void FileDelete() { FEntryActions->FileDelete(); }
     void SwitchTable();
 
-    // The description index's parts of the window (MainIndex.cpp). Shows only the undescribed
-    // entries of both tables, or all of them again.
-    void SetUndescribedOnly(bool on);
-    bool UndescribedOnly() const;
-    // Opens the search field above the tables; a chosen hit's folder is listed with the cursor
-    // on the hit's row.
-    void ShowSearch();
-    void OpenSearchHit(const TIndexHit &hit);
-    // "Pruned descriptions...": lists them and gives a chosen one to an entry of this folder.
-    void ShowPrunedDescriptions();
-    bool RestorePruned(const TPrunedDescription &pruned, const TRestoreTarget &target);
-    // "Index this folder and its subfolders".
-    void IndexFolderTree();
+    // The description index's parts of the window (TMainIndex).
+    void SetUndescribedOnly(bool on) { FMainIndex->SetUndescribedOnly(on); }
+    bool UndescribedOnly() const { return FMainIndex->UndescribedOnly(); }
+    void ShowSearch() { FMainIndex->ShowSearch(); }
+    void OpenSearchHit(const TIndexHit &hit) { FMainIndex->OpenSearchHit(hit); }
+    void ShowPrunedDescriptions() { FMainIndex->ShowPrunedDescriptions(); }
+    bool RestorePruned(const TPrunedDescription &pruned, const TRestoreTarget &target)
+    {
+        return FMainIndex->RestorePruned(pruned, target);
+    }
+    void IndexFolderTree() { FMainIndex->IndexFolderTree(); }
     TSearchPanel *SearchPanel = nullptr;
 
     // The window menu, the stand-in for the system menu; its commands go through WMSysCommand.
@@ -223,11 +222,8 @@ private:
     QAction *AddWindowMenuItem(const QString &text, int command);
     // Each table is enabled exactly when it shows entries.
     void EnableTables();
-    void CreateIndexComponents();
-    void ShowIndexShortCuts();
-    void CloseSearch();
-    // Whether the index can be used; if not, the user is told why.
-    bool IndexAvailable();
+    void CreateIndexComponents() { FMainIndex->CreateIndexComponents(); }
+    void ShowIndexShortCuts() { FMainIndex->ShowIndexShortCuts(); }
     // Writes a description as a commit does and makes it the row's stored text.
     void StoreDescription(TStringGrid *grid, const char *section, int row, const QString &text, const QByteArray &bytes)
     {
@@ -248,9 +244,9 @@ private:
     std::unique_ptr<TEntryActions> FEntryActions;
     std::array<TShortCut, CommandCount> FShortCuts{};
     TWindowMenu *FWindowMenu = nullptr;
-    QAction *FUndescribedOnlyItem = nullptr;
-    // The window-menu items of keyboard commands, which show their keys.
-    std::vector<std::pair<QAction *, TCommand>> FCommandItems;
+    // The index's parts of the window; they reach its components as the window's own code does.
+    friend class TMainIndex;
+    TMainIndex *FMainIndex = nullptr;
     TPrevInstServer *FPrevInstServer = nullptr;
     bool FShown = false;
     // One listing at a time; a close asked for meanwhile waits for its end.
