@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <unistd.h>
+
 QByteArray ExtractFilePath(const QByteArray &path)
 {
     const qsizetype slash = path.lastIndexOf('/');
@@ -51,4 +53,10 @@ QByteArray UserBaseFolder(const char *xdgVariable, const char *fallbackInHome)
     if (home.isEmpty())
         home = QFile::encodeName(QDir::homePath());
     return home + '/' + fallbackInHome;
+}
+
+bool DeleteFile(const QByteArray &path)
+{
+    // unlink, not remove: an empty folder that took the file's place meanwhile stays.
+    return !path.isEmpty() && ::unlink(path.constData()) == 0;
 }

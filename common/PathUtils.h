@@ -17,3 +17,6 @@ QByteArray AsciiUpper(const QByteArray &text);
 // A per-user base folder: the XDG variable when it holds an absolute path, else $HOME/<fallback>
 // (for example XDG_CONFIG_HOME, else ~/.config). No trailing "/".
 QByteArray UserBaseFolder(const char *xdgVariable, const char *fallbackInHome);
+// Deletes a file at once and for good, by the name's bytes (a name that is not text is deleted
+// all the same); a folder is never deleted. False, with errno set, when it could not be.
+bool DeleteFile(const QByteArray &path);

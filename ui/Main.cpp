@@ -57,32 +57,6 @@
 #include <unistd.h>
 
 namespace {
-QPushButton *MakeButton(QWidget *parent, const QString &name, const QString &caption, QStyle::StandardPixmap picture)
-{
-    auto *button = new QPushButton(parent->style()->standardIcon(picture), caption, parent);
-    button->setObjectName(name);
-    button->setCursor(Qt::PointingHandCursor);
-    button->setFixedSize(105, 25);
-    return button;
-}
-
-QLabel *MakeHeading(QWidget *parent, const QString &name, const QString &caption)
-{
-    auto *heading = new QLabel(caption, parent);
-    heading->setObjectName(name);
-    heading->setAlignment(Qt::AlignCenter);
-    heading->setFixedHeight(17);
-    QFont font = heading->font();
-    font.setBold(true);
-    heading->setFont(font);
-    heading->setAutoFillBackground(true);
-    QPalette palette = heading->palette();
-    palette.setColor(QPalette::Window, palette.color(QPalette::ToolTipBase));
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::ToolTipText));
-    heading->setPalette(palette);
-    return heading;
-}
-
 // The current folder chosen again in the picker: the same name without regard to letter case,
 // and the same folder, so that a sibling whose name differs only in case is still listed.
 bool IsCurrentFolderAgain(const QByteArray &chosen, const QByteArray &current)
@@ -103,32 +77,6 @@ int ListedColumnWidth(int widest)
 }
 } // namespace
 
-const std::array<TFrmMain::TShortCutSetting, TFrmMain::CommandCount> TFrmMain::ShortCutSettings = {{
-    {"sc_About", 0x2070, TKeyFocus::None},              // Shift+F1
-    {"sc_Refresh", 0x0074, TKeyFocus::None},            // F5
-    {"sc_FolderGoto", 0x400D, TKeyFocus::Folders},      // Ctrl+Enter
-    {"sc_FolderGoBack", 0x4008, TKeyFocus::None},       // Ctrl+Backspace
-    {"sc_FolderExplore", 0x800D, TKeyFocus::Folders},   // Alt+Enter
-    {"sc_FolderDelete", 0x402E, TKeyFocus::Folders},    // Ctrl+Delete
-    {"sc_FileExec", 0x400D, TKeyFocus::Files},          // Ctrl+Enter
-    {"sc_FileDelete", 0x402E, TKeyFocus::Files},        // Ctrl+Delete
-    {"sc_SwitchGrid", 0x4009, TKeyFocus::None},         // Ctrl+Tab
-    {"sc_UndescribedOnly", 0x404E, TKeyFocus::None},    // Ctrl+N
-    {"sc_Search", 0x4046, TKeyFocus::None},             // Ctrl+F
-    {"sc_PrunedDescriptions", 0x4050, TKeyFocus::None}, // Ctrl+P
-}};
-
-TFrmMain::TCommand TFrmMain::KeyCommand(const std::array<TShortCut, CommandCount> &codes, TShortCut pressed,
-                                        TKeyFocus focus)
-{
-    for (int row = 0; row < CommandCount; ++row) {
-        const TKeyFocus needed = ShortCutSettings[size_t(row)].Focus;
-        if (codes[size_t(row)] == pressed && (needed == TKeyFocus::None || needed == focus))
-            return TCommand(row);
-    }
-    return CommandCount;
-}
-
 QByteArray ParentFolderPath(const QByteArray &folderPath)
 {
     if (folderPath.isEmpty())
@@ -138,7 +86,14 @@ QByteArray ParentFolderPath(const QByteArray &folderPath)
 
 TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(parent)
 {
+    FMainIndex = new TMainIndex(*this);
     CreateComponents();
+    FListings = new TListingController(this, *static_cast<TListingSteps *>(this));
+    FCommit = std::make_unique<TDescriptionCommit>(StringGridFolders, StringGridFiles, [this] {
+        return TCommitPlace{FDescFilePath, FIndexUpdater};
+    });
+    FEntryActions = std::make_unique<TEntryActions>(static_cast<TEntryActionsHost &>(*this), StringGridFolders,
+                                                    StringGridFiles);
     AttachGridHandlers(true);
     FFocusConnection = connect(qApp, &QApplication::focusChanged, this,
                                [this](QWidget *, QWidget *now) { FocusChanged(now); });
@@ -164,196 +119,12 @@ TFrmMain::~TFrmMain()
 
 void TFrmMain::WaitReplacedListingFreed()
 {
-    if (FReplacedFreer.joinable())
-        FReplacedFreer.join();
+    FListings->WaitReplacedListingFreed();
 }
 
 void TFrmMain::FocusChanged(QWidget *now)
 {
-    for (TStringGrid *grid : {StringGridFolders, StringGridFiles})
-        if (now && (now == grid || grid->isAncestorOf(now)))
-            FLastGrid = grid;
-}
-
-void TFrmMain::CreateComponents()
-{
-    setObjectName(QStringLiteral("FrmMain"));
-    setWindowTitle(QStringLiteral("DirNote"));
-    // Every window of the program, dialogs and boxes too, shows the program's icon. It is decoded
-    // once the window is up: the first sight of the window need not wait.
-    QTimer::singleShot(0, this, [] { QApplication::setWindowIcon(ProgramIcon()); });
-    // The design's 8 point sans serif; every component inherits it.
-    QFont designFont(QStringLiteral("Sans Serif"));
-    designFont.setStyleHint(QFont::SansSerif);
-    designFont.setPointSize(8);
-    setFont(designFont);
-    setMinimumSize(MinimumOuterSize - FrameAllowance);
-    resize(DesignClientSize);
-
-    LabelCurrFolderTxt = new QLabel(QStringLiteral("Folder:"), this);
-    LabelCurrFolderTxt->setObjectName(QStringLiteral("LabelCurrFolderTxt"));
-    // 32 pixels wide by design; a wider font than the design's must not cut the caption.
-    LabelCurrFolderTxt->setFixedSize(
-        std::max(32, LabelCurrFolderTxt->fontMetrics().horizontalAdvance(LabelCurrFolderTxt->text())), 13);
-    LabelCurrFolder = new QLabel(QStringLiteral("(none)"), this);
-    LabelCurrFolder->setObjectName(QStringLiteral("LabelCurrFolder"));
-    LabelCurrFolder->setToolTip(QStringLiteral("(none)"));
-    // Ignored width: a long path is cut at the label's right edge instead of widening the window.
-    LabelCurrFolder->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    LabelCurrFolder->setFixedHeight(13);
-    LabelCurrFolder->setAutoFillBackground(true);
-    {
-        QFont font = LabelCurrFolder->font();
-        font.setBold(true);
-        LabelCurrFolder->setFont(font);
-        QPalette palette = LabelCurrFolder->palette();
-        palette.setColor(QPalette::Window, palette.color(QPalette::Highlight));
-        palette.setColor(QPalette::WindowText, palette.color(QPalette::HighlightedText));
-        LabelCurrFolder->setPalette(palette);
-    }
-
-    PanelClient = new QWidget(this);
-    PanelClient->setObjectName(QStringLiteral("PanelClient"));
-    SplitterFolderFile = new QSplitter(Qt::Vertical, PanelClient);
-    SplitterFolderFile->setObjectName(QStringLiteral("SplitterFolderFile"));
-    SplitterFolderFile->setHandleWidth(8);
-    SplitterFolderFile->setChildrenCollapsible(false);
-    SplitterFolderFile->setOpaqueResize(true);
-
-    // A heading over its table; the heading's accelerator focuses the table.
-    auto makePane = [this](const QString &heading, const QString &headingName, const QString &gridName, QLabel *&label,
-                           TStringGrid *&grid) {
-        auto *pane = new QWidget(SplitterFolderFile);
-        label = MakeHeading(pane, headingName, heading);
-        grid = new TStringGrid(pane);
-        grid->setObjectName(gridName);
-        label->setBuddy(grid);
-        auto *paneLayout = new QVBoxLayout(pane);
-        paneLayout->setContentsMargins(0, 0, 0, 0);
-        paneLayout->setSpacing(0);
-        paneLayout->addWidget(label);
-        paneLayout->addWidget(grid);
-        return pane;
-    };
-    QWidget *foldersPane = makePane(QStringLiteral("F&olders"), QStringLiteral("StaticTextFolders"),
-                                    QStringLiteral("StringGridFolders"), StaticTextFolders, StringGridFolders);
-    QWidget *filesPane = makePane(QStringLiteral("&Files"), QStringLiteral("StaticTextFiles"),
-                                  QStringLiteral("StringGridFiles"), StaticTextFiles, StringGridFiles);
-    SplitterFolderFile->addWidget(foldersPane);
-    SplitterFolderFile->addWidget(filesPane);
-    // The folder table keeps its height when the window grows; the file table takes the rest.
-    SplitterFolderFile->setStretchFactor(0, 0);
-    SplitterFolderFile->setStretchFactor(1, 1);
-    // Client height less the label row, the button panel, the spacing and the panel's border.
-    const int panesHeight = DesignClientSize.height() - 20 - 3 - 33 - 4 - 2 * 4;
-    SplitterFolderFile->resize(DesignClientSize.width() - 2 * 4 - 2 * 4, panesHeight);
-    SplitterFolderFile->setSizes({17 + 175, panesHeight - 17 - 175 - 8});
-
-    auto *clientLayout = new QVBoxLayout(PanelClient);
-    clientLayout->setContentsMargins(4, 4, 4, 4);
-    clientLayout->addWidget(SplitterFolderFile);
-
-    PanelButtons = new QFrame(this);
-    PanelButtons->setObjectName(QStringLiteral("PanelButtons"));
-    PanelButtons->setFrameShape(QFrame::Panel);
-    PanelButtons->setFrameShadow(QFrame::Sunken);
-    PanelButtons->setFixedHeight(33);
-    BitBtnDirNote = MakeButton(PanelButtons, QStringLiteral("BitBtnDirNote"), QStringLiteral("Folder &info"),
-                               QStyle::SP_FileDialogInfoView);
-    BitBtnSelectFolder = MakeButton(PanelButtons, QStringLiteral("BitBtnSelectFolder"),
-                                    QStringLiteral("&Select folder"), QStyle::SP_DirOpenIcon);
-    BitBtnRefreshFolder = MakeButton(PanelButtons, QStringLiteral("BitBtnRefreshFolder"),
-                                     QStringLiteral("&Refresh folder"), QStyle::SP_BrowserReload);
-    BitBtnClose = MakeButton(PanelButtons, QStringLiteral("BitBtnClose"), QStringLiteral("&Close"),
-                             QStyle::SP_DialogCloseButton);
-    auto *buttonsLayout = new QHBoxLayout(PanelButtons);
-    // The buttons sit 4 pixels inside the panel's outer edge, bevel included.
-    const int inset = 4 - PanelButtons->frameWidth();
-    buttonsLayout->setContentsMargins(inset, inset, inset, inset);
-    buttonsLayout->setSpacing(3);
-    buttonsLayout->addWidget(BitBtnDirNote);
-    buttonsLayout->addWidget(BitBtnSelectFolder);
-    buttonsLayout->addStretch(1);
-    buttonsLayout->addWidget(BitBtnRefreshFolder);
-    buttonsLayout->addWidget(BitBtnClose);
-
-    auto *labelRow = new QHBoxLayout;
-    labelRow->setSpacing(4);
-    labelRow->addWidget(LabelCurrFolderTxt);
-    labelRow->addWidget(LabelCurrFolder, 1);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(4, 4, 4, 4);
-    layout->setSpacing(3);
-    layout->addLayout(labelRow);
-    layout->addWidget(PanelClient, 1);
-    layout->addWidget(PanelButtons);
-    // The status line speaks in the button panel's free middle, so nothing moves when it does;
-    // a text too long for it is cut there and shown whole as its tooltip.
-    StatusLine = new QLabel(PanelButtons);
-    StatusLine->setObjectName(QStringLiteral("StatusLine"));
-    StatusLine->setTextFormat(Qt::PlainText);
-    StatusLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    StatusLine->hide();
-    buttonsLayout->insertWidget(2, StatusLine, 1);
-
-    FolderDialog = new TFolderDialog(this);
-    FolderDialog->setObjectName(QStringLiteral("FolderDialog"));
-    FolderDialog->SetLeft(360);
-    // Errors are reported here: an exception must not unwind through the toolkit's frames.
-    connect(BitBtnSelectFolder, &QPushButton::clicked, this,
-            [this] { ReportErrors([this] { BitBtnSelectFolderClick(); }); });
-    connect(BitBtnRefreshFolder, &QPushButton::clicked, this,
-            [this] { ReportErrors([this] { BitBtnRefreshFolderClick(); }); });
-    connect(BitBtnDirNote, &QPushButton::clicked, this, [this] { ReportErrors([this] { BitBtnDirNoteClick(); }); });
-    connect(BitBtnClose, &QPushButton::clicked, this, &QWidget::close);
-
-    ResetTables();
-    setTabOrder(StringGridFolders, StringGridFiles);
-    setTabOrder(StringGridFiles, BitBtnDirNote);
-    setTabOrder(BitBtnDirNote, BitBtnSelectFolder);
-    setTabOrder(BitBtnSelectFolder, BitBtnRefreshFolder);
-    setTabOrder(BitBtnRefreshFolder, BitBtnClose);
-
-    FWindowMenu = new QMenu(this);
-    FWindowMenu->setObjectName(QStringLiteral("WindowMenu"));
-    AddWindowMenuItem(QStringLiteral("&Restore"), SC_RESTORE);
-    AddWindowMenuItem(QStringLiteral("Mi&nimize"), SC_MINIMIZE);
-    AddWindowMenuItem(QStringLiteral("Ma&ximize"), SC_MAXIMIZE);
-    FWindowMenu->addSeparator();
-    CreateIndexComponents();
-    FWindowMenu->addSeparator();
-    AddWindowMenuItem(QStringLiteral("&Close\tAlt+F4"), SC_CLOSE);
-    connect(FWindowMenu, &QMenu::aboutToShow, this, [this] {
-        const Qt::WindowStates state = windowState();
-        for (QAction *action : FWindowMenu->actions()) {
-            switch (action->data().toInt()) {
-            case SC_RESTORE: action->setEnabled(state & (Qt::WindowMaximized | Qt::WindowMinimized)); break;
-            case SC_MINIMIZE: action->setEnabled(!(state & Qt::WindowMinimized)); break;
-            case SC_MAXIMIZE: action->setEnabled(!(state & Qt::WindowMaximized)); break;
-            }
-        }
-    });
-    // Alt+Space opens it where the window manager passes the key on.
-    auto *menuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
-    connect(menuKey, &QShortcut::activated, this, [this] { PopupWindowMenu(mapToGlobal(QPoint(0, 0))); });
-}
-
-QAction *TFrmMain::AddWindowMenuItem(const QString &text, int command)
-{
-    QAction *action = FWindowMenu->addAction(text);
-    action->setData(command);
-    connect(action, &QAction::triggered, this, [this, command] { ReportErrors([&] { WMSysCommand(command); }); });
-    return action;
-}
-
-void TFrmMain::ResetTables()
-{
-    for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
-        grid->GridModel()->Clear();
-        grid->SetColumnRuleWidth(TStringGridModel::ColName, TStringGrid::DefaultColWidth);
-        grid->SetColumnRuleWidth(TStringGridModel::ColDesc, TStringGrid::DefaultColWidth);
-        grid->setEnabled(false);
-    }
+    FCommit->FocusChanged(now);
 }
 
 void TFrmMain::FormCreate(const QByteArrayList &arguments)
@@ -401,17 +172,12 @@ void TFrmMain::FormCreate(const QByteArrayList &arguments)
 
 void TFrmMain::PopupWindowMenu(const QPoint &globalPos)
 {
-    FWindowMenu->popup(globalPos);
+    FWindowMenu->Popup(globalPos);
 }
 
 void TFrmMain::WMSysCommand(int command)
 {
-    switch (command & 0xFFF0) {
-    case SC_RESTORE: showNormal(); break;
-    case SC_MINIMIZE: showMinimized(); break;
-    case SC_MAXIMIZE: showMaximized(); break;
-    case SC_CLOSE: close(); break;
-    }
+    FWindowMenu->RunStandard(command);
     switch (command) {
     case CmdAbout: ShowAbout(); break;
     case CmdUndescribedOnly: SetUndescribedOnly(!UndescribedOnly()); break;
@@ -469,7 +235,7 @@ void TFrmMain::PrevInstParm(const QByteArray &text)
     // The server calls this from the event loop, never from inside its socket's signals, so the
     // boxes of the listing below may run their event loops here.
     const TStartTarget target = HandedOverTarget(text);
-    if (FListing) {
+    if (FListings->Listing()) {
         // Arrived while a listing is read (queued before it began): it follows that one.
         ListTarget(target);
         return;
@@ -528,70 +294,40 @@ void TFrmMain::FitColumn(TStringGrid *grid, int column, int widest)
 
 bool TFrmMain::LoadFolder(const QByteArray &folder)
 {
-    std::shared_ptr<TFolderCatalogue> catalogue;
-    if (!ListFolder(folder, catalogue))
-        return false;
-    // A folder described only by a descript.ion is offered its import once, after the listing
-    // has ended (a listing asked for during one would only follow it).
-    if (!catalogue || catalogue->DescPath.isEmpty())
-        return true;
-    const QByteArray listed = CurrentFolderPath();
-    if (OfferDescriptIonImport(*catalogue, this, [this, listed] { return CurrentFolderPath() == listed; }))
-        return ListFolder(folder, catalogue);
-    return true;
+    return FListings->LoadFolder(folder);
 }
 
-bool TFrmMain::ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalogue> &catalogue)
+bool TFrmMain::OfferImport(const TFolderCatalogue &catalogue)
 {
-    // Whatever asks, the listed folder is absolute and clean, so its parent is always known.
-    if (asked.isEmpty())
-        return false;
-    const QByteArray folder = AbsolutePath(asked, asked.startsWith('/') ? QByteArray() : WorkingFolder());
-    if (!IsExistingFolder(folder))
-        return false;
-    if (FListing) {
-        // Asked for while a listing is read (by a timer): it follows that one.
-        FListAfterListing = folder;
-        return true;
-    }
+    const QByteArray listed = CurrentFolderPath();
+    return OfferDescriptIonImport(catalogue, this, [this, listed] { return CurrentFolderPath() == listed; });
+}
+
+void TFrmMain::BeginListing()
+{
     // What the status line said was about the listing this one replaces; what this listing
     // has to say comes after. An index problem is said once a run, and stays.
     if (!FStatusIsIndexProblem)
         ShowStatus({});
-    // Listed on a worker thread while the window waits; it lives until the tables are filled.
-    TBusyWait busy(this);
     // The cursor moves below commit nothing; whatever happens, each table has a current cell
     // (typing always reaches a cell), is enabled exactly when it lists entries, and gets its
     // handlers back.
     AttachGridHandlers(false);
     KeepFocusOffEditors();
-    struct TRestore {
-        TFrmMain *Self;
-        ~TRestore()
-        {
-            for (TStringGrid *grid : {Self->StringGridFolders, Self->StringGridFiles})
-                if (!grid->currentIndex().isValid())
-                    grid->SetCurrentCell(TStringGridModel::ColDesc, 0);
-            Self->EnableTables();
-            Self->AttachGridHandlers(true);
-        }
-    } restore{this};
+}
 
-    catalogue = std::make_shared<TFolderCatalogue>();
-    FListingFolder = IncludeTrailingPathDelimiter(folder);
-    FListing = true;
-    struct TListingEnd {
-        TFrmMain *Self;
-        ~TListingEnd()
-        {
-            Self->FListing = false;
-            // From the event loop, once this listing has finished.
-            if (const QByteArray next = std::exchange(Self->FListAfterListing, {}); !next.isEmpty())
-                QTimer::singleShot(0, Self, [self = Self, next] { ReportErrors([&] { self->LoadFolder(next); }); });
-            if (std::exchange(Self->FCloseAfterListing, false))
-                QTimer::singleShot(0, Self, [self = Self] { self->close(); });
-        }
-    } listingEnd{this};
+void TFrmMain::EndListing()
+{
+    for (TStringGrid *grid : {StringGridFolders, StringGridFiles})
+        if (!grid->currentIndex().isValid())
+            grid->SetCurrentCell(TStringGridModel::ColDesc, 0);
+    EnableTables();
+    AttachGridHandlers(true);
+}
+
+void TFrmMain::ReadListing(TBusyWait &busy, const QByteArray &folder,
+                           const std::shared_ptr<TFolderCatalogue> &catalogue)
+{
     // The window touches its index connection nowhere else while it waits here.
     // Both tables draw in one font; its advances let the listing estimate the columns' widths.
     const TAdvanceTable advances = StringGridFiles->AdvanceTable();
@@ -600,6 +336,10 @@ bool TFrmMain::ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalo
         *catalogue = ReadFolderCatalogue(folder, DirectoryReader, FIndex.get(), TStaleKeys::Prune,
                                          oneFont ? &advances : nullptr);
     });
+}
+
+std::array<TListedRows, 2> TFrmMain::ShowEntries(const std::shared_ptr<TFolderCatalogue> &catalogue)
+{
     const std::pair<TStringGrid *, const std::vector<TCatalogueEntry> *> tables[] = {
         {StringGridFolders, &catalogue->Folders}, {StringGridFiles, &catalogue->Files}};
     std::array<std::shared_ptr<const std::vector<TCatalogueEntry>>, 2> replaced;
@@ -622,18 +362,11 @@ bool TFrmMain::ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalo
         }
     }
     catalogue->Widest = {}; // the rows keep the listing; these are of no more use
-    // The listing replaced, when it was large, is freed on a thread of its own (as the index
-    // updater may still hold it, the last holder frees it).
-    constexpr size_t kFreeApartFrom = 10000;
-    if ((replaced[0] ? replaced[0]->size() : 0) + (replaced[1] ? replaced[1]->size() : 0) >= kFreeApartFrom) {
-        WaitReplacedListingFreed();
-        try {
-            FReplacedFreer = std::thread([replaced = std::move(replaced)]() mutable { replaced = {}; });
-        } catch (const std::system_error &) { // no thread to be had: freed here
-        }
-    }
-    replaced = {};
+    return replaced;
+}
 
+void TFrmMain::ShowListed(const std::shared_ptr<TFolderCatalogue> &catalogue)
+{
     FDescFilePath = catalogue->DescPath;
     const QString shown = DecodeName(CurrentFolderPath());
     LabelCurrFolder->setText(shown);
@@ -646,10 +379,6 @@ bool TFrmMain::ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalo
         const int row = grid->GridModel()->FirstUndescribed();
         grid->SetCurrentCell(1, row >= 0 ? row : 0);
     }
-    // What could be listed is shown; the user learns that the folder was not listed whole.
-    if (!catalogue->Error.isEmpty())
-        throw TException(catalogue->Error);
-    return true;
 }
 
 void TFrmMain::EnableTables()
@@ -666,71 +395,22 @@ void TFrmMain::EnableTables()
 
 bool TFrmMain::StringGridFoldersSelectCell(int col, int row)
 {
-    if (row != StringGridFolders->Row())
-        CommitCurrentRow(StringGridFolders, kSectionFolders);
-    return col == 1;
+    return FCommit->SelectCell(StringGridFolders, col, row);
 }
 
 bool TFrmMain::StringGridFilesSelectCell(int col, int row)
 {
-    if (row != StringGridFiles->Row())
-        CommitCurrentRow(StringGridFiles, kSectionFiles);
-    return col == 1;
+    return FCommit->SelectCell(StringGridFiles, col, row);
 }
 
 void TFrmMain::StringGridFoldersExit()
 {
-    CommitCurrentRow(StringGridFolders, kSectionFolders);
+    FCommit->Exit(StringGridFolders);
 }
 
 void TFrmMain::StringGridFilesExit()
 {
-    CommitCurrentRow(StringGridFiles, kSectionFiles);
-}
-
-void TFrmMain::CommitCurrentRow(TStringGrid *grid, const char *section)
-{
-    TStringGridModel *model = grid->GridModel();
-    const int row = grid->Row();
-    const QString text = model->Description(row);
-    const QString stored = model->Stored(row);
-    if (text.isEmpty()) {
-        // A stored description cannot be removed by emptying its cell.
-        if (!stored.isEmpty())
-            model->SetDescription(row, stored);
-        return;
-    }
-    if (text == stored)
-        return;
-    // A stored text in Windows-1252 can read as more UTF-8 than the file reads back: not saved.
-    const QByteArray bytes = EncodeText(text);
-    if (bytes.size() > kValueByteLimit)
-        throw TException(TooLongMessage(bytes.size()));
-    StoreDescription(grid, section, row, text, bytes);
-}
-
-void TFrmMain::StoreDescription(TStringGrid *grid, const char *section, int row, const QString &text,
-                                const QByteArray &bytes)
-{
-    TStringGridModel *model = grid->GridModel();
-    ProfileFile profile(FDescFilePath);
-    const QByteArray name = model->Name(row);
-    // The names are copied only when the file leaves the key to the name rule.
-    WriteDescription(profile, section, name, TTableNames([model] { return model->Names(); }), bytes);
-    model->SetStored(row, text, bytes);
-    if (FIndexUpdater)
-        FIndexUpdater->Written(CurrentFolderPath(), std::strcmp(section, kSectionFolders) == 0, name, bytes);
-    const int width = grid->TextWidth(text) + 6;
-    if (width > grid->ColumnRuleWidth(1))
-        grid->SetColumnRuleWidth(1, width);
-}
-
-void TFrmMain::CommitPendingDescription()
-{
-    if (FLastGrid == StringGridFolders)
-        StringGridFoldersExit();
-    else if (FLastGrid == StringGridFiles)
-        StringGridFilesExit();
+    FCommit->Exit(StringGridFiles);
 }
 
 void TFrmMain::BitBtnRefreshFolderClick()
@@ -840,13 +520,13 @@ void TFrmMain::IndexUpdated(const QByteArray &folder, const TFolderUpdate &updat
 {
     // A report about a folder the user has left is of no use: it would list the wrong folder
     // again and speak of another. While a listing is read, its folder is the one shown next.
-    const QByteArray shown = FListing ? FListingFolder : CurrentFolderPath();
+    const QByteArray shown = FListings->Listing() ? FListings->ListingFolder() : CurrentFolderPath();
     if (IncludeTrailingPathDelimiter(folder) != shown)
         return;
     if (!update.Moved.empty()) {
         // The descriptions were written after the rows were shown: list the folder again (after
         // the listing being read, which may have read the file before).
-        if (FListing)
+        if (FListings->Listing())
             LoadFolder(folder);
         else
             ReportErrors([this] { BitBtnRefreshFolderClick(); });
@@ -878,8 +558,8 @@ void TFrmMain::FormClose()
 
 void TFrmMain::closeEvent(QCloseEvent *event)
 {
-    if (FListing) {
-        FCloseAfterListing = true;
+    if (FListings->Listing()) {
+        FListings->CloseAfterListing();
         event->ignore();
         return;
     }
@@ -892,17 +572,6 @@ void TFrmMain::closeEvent(QCloseEvent *event)
 }
 
 // ---- keyboard commands ----
-
-namespace {
-// A file as the file table lists it: anything but a folder, a dangling link included.
-bool IsListedFile(const QByteArray &path)
-{
-    struct stat info {};
-    if (::lstat(path.constData(), &info) != 0)
-        return false;
-    return ::stat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode);
-}
-} // namespace
 
 void TFrmMain::WatchFocusAndDialogs(QWidget *widget, QEvent *event)
 {
@@ -980,14 +649,7 @@ void TFrmMain::FormKeyDown(quint16 &key, Qt::KeyboardModifiers shift)
 {
     if (key == 0)
         return;
-    TShortCut pressed = key;
-    if (shift & Qt::ShiftModifier)
-        pressed += scShift;
-    if (shift & Qt::ControlModifier)
-        pressed += scCtrl;
-    if (shift & Qt::AltModifier)
-        pressed += scAlt;
-    const TCommand command = KeyCommand(FShortCuts, pressed, FocusedTable());
+    const TCommand command = KeyCommand(FShortCuts, TKeyMap::PressedCode(key, shift), FocusedTable());
     if (command == CommandCount)
         return;
     key = 0;
@@ -1021,77 +683,6 @@ void TFrmMain::RunCommand(TCommand command)
     case cmdPrunedDescriptions: ShowPrunedDescriptions(); break;
     case CommandCount: break;
     }
-}
-
-void TFrmMain::FolderGoto()
-{
-    const QByteArray name = StringGridFolders->GridModel()->Name(StringGridFolders->Row());
-    if (!name.isEmpty())
-        LoadFolder(CurrentFolderPath() + name + '/');
-}
-
-void TFrmMain::FolderGoBack()
-{
-    const QByteArray parent = ParentFolderPath(CurrentFolderPath());
-    if (!parent.isEmpty())
-        LoadFolder(parent);
-}
-
-void TFrmMain::PlaceCursorAfterDeletion(TStringGrid *grid, int row)
-{
-    // The entry that followed the deleted one, or the new last entry.
-    if (grid->isEnabled())
-        grid->setFocus();
-    const int count = grid->GridModel()->rowCount();
-    grid->SetCurrentCell(grid->Col(), row < count ? row : count - 1);
-}
-
-void TFrmMain::FolderDelete()
-{
-    const QByteArray name = StringGridFolders->GridModel()->Name(StringGridFolders->Row());
-    const QByteArray folder = CurrentFolderPath() + name + '/';
-    if (name.isEmpty() || !IsExistingFolder(folder))
-        return;
-    if (MessageDlg(QStringLiteral("Are you absolutely sure that you permanently want to remove the selected "
-                                  "folder and it's subfolders ?"),
-                   TMsgDlgType::mtConfirmation, mbYes | mbNo, this)
-        != mrYes)
-        return;
-    if (!DeleteFolderTree(folder, false)) {
-        MessageDlg(QStringLiteral("Unable to delete the selected folder and it's subfolders !"), TMsgDlgType::mtError,
-                   mbAbort, this);
-        return;
-    }
-    const int row = StringGridFolders->Row();
-    RefreshFolder();
-    PlaceCursorAfterDeletion(StringGridFolders, row);
-}
-
-void TFrmMain::FileExec()
-{
-    const QByteArray name = StringGridFiles->GridModel()->Name(StringGridFiles->Row());
-    const QByteArray file = CurrentFolderPath() + name;
-    if (name.isEmpty() || !IsListedFile(file))
-        return;
-    // The opened program runs on its own; neither its result nor its process is looked at.
-    TProcessHandle process = 0;
-    ExecuteFile(file, {}, {}, false, process, SW_SHOWNORMAL, false);
-}
-
-void TFrmMain::FileDelete()
-{
-    const int row = StringGridFiles->Row();
-    const QByteArray name = StringGridFiles->GridModel()->Name(row);
-    const QByteArray file = CurrentFolderPath() + name;
-    if (name.isEmpty() || !IsListedFile(file))
-        return;
-    // At once and for good, by the name's bytes (a name that is not text is deleted all the same).
-    if (::unlink(file.constData()) != 0) {
-        MessageDlg(QStringLiteral("Unable to delete the selected file !"), TMsgDlgType::mtError, mbCancel, this);
-        return;
-    }
-    RefreshFolder();
-    PlaceCursorAfterDeletion(StringGridFiles, row);
 }
 
 void TFrmMain::SwitchTable()

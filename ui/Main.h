@@ -5,6 +5,12 @@
 #include "common/ShortCut.h"
 #include "system/QorPrevInst.h"
 #include "system/StartTarget.h"
+#include "ui/DescriptionCommit.h"
+#include "ui/EntryActions.h"
+#include "ui/KeyMap.h"
+#include "ui/ListingController.h"
+#include "ui/MainIndex.h"
+#include "ui/WindowMenu.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
@@ -41,7 +47,7 @@ struct TFolderUpdate;
 QByteArray ParentFolderPath(const QByteArray &folderPath);
 
 // The main window: the current folder's subfolders and files, each with its description.
-class TFrmMain : public QWidget, public TPrevInstHandler {
+class TFrmMain : public QWidget, public TPrevInstHandler, private TEntryActionsHost, private TListingSteps {
     Q_OBJECT
 public:
     // The client size of the design, and the frame the settings' outer sizes count around it:
@@ -51,39 +57,22 @@ public:
     static constexpr QSize MinimumOuterSize{453, 476};
     static constexpr qint32 AppId = 123458;
     // Commands of the window menu: the standard ones, and the About item.
-    static constexpr int SC_MINIMIZE = 0xF020, SC_MAXIMIZE = 0xF030, SC_CLOSE = 0xF060, SC_RESTORE = 0xF120;
+    static constexpr int SC_MINIMIZE = TWindowMenu::SC_MINIMIZE, SC_MAXIMIZE = TWindowMenu::SC_MAXIMIZE,
+                         SC_CLOSE = TWindowMenu::SC_CLOSE, SC_RESTORE = TWindowMenu::SC_RESTORE;
     static constexpr int CmdAbout = 666;
     // The window menu's items of the description index.
     static constexpr int CmdUndescribedOnly = 667, CmdSearch = 668, CmdPrunedDescriptions = 669, CmdIndexTree = 670;
 
-    // The keyboard commands, in the order their codes are read and matched.
-    enum TCommand {
-        cmdAbout,
-        cmdRefresh,
-        cmdFolderGoto,
-        cmdFolderGoBack,
-        cmdFolderExplore,
-        cmdFolderDelete,
-        cmdFileExec,
-        cmdFileDelete,
-        cmdSwitchTable,
-        cmdUndescribedOnly,
-        cmdSearch,
-        cmdPrunedDescriptions,
-        CommandCount
-    };
-    // The table that itself holds the keyboard focus (its cell editor does not count).
-    enum class TKeyFocus { None, Folders, Files };
-    struct TShortCutSetting {
-        const char *Name;
-        TShortCut Default;
-        // The table that must have the focus for the command to run; None: wherever it is.
-        TKeyFocus Focus;
-    };
-    static const std::array<TShortCutSetting, CommandCount> ShortCutSettings;
-    // The command a pressed code runs: the first row whose code equals it and whose focus
-    // condition holds; CommandCount when none does and the key goes on to the focused control.
-    static TCommand KeyCommand(const std::array<TShortCut, CommandCount> &codes, TShortCut pressed, TKeyFocus focus);
+    // The keyboard commands and their dispatch (ui/KeyMap).
+    using TCommand = TKeyMap::TCommand;
+    using enum TKeyMap::TCommand;
+    using TKeyFocus = TKeyMap::TKeyFocus;
+    using TShortCutSetting = TKeyMap::TShortCutSetting;
+    static constexpr const auto &ShortCutSettings = TKeyMap::ShortCutSettings;
+    static TCommand KeyCommand(const TKeyMap::TCodes &codes, TShortCut pressed, TKeyFocus focus)
+    {
+        return TKeyMap::KeyCommand(codes, pressed, focus);
+    }
 
     // Creation runs FormCreate with the command line's arguments (without the program's name).
     explicit TFrmMain(const QByteArrayList &arguments = {}, QWidget *parent = nullptr);
@@ -111,10 +100,10 @@ public:
     bool StringGridFilesSelectCell(int col, int row);
     void StringGridFoldersExit();
     void StringGridFilesExit();
-    void CommitCurrentRow(TStringGrid *grid, const char *section);
+    void CommitCurrentRow(TStringGrid *grid, const char *section) { FCommit->CommitCurrentRow(grid, section); }
     // Commits the pending description of the table that had the keyboard focus last: what a
     // button, the close and any listing do first, so that no typing is lost.
-    void CommitPendingDescription();
+    void CommitPendingDescription() { FCommit->CommitPending(); }
     void BitBtnRefreshFolderClick();
     // The refresh itself, without committing first: relists the current folder and puts each
     // table's cursor back on the name it was on.
@@ -134,30 +123,28 @@ public:
     TKeyFocus FocusedTable() const;
     void RunCommand(TCommand command);
     // The keyboard commands' actions.
-    void FolderGoto();
-    void FolderGoBack();
-    void FolderDelete();
-    void FileExec();
-    void FileDelete();
+    void FolderGoto() { FEntryActions->FolderGoto(); }
+    void FolderGoBack() { FEntryActions->FolderGoBack(); }
+    void FolderDelete() { FEntryActions->FolderDelete(); }
+    void FileExec() { FEntryActions->FileExec(); }
+    void FileDelete() { FEntryActions->FileDelete(); }
     void SwitchTable();
 
-    // The description index's parts of the window (MainIndex.cpp). Shows only the undescribed
-    // entries of both tables, or all of them again.
-    void SetUndescribedOnly(bool on);
-    bool UndescribedOnly() const;
-    // Opens the search field above the tables; a chosen hit's folder is listed with the cursor
-    // on the hit's row.
-    void ShowSearch();
-    void OpenSearchHit(const TIndexHit &hit);
-    // "Pruned descriptions...": lists them and gives a chosen one to an entry of this folder.
-    void ShowPrunedDescriptions();
-    bool RestorePruned(const TPrunedDescription &pruned, const TRestoreTarget &target);
-    // "Index this folder and its subfolders".
-    void IndexFolderTree();
+    // The description index's parts of the window (TMainIndex).
+    void SetUndescribedOnly(bool on) { FMainIndex->SetUndescribedOnly(on); }
+    bool UndescribedOnly() const { return FMainIndex->UndescribedOnly(); }
+    void ShowSearch() { FMainIndex->ShowSearch(); }
+    void OpenSearchHit(const TIndexHit &hit) { FMainIndex->OpenSearchHit(hit); }
+    void ShowPrunedDescriptions() { FMainIndex->ShowPrunedDescriptions(); }
+    bool RestorePruned(const TPrunedDescription &pruned, const TRestoreTarget &target)
+    {
+        return FMainIndex->RestorePruned(pruned, target);
+    }
+    void IndexFolderTree() { FMainIndex->IndexFolderTree(); }
     TSearchPanel *SearchPanel = nullptr;
 
     // The window menu, the stand-in for the system menu; its commands go through WMSysCommand.
-    QMenu *WindowMenu() const { return FWindowMenu; }
+    QMenu *WindowMenu() const { return FWindowMenu->Menu(); }
     void PopupWindowMenu(const QPoint &globalPos);
     void WMSysCommand(int command);
     void ShowAbout();
@@ -205,10 +192,26 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // The window's components, step by step.
     void CreateComponents();
-    // LoadFolder without the import offer; fills `catalogue` unless the listing was deferred.
-    // Shared with the index, which takes the listing in on its own thread.
-    bool ListFolder(const QByteArray &folder, std::shared_ptr<TFolderCatalogue> &catalogue);
+    void SetUpWindow();
+    void CreateFolderLabels();
+    void CreateTables();
+    void CreateButtons();
+    void LayOutWindow();
+    void CreateStatusLine();
+    void ConnectButtons();
+    void SetTabOrder();
+    void CreateWindowMenu();
+    // The listing's steps, taken by the listing controller.
+    void BeginListing() override;
+    void ReadListing(TBusyWait &busy, const QByteArray &folder,
+                     const std::shared_ptr<TFolderCatalogue> &catalogue) override;
+    std::array<TListedRows, 2> ShowEntries(const std::shared_ptr<TFolderCatalogue> &catalogue) override;
+    void ShowListed(const std::shared_ptr<TFolderCatalogue> &catalogue) override;
+    void EndListing() override;
+    bool OfferImport(const TFolderCatalogue &catalogue) override;
+    void CloseWindow() override { close(); }
     void AttachGridHandlers(bool attach);
     void FitColumn(TStringGrid *grid, int column, int widest);
     void FocusChanged(QWidget *now);
@@ -216,48 +219,45 @@ private:
     // The focus goes back to the control that had it once a dialog over the window has gone.
     void WatchFocusAndDialogs(QWidget *widget, QEvent *event);
     void TakeFocusBack();
-    void PlaceCursorAfterDeletion(TStringGrid *grid, int row);
     void ResetTables();
     QAction *AddWindowMenuItem(const QString &text, int command);
     // Each table is enabled exactly when it shows entries.
     void EnableTables();
-    void CreateIndexComponents();
-    void ShowIndexShortCuts();
-    void CloseSearch();
-    // Whether the index can be used; if not, the user is told why.
-    bool IndexAvailable();
+    void CreateIndexComponents() { FMainIndex->CreateIndexComponents(); }
+    void ShowIndexShortCuts() { FMainIndex->ShowIndexShortCuts(); }
     // Writes a description as a commit does and makes it the row's stored text.
-    void StoreDescription(TStringGrid *grid, const char *section, int row, const QString &text,
-                          const QByteArray &bytes);
+    void StoreDescription(TStringGrid *grid, const char *section, int row, const QString &text, const QByteArray &bytes)
+    {
+        FCommit->StoreDescription(grid, section, row, text, bytes);
+    }
+    // The entry actions' view of the window.
+    QByteArray ListedFolder() const override { return CurrentFolderPath(); }
+    bool OpenFolder(const QByteArray &folder) override { return LoadFolder(folder); }
+    void ListAgain() override { RefreshFolder(); }
+    QWidget *BoxParent() override { return this; }
     void CreateIndex();
     void IndexListed(const std::shared_ptr<const TFolderCatalogue> &catalogue);
     void IndexUpdated(const QByteArray &folder, const TFolderUpdate &update);
 
     QByteArray FDescFilePath;
-    // The table that held the keyboard focus last; it keeps that role while a button, a dialog
-    // or another program has the focus.
-    TStringGrid *FLastGrid = nullptr;
+    // When a row's description is written; follows the table that held the focus last.
+    std::unique_ptr<TDescriptionCommit> FCommit;
+    std::unique_ptr<TEntryActions> FEntryActions;
     std::array<TShortCut, CommandCount> FShortCuts{};
-    QMenu *FWindowMenu = nullptr;
-    QAction *FUndescribedOnlyItem = nullptr;
-    // The window-menu items of keyboard commands, which show their keys.
-    std::vector<std::pair<QAction *, TCommand>> FCommandItems;
+    TWindowMenu *FWindowMenu = nullptr;
+    // The index's parts of the window; they reach its components as the window's own code does.
+    friend class TMainIndex;
+    TMainIndex *FMainIndex = nullptr;
     TPrevInstServer *FPrevInstServer = nullptr;
     bool FShown = false;
-    // A listing is being read (the window waits for it in a local event loop); a close asked for
-    // meanwhile waits for its end.
-    bool FListing = false;
-    QByteArray FListingFolder; // the folder being read, with its trailing "/"
-    bool FCloseAfterListing = false;
-    QByteArray FListAfterListing; // a folder to list when it ends, empty for none
+    // One listing at a time; a close asked for meanwhile waits for its end.
+    TListingController *FListings = nullptr;
     // Set while the folder text dialog is open: stores what was typed in it.
     std::function<void()> FStoreOpenFolderText;
     QMetaObject::Connection FFocusConnection;
     QPointer<QWidget> FFocusToReturnTo;
     std::unique_ptr<TDescriptionIndex> FIndex;
     TIndexUpdater *FIndexUpdater = nullptr;
-    // Frees the rows of a large listing that another replaced (a million entries take a while).
-    std::thread FReplacedFreer;
     bool FIndexProblemShown = false;
     bool FStatusIsIndexProblem = false; // what the status line shows
 };

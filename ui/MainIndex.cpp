@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The main window's parts that use the per-user description index: the filter of undescribed
-// entries, the search field, the pruned descriptions and the indexing of a folder tree.
+
+#include "ui/MainIndex.h"
 
 #include "ui/Main.h"
 
@@ -20,95 +20,102 @@
 #include <QMenu>
 #include <QVBoxLayout>
 
-void TFrmMain::CreateIndexComponents()
+TMainIndex::TMainIndex(TFrmMain &window) : QObject(&window), FWindow(window)
 {
-    FUndescribedOnlyItem = AddWindowMenuItem(QStringLiteral("Only &undescribed entries"), CmdUndescribedOnly);
-    FUndescribedOnlyItem->setCheckable(true);
-    FCommandItems = {
-        {FUndescribedOnlyItem, cmdUndescribedOnly},
-        {AddWindowMenuItem(QStringLiteral("&Search descriptions..."), CmdSearch), cmdSearch},
-        {AddWindowMenuItem(QStringLiteral("Pruned descriptions..."), CmdPrunedDescriptions), cmdPrunedDescriptions}};
-    AddWindowMenuItem(QStringLiteral("Index this folder and its subfolders"), CmdIndexTree);
-
-    // The index is opened after the window's components; its path is known before.
-    SearchPanel = new TSearchPanel(DefaultIndexPath(), PanelClient);
-    static_cast<QVBoxLayout *>(PanelClient->layout())->insertWidget(0, SearchPanel, 1);
-    connect(SearchPanel, &TSearchPanel::Chosen, this,
-            [this](const TIndexHit &hit) { ReportErrors([&] { OpenSearchHit(hit); }); });
-    connect(SearchPanel, &TSearchPanel::Closed, this, &TFrmMain::CloseSearch);
 }
 
-void TFrmMain::ShowIndexShortCuts()
+void TMainIndex::CreateIndexComponents()
+{
+    FUndescribedOnlyItem = FWindow.AddWindowMenuItem(QStringLiteral("Only &undescribed entries"),
+                                                     TFrmMain::CmdUndescribedOnly);
+    FUndescribedOnlyItem->setCheckable(true);
+    FCommandItems = {
+        {FUndescribedOnlyItem, TFrmMain::cmdUndescribedOnly},
+        {FWindow.AddWindowMenuItem(QStringLiteral("&Search descriptions..."), TFrmMain::CmdSearch),
+         TFrmMain::cmdSearch},
+        {FWindow.AddWindowMenuItem(QStringLiteral("Pruned descriptions..."), TFrmMain::CmdPrunedDescriptions),
+         TFrmMain::cmdPrunedDescriptions}};
+    FWindow.AddWindowMenuItem(QStringLiteral("Index this folder and its subfolders"), TFrmMain::CmdIndexTree);
+
+    // The index is opened after the window's components; its path is known before.
+    FWindow.SearchPanel = new TSearchPanel(DefaultIndexPath(), FWindow.PanelClient);
+    static_cast<QVBoxLayout *>(FWindow.PanelClient->layout())->insertWidget(0, FWindow.SearchPanel, 1);
+    connect(FWindow.SearchPanel, &TSearchPanel::Chosen, this,
+            [this](const TIndexHit &hit) { ReportErrors([&] { OpenSearchHit(hit); }); });
+    connect(FWindow.SearchPanel, &TSearchPanel::Closed, this, &TMainIndex::CloseSearch);
+}
+
+void TMainIndex::ShowIndexShortCuts()
 {
     for (const auto &[item, command] : FCommandItems)
-        item->setText(item->text() + u'\t' + ShortCutToText(FShortCuts[command]));
+        item->setText(item->text() + u'\t' + ShortCutToText(FWindow.FShortCuts[command]));
 }
 
 // ---- only the undescribed entries ----
 
-bool TFrmMain::UndescribedOnly() const
+bool TMainIndex::UndescribedOnly() const
 {
-    return StringGridFolders->GridModel()->UndescribedOnly();
+    return FWindow.StringGridFolders->GridModel()->UndescribedOnly();
 }
 
-void TFrmMain::SetUndescribedOnly(bool on)
+void TMainIndex::SetUndescribedOnly(bool on)
 {
     // What was typed is stored first: it decides whether its row is still undescribed.
-    CommitPendingDescription();
-    KeepFocusOffEditors();
-    for (TStringGrid *grid : {StringGridFolders, StringGridFiles})
+    FWindow.CommitPendingDescription();
+    FWindow.KeepFocusOffEditors();
+    for (TStringGrid *grid : {FWindow.StringGridFolders, FWindow.StringGridFiles})
         grid->GridModel()->SetUndescribedOnly(on);
-    EnableTables();
+    FWindow.EnableTables();
     FUndescribedOnlyItem->setChecked(on);
     // The headings tell why rows are missing.
     const QString only = on ? QStringLiteral(" (undescribed only)") : QString();
-    StaticTextFolders->setText(QStringLiteral("F&olders") + only);
-    StaticTextFiles->setText(QStringLiteral("&Files") + only);
+    FWindow.StaticTextFolders->setText(QStringLiteral("F&olders") + only);
+    FWindow.StaticTextFiles->setText(QStringLiteral("&Files") + only);
 }
 
-bool TFrmMain::IndexAvailable()
+bool TMainIndex::IndexAvailable()
 {
-    if (FIndex && FIndex->IsUsable())
+    if (FWindow.FIndex && FWindow.FIndex->IsUsable())
         return true;
-    MessageDlg(FIndex ? QStringLiteral("The description index cannot be used; see the status line.")
-                      : QStringLiteral("The description index is switched off (DIRNOTE_NO_INDEX=1)."),
-               TMsgDlgType::mtInformation, mbOK, this);
+    MessageDlg(FWindow.FIndex ? QStringLiteral("The description index cannot be used; see the status line.")
+                              : QStringLiteral("The description index is switched off (DIRNOTE_NO_INDEX=1)."),
+               TMsgDlgType::mtInformation, mbOK, &FWindow);
     return false;
 }
 
 // ---- search ----
 
-void TFrmMain::ShowSearch()
+void TMainIndex::ShowSearch()
 {
     if (IndexAvailable())
-        SearchPanel->Open();
+        FWindow.SearchPanel->Open();
 }
 
-void TFrmMain::CloseSearch()
+void TMainIndex::CloseSearch()
 {
     // The focus goes back to the table it came from, or to one that can take it.
-    if (FLastGrid && FLastGrid->isEnabled())
-        FLastGrid->setFocus();
-    else if (StringGridFolders->isEnabled())
-        StringGridFolders->setFocus();
-    else if (StringGridFiles->isEnabled())
-        StringGridFiles->setFocus();
+    if (TStringGrid *last = FWindow.FCommit->LastGrid(); last && last->isEnabled())
+        last->setFocus();
+    else if (FWindow.StringGridFolders->isEnabled())
+        FWindow.StringGridFolders->setFocus();
+    else if (FWindow.StringGridFiles->isEnabled())
+        FWindow.StringGridFiles->setFocus();
     else
-        setFocus();
+        FWindow.setFocus();
 }
 
-void TFrmMain::OpenSearchHit(const TIndexHit &hit)
+void TMainIndex::OpenSearchHit(const TIndexHit &hit)
 {
-    CommitPendingDescription();
+    FWindow.CommitPendingDescription();
     if (!IsExistingFolder(hit.Folder)) {
         MessageDlg(QStringLiteral("The folder %1 does not exist any more.").arg(DecodeName(hit.Folder)),
-                   TMsgDlgType::mtInformation, mbOK, this);
+                   TMsgDlgType::mtInformation, mbOK, &FWindow);
         return;
     }
-    TStringGrid *grid = hit.IsFolder ? StringGridFolders : StringGridFiles;
-    if (!LoadFolder(hit.Folder))
+    TStringGrid *grid = hit.IsFolder ? FWindow.StringGridFolders : FWindow.StringGridFiles;
+    if (!FWindow.LoadFolder(hit.Folder))
         return;
-    SearchPanel->Close();
+    FWindow.SearchPanel->Close();
     const int row = grid->GridModel()->FindName(hit.Name);
     if (row < 0)
         return;
@@ -121,27 +128,27 @@ void TFrmMain::OpenSearchHit(const TIndexHit &hit)
 
 // ---- pruned descriptions ----
 
-void TFrmMain::ShowPrunedDescriptions()
+void TMainIndex::ShowPrunedDescriptions()
 {
-    CommitPendingDescription();
+    FWindow.CommitPendingDescription();
     if (!IndexAvailable())
         return;
-    TDescriptionIndex &index = *FIndex;
+    TDescriptionIndex &index = *FWindow.FIndex;
     std::vector<TPrunedDescription> pruned = index.Pruned();
     if (const QString problem = index.TakeProblem(); !problem.isEmpty()) {
-        ShowIndexProblem(problem);
+        FWindow.ShowIndexProblem(problem);
         MessageDlg(QStringLiteral("The description index cannot be read: ") + problem, TMsgDlgType::mtError, mbOK,
-                   this);
+                   &FWindow);
         return;
     }
     std::vector<TRestoreTarget> targets;
-    for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
+    for (TStringGrid *grid : {FWindow.StringGridFolders, FWindow.StringGridFiles}) {
         const TStringGridModel *model = grid->GridModel();
         for (int row = 0; row < model->rowCount(); ++row)
             if (!model->Name(row).isEmpty())
-                targets.push_back({model->Name(row), grid == StringGridFolders});
+                targets.push_back({model->Name(row), grid == FWindow.StringGridFolders});
     }
-    TFrmPrunedDescriptions dialog(std::move(pruned), std::move(targets), this);
+    TFrmPrunedDescriptions dialog(std::move(pruned), std::move(targets), &FWindow);
     dialog.OnRestore = [this, &index](const TPrunedDescription &chosen, const TRestoreTarget &target) {
         if (!RestorePruned(chosen, target))
             return false;
@@ -151,9 +158,9 @@ void TFrmMain::ShowPrunedDescriptions()
     dialog.exec();
 }
 
-bool TFrmMain::RestorePruned(const TPrunedDescription &pruned, const TRestoreTarget &target)
+bool TMainIndex::RestorePruned(const TPrunedDescription &pruned, const TRestoreTarget &target)
 {
-    TStringGrid *grid = target.IsFolder ? StringGridFolders : StringGridFiles;
+    TStringGrid *grid = target.IsFolder ? FWindow.StringGridFolders : FWindow.StringGridFiles;
     TStringGridModel *model = grid->GridModel();
     const int row = model->FindName(target.Name);
     if (row < 0 || model->Name(row) != target.Name)
@@ -164,14 +171,14 @@ bool TFrmMain::RestorePruned(const TPrunedDescription &pruned, const TRestoreTar
     if (!stored.isEmpty() && stored != text
         && MessageDlg(QStringLiteral("%1 has a description already. Replace it with the restored one?")
                           .arg(model->DisplayName(row)),
-                      TMsgDlgType::mtConfirmation, mbYes | mbNo, this)
+                      TMsgDlgType::mtConfirmation, mbYes | mbNo, &FWindow)
                != mrYes)
         return false;
     const QString shown = model->Description(row);
     model->SetDescription(row, text);
     try {
         // The stored bytes go back as they were; a commit would write what is shown as UTF-8.
-        StoreDescription(grid, target.IsFolder ? kSectionFolders : kSectionFiles, row, text, pruned.Text);
+        FWindow.StoreDescription(grid, target.IsFolder ? kSectionFolders : kSectionFiles, row, text, pruned.Text);
     } catch (...) {
         model->SetDescription(row, shown);
         throw;
@@ -181,20 +188,20 @@ bool TFrmMain::RestorePruned(const TPrunedDescription &pruned, const TRestoreTar
 
 // ---- indexing a tree ----
 
-void TFrmMain::IndexFolderTree()
+void TMainIndex::IndexFolderTree()
 {
-    CommitPendingDescription();
+    FWindow.CommitPendingDescription();
     if (!IndexAvailable())
         return;
-    const QByteArray root = CurrentFolderPath();
+    const QByteArray root = FWindow.CurrentFolderPath();
     if (root.isEmpty()) {
         MessageDlg(QStringLiteral("No folder is listed yet, so there is nothing to index."), TMsgDlgType::mtInformation,
-                   mbOK, this);
+                   mbOK, &FWindow);
         return;
     }
-    TFrmIndexTree dialog(root, FIndex->Path(), this);
+    TFrmIndexTree dialog(root, FWindow.FIndex->Path(), &FWindow);
     dialog.exec();
     // What was indexed is found at once.
-    if (SearchPanel->isVisible())
-        SearchPanel->SearchNow();
+    if (FWindow.SearchPanel->isVisible())
+        FWindow.SearchPanel->SearchNow();
 }

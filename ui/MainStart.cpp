@@ -7,7 +7,7 @@
 bool TFrmMain::ListTarget(const TStartTarget &target)
 {
     // A listing under way only queues this folder: the rows below would be the old folder's.
-    const bool queued = FListing;
+    const bool queued = FListings->Listing();
     if (!LoadFolder(target.Folder))
         return false;
     if (queued || target.FileName.isEmpty())

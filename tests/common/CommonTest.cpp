@@ -6,7 +6,11 @@
 #include "common/StringList.h"
 #include "common/TextCodec.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <cerrno>
 
@@ -22,6 +26,28 @@ TEST(PathParts, SplitAtTheLastSlash)
     EXPECT_EQ(IncludeTrailingPathDelimiter(QByteArray("/a")), QByteArray("/a/"));
     EXPECT_EQ(IncludeTrailingPathDelimiter(QByteArray("/a/")), QByteArray("/a/"));
     EXPECT_EQ(AsciiUpper(QByteArray("folder.Dnt\xe9")), QByteArray("FOLDER.DNT\xe9"));
+}
+
+TEST(PathParts, DeleteFileRemovesAFileByItsBytesAndNeverAFolder)
+{
+    const TestSupport::TTempDir dir;
+    auto exists = [](const QByteArray &path) {
+        struct stat info {};
+        return ::lstat(path.constData(), &info) == 0;
+    };
+    // A name that is no text is deleted all the same.
+    for (const QByteArray &name : {QByteArray("plain.txt"), QByteArray("caf\xe9 \xff.bin")}) {
+        const QByteArray file = dir.WriteFile(name, "x");
+        EXPECT_TRUE(DeleteFile(file)) << name.constData();
+        EXPECT_FALSE(exists(file)) << name.constData();
+    }
+    const QByteArray folder = dir.MakeDir("sub");
+    EXPECT_FALSE(DeleteFile(folder));
+    EXPECT_TRUE(exists(folder));
+    errno = 0;
+    EXPECT_FALSE(DeleteFile(dir.FilePath("missing")));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(DeleteFile({}));
 }
 
 TEST(StringListLookups, FirstLineWinsAndCaseIsIgnored)
