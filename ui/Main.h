@@ -236,6 +236,8 @@ private:
     // The table that held the keyboard focus last; it keeps that role while a button, a dialog
     // or another program has the focus.
     TStringGrid *FLastGrid = nullptr;
+    // The tables' heights while the search panel takes its share of them.
+    QList<int> FTableSizes;
     std::array<TShortCut, CommandCount> FShortCuts{};
     QMenu *FWindowMenu = nullptr;
     QAction *FUndescribedOnlyItem = nullptr;

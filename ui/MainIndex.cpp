@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QSplitter>
 #include <QVBoxLayout>
 
 void TFrmMain::CreateIndexComponents()
@@ -30,9 +31,11 @@ void TFrmMain::CreateIndexComponents()
         {AddWindowMenuItem(QStringLiteral("Pruned descriptions..."), CmdPrunedDescriptions), cmdPrunedDescriptions}};
     AddWindowMenuItem(QStringLiteral("Index this folder and its subfolders"), CmdIndexTree);
 
-    // The index is opened after the window's components; its path is known before.
+    // The index is opened after the window's components; its path is known before. The panel is
+    // the splitter's upper pane: it grows with the window, and its divider moves as the tables'.
     SearchPanel = new TSearchPanel(DefaultIndexPath(), PanelClient);
-    static_cast<QVBoxLayout *>(PanelClient->layout())->insertWidget(0, SearchPanel, 1);
+    SplitterFolderFile->insertWidget(0, SearchPanel);
+    SplitterFolderFile->setStretchFactor(0, 1);
     connect(SearchPanel, &TSearchPanel::Chosen, this,
             [this](const TIndexHit &hit) { ReportErrors([&] { OpenSearchHit(hit); }); });
     connect(SearchPanel, &TSearchPanel::Closed, this, &TFrmMain::CloseSearch);
@@ -80,12 +83,23 @@ bool TFrmMain::IndexAvailable()
 
 void TFrmMain::ShowSearch()
 {
-    if (IndexAvailable())
-        SearchPanel->Open();
+    if (!IndexAvailable())
+        return;
+    const bool opening = SearchPanel->isHidden();
+    const QList<int> before = SplitterFolderFile->sizes();
+    SearchPanel->Open();
+    if (!opening)
+        return;
+    FTableSizes = before;
+    GiveSearchPanelItsShare(SplitterFolderFile, SearchPanel, before);
 }
 
 void TFrmMain::CloseSearch()
 {
+    // The tables get back the heights they had.
+    if (FTableSizes.size() == SplitterFolderFile->count())
+        SplitterFolderFile->setSizes(FTableSizes);
+    FTableSizes.clear();
     // The focus goes back to the table it came from, or to one that can take it.
     if (FLastGrid && FLastGrid->isEnabled())
         FLastGrid->setFocus();
