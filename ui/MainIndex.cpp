@@ -19,7 +19,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QSplitter>
-#include <QVBoxLayout>
 
 void TFrmMain::CreateIndexComponents()
 {
