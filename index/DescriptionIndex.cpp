@@ -29,6 +29,11 @@
 namespace {
 constexpr int kSchemaVersion = 1;
 constexpr qint64 kPrunedKeptMs = 90LL * 24 * 3600 * 1000;
+// How often (in virtual machine steps) a statement looks whether its work is to stop: often
+// enough to stop within a millisecond, rarely enough to cost nothing measurable.
+constexpr int kStepsBetweenStopChecks = 1000;
+// A log larger than this after an update is emptied at once (see TrimLog).
+constexpr qint64 kLogTrimFrom = 16 * 1024 * 1024;
 
 // Unwinds an index operation after the failure has been recorded; never leaves this file.
 struct TIndexFailure {};
@@ -306,7 +311,9 @@ public:
         try {
             Check(sqlite3_open_v2(file.constData(), &Db,
                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr));
-            sqlite3_busy_timeout(Db, 2000);
+            // Another writer is waited for up to 2 s, unless the work is to stop.
+            sqlite3_busy_handler(Db, &TImpl::WaitForWriter, this);
+            sqlite3_progress_handler(Db, kStepsBetweenStopChecks, &TImpl::StopAsked, this);
             Exec("PRAGMA journal_mode=WAL");
             Exec("PRAGMA synchronous=NORMAL");
             TStatement version(*this, "PRAGMA user_version");
@@ -356,9 +363,39 @@ public:
             Fail(rc);
     }
 
+    static int WaitForWriter(void *impl, int count)
+    {
+        constexpr int kStepMs = 10, kMostMs = 2000;
+        if (static_cast<TImpl *>(impl)->Stop.stop_requested() || count * kStepMs >= kMostMs)
+            return 0;
+        sqlite3_sleep(kStepMs);
+        return 1;
+    }
+
+    // A large update's log (a million entries write a hundred megabytes of it) is copied into the
+    // index and emptied here, on the thread that wrote it, rather than removed at the last close,
+    // where that takes tens of milliseconds of the program's end. Left to that close on failure.
+    void TrimLog()
+    {
+        struct stat info {};
+        if (::stat(QFile::encodeName(Path + QStringLiteral("-wal")).constData(), &info) != 0
+            || info.st_size < kLogTrimFrom)
+            return;
+        sqlite3_wal_checkpoint_v2(Db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    }
+
+    static int StopAsked(void *impl)
+    {
+        const auto *self = static_cast<TImpl *>(impl);
+        return self->StopInterrupts && self->Stop.stop_requested() ? 1 : 0;
+    }
+
     [[noreturn]] void Fail(int rc)
     {
         LastCode = rc & 0xff;
+        // Work asked to stop is no failure of the index.
+        if (Stop.stop_requested() && (LastCode == SQLITE_INTERRUPT || LastCode == SQLITE_BUSY))
+            throw TIndexFailure();
         // A search the full-text engine refuses is no failure of the index.
         if (InSearch && LastCode == SQLITE_ERROR)
             throw TIndexFailure();
@@ -946,6 +983,8 @@ public:
     bool InSearch = false;
     int LastCode = SQLITE_OK;
     QString Problem;
+    std::stop_token Stop;
+    bool StopInterrupts = true;
     TIdentityReader Reader = ReadEntryIdentity;
     std::function<QDateTime()> Clock = [] { return QDateTime::currentDateTimeUtc(); };
 };
@@ -958,6 +997,12 @@ TDescriptionIndex::TDescriptionIndex(const QString &path) : FPath(path), FImpl(s
 }
 
 TDescriptionIndex::~TDescriptionIndex() = default;
+
+void TDescriptionIndex::SetStopToken(std::stop_token token, bool interrupt)
+{
+    FImpl->Stop = std::move(token);
+    FImpl->StopInterrupts = interrupt;
+}
 
 bool TDescriptionIndex::IsUsable() const
 {
@@ -1078,6 +1123,7 @@ TFolderUpdate TDescriptionIndex::UpdateFolder(const TFolderCatalogue &catalogue)
         }
         TFolderUpdate result = FImpl->FollowMoves(catalogue, dir.Fd(), folderId, replaced);
         transaction.Commit();
+        FImpl->TrimLog();
         return result;
     } catch (const TIndexFailure &) {
         return {};

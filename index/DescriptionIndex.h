@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <vector>
 
 struct sqlite3;
@@ -94,6 +95,11 @@ public:
     const QString &Path() const { return FPath; }
     bool IsUsable() const; // false after a failure; the program then works without it
     QString TakeProblem(); // the first failure's message, once (empty afterwards)
+    // Work on this object once `token` asks to stop (from any thread) waits no more for another
+    // writer and, when `interrupt` is set, ends at its next step in the database: what it had
+    // begun is rolled back, the index stays usable and no problem is reported. Closing uses it
+    // not to wait for work it can drop. A default token never stops.
+    void SetStopToken(std::stop_token token, bool interrupt = true);
 
     // Search: FTS5, case- and accent-insensitive, each word a prefix; at most `limit` hits;
     // `below` limits to a folder tree ("" = all). The user's words are quoted, never FTS syntax.

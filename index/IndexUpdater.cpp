@@ -11,20 +11,25 @@ TIndexUpdater::TIndexUpdater(const QString &path, QObject *parent) : QObject(par
 
 TIndexUpdater::~TIndexUpdater()
 {
-    // The index is closed on its own thread before it ends; jobs not yet started are dropped.
+    // Listings' updates stop or are skipped; commits' rows queued before are still written unless
+    // they would wait for another writer. The index is then closed on its own thread.
+    FClosing.request_stop();
     QMetaObject::invokeMethod(
         FWorker, [this] { FIndex.reset(); }, Qt::BlockingQueuedConnection);
     FThread.quit();
     FThread.wait();
 }
 
-void TIndexUpdater::Run(std::function<void(TDescriptionIndex &)> job)
+void TIndexUpdater::Run(std::function<void(TDescriptionIndex &)> job, bool droppable)
 {
     QMetaObject::invokeMethod(
         FWorker,
-        [this, job = std::move(job)] {
+        [this, droppable, job = std::move(job)] {
+            if (droppable && FClosing.stop_requested())
+                return;
             if (!FIndex)
                 FIndex = std::make_unique<TDescriptionIndex>(FPath);
+            FIndex->SetStopToken(FClosing.get_token(), droppable);
             if (FIndex->IsUsable())
                 job(*FIndex);
             if (QString problem = FIndex->TakeProblem(); !problem.isEmpty())
@@ -41,19 +46,21 @@ void TIndexUpdater::Listed(const TFolderCatalogue &catalogue)
 
 void TIndexUpdater::Listed(std::shared_ptr<const TFolderCatalogue> catalogue)
 {
-    Run([this, catalogue = std::move(catalogue)](TDescriptionIndex &index) {
-        TFolderUpdate update = index.UpdateFolder(*catalogue);
-        if (!update.Moved.empty() || !update.Error.isEmpty())
-            QMetaObject::invokeMethod(
-                this,
-                [this, folder = catalogue->Folder, update = std::move(update)] { Q_EMIT Updated(folder, update); },
-                Qt::QueuedConnection);
-    });
+    Run(
+        [this, catalogue = std::move(catalogue)](TDescriptionIndex &index) {
+            TFolderUpdate update = index.UpdateFolder(*catalogue);
+            if (!update.Moved.empty() || !update.Error.isEmpty())
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, folder = catalogue->Folder, update = std::move(update)] { Q_EMIT Updated(folder, update); },
+                    Qt::QueuedConnection);
+        },
+        true);
 }
 
 void TIndexUpdater::Written(const QByteArray &folder, bool isFolder, const QByteArray &name, const QByteArray &text)
 {
-    Run([=](TDescriptionIndex &index) { index.EntryWritten(folder, isFolder, name, text); });
+    Run([=](TDescriptionIndex &index) { index.EntryWritten(folder, isFolder, name, text); }, false);
 }
 
 void TIndexUpdater::WaitIdle()

@@ -7,10 +7,17 @@
 #include <QThread>
 
 #include <memory>
+#include <stop_token>
 
 // Runs the index's work after a listing on a thread of its own, with its own connection, so the
 // listing the user waits for pays only for handing the catalogue over. Results come back as
 // signals on the thread that owns the updater.
+//
+// Closing does not wait for a listing's update: the one under way is rolled back and those
+// queued are dropped. The index stays as it was before them, and as each update is decided
+// by the stamp of the folder's Folder.dnt recorded with it, the folder's next listing brings
+// it up to date. A commit's row is small: it is written unless another program holds the
+// index then, which closing does not wait for either (the same next listing writes it).
 class TIndexUpdater : public QObject {
     Q_OBJECT
 public:
@@ -36,10 +43,13 @@ Q_SIGNALS:
     void Problem(const QString &message);
 
 private:
-    void Run(std::function<void(TDescriptionIndex &)> job);
+    // Once the updater closes, a droppable job is skipped or stopped where it is; no job waits
+    // for another writer of the index.
+    void Run(std::function<void(TDescriptionIndex &)> job, bool droppable);
 
     QString FPath;
     QThread FThread;
     QObject *FWorker;
+    std::stop_source FClosing;
     std::unique_ptr<TDescriptionIndex> FIndex; // made, used and freed on the worker thread
 };

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QSplitter>
 #include <QTextDocument>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -41,6 +42,22 @@ QString SnippetToHtml(const QString &snippet)
     if (open)
         html += QStringLiteral("</b>");
     return html;
+}
+
+void GiveSearchPanelItsShare(QSplitter *splitter, QWidget *panel, const QList<int> &before)
+{
+    const int at = splitter->indexOf(panel);
+    qint64 others = 0;
+    for (int i = 0; i < before.size(); ++i)
+        if (i != at)
+            others += before[i];
+    if (at < 0 || others <= 0)
+        return;
+    const qint64 share = others * 3 / 5;
+    QList<int> sizes;
+    for (int i = 0; i < before.size(); ++i)
+        sizes << int(i == at ? share : before[i] * (others - share) / others);
+    splitter->setSizes(sizes);
 }
 
 // ---- results ----
@@ -123,8 +140,8 @@ void TSnippetDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
 
 // ---- worker ----
 
-TSearchWorker::TSearchWorker(QString indexPath, std::shared_ptr<std::atomic<quint64>> latest)
-    : FIndexPath(std::move(indexPath)), FLatest(std::move(latest))
+TSearchWorker::TSearchWorker(QString indexPath, std::shared_ptr<std::atomic<quint64>> latest, std::stop_token closing)
+    : FIndexPath(std::move(indexPath)), FLatest(std::move(latest)), FClosing(std::move(closing))
 {
 }
 
@@ -136,8 +153,10 @@ void TSearchWorker::Run(quint64 generation, const QString &query,
     if (generation != FLatest->load())
         return;
     // Opened on this thread at the first search: a connection is used by one thread only.
-    if (!FIndex)
+    if (!FIndex) {
         FIndex = std::make_unique<TDescriptionIndex>(FIndexPath);
+        FIndex->SetStopToken(FClosing);
+    }
     std::vector<TIndexHit> hits = FIndex->Search(query, TSearchPanel::MostHits);
     deliver(std::move(hits), FIndex->TakeProblem());
 }
@@ -145,7 +164,8 @@ void TSearchWorker::Run(quint64 generation, const QString &query,
 // ---- panel ----
 
 TSearchPanel::TSearchPanel(const QString &indexPath, QWidget *parent)
-    : QWidget(parent), FResults(new TSearchResultModel(this)), FWorker(new TSearchWorker(indexPath, FLatest))
+    : QWidget(parent), FResults(new TSearchResultModel(this)),
+      FWorker(new TSearchWorker(indexPath, FLatest, FClosing.get_token()))
 {
     setObjectName(QStringLiteral("SearchPanel"));
     SearchEdit = new QLineEdit(this);
@@ -160,6 +180,11 @@ TSearchPanel::TSearchPanel(const QString &indexPath, QWidget *parent)
     SearchResults->setAllColumnsShowFocus(true);
     SearchResults->setEditTriggers(QAbstractItemView::NoEditTriggers);
     SearchResults->setItemDelegateForColumn(TSearchResultModel::ColText, new TSnippetDelegate(SearchResults));
+    // What tells hits apart is often at the end of a folder's path as much as at its start: long
+    // texts lose their middle (the whole is the tooltip), and the folder and the description
+    // share the width.
+    SearchResults->setTextElideMode(Qt::ElideMiddle);
+    SearchResults->header()->setSectionResizeMode(TSearchResultModel::ColFolder, QHeaderView::Stretch);
     SearchResults->header()->setStretchLastSection(true);
     SearchStatus = new QLabel(this);
     SearchStatus->setObjectName(QStringLiteral("SearchStatus"));
@@ -189,8 +214,10 @@ TSearchPanel::TSearchPanel(const QString &indexPath, QWidget *parent)
 
 TSearchPanel::~TSearchPanel()
 {
-    // A search under way finishes first; its answer, posted to this panel, is dropped with it.
+    // A search under way stops at its next step; an answer posted to this panel is dropped
+    // with it.
     FLatest->store(~quint64(0));
+    FClosing.request_stop();
     FThread.quit();
     FThread.wait();
 }

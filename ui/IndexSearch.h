@@ -16,11 +16,18 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <vector>
 
 class QLabel;
 class QLineEdit;
+class QSplitter;
 class QTreeView;
+
+// Gives `panel`, a pane of `splitter` just shown, three fifths of the height that the panes had
+// before (`before`, the panel hidden): the hits are what the user looks at now. The other panes
+// keep their proportions in the rest.
+void GiveSearchPanelItsShare(QSplitter *splitter, QWidget *panel, const QList<int> &before);
 
 // A snippet's text as rich text: its matches (between \x01 and \x02) bold, everything else
 // escaped, so that a description that looks like markup shows as typed.
@@ -61,7 +68,8 @@ public:
 class TSearchWorker : public QObject {
     Q_OBJECT
 public:
-    TSearchWorker(QString indexPath, std::shared_ptr<std::atomic<quint64>> latest);
+    // A search under way when `closing` asks to stop ends at once, without hits.
+    TSearchWorker(QString indexPath, std::shared_ptr<std::atomic<quint64>> latest, std::stop_token closing);
     ~TSearchWorker() override;
     // Runs on the search thread; `deliver` is called there with the hits and the index's problem.
     void Run(quint64 generation, const QString &query,
@@ -70,6 +78,7 @@ public:
 private:
     QString FIndexPath;
     std::shared_ptr<std::atomic<quint64>> FLatest;
+    std::stop_token FClosing;
     std::unique_ptr<TDescriptionIndex> FIndex;
 };
 
@@ -114,6 +123,8 @@ private:
     // The number of the latest query, shared with the worker (declared before it: the worker is
     // made with it), and of the one listed.
     std::shared_ptr<std::atomic<quint64>> FLatest = std::make_shared<std::atomic<quint64>>(0);
+    // Asked to stop when the panel goes: a search under way need not finish.
+    std::stop_source FClosing;
     TSearchResultModel *FResults;
     QTimer FPause;
     QThread FThread;

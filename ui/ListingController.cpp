@@ -30,6 +30,12 @@ void TListingController::WaitReplacedListingFreed()
         FReplacedFreer.join();
 }
 
+void TListingController::AbandonReplacedFreeing()
+{
+    if (FReplacedFreer.joinable())
+        FReplacedFreer.detach();
+}
+
 bool TListingController::LoadFolder(const QByteArray &folder)
 {
     std::shared_ptr<TFolderCatalogue> catalogue;

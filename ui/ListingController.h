@@ -62,6 +62,8 @@ public:
     void CloseAfterListing() { FCloseAfterListing = true; }
     // Waits until the listing that the last one replaced is freed.
     void WaitReplacedListingFreed();
+    // At the window's close: a replaced listing still being freed is left to its thread.
+    void AbandonReplacedFreeing();
 
     // Replaced rows of at least this many entries are freed apart.
     static constexpr size_t kFreeApartFrom = 10000;

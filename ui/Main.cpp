@@ -20,6 +20,7 @@
 #include "system/QorUtility.h"
 #include "ui/BusyWait.h"
 #include "ui/CurrDirNote.h"
+#include "ui/FreeApart.h"
 #include "ui/ImportOffer.h"
 #include "ui/StringGrid.h"
 
@@ -114,7 +115,12 @@ TFrmMain::~TFrmMain()
     FPrevInstServer = nullptr;
     delete FIndexUpdater;
     FIndexUpdater = nullptr;
-    WaitReplacedListingFreed();
+    // Closing waits for no listing to be freed, neither the shown one nor one still being freed.
+    // (The rows emptied here must not reach the tables' handlers.)
+    AttachGridHandlers(false);
+    FListings->AbandonReplacedFreeing();
+    for (TStringGrid *grid : {StringGridFolders, StringGridFiles})
+        FreeApart(grid->GridModel()->SetEntries({}));
 }
 
 void TFrmMain::WaitReplacedListingFreed()

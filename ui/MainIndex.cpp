@@ -18,7 +18,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
-#include <QVBoxLayout>
+#include <QSplitter>
 
 TMainIndex::TMainIndex(TFrmMain &window) : QObject(&window), FWindow(window)
 {
@@ -37,9 +37,11 @@ void TMainIndex::CreateIndexComponents()
          TFrmMain::cmdPrunedDescriptions}};
     FWindow.AddWindowMenuItem(QStringLiteral("Index this folder and its subfolders"), TFrmMain::CmdIndexTree);
 
-    // The index is opened after the window's components; its path is known before.
+    // The index is opened after the window's components; its path is known before. The panel is
+    // the splitter's upper pane: it grows with the window, and its divider moves as the tables'.
     FWindow.SearchPanel = new TSearchPanel(DefaultIndexPath(), FWindow.PanelClient);
-    static_cast<QVBoxLayout *>(FWindow.PanelClient->layout())->insertWidget(0, FWindow.SearchPanel, 1);
+    FWindow.SplitterFolderFile->insertWidget(0, FWindow.SearchPanel);
+    FWindow.SplitterFolderFile->setStretchFactor(0, 1);
     connect(FWindow.SearchPanel, &TSearchPanel::Chosen, this,
             [this](const TIndexHit &hit) { ReportErrors([&] { OpenSearchHit(hit); }); });
     connect(FWindow.SearchPanel, &TSearchPanel::Closed, this, &TMainIndex::CloseSearch);
@@ -87,12 +89,24 @@ bool TMainIndex::IndexAvailable()
 
 void TMainIndex::ShowSearch()
 {
-    if (IndexAvailable())
-        FWindow.SearchPanel->Open();
+    if (!IndexAvailable())
+        return;
+    QSplitter *splitter = FWindow.SplitterFolderFile;
+    const bool opening = FWindow.SearchPanel->isHidden();
+    const QList<int> before = splitter->sizes();
+    FWindow.SearchPanel->Open();
+    if (!opening)
+        return;
+    FTableSizes = before;
+    GiveSearchPanelItsShare(splitter, FWindow.SearchPanel, before);
 }
 
 void TMainIndex::CloseSearch()
 {
+    // The tables get back the heights they had.
+    if (FTableSizes.size() == FWindow.SplitterFolderFile->count())
+        FWindow.SplitterFolderFile->setSizes(FTableSizes);
+    FTableSizes.clear();
     // The focus goes back to the table it came from, or to one that can take it.
     if (TStringGrid *last = FWindow.FCommit->LastGrid(); last && last->isEnabled())
         last->setFocus();

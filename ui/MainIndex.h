@@ -3,6 +3,7 @@
 
 #include "ui/KeyMap.h"
 
+#include <QList>
 #include <QObject>
 
 #include <utility>
@@ -48,4 +49,6 @@ private:
     QAction *FUndescribedOnlyItem = nullptr;
     // The window-menu items of keyboard commands, which show their keys.
     std::vector<std::pair<QAction *, TKeyMap::TCommand>> FCommandItems;
+    // The tables' heights while the search panel takes its share of them.
+    QList<int> FTableSizes;
 };

@@ -7,6 +7,7 @@
 
 #include "TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QRandomGenerator>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <stop_token>
 
 #include <poll.h>
 #include <sys/inotify.h>
@@ -633,6 +635,61 @@ TEST_F(IndexTest, LockedIndexIsReportedOnceAndListingsGoOn)
     EXPECT_EQ(listed.Files[0].Description, "text");
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
+}
+
+// Work asked to stop, as closing asks it, ends at once whichever way it was held up: by its own
+// length, or by another program holding the index (which a commit's row at closing waits for no
+// more than an update does). Either way the index stays usable, says nothing, and is as it was,
+// and the folder's next listing brings it up to date.
+TEST_F(IndexTest, StoppedUpdateLeavesTheIndexAsItWasUntilTheFolderIsListedAgain)
+{
+    constexpr int kEntries = 400;
+    for (const bool heldByAnother : {false, true}) {
+        SCOPED_TRACE(heldByAnother ? "another program holds the index" : "a long update");
+        const QByteArray folder = Dir.MakeDir(heldByAnother ? "held" : "long");
+        const auto describeAll = [&](const QByteArray &word) {
+            QByteArray file = "[Files]\r\n";
+            for (int i = 0; i < kEntries; ++i)
+                file += "file" + QByteArray::number(i) + ".txt=" + word + ' ' + QByteArray::number(i) + "\r\n";
+            WriteFileBytes(folder + "/Folder.dnt", file);
+        };
+        for (int i = 0; i < kEntries; ++i)
+            WriteFileBytes(folder + "/file" + QByteArray::number(i) + ".txt", "x");
+        describeAll("earlierword");
+        TDescriptionIndex index(QFile::decodeName(IndexPath()));
+        List(index, folder);
+        ASSERT_EQ(index.Search(QStringLiteral("earlierword"), kEntries, folder).size(), size_t(kEntries));
+
+        describeAll("laterword");
+        const TFolderCatalogue listed = ReadFolderCatalogue(folder, ::readdir, &index);
+        sqlite3 *other = nullptr;
+        if (heldByAnother) {
+            ASSERT_EQ(sqlite3_open(IndexPath().constData(), &other), SQLITE_OK);
+            ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        }
+        std::stop_source closing;
+        closing.request_stop();
+        index.SetStopToken(closing.get_token(), !heldByAnother);
+        QElapsedTimer clock;
+        clock.start();
+        index.UpdateFolder(listed);
+        // Without the stop, the lock is waited for 2 s.
+        EXPECT_LT(clock.elapsed(), 500);
+        if (other) {
+            sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_close(other);
+        }
+        EXPECT_TRUE(index.IsUsable());
+        EXPECT_TRUE(index.TakeProblem().isEmpty());
+        index.SetStopToken({});
+        EXPECT_EQ(index.Search(QStringLiteral("earlierword"), kEntries, folder).size(), size_t(kEntries));
+        EXPECT_TRUE(index.Search(QStringLiteral("laterword"), kEntries, folder).empty());
+
+        List(index, folder);
+        EXPECT_TRUE(index.Search(QStringLiteral("earlierword"), kEntries, folder).empty());
+        EXPECT_EQ(index.Search(QStringLiteral("laterword"), kEntries, folder).size(), size_t(kEntries));
+        EXPECT_TRUE(index.TakeProblem().isEmpty());
+    }
 }
 
 // Word prefixes, any letter case, accents ignored; the user's text is never query syntax.

@@ -8,6 +8,7 @@
 #include "catalogue/FolderCatalogue.h"
 #include "catalogue/ProfileFile.h"
 #include "index/DescriptionIndex.h"
+#include "index/IndexUpdater.h"
 #include "settings/RegSpecial.h"
 #include "settings/RegistryStore.h"
 #include "ui/IndexSearch.h"
@@ -22,18 +23,66 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPaintEngine>
+#include <QSplitter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <climits>
 #include <set>
+
+#include <sqlite3.h>
 
 using namespace TestSupport;
 using namespace UiTest;
 
 namespace {
 constexpr int kDeadlineMs = 10000;
+
+// Records the texts a widget draws, as the style has cut them to fit.
+class TTextRecorder : public QPaintDevice {
+public:
+    TTextRecorder(QSize size, int dpi) : FSize(size), FDpi(dpi) {}
+    QPaintEngine *paintEngine() const override { return &FEngine; }
+    const QStringList &Texts() const { return FEngine.Texts; }
+
+protected:
+    int metric(PaintDeviceMetric metric) const override
+    {
+        switch (metric) {
+        case PdmWidth: return FSize.width();
+        case PdmHeight: return FSize.height();
+        case PdmDepth: return 32;
+        case PdmNumColors: return INT_MAX;
+        case PdmDpiX:
+        case PdmDpiY:
+        case PdmPhysicalDpiX:
+        case PdmPhysicalDpiY: return FDpi;
+        case PdmDevicePixelRatio: return 1;
+        case PdmDevicePixelRatioScaled: return int(devicePixelRatioFScale());
+        default: return QPaintDevice::metric(metric);
+        }
+    }
+
+private:
+    class TEngine : public QPaintEngine {
+    public:
+        TEngine() : QPaintEngine(AllFeatures) {}
+        bool begin(QPaintDevice *) override { return true; }
+        bool end() override { return true; }
+        void updateState(const QPaintEngineState &) override {}
+        void drawPath(const QPainterPath &) override {}
+        void drawPixmap(const QRectF &, const QPixmap &, const QRectF &) override {}
+        void drawTextItem(const QPointF &, const QTextItem &item) override { Texts << item.text(); }
+        Type type() const override { return User; }
+        QStringList Texts;
+    };
+    QSize FSize;
+    int FDpi;
+    mutable TEngine FEngine;
+};
 
 class IndexUiTest : public ::testing::Test {
 protected:
@@ -174,6 +223,95 @@ TEST_F(IndexUiTest, TypingListsTheHitsAndEnterOrADoubleClickListsTheHitsFolder)
     EXPECT_EQ(Window->CurrentFolderPath(), beta + '/');
     EXPECT_EQ(QApplication::focusWidget(), Window->StringGridFolders);
     EXPECT_EQ(Window->StringGridFolders->GridModel()->Name(Window->StringGridFolders->Row()), QByteArray("Drafts"));
+}
+
+// Closing while the index is held up by another program holding it (as a long update of a large
+// listing holds it up too): the window goes at once, the description typed and not yet committed
+// is on disk, and the folder's next listing brings the index up to date with it.
+TEST_F(IndexUiTest, ClosingWaitsForNoIndexWorkAndKeepsTheTypedDescription)
+{
+    const QByteArray folder = Dir.MakeDir("notes");
+    Dir.WriteFile("notes/plan.txt", "x");
+    ASSERT_NO_FATAL_FAILURE(Open(folder));
+    sqlite3 *other = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(DefaultIndexPath()).constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    // A listing's update is queued behind the lock; then a description is typed.
+    QTest::mouseClick(Window->BitBtnRefreshFolder, Qt::LeftButton);
+    Window->StringGridFiles->setFocus();
+    Type(QStringLiteral("typed right before closing"));
+
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(Window->close());
+    Window.reset();
+    // The update and the commit's row each waited 2 s for the index before.
+    EXPECT_LT(clock.elapsed(), 500);
+    EXPECT_EQ(Stored(folder, "Files", "plan.txt"), QStringLiteral("typed right before closing"));
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+
+    ASSERT_NO_FATAL_FAILURE(Open(folder));
+    Window->IndexUpdater()->WaitIdle();
+    TDescriptionIndex index;
+    const std::vector<TIndexHit> hits = index.Search(QStringLiteral("typed right before"));
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].Name, QByteArray("plan.txt"));
+    EXPECT_TRUE(index.TakeProblem().isEmpty());
+}
+
+// Many hits: the list takes the room the window has (not four rows), grows with the window, and
+// gives the tables their heights back when it closes; a long folder path shows both its start and
+// its end, and is whole in its tooltip.
+TEST_F(IndexUiTest, HitsUseTheWindowsRoomAndLongPathsKeepTheirStartAndEnd)
+{
+    constexpr int kHits = 40;
+    QByteArray relative, deep;
+    for (const char *part : {"projects", "customer-archive", "2026", "contracts", "signed-and-scanned", "final-copies"})
+        deep = Dir.MakeDir(relative += (relative.isEmpty() ? "" : "/") + QByteArray(part));
+    QByteArray file = "[Files]\n";
+    for (int i = 0; i < kHits; ++i)
+        file += "copy" + QByteArray::number(i) + ".pdf=scanned copy " + QByteArray::number(i) + "\n";
+    Dir.WriteFile(relative + "/Folder.dnt", file);
+    ASSERT_NO_FATAL_FAILURE(IndexFolders({deep}));
+    ASSERT_NO_FATAL_FAILURE(Open(Dir.Path()));
+    const QList<int> tables = Window->SplitterFolderFile->sizes();
+    Key(Qt::Key_F, Qt::ControlModifier);
+    Type(QStringLiteral("scanned"));
+    ASSERT_TRUE(WaitForHits(kHits));
+
+    QTreeView *list = Window->SearchPanel->SearchResults;
+    const auto wholeRowsShown = [&] {
+        QApplication::processEvents();
+        int rows = 0;
+        for (int row = 0; row < kHits; ++row)
+            rows += list->viewport()->rect().contains(list->visualRect(Window->SearchPanel->Results()->index(row, 0)));
+        return rows;
+    };
+    const int shown = wholeRowsShown();
+    EXPECT_GE(shown, 8);
+    Window->resize(Window->width(), Window->height() + 200);
+    EXPECT_GE(wholeRowsShown(), shown + 8);
+
+    const QString path = QString::fromUtf8(deep) + u'/';
+    const QModelIndex first = Window->SearchPanel->Results()->index(0, TSearchResultModel::ColFolder);
+    EXPECT_EQ(first.data(Qt::ToolTipRole).toString(), path);
+    TTextRecorder recorder(list->viewport()->size(), list->logicalDpiX());
+    list->viewport()->render(&recorder);
+    QString cut;
+    for (const QString &text : recorder.Texts())
+        if (text.contains(QChar(0x2026)))
+            cut = text;
+    ASSERT_FALSE(cut.isEmpty()) << recorder.Texts().join(u'|').toStdString();
+    const QString start = cut.section(QChar(0x2026), 0, 0), end = cut.section(QChar(0x2026), 1);
+    EXPECT_TRUE(path.startsWith(start) && start.size() >= 4) << cut.toStdString();
+    EXPECT_TRUE(path.endsWith(end) && end.size() >= 4) << cut.toStdString();
+
+    Window->resize(Window->width(), Window->height() - 200);
+    QApplication::processEvents();
+    Key(Qt::Key_Escape);
+    QApplication::processEvents();
+    EXPECT_EQ(Window->SplitterFolderFile->sizes().mid(1), tables.mid(1));
 }
 
 TEST_F(IndexUiTest, EnterRightAfterTypingChoosesAHitOfTheTextTypedAndEscClosesTheField)
