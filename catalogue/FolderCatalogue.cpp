@@ -8,6 +8,7 @@
 #include "catalogue/PackedTexts.h"
 #include "catalogue/ProfileFile.h"
 #include "catalogue/ProfileSplice.h"
+#include "common/AtomicFile.h"
 #include "common/Exceptions.h"
 #include "common/PathUtils.h"
 #include "common/TextCodec.h"
@@ -75,6 +76,7 @@ QString EnumerateFolder(const QByteArray &folder, TDirectoryReader reader,
         return failed;
     const int dirFd = ::dirfd(dir);
     QString error;
+    std::vector<std::string> leftovers; // of crashed writers, for the next write's clean-up
     for (;;) {
         errno = 0;
         const dirent *entry = reader(dir);
@@ -97,7 +99,12 @@ QString EnumerateFolder(const QByteArray &folder, TDirectoryReader reader,
         const std::string_view view(name, length);
         if (isFolder || (!IsDescriptionFileName(view) && !IsWriterTemporary(view)))
             found(view, isFolder, std::uint64_t(entry->d_ino));
+        else if (!isFolder && IsWriterTemporary(view))
+            leftovers.emplace_back(view);
     }
+    // The write that prunes after this listing need not read the folder again for leftovers.
+    if (error.isEmpty())
+        NoteLeftoverSearch(IncludeTrailingPathDelimiter(path), dirFd, std::move(leftovers));
     ::closedir(dir);
     return error;
 }
