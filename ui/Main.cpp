@@ -39,6 +39,8 @@
 #include <QShortcut>
 #include <QShowEvent>
 #include <QTimer>
+
+#include <future>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -154,13 +156,21 @@ QByteArray StartFolder(const QByteArrayList &arguments, const QByteArray &curren
 
 TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(parent)
 {
+    // The index is opened (made, at a first start) while the window is built: the first
+    // listing is the first to need it, to follow renames.
+    std::future<std::unique_ptr<TDescriptionIndex>> index = std::async(
+        std::launch::async, []() -> std::unique_ptr<TDescriptionIndex> {
+            if (qEnvironmentVariableIntValue("DIRNOTE_NO_INDEX") == 1)
+                return nullptr;
+            return std::make_unique<TDescriptionIndex>();
+        });
     CreateComponents();
     AttachGridHandlers(true);
     FFocusConnection = connect(qApp, &QApplication::focusChanged, this,
                                [this](QWidget *, QWidget *now) { FocusChanged(now); });
     // The key preview: every key press of the window passes eventFilter first.
     qApp->installEventFilter(this);
-    CreateIndex();
+    CreateIndex(index.get());
     // An error in the creation steps is shown; the window opens all the same.
     ReportErrors([&] { FormCreate(arguments); });
 }
@@ -807,13 +817,13 @@ void TFrmMain::BitBtnSelectFolderClick()
     LoadFolder(chosen);
 }
 
-void TFrmMain::CreateIndex()
+void TFrmMain::CreateIndex(std::unique_ptr<TDescriptionIndex> index)
 {
-    if (qEnvironmentVariableIntValue("DIRNOTE_NO_INDEX") == 1)
+    if (!index)
         return;
     // The window's own connection follows renames inside a listing; the rest of the index's
     // work runs on the updater's thread after the rows are shown.
-    FIndex = std::make_unique<TDescriptionIndex>();
+    FIndex = std::move(index);
     if (const QString problem = FIndex->TakeProblem(); !problem.isEmpty())
         ShowIndexProblem(problem);
     if (!FIndex->IsUsable())

@@ -228,7 +228,7 @@ private:
     // Writes a description as a commit does and makes it the row's stored text.
     void StoreDescription(TStringGrid *grid, const char *section, int row, const QString &text,
                           const QByteArray &bytes);
-    void CreateIndex();
+    void CreateIndex(std::unique_ptr<TDescriptionIndex> index); // nullptr: without an index
     void IndexListed(const std::shared_ptr<const TFolderCatalogue> &catalogue);
     void IndexUpdated(const QByteArray &folder, const TFolderUpdate &update);
 
