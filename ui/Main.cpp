@@ -412,6 +412,11 @@ void TFrmMain::FormCreate(const QByteArrayList &arguments)
     FDescFilePath.clear();
     ResetTables();
 
+    FCreating = true;
+    struct TCreated {
+        bool &Creating;
+        ~TCreated() { Creating = false; }
+    } created{FCreating};
     LoadFolder(StartFolder(arguments, WorkingFolder(), QFile::encodeName(QCoreApplication::applicationFilePath())));
 
     // The About item comes last, right after Close, with the About shortcut's key text.
@@ -562,9 +567,22 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
     if (!catalogue || catalogue->DescPath.isEmpty())
         return true;
     const QByteArray listed = CurrentFolderPath();
-    if (OfferDescriptIonImport(*catalogue, this, [this, listed] { return CurrentFolderPath() == listed; }))
-        return ListFolder(folder, catalogue);
-    return true;
+    const auto offer = [this, catalogue, folder, listed] {
+        if (!OfferDescriptIonImport(*catalogue, this, [this, listed] { return CurrentFolderPath() == listed; }))
+            return true;
+        std::shared_ptr<TFolderCatalogue> again;
+        return ListFolder(folder, again);
+    };
+    if (FCreating) {
+        // At the start the window is shown first: the question comes from the event loop, while
+        // the start folder is still the one shown.
+        QTimer::singleShot(0, this, [this, offer, listed] {
+            if (CurrentFolderPath() == listed)
+                ReportErrors([&] { offer(); });
+        });
+        return true;
+    }
+    return offer();
 }
 
 bool TFrmMain::ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalogue> &catalogue)

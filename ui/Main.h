@@ -248,6 +248,7 @@ private:
     bool FListing = false;
     QByteArray FListingFolder; // the folder being read, with its trailing "/"
     bool FCloseAfterListing = false;
+    bool FCreating = false;       // the start folder's listing: questions wait for the event loop
     QByteArray FListAfterListing; // a folder to list when it ends, empty for none
     // Set while the folder text dialog is open: stores what was typed in it.
     std::function<void()> FStoreOpenFolderText;
