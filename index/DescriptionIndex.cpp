@@ -673,6 +673,7 @@ public:
         // The folds of names described anew: a key of a name gone that now describes one of them
         // by the name rule went to it, and is no pruned description to follow elsewhere.
         QSet<QByteArray> newlyDescribedFolds;
+        TStatement addText(*this, "INSERT INTO texts(rowid, text) VALUES (?1, ?2)");
         forEachDescribed([&](const TDescribed &entry) {
             const std::optional<TEntryIdentity> identity = Identity(dirFd, entry.Name);
             const auto row = rows.constFind(keyOf(entry.IsFolder, entry.Name));
@@ -699,7 +700,9 @@ public:
             insert.Bind(1, folderId).Bind(2, entry.Name).Bind(3, qint64(entry.IsFolder)).Bind(4, entry.Text);
             BindIdentity(insert, 5, identity);
             insert.Bind(10, now).Run();
-            SetText(sqlite3_last_insert_rowid(Db), entry.Text);
+            // A new row has no text to replace: one statement for all of them, no delete each.
+            if (!entry.Text.isEmpty())
+                addText.Bind(1, sqlite3_last_insert_rowid(Db)).Bind(2, DecodeText(entry.Text)).Run();
         });
         TStatement prune(*this, "UPDATE entries SET pruned = ?2 WHERE id = ?1");
         TStatement drop(*this, "DELETE FROM entries WHERE id = ?1");
