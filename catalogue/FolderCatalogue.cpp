@@ -8,6 +8,7 @@
 #include "catalogue/PackedTexts.h"
 #include "catalogue/ProfileFile.h"
 #include "catalogue/ProfileSplice.h"
+#include "common/AtomicFile.h"
 #include "common/Exceptions.h"
 #include "common/PathUtils.h"
 #include "common/TextCodec.h"
@@ -75,6 +76,7 @@ QString EnumerateFolder(const QByteArray &folder, TDirectoryReader reader,
         return failed;
     const int dirFd = ::dirfd(dir);
     QString error;
+    std::vector<std::string> leftovers; // of crashed writers, for the next write's clean-up
     for (;;) {
         errno = 0;
         const dirent *entry = reader(dir);
@@ -97,7 +99,12 @@ QString EnumerateFolder(const QByteArray &folder, TDirectoryReader reader,
         const std::string_view view(name, length);
         if (isFolder || (!IsDescriptionFileName(view) && !IsWriterTemporary(view)))
             found(view, isFolder, std::uint64_t(entry->d_ino));
+        else if (!isFolder && IsWriterTemporary(view))
+            leftovers.emplace_back(view);
     }
+    // The write that prunes after this listing need not read the folder again for leftovers.
+    if (error.isEmpty())
+        NoteLeftoverSearch(IncludeTrailingPathDelimiter(path), dirFd, std::move(leftovers));
     ::closedir(dir);
     return error;
 }
@@ -562,8 +569,20 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     std::array<TNameHashes, 2> hashes; // for the index that the descriptions are looked up in
     const bool following = follower && stale == TStaleKeys::Prune;
     std::array<std::vector<std::uint64_t>, 2> inodes; // by entry, for the follower
+    // A large folder's files are given their table's memory at once rather than in doublings,
+    // each of which a fresh process pays for in page faults and moves: the folder's size on disk
+    // comes to 32 bytes or more a name of ordinary length on the common file systems, and what
+    // the table does not fill is never touched.
+    size_t expectedFiles = 0;
+    if (struct stat st; ::stat(catalogue.Folder.isEmpty() ? "." : catalogue.Folder.constData(), &st) == 0
+                        && st.st_size / 32 >= off_t(kShareFrom))
+        expectedFiles = size_t(std::min<off_t>(st.st_size / 32, off_t(1) << 23));
     std::future<void> built = std::async(
-        std::launch::async, [&catalogue, &queue, &asciiTaken, &hashes, &inodes, following, advances] {
+        std::launch::async, [&catalogue, &queue, &asciiTaken, &hashes, &inodes, following, advances, expectedFiles] {
+            try {
+                catalogue.Files.reserve(expectedFiles);
+            } catch (const std::bad_alloc &) { // no room for the guess: the table grows as it fills
+            }
             const std::optional<TAsciiSortKeys> ascii = TAsciiSortKeys::For(NameCollator());
             TPackedTexts packed;
             TFoundBatch batch;

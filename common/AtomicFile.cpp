@@ -22,6 +22,7 @@
 #include <utility>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <dirent.h>
 #include <fcntl.h>
@@ -225,31 +226,59 @@ unsigned NextTemporaryNumber()
     return counter++;
 }
 
+// When each folder was last searched for leftovers, and what a listing that read the whole folder
+// found there and left for the next write to look at.
+struct TLeftoverSearch {
+    dev_t Device;
+    ino_t Inode;
+    time_t Time;
+    std::optional<std::vector<std::string>> Noted;
+};
+std::mutex gSearchMutex;
+std::map<QByteArray, TLeftoverSearch> gLastSearch;
+
 // Whether the folder is due for a search for leftovers. A search reads the whole folder, which
 // takes tens of milliseconds for 100,000 entries, so each process searches a folder at its first
-// write and then no more often than a leftover comes of age.
-bool LeftoverSearchDue(const QByteArray &folder, int dirFd)
+// write and then no more often than a leftover comes of age; where a listing has just read the
+// folder, its names stand in for the search (*noted).
+bool LeftoverSearchDue(const QByteArray &folder, const struct stat &st, std::optional<std::vector<std::string>> &noted)
 {
-    struct stat st;
-    if (::fstat(dirFd, &st) != 0)
-        return false;
-    struct TSearch {
-        dev_t Device;
-        ino_t Inode;
-        time_t Time;
-    };
-    static std::mutex mutex;
-    static std::map<QByteArray, TSearch> lastSearch;
-    const std::lock_guard lock(mutex);
+    const std::lock_guard lock(gSearchMutex);
     const time_t now = ::time(nullptr);
-    if (const auto it = lastSearch.find(folder); it != lastSearch.end() && it->second.Device == st.st_dev
-                                                 && it->second.Inode == st.st_ino && now >= it->second.Time
-                                                 && now - it->second.Time < kLeftoverAgeSeconds)
-        return false;
-    if (lastSearch.size() > 4096) // a long session in many folders: start afresh
-        lastSearch.clear();
-    lastSearch[folder] = {st.st_dev, st.st_ino, now};
+    if (const auto it = gLastSearch.find(folder); it != gLastSearch.end() && it->second.Device == st.st_dev
+                                                  && it->second.Inode == st.st_ino && now >= it->second.Time
+                                                  && now - it->second.Time < kLeftoverAgeSeconds) {
+        noted = std::exchange(it->second.Noted, std::nullopt);
+        return noted.has_value();
+    }
+    if (gLastSearch.size() > 4096) // a long session in many folders: start afresh
+        gLastSearch.clear();
+    gLastSearch[folder] = {st.st_dev, st.st_ino, now, std::nullopt};
     return true;
+}
+
+// Removes the name when it is a leftover of the file's writers ("<prefix><pid>.<n>") whose
+// process is gone and that has come of age (only a regular file).
+void RemoveIfLeftover(int dirFd, std::string_view prefix, const std::string &name, time_t now)
+{
+    if (!std::string_view(name).starts_with(prefix))
+        return;
+    const std::string_view rest = std::string_view(name).substr(prefix.size());
+    const size_t dot = rest.find('.');
+    const auto digits = [](std::string_view s) {
+        return !s.empty() && s.size() <= 10
+               && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (dot == std::string_view::npos || !digits(rest.substr(0, dot)) || !digits(rest.substr(dot + 1)))
+        return;
+    const long long pid = std::stoll(std::string(rest.substr(0, dot)));
+    if (pid <= 0 || pid == ::getpid() || pid > 0x7fffffff || ::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+        return;
+    struct stat st;
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)
+        || now - st.st_mtim.tv_sec < kLeftoverAgeSeconds)
+        return;
+    ::unlinkat(dirFd, name.c_str(), 0);
 }
 
 // A crash between naming the temporary file and the rename leaves it behind. Those of processes
@@ -257,36 +286,27 @@ bool LeftoverSearchDue(const QByteArray &folder, int dirFd)
 void RemoveLeftovers(const QByteArray &path)
 {
     const QByteArray folder = FolderOf(path);
-    DIR *dir = ::opendir(folder.constData());
+    TFd dirFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st;
+    if (dirFd.Get() < 0 || ::fstat(dirFd.Get(), &st) != 0)
+        return;
+    std::optional<std::vector<std::string>> noted;
+    if (!LeftoverSearchDue(folder, st, noted))
+        return;
+    const QByteArray prefixBytes = '.' + ExtractFileName(path) + '.';
+    const std::string_view prefix(prefixBytes.constData(), size_t(prefixBytes.size()));
+    const time_t now = ::time(nullptr);
+    if (noted) {
+        for (const std::string &name : *noted)
+            RemoveIfLeftover(dirFd.Get(), prefix, name, now);
+        return;
+    }
+    DIR *dir = ::fdopendir(dirFd.Release());
     if (!dir)
         return;
-    if (!LeftoverSearchDue(folder, ::dirfd(dir))) {
-        ::closedir(dir);
-        return;
-    }
-    const QByteArray prefix = '.' + ExtractFileName(path) + '.';
-    const time_t now = ::time(nullptr);
-    while (const dirent *entry = ::readdir(dir)) {
-        const std::string_view name(entry->d_name);
-        if (!name.starts_with(std::string_view(prefix.constData(), size_t(prefix.size()))))
-            continue;
-        const std::string_view rest = name.substr(size_t(prefix.size()));
-        const size_t dot = rest.find('.');
-        const auto digits = [](std::string_view s) {
-            return !s.empty() && s.size() <= 10
-                   && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-        };
-        if (dot == std::string_view::npos || !digits(rest.substr(0, dot)) || !digits(rest.substr(dot + 1)))
-            continue;
-        const long long pid = std::stoll(std::string(rest.substr(0, dot)));
-        if (pid <= 0 || pid == ::getpid() || pid > 0x7fffffff || ::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
-            continue;
-        struct stat st;
-        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)
-            || now - st.st_mtim.tv_sec < kLeftoverAgeSeconds)
-            continue;
-        ::unlinkat(::dirfd(dir), entry->d_name, 0);
-    }
+    while (const dirent *entry = ::readdir(dir))
+        if (std::string_view(entry->d_name).starts_with(prefix))
+            RemoveIfLeftover(::dirfd(dir), prefix, entry->d_name, now);
     ::closedir(dir);
 }
 
@@ -900,4 +920,16 @@ int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOpt
             return TFileSplice{0, current ? current->size() : 0, std::move(*changed)};
         },
         options);
+}
+
+void NoteLeftoverSearch(const QByteArray &folder, int dirFd, std::vector<std::string> names)
+{
+    struct stat st;
+    if (::fstat(dirFd, &st) != 0)
+        return;
+    const QByteArray key = IncludeTrailingPathDelimiter(folder.isEmpty() ? QByteArrayLiteral(".") : folder);
+    const std::lock_guard lock(gSearchMutex);
+    if (gLastSearch.size() > 4096)
+        gLastSearch.clear();
+    gLastSearch[key] = {st.st_dev, st.st_ino, ::time(nullptr), std::move(names)};
 }

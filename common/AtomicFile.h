@@ -6,6 +6,8 @@
 
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 // Whole-file reads and locked replacements of small text files by byte path.
 //
@@ -83,6 +85,11 @@ int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TRepla
 // Returns 0 on success or when a file already exists (another user's link counts as one: nothing
 // is created through it), else the errno of the failure.
 int CreateFileExclusive(const QByteArray &path, const QByteArray &bytes);
+
+// Hands over what a complete read of the folder (open as dirFd) found under the names of
+// crashed writers' temporary files: the next write into the folder within a minute looks at these
+// names only, instead of reading the whole folder again for them.
+void NoteLeftoverSearch(const QByteArray &folder, int dirFd, std::vector<std::string> names);
 
 // Creates the missing folders of the path for the user alone (0700); existing ones stay as they
 // are. True when the folder exists afterwards.

@@ -513,6 +513,16 @@ public:
         store.Bind(1, folderId).Bind(2, qint64(isFolder)).Bind(3, qint64(digest)).Run();
     }
 
+    // A description that may follow its file: from a stale key (From: its index in the table's
+    // stale keys) or from a described entry that holds another file now (From: its row).
+    struct TIdentitySource {
+        bool FromStale;
+        qsizetype From;
+        TEntryIdentity Identity;
+    };
+    // An entry that may take a description (its row), with the identity it has now.
+    using TIdentityTarget = std::pair<size_t, TEntryIdentity>;
+
     // Where descriptions go in a listed table: an entry that now holds the file whose identity
     // was recorded under another name (a stale key, or a described entry that no longer holds
     // it) takes that name's description. The disk is read only when some stale key has an
@@ -521,78 +531,97 @@ public:
     // undescribed ones only once there is a description to follow.
     std::vector<TDescriptionMove> FollowIdentities(const QByteArray &folder, const TFollowedTable &table)
     {
-        std::vector<TDescriptionMove> moves;
         const qint64 folderId = FolderId(folder, false);
         if (folderId == 0)
-            return moves;
-        const std::vector<TCatalogueEntry> &entries = *table.Entries;
-        const std::vector<TStaleKey> &stale = *table.Stale;
-        struct TSource {
-            bool FromStale;
-            qsizetype From;
-            TEntryIdentity Identity;
-        };
-        std::vector<TSource> sources;
-        {
-            TStatement row(*this, "SELECT device, inode, birth, size, mtime FROM entries"
-                                  " WHERE folder = ?1 AND is_folder = ?2 AND name = ?3 AND pruned IS NULL");
-            for (size_t k = 0; k < stale.size(); ++k) {
-                row.Bind(1, folderId).Bind(2, qint64(table.IsFolder)).Bind(3, stale[k].Key);
-                if (row.Next()) {
-                    const TEntryIdentity identity = IdentityOf(row, 0, table.IsFolder);
-                    if (identity.IsFollowable())
-                        sources.push_back({true, qsizetype(k), identity});
-                }
-                row.Reset();
-            }
-        }
+            return {};
+        std::vector<TIdentitySource> sources = StaleKeySources(folderId, table);
         const TFolderFd dir(folder);
-        // Entries that may take a description, with the identity they have now.
-        std::vector<std::pair<size_t, TEntryIdentity>> targets;
-        if (StoredDigest(folderId, table.IsFolder) != table.Digest) {
-            // By the hashes of the names, sorted: a folder of a hundred thousand rows is read
-            // without a text or a hash node made for each.
-            std::vector<std::pair<std::uint64_t, TEntryIdentity>> recorded;
-            TStatement live(*this, "SELECT name, device, inode, birth, size, mtime FROM entries"
-                                   " WHERE folder = ?1 AND is_folder = ?2 AND pruned IS NULL");
-            live.Bind(1, folderId).Bind(2, qint64(table.IsFolder));
-            while (live.Next()) {
-                const auto *name = static_cast<const char *>(sqlite3_column_blob(live.Handle(), 0));
-                const int length = sqlite3_column_bytes(live.Handle(), 0);
-                recorded.push_back({DescribedNameHash({name, size_t(length)}), IdentityOf(live, 1, table.IsFolder)});
-            }
-            const auto byHash = [](const auto &a, const auto &b) { return a.first < b.first; };
-            std::sort(recorded.begin(), recorded.end(), byHash);
-            for (size_t i = 0; i < entries.size(); ++i) {
-                if (entries[i].Description.isEmpty())
-                    continue;
-                const std::pair<std::uint64_t, TEntryIdentity> key{DescribedNameHash(ViewOf(entries[i].Name)), {}};
-                const auto was = std::lower_bound(recorded.begin(), recorded.end(), key, byHash);
-                if (was == recorded.end() || was->first != key.first
-                    || (table.Inodes && i < table.Inodes->size() && (*table.Inodes)[i] == was->second.Inode))
-                    continue;
-                const std::optional<TEntryIdentity> now = Identity(dir.Fd(), entries[i].Name);
-                if (now && was->second.SameEntry(*now))
-                    continue; // a symbolic link, or a mount point: the same file behind it
-                if (now)
-                    targets.push_back({i, *now});
-                if (was->second.IsFollowable())
-                    sources.push_back({false, qsizetype(i), was->second});
-            }
-        }
+        std::vector<TIdentityTarget> targets;
+        if (StoredDigest(folderId, table.IsFolder) != table.Digest)
+            FindReplacedEntries(folderId, table, dir.Fd(), targets, sources);
         if (sources.empty())
-            return moves;
+            return {};
+        AddUndescribedTargets(*table.Entries, dir.Fd(), targets);
+        return MatchIdentities(sources, targets);
+    }
+
+    // The stale keys whose recorded entry has an identity to look for.
+    std::vector<TIdentitySource> StaleKeySources(qint64 folderId, const TFollowedTable &table)
+    {
+        std::vector<TIdentitySource> sources;
+        const std::vector<TStaleKey> &stale = *table.Stale;
+        TStatement row(*this, "SELECT device, inode, birth, size, mtime FROM entries"
+                              " WHERE folder = ?1 AND is_folder = ?2 AND name = ?3 AND pruned IS NULL");
+        for (size_t k = 0; k < stale.size(); ++k) {
+            row.Bind(1, folderId).Bind(2, qint64(table.IsFolder)).Bind(3, stale[k].Key);
+            if (row.Next()) {
+                const TEntryIdentity identity = IdentityOf(row, 0, table.IsFolder);
+                if (identity.IsFollowable())
+                    sources.push_back({true, qsizetype(k), identity});
+            }
+            row.Reset();
+        }
+        return sources;
+    }
+
+    // Described entries whose inode number differs from the recorded one are read from the disk:
+    // one that holds another file now may take a description (a target), and its recorded file's
+    // description may follow that file elsewhere (a source).
+    void FindReplacedEntries(qint64 folderId, const TFollowedTable &table, int dirFd,
+                             std::vector<TIdentityTarget> &targets, std::vector<TIdentitySource> &sources)
+    {
+        const std::vector<TCatalogueEntry> &entries = *table.Entries;
+        // By the hashes of the names, sorted: a folder of a hundred thousand rows is read
+        // without a text or a hash node made for each.
+        std::vector<std::pair<std::uint64_t, TEntryIdentity>> recorded;
+        TStatement live(*this, "SELECT name, device, inode, birth, size, mtime FROM entries"
+                               " WHERE folder = ?1 AND is_folder = ?2 AND pruned IS NULL");
+        live.Bind(1, folderId).Bind(2, qint64(table.IsFolder));
+        while (live.Next()) {
+            const auto *name = static_cast<const char *>(sqlite3_column_blob(live.Handle(), 0));
+            const int length = sqlite3_column_bytes(live.Handle(), 0);
+            recorded.push_back({DescribedNameHash({name, size_t(length)}), IdentityOf(live, 1, table.IsFolder)});
+        }
+        const auto byHash = [](const auto &a, const auto &b) { return a.first < b.first; };
+        std::sort(recorded.begin(), recorded.end(), byHash);
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i].Description.isEmpty())
+                continue;
+            const std::pair<std::uint64_t, TEntryIdentity> key{DescribedNameHash(ViewOf(entries[i].Name)), {}};
+            const auto was = std::lower_bound(recorded.begin(), recorded.end(), key, byHash);
+            if (was == recorded.end() || was->first != key.first
+                || (table.Inodes && i < table.Inodes->size() && (*table.Inodes)[i] == was->second.Inode))
+                continue;
+            const std::optional<TEntryIdentity> now = Identity(dirFd, entries[i].Name);
+            if (now && was->second.SameEntry(*now))
+                continue; // a symbolic link, or a mount point: the same file behind it
+            if (now)
+                targets.push_back({i, *now});
+            if (was->second.IsFollowable())
+                sources.push_back({false, qsizetype(i), was->second});
+        }
+    }
+
+    // Every undescribed entry may take a description: read only once there is one to follow.
+    void AddUndescribedTargets(const std::vector<TCatalogueEntry> &entries, int dirFd,
+                               std::vector<TIdentityTarget> &targets) const
+    {
+        for (size_t i = 0; i < entries.size(); ++i)
+            if (entries[i].Description.isEmpty())
+                if (const std::optional<TEntryIdentity> now = Identity(dirFd, entries[i].Name))
+                    targets.push_back({i, *now});
+    }
+
+    // Each source goes to the first target not yet taken that holds its file (never to its own row).
+    static std::vector<TDescriptionMove> MatchIdentities(const std::vector<TIdentitySource> &sources,
+                                                         const std::vector<TIdentityTarget> &targets)
+    {
+        std::vector<TDescriptionMove> moves;
         QMultiHash<quint64, size_t> byInode;
         for (size_t t = 0; t < targets.size(); ++t)
             byInode.insert(targets[t].second.Inode, t);
-        for (size_t i = 0; i < entries.size(); ++i)
-            if (entries[i].Description.isEmpty())
-                if (const std::optional<TEntryIdentity> now = Identity(dir.Fd(), entries[i].Name)) {
-                    byInode.insert(now->Inode, targets.size());
-                    targets.push_back({i, *now});
-                }
         std::vector<bool> taken(targets.size(), false);
-        for (const TSource &source : sources)
+        for (const TIdentitySource &source : sources)
             for (auto it = byInode.constFind(source.Identity.Inode);
                  it != byInode.cend() && it.key() == source.Identity.Inode; ++it) {
                 const auto &[entry, identity] = targets[*it];
@@ -681,6 +710,7 @@ public:
         // The folds of names described anew: a key of a name gone that now describes one of them
         // by the name rule went to it, and is no pruned description to follow elsewhere.
         QSet<QByteArray> newlyDescribedFolds;
+        TStatement addText(*this, "INSERT INTO texts(rowid, text) VALUES (?1, ?2)");
         forEachDescribed([&](const TDescribed &entry) {
             const std::optional<TEntryIdentity> identity = Identity(dirFd, entry.Name);
             const auto row = rows.constFind(keyOf(entry.IsFolder, entry.Name));
@@ -707,7 +737,9 @@ public:
             insert.Bind(1, folderId).Bind(2, entry.Name).Bind(3, qint64(entry.IsFolder)).Bind(4, entry.Text);
             BindIdentity(insert, 5, identity);
             insert.Bind(10, now).Run();
-            SetText(sqlite3_last_insert_rowid(Db), entry.Text);
+            // A new row has no text to replace: one statement for all of them, no delete each.
+            if (!entry.Text.isEmpty())
+                addText.Bind(1, sqlite3_last_insert_rowid(Db)).Bind(2, DecodeText(entry.Text)).Run();
         });
         TStatement prune(*this, "UPDATE entries SET pruned = ?2 WHERE id = ?1");
         TStatement drop(*this, "DELETE FROM entries WHERE id = ?1");
@@ -854,111 +886,142 @@ public:
     {
         TFolderUpdate result;
         struct stat folderStat;
-        if (::fstat(dirFd, &folderStat) != 0)
+        if (::fstat(dirFd, &folderStat) != 0 || !MovesToLookFor(folderId, folderStat))
             return result;
+        const TPrunedCandidates candidates = PrunedCandidates(folderStat.st_dev);
+        if (candidates.isEmpty())
+            return result;
+        const std::vector<TMoveMatch> matches = MatchPruned(catalogue, dirFd, candidates, replaced);
+        if (matches.empty())
+            return result;
+        std::vector<TMoveMatch> written;
+        if (const int error = WriteMatches(catalogue.DescPath, matches, written); error != 0) {
+            result.Error =
+                QStringLiteral("Unable to write to %1: %2").arg(DecodeName(catalogue.DescPath), FileErrorText(error));
+            return result;
+        }
+        ReviveMatches(folderId, written, result);
+        return result;
+    }
+
+    // Whether there is anything new to look at: the folder or the pruned descriptions changed
+    // since the last look, which is recorded.
+    bool MovesToLookFor(qint64 folderId, const struct stat &folderStat)
+    {
         const qint64 dirMtime = qint64(folderStat.st_mtim.tv_sec) * 1000000000 + folderStat.st_mtim.tv_nsec;
-        // Nothing new to look at when neither the folder nor the pruned descriptions changed.
         TStatement latest(*this, "SELECT max(pruned) FROM entries WHERE pruned IS NOT NULL");
         const qint64 latestPruned = latest.Next() && !latest.IsNull(0) ? latest.Int(0) : 0;
         latest.Reset();
         if (latestPruned == 0)
-            return result;
+            return false;
         TStatement checked(*this, "SELECT checked_mtime, checked_pruned FROM folders WHERE id = ?1");
         if (checked.Bind(1, folderId).Next() && !checked.IsNull(0) && checked.Int(0) == dirMtime
             && checked.Int(1) == latestPruned)
-            return result;
+            return false;
         checked.Reset();
         TStatement mark(*this, "UPDATE folders SET checked_mtime = ?2, checked_pruned = ?3 WHERE id = ?1");
         mark.Bind(1, folderId).Bind(2, dirMtime).Bind(3, latestPruned).Run();
+        return true;
+    }
 
-        struct TCandidate {
-            qint64 Id;
-            QByteArray Folder, Name, Text;
-            TEntryIdentity Identity;
-        };
-        QMultiHash<quint64, TCandidate> candidates; // by inode, newest first
-        {
-            TStatement pruned(*this, "SELECT e.id, f.path, e.name, e.is_folder, e.text, e.device, e.inode,"
-                                     " e.birth, e.size, e.mtime FROM entries e JOIN folders f ON f.id = e.folder"
-                                     " WHERE e.device = ?1 AND e.pruned IS NOT NULL AND e.pruned >= ?2"
-                                     " ORDER BY e.pruned ASC");
-            pruned.Bind(1, qint64(folderStat.st_dev)).Bind(2, Now() - kPrunedKeptMs);
-            while (pruned.Next()) {
-                TCandidate c{pruned.Int(0), pruned.Blob(1), pruned.Blob(2), pruned.Blob(4),
-                             IdentityOf(pruned, 5, pruned.Int(3) != 0)};
-                candidates.insert(c.Identity.Inode, c); // a later insert is found first
-            }
+    struct TPrunedCandidate {
+        qint64 Id;
+        QByteArray Folder, Name, Text;
+        TEntryIdentity Identity;
+    };
+    using TPrunedCandidates = QMultiHash<quint64, TPrunedCandidate>; // by inode, newest first
+
+    // The descriptions pruned on the device within the time they are kept.
+    TPrunedCandidates PrunedCandidates(dev_t device)
+    {
+        TPrunedCandidates candidates;
+        TStatement pruned(*this, "SELECT e.id, f.path, e.name, e.is_folder, e.text, e.device, e.inode,"
+                                 " e.birth, e.size, e.mtime FROM entries e JOIN folders f ON f.id = e.folder"
+                                 " WHERE e.device = ?1 AND e.pruned IS NOT NULL AND e.pruned >= ?2"
+                                 " ORDER BY e.pruned ASC");
+        pruned.Bind(1, qint64(device)).Bind(2, Now() - kPrunedKeptMs);
+        while (pruned.Next()) {
+            TPrunedCandidate c{pruned.Int(0), pruned.Blob(1), pruned.Blob(2), pruned.Blob(4),
+                               IdentityOf(pruned, 5, pruned.Int(3) != 0)};
+            candidates.insert(c.Identity.Inode, c); // a later insert is found first
         }
-        if (candidates.isEmpty())
-            return result;
-        struct TMatch {
-            TCandidate From;
-            QByteArray Name;
-            TEntryIdentity Identity;
-            const TReplaced *Replaces = nullptr;
-        };
-        std::vector<TMatch> matches;
+        return candidates;
+    }
+
+    struct TMoveMatch {
+        TPrunedCandidate From;
+        QByteArray Name;
+        TEntryIdentity Identity;
+        const TReplaced *Replaces = nullptr;
+    };
+
+    // The undescribed entries, and the described ones that hold another file now, that hold the
+    // file of a pruned description; each description goes to one entry.
+    std::vector<TMoveMatch> MatchPruned(const TFolderCatalogue &catalogue, int dirFd,
+                                        const TPrunedCandidates &candidates, const std::vector<TReplaced> &replaced)
+    {
+        std::vector<TMoveMatch> matches;
         QSet<qint64> taken;
+        const auto take = [&](const QByteArray &name, const TEntryIdentity &identity, const TReplaced *replaces) {
+            for (auto c = candidates.constFind(identity.Inode); c != candidates.cend() && c.key() == identity.Inode;
+                 ++c)
+                if (!taken.contains(c->Id) && c->Identity.SameEntry(identity)) {
+                    taken.insert(c->Id);
+                    matches.push_back({*c, name, identity, replaces});
+                    return;
+                }
+        };
         for (const bool isFolder : {true, false})
             for (const TCatalogueEntry &entry : isFolder ? catalogue.Folders : catalogue.Files) {
                 if (!entry.Description.isEmpty())
                     continue;
                 const std::optional<TEntryIdentity> identity = Identity(dirFd, entry.Name);
-                if (!identity || !candidates.contains(identity->Inode))
-                    continue;
-                for (auto c = candidates.constFind(identity->Inode);
-                     c != candidates.cend() && c.key() == identity->Inode; ++c)
-                    if (!taken.contains(c->Id) && c->Identity.SameEntry(*identity)) {
-                        taken.insert(c->Id);
-                        matches.push_back({*c, entry.Name, *identity});
-                        break;
-                    }
+                if (identity && candidates.contains(identity->Inode))
+                    take(entry.Name, *identity, nullptr);
             }
         for (const TReplaced &entry : replaced)
-            for (auto c = candidates.constFind(entry.Now.Inode); c != candidates.cend() && c.key() == entry.Now.Inode;
-                 ++c)
-                if (!taken.contains(c->Id) && c->Identity.SameEntry(entry.Now)) {
-                    taken.insert(c->Id);
-                    matches.push_back({*c, entry.Name, entry.Now, &entry});
-                    break;
-                }
-        if (matches.empty())
-            return result;
-        // One write of the description file; an entry described meanwhile keeps its text.
-        std::vector<TMatch> written;
-        const int error = ReplaceFileLocked(
-            catalogue.DescPath, [&](const std::optional<QByteArray> &current) -> std::optional<QByteArray> {
-                written.clear();
-                QByteArray bytes = current.value_or(DefaultDescriptionContent());
-                for (const TMatch &m : matches) {
-                    const char *section = SectionOf(m.Identity.IsFolder);
-                    const TProfileDocument doc(bytes);
-                    if (!ProfileFile::UnsafeEntryReason(section, m.Name, m.From.Text).isEmpty())
-                        continue;
-                    // A replaced entry's description is overwritten only while it is as listed.
-                    const qsizetype line = m.Replaces ? doc.FindEntryExact(doc.FindSection(section), m.Name)
-                                                      : doc.FindEntry(doc.FindSection(section), m.Name);
-                    if (m.Replaces ? line < 0 || ProfileFile::LineValue(doc, line) != m.Replaces->Text : line >= 0)
-                        continue;
-                    bytes = doc.WithString(section, m.Name, m.From.Text, true);
-                    written.push_back(m);
-                }
-                if (written.empty())
-                    return std::nullopt;
-                return bytes;
-            });
-        if (error != 0) {
-            result.Error =
-                QStringLiteral("Unable to write to %1: %2").arg(DecodeName(catalogue.DescPath), FileErrorText(error));
-            return result;
-        }
+            take(entry.Name, entry.Now, &entry);
+        return matches;
+    }
+
+    // One write of the description file; an entry described meanwhile keeps its text, and a
+    // replaced entry's description is overwritten only while it is as listed. `written` are the
+    // matches the file took.
+    static int WriteMatches(const QByteArray &descPath, const std::vector<TMoveMatch> &matches,
+                            std::vector<TMoveMatch> &written)
+    {
+        return ReplaceFileLocked(descPath, [&](const std::optional<QByteArray> &current) -> std::optional<QByteArray> {
+            written.clear();
+            QByteArray bytes = current.value_or(DefaultDescriptionContent());
+            for (const TMoveMatch &m : matches) {
+                const char *section = SectionOf(m.Identity.IsFolder);
+                const TProfileDocument doc(bytes);
+                if (!ProfileFile::UnsafeEntryReason(section, m.Name, m.From.Text).isEmpty())
+                    continue;
+                const qsizetype line = m.Replaces ? doc.FindEntryExact(doc.FindSection(section), m.Name)
+                                                  : doc.FindEntry(doc.FindSection(section), m.Name);
+                if (m.Replaces ? line < 0 || ProfileFile::LineValue(doc, line) != m.Replaces->Text : line >= 0)
+                    continue;
+                bytes = doc.WithString(section, m.Name, m.From.Text, true);
+                written.push_back(m);
+            }
+            if (written.empty())
+                return std::nullopt;
+            return bytes;
+        });
+    }
+
+    // The written descriptions live again under their new names; a replaced entry's own
+    // description is kept as pruned.
+    void ReviveMatches(qint64 folderId, const std::vector<TMoveMatch> &written, TFolderUpdate &result)
+    {
         TStatement dropLive(*this, "DELETE FROM entries WHERE folder = ?1 AND is_folder = ?2 AND name = ?3"
                                    " AND pruned IS NULL");
         TStatement revive(*this, "UPDATE entries SET folder = ?2, name = ?3, pruned = NULL, seen = ?4,"
                                  " device = ?5, inode = ?6, birth = ?7, size = ?8, mtime = ?9 WHERE id = ?1");
         TStatement keepReplaced(*this, "UPDATE entries SET pruned = ?2, device = ?3, inode = ?4, birth = ?5,"
                                        " size = ?6, mtime = ?7 WHERE id = ?1");
-        for (const TMatch &m : written) {
+        for (const TMoveMatch &m : written) {
             if (m.Replaces) {
                 SetText(m.Replaces->Id, {});
                 keepReplaced.Bind(1, m.Replaces->Id).Bind(2, Now());
@@ -972,7 +1035,6 @@ public:
             SetText(m.From.Id, m.From.Text);
             result.Moved.push_back({m.Identity.IsFolder, m.From.Folder, m.From.Name, m.Name});
         }
-        return result;
     }
 
     QString Path;

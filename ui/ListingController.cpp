@@ -45,7 +45,7 @@ bool TListingController::LoadFolder(const QByteArray &folder)
     // has ended (a listing asked for during one would only follow it).
     if (!catalogue || catalogue->DescPath.isEmpty())
         return true;
-    if (FSteps.OfferImport(*catalogue))
+    if (FSteps.OfferImport(catalogue))
         return ListFolder(folder, catalogue);
     return true;
 }

@@ -34,7 +34,7 @@ public:
     // entries, and gets its handlers back.
     virtual void EndListing() = 0;
     // The import of a descript.ion offered after a listing; true when it imported.
-    virtual bool OfferImport(const TFolderCatalogue &catalogue) = 0;
+    virtual bool OfferImport(const std::shared_ptr<const TFolderCatalogue> &catalogue) = 0;
     // A close asked for while the listing was read, now that it has ended.
     virtual void CloseWindow() = 0;
 };

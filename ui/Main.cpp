@@ -40,6 +40,8 @@
 #include <QShortcut>
 #include <QShowEvent>
 #include <QTimer>
+
+#include <future>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -88,6 +90,14 @@ QByteArray ParentFolderPath(const QByteArray &folderPath)
 TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(parent)
 {
     FMainIndex = new TMainIndex(*this);
+    // The index is opened (made, at a first start) while the window is built: the first
+    // listing is the first to need it, to follow renames.
+    std::future<std::unique_ptr<TDescriptionIndex>> index = std::async(
+        std::launch::async, []() -> std::unique_ptr<TDescriptionIndex> {
+            if (qEnvironmentVariableIntValue("DIRNOTE_NO_INDEX") == 1)
+                return nullptr;
+            return std::make_unique<TDescriptionIndex>();
+        });
     CreateComponents();
     FListings = new TListingController(this, *static_cast<TListingSteps *>(this));
     FCommit = std::make_unique<TDescriptionCommit>(StringGridFolders, StringGridFiles, [this] {
@@ -100,7 +110,7 @@ TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(p
                                [this](QWidget *, QWidget *now) { FocusChanged(now); });
     // The key preview: every key press of the window passes eventFilter first.
     qApp->installEventFilter(this);
-    CreateIndex();
+    CreateIndex(index.get());
     // An error in the creation steps is shown; the window opens all the same.
     ReportErrors([&] { FormCreate(arguments); });
 }
@@ -163,6 +173,8 @@ void TFrmMain::FormCreate(const QByteArrayList &arguments)
     FDescFilePath.clear();
     ResetTables();
 
+    FCreating = true;
+    const auto created = qScopeGuard([this] { FCreating = false; });
     ListTarget(StartTarget(arguments, WorkingFolder(), QFile::encodeName(QCoreApplication::applicationFilePath())));
 
     // The About item comes last, right after Close, with the About shortcut's key text.
@@ -303,10 +315,24 @@ bool TFrmMain::LoadFolder(const QByteArray &folder)
     return FListings->LoadFolder(folder);
 }
 
-bool TFrmMain::OfferImport(const TFolderCatalogue &catalogue)
+bool TFrmMain::OfferImport(const std::shared_ptr<const TFolderCatalogue> &catalogue)
 {
     const QByteArray listed = CurrentFolderPath();
-    return OfferDescriptIonImport(catalogue, this, [this, listed] { return CurrentFolderPath() == listed; });
+    const auto stillListed = [this, listed] { return CurrentFolderPath() == listed; };
+    if (!FCreating)
+        return OfferDescriptIonImport(*catalogue, this, stillListed);
+    // At the start the window is shown first: the question comes from the event loop, while the
+    // start folder is still the one shown.
+    QTimer::singleShot(0, this, [this, catalogue, listed, stillListed] {
+        if (!stillListed())
+            return;
+        ReportErrors([&] {
+            std::shared_ptr<TFolderCatalogue> again;
+            if (OfferDescriptIonImport(*catalogue, this, stillListed))
+                FListings->ListFolder(listed, again);
+        });
+    });
+    return false;
 }
 
 void TFrmMain::BeginListing()
@@ -477,13 +503,13 @@ void TFrmMain::BitBtnSelectFolderClick()
     LoadFolder(chosen);
 }
 
-void TFrmMain::CreateIndex()
+void TFrmMain::CreateIndex(std::unique_ptr<TDescriptionIndex> index)
 {
-    if (qEnvironmentVariableIntValue("DIRNOTE_NO_INDEX") == 1)
+    if (!index)
         return;
     // The window's own connection follows renames inside a listing; the rest of the index's
     // work runs on the updater's thread after the rows are shown.
-    FIndex = std::make_unique<TDescriptionIndex>();
+    FIndex = std::move(index);
     if (const QString problem = FIndex->TakeProblem(); !problem.isEmpty())
         ShowIndexProblem(problem);
     if (!FIndex->IsUsable())

@@ -210,7 +210,7 @@ private:
     std::array<TListedRows, 2> ShowEntries(const std::shared_ptr<TFolderCatalogue> &catalogue) override;
     void ShowListed(const std::shared_ptr<TFolderCatalogue> &catalogue) override;
     void EndListing() override;
-    bool OfferImport(const TFolderCatalogue &catalogue) override;
+    bool OfferImport(const std::shared_ptr<const TFolderCatalogue> &catalogue) override;
     void CloseWindow() override { close(); }
     void AttachGridHandlers(bool attach);
     void FitColumn(TStringGrid *grid, int column, int widest);
@@ -235,7 +235,7 @@ private:
     bool OpenFolder(const QByteArray &folder) override { return LoadFolder(folder); }
     void ListAgain() override { RefreshFolder(); }
     QWidget *BoxParent() override { return this; }
-    void CreateIndex();
+    void CreateIndex(std::unique_ptr<TDescriptionIndex> index); // nullptr: without an index
     void IndexListed(const std::shared_ptr<const TFolderCatalogue> &catalogue);
     void IndexUpdated(const QByteArray &folder, const TFolderUpdate &update);
 
@@ -252,6 +252,7 @@ private:
     bool FShown = false;
     // One listing at a time; a close asked for meanwhile waits for its end.
     TListingController *FListings = nullptr;
+    bool FCreating = false; // the start folder's listing: questions wait for the event loop
     // Set while the folder text dialog is open: stores what was typed in it.
     std::function<void()> FStoreOpenFolderText;
     QMetaObject::Connection FFocusConnection;

@@ -246,9 +246,11 @@ TEST_F(ProfileFileOnDisk, ModesFollowTheUmaskWhichIsNeverChanged)
     EXPECT_EQ(ReadFileBytes(kept), kNew);
 }
 
+// Every way a write comes into a folder: on its own (it reads the folder for leftovers), as the
+// prune of a listing, and right after a listing (both take the names the listing read).
 TEST_F(ProfileFileOnDisk, LeftoversOfWritersThatAreGoneAreRemovedAtTheNextWrite)
 {
-    const QByteArray path = Dir.WriteFile("Folder.dnt", kOld);
+    enum class TWay { WriteAlone, ListingThatPrunes, WriteAfterListing };
     const QByteArray dead = QByteArray::number(DeadPid());
     const QByteArray self = QByteArray::number(::getpid());
     const pid_t sleeper = ::fork();
@@ -270,24 +272,49 @@ TEST_F(ProfileFileOnDisk, LeftoversOfWritersThatAreGoneAreRemovedAtTheNextWrite)
         {".Folder.dnt.bak", true, false},             // not a temporary name
         {".Folder.dnt." + dead + ".x", true, false},
         {".Other.dnt." + dead + ".0", true, false},
+        {".FOLDER.DNT." + dead + ".2", true, false}, // another file's
     };
     const timespec hourAgo[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 3600, 0}};
-    QStringList expected = {QStringLiteral("Folder.dnt")};
-    for (const TLeftover &leftover : leftovers) {
-        const QByteArray file = Dir.WriteFile(leftover.Name, "left over");
-        if (leftover.Old) {
-            ASSERT_EQ(::utimensat(AT_FDCWD, file.constData(), hourAgo, 0), 0);
+    for (const TWay way : {TWay::WriteAlone, TWay::ListingThatPrunes, TWay::WriteAfterListing}) {
+        SCOPED_TRACE(int(way));
+        const QByteArray folder = Dir.MakeDir("way" + QByteArray::number(int(way)));
+        const QByteArray path = folder + "/Folder.dnt";
+        WriteFileBytes(path, way == TWay::ListingThatPrunes ? kOld : QByteArray("[Files]\r\n"));
+        if (way == TWay::ListingThatPrunes)
+            WriteFileBytes(folder + "/k", {}); // "old" is stale, "k" described by the write below
+        QStringList expected = {QStringLiteral("Folder.dnt")};
+        if (way == TWay::ListingThatPrunes)
+            expected << QStringLiteral("k");
+        for (const TLeftover &leftover : leftovers) {
+            const QByteArray file = folder + '/' + leftover.Name;
+            WriteFileBytes(file, "left over");
+            if (leftover.Old) {
+                ASSERT_EQ(::utimensat(AT_FDCWD, file.constData(), hourAgo, 0), 0);
+            }
+            if (!leftover.Removed)
+                expected << QString::fromLatin1(leftover.Name);
         }
-        if (!leftover.Removed)
-            expected << QString::fromLatin1(leftover.Name);
+        if (way == TWay::WriteAlone) {
+            EXPECT_EQ(WriteKey(path, "old", "1"), QByteArray());
+        } else {
+            const TFolderCatalogue listed = ReadFolderCatalogue(folder);
+            EXPECT_TRUE(listed.Error.isEmpty());
+            if (way == TWay::WriteAfterListing) {
+                // The write takes the listing's names and does not read the folder again: a
+                // leftover that came after the listing waits for the next search.
+                const QByteArray late = folder + "/.Folder.dnt." + dead + ".9";
+                WriteFileBytes(late, "left over");
+                ASSERT_EQ(::utimensat(AT_FDCWD, late.constData(), hourAgo, 0), 0);
+                expected << QStringLiteral(".Folder.dnt.") + QString::fromLatin1(dead) + QStringLiteral(".9");
+                EXPECT_EQ(WriteKey(path, "old", "1"), QByteArray());
+            }
+        }
+        expected.sort();
+        EXPECT_EQ(Entries(folder), expected);
+        EXPECT_EQ(ReadFileBytes(path), way == TWay::ListingThatPrunes ? QByteArray("[Files]\r\n") : kOld);
     }
-    expected.sort();
-
-    EXPECT_EQ(WriteKey(path), QByteArray());
     ::kill(sleeper, SIGKILL);
     ::waitpid(sleeper, nullptr, 0);
-    EXPECT_EQ(Entries(Dir.Path()), expected);
-    EXPECT_EQ(ReadFileBytes(path), kNew);
 }
 
 namespace {

@@ -114,3 +114,30 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, ImportOfferTest, ::testing::ValuesIn(OfferCas
                          [](const ::testing::TestParamInfo<TOfferCase> &param) {
                              return std::string(param.param.Name);
                          });
+
+// At the start the window shows the folder first; the question comes once the event loop runs,
+// and the imported descriptions are then in the table.
+TEST_F(ImportOfferTest, TheStartFolderIsShownBeforeItsImportIsOffered)
+{
+    const QByteArray folder = Dir.MakeDir("docs");
+    Dir.WriteFile("docs/a.txt", "x");
+    Dir.WriteFile("docs/descript.ion", "a.txt First\r\n");
+    MessageLog().Answers = {mrYes};
+    TFrmMain window(QByteArrayList{folder});
+    EXPECT_TRUE(MessageLog().Requests.empty()) << "asked before the window was shown";
+    const TStringGrid *files = window.StringGridFiles;
+    ASSERT_NE(files, nullptr);
+    ASSERT_EQ(files->GridModel()->rowCount(), 2); // a.txt, descript.ion
+    ASSERT_EQ(files->GridModel()->DisplayName(0), QStringLiteral("a.txt"));
+    EXPECT_EQ(files->GridModel()->Description(0), QString());
+
+    window.show();
+    QElapsedTimer waited;
+    waited.start();
+    while (MessageLog().Requests.empty() && !waited.hasExpired(5000))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    ASSERT_EQ(MessageLog().Requests.size(), size_t(1));
+    EXPECT_EQ(MessageLog().Requests[0].Text, QStringLiteral("Import the 1 descriptions of descript.ion?"));
+    EXPECT_EQ(files->GridModel()->Description(0), QStringLiteral("First"));
+    EXPECT_EQ(ProfileFile(Dir.FilePath("docs/Folder.dnt")).ReadString("Files", "a.txt"), "First");
+}

@@ -46,7 +46,7 @@ public:
     }
     void ShowListed(const std::shared_ptr<TFolderCatalogue> &) override { Steps << QByteArray("listed"); }
     void EndListing() override { Steps << QByteArray("end"); }
-    bool OfferImport(const TFolderCatalogue &) override
+    bool OfferImport(const std::shared_ptr<const TFolderCatalogue> &) override
     {
         Steps << QByteArray("offer");
         return std::exchange(ImportAnswer, false);
