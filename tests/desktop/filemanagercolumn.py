@@ -48,6 +48,7 @@ os.chmod(os.path.join(FAKE_BIN, "dnt"), 0o755)
 STARTS = os.path.join(WORK, "starts")
 os.environ["PATH"] = FAKE_BIN + os.pathsep + os.environ["PATH"]
 os.environ["DNT_STARTS"] = STARTS
+os.environ["PWNED"] = os.path.join(WORK, "pwned")  # what a name run as shell code makes
 
 
 def Starts():
@@ -193,7 +194,8 @@ def CheckCase(number, folder_name, manager, version, required):
 
     # A folder described by the real dnt: each row shows its own text, after one dnt run.
     tree = os.path.join(WORK, f"tree{number}").encode()
-    described = os.path.join(tree, b"described")
+    # Shell syntax in the folder's name would run, were dnt started through a shell.
+    described = os.path.join(tree, b"described $(touch $PWNED);touch $PWNED")
     os.makedirs(os.path.join(described, b"sub folder"))
     names = {b"report.pdf": "Annual report, final", b"\xff not UTF-8": "bytes kept", b"-dash": "starts with a dash",
              b"sub folder": "a folder's row", b"Report.PDF": "", b"plain": ""}
@@ -249,6 +251,8 @@ def CheckCase(number, folder_name, manager, version, required):
         text = "Annual report, " + new.decode()
         shown = Shown(provider, attribute, os.path.join(described, b"report.pdf"))
         Check(shown == text and Starts() == 1, f"{who}: a Folder.dnt changed {change} shows {shown!r}, not {text!r}")
+
+    Check(not os.path.exists(os.environ["PWNED"]), f"{who}: a name ran as shell code")
 
     # A folder without Folder.dnt: no process.
     bare = os.path.join(tree, b"bare")
