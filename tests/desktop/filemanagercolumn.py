@@ -168,6 +168,7 @@ CASES = [("nautilus-python", "Nautilus", "4.0", [("Nautilus", "4.0")]),
          ("nemo-python", "Nemo", "3.0", [("Nemo", "3.0"), ("Gtk", "3.0")]),
          ("nautilus-python", "Nautilus", "4.0", [])]
 
+
 def CheckCase(number, folder_name, manager, version, required):
     who = f"{manager} {version}" + ("" if required else " (no host)")
     extension = os.path.join(SHARE, folder_name, "extensions", "dirnote-column.py")
