@@ -129,7 +129,7 @@ public:
                 // and the look-up reads or writes both.
                 const TCatalogueEntry &entry = FEntries[EntryOf(slot) - 1];
                 __builtin_prefetch(&entry);
-                __builtin_prefetch(&entry.DescriptionWidth, 1);
+                __builtin_prefetch(&entry.DescriptionCut, 1);
                 return qsizetype(EntryOf(slot)) - 1;
             }
         }
@@ -237,13 +237,9 @@ struct TTableReader {
 
 class TDescriptionReader {
 public:
-    TDescriptionReader(std::array<TDescribedTable, 2> &tables, const TAdvanceTable *advances)
-        : FTables{TTableReader(tables[0]), TTableReader(tables[1])}, FAdvances(advances)
+    explicit TDescriptionReader(std::array<TDescribedTable, 2> &tables)
+        : FTables{TTableReader(tables[0]), TTableReader(tables[1])}
     {
-        if (advances) // undescribed entries have no width to measure
-            for (TTableReader &reader : FTables)
-                for (TCatalogueEntry &entry : *reader.Table.Entries)
-                    entry.DescriptionWidth = 0;
     }
 
     void Consume(QByteArrayView piece)
@@ -293,7 +289,7 @@ public:
         for (TTableReader &reader : FTables) {
             for (TCatalogueEntry &entry : *reader.Table.Entries) {
                 entry.Description = QByteArray();
-                entry.DescriptionWidth = FAdvances ? 0 : -1;
+                entry.DescriptionCut = false;
             }
             reader.Found.Clear();
             reader.Contested.clear();
@@ -429,12 +425,10 @@ private:
         reader.Found.Set(size_t(first), exact ? TTableReader::TFound::Exact : TTableReader::TFound::Folded);
         if (const std::optional<std::string_view> plain = ProfileFile::PlainValue(stored)) {
             entry.Description = plain->empty() ? QByteArray() : FValues.Add(*plain);
-            if (FAdvances)
-                entry.DescriptionWidth = EstimatedAsciiWidth(*FAdvances, *plain);
+            entry.DescriptionCut = false;
         } else {
             entry.Description = ProfileFile::ValueAsRead(stored);
-            // Measured by the window, which must also know that the value is only a beginning.
-            entry.DescriptionWidth = CutOnReading(stored) ? TCatalogueEntry::kCutDescription : -1;
+            entry.DescriptionCut = CutOnReading(stored); // the window must know it holds a beginning
         }
     }
 
@@ -459,8 +453,7 @@ private:
             for (size_t i = 0; i < rows.size(); ++i)
                 if (const qsizetype k = rule.KeyOf(i); k >= 0) {
                     entries[size_t(rows[i])].Description = (group + k)->Value;
-                    entries[size_t(rows[i])].DescriptionWidth = (group + k)->Cut ? TCatalogueEntry::kCutDescription
-                                                                                 : -1; // measured by the window
+                    entries[size_t(rows[i])].DescriptionCut = (group + k)->Cut;
                 }
             group = end;
         }
@@ -521,17 +514,15 @@ private:
 
     TTableReader FTables[2];
     TTableReader *FCurrent = nullptr;
-    const TAdvanceTable *FAdvances;
     TPackedTexts FValues;
     QByteArray FCarry; // the beginning of a line whose end is in the next piece
     bool FFirst = true;
 };
 } // namespace
 
-QString ReadDescriptions(const QByteArray &path, std::array<TDescribedTable, 2> &tables, const TAdvanceTable *advances,
-                         qsizetype pieceSize)
+QString ReadDescriptions(const QByteArray &path, std::array<TDescribedTable, 2> &tables, qsizetype pieceSize)
 {
-    TDescriptionReader reader(tables, advances);
+    TDescriptionReader reader(tables);
     const int error = ReadFileInPieces(path, pieceSize, [&reader](QByteArrayView piece) { reader.Consume(piece); });
     const QString failed = QStringLiteral("Unable to read %1: %2").arg(DecodeName(path), FileErrorText(error));
     // Too large to hold: refused rather than taken for a file without descriptions.

@@ -461,7 +461,7 @@ TEST_F(ProfileFileOnDisk, OnlyRegularFilesAreReadOrWritten)
                 const QByteArray error = WriteKey(path);
                 if (error != "Unable to write to " + path + ": it is not a regular file")
                     problems += "write gave \"" + error + "\"; ";
-                ReadFolderCatalogue(folder);
+                ListAndPruneFolder(folder);
                 return problems;
             },
             20000, std::nullopt, kMemory);
