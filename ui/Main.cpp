@@ -95,12 +95,6 @@ bool IsCurrentFolderAgain(const QByteArray &chosen, const QByteArray &current)
     return ::stat(chosen.constData(), &a) == 0 && ::stat(current.constData(), &b) == 0 && a.st_dev == b.st_dev
            && a.st_ino == b.st_ino;
 }
-
-// Width of a listed column: 140 pixels, or the widest text plus 6 when that is wider.
-int ListedColumnWidth(int widest)
-{
-    return widest <= TStringGrid::DefaultColWidth ? TStringGrid::DefaultColWidth : widest + 6;
-}
 } // namespace
 
 const std::array<TFrmMain::TShortCutSetting, TFrmMain::CommandCount> TFrmMain::ShortCutSettings = {{
@@ -537,11 +531,6 @@ QByteArray TFrmMain::CurrentFolderPath() const
     return ExtractFilePath(FDescFilePath);
 }
 
-void TFrmMain::FitColumn(TStringGrid *grid, int column, int widest)
-{
-    grid->SetColumnRuleWidth(column, ListedColumnWidth(widest));
-}
-
 bool TFrmMain::LoadFolder(const QByteArray &folder)
 {
     std::shared_ptr<TFolderCatalogue> catalogue;
@@ -609,13 +598,7 @@ bool TFrmMain::ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalo
         }
     } listingEnd{this};
     // The window touches its index connection nowhere else while it waits here.
-    // Both tables draw in one font; its advances let the listing estimate the columns' widths.
-    const TAdvanceTable advances = StringGridFiles->AdvanceTable();
-    const bool oneFont = advances == StringGridFolders->AdvanceTable();
-    busy.Run([&] {
-        *catalogue = ReadFolderCatalogue(folder, DirectoryReader, FIndex.get(), TStaleKeys::Prune,
-                                         oneFont ? &advances : nullptr);
-    });
+    busy.Run([&] { *catalogue = ListAndPruneFolder(folder, {.Reader = DirectoryReader, .Follower = FIndex.get()}); });
     const std::pair<TStringGrid *, const std::vector<TCatalogueEntry> *> tables[] = {
         {StringGridFolders, &catalogue->Folders}, {StringGridFiles, &catalogue->Files}};
     std::array<std::shared_ptr<const std::vector<TCatalogueEntry>>, 2> replaced;
@@ -624,20 +607,8 @@ bool TFrmMain::ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalo
         // The rows share the listing (and keep it) rather than copy its entries.
         replaced[table] = grid->GridModel()->SetEntries(
             std::shared_ptr<const std::vector<TCatalogueEntry>>(catalogue, entries));
-        const TStringGridModel *model = grid->GridModel();
-        // Without one font's advances, the listing estimated no width: every row is looked at here.
-        for (int column = 0; column < 2; ++column) {
-            TWidthCandidates own;
-            if (!catalogue->WidthsRanked)
-                own = WidthCandidates(*entries, column == 1);
-            FitColumn(grid, column,
-                      grid->WidestTextWidth(catalogue->WidthsRanked ? catalogue->Widest[table][size_t(column)] : own,
-                                            [model, column](int row) {
-                                                return column == 0 ? model->DisplayName(row) : model->Description(row);
-                                            }));
-        }
+        grid->FitListedColumns();
     }
-    catalogue->Widest = {}; // the rows keep the listing; these are of no more use
     // The listing replaced, when it was large, is freed on a thread of its own (as the index
     // updater may still hold it, the last holder frees it).
     constexpr size_t kFreeApartFrom = 10000;

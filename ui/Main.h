@@ -209,7 +209,6 @@ private:
     // Shared with the index, which takes the listing in on its own thread.
     bool ListFolder(const QByteArray &folder, std::shared_ptr<TFolderCatalogue> &catalogue);
     void AttachGridHandlers(bool attach);
-    void FitColumn(TStringGrid *grid, int column, int widest);
     void FocusChanged(QWidget *now);
     void KeepFocusOffEditors();
     // The focus goes back to the control that had it once a dialog over the window has gone.
