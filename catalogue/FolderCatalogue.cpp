@@ -187,18 +187,9 @@ TCycles CyclesOf(const std::vector<std::uint32_t> &order)
 void MoveAlong(std::vector<TCatalogueEntry> &entries, const std::vector<std::uint32_t> &order, size_t from, size_t to,
                TCatalogueEntry last)
 {
-    // The entries a cycle moves lie anywhere: each is fetched some moves ahead, found along the
-    // order, which the cache holds better than the entries.
-    constexpr int kAhead = 8;
-    size_t ahead = from;
-    for (int k = 0; k < kAhead && order[ahead] != to; ++k)
-        __builtin_prefetch(&entries[ahead = order[ahead]]);
     size_t row = from;
-    for (; order[row] != to; row = order[row]) {
-        if (order[ahead] != to)
-            __builtin_prefetch(&entries[ahead = order[ahead]]);
+    for (; order[row] != to; row = order[row])
         entries[row] = std::move(entries[order[row]]);
-    }
     entries[row] = std::move(last);
 }
 

@@ -753,13 +753,24 @@ using TAdvanceTable = std::array<std::int32_t, 128>;
 // which only the font's shaping can measure.
 std::int32_t EstimatedAsciiWidth(const TAdvanceTable &advances, std::string_view text)
 {
-    std::int32_t sum = 0;
+    // Four running sums: the additions of one text do not wait on each other.
+    std::int32_t sum[4] = {};
     unsigned char high = 0;
-    for (const char c : text) {
-        high |= static_cast<unsigned char>(c);
-        sum += advances[static_cast<unsigned char>(c) & 0x7f];
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    const size_t n = text.size();
+    size_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        high |= static_cast<unsigned char>(p[k] | p[k + 1] | p[k + 2] | p[k + 3]);
+        sum[0] += advances[p[k] & 0x7f];
+        sum[1] += advances[p[k + 1] & 0x7f];
+        sum[2] += advances[p[k + 2] & 0x7f];
+        sum[3] += advances[p[k + 3] & 0x7f];
     }
-    return high & 0x80 ? -1 : sum;
+    for (; k < n; ++k) {
+        high |= p[k];
+        sum[0] += advances[p[k] & 0x7f];
+    }
+    return high & 0x80 ? -1 : sum[0] + sum[1] + sum[2] + sum[3];
 }
 
 // Adds an item to a heap that keeps the `keep` largest items seen (the smallest of them on top).
