@@ -387,26 +387,7 @@ private:
         TTableReader &reader = *FCurrent;
         const std::string_view stored(data + line.ValueBegin, size_t(line.ValueEnd - line.ValueBegin));
         const TLookupKey key(name);
-        if (!reader.KeyList) {
-            const std::string_view listed = name.substr(0, name.find('\0'));
-            if (!listed.empty())
-                reader.ListedBytes += qsizetype(listed.size()) + 1;
-            reader.ListedKeys.emplace_back(name);
-            QByteArray own(name.data(), qsizetype(name.size()));
-            QByteArray folded = FoldProfileName(own);
-            if (!reader.ListedValues.contains(folded)) // the first key of a fold is the one read
-                reader.ListedValues.insert(std::move(folded), ProfileFile::ValueAsRead(stored));
-            if (!reader.OwnValues.contains(own)) // and the first line of a key
-                reader.OwnValues.insert(std::move(own), ProfileFile::ValueAsRead(stored));
-            if (reader.ListedBytes > ProfileFile::KeyListBuffer)
-                CloseKeyList(reader);
-        } else {
-            for (TUnclaimedKey &watched : reader.Watched)
-                if (!watched.Stored && TNameEqual()(key.View(), ViewOf(watched.Value))) {
-                    watched.Stored = true;
-                    watched.Value = ProfileFile::ValueAsRead(stored);
-                }
-        }
+        NoteKey(reader, name, key, stored);
         const qsizetype first = hash ? reader.Index.Find(key.View(), *hash) : reader.Index.Find(key.View());
         if (first < 0)
             return;
@@ -430,6 +411,32 @@ private:
             entry.Description = ProfileFile::ValueAsRead(stored);
             entry.DescriptionCut = CutOnReading(stored); // the window must know it holds a beginning
         }
+    }
+
+    // A key as the key list sees it: until the list is full, it is listed with the value read for
+    // its fold and for itself; after, it may be the stored line of a listed key cut short.
+    static void NoteKey(TTableReader &reader, std::string_view name, const TLookupKey &key, std::string_view stored)
+    {
+        if (reader.KeyList) {
+            for (TUnclaimedKey &watched : reader.Watched)
+                if (!watched.Stored && TNameEqual()(key.View(), ViewOf(watched.Value))) {
+                    watched.Stored = true;
+                    watched.Value = ProfileFile::ValueAsRead(stored);
+                }
+            return;
+        }
+        const std::string_view listed = name.substr(0, name.find('\0'));
+        if (!listed.empty())
+            reader.ListedBytes += qsizetype(listed.size()) + 1;
+        reader.ListedKeys.emplace_back(name);
+        QByteArray own(name.data(), qsizetype(name.size()));
+        QByteArray folded = FoldProfileName(own);
+        if (!reader.ListedValues.contains(folded)) // the first key of a fold is the one read
+            reader.ListedValues.insert(std::move(folded), ProfileFile::ValueAsRead(stored));
+        if (!reader.OwnValues.contains(own)) // and the first line of a key
+            reader.OwnValues.insert(std::move(own), ProfileFile::ValueAsRead(stored));
+        if (reader.ListedBytes > ProfileFile::KeyListBuffer)
+            CloseKeyList(reader);
     }
 
     // The keys of names that fold alike go to them by the rule, and the key list is made.
@@ -460,6 +467,13 @@ private:
         reader.Contested.clear();
         if (!reader.KeyList)
             CloseKeyList(reader);
+        CollectUnclaimed(reader);
+    }
+
+    // The keys of the list that no entry claims, with their values.
+    static void CollectUnclaimed(TTableReader &reader)
+    {
+        const std::vector<TCatalogueEntry> &entries = *reader.Table.Entries;
         // An entry with a key spelled exactly like its name claims no other key of its fold: such a
         // key is claimed only by an entry of the fold that has none, else it is stale.
         std::vector<qsizetype> firsts;
