@@ -150,7 +150,7 @@ void BM_CatalogueListing(benchmark::State &state)
         const auto t0 = TClock::now();
         Floor(folder.Path);
         const auto t1 = TClock::now();
-        listed = ReadFolderCatalogue(folder.Path);
+        listed = ListAndPruneFolder(folder.Path);
         const auto t2 = TClock::now();
         benchmark::DoNotOptimize(listed);
         floorTotal += Seconds(t1 - t0);

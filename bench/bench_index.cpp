@@ -58,7 +58,7 @@ void BM_ListingIndexOnVersusOff(benchmark::State &state)
     TIndexUpdater updater(indexPath);
     // Indexed once, as a folder the user has listed before.
     WriteBytes(folder + "/Folder.dnt", desc);
-    updater.Listed(ReadFolderCatalogue(folder, ::readdir, &index));
+    updater.Listed(ListAndPruneFolder(folder, {.Follower = &index}));
     updater.WaitIdle();
 
     double offTotal = 0, onTotal = 0;
@@ -66,11 +66,11 @@ void BM_ListingIndexOnVersusOff(benchmark::State &state)
         TFolderCatalogue off, on; // freed outside the measurement, as the window keeps them
         WriteBytes(folder + "/Folder.dnt", desc);
         const auto t0 = TClock::now();
-        off = ReadFolderCatalogue(folder);
+        off = ListAndPruneFolder(folder);
         const auto t1 = TClock::now();
         WriteBytes(folder + "/Folder.dnt", desc);
         const auto t2 = TClock::now();
-        on = ReadFolderCatalogue(folder, ::readdir, &index);
+        on = ListAndPruneFolder(folder, {.Follower = &index});
         updater.Listed(on);
         const auto t3 = TClock::now();
         updater.WaitIdle(); // the update after the rows are shown is not what the user waits for

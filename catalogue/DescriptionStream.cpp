@@ -129,7 +129,7 @@ public:
                 // and the look-up reads or writes both.
                 const TCatalogueEntry &entry = FEntries[EntryOf(slot) - 1];
                 __builtin_prefetch(&entry);
-                __builtin_prefetch(&entry.DescriptionWidth, 1);
+                __builtin_prefetch(&entry.DescriptionCut, 1);
                 return qsizetype(EntryOf(slot)) - 1;
             }
         }
@@ -237,13 +237,9 @@ struct TTableReader {
 
 class TDescriptionReader {
 public:
-    TDescriptionReader(std::array<TDescribedTable, 2> &tables, const TAdvanceTable *advances)
-        : FTables{TTableReader(tables[0]), TTableReader(tables[1])}, FAdvances(advances)
+    explicit TDescriptionReader(std::array<TDescribedTable, 2> &tables)
+        : FTables{TTableReader(tables[0]), TTableReader(tables[1])}
     {
-        if (advances) // undescribed entries have no width to measure
-            for (TTableReader &reader : FTables)
-                for (TCatalogueEntry &entry : *reader.Table.Entries)
-                    entry.DescriptionWidth = 0;
     }
 
     void Consume(QByteArrayView piece)
@@ -293,7 +289,7 @@ public:
         for (TTableReader &reader : FTables) {
             for (TCatalogueEntry &entry : *reader.Table.Entries) {
                 entry.Description = QByteArray();
-                entry.DescriptionWidth = FAdvances ? 0 : -1;
+                entry.DescriptionCut = false;
             }
             reader.Found.Clear();
             reader.Contested.clear();
@@ -391,26 +387,7 @@ private:
         TTableReader &reader = *FCurrent;
         const std::string_view stored(data + line.ValueBegin, size_t(line.ValueEnd - line.ValueBegin));
         const TLookupKey key(name);
-        if (!reader.KeyList) {
-            const std::string_view listed = name.substr(0, name.find('\0'));
-            if (!listed.empty())
-                reader.ListedBytes += qsizetype(listed.size()) + 1;
-            reader.ListedKeys.emplace_back(name);
-            QByteArray own(name.data(), qsizetype(name.size()));
-            QByteArray folded = FoldProfileName(own);
-            if (!reader.ListedValues.contains(folded)) // the first key of a fold is the one read
-                reader.ListedValues.insert(std::move(folded), ProfileFile::ValueAsRead(stored));
-            if (!reader.OwnValues.contains(own)) // and the first line of a key
-                reader.OwnValues.insert(std::move(own), ProfileFile::ValueAsRead(stored));
-            if (reader.ListedBytes > ProfileFile::KeyListBuffer)
-                CloseKeyList(reader);
-        } else {
-            for (TUnclaimedKey &watched : reader.Watched)
-                if (!watched.Stored && TNameEqual()(key.View(), ViewOf(watched.Value))) {
-                    watched.Stored = true;
-                    watched.Value = ProfileFile::ValueAsRead(stored);
-                }
-        }
+        NoteKey(reader, name, key, stored);
         const qsizetype first = hash ? reader.Index.Find(key.View(), *hash) : reader.Index.Find(key.View());
         if (first < 0)
             return;
@@ -429,13 +406,37 @@ private:
         reader.Found.Set(size_t(first), exact ? TTableReader::TFound::Exact : TTableReader::TFound::Folded);
         if (const std::optional<std::string_view> plain = ProfileFile::PlainValue(stored)) {
             entry.Description = plain->empty() ? QByteArray() : FValues.Add(*plain);
-            if (FAdvances)
-                entry.DescriptionWidth = EstimatedAsciiWidth(*FAdvances, *plain);
+            entry.DescriptionCut = false;
         } else {
             entry.Description = ProfileFile::ValueAsRead(stored);
-            // Measured by the window, which must also know that the value is only a beginning.
-            entry.DescriptionWidth = CutOnReading(stored) ? TCatalogueEntry::kCutDescription : -1;
+            entry.DescriptionCut = CutOnReading(stored); // the window must know it holds a beginning
         }
+    }
+
+    // A key as the key list sees it: until the list is full, it is listed with the value read for
+    // its fold and for itself; after, it may be the stored line of a listed key cut short.
+    static void NoteKey(TTableReader &reader, std::string_view name, const TLookupKey &key, std::string_view stored)
+    {
+        if (reader.KeyList) {
+            for (TUnclaimedKey &watched : reader.Watched)
+                if (!watched.Stored && TNameEqual()(key.View(), ViewOf(watched.Value))) {
+                    watched.Stored = true;
+                    watched.Value = ProfileFile::ValueAsRead(stored);
+                }
+            return;
+        }
+        const std::string_view listed = name.substr(0, name.find('\0'));
+        if (!listed.empty())
+            reader.ListedBytes += qsizetype(listed.size()) + 1;
+        reader.ListedKeys.emplace_back(name);
+        QByteArray own(name.data(), qsizetype(name.size()));
+        QByteArray folded = FoldProfileName(own);
+        if (!reader.ListedValues.contains(folded)) // the first key of a fold is the one read
+            reader.ListedValues.insert(std::move(folded), ProfileFile::ValueAsRead(stored));
+        if (!reader.OwnValues.contains(own)) // and the first line of a key
+            reader.OwnValues.insert(std::move(own), ProfileFile::ValueAsRead(stored));
+        if (reader.ListedBytes > ProfileFile::KeyListBuffer)
+            CloseKeyList(reader);
     }
 
     // The keys of names that fold alike go to them by the rule, and the key list is made.
@@ -459,14 +460,20 @@ private:
             for (size_t i = 0; i < rows.size(); ++i)
                 if (const qsizetype k = rule.KeyOf(i); k >= 0) {
                     entries[size_t(rows[i])].Description = (group + k)->Value;
-                    entries[size_t(rows[i])].DescriptionWidth = (group + k)->Cut ? TCatalogueEntry::kCutDescription
-                                                                                 : -1; // measured by the window
+                    entries[size_t(rows[i])].DescriptionCut = (group + k)->Cut;
                 }
             group = end;
         }
         reader.Contested.clear();
         if (!reader.KeyList)
             CloseKeyList(reader);
+        CollectUnclaimed(reader);
+    }
+
+    // The keys of the list that no entry claims, with their values.
+    static void CollectUnclaimed(TTableReader &reader)
+    {
+        const std::vector<TCatalogueEntry> &entries = *reader.Table.Entries;
         // An entry with a key spelled exactly like its name claims no other key of its fold: such a
         // key is claimed only by an entry of the fold that has none, else it is stale.
         std::vector<qsizetype> firsts;
@@ -521,17 +528,15 @@ private:
 
     TTableReader FTables[2];
     TTableReader *FCurrent = nullptr;
-    const TAdvanceTable *FAdvances;
     TPackedTexts FValues;
     QByteArray FCarry; // the beginning of a line whose end is in the next piece
     bool FFirst = true;
 };
 } // namespace
 
-QString ReadDescriptions(const QByteArray &path, std::array<TDescribedTable, 2> &tables, const TAdvanceTable *advances,
-                         qsizetype pieceSize)
+QString ReadDescriptions(const QByteArray &path, std::array<TDescribedTable, 2> &tables, qsizetype pieceSize)
 {
-    TDescriptionReader reader(tables, advances);
+    TDescriptionReader reader(tables);
     const int error = ReadFileInPieces(path, pieceSize, [&reader](QByteArrayView piece) { reader.Consume(piece); });
     const QString failed = QStringLiteral("Unable to read %1: %2").arg(DecodeName(path), FileErrorText(error));
     // Too large to hold: refused rather than taken for a file without descriptions.

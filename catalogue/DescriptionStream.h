@@ -61,11 +61,11 @@ struct TDescribedTable {
 // Gives the entries of both tables the descriptions that the name rule of FoldedName.h assigns
 // them, each as ReadString reads it, in one pass over the description file: the file is read in
 // pieces and looked up against the entries' names, so that a file of a million descriptions is
-// never held whole. With a font's advances the descriptions' widths are estimated on the way.
+// never held whole.
 // An unreadable or absent file describes nothing; one too large raises "Unable to read ...".
 // One refused as another user's link or hard link describes nothing too, and the returned text
 // says why ("Unable to read <path>: <reason>"; empty otherwise).
 // The file is read in pieces of pieceSize bytes (other sizes than the usual one are for tests).
 inline constexpr qsizetype kDescriptionPiece = 256 << 10; // read while its lines are in the cache
 QString ReadDescriptions(const QByteArray &path, std::array<TDescribedTable, 2> &tables,
-                         const TAdvanceTable *advances = nullptr, qsizetype pieceSize = kDescriptionPiece);
+                         qsizetype pieceSize = kDescriptionPiece);

@@ -53,6 +53,20 @@ void TNameRule::Apply(const std::vector<std::string_view> &names)
     FKeyOf.assign(names.size(), -1);
     std::vector<qsizetype> groupOf(names.size(), -1);
     std::vector<char> chained(names.size(), 0); // the name's fold has more than one key
+    FindOwnKeys(names, groupOf, chained);
+    std::vector<char> owned = OwnedKeys(names, groupOf, chained);
+    // An entry with a key of its own claims no other key of its fold.
+    FOwnedExactly = owned;
+    FOwnless.assign(FGroups.Count, 0);
+    for (size_t i = 0; i < names.size(); ++i)
+        if (groupOf[i] >= 0 && FKeyOf[i] < 0)
+            ++FOwnless[size_t(groupOf[i])];
+    ShareSpareKeys(names, groupOf, owned);
+}
+
+void TNameRule::FindOwnKeys(const std::vector<std::string_view> &names, std::vector<qsizetype> &groupOf,
+                            std::vector<char> &chained)
+{
     // Each name's fold and the first key spelled exactly like it.
     for (size_t i = 0; i < names.size(); ++i) {
         const qsizetype first = FGroups.First(names[i]);
@@ -65,6 +79,11 @@ void TNameRule::Apply(const std::vector<std::string_view> &names)
                 FKeyOf[i] = k;
         }
     }
+}
+
+std::vector<char> TNameRule::OwnedKeys(const std::vector<std::string_view> &names,
+                                       const std::vector<qsizetype> &groupOf, const std::vector<char> &chained)
+{
     // Every key spelled exactly like a name is its own, duplicates included.
     std::vector<char> owned(FGroups.Count, 0);
     for (size_t i = 0; i < names.size(); ++i) {
@@ -80,12 +99,12 @@ void TNameRule::Apply(const std::vector<std::string_view> &names)
             if (FGroups.Key(k) == names[i])
                 owned[size_t(k)] = 1;
     }
-    // An entry with a key of its own claims no other key of its fold.
-    FOwnedExactly = owned;
-    FOwnless.assign(FGroups.Count, 0);
-    for (size_t i = 0; i < names.size(); ++i)
-        if (groupOf[i] >= 0 && FKeyOf[i] < 0)
-            ++FOwnless[size_t(groupOf[i])];
+    return owned;
+}
+
+void TNameRule::ShareSpareKeys(const std::vector<std::string_view> &names, const std::vector<qsizetype> &groupOf,
+                               std::vector<char> &owned)
+{
     // Entries without a key of their own take the keys of their fold that nobody owns: the only
     // entry of a fold takes the first; several take them one each in the byte order of names.
     std::vector<size_t> sharing;

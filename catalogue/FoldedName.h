@@ -253,6 +253,14 @@ public:
 
 private:
     void Apply(const std::vector<std::string_view> &names);
+    // The steps of Apply: each name's fold and own key; the keys spelled exactly like names; the
+    // keys nobody owns, given to the names without one.
+    void FindOwnKeys(const std::vector<std::string_view> &names, std::vector<qsizetype> &groupOf,
+                     std::vector<char> &chained);
+    std::vector<char> OwnedKeys(const std::vector<std::string_view> &names, const std::vector<qsizetype> &groupOf,
+                                const std::vector<char> &chained);
+    void ShareSpareKeys(const std::vector<std::string_view> &names, const std::vector<qsizetype> &groupOf,
+                        std::vector<char> &owned);
 
     TKeyGroups FGroups;
     std::vector<std::string_view> FKeys; // listed keys

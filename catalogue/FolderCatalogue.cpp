@@ -156,24 +156,6 @@ private:
 };
 } // namespace
 
-void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirectoryReader reader)
-{
-    catalogue.Folders.clear();
-    catalogue.Files.clear();
-    TPackedTexts packed;
-    std::vector<QByteArray> names;
-    std::vector<bool> isFolderName;
-    catalogue.Error = EnumerateFolder(folder, reader, [&](std::string_view name, bool isFolder, std::uint64_t) {
-        names.push_back(packed.Add(name));
-        isFolderName.push_back(isFolder);
-    });
-    const auto folders = size_t(std::count(isFolderName.begin(), isFolderName.end(), true));
-    catalogue.Folders.reserve(folders);
-    catalogue.Files.reserve(names.size() - folders);
-    for (size_t i = 0; i < names.size(); ++i)
-        (isFolderName[i] ? catalogue.Folders : catalogue.Files).push_back({std::move(names[i]), {}});
-}
-
 namespace {
 // The cycles of an order (row r takes entry order[r]) as two threads put them in place at once:
 // a long cycle is cut at its middle, a half for each; the others go whole to either.
@@ -208,34 +190,20 @@ TCycles CyclesOf(const std::vector<std::uint32_t> &order)
 }
 
 // Moves a cycle's entries row by row from the row `from` up to the row that takes the entry of
-// `to`, which takes `last` instead; each row is handed to `placed` once its entry is in it.
-template <typename Placed>
+// `to`, which takes `last` instead.
 void MoveAlong(std::vector<TCatalogueEntry> &entries, const std::vector<std::uint32_t> &order, size_t from, size_t to,
-               TCatalogueEntry last, Placed &placed)
+               TCatalogueEntry last)
 {
-    // The entries a cycle moves lie anywhere: each is fetched some moves ahead, found along the
-    // order, which the cache holds better than the entries.
-    constexpr int kAhead = 8;
-    size_t ahead = from;
-    for (int k = 0; k < kAhead && order[ahead] != to; ++k)
-        __builtin_prefetch(&entries[ahead = order[ahead]]);
     size_t row = from;
-    for (; order[row] != to; row = order[row]) {
-        if (order[ahead] != to)
-            __builtin_prefetch(&entries[ahead = order[ahead]]);
+    for (; order[row] != to; row = order[row])
         entries[row] = std::move(entries[order[row]]);
-        placed(row);
-    }
     entries[row] = std::move(last);
-    placed(row);
 }
 
 // Puts the entries into the order in place, cycle by cycle (a second vector of a million entries
-// would cost as much again), on two threads when `share` is set. Each row is handed to the
-// `placed` of the thread that filled it, once its entry is in it.
-template <typename Placed>
+// would cost as much again), on two threads when `share` is set.
 void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<std::uint32_t> &order, const TCycles &cycles,
-             std::array<Placed, 2> &placed, bool share)
+             bool share)
 {
     // The entries at the cuts are taken out first: each half ends with the other's first.
     std::vector<TCatalogueEntry> starts, middles;
@@ -244,39 +212,22 @@ void Reorder(std::vector<TCatalogueEntry> &entries, const std::vector<std::uint3
         middles.push_back(std::move(entries[middle]));
     }
     auto half = [&](size_t h) {
-        for (size_t row = h * entries.size() / 2; row < (h + 1) * entries.size() / 2; ++row)
-            if (order[row] == row)
-                placed[h](row);
         for (size_t c = 0; c < cycles.Cut.size(); ++c) {
             const auto [start, middle] = cycles.Cut[c];
             if (h == 0)
-                MoveAlong(entries, order, start, middle, std::move(middles[c]), placed[h]);
+                MoveAlong(entries, order, start, middle, std::move(middles[c]));
             else
-                MoveAlong(entries, order, middle, start, std::move(starts[c]), placed[h]);
+                MoveAlong(entries, order, middle, start, std::move(starts[c]));
         }
         for (size_t w = h * cycles.Whole.size() / 2; w < (h + 1) * cycles.Whole.size() / 2; ++w) {
             const size_t start = cycles.Whole[w];
-            MoveAlong(entries, order, start, start, std::move(entries[start]), placed[h]);
+            MoveAlong(entries, order, start, start, std::move(entries[start]));
         }
     };
     std::future<void> second = std::async(share ? std::launch::async : std::launch::deferred, half, 1);
     half(0);
     second.get();
 }
-
-// The estimates of the rows a thread puts in place, for the columns' widest texts.
-struct TWidthNotes {
-    const std::vector<TCatalogueEntry> *Rows = nullptr;
-    TWidthRanking Names, Descriptions;
-    void operator()(size_t row)
-    {
-        Names.Note(std::uint32_t(row), (*Rows)[row].NameWidth);
-        Descriptions.Note(std::uint32_t(row), (*Rows)[row].DescriptionWidth);
-    }
-};
-struct TNoNotes {
-    void operator()(size_t) const {}
-};
 
 // What the listing's one write of the description file does to a table: the stale keys (pruned,
 // or given to the entries they followed) and the descriptions that move between entries.
@@ -431,13 +382,13 @@ void RecordWrite(TTableWrite &table, TFolderCatalogue &catalogue)
         const QByteArray &oldName = move.FromStale ? table.Stale[size_t(move.From)].Key
                                                    : entries[size_t(move.From)].Name;
         to.Description = move.FromStale ? table.Stale[size_t(move.From)].Value : before.at(size_t(move.From));
-        to.DescriptionWidth = -1; // measured by the window
+        to.DescriptionCut = false;
         catalogue.Renamed.push_back({table.IsFolder, oldName, to.Name});
     }
     for (size_t e = 0; e < entries.size(); ++e)
         if (given[e] && !described[e]) {
             entries[e].Description.clear();
-            entries[e].DescriptionWidth = -1;
+            entries[e].DescriptionCut = false;
         }
     for (size_t k = 0; k < table.Stale.size(); ++k)
         if (!moved[k] && !(k < table.Kept.size() && table.Kept[k]))
@@ -556,19 +507,23 @@ std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entr
     return names;
 }
 
-TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader, TRenameFollower *follower,
-                                     TStaleKeys stale, const TAdvanceTable *advances)
+namespace {
+// What the scan found besides the rows: for each table (folders, files), whether the fast sort
+// keys take every name, the names hashed for the description look-up, and for a follower the
+// inode number of each entry.
+struct TScanned {
+    std::array<bool, 2> AsciiTaken{true, true};
+    std::array<TNameHashes, 2> Hashes;
+    std::array<std::vector<std::uint64_t>, 2> Inodes;
+};
+
+// The rows of the tables as the folder gives them, on two threads: this one reads the folder
+// while a second one builds the tables from what it finds (packs the names, hashes them, and sees
+// whether the fast sort keys take them all).
+TScanned Scan(TFolderCatalogue &catalogue, TDirectoryReader reader, bool withInodes)
 {
-    TFolderCatalogue catalogue;
-    catalogue.Folder = IncludeTrailingPathDelimiter(folder);
-    catalogue.DescPath = catalogue.Folder + kDescFileName;
-    // The folder is read on this core while a second one builds the tables from what it finds:
-    // packs the names, estimates their widths, and sees whether the fast sort keys take them all.
+    TScanned scanned;
     TFoundQueue queue;
-    std::array<bool, 2> asciiTaken{true, true};
-    std::array<TNameHashes, 2> hashes; // for the index that the descriptions are looked up in
-    const bool following = follower && stale == TStaleKeys::Prune;
-    std::array<std::vector<std::uint64_t>, 2> inodes; // by entry, for the follower
     // A large folder's files are given their table's memory at once rather than in doublings,
     // each of which a fresh process pays for in page faults and moves: the folder's size on disk
     // comes to 32 bytes or more a name of ordinary length on the common file systems, and what
@@ -577,129 +532,167 @@ TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader 
     if (struct stat st; ::stat(catalogue.Folder.isEmpty() ? "." : catalogue.Folder.constData(), &st) == 0
                         && st.st_size / 32 >= off_t(kShareFrom))
         expectedFiles = size_t(std::min<off_t>(st.st_size / 32, off_t(1) << 23));
-    std::future<void> built = std::async(
-        std::launch::async, [&catalogue, &queue, &asciiTaken, &hashes, &inodes, following, advances, expectedFiles] {
-            try {
-                catalogue.Files.reserve(expectedFiles);
-            } catch (const std::bad_alloc &) { // no room for the guess: the table grows as it fills
-            }
-            const std::optional<TAsciiSortKeys> ascii = TAsciiSortKeys::For(NameCollator());
-            TPackedTexts packed;
-            TFoundBatch batch;
-            while (queue.Pop(batch)) {
-                std::uint32_t begin = 0;
-                for (size_t i = 0; i < batch.Ends.size(); ++i) {
-                    const std::string_view name(batch.Names.data() + begin, batch.Ends[i] - begin);
-                    begin = batch.Ends[i];
-                    const int table = batch.IsFolder[i] ? 0 : 1;
-                    TCatalogueEntry entry{packed.Add(name), {}};
-                    if (advances)
-                        entry.NameWidth = EstimatedAsciiWidth(*advances, name);
-                    asciiTaken[size_t(table)] = asciiTaken[size_t(table)] && ascii && ascii->Takes(name);
-                    hashes[size_t(table)].Add(name);
-                    if (following)
-                        inodes[size_t(table)].push_back(batch.Inodes[i]);
-                    (table == 0 ? catalogue.Folders : catalogue.Files).push_back(std::move(entry));
-                }
-            }
-        });
-    {
-        constexpr size_t kBatch = 4096;
-        TFoundBatch batch;
-        struct TClose { // the builder ends however the enumeration does
-            TFoundQueue &Queue;
-            ~TClose() { Queue.Close(); }
-        } close{queue};
-        catalogue.Error = EnumerateFolder(catalogue.Folder, reader,
-                                          [&](std::string_view name, bool isFolder, std::uint64_t inode) {
-                                              batch.Names.append(name);
-                                              batch.Ends.push_back(std::uint32_t(batch.Names.size()));
-                                              batch.IsFolder.push_back(isFolder);
-                                              if (following)
-                                                  batch.Inodes.push_back(inode);
-                                              if (batch.Ends.size() == kBatch)
-                                                  queue.Push(std::exchange(batch, TFoundBatch()));
-                                          });
-        queue.Push(std::move(batch));
-    }
-    built.get();
-    // While this core reads the descriptions, the second one orders the rows; where the
-    // collator's sort keys are needed, it makes them, this core helps once it is done, and the
-    // rows are ordered after. All of it only reads the names.
-    // A second thread pays only for many names: starting one and waiting for it costs more than
-    // the order of a small folder.
-    const bool share = catalogue.Folders.size() + catalogue.Files.size() >= kShareFrom;
-    TNameOrder sortKeys(catalogue.Folders, catalogue.Files, &asciiTaken);
-    std::vector<std::uint32_t> orders[2];
-    std::array<std::optional<TCycles>, 2> cycles; // of the orders, for the rows put in order on two threads
-    std::future<void> keyed;
-    if (share)
-        keyed = std::async(std::launch::async, [&sortKeys, &orders, &cycles] {
-            sortKeys.Work();
-            if (!sortKeys.NeedsKeys())
-                for (size_t table = 0; table < 2; ++table) {
-                    orders[table] = sortKeys.Order(int(table), false);
-                    // While the descriptions are still read, as a rule.
-                    if (orders[table].size() >= kShareFrom)
-                        cycles[table] = CyclesOf(orders[table]);
-                }
-        });
-    std::array<TDescribedTable, 2> tables{
-        {{&catalogue.Folders, kSectionFolders, {}, &hashes[0]}, {&catalogue.Files, kSectionFiles, {}, &hashes[1]}}};
-    try {
-        // A description file refused as another user's link fails the listing: nothing is pruned.
-        if (QString refused = ReadDescriptions(catalogue.DescPath, tables, advances);
-            !refused.isEmpty() && catalogue.Error.isEmpty())
-            catalogue.Error = std::move(refused);
-    } catch (...) {
-        if (keyed.valid())
-            keyed.get();
-        throw;
-    }
-    sortKeys.Work();
-    if (keyed.valid())
-        keyed.get();
-    // A listing that failed does not know which entries exist: nothing may be pruned after it.
-    if (catalogue.Error.isEmpty() && stale == TStaleKeys::Prune)
-        PruneAndFollow(tables, inodes, catalogue, follower);
-    if (!share || sortKeys.NeedsKeys()) {
-        // Two large tables are sorted one on each core; a single large one on both.
-        const bool shareOrder = std::min(catalogue.Folders.size(), catalogue.Files.size()) >= kShareFrom;
-        std::future<std::vector<std::uint32_t>> folderOrder = std::async(
-            shareOrder ? std::launch::async : std::launch::deferred,
-            [&] { return sortKeys.Order(0, !shareOrder && catalogue.Folders.size() >= kShareFrom); });
-        orders[1] = sortKeys.Order(1, !shareOrder && catalogue.Files.size() >= kShareFrom);
-        orders[0] = folderOrder.get();
-    }
-    // With estimated widths, the columns' widest texts are looked for as the rows are put in
-    // order, while each entry is at hand, rather than in the window after the listing.
-    const std::array<std::vector<TCatalogueEntry> *, 2> entries{&catalogue.Folders, &catalogue.Files};
-    for (size_t table = 0; table < 2; ++table) {
-        std::vector<TCatalogueEntry> &rows = *entries[table];
-        const bool shareRows = rows.size() >= kShareFrom;
-        if (!cycles[table])
-            cycles[table] = CyclesOf(orders[table]);
-        if (!advances) {
-            std::array<TNoNotes, 2> none;
-            Reorder(rows, orders[table], *cycles[table], none, shareRows);
-            continue;
+    std::future<void> built = std::async(std::launch::async, [&catalogue, &queue, &scanned, withInodes, expectedFiles] {
+        try {
+            catalogue.Files.reserve(expectedFiles);
+        } catch (const std::bad_alloc &) { // no room for the guess: the table grows as it fills
         }
-        std::array<TWidthNotes, 2> notes{TWidthNotes{&rows, {}, {}}, TWidthNotes{&rows, {}, {}}};
-        Reorder(rows, orders[table], *cycles[table], notes, shareRows);
-        notes[0].Names.Merge(std::move(notes[1].Names));
-        notes[0].Descriptions.Merge(std::move(notes[1].Descriptions));
-        catalogue.Widest[table] = {notes[0].Names.Take(), notes[0].Descriptions.Take()};
-    }
-    catalogue.WidthsRanked = advances != nullptr;
-    return catalogue;
+        const std::optional<TAsciiSortKeys> ascii = TAsciiSortKeys::For(NameCollator());
+        TPackedTexts packed;
+        TFoundBatch batch;
+        while (queue.Pop(batch)) {
+            std::uint32_t begin = 0;
+            for (size_t i = 0; i < batch.Ends.size(); ++i) {
+                const std::string_view name(batch.Names.data() + begin, batch.Ends[i] - begin);
+                begin = batch.Ends[i];
+                const size_t table = batch.IsFolder[i] ? 0 : 1;
+                scanned.AsciiTaken[table] = scanned.AsciiTaken[table] && ascii && ascii->Takes(name);
+                scanned.Hashes[table].Add(name);
+                if (withInodes)
+                    scanned.Inodes[table].push_back(batch.Inodes[i]);
+                (table == 0 ? catalogue.Folders : catalogue.Files).push_back({packed.Add(name), {}});
+            }
+        }
+    });
+    constexpr size_t kBatch = 4096;
+    TFoundBatch batch;
+    struct TClose { // the builder ends however the enumeration does
+        TFoundQueue &Queue;
+        ~TClose() { Queue.Close(); }
+    } close{queue};
+    catalogue.Error = EnumerateFolder(catalogue.Folder, reader,
+                                      [&](std::string_view name, bool isFolder, std::uint64_t inode) {
+                                          batch.Names.append(name);
+                                          batch.Ends.push_back(std::uint32_t(batch.Names.size()));
+                                          batch.IsFolder.push_back(isFolder);
+                                          if (withInodes)
+                                              batch.Inodes.push_back(inode);
+                                          if (batch.Ends.size() == kBatch)
+                                              queue.Push(std::exchange(batch, TFoundBatch()));
+                                      });
+    queue.Push(std::move(batch));
+    queue.Close(); // here already, as the builder is waited for
+    built.get();
+    return scanned;
 }
 
-TWidthCandidates WidthCandidates(const std::vector<TCatalogueEntry> &entries, bool descriptions)
+// The order of the rows of both tables. A large listing works it out on a second thread while
+// this one reads the descriptions (Start); where the collator's sort keys are needed, it makes
+// them, this thread helps once it is done (Finish), and the rows are sorted after (Apply). All of
+// it only reads the names, until Apply moves the rows.
+class TRowOrder {
+public:
+    TRowOrder(TFolderCatalogue &catalogue, const std::array<bool, 2> &asciiTaken)
+        : FTables{&catalogue.Folders, &catalogue.Files}, FKeys(catalogue.Folders, catalogue.Files, &asciiTaken),
+          FShare(catalogue.Folders.size() + catalogue.Files.size() >= kShareFrom)
+    {
+    }
+
+    void Start()
+    {
+        if (FShare)
+            FKeyed = std::async(std::launch::async, [this] { MakeKeys(); });
+    }
+
+    void Finish()
+    {
+        FKeys.Work();
+        if (FKeyed.valid())
+            FKeyed.get();
+    }
+
+    void Apply()
+    {
+        if (!FShare || FKeys.NeedsKeys())
+            SortBoth();
+        for (size_t table = 0; table < 2; ++table) {
+            if (!FCycles[table])
+                FCycles[table] = CyclesOf(FOrders[table]);
+            Reorder(*FTables[table], FOrders[table], *FCycles[table], FTables[table]->size() >= kShareFrom);
+        }
+    }
+
+private:
+    // On the second thread: with the fast keys, the orders are known at once, and their cycles,
+    // while the descriptions are still read as a rule.
+    void MakeKeys()
+    {
+        FKeys.Work();
+        if (FKeys.NeedsKeys())
+            return;
+        for (size_t table = 0; table < 2; ++table) {
+            FOrders[table] = FKeys.Order(int(table), false);
+            if (FOrders[table].size() >= kShareFrom)
+                FCycles[table] = CyclesOf(FOrders[table]);
+        }
+    }
+
+    // Two large tables are sorted one on each core; a single large one on both.
+    void SortBoth()
+    {
+        const bool oneEach = std::min(FTables[0]->size(), FTables[1]->size()) >= kShareFrom;
+        auto large = [&](size_t table) { return !oneEach && FTables[table]->size() >= kShareFrom; };
+        std::future<std::vector<std::uint32_t>> folders = std::async(
+            oneEach ? std::launch::async : std::launch::deferred, [&] { return FKeys.Order(0, large(0)); });
+        FOrders[1] = FKeys.Order(1, large(1));
+        FOrders[0] = folders.get();
+    }
+
+    std::array<std::vector<TCatalogueEntry> *, 2> FTables;
+    TNameOrder FKeys;
+    bool FShare;
+    std::array<std::vector<std::uint32_t>, 2> FOrders;
+    std::array<std::optional<TCycles>, 2> FCycles;
+    std::future<void> FKeyed; // last: waited for before the rest goes, should a read throw
+};
+
+// Gives the entries their descriptions; a description file refused as another user's link fails
+// the listing, so that nothing is pruned.
+void Describe(TFolderCatalogue &catalogue, std::array<TDescribedTable, 2> &tables)
 {
-    TWidthRanking ranking;
-    for (size_t row = 0; row < entries.size(); ++row)
-        ranking.Note(std::uint32_t(row), descriptions ? entries[row].DescriptionWidth : entries[row].NameWidth);
-    return ranking.Take();
+    if (QString refused = ReadDescriptions(catalogue.DescPath, tables); !refused.isEmpty() && catalogue.Error.isEmpty())
+        catalogue.Error = std::move(refused);
+}
+} // namespace
+
+void ListFolderEntries(const QByteArray &folder, TFolderCatalogue &catalogue, TDirectoryReader reader)
+{
+    catalogue.Folders.clear();
+    catalogue.Files.clear();
+    TPackedTexts packed;
+    catalogue.Error = EnumerateFolder(folder, reader, [&](std::string_view name, bool isFolder, std::uint64_t) {
+        (isFolder ? catalogue.Folders : catalogue.Files).push_back({packed.Add(name), {}});
+    });
+    TNameOrder order(catalogue.Folders, catalogue.Files);
+    order.Work();
+    for (int table = 0; table < 2; ++table) {
+        std::vector<TCatalogueEntry> &entries = table == 0 ? catalogue.Folders : catalogue.Files;
+        std::vector<TCatalogueEntry> sorted;
+        sorted.reserve(entries.size());
+        for (const std::uint32_t i : order.Order(table, false))
+            sorted.push_back(std::move(entries[i]));
+        entries = std::move(sorted);
+    }
+}
+
+TFolderCatalogue ListAndPruneFolder(const QByteArray &folder, const TListingOptions &options)
+{
+    TFolderCatalogue catalogue;
+    catalogue.Folder = IncludeTrailingPathDelimiter(folder);
+    catalogue.DescPath = catalogue.Folder + kDescFileName;
+    TRenameFollower *const follower = options.Stale == TStaleKeys::Prune ? options.Follower : nullptr;
+    TScanned scanned = Scan(catalogue, options.Reader, follower != nullptr);
+    TRowOrder order(catalogue, scanned.AsciiTaken);
+    order.Start();
+    std::array<TDescribedTable, 2> tables{{{&catalogue.Folders, kSectionFolders, {}, &scanned.Hashes[0]},
+                                           {&catalogue.Files, kSectionFiles, {}, &scanned.Hashes[1]}}};
+    Describe(catalogue, tables);
+    order.Finish();
+    // A listing that failed does not know which entries exist: nothing may be pruned after it.
+    if (catalogue.Error.isEmpty() && options.Stale == TStaleKeys::Prune)
+        PruneAndFollow(tables, scanned.Inodes, catalogue, follower);
+    order.Apply();
+    return catalogue;
 }
 
 QByteArray DescriptionKey(ProfileFile &profile, const char *section, const QByteArray &name,

@@ -2,7 +2,6 @@
 #pragma once
 
 #include "catalogue/RenameFollower.h"
-#include "catalogue/TextWidth.h"
 
 #include <QByteArray>
 #include <QString>
@@ -17,18 +16,12 @@
 class ProfileFile;
 
 // One listed entry: its name exactly as the directory enumeration returned it, and its stored
-// description; with the estimated widths of both when the listing was given a font's advances
-// (EstimatedAsciiWidth; -1 when not estimated).
+// description. A value longer than the read limit is held only by its beginning, and marked so.
 struct TCatalogueEntry {
     QByteArray Name;
     QByteArray Description;
-    std::int32_t NameWidth = -1;
-    // Negative: left for the window to measure. kCutDescription is such a width that also says
-    // the stored value was longer than the read limit, so Description holds only its beginning
-    // (a flag that costs the row no memory: such a value is never estimated by the listing).
-    std::int32_t DescriptionWidth = -1;
-    static constexpr std::int32_t kCutDescription = -2;
-    bool DescriptionWasCut() const { return DescriptionWidth == kCutDescription; }
+    bool DescriptionCut = false;
+    bool DescriptionWasCut() const { return DescriptionCut; }
 };
 
 struct TFolderCatalogue {
@@ -46,10 +39,6 @@ struct TFolderCatalogue {
     // the listing's write, by name and inode number (DescribedDigest).
     bool Digested = false;
     std::array<std::uint64_t, 2> DescribedDigests{};
-    // Given a font's advances: for each table (folders, files) and column (name, description),
-    // the rows that could hold its widest text, found by the listing's threads.
-    bool WidthsRanked = false;
-    std::array<std::array<TWidthCandidates, 2>, 2> Widest;
 };
 
 bool IsExistingFolder(const QByteArray &path);
@@ -58,31 +47,33 @@ bool IsExistingFolder(const QByteArray &path);
 // returns null with errno set on failure and with errno untouched at the end.
 using TDirectoryReader = dirent *(*)(DIR *);
 
-// Subfolders and files of a folder in enumeration order: hidden entries included, "." and ".."
-// skipped, names containing "=" skipped, the description file itself and the hidden temporary
-// files of its writer excluded from the files. A symbolic link counts as what it points to, a
-// dangling one as a file. A folder that cannot be opened, or whose enumeration fails part-way,
-// sets the catalogue's error ("Unable to list the folder ...") and keeps what was read.
-void ScanFolder(const QByteArray &folder, TFolderCatalogue &catalogue, TDirectoryReader reader = ::readdir);
+// The subfolders and files of a folder, sorted as the desktop's file managers show names (by the
+// user's locale, letter case ignored, numbers in natural order: "file2" before "file10"), without
+// their descriptions: hidden entries included, "." and ".." skipped, names containing "=" skipped,
+// the description file itself and the hidden temporary files of its writer excluded from the
+// files. A symbolic link counts as what it points to, a dangling one as a file. A folder that
+// cannot be opened, or whose enumeration fails part-way, sets the catalogue's error ("Unable to
+// list the folder ...") and keeps what was read.
+void ListFolderEntries(const QByteArray &folder, TFolderCatalogue &catalogue, TDirectoryReader reader = ::readdir);
 
-// Scans the folder, sorts the rows as the desktop's file managers show names (by the user's
-// locale, letter case ignored, numbers in natural order: "file2" before "file10"), looks up each entry's description
-// and deletes the stored descriptions that no entry claims, all by the name rule of FoldedName.h. After a listing that
-// failed, nothing is deleted; with TStaleKeys::Keep (readers that must not change the folder),
-// nothing ever is. The description file is not created here. A follower, when given, may first
-// move descriptions to the entries that now hold the files they described (a stale key's to the
-// entry it was renamed to, an entry's to the one it was swapped with): the new keys are written
-// and the old ones deleted in the same write as the pruning, made on the file as it is under the
-// write's lock, where a stale key whose name has become an entry meanwhile is kept. Given a
-// font's advances, the widths of names and descriptions are estimated on the way.
+// How a folder is listed. A follower, when given, may first move descriptions to the entries that
+// now hold the files they described (a stale key's to the entry it was renamed to, an entry's to
+// the one it was swapped with).
 enum class TStaleKeys { Prune, Keep };
-TFolderCatalogue ReadFolderCatalogue(const QByteArray &folder, TDirectoryReader reader = ::readdir,
-                                     TRenameFollower *follower = nullptr, TStaleKeys stale = TStaleKeys::Prune,
-                                     const TAdvanceTable *advances = nullptr);
+struct TListingOptions {
+    TDirectoryReader Reader = ::readdir;
+    TRenameFollower *Follower = nullptr;
+    // Keep: for readers that must not change the folder.
+    TStaleKeys Stale = TStaleKeys::Prune;
+};
 
-// The rows of `entries` that could hold the widest name (or description), by the widths the
-// listing estimated.
-TWidthCandidates WidthCandidates(const std::vector<TCatalogueEntry> &entries, bool descriptions);
+// Lists the folder's entries (as ListFolderEntries) with each entry's description, and writes the
+// description file: deletes the stored descriptions that no entry claims, all by the name rule of
+// FoldedName.h. After a listing that failed, nothing is deleted; with TStaleKeys::Keep nothing
+// ever is. The description file is not created here. The follower's moves are written and the
+// old keys deleted in the same write as the pruning, made on the file as it is under the write's
+// lock, where a stale key whose name has become an entry meanwhile is kept.
+TFolderCatalogue ListAndPruneFolder(const QByteArray &folder, const TListingOptions &options = {});
 
 // The names of a table's entries as views, in row order, as TNameRule takes them.
 std::vector<std::string_view> NameViews(const std::vector<TCatalogueEntry> &entries);

@@ -48,9 +48,6 @@ constexpr size_t kLevelsWhileAlike = 4;
 // How many rows ahead a level fetches an entry's name (and twice as far the entry itself):
 // the names of a run lie anywhere.
 constexpr size_t kLevelFetchAhead = 16;
-// How many rows ahead the final pass fetches an entry, and a name.
-constexpr size_t kEntryFetchAhead = 16;
-constexpr size_t kNameFetchAhead = 8;
 
 bool IsDigit(char c)
 {
@@ -494,10 +491,6 @@ void TAsciiOrder::SortOnWholeKeys(TRun run, std::vector<TItem> &scratch, std::st
     std::string key;
     const auto from = FOrder.begin() + run.From, to = FOrder.begin() + run.To;
     for (auto row = from; row != to; ++row) {
-        if (to - row > std::ptrdiff_t(kEntryFetchAhead))
-            __builtin_prefetch(&FEntries[row[std::ptrdiff_t(kEntryFetchAhead)]]);
-        if (to - row > std::ptrdiff_t(kNameFetchAhead))
-            __builtin_prefetch(FEntries[row[std::ptrdiff_t(kNameFetchAhead)]].Name.constData());
         key.clear();
         FKeys.AppendKey(NameOf(*row), key);
         begins.push_back(std::uint32_t(keys.size()));

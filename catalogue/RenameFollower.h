@@ -10,7 +10,7 @@
 // Lets a listing keep the description of an entry that another program renamed, instead of
 // pruning it, and give each name the description of the file it now holds when other programs
 // swapped or overwrote described files. The catalogue knows nothing of how identities are
-// remembered: an implementation (the per-user index) is handed to ReadFolderCatalogue.
+// remembered: an implementation (the per-user index) is handed to ListAndPruneFolder.
 
 struct TCatalogueEntry;
 

@@ -39,21 +39,6 @@ QString ReadError(const QByteArray &descPath, int error)
     return QStringLiteral("Unable to read %1: %2").arg(DecodeName(descPath), FileErrorText(error));
 }
 
-// The entries alone, in the window's order, for a folder whose descriptions cannot be read.
-void ListWithoutDescriptions(TFolderCatalogue &catalogue)
-{
-    ScanFolder(catalogue.Folder, catalogue);
-    TNameOrder order(catalogue.Folders, catalogue.Files);
-    order.Work();
-    for (int table = 0; table < 2; ++table) {
-        std::vector<TCatalogueEntry> &entries = table == 0 ? catalogue.Folders : catalogue.Files;
-        std::vector<TCatalogueEntry> sorted;
-        sorted.reserve(entries.size());
-        for (const std::uint32_t i : order.Order(table, false))
-            sorted.push_back(std::move(entries[i]));
-        entries = std::move(sorted);
-    }
-}
 } // namespace
 
 TReadListing ReadListing(const QByteArray &folder)
@@ -62,20 +47,20 @@ TReadListing ReadListing(const QByteArray &folder)
     if (const int error = DescriptionFileError(IncludeTrailingPathDelimiter(folder) + kDescFileName)) {
         listing.Catalogue.Folder = IncludeTrailingPathDelimiter(folder);
         listing.Catalogue.DescPath = listing.Catalogue.Folder + kDescFileName;
-        ListWithoutDescriptions(listing.Catalogue);
+        ListFolderEntries(listing.Catalogue.Folder, listing.Catalogue);
         // A folder that cannot be entered cannot open its description file either: one message.
         if (listing.Catalogue.Error.isEmpty())
             listing.DescriptionError = ReadError(listing.Catalogue.DescPath, error);
         return listing;
     }
     try {
-        listing.Catalogue = ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep);
+        listing.Catalogue = ListAndPruneFolder(folder, {.Stale = TStaleKeys::Keep});
     } catch (const TException &e) {
         // The file grew past the limit since it was looked at.
         listing = {};
         listing.Catalogue.Folder = IncludeTrailingPathDelimiter(folder);
         listing.Catalogue.DescPath = listing.Catalogue.Folder + kDescFileName;
-        ListWithoutDescriptions(listing.Catalogue);
+        ListFolderEntries(listing.Catalogue.Folder, listing.Catalogue);
         listing.DescriptionError = e.Message();
     }
     return listing;

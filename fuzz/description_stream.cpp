@@ -132,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (const QByteArray &name : names[t])
             entries[t].push_back({name, {}});
     std::array<TDescribedTable, 2> tables{{{&entries[0], kSectionFolders, {}}, {&entries[1], kSectionFiles, {}}}};
-    ReadDescriptions(path, tables, nullptr, piece);
+    ReadDescriptions(path, tables, piece);
     for (size_t t = 0; t < 2; ++t) {
         const TRead whole = ReadWhole(path, t == 0 ? kSectionFolders : kSectionFiles, names[t]);
         for (size_t i = 0; i < names[t].size(); ++i)

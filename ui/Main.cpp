@@ -72,12 +72,6 @@ bool IsCurrentFolderAgain(const QByteArray &chosen, const QByteArray &current)
     return ::stat(chosen.constData(), &a) == 0 && ::stat(current.constData(), &b) == 0 && a.st_dev == b.st_dev
            && a.st_ino == b.st_ino;
 }
-
-// Width of a listed column: 140 pixels, or the widest text plus 6 when that is wider.
-int ListedColumnWidth(int widest)
-{
-    return widest <= TStringGrid::DefaultColWidth ? TStringGrid::DefaultColWidth : widest + 6;
-}
 } // namespace
 
 QByteArray ParentFolderPath(const QByteArray &folderPath)
@@ -305,11 +299,6 @@ QByteArray TFrmMain::CurrentFolderPath() const
     return ExtractFilePath(FDescFilePath);
 }
 
-void TFrmMain::FitColumn(TStringGrid *grid, int column, int widest)
-{
-    grid->SetColumnRuleWidth(column, ListedColumnWidth(widest));
-}
-
 bool TFrmMain::LoadFolder(const QByteArray &folder)
 {
     return FListings->LoadFolder(folder);
@@ -361,13 +350,7 @@ void TFrmMain::ReadListing(TBusyWait &busy, const QByteArray &folder,
                            const std::shared_ptr<TFolderCatalogue> &catalogue)
 {
     // The window touches its index connection nowhere else while it waits here.
-    // Both tables draw in one font; its advances let the listing estimate the columns' widths.
-    const TAdvanceTable advances = StringGridFiles->AdvanceTable();
-    const bool oneFont = advances == StringGridFolders->AdvanceTable();
-    busy.Run([&] {
-        *catalogue = ReadFolderCatalogue(folder, DirectoryReader, FIndex.get(), TStaleKeys::Prune,
-                                         oneFont ? &advances : nullptr);
-    });
+    busy.Run([&] { *catalogue = ListAndPruneFolder(folder, {.Reader = DirectoryReader, .Follower = FIndex.get()}); });
 }
 
 std::array<TListedRows, 2> TFrmMain::ShowEntries(const std::shared_ptr<TFolderCatalogue> &catalogue)
@@ -380,20 +363,8 @@ std::array<TListedRows, 2> TFrmMain::ShowEntries(const std::shared_ptr<TFolderCa
         // The rows share the listing (and keep it) rather than copy its entries.
         replaced[table] = grid->GridModel()->SetEntries(
             std::shared_ptr<const std::vector<TCatalogueEntry>>(catalogue, entries));
-        const TStringGridModel *model = grid->GridModel();
-        // Without one font's advances, the listing estimated no width: every row is looked at here.
-        for (int column = 0; column < 2; ++column) {
-            TWidthCandidates own;
-            if (!catalogue->WidthsRanked)
-                own = WidthCandidates(*entries, column == 1);
-            FitColumn(grid, column,
-                      grid->WidestTextWidth(catalogue->WidthsRanked ? catalogue->Widest[table][size_t(column)] : own,
-                                            [model, column](int row) {
-                                                return column == 0 ? model->DisplayName(row) : model->Description(row);
-                                            }));
-        }
+        grid->FitListedColumns();
     }
-    catalogue->Widest = {}; // the rows keep the listing; these are of no more use
     return replaced;
 }
 

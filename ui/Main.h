@@ -213,7 +213,6 @@ private:
     bool OfferImport(const std::shared_ptr<const TFolderCatalogue> &catalogue) override;
     void CloseWindow() override { close(); }
     void AttachGridHandlers(bool attach);
-    void FitColumn(TStringGrid *grid, int column, int widest);
     void FocusChanged(QWidget *now);
     void KeepFocusOffEditors();
     // The focus goes back to the control that had it once a dialog over the window has gone.

@@ -17,7 +17,10 @@
 #include <QToolTip>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
+#include <string_view>
 
 // ---- the byte limit of a value ----
 
@@ -290,6 +293,12 @@ void TStringGridModel::SetStored(int row, const QString &text, const QByteArray 
     FStoredBytes.insert(row, bytes);
     const QModelIndex cell = index(row, ColStored);
     Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole, Qt::EditRole});
+}
+
+const std::vector<TCatalogueEntry> &TStringGridModel::ListedEntries() const
+{
+    static const std::vector<TCatalogueEntry> none;
+    return FEntries ? *FEntries : none;
 }
 
 bool TStringGridModel::StoredWasCut(int row) const
@@ -736,24 +745,95 @@ qreal TStringGrid::EstimatedWidth(const QString &text) const
     return width;
 }
 
-TAdvanceTable TStringGrid::AdvanceTable() const
+namespace {
+// The advances of the ASCII characters in the table's font, in 1/64 pixel.
+using TAdvanceTable = std::array<std::int32_t, 128>;
+
+// The sum of the advances of an ASCII text's bytes in 1/64 pixel; -1 for a text with other bytes,
+// which only the font's shaping can measure.
+std::int32_t EstimatedAsciiWidth(const TAdvanceTable &advances, std::string_view text)
 {
-    TAdvanceTable table{};
-    for (char16_t c = 0; c < 128; ++c)
-        table[c] = std::int32_t(std::lround(Advance(c) * 64));
-    return table;
+    // Four running sums: the additions of one text do not wait on each other.
+    std::int32_t sum[4] = {};
+    unsigned char high = 0;
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    const size_t n = text.size();
+    size_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        high |= static_cast<unsigned char>(p[k] | p[k + 1] | p[k + 2] | p[k + 3]);
+        sum[0] += advances[p[k] & 0x7f];
+        sum[1] += advances[p[k + 1] & 0x7f];
+        sum[2] += advances[p[k + 2] & 0x7f];
+        sum[3] += advances[p[k + 3] & 0x7f];
+    }
+    for (; k < n; ++k) {
+        high |= p[k];
+        sum[0] += advances[p[k] & 0x7f];
+    }
+    return high & 0x80 ? -1 : sum[0] + sum[1] + sum[2] + sum[3];
 }
 
-int TStringGrid::WidestTextWidth(const TWidthCandidates &candidates, const std::function<QString(int)> &text) const
+// Adds an item to a heap that keeps the `keep` largest items seen (the smallest of them on top).
+template <typename T> void KeepLargest(std::vector<T> &heap, const T &item, std::size_t keep)
 {
+    if (heap.size() == keep && !(item > heap.front()))
+        return;
+    heap.push_back(item);
+    std::push_heap(heap.begin(), heap.end(), std::greater<>());
+    if (heap.size() > keep) {
+        std::pop_heap(heap.begin(), heap.end(), std::greater<>());
+        heap.pop_back();
+    }
+}
+
+// The rows of a column whose texts could be its widest: the rows of the kWidthCandidates widest
+// estimates, and every row whose text has no estimate, which is estimated from its shown text.
+// Only these are ever shaped.
+constexpr std::size_t kWidthCandidates = 257;
+struct TWidthCandidates {
+    std::vector<std::pair<std::int32_t, std::uint32_t>> Ranked; // estimate in 1/64 pixel, row
+    std::vector<std::uint32_t> Unestimated;
+};
+
+// A row's estimate for a column; -1 for a text left to the estimate of the text the cell shows.
+std::int32_t RowEstimate(const TCatalogueEntry &entry, int column, const TAdvanceTable &advances)
+{
+    if (column == TStringGridModel::ColName)
+        return EstimatedAsciiWidth(advances, ViewOf(entry.Name));
+    return entry.DescriptionWasCut() ? -1 : EstimatedAsciiWidth(advances, ViewOf(entry.Description));
+}
+
+TWidthCandidates RankWidths(const std::vector<TCatalogueEntry> &entries, int column, const TAdvanceTable &advances)
+{
+    TWidthCandidates candidates;
+    candidates.Ranked.reserve(kWidthCandidates + 1);
+    for (size_t row = 0; row < entries.size(); ++row) {
+        if (const std::int32_t estimate = RowEstimate(entries[row], column, advances); estimate < 0)
+            candidates.Unestimated.push_back(std::uint32_t(row));
+        else
+            KeepLargest(candidates.Ranked, {estimate, std::uint32_t(row)}, kWidthCandidates);
+    }
+    return candidates;
+}
+} // namespace
+
+int TStringGrid::WidestListedText(int column) const
+{
+    TAdvanceTable advances{};
+    for (char16_t c = 0; c < 128; ++c)
+        advances[c] = std::int32_t(std::lround(Advance(c) * 64));
+    const TWidthCandidates candidates = RankWidths(FModel->ListedEntries(), column, advances);
+    auto text = [this, column](int row) {
+        return column == TStringGridModel::ColName ? FModel->DisplayName(row) : FModel->Description(row);
+    };
     // Shaping every text of a large folder would take about a second per 100,000 texts. The
     // texts are ranked by their estimated width instead, and shaped from the widest down while
     // one could still beat the widest shaped so far. Kerning and ligatures move a text by a few
     // pixels at most; beyond the first few hundred near-ties, the estimate is taken as it is.
     constexpr qreal kSlack = 4;
     constexpr int kMostShaped = int(kWidthCandidates) - 1;
-    // The listing ranked the texts it could estimate; those it could not are estimated here and
-    // join the ranking, kept in a heap (its narrowest on top) as they pass by.
+    // The texts without an estimate are estimated from their shown text and join the ranking,
+    // kept in a heap (its narrowest on top) as they pass by.
     using TRanked = std::pair<qreal, int>;
     std::vector<TRanked> ranked;
     ranked.reserve(candidates.Ranked.size() + 1);
@@ -775,6 +855,14 @@ int TStringGrid::WidestTextWidth(const TWidthCandidates &candidates, const std::
         widest = std::max(widest, TextWidth(text(i)));
     }
     return widest;
+}
+
+void TStringGrid::FitListedColumns()
+{
+    for (const int column : {TStringGridModel::ColName, TStringGridModel::ColDesc}) {
+        const int widest = WidestListedText(column);
+        SetColumnRuleWidth(column, widest <= DefaultColWidth ? DefaultColWidth : widest + 6);
+    }
 }
 
 void TStringGrid::SetColumnRuleWidth(int column, int width)

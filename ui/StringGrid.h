@@ -9,8 +9,6 @@
 #include <QTableView>
 #include <QSet>
 
-#include "catalogue/TextWidth.h"
-
 #include "catalogue/FolderCatalogue.h"
 
 #include <algorithm>
@@ -75,6 +73,8 @@ public:
     // Whether the row's stored description was longer than the read limit, so the cell shows
     // only its beginning; cleared by a commit of the row.
     bool StoredWasCut(int row) const;
+    // The listed entries the rows show (none for the empty table).
+    const std::vector<TCatalogueEntry> &ListedEntries() const;
     // Whether the row is an entry (the empty table's one row is none).
     bool IsEntryRow(int row) const { return Entry(row) != nullptr; }
     // Whether editing the row needs the user's consent first (the stored value would be cut),
@@ -187,12 +187,9 @@ public:
 
     // The pixel width of a text in the table's font, as it is drawn.
     int TextWidth(const QString &text) const;
-    // The largest TextWidth of the texts text(row) of a column; 0 for none. The candidates
-    // (WidthCandidates) rank the rows by their widths as the advances of AdvanceTable add up; the
-    // texts of other rows are not decoded.
-    int WidestTextWidth(const TWidthCandidates &candidates, const std::function<QString(int)> &text) const;
-    // The table's font's advances of the ASCII characters, for a listing to estimate widths with.
-    TAdvanceTable AdvanceTable() const;
+    // Gives the name and description columns the listing's rule widths for the rows just set:
+    // each DefaultColWidth, or its widest text (TextWidth) plus 6 when that is wider.
+    void FitListedColumns();
 
     using QTableView::edit;
 
@@ -214,6 +211,9 @@ private:
     mutable std::vector<qreal> FAdvances;
     qreal EstimatedWidth(const QString &text) const;
     qreal Advance(char16_t c) const;
+    // The largest TextWidth of a column's texts, 0 for none: the rows are ranked by the advances
+    // of their characters added up, and only the texts that could be the widest are shaped.
+    int WidestListedText(int column) const;
     bool AllowMove(const QModelIndex &target);
     // Asks before a cut description is edited; whether it may be.
     bool ConsentToEdit(const QModelIndex &index);

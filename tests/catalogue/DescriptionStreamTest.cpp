@@ -56,7 +56,7 @@ TRead ReadInPieces(const QByteArray &path, const std::vector<QByteArray> &folder
 {
     std::vector<TCatalogueEntry> entries[2] = {Entries(folders), Entries(files)};
     std::array<TDescribedTable, 2> tables{{{&entries[0], kSectionFolders, {}}, {&entries[1], kSectionFiles, {}}}};
-    ReadDescriptions(path, tables, nullptr, pieceSize);
+    ReadDescriptions(path, tables, pieceSize);
     TRead read;
     for (const TCatalogueEntry &entry : entries[table])
         read.Descriptions.push_back(entry.Description);

@@ -3,6 +3,7 @@
 #include "catalogue/FolderCatalogue.h"
 #include "catalogue/ProfileFile.h"
 
+#include "CatalogueSupport.h"
 #include "TestSupport.h"
 
 #include "common/Exceptions.h"
@@ -85,7 +86,7 @@ TEST(FolderCatalogue, DescriptionsAreFoundAndStaleKeysPrunedWithoutRegardToCase)
     dir.WriteFile("Folder.dnt", "[ThisFolder]\r\nText0=t\r\n\r\n"
                                 "[Folders]\r\ndocs=the documents\r\ngone=old folder\r\n\r\n"
                                 "[Files]\r\nvanished.txt=old\r\nreadme.txt=read me\r\n\r\n");
-    const TFolderCatalogue c = ReadFolderCatalogue(dir.Path());
+    const TFolderCatalogue c = ListAndPruneFolder(dir.Path());
     EXPECT_EQ(c.Folder, dir.Path() + '/');
     EXPECT_EQ(c.DescPath, dir.Path() + "/Folder.dnt");
     ASSERT_EQ(c.Folders.size(), 1u);
@@ -97,7 +98,7 @@ TEST(FolderCatalogue, DescriptionsAreFoundAndStaleKeysPrunedWithoutRegardToCase)
                                                     "[Files]\r\nreadme.txt=read me\r\n\r\n"));
     // Pruning that empties a section keeps its header.
     ::unlink(dir.FilePath("README.TXT").constData());
-    ReadFolderCatalogue(dir.Path() + '/');
+    ListAndPruneFolder(dir.Path() + '/');
     EXPECT_TRUE(ReadFileBytes(c.DescPath).endsWith("[Files]\r\n\r\n"));
 }
 
@@ -110,7 +111,7 @@ TEST(FolderCatalogue, KeysBeyondTheKeyListAreShownButNotPruned)
     dir.WriteFile("late.txt", "x");
     content += "late.txt=described late\r\n";
     dir.WriteFile("Folder.dnt", content);
-    const TFolderCatalogue c = ReadFolderCatalogue(dir.Path());
+    const TFolderCatalogue c = ListAndPruneFolder(dir.Path());
     ASSERT_EQ(c.Files.size(), 1u);
     EXPECT_EQ(c.Files[0].Description, QByteArray("described late"));
     ProfileFile p(c.DescPath);
@@ -172,7 +173,7 @@ TEST(FolderCatalogue, DescriptionsReadAsTheProfileReadsThemInBothTables)
         }
     }
     dir.WriteFile("Folder.dnt", content);
-    const TFolderCatalogue c = ReadFolderCatalogue(dir.Path());
+    const TFolderCatalogue c = ListAndPruneFolder(dir.Path());
     ProfileFile profile(c.DescPath);
     for (const auto &[section, entries] : {std::pair{"Folders", &c.Folders}, std::pair{"Files", &c.Files}}) {
         ASSERT_EQ(entries->size(), std::size(values)) << section;
@@ -202,7 +203,7 @@ TEST(FolderCatalogue, ALargeFolderGetsEveryDescriptionRight)
                    + QByteArray::number(kFiles - 1 - i) + "\r\n";
     }
     dir.WriteFile("Folder.dnt", content);
-    const TFolderCatalogue c = ReadFolderCatalogue(dir.Path());
+    const TFolderCatalogue c = ListAndPruneFolder(dir.Path());
     ASSERT_EQ(c.Files.size(), size_t(kFiles));
     for (int row = 0; row < kFiles; ++row) {
         const TCatalogueEntry &entry = c.Files[size_t(row)];
@@ -224,7 +225,7 @@ TEST(FolderCatalogue, AFolderThatCannotBeListedWhollyIsReportedShowsWhatWasReadA
         dir.WriteFile("Folder.dnt", kDescribedFolder);
         FailAfter = failAfter;
         Returned = 0;
-        const TFolderCatalogue c = ReadFolderCatalogue(dir.Path(), FailingReader);
+        const TFolderCatalogue c = ListAndPruneFolder(dir.Path(), {.Reader = FailingReader});
         EXPECT_EQ(c.Error, QStringLiteral("Unable to list the folder ") + QString::fromUtf8(dir.Path()) + u'/');
         EXPECT_LT(c.Folders.size() + c.Files.size(), 5u);
         for (const TCatalogueEntry &e : c.Files)
@@ -236,7 +237,7 @@ TEST(FolderCatalogue, AFolderThatCannotBeListedWhollyIsReportedShowsWhatWasReadA
 TEST(FolderCatalogue, AFolderThatCannotBeOpenedIsReported)
 {
     TTempDir dir;
-    const TFolderCatalogue vanished = ReadFolderCatalogue(dir.FilePath("vanished"));
+    const TFolderCatalogue vanished = ListAndPruneFolder(dir.FilePath("vanished"));
     EXPECT_EQ(vanished.Error,
               QStringLiteral("Unable to list the folder ") + QString::fromUtf8(dir.FilePath("vanished")) + u'/');
 
@@ -246,7 +247,7 @@ TEST(FolderCatalogue, AFolderThatCannotBeOpenedIsReported)
     dir.WriteFile("photos/a.txt", "x");
     dir.WriteFile("photos/Folder.dnt", kDescribedFolder);
     ::chmod(photos.constData(), 0311); // may be entered and written, not read
-    const TFolderCatalogue c = ReadFolderCatalogue(photos);
+    const TFolderCatalogue c = ListAndPruneFolder(photos);
     ::chmod(photos.constData(), 0755);
     EXPECT_EQ(c.Error, QStringLiteral("Unable to list the folder ") + QString::fromUtf8(photos) + u'/');
     EXPECT_TRUE(c.Files.empty());
@@ -269,59 +270,10 @@ TEST(FolderCatalogue, RowsAreSortedAsFileManagersSortNames)
     for (const QLocale &locale : {QLocale::c(), QLocale(QLocale::German, QLocale::Germany)}) {
         SCOPED_TRACE(locale.name().toStdString());
         QLocale::setDefault(locale);
-        EXPECT_EQ(Names(ReadFolderCatalogue(dir.FilePath("folders")).Folders), sorted);
-        EXPECT_EQ(Names(ReadFolderCatalogue(dir.FilePath("files")).Files), sorted);
+        EXPECT_EQ(Names(ListAndPruneFolder(dir.FilePath("folders")).Folders), sorted);
+        EXPECT_EQ(Names(ListAndPruneFolder(dir.FilePath("files")).Files), sorted);
     }
     QLocale::setDefault(userLocale);
-}
-
-TEST(FolderCatalogue, TheColumnsWidestTextsAreThoseOfTheRowsInTheirOrder)
-{
-    // Widths ranked while the rows are put in order must name the rows as they end up: more
-    // candidates than are kept, ties, and texts beyond ASCII that have no estimate, in both
-    // tables, whose rows are created in another order than they are sorted in; the files are
-    // enough to be put in order on two threads.
-    TTempDir dir;
-    std::mt19937 random(11);
-    auto text = [&](int i) {
-        QByteArray t = QByteArray::number(i * 7919 % 1000);
-        t += QByteArray(int(random() % 12), char('a' + random() % 26));
-        if (random() % 9 == 0)
-            t += "\xc3\xa9";
-        return t;
-    };
-    QByteArray content;
-    for (const char *section : {"Folders", "Files"}) {
-        content += "[" + QByteArray(section) + "]\n";
-        for (int i = 0; i < (section[1] == 'o' ? 700 : 9000); ++i) {
-            const QByteArray name = text(i) + "." + QByteArray::number(i) + section[1];
-            if (section[1] == 'o')
-                dir.MakeDir(name);
-            else
-                dir.WriteFile(name, "x");
-            if (random() % 5)
-                content += name + "=" + text(int(random() % 700)) + (random() % 11 == 0 ? "\"q\"" : "") + "\n";
-        }
-    }
-    dir.WriteFile("Folder.dnt", content);
-    TAdvanceTable advances{};
-    for (size_t c = 0; c < advances.size(); ++c)
-        advances[c] = std::int32_t(64 * (c % 5 + 3));
-    const TFolderCatalogue c = ReadFolderCatalogue(dir.Path(), ::readdir, nullptr, TStaleKeys::Keep, &advances);
-    ASSERT_TRUE(c.WidthsRanked);
-    for (size_t table = 0; table < 2; ++table) {
-        const std::vector<TCatalogueEntry> &rows = table == 0 ? c.Folders : c.Files;
-        ASSERT_EQ(rows.size(), table == 0 ? 700u : 9000u);
-        for (const bool descriptions : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "table " << table << (descriptions ? " descriptions" : " names"));
-            const TWidthCandidates expected = WidthCandidates(rows, descriptions);
-            const TWidthCandidates &ranked = c.Widest[table][descriptions ? 1 : 0];
-            EXPECT_EQ(ranked.Ranked, expected.Ranked);
-            EXPECT_EQ(ranked.Unestimated, expected.Unestimated);
-            ASSERT_EQ(expected.Ranked.size(), kWidthCandidates);
-            ASSERT_FALSE(expected.Unestimated.empty());
-        }
-    }
 }
 
 namespace {
@@ -367,7 +319,7 @@ TEST(FolderCatalogue, KeysOfEntriesCreatedWhileListingAreKept)
         ASSERT_EQ(::mkdir((path + "/now a folder").constData(), 0755), 0);
         WriteFileBytes(path + "/sub/inner", "x");
     });
-    const TFolderCatalogue c = ReadFolderCatalogue(path, ::readdir, &follower);
+    const TFolderCatalogue c = ListAndPruneFolder(path, {.Follower = &follower});
     EXPECT_EQ(ReadFileBytes(c.DescPath), "[Folders]\r\nlate dir=a folder made meanwhile\r\n\r\n"
                                          "[Files]\r\nhere.txt=kept\r\nlate.txt=a file made meanwhile\r\n"
                                          "late link=a link made meanwhile\r\n");
@@ -426,7 +378,7 @@ TEST(FolderCatalogue, DescriptionsMoveBetweenEntriesOnlyWhileAsListed)
             dir.WriteFile(name, name);
         dir.WriteFile("Folder.dnt", "[Files]\r\nc=desc-c\r\nd=desc-d\r\ngone=stale\r\n");
         TSwappingFollower follower(dir.FilePath("Folder.dnt"), changeMeanwhile);
-        const TFolderCatalogue c = ReadFolderCatalogue(dir.Path(), ::readdir, &follower);
+        const TFolderCatalogue c = ListAndPruneFolder(dir.Path(), {.Follower = &follower});
         EXPECT_EQ(ReadFileBytes(c.DescPath), changeMeanwhile ? "[Files]\r\nc=typed meanwhile\r\nd=desc-d\r\ne=stale\r\n"
                                                              : "[Files]\r\nc=desc-d\r\nd=desc-c\r\ne=stale\r\n");
         EXPECT_EQ(c.Renamed.size(), changeMeanwhile ? 1u : 3u);

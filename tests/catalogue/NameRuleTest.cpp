@@ -50,7 +50,7 @@ protected:
     std::map<QByteArray, QByteArray> Listed() const
     {
         std::map<QByteArray, QByteArray> shown;
-        const TFolderCatalogue c = ReadFolderCatalogue(D().Path());
+        const TFolderCatalogue c = ListAndPruneFolder(D().Path());
         for (const TCatalogueEntry &e : Table(c))
             shown[e.Name] = e.Description;
         return shown;
@@ -59,7 +59,7 @@ protected:
     std::vector<QByteArray> EntryNames() const
     {
         std::vector<QByteArray> names;
-        const TFolderCatalogue c = ReadFolderCatalogue(D().Path());
+        const TFolderCatalogue c = ListAndPruneFolder(D().Path());
         for (const TCatalogueEntry &e : Table(c))
             names.push_back(e.Name);
         return names;

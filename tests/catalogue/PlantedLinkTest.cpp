@@ -155,7 +155,7 @@ TEST_P(PlantedLinkTest, TheUsersFileStaysAsItWasNothingIsCreatedAndTheUserIsTold
         told = Boxes();
     } else if (path == "RenameFollowing") {
         TFollowAll follower;
-        told = ReadFolderCatalogue(Shared + '/', ::readdir, &follower).Error;
+        told = ListAndPruneFolder(Shared + '/', {.Follower = &follower}).Error;
     } else if (path == "DntSet" || path == "DntImport") {
         const TDntRun run = path == "DntSet" ? Dnt({QStringLiteral("set"), Arg(Shared + "/a.txt"), QStringLiteral("x")})
                                              : Dnt({QStringLiteral("import"), QStringLiteral("--from"),

@@ -297,7 +297,7 @@ TEST_F(ProfileFileOnDisk, LeftoversOfWritersThatAreGoneAreRemovedAtTheNextWrite)
         if (way == TWay::WriteAlone) {
             EXPECT_EQ(WriteKey(path, "old", "1"), QByteArray());
         } else {
-            const TFolderCatalogue listed = ReadFolderCatalogue(folder);
+            const TFolderCatalogue listed = ListAndPruneFolder(folder, {});
             EXPECT_TRUE(listed.Error.isEmpty());
             if (way == TWay::WriteAfterListing) {
                 // The write takes the listing's names and does not read the folder again: a
@@ -488,7 +488,7 @@ TEST_F(ProfileFileOnDisk, OnlyRegularFilesAreReadOrWritten)
                 const QByteArray error = WriteKey(path);
                 if (error != "Unable to write to " + path + ": it is not a regular file")
                     problems += "write gave \"" + error + "\"; ";
-                ReadFolderCatalogue(folder);
+                ListAndPruneFolder(folder);
                 return problems;
             },
             20000, std::nullopt, kMemory);

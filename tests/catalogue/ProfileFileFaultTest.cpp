@@ -53,7 +53,7 @@ TEST(ProfileFileFaults, AFolderGoneSinceItWasListedIsNotMadeAgain)
     const QByteArray folder = dir.MakeDir("shown");
     const QByteArray path = dir.WriteFile("shown/Folder.dnt", kText);
     dir.WriteFile("shown/a.txt", "a");
-    ReadFolderCatalogue(folder);
+    ListAndPruneFolder(folder);
     ASSERT_TRUE(QDir(QFile::decodeName(folder)).removeRecursively());
 
     EXPECT_EQ(CommitError(path), "Unable to write to " + path + ": No such file or directory");

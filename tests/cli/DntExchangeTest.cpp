@@ -30,7 +30,7 @@ namespace {
 std::map<QByteArray, QByteArray> Descriptions(const QByteArray &folder)
 {
     std::map<QByteArray, QByteArray> result;
-    const TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, nullptr, TStaleKeys::Keep);
+    const TFolderCatalogue catalogue = ListAndPruneFolder(folder, {.Stale = TStaleKeys::Keep});
     for (const auto *entries : {&catalogue.Folders, &catalogue.Files})
         for (const TCatalogueEntry &entry : *entries)
             if (!entry.Description.isEmpty())

@@ -267,7 +267,7 @@ TEST(DntLs, SortsAsTheWindowAlignsWideNamesAndGivesJson)
     const TDntRun run = Dnt({QStringLiteral("ls"), Arg(dir.Path())});
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     // The window's order, folders first; its listing is the reference.
-    const TFolderCatalogue window = ReadFolderCatalogue(dir.Path(), ::readdir, nullptr, TStaleKeys::Keep);
+    const TFolderCatalogue window = ListAndPruneFolder(dir.Path(), {.Stale = TStaleKeys::Keep});
     QStringList expectedNames;
     for (const TCatalogueEntry &e : window.Folders)
         expectedNames.append(QString::fromUtf8(e.Name) + u'/');

@@ -61,7 +61,7 @@ protected:
     // A listing as the window makes it: the index follows renames inside it, then is updated.
     TFolderCatalogue List(TDescriptionIndex &index, const QByteArray &folder, TFolderUpdate *update = nullptr)
     {
-        TFolderCatalogue catalogue = ReadFolderCatalogue(folder, ::readdir, &index);
+        TFolderCatalogue catalogue = ListAndPruneFolder(folder, {.Follower = &index});
         TFolderUpdate result = index.UpdateFolder(catalogue);
         if (update)
             *update = std::move(result);
@@ -118,7 +118,7 @@ TEST_P(IndexTableTest, WithoutIndexARenamedEntrysDescriptionIsPruned)
     MakeEntry(folder + "/old", isFolder);
     Describe(folder, isFolder, "old", "text");
     ASSERT_EQ(::rename((folder + "/old").constData(), (folder + "/new").constData()), 0);
-    const TFolderCatalogue listed = ReadFolderCatalogue(folder);
+    const TFolderCatalogue listed = ListAndPruneFolder(folder);
     EXPECT_TRUE(listed.Renamed.empty());
     EXPECT_EQ(Described(folder, isFolder, "new"), "");
     EXPECT_EQ(Described(folder, isFolder, "old"), "");
@@ -661,7 +661,7 @@ TEST_F(IndexTest, StoppedUpdateLeavesTheIndexAsItWasUntilTheFolderIsListedAgain)
         ASSERT_EQ(index.Search(QStringLiteral("earlierword"), kEntries, folder).size(), size_t(kEntries));
 
         describeAll("laterword");
-        const TFolderCatalogue listed = ReadFolderCatalogue(folder, ::readdir, &index);
+        const TFolderCatalogue listed = ListAndPruneFolder(folder, {.Follower = &index});
         sqlite3 *other = nullptr;
         if (heldByAnother) {
             ASSERT_EQ(sqlite3_open(IndexPath().constData(), &other), SQLITE_OK);
@@ -927,7 +927,7 @@ TEST(RenameFollowing, NewKeyAndPrunedKeysLandInOneWrite)
     // a rename keeps two of them from merging into one event.
     ASSERT_GE(::inotify_add_watch(notify, folder.constData(), IN_MOVED_FROM | IN_MOVED_TO), 0);
     TNamedFollower follower({{"old.txt", "new.txt"}});
-    const TFolderCatalogue listed = ReadFolderCatalogue(folder, ::readdir, &follower);
+    const TFolderCatalogue listed = ListAndPruneFolder(folder, {.Follower = &follower});
     EXPECT_EQ(DescriptionFileWrites(notify), 1);
     ::close(notify);
     ASSERT_EQ(listed.Renamed.size(), 1u);
@@ -973,7 +973,7 @@ TEST(DescriptionIndexFiles, AreTheUsersAloneWhateverTheUmaskAndWhatWasThere)
         WriteFileBytes(listed + "/Folder.dnt", "[Files]\r\na.txt=Private words\r\n");
         TDescriptionIndex index(QFile::decodeName(file));
         ASSERT_TRUE(index.IsUsable()) << index.TakeProblem().toStdString();
-        index.UpdateFolder(ReadFolderCatalogue(listed, ::readdir, &index));
+        index.UpdateFolder(ListAndPruneFolder(listed, {.Follower = &index}));
         ASSERT_EQ(index.Search(QStringLiteral("private")).size(), 1u);
         auto mode = [](const QByteArray &path) {
             struct stat st;

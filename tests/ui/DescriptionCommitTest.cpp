@@ -26,7 +26,7 @@ protected:
         Dir.WriteFile("Folder.dnt", "[Folders]\r\n[Files]\r\n");
         for (TStringGrid *grid : {&Folders, &Files}) {
             grid->GridModel()->SetEntries(std::make_shared<const std::vector<TCatalogueEntry>>(
-                std::vector<TCatalogueEntry>{{"one", "", -1, -1}, {"two", "kept", -1, -1}}));
+                std::vector<TCatalogueEntry>{{"one", ""}, {"two", "kept"}}));
             grid->SetCurrentCell(TStringGridModel::ColDesc, 0);
         }
     }

@@ -18,6 +18,7 @@
 #include <functional>
 #include <initializer_list>
 #include <optional>
+#include <random>
 
 using namespace TestSupport;
 using namespace UiTest;
@@ -131,6 +132,55 @@ TEST_P(GridTest, ColumnWidthsFollowTheWidestTextAndTheDescriptionsTakeTheRoomLef
     ASSERT_TRUE(Window.LoadFolder(Dir.Path()));
     EXPECT_EQ(Grid()->columnWidth(0), metrics.horizontalAdvance(QString::fromLatin1(wideName)) + 6);
     EXPECT_EQ(Grid()->columnWidth(1), metrics.horizontalAdvance(QString::fromLatin1(wideDesc)) + 6);
+}
+
+TEST_P(GridTest, ColumnWidthsAreThoseOfTheWidestShownTextsAmongManyRows)
+{
+    // More rows than are ever shaped, near-ties, texts beyond ASCII (no estimate from the bytes),
+    // quoted values, undescribed rows, rows created in another order than they are shown in, and
+    // a value longer than the read limit: each column's rule width is that of its widest text as
+    // the table shows and draws it, plus 6.
+    std::mt19937 random(11);
+    auto text = [&](int i) {
+        QByteArray t = QByteArray::number(i * 7919 % 1000);
+        t += QByteArray(int(random() % 40), char('a' + random() % 26));
+        if (random() % 9 == 0)
+            t += "\xc3\xa9";
+        return t;
+    };
+    QByteArray lines;
+    for (int i = 0; i < 900; ++i) {
+        const QByteArray name = text(i) + "." + QByteArray::number(i);
+        MakeEntries({name.constData()});
+        if (random() % 5)
+            lines += Line(name, random() % 11 == 0 ? "\"" + text(i) + "\"" : text(int(random() % 700)));
+    }
+    auto expectWidest = [&] {
+        const QFontMetrics metrics(Grid()->font());
+        int names = 0, descriptions = 0;
+        for (int row = 0; row < Model()->rowCount(); ++row) {
+            names = std::max(names, metrics.horizontalAdvance(Model()->DisplayName(row)));
+            descriptions = std::max(descriptions, metrics.horizontalAdvance(Model()->Description(row)));
+        }
+        auto rule = [](int widest) {
+            return widest <= TStringGrid::DefaultColWidth ? TStringGrid::DefaultColWidth : widest + 6;
+        };
+        EXPECT_EQ(Grid()->ColumnRuleWidth(0), rule(names));
+        EXPECT_EQ(Grid()->columnWidth(0), rule(names));
+        EXPECT_EQ(Grid()->ColumnRuleWidth(1), rule(descriptions));
+    };
+    WriteSection(lines);
+    ASSERT_TRUE(Window.LoadFolder(Dir.Path()));
+    ASSERT_EQ(Model()->rowCount(), 900);
+    ASSERT_GT(Grid()->ColumnRuleWidth(1), TStringGrid::DefaultColWidth);
+    expectWidest();
+
+    // A value longer than the read limit is as wide as the beginning the cell shows.
+    MakeEntries({"cut"});
+    WriteSection(lines + Line("cut", QByteArray(2100, 'i') + "WWWW"));
+    ASSERT_TRUE(Window.LoadFolder(Dir.Path()));
+    ASSERT_TRUE(Model()->StoredWasCut(Model()->FindName("cut")));
+    expectWidest();
 }
 
 TEST_P(GridTest, TypingThenDownWritesOnceAndMovingWithoutTypingWritesNothing)

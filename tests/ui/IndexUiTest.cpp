@@ -352,7 +352,7 @@ TEST_F(IndexUiTest, APrunedDescriptionIsRestoredToAnEntryOfTheCurrentFolderOrIts
     Dir.WriteFile("old/Folder.dnt", "[Folders]\n[Files]\nreport.txt=Quarterly figures\nnotes.txt=Call the bank\n");
     {
         TDescriptionIndex index;
-        index.UpdateFolder(ReadFolderCatalogue(old + '/'));
+        index.UpdateFolder(ListAndPruneFolder(old + '/'));
         ASSERT_EQ(index.Pruned().size(), 2u) << index.TakeProblem().toStdString();
     }
     // The current folder has another file of the same name, and a described one.

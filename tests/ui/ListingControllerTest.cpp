@@ -116,7 +116,7 @@ TEST_F(ListingControllerTest, AFolderListedInPartIsShownAndThenReportedAndTheTab
     Dir.MakeDir("a");
     Steps.Fill = [](TFolderCatalogue &catalogue) {
         catalogue.Error = QStringLiteral("Unable to list the folder");
-        catalogue.Files.push_back({"kept", "", -1, -1});
+        catalogue.Files.push_back({"kept", ""});
     };
     std::shared_ptr<TFolderCatalogue> catalogue;
     EXPECT_THROW(Controller.ListFolder(Dir.FilePath("a"), catalogue), TException);

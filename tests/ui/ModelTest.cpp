@@ -32,7 +32,7 @@ TEST(ModelTest, TheTableModelKeepsTheRulesWhileFilledEditedFilteredAndCleared)
     TTester tester(&model, TTester::FailureReportingMode::Fatal);
     model.Clear();
     EXPECT_EQ(model.rowCount(), 1); // an empty table has its one empty row
-    model.SetEntries(Entries({{"b.txt", "old", -1, -1}, {"c\xff.bin", "", -1, -1}, {"a", "", -1, -1}}));
+    model.SetEntries(Entries({{"b.txt", "old"}, {"c\xff.bin", ""}, {"a", ""}}));
     ASSERT_EQ(model.rowCount(), 3);
     model.SetDescription(1, QStringLiteral("typed"));
     EXPECT_TRUE(model.setData(model.index(2, TStringGridModel::ColDesc), QStringLiteral("edited"), Qt::EditRole));
@@ -40,12 +40,12 @@ TEST(ModelTest, TheTableModelKeepsTheRulesWhileFilledEditedFilteredAndCleared)
     model.SetUndescribedOnly(true);
     model.SetUndescribedOnly(false);
     // A listing with fewer rows replaces the rows, then a listing with none.
-    model.SetEntries(Entries({{"only", "", -1, -1}}));
+    model.SetEntries(Entries({{"only", ""}}));
     EXPECT_EQ(model.rowCount(), 1);
     EXPECT_EQ(model.Name(0), QByteArray("only"));
     model.SetEntries(Entries({}));
     EXPECT_EQ(model.rowCount(), 1);
-    model.SetEntries(Entries({{"x", "y", -1, -1}, {"z", "", -1, -1}}));
+    model.SetEntries(Entries({{"x", "y"}, {"z", ""}}));
     model.Clear();
     EXPECT_EQ(model.rowCount(), 1);
     EXPECT_TRUE(model.Name(0).isEmpty());
