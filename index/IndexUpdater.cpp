@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "index/IndexUpdater.h"
 
+#include "common/ThreadHandOff.h"
+
 TIndexUpdater::TIndexUpdater(const QString &path, QObject *parent) : QObject(parent), FPath(path), FWorker(new QObject)
 {
     FWorker->moveToThread(&FThread);
@@ -12,7 +14,7 @@ TIndexUpdater::TIndexUpdater(const QString &path, QObject *parent) : QObject(par
 TIndexUpdater::~TIndexUpdater()
 {
     // The index is closed on its own thread before it ends; jobs not yet started are dropped.
-    QMetaObject::invokeMethod(
+    InvokeOn(
         FWorker, [this] { FIndex.reset(); }, Qt::BlockingQueuedConnection);
     FThread.quit();
     FThread.wait();
@@ -20,7 +22,7 @@ TIndexUpdater::~TIndexUpdater()
 
 void TIndexUpdater::Run(std::function<void(TDescriptionIndex &)> job)
 {
-    QMetaObject::invokeMethod(
+    InvokeOn(
         FWorker,
         [this, job = std::move(job)] {
             if (!FIndex)
@@ -28,8 +30,7 @@ void TIndexUpdater::Run(std::function<void(TDescriptionIndex &)> job)
             if (FIndex->IsUsable())
                 job(*FIndex);
             if (QString problem = FIndex->TakeProblem(); !problem.isEmpty())
-                QMetaObject::invokeMethod(
-                    this, [this, problem] { Q_EMIT Problem(problem); }, Qt::QueuedConnection);
+                InvokeOn(this, [this, problem] { Q_EMIT Problem(problem); });
         },
         Qt::QueuedConnection);
 }
@@ -44,10 +45,9 @@ void TIndexUpdater::Listed(std::shared_ptr<const TFolderCatalogue> catalogue)
     Run([this, catalogue = std::move(catalogue)](TDescriptionIndex &index) {
         TFolderUpdate update = index.UpdateFolder(*catalogue);
         if (!update.Moved.empty() || !update.Error.isEmpty())
-            QMetaObject::invokeMethod(
-                this,
-                [this, folder = catalogue->Folder, update = std::move(update)] { Q_EMIT Updated(folder, update); },
-                Qt::QueuedConnection);
+            InvokeOn(this, [this, folder = catalogue->Folder, update = std::move(update)] {
+                Q_EMIT Updated(folder, update);
+            });
     });
 }
 
@@ -58,6 +58,6 @@ void TIndexUpdater::Written(const QByteArray &folder, bool isFolder, const QByte
 
 void TIndexUpdater::WaitIdle()
 {
-    QMetaObject::invokeMethod(
+    InvokeOn(
         FWorker, [] {}, Qt::BlockingQueuedConnection);
 }
