@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "index/IndexUpdater.h"
 
+#include "common/ThreadHandOff.h"
+
 TIndexUpdater::TIndexUpdater(const QString &path, QObject *parent) : QObject(parent), FPath(path), FWorker(new QObject)
 {
     FWorker->moveToThread(&FThread);
@@ -14,7 +16,7 @@ TIndexUpdater::~TIndexUpdater()
     // Listings' updates stop or are skipped; commits' rows queued before are still written unless
     // they would wait for another writer. The index is then closed on its own thread.
     FClosing.request_stop();
-    QMetaObject::invokeMethod(
+    InvokeOn(
         FWorker, [this] { FIndex.reset(); }, Qt::BlockingQueuedConnection);
     FThread.quit();
     FThread.wait();
@@ -22,7 +24,7 @@ TIndexUpdater::~TIndexUpdater()
 
 void TIndexUpdater::Run(std::function<void(TDescriptionIndex &)> job, bool droppable)
 {
-    QMetaObject::invokeMethod(
+    InvokeOn(
         FWorker,
         [this, droppable, job = std::move(job)] {
             if (droppable && FClosing.stop_requested())
@@ -33,8 +35,7 @@ void TIndexUpdater::Run(std::function<void(TDescriptionIndex &)> job, bool dropp
             if (FIndex->IsUsable())
                 job(*FIndex);
             if (QString problem = FIndex->TakeProblem(); !problem.isEmpty())
-                QMetaObject::invokeMethod(
-                    this, [this, problem] { Q_EMIT Problem(problem); }, Qt::QueuedConnection);
+                InvokeOn(this, [this, problem] { Q_EMIT Problem(problem); });
         },
         Qt::QueuedConnection);
 }
@@ -50,10 +51,9 @@ void TIndexUpdater::Listed(std::shared_ptr<const TFolderCatalogue> catalogue)
         [this, catalogue = std::move(catalogue)](TDescriptionIndex &index) {
             TFolderUpdate update = index.UpdateFolder(*catalogue);
             if (!update.Moved.empty() || !update.Error.isEmpty())
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, folder = catalogue->Folder, update = std::move(update)] { Q_EMIT Updated(folder, update); },
-                    Qt::QueuedConnection);
+                InvokeOn(this, [this, folder = catalogue->Folder, update = std::move(update)] {
+                    Q_EMIT Updated(folder, update);
+                });
         },
         true);
 }
@@ -65,6 +65,6 @@ void TIndexUpdater::Written(const QByteArray &folder, bool isFolder, const QByte
 
 void TIndexUpdater::WaitIdle()
 {
-    QMetaObject::invokeMethod(
+    InvokeOn(
         FWorker, [] {}, Qt::BlockingQueuedConnection);
 }

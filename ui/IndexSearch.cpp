@@ -2,6 +2,7 @@
 #include "ui/IndexSearch.h"
 
 #include "common/TextCodec.h"
+#include "common/ThreadHandOff.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -249,19 +250,13 @@ void TSearchPanel::SearchNow()
     SearchStatus->setText(QStringLiteral("Searching..."));
     // The panel outlives every search: its destructor waits for the thread. An answer still
     // posted when it is gone is dropped with it.
-    QMetaObject::invokeMethod(
-        FWorker,
-        [worker = FWorker, panel = this, generation, query] {
-            worker->Run(generation, query, [panel, generation, query](std::vector<TIndexHit> hits, QString problem) {
-                QMetaObject::invokeMethod(
-                    panel,
-                    [panel, generation, query, hits = std::move(hits), problem]() mutable {
-                        panel->ShowHits(generation, query, std::move(hits), problem);
-                    },
-                    Qt::QueuedConnection);
+    InvokeOn(FWorker, [worker = FWorker, panel = this, generation, query] {
+        worker->Run(generation, query, [panel, generation, query](std::vector<TIndexHit> hits, QString problem) {
+            InvokeOn(panel, [panel, generation, query, hits = std::move(hits), problem]() mutable {
+                panel->ShowHits(generation, query, std::move(hits), problem);
             });
-        },
-        Qt::QueuedConnection);
+        });
+    });
 }
 
 void TSearchPanel::ShowHits(quint64 generation, const QString &query, std::vector<TIndexHit> hits,

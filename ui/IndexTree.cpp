@@ -2,6 +2,7 @@
 #include "ui/IndexTree.h"
 
 #include "common/TextCodec.h"
+#include "common/ThreadHandOff.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -42,15 +43,13 @@ TFrmIndexTree::TFrmIndexTree(const QByteArray &root, const QString &indexPath, Q
             const auto now = std::chrono::steady_clock::now();
             if (now - last >= std::chrono::milliseconds(50) || progress.Counted != ended.Counted) {
                 last = now;
-                QMetaObject::invokeMethod(
-                    this, [this, progress] { ShowProgress(progress); }, Qt::QueuedConnection);
+                InvokeOn(this, [this, progress] { ShowProgress(progress); });
             }
             ended = progress;
             return !FCancel.load();
         });
         const QString problem = index.TakeProblem();
-        QMetaObject::invokeMethod(
-            this, [this, completed, problem, ended] { Finish(completed, problem, ended); }, Qt::QueuedConnection);
+        InvokeOn(this, [this, completed, problem, ended] { Finish(completed, problem, ended); });
     });
 }
 

@@ -4,12 +4,14 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QIcon>
 #include <QImage>
 #include <QPixmap>
 
 #include <gtest/gtest.h>
 
+using TestSupport::SourceDir;
 using TestSupport::TTempDir;
 
 namespace {
@@ -18,7 +20,8 @@ namespace {
 // pixmap holds them, so nearly transparent pixels round alike.
 QImage CommittedIcon(int size)
 {
-    const QString path = QStringLiteral(DIRNOTE_SOURCE_DIR "/desktop/icons/%1/dirnote.png").arg(size);
+    const QString path = QFile::decodeName(SourceDir() + "/desktop/icons/") + QString::number(size)
+                         + QStringLiteral("/dirnote.png");
     QImage image(path);
     if (image.isNull())
         throw std::runtime_error("cannot read " + path.toStdString());

@@ -13,6 +13,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -82,7 +83,7 @@ std::vector<QByteArray> CorpusFiles()
 {
     std::vector<QByteArray> files;
     for (const char *target : {"profile_document", "profile_file"}) {
-        const QDir dir(QStringLiteral(DIRNOTE_SOURCE_DIR "/fuzz/corpus/") + QLatin1String(target));
+        const QDir dir(QFile::decodeName(SourceDir() + "/fuzz/corpus/" + target));
         for (const QString &name : dir.entryList(QDir::Files))
             files.push_back(ReadFileBytes(QFile::encodeName(dir.filePath(name))));
     }

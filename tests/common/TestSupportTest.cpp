@@ -49,6 +49,6 @@ TEST(TestSupport, TheVersionFixturesAreInTheRepository)
                              "dupkeys.txt", "varfirst.bin", "varfirst.rc", "varfirst.txt", "tiny-with-version.exe",
                              "tiny-with-version.exe.txt", "tiny-without-version.exe", "tiny-without-version.exe.txt"}) {
         SCOPED_TRACE(name);
-        ASSERT_TRUE(FixturePath(QByteArray("version/") + name).startsWith(DIRNOTE_SOURCE_DIR "/tests/data/"));
+        ASSERT_TRUE(FixturePath(QByteArray("version/") + name).startsWith(SourceDir() + "/tests/data/"));
     }
 }

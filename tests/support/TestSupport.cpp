@@ -106,6 +106,11 @@ void WriteFileBytes(const QByteArray &path, const QByteArray &bytes)
         FailOnFile("cannot write the test file", path);
 }
 
+QByteArray SourceDir()
+{
+    return QByteArrayLiteral(DIRNOTE_SOURCE_DIR);
+}
+
 QByteArray FixturesDir()
 {
     return QByteArrayLiteral(DIRNOTE_FIXTURES_DIR);

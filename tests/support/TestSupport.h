@@ -29,6 +29,8 @@ private:
 QByteArray ReadFileBytes(const QByteArray &path);
 void WriteFileBytes(const QByteArray &path, const QByteArray &bytes);
 
+// The checkout's own folder (without trailing "/").
+QByteArray SourceDir();
 // The folder with the test data made by other tools (tests/data, kept in the repository).
 QByteArray FixturesDir();
 // FixturesDir() + "/" + relative, or a throw naming the path when no such file is there, so a

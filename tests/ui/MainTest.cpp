@@ -11,6 +11,8 @@
 #include <QTimer>
 #include "system/FoldrDlg.h"
 
+#include <memory>
+
 #include <unistd.h>
 
 using namespace TestSupport;
@@ -298,4 +300,41 @@ TEST_F(MainWindowTest, AFolderThatCannotBeListedIsReportedAndLosesNoDescription)
     }
     ::chmod(photos.constData(), 0755);
     EXPECT_EQ(ReadFileBytes(photos + "/Folder.dnt"), stored);
+}
+
+// A listing of 10,000 entries or more that another replaces is freed on a thread of its own while
+// the window goes on; each row then shows its own description, back and forth between the large
+// folder and a small one, and a window closed while the freeing runs ends cleanly.
+TEST(LargeListingTest, AReplacedLargeListingIsFreedApartAndTheRowsStayTheirOwn)
+{
+    constexpr int kFiles = 10000;
+    TTempDir dir;
+    const QByteArray large = dir.MakeDir("large");
+    const QByteArray small = dir.MakeDir("small");
+    QByteArray stored = "[Files]\r\n";
+    for (int i = 0; i < kFiles; ++i) {
+        const QByteArray name = "file" + QByteArray::number(i);
+        WriteFileBytes(large + '/' + name, {});
+        if (i % 100 == 0)
+            stored += name + "=note " + QByteArray::number(i) + "\r\n";
+    }
+    WriteFileBytes(large + "/Folder.dnt", stored);
+    WriteFileBytes(small + "/kept.txt", "x");
+    WriteFileBytes(small + "/Folder.dnt", "[Files]\r\nkept.txt=small one\r\n");
+
+    auto window = std::make_unique<TFrmMain>(NothingToList(dir));
+    TStringGridModel *files = window->StringGridFiles->GridModel();
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(window->LoadFolder(large));
+        ASSERT_EQ(files->rowCount(), kFiles);
+        EXPECT_EQ(files->Description(files->FindName("file4200")), QStringLiteral("note 4200"));
+        EXPECT_EQ(files->Description(files->FindName("file4201")), QString());
+        ASSERT_TRUE(window->LoadFolder(small));
+        ASSERT_EQ(files->rowCount(), 1);
+        EXPECT_EQ(files->Description(files->FindName("kept.txt")), QStringLiteral("small one"));
+    }
+    // Closed at once, while the large listing may still be being freed.
+    window.reset();
+    EXPECT_EQ(ReadFileBytes(large + "/Folder.dnt"), stored);
+    EXPECT_EQ(ReadFileBytes(small + "/Folder.dnt"), QByteArray("[Files]\r\nkept.txt=small one\r\n"));
 }
