@@ -312,6 +312,8 @@ void TFrmQorVersionAbout::BitBtnVersionClick()
     LabelProduct->clear();
     LabelDescription->clear();
     PrepareTable(Text(8), Text(9), Qt::AlignLeft);
+    // The table is named in the box's own language, by the button that shows it.
+    ListViewVersion->setAccessibleName(Text(5));
     try {
         FillVersionView();
     } catch (const std::exception &) {
@@ -359,6 +361,7 @@ void TFrmQorVersionAbout::BitBtnMemoryClick()
     BitBtnMemory->hide();
 
     PrepareTable(Text(10), Text(11), Qt::AlignRight);
+    ListViewVersion->setAccessibleName(Text(6));
     const TMemoryStatus status = GlobalMemoryStatus();
     const quint64 figures[] = {status.TotalPhys,     status.AvailPhys,    status.TotalPageFile,
                                status.AvailPageFile, status.TotalVirtual, status.AvailVirtual};

@@ -10,6 +10,7 @@
 #include "system/QorPrevInst.h"
 #include "system/StartTarget.h"
 #include "ui/Main.h"
+#include "ui/Translations.h"
 
 #include <QByteArrayList>
 #include <QGuiApplication>
@@ -69,6 +70,8 @@ int RunProgram(int argc, char **argv)
     TApplication app(argc, argv);
     // Lets the desktop match the window to dirnote.desktop and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("dirnote"));
+    // The window speaks the user's language where a translation is installed.
+    InstallTranslations();
     if (!failure.isEmpty()) {
         ShowApplicationError(failure);
         return 1;

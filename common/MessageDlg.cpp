@@ -2,6 +2,7 @@
 #include "common/MessageDlg.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -55,12 +56,12 @@ QString MsgDlgCaption(TMsgDlgType type)
 QString MsgDlgButtonText(TMsgDlgBtn button)
 {
     switch (button) {
-    case mbYes: return QStringLiteral("&Yes");
-    case mbNo: return QStringLiteral("&No");
-    case mbOK: return QStringLiteral("OK");
-    case mbCancel: return QStringLiteral("Cancel");
-    case mbAbort: return QStringLiteral("&Abort");
-    case mbRetry: return QStringLiteral("&Retry");
+    case mbYes: return QCoreApplication::translate("MessageDlg", "&Yes");
+    case mbNo: return QCoreApplication::translate("MessageDlg", "&No");
+    case mbOK: return QCoreApplication::translate("MessageDlg", "OK");
+    case mbCancel: return QCoreApplication::translate("MessageDlg", "Cancel");
+    case mbAbort: return QCoreApplication::translate("MessageDlg", "&Abort");
+    case mbRetry: return QCoreApplication::translate("MessageDlg", "&Retry");
     }
     return {};
 }

@@ -362,6 +362,7 @@ TFrmBrowseForFolder::TFrmBrowseForFolder(TFolderDialog &picker, QWidget *owner)
     FTree = new QTreeView(this);
     FTree->setObjectName(QStringLiteral("TreeViewFolders"));
     FTree->setModel(FFilter);
+    FTree->setAccessibleName(tr("Folders"));
     FTree->setHeaderHidden(true);
     // Deep trees scroll sideways instead of cutting names short; the width is measured on a
     // bounded number of rows, so large folders stay quick.
@@ -375,10 +376,10 @@ TFrmBrowseForFolder::TFrmBrowseForFolder(TFolderDialog &picker, QWidget *owner)
     const QModelIndex rootSource = FModel->index(FRootPath);
     FTree->setRootIndex(FRootPath == u"/" ? QModelIndex() : FFilter->mapFromSource(rootSource.parent()));
 
-    FButtonOk = new QPushButton(QStringLiteral("OK"), this);
+    FButtonOk = new QPushButton(tr("OK"), this);
     FButtonOk->setObjectName(QStringLiteral("ButtonOk"));
     FButtonOk->setDefault(true);
-    FButtonCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    FButtonCancel = new QPushButton(tr("Cancel"), this);
     FButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
     connect(FButtonOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(FButtonCancel, &QPushButton::clicked, this, &QDialog::reject);

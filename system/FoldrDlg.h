@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QCoreApplication>
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
@@ -218,7 +219,7 @@ private:
     bool FCtl3D = true;
     int FTop = 0;
     int FLeft = 0;
-    QString FTitle = QStringLiteral("Browse for Folder");
+    QString FTitle = QCoreApplication::translate("TFolderDialog", "Browse for Folder");
     QString FDirectory;
     QString FText;
     TFolderDialogOptions FOptions = DefaultFolderDialogOptions;

@@ -18,7 +18,7 @@
 TFrmCurrDirNote::TFrmCurrDirNote(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("FrmCurrDirNote"));
-    setWindowTitle(QStringLiteral("Folder information"));
+    setWindowTitle(tr("Folder information"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint
                    | Qt::WindowCloseButtonHint);
     setSizeGripEnabled(true);
@@ -28,6 +28,8 @@ TFrmCurrDirNote::TFrmCurrDirNote(QWidget *parent) : QDialog(parent)
     PanelClient->setObjectName(QStringLiteral("PanelClient"));
     MemoInfo = new QPlainTextEdit(PanelClient);
     MemoInfo->setObjectName(QStringLiteral("MemoInfo"));
+    MemoInfo->setAccessibleName(tr("Folder text"));
+    MemoInfo->setAccessibleDescription(tr("The text about the folder itself, as many lines as needed"));
     MemoInfo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     MemoInfo->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     MemoInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -43,10 +45,9 @@ TFrmCurrDirNote::TFrmCurrDirNote(QWidget *parent) : QDialog(parent)
     PanelButtons->setFrameShape(QFrame::Panel);
     PanelButtons->setFrameShadow(QFrame::Sunken);
     PanelButtons->setFixedHeight(33);
-    BitBtnOk = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), PanelButtons);
+    BitBtnOk = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), tr("OK"), PanelButtons);
     BitBtnOk->setObjectName(QStringLiteral("BitBtnOk"));
-    BitBtnCancel = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Cancel"),
-                                   PanelButtons);
+    BitBtnCancel = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), tr("Cancel"), PanelButtons);
     BitBtnCancel->setObjectName(QStringLiteral("BitBtnCancel"));
     for (QPushButton *button : {BitBtnOk, BitBtnCancel}) {
         button->setFixedSize(75, 25);
@@ -84,8 +85,7 @@ void TFrmCurrDirNote::SetLines(const QList<QByteArray> &lines)
 
 QString TFrmCurrDirNote::LimitNote()
 {
-    return QStringLiteral("A line of the folder text holds at most %1 bytes; the rest was not taken.")
-        .arg(kValueByteLimit);
+    return tr("A line of the folder text holds at most %1 bytes; the rest was not taken.").arg(kValueByteLimit);
 }
 
 void TFrmCurrDirNote::LimitLines()

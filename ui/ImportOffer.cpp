@@ -10,6 +10,8 @@
 #include "exchange/Import.h"
 #include "settings/RegSpecial.h"
 
+#include <QCoreApplication>
+
 namespace {
 // kToldNothing: the folder was told its descript.ion has nothing to import; it is asked once
 // its names match after all (the files were renamed or copied in), and told nothing again.
@@ -28,9 +30,10 @@ bool HasDescriptions(const TFolderCatalogue &catalogue)
 // that did less than the file holds.
 QString NothingMatchedText(const TImportReport &report, const QString &file)
 {
-    return QStringLiteral("Not one of the %1 descriptions of %2 names a file or folder here (read as %3: %4), so "
-                          "nothing was imported.")
-        .arg(report.Lines)
+    return QCoreApplication::translate("ImportOffer",
+                                       "Not one of the %n descriptions of %1 names a file or folder here (read as "
+                                       "%2: %3), so nothing was imported.",
+                                       nullptr, int(report.Lines))
         .arg(file, report.Encoding, report.EncodingBasis);
 }
 
@@ -43,9 +46,9 @@ QString RefusedText(const TImportReport &report, const QString &file)
             reasons << QStringLiteral("- ") + step.Reason;
     const qsizetype refused = report.Count(TImportAction::Refused);
     if (refused > kShown)
-        reasons << QStringLiteral("and %1 more").arg(refused - kShown);
-    return QStringLiteral("%1 of the descriptions of %2 could not be imported:\n%3")
-        .arg(refused)
+        reasons << QCoreApplication::translate("ImportOffer", "and %n more", nullptr, int(refused - kShown));
+    return QCoreApplication::translate("ImportOffer", "%n of the descriptions of %1 could not be imported:\n%2",
+                                       nullptr, int(refused))
         .arg(file, reasons.join(u'\n'));
 }
 } // namespace
@@ -86,7 +89,8 @@ bool OfferDescriptIonImport(const TFolderCatalogue &catalogue, QWidget *parent, 
         if (trial.NothingMatched())
             why = NothingMatchedText(trial, file);
         else if (trial.Count(TImportAction::Refused) > 0)
-            why = RefusedText(trial, file) + QStringLiteral("\nNothing was imported.");
+            why = RefusedText(trial, file) + u'\n'
+                  + QCoreApplication::translate("ImportOffer", "Nothing was imported.");
         if (why.isEmpty())
             return false;
         MessageDlg(why, TMsgDlgType::mtInformation, mbOK, parent);
@@ -95,8 +99,9 @@ bool OfferDescriptIonImport(const TFolderCatalogue &catalogue, QWidget *parent, 
         WriteRegValue(HKEY_CURRENT_USER, ImportOfferRegKey(), folder, RegValue::FromInteger(kToldNothing));
         return false;
     }
-    const TModalResult result = MessageDlg(QStringLiteral("Import the %1 descriptions of %2?").arg(count).arg(file),
-                                           TMsgDlgType::mtConfirmation, mbYes | mbNo, parent);
+    const TModalResult result = MessageDlg(
+        QCoreApplication::translate("ImportOffer", "Import the %n descriptions of %1?", nullptr, int(count)).arg(file),
+        TMsgDlgType::mtConfirmation, mbYes | mbNo, parent);
     if (stillAsked && !stillAsked())
         return false;
     const bool yes = result == mrYes;

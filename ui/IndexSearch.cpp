@@ -95,9 +95,9 @@ QVariant TSearchResultModel::headerData(int section, Qt::Orientation orientation
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
     switch (section) {
-    case ColFolder: return QStringLiteral("Folder");
-    case ColName: return QStringLiteral("Name");
-    case ColText: return QStringLiteral("Description");
+    case ColFolder: return tr("Folder");
+    case ColName: return tr("Name");
+    case ColText: return tr("Description");
     }
     return {};
 }
@@ -171,10 +171,14 @@ TSearchPanel::TSearchPanel(const QString &indexPath, QWidget *parent)
     setObjectName(QStringLiteral("SearchPanel"));
     SearchEdit = new QLineEdit(this);
     SearchEdit->setObjectName(QStringLiteral("SearchEdit"));
-    SearchEdit->setPlaceholderText(QStringLiteral("Search the descriptions of every indexed folder"));
+    SearchEdit->setPlaceholderText(tr("Search the descriptions of every indexed folder"));
+    SearchEdit->setAccessibleName(tr("Search descriptions"));
+    SearchEdit->setAccessibleDescription(SearchEdit->placeholderText());
     SearchEdit->setClearButtonEnabled(true);
     SearchResults = new QTreeView(this);
     SearchResults->setObjectName(QStringLiteral("SearchResults"));
+    SearchResults->setAccessibleName(tr("Matching descriptions"));
+    SearchResults->setAccessibleDescription(tr("Enter lists the folder of the chosen one"));
     SearchResults->setModel(FResults);
     SearchResults->setRootIsDecorated(false);
     SearchResults->setUniformRowHeights(true);
@@ -247,7 +251,7 @@ void TSearchPanel::SearchNow()
         ShowHits(generation, query, {}, {});
         return;
     }
-    SearchStatus->setText(QStringLiteral("Searching..."));
+    SearchStatus->setText(tr("Searching..."));
     // The panel outlives every search: its destructor waits for the thread. An answer still
     // posted when it is gone is dropped with it.
     InvokeOn(FWorker, [worker = FWorker, panel = this, generation, query] {
@@ -271,15 +275,15 @@ void TSearchPanel::ShowHits(quint64 generation, const QString &query, std::vecto
     if (count > 0)
         SearchResults->setCurrentIndex(FResults->index(0, 0));
     if (!problem.isEmpty())
-        SearchStatus->setText(QStringLiteral("The index cannot be searched: ") + problem);
+        SearchStatus->setText(tr("The index cannot be searched: %1").arg(problem));
     else if (query.isEmpty())
         SearchStatus->clear();
     else if (count == 0)
-        SearchStatus->setText(QStringLiteral("No description matches."));
+        SearchStatus->setText(tr("No description matches."));
     else if (count >= MostHits)
-        SearchStatus->setText(QStringLiteral("The first %1 matches.").arg(count));
+        SearchStatus->setText(tr("The first %n matches.", nullptr, int(count)));
     else
-        SearchStatus->setText(count == 1 ? QStringLiteral("1 match.") : QStringLiteral("%1 matches.").arg(count));
+        SearchStatus->setText(count == 1 ? tr("1 match.") : tr("%n matches.", nullptr, int(count)));
     Q_EMIT ResultsShown();
     if (std::exchange(FChooseWhenShown, false))
         Choose(0);

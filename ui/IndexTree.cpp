@@ -15,16 +15,16 @@
 TFrmIndexTree::TFrmIndexTree(const QByteArray &root, const QString &indexPath, QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("FrmIndexTree"));
-    setWindowTitle(QStringLiteral("Index this folder and its subfolders"));
+    setWindowTitle(tr("Index this folder and its subfolders"));
     setMinimumWidth(420);
-    LabelProgress = new QLabel(QStringLiteral("Indexing %1").arg(DecodeName(root)), this);
+    LabelProgress = new QLabel(tr("Indexing %1").arg(DecodeName(root)), this);
     LabelProgress->setObjectName(QStringLiteral("LabelProgress"));
     // A long path must not widen the dialog.
     LabelProgress->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     ProgressBar = new QProgressBar(this);
     ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
     ProgressBar->setRange(0, 0); // busy until the first count
-    BitBtnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    BitBtnCancel = new QPushButton(tr("Cancel"), this);
     BitBtnCancel->setObjectName(QStringLiteral("BitBtnCancel"));
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(LabelProgress);
@@ -74,13 +74,13 @@ void TFrmIndexTree::ShowProgress(const TTreeProgress &progress)
     if (!progress.Counted) {
         // Busy until the tree is counted: a total still growing would say nothing true.
         ProgressBar->setRange(0, 0);
-        LabelProgress->setText(QStringLiteral("Counting folders: %1 found").arg(progress.FoldersSeen));
+        LabelProgress->setText(tr("Counting folders: %1 found").arg(progress.FoldersSeen));
     } else {
         // Large trees are shown in steps that fit the bar's int.
         const qint64 step = progress.FoldersSeen / std::numeric_limits<int>::max() + 1;
         ProgressBar->setRange(0, int(progress.FoldersSeen / step));
         ProgressBar->setValue(int(progress.FoldersDone / step));
-        LabelProgress->setText(QStringLiteral("%1 of %2 folders: %3")
+        LabelProgress->setText(tr("%1 of %2 folders: %3")
                                    .arg(progress.FoldersDone)
                                    .arg(progress.FoldersSeen)
                                    .arg(DecodeName(progress.Current)));
@@ -96,10 +96,10 @@ void TFrmIndexTree::Finish(bool completed, const QString &problem, const TTreePr
     ProgressBar->setRange(0, 1);
     ProgressBar->setValue(FCompleted ? 1 : 0);
     if (!problem.isEmpty())
-        LabelProgress->setText(QStringLiteral("The index cannot be written: ") + problem);
+        LabelProgress->setText(tr("The index cannot be written: %1").arg(problem));
     else if (completed)
-        LabelProgress->setText(QStringLiteral("Done: %1 folders indexed.").arg(ended.FoldersDone));
-    BitBtnCancel->setText(QStringLiteral("Close"));
+        LabelProgress->setText(tr("Done: %n folders indexed.", nullptr, int(ended.FoldersDone)));
+    BitBtnCancel->setText(tr("Close"));
     Q_EMIT ProgressShown();
 }
 

@@ -172,7 +172,7 @@ void TFrmMain::FormCreate(const QByteArrayList &arguments)
     ListTarget(StartTarget(arguments, WorkingFolder(), QFile::encodeName(QCoreApplication::applicationFilePath())));
 
     // The About item comes last, right after Close, with the About shortcut's key text.
-    AddWindowMenuItem(QStringLiteral("&About ...\t") + ShortCutToText(FShortCuts[cmdAbout]), CmdAbout);
+    AddWindowMenuItem(tr("&About ...") + u'\t' + ShortCutToText(FShortCuts[cmdAbout]), CmdAbout);
 
     // From now on a second start hands its folder to this window. Without a socket the program
     // still works, only without the hand-off: that is not worth a box at every start.
@@ -441,8 +441,8 @@ void TFrmMain::BitBtnDirNoteClick()
     // Before the first listing there is no file to read or write: say so instead of showing an
     // empty text that could never be saved.
     if (FDescFilePath.isEmpty()) {
-        MessageDlg(QStringLiteral("No folder is listed yet, so there is no folder text to edit."),
-                   TMsgDlgType::mtInformation, mbOK, this);
+        MessageDlg(tr("No folder is listed yet, so there is no folder text to edit."), TMsgDlgType::mtInformation, mbOK,
+                   this);
         return;
     }
     TFrmCurrDirNote dialog(this);

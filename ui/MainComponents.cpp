@@ -80,14 +80,14 @@ void TFrmMain::SetUpWindow()
 
 void TFrmMain::CreateFolderLabels()
 {
-    LabelCurrFolderTxt = new QLabel(QStringLiteral("Folder:"), this);
+    LabelCurrFolderTxt = new QLabel(tr("Folder:"), this);
     LabelCurrFolderTxt->setObjectName(QStringLiteral("LabelCurrFolderTxt"));
     // 32 pixels wide by design; a wider font than the design's must not cut the caption.
     LabelCurrFolderTxt->setFixedSize(
         std::max(32, LabelCurrFolderTxt->fontMetrics().horizontalAdvance(LabelCurrFolderTxt->text())), 13);
-    LabelCurrFolder = new QLabel(QStringLiteral("(none)"), this);
+    LabelCurrFolder = new QLabel(tr("(none)"), this);
     LabelCurrFolder->setObjectName(QStringLiteral("LabelCurrFolder"));
-    LabelCurrFolder->setToolTip(QStringLiteral("(none)"));
+    LabelCurrFolder->setToolTip(LabelCurrFolder->text());
     // Ignored width: a long path is cut at the label's right edge instead of widening the window.
     LabelCurrFolder->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     LabelCurrFolder->setFixedHeight(13);
@@ -128,10 +128,16 @@ void TFrmMain::CreateTables()
         paneLayout->addWidget(grid);
         return pane;
     };
-    QWidget *foldersPane = makePane(QStringLiteral("F&olders"), QStringLiteral("StaticTextFolders"),
+    QWidget *foldersPane = makePane(tr("F&olders"), QStringLiteral("StaticTextFolders"),
                                     QStringLiteral("StringGridFolders"), StaticTextFolders, StringGridFolders);
-    QWidget *filesPane = makePane(QStringLiteral("&Files"), QStringLiteral("StaticTextFiles"),
-                                  QStringLiteral("StringGridFiles"), StaticTextFiles, StringGridFiles);
+    QWidget *filesPane = makePane(tr("&Files"), QStringLiteral("StaticTextFiles"), QStringLiteral("StringGridFiles"),
+                                  StaticTextFiles, StringGridFiles);
+    StringGridFolders->setAccessibleName(tr("Folders"));
+    StringGridFolders->setAccessibleDescription(tr(
+        "The subfolders of the listed folder, each with its description. Typing edits the current row's description."));
+    StringGridFiles->setAccessibleName(tr("Files"));
+    StringGridFiles->setAccessibleDescription(
+        tr("The files of the listed folder, each with its description. Typing edits the current row's description."));
     SplitterFolderFile->addWidget(foldersPane);
     SplitterFolderFile->addWidget(filesPane);
     // The folder table keeps its height when the window grows; the file table takes the rest.
@@ -154,14 +160,17 @@ void TFrmMain::CreateButtons()
     PanelButtons->setFrameShape(QFrame::Panel);
     PanelButtons->setFrameShadow(QFrame::Sunken);
     PanelButtons->setFixedHeight(33);
-    BitBtnDirNote = MakeButton(PanelButtons, QStringLiteral("BitBtnDirNote"), QStringLiteral("Folder &info"),
+    BitBtnDirNote = MakeButton(PanelButtons, QStringLiteral("BitBtnDirNote"), tr("Folder &info"),
                                QStyle::SP_FileDialogInfoView);
-    BitBtnSelectFolder = MakeButton(PanelButtons, QStringLiteral("BitBtnSelectFolder"),
-                                    QStringLiteral("&Select folder"), QStyle::SP_DirOpenIcon);
-    BitBtnRefreshFolder = MakeButton(PanelButtons, QStringLiteral("BitBtnRefreshFolder"),
-                                     QStringLiteral("&Refresh folder"), QStyle::SP_BrowserReload);
-    BitBtnClose = MakeButton(PanelButtons, QStringLiteral("BitBtnClose"), QStringLiteral("&Close"),
-                             QStyle::SP_DialogCloseButton);
+    BitBtnSelectFolder = MakeButton(PanelButtons, QStringLiteral("BitBtnSelectFolder"), tr("&Select folder"),
+                                    QStyle::SP_DirOpenIcon);
+    BitBtnRefreshFolder = MakeButton(PanelButtons, QStringLiteral("BitBtnRefreshFolder"), tr("&Refresh folder"),
+                                     QStyle::SP_BrowserReload);
+    BitBtnClose = MakeButton(PanelButtons, QStringLiteral("BitBtnClose"), tr("&Close"), QStyle::SP_DialogCloseButton);
+    BitBtnDirNote->setAccessibleDescription(tr("Edits the text about the listed folder itself"));
+    BitBtnSelectFolder->setAccessibleDescription(tr("Picks another folder to list"));
+    BitBtnRefreshFolder->setAccessibleDescription(tr("Lists the folder again"));
+    BitBtnClose->setAccessibleDescription(tr("Ends the program"));
     auto *buttonsLayout = new QHBoxLayout(PanelButtons);
     // The buttons sit 4 pixels inside the panel's outer edge, bevel included.
     const int inset = 4 - PanelButtons->frameWidth();
@@ -226,13 +235,13 @@ void TFrmMain::SetTabOrder()
 void TFrmMain::CreateWindowMenu()
 {
     FWindowMenu = new TWindowMenu(this, [this](int command) { ReportErrors([&] { WMSysCommand(command); }); });
-    AddWindowMenuItem(QStringLiteral("&Restore"), SC_RESTORE);
-    AddWindowMenuItem(QStringLiteral("Mi&nimize"), SC_MINIMIZE);
-    AddWindowMenuItem(QStringLiteral("Ma&ximize"), SC_MAXIMIZE);
+    AddWindowMenuItem(tr("&Restore"), SC_RESTORE);
+    AddWindowMenuItem(tr("Mi&nimize"), SC_MINIMIZE);
+    AddWindowMenuItem(tr("Ma&ximize"), SC_MAXIMIZE);
     FWindowMenu->AddSeparator();
     CreateIndexComponents();
     FWindowMenu->AddSeparator();
-    AddWindowMenuItem(QStringLiteral("&Close\tAlt+F4"), SC_CLOSE);
+    AddWindowMenuItem(tr("&Close\tAlt+F4"), SC_CLOSE);
     // Alt+Space opens it where the window manager passes the key on.
     auto *menuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
     connect(menuKey, &QShortcut::activated, this, [this] { PopupWindowMenu(mapToGlobal(QPoint(0, 0))); });

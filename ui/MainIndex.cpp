@@ -26,16 +26,14 @@ TMainIndex::TMainIndex(TFrmMain &window) : QObject(&window), FWindow(window)
 
 void TMainIndex::CreateIndexComponents()
 {
-    FUndescribedOnlyItem = FWindow.AddWindowMenuItem(QStringLiteral("Only &undescribed entries"),
-                                                     TFrmMain::CmdUndescribedOnly);
+    FUndescribedOnlyItem = FWindow.AddWindowMenuItem(tr("Only &undescribed entries"), TFrmMain::CmdUndescribedOnly);
     FUndescribedOnlyItem->setCheckable(true);
     FCommandItems = {
         {FUndescribedOnlyItem, TFrmMain::cmdUndescribedOnly},
-        {FWindow.AddWindowMenuItem(QStringLiteral("&Search descriptions..."), TFrmMain::CmdSearch),
-         TFrmMain::cmdSearch},
-        {FWindow.AddWindowMenuItem(QStringLiteral("Pruned descriptions..."), TFrmMain::CmdPrunedDescriptions),
+        {FWindow.AddWindowMenuItem(tr("&Search descriptions..."), TFrmMain::CmdSearch), TFrmMain::cmdSearch},
+        {FWindow.AddWindowMenuItem(tr("Pruned descriptions..."), TFrmMain::CmdPrunedDescriptions),
          TFrmMain::cmdPrunedDescriptions}};
-    FWindow.AddWindowMenuItem(QStringLiteral("Index this folder and its subfolders"), TFrmMain::CmdIndexTree);
+    FWindow.AddWindowMenuItem(tr("Index this folder and its subfolders"), TFrmMain::CmdIndexTree);
 
     // The index is opened after the window's components; its path is known before. The panel is
     // the splitter's upper pane: it grows with the window, and its divider moves as the tables'.
@@ -70,17 +68,18 @@ void TMainIndex::SetUndescribedOnly(bool on)
     FWindow.EnableTables();
     FUndescribedOnlyItem->setChecked(on);
     // The headings tell why rows are missing.
-    const QString only = on ? QStringLiteral(" (undescribed only)") : QString();
-    FWindow.StaticTextFolders->setText(QStringLiteral("F&olders") + only);
-    FWindow.StaticTextFiles->setText(QStringLiteral("&Files") + only);
+    FWindow.StaticTextFolders->setText(on ? tr("F&olders (undescribed only)") : TFrmMain::tr("F&olders"));
+    FWindow.StaticTextFiles->setText(on ? tr("&Files (undescribed only)") : TFrmMain::tr("&Files"));
+    FWindow.StringGridFolders->setAccessibleName(on ? tr("Folders (undescribed only)") : TFrmMain::tr("Folders"));
+    FWindow.StringGridFiles->setAccessibleName(on ? tr("Files (undescribed only)") : TFrmMain::tr("Files"));
 }
 
 bool TMainIndex::IndexAvailable()
 {
     if (FWindow.FIndex && FWindow.FIndex->IsUsable())
         return true;
-    MessageDlg(FWindow.FIndex ? QStringLiteral("The description index cannot be used; see the status line.")
-                              : QStringLiteral("The description index is switched off (DIRNOTE_NO_INDEX=1)."),
+    MessageDlg(FWindow.FIndex ? tr("The description index cannot be used; see the status line.")
+                              : tr("The description index is switched off (DIRNOTE_NO_INDEX=1)."),
                TMsgDlgType::mtInformation, mbOK, &FWindow);
     return false;
 }
@@ -122,8 +121,8 @@ void TMainIndex::OpenSearchHit(const TIndexHit &hit)
 {
     FWindow.CommitPendingDescription();
     if (!IsExistingFolder(hit.Folder)) {
-        MessageDlg(QStringLiteral("The folder %1 does not exist any more.").arg(DecodeName(hit.Folder)),
-                   TMsgDlgType::mtInformation, mbOK, &FWindow);
+        MessageDlg(tr("The folder %1 does not exist any more.").arg(DecodeName(hit.Folder)), TMsgDlgType::mtInformation,
+                   mbOK, &FWindow);
         return;
     }
     TStringGrid *grid = hit.IsFolder ? FWindow.StringGridFolders : FWindow.StringGridFiles;
@@ -151,8 +150,7 @@ void TMainIndex::ShowPrunedDescriptions()
     std::vector<TPrunedDescription> pruned = index.Pruned();
     if (const QString problem = index.TakeProblem(); !problem.isEmpty()) {
         FWindow.ShowIndexProblem(problem);
-        MessageDlg(QStringLiteral("The description index cannot be read: ") + problem, TMsgDlgType::mtError, mbOK,
-                   &FWindow);
+        MessageDlg(tr("The description index cannot be read: %1").arg(problem), TMsgDlgType::mtError, mbOK, &FWindow);
         return;
     }
     std::vector<TRestoreTarget> targets;
@@ -183,9 +181,9 @@ bool TMainIndex::RestorePruned(const TPrunedDescription &pruned, const TRestoreT
     const QString stored = model->Stored(row);
     // Another description is not replaced without asking.
     if (!stored.isEmpty() && stored != text
-        && MessageDlg(QStringLiteral("%1 has a description already. Replace it with the restored one?")
-                          .arg(model->DisplayName(row)),
-                      TMsgDlgType::mtConfirmation, mbYes | mbNo, &FWindow)
+        && MessageDlg(
+               tr("%1 has a description already. Replace it with the restored one?").arg(model->DisplayName(row)),
+               TMsgDlgType::mtConfirmation, mbYes | mbNo, &FWindow)
                != mrYes)
         return false;
     const QString shown = model->Description(row);
@@ -209,8 +207,8 @@ void TMainIndex::IndexFolderTree()
         return;
     const QByteArray root = FWindow.CurrentFolderPath();
     if (root.isEmpty()) {
-        MessageDlg(QStringLiteral("No folder is listed yet, so there is nothing to index."), TMsgDlgType::mtInformation,
-                   mbOK, &FWindow);
+        MessageDlg(tr("No folder is listed yet, so there is nothing to index."), TMsgDlgType::mtInformation, mbOK,
+                   &FWindow);
         return;
     }
     TFrmIndexTree dialog(root, FWindow.FIndex->Path(), &FWindow);

@@ -36,13 +36,14 @@ TFrmPrunedDescriptions::TFrmPrunedDescriptions(std::vector<TPrunedDescription> p
     : QDialog(parent), FPruned(std::move(pruned)), FTargets(std::move(targets))
 {
     setObjectName(QStringLiteral("FrmPrunedDescriptions"));
-    setWindowTitle(QStringLiteral("Pruned descriptions"));
+    setWindowTitle(tr("Pruned descriptions"));
     resize(640, 360);
 
     ListPruned = new QTreeWidget(this);
     ListPruned->setObjectName(QStringLiteral("ListPruned"));
-    ListPruned->setHeaderLabels(
-        {QStringLiteral("Folder"), QStringLiteral("Name"), QStringLiteral("Description"), QStringLiteral("Pruned")});
+    ListPruned->setHeaderLabels({tr("Folder"), tr("Name"), tr("Description"), tr("Pruned")});
+    ListPruned->setAccessibleName(tr("Pruned descriptions"));
+    ListPruned->setAccessibleDescription(tr("Newest first, with folder, name, text and date"));
     ListPruned->setRootIsDecorated(false);
     ListPruned->setUniformRowHeights(true);
     ListPruned->setAllColumnsShowFocus(true);
@@ -57,17 +58,19 @@ TFrmPrunedDescriptions::TFrmPrunedDescriptions(std::vector<TPrunedDescription> p
     }
     ListPruned->header()->setSectionResizeMode(ColText, QHeaderView::Stretch);
 
-    LabelTarget = new QLabel(QStringLiteral("Restore &to:"), this);
+    LabelTarget = new QLabel(tr("Restore &to:"), this);
     ComboTarget = new QComboBox(this);
     ComboTarget->setObjectName(QStringLiteral("ComboTarget"));
     LabelTarget->setBuddy(ComboTarget);
+    ComboTarget->setAccessibleName(tr("Restore to"));
+    ComboTarget->setAccessibleDescription(tr("The entry of the listed folder that gets the chosen description"));
     for (const TRestoreTarget &target : FTargets)
         ComboTarget->addItem(DecodeName(target.Name) + (target.IsFolder ? QStringLiteral("/") : QString()));
-    BitBtnRestore = new QPushButton(QStringLiteral("&Restore"), this);
+    BitBtnRestore = new QPushButton(tr("&Restore"), this);
     BitBtnRestore->setObjectName(QStringLiteral("BitBtnRestore"));
-    BitBtnCopyText = new QPushButton(QStringLiteral("&Copy text"), this);
+    BitBtnCopyText = new QPushButton(tr("&Copy text"), this);
     BitBtnCopyText->setObjectName(QStringLiteral("BitBtnCopyText"));
-    BitBtnClose = new QPushButton(QStringLiteral("Close"), this);
+    BitBtnClose = new QPushButton(tr("Close"), this);
     BitBtnClose->setObjectName(QStringLiteral("BitBtnClose"));
 
     auto *targetRow = new QHBoxLayout;
@@ -76,7 +79,7 @@ TFrmPrunedDescriptions::TFrmPrunedDescriptions(std::vector<TPrunedDescription> p
     targetRow->addWidget(BitBtnRestore);
     targetRow->addWidget(BitBtnCopyText);
     targetRow->addWidget(BitBtnClose);
-    LabelEmpty = new QLabel(QStringLiteral("No description was pruned in the last 90 days."), this);
+    LabelEmpty = new QLabel(tr("No description was pruned in the last 90 days."), this);
     LabelEmpty->setObjectName(QStringLiteral("LabelEmpty"));
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(LabelEmpty);

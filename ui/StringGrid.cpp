@@ -149,8 +149,8 @@ TLimitedEdit LimitEdit(const QString &before, const QString &after, qsizetype li
 
 QString TooLongMessage(qsizetype size)
 {
-    return QStringLiteral("This description is %1 bytes long in UTF-8; at most %2 bytes can be saved. Shorten it "
-                          "first.")
+    return QCoreApplication::translate("TStringGrid", "This description is %1 bytes long in UTF-8; at most %2 bytes "
+                                                      "can be saved. Shorten it first.")
         .arg(size)
         .arg(kValueByteLimit);
 }
@@ -180,6 +180,22 @@ QVariant TStringGridModel::data(const QModelIndex &index, int role) const
         case ColDesc: return Description(index.row());
         case ColStored: return role == Qt::ToolTipRole ? QVariant() : QVariant(Stored(index.row()));
         }
+        break;
+    // What a screen reader says of a cell: an empty description is said to be one, and the
+    // description names the entry it belongs to.
+    case Qt::AccessibleTextRole:
+        if (!IsEntryRow(index.row()))
+            return index.column() == ColName ? tr("No entries") : QVariant();
+        if (index.column() == ColName)
+            return DisplayName(index.row());
+        if (index.column() == ColDesc)
+            return Description(index.row()).isEmpty() ? tr("No description") : Description(index.row());
+        break;
+    case Qt::AccessibleDescriptionRole:
+        if (index.column() == ColName && IsEntryRow(index.row()))
+            return tr("Name");
+        if (index.column() == ColDesc && IsEntryRow(index.row()))
+            return tr("Description of %1").arg(DisplayName(index.row()));
         break;
     case Qt::BackgroundRole:
         if (index.column() == ColName)
@@ -429,6 +445,7 @@ QWidget *TGridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem
     QWidget *editor = QStyledItemDelegate::createEditor(parent, option, index);
     if (auto *line = qobject_cast<QLineEdit *>(editor)) {
         line->setObjectName(QStringLiteral("InplaceEditor"));
+        line->setAccessibleName(index.data(Qt::AccessibleDescriptionRole).toString());
         QAbstractItemModel *model = const_cast<QAbstractItemModel *>(index.model());
         const QPersistentModelIndex cell(index);
         connect(line, &QLineEdit::textEdited, line, [model, cell, line](const QString &text) {
@@ -680,13 +697,13 @@ void TStringGrid::initViewItemOption(QStyleOptionViewItem *option) const
 
 QString TStringGrid::LimitNote()
 {
-    return QStringLiteral("A description holds at most %1 bytes; the rest was not taken.").arg(kValueByteLimit);
+    return tr("A description holds at most %1 bytes; the rest was not taken.").arg(kValueByteLimit);
 }
 
 QString TStringGrid::CutQuestion()
 {
-    return QStringLiteral("This description is longer than %1 bytes, so only its beginning is shown. Saving a change "
-                          "will cut it to what is shown. Edit it anyway?")
+    return tr("This description is longer than %1 bytes, so only its beginning is shown. Saving a change will cut "
+              "it to what is shown. Edit it anyway?")
         .arg(kValueByteLimit);
 }
 

@@ -11,6 +11,7 @@ TWindowMenu::TWindowMenu(QWidget *window, std::function<void(int)> onCommand)
     : QObject(window), FWindow(window), FMenu(new QMenu(window)), FOnCommand(std::move(onCommand))
 {
     FMenu->setObjectName(QStringLiteral("WindowMenu"));
+    FMenu->setAccessibleName(tr("Window menu"));
     connect(FMenu, &QMenu::aboutToShow, this, &TWindowMenu::EnableForState);
 }
 

@@ -4,8 +4,8 @@
 # program, a valid menu entry, the icon at every size, a valid MIME type, and that the MIME
 # database built from it gives Folder.dnt (in any letter case, as the program accepts it) the
 # type application/x-dirnote.
-# The program's and dnt's manual pages, the licence and the change log are installed as a
-# distribution ships them.
+# The program's German translation, the program's and dnt's manual pages, the licence and the
+# change log are installed as a distribution ships them.
 # Usage: install.sh BUILD_DIR MIME_SCHEMA MIME_LOOKUP VERSION
 set -uo pipefail
 BUILD=$1
@@ -37,6 +37,9 @@ for size in "${SIZES[@]}"; do
   file -b "$png" | grep -q "^PNG image data, $size x $size," || fail "${png#"$PREFIX"/} is not a $size x $size PNG: $(file -b "$png" 2>&1)"
 done
 xmllint --noout "$SVG" || fail "the SVG icon is not well-formed"
+# The window's German, where bin/dirnote looks for it (../share/dirnote/translations).
+qm=$PREFIX/share/dirnote/translations/dirnote_de.qm
+[ -s "$qm" ] || fail "not installed: ${qm#"$PREFIX"/}"
 
 # dnt beside it, with its man page made from the same text as its --help.
 [ -f "$PREFIX/bin/dnt" ] && [ -x "$PREFIX/bin/dnt" ] || fail "bin/dnt missing or not executable"
