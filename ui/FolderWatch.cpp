@@ -122,7 +122,6 @@ void TFolderWatch::Changed()
 {
     if (FFolder.isEmpty())
         return;
-    Arm();
     if (!FChangingSince.isValid())
         FChangingSince.start();
     // Changes that go on and on are shown all the same, now and then.
@@ -134,6 +133,8 @@ void TFolderWatch::Settled()
 {
     if (FFolder.isEmpty())
         return;
+    // Here rather than at each event: a burst brings thousands of them.
+    Arm();
     if (FolderStateOf(FFolder) == FSeen) {
         // Nothing but the window's own writes, or a change undone.
         FChangingSince.invalidate();

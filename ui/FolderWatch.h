@@ -38,7 +38,7 @@ bool IsEventlessFileSystem(const QByteArray &folder);
 class TFolderWatch : public QObject {
     Q_OBJECT
 public:
-    static constexpr std::chrono::milliseconds QuietTime{300}, LeastInterval{1000}, MostWait{3000}, PollInterval{2000};
+    static constexpr std::chrono::milliseconds QuietTime{300}, LeastInterval{1000}, MostWait{10000}, PollInterval{2000};
 
     // Follows the window's activation; a null window counts as active.
     explicit TFolderWatch(QWidget *window, QObject *parent = nullptr);

@@ -146,7 +146,10 @@ TEST_F(FolderWatchTest, AnotherProgramsChangeShowsWithinASecond)
         times.push_back(clock.elapsed());
         EXPECT_LT(times.back(), 1000) << change.Name;
     }
+    // Measured alone when asked for: the description writes, as dnt makes them.
     const int rounds = qEnvironmentVariableIntValue("DIRNOTE_WATCH_ROUNDS");
+    if (rounds > 0)
+        times.clear();
     for (int round = 0; round < rounds; ++round) {
         Settle(window);
         const QString text = QStringLiteral("round %1").arg(round);
@@ -170,12 +173,22 @@ TEST_F(FolderWatchTest, ABurstOfTenThousandFilesIsOneRelisting)
     ASSERT_TRUE(window.LoadFolder(folder));
     Settle(window);
     GListings = 0;
-    for (int i = 0; i < 10000; ++i) {
-        const QByteArray path = folder + "/obj" + QByteArray::number(i) + ".o";
-        const int fd = ::open(path.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
-        ASSERT_GE(fd, 0);
-        ::close(fd);
-    }
+    // Made by another thread while the window handles its events, as a build would.
+    std::atomic<bool> made{true}, done{false};
+    std::thread build([&] {
+        for (int i = 0; i < 10000; ++i) {
+            const QByteArray path = folder + "/obj" + QByteArray::number(i) + ".o";
+            const int fd = ::open(path.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+            if (fd < 0)
+                made = false;
+            else
+                ::close(fd);
+        }
+        done = true;
+    });
+    const bool built = QTest::qWaitFor([&] { return done.load(); }, 60000);
+    build.join();
+    ASSERT_TRUE(built && made);
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.StringGridFiles->GridModel()->rowCount() == 10000; }, 10000));
     Settle(window);
     std::printf("relistings for a burst of 10,000 files: %d\n", GListings.load());
