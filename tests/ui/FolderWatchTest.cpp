@@ -256,47 +256,65 @@ TEST_F(FolderWatchTest, ASaveByRenameKeepsItsDescription)
 }
 
 // A description being typed is never overwritten by another program's: the rows change around it,
-// the user's text is saved, the other one can be restored, and the status line says so.
-TEST_F(FolderWatchTest, TypingWinsOverAnotherProgramsDescription)
+// the user's text is saved, the other one can be restored, and the status line says so. In both
+// tables.
+class FolderWatchTypingTest : public FolderWatchTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FolderWatchTypingTest, TypingWinsOverAnotherProgramsDescription)
 {
+    const bool folders = GetParam();
     const QByteArray folder = Dir.MakeDir("typing");
-    WriteFileBytes(folder + "/a.txt", "a");
-    WriteFileBytes(folder + "/b.txt", "b");
-    WriteFileBytes(folder + "/Folder.dnt", "[Files]\r\nb.txt=old text\r\n");
+    // An entry of the table under test: "b" described, "0-new" made while the user types.
+    const auto makeEntry = [&](const QByteArray &name) {
+        if (folders)
+            Dir.MakeDir("typing/" + name);
+        else
+            WriteFileBytes(folder + "/" + name, "x");
+    };
+    const char *section = folders ? kSectionFolders : kSectionFiles;
+    makeEntry("a");
+    makeEntry("b");
+    WriteFileBytes(folder + "/Folder.dnt", QByteArray("[") + section + "]\r\nb=old text\r\n");
     TFrmMain window(NothingToList(Dir));
     ShowAndActivate(window);
     ASSERT_TRUE(window.LoadFolder(folder));
     Settle(window);
-    TStringGrid *grid = window.StringGridFiles;
+    TStringGrid *grid = folders ? window.StringGridFolders : window.StringGridFiles;
+    TStringGridModel *model = grid->GridModel();
+    const auto description = [&] {
+        return model->FindName("b") < 0 ? QString() : model->Description(model->FindName("b"));
+    };
     grid->setFocus();
-    grid->SetCurrentCell(TStringGridModel::ColDesc, RowOf(window, "b.txt"));
+    grid->SetCurrentCell(TStringGridModel::ColDesc, model->FindName("b"));
     Key(Qt::Key_F2);
     Key(Qt::Key_End);
     Type(QStringLiteral(" and mine"));
-    const QString typed = DescriptionOf(window, "b.txt");
-    ASSERT_EQ(typed, QStringLiteral("old text and mine"));
+    ASSERT_EQ(description(), QStringLiteral("old text and mine"));
 
-    WriteOthers(folder, "b.txt", "theirs");
-    WriteFileBytes(folder + "/0-new.txt", "n"); // sorts before b.txt: its row moves
-    ASSERT_TRUE(QTest::qWaitFor([&] { return RowOf(window, "0-new.txt") >= 0; }, 2000));
-    EXPECT_EQ(grid->GridModel()->Name(grid->Row()), QByteArray("b.txt"));
-    EXPECT_EQ(DescriptionOf(window, "b.txt"), typed);
+    ProfileFile profile(folder + "/Folder.dnt");
+    WriteDescription(profile, section, "b", TTableNames([] { return std::vector<QByteArray>{}; }), "theirs");
+    makeEntry("0-new"); // sorts before b: its row moves
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->FindName("0-new") >= 0; }, 2000));
+    EXPECT_EQ(model->Name(grid->Row()), QByteArray("b"));
+    EXPECT_EQ(description(), QStringLiteral("old text and mine"));
     auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
     ASSERT_NE(editor, nullptr) << "the cell editor is open again";
     Type(QStringLiteral("!"));
-    EXPECT_EQ(DescriptionOf(window, "b.txt"), typed + QStringLiteral("!"));
-    EXPECT_TRUE(window.StatusLine->text().contains(QStringLiteral("b.txt"))) << window.StatusLine->text().toStdString();
+    EXPECT_EQ(description(), QStringLiteral("old text and mine!"));
+    EXPECT_TRUE(window.StatusLine->text().contains(QStringLiteral("\"b\""))) << window.StatusLine->text().toStdString();
 
     // Leaving the row commits the user's text over the other.
     Key(Qt::Key_Return);
     Key(Qt::Key_Up);
-    EXPECT_TRUE(ReadFileBytes(folder + "/Folder.dnt").contains("b.txt=old text and mine!"));
+    EXPECT_TRUE(ReadFileBytes(folder + "/Folder.dnt").contains("b=old text and mine!"));
     TDescriptionIndex index;
     const std::vector<TPrunedDescription> pruned = index.Pruned();
-    EXPECT_TRUE(std::any_of(pruned.begin(), pruned.end(), [](const TPrunedDescription &p) {
-        return p.Name == "b.txt" && p.Text == "theirs";
+    EXPECT_TRUE(std::any_of(pruned.begin(), pruned.end(), [&](const TPrunedDescription &p) {
+        return p.Name == "b" && p.IsFolder == folders && p.Text == "theirs";
     })) << "the other text can be restored";
 }
+INSTANTIATE_TEST_SUITE_P(BothTables, FolderWatchTypingTest, ::testing::Values(true, false),
+                         [](const auto &param) { return param.param ? "Folders" : "Files"; });
 
 // The window's own writes (a commit, the new description file) list nothing again.
 TEST_F(FolderWatchTest, TheWindowsOwnCommitListsNothingAgain)
