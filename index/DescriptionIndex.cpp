@@ -1141,6 +1141,26 @@ void TDescriptionIndex::ForgetPruned(qint64 id)
     }
 }
 
+void TDescriptionIndex::KeepPruned(const QByteArray &folder, bool isFolder, const QByteArray &name,
+                                   const QByteArray &text)
+{
+    if (!FImpl->Usable || text.isEmpty())
+        return;
+    try {
+        TImpl::TTransaction transaction(*FImpl);
+        TImpl::TStatement keep(*FImpl, "INSERT INTO entries(folder, name, is_folder, text, seen, pruned)"
+                                       " VALUES (?1, ?2, ?3, ?4, ?5, ?5)");
+        keep.Bind(1, FImpl->FolderId(IncludeTrailingPathDelimiter(folder), true))
+            .Bind(2, name)
+            .Bind(3, qint64(isFolder))
+            .Bind(4, text)
+            .Bind(5, FImpl->Now())
+            .Run();
+        transaction.Commit();
+    } catch (const TIndexFailure &) {
+    }
+}
+
 TFolderUpdate TDescriptionIndex::UpdateFolder(const TFolderCatalogue &catalogue)
 {
     // A listing that failed does not say which entries exist.

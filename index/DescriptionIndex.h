@@ -108,6 +108,9 @@ public:
     // restore).
     std::vector<TPrunedDescription> Pruned();
     void ForgetPruned(qint64 id);
+    // Keeps a text that an entry's description replaced (another program's, overwritten by the
+    // user's) among the pruned descriptions, so that it can be restored.
+    void KeepPruned(const QByteArray &folder, bool isFolder, const QByteArray &name, const QByteArray &text);
     // Walks a tree and indexes every Folder.dnt below root (root included): first counts its
     // folders, then indexes them, so that the progress has a fixed total. Calls progress after
     // each folder of either pass (from the calling thread), the last call with the final

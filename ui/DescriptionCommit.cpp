@@ -8,6 +8,7 @@
 #include "common/PathUtils.h"
 #include "common/TextCodec.h"
 #include "index/IndexUpdater.h"
+#include "ui/FolderWatch.h"
 #include "ui/StringGrid.h"
 
 #include <cstring>
@@ -64,7 +65,13 @@ void TDescriptionCommit::StoreDescription(TStringGrid *grid, const char *section
     ProfileFile profile(place.DescFilePath);
     const QByteArray name = model->Name(row);
     // The names are copied only when the file leaves the key to the name rule.
-    WriteDescription(profile, section, name, TTableNames([model] { return model->Names(); }), bytes);
+    const auto write = [&] {
+        WriteDescription(profile, section, name, TTableNames([model] { return model->Names(); }), bytes);
+    };
+    if (place.Watch)
+        place.Watch->OwnWrite(write);
+    else
+        write();
     model->SetStored(row, text, bytes);
     if (place.Updater)
         place.Updater->Written(ExtractFilePath(place.DescFilePath), std::strcmp(section, kSectionFolders) == 0, name,

@@ -9,12 +9,15 @@
 class QWidget;
 class TStringGrid;
 class TIndexUpdater;
+class TFolderWatch;
 
 // Where a commit writes: the listed folder's description file, and the index updater that learns
 // of the write (none without an index).
 struct TCommitPlace {
     QByteArray DescFilePath;
     TIndexUpdater *Updater = nullptr;
+    // The watch of the listed folder, told of the write (none in tests of the rules alone).
+    TFolderWatch *Watch = nullptr;
 };
 
 // The rules of when a row's description is written: when the cursor leaves its row, when its

@@ -6,7 +6,9 @@
 #include "common/PathUtils.h"
 #include "system/QorPrevInst.h"
 #include "ui/BusyWait.h"
+#include "ui/FolderWatch.h"
 
+#include <QApplication>
 #include <QScopeGuard>
 #include <QTimer>
 #include <QWidget>
@@ -15,8 +17,9 @@
 #include <utility>
 
 TListingController::TListingController(QWidget *window, TListingSteps &steps)
-    : QObject(window), FWindow(window), FSteps(steps)
+    : QObject(window), FWindow(window), FSteps(steps), FWatch(new TFolderWatch(window, this))
 {
+    connect(FWatch, &TFolderWatch::RelistDue, this, &TListingController::RelistDue);
 }
 
 TListingController::~TListingController()
@@ -78,8 +81,11 @@ bool TListingController::ListFolder(const QByteArray &asked, std::shared_ptr<TFo
     FListingFolder = IncludeTrailingPathDelimiter(folder);
     FListing = true;
     const auto listingEnd = qScopeGuard([this] { ListingEnded(); });
+    // Taken before the folder is read: what changes while it is read shows after it.
+    const TFolderState before = FolderStateOf(FListingFolder);
     FSteps.ReadListing(busy, folder, catalogue);
     FreeReplaced(FSteps.ShowEntries(catalogue));
+    FWatch->Watch(FListingFolder, before);
     FSteps.ShowListed(catalogue);
     // What could be listed is shown; the user learns that the folder was not listed whole.
     if (!catalogue->Error.isEmpty())
@@ -109,4 +115,18 @@ void TListingController::ListingEnded()
         QTimer::singleShot(0, this, [this, next] { ReportErrors([&] { LoadFolder(next); }); });
     if (std::exchange(FCloseAfterListing, false))
         QTimer::singleShot(0, this, [this] { FSteps.CloseWindow(); });
+}
+
+void TListingController::RelistDue(bool prune)
+{
+    // A listing being read is followed by one if the folder changed meanwhile (the watch
+    // compares what it finds then with what the listing began from).
+    if (FListing)
+        return;
+    // Not under a dialog of the window: its answer may be about the rows shown.
+    if (QApplication::activeModalWidget()) {
+        QTimer::singleShot(500, this, [this, prune] { RelistDue(prune); });
+        return;
+    }
+    ReportErrors([&] { FSteps.Relist(prune); });
 }

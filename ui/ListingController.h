@@ -13,6 +13,7 @@
 
 class QWidget;
 class TBusyWait;
+class TFolderWatch;
 
 // The rows of one table that a listing replaced.
 using TListedRows = std::shared_ptr<const std::vector<TCatalogueEntry>>;
@@ -37,6 +38,9 @@ public:
     virtual bool OfferImport(const std::shared_ptr<const TFolderCatalogue> &catalogue) = 0;
     // A close asked for while the listing was read, now that it has ended.
     virtual void CloseWindow() = 0;
+    // Another program changed the listed folder: lists it again in place, pruning only when
+    // prune is set (the folder has been quiet).
+    virtual void Relist(bool prune) { (void)prune; }
 };
 
 // The listing's state machine: one listing at a time, read on a worker thread while the window
@@ -65,6 +69,9 @@ public:
     // At the window's close: a replaced listing still being freed is left to its thread.
     void AbandonReplacedFreeing();
 
+    // Watches the listed folder; its writes go through OwnWrite so as not to count as changes.
+    TFolderWatch *FolderWatch() const { return FWatch; }
+
     // Replaced rows of at least this many entries are freed apart.
     static constexpr size_t kFreeApartFrom = 10000;
 
@@ -73,6 +80,7 @@ private:
     static QByteArray ListableFolder(const QByteArray &asked);
     void FreeReplaced(std::array<TListedRows, 2> replaced);
     void ListingEnded();
+    void RelistDue(bool prune);
 
     QWidget *FWindow;
     TListingSteps &FSteps;
@@ -80,6 +88,7 @@ private:
     QByteArray FListingFolder;
     bool FCloseAfterListing = false;
     QByteArray FListAfterListing; // a folder to list when it ends, empty for none
+    TFolderWatch *FWatch;
     // Frees the rows of a large listing that another replaced (a million entries take a while).
     std::thread FReplacedFreer;
 };

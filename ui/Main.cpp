@@ -20,6 +20,7 @@
 #include "system/QorUtility.h"
 #include "ui/BusyWait.h"
 #include "ui/CurrDirNote.h"
+#include "ui/FolderWatch.h"
 #include "ui/FreeApart.h"
 #include "ui/ImportOffer.h"
 #include "ui/StringGrid.h"
@@ -31,12 +32,14 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QFile>
 #include <QFocusEvent>
 #include <QMenu>
 #include <QPointer>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QShowEvent>
 #include <QTimer>
@@ -95,7 +98,7 @@ TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(p
     CreateComponents();
     FListings = new TListingController(this, *static_cast<TListingSteps *>(this));
     FCommit = std::make_unique<TDescriptionCommit>(StringGridFolders, StringGridFiles, [this] {
-        return TCommitPlace{FDescFilePath, FIndexUpdater};
+        return TCommitPlace{FDescFilePath, FIndexUpdater, FListings->FolderWatch()};
     });
     FEntryActions = std::make_unique<TEntryActions>(static_cast<TEntryActionsHost &>(*this), StringGridFolders,
                                                     StringGridFiles);
@@ -328,7 +331,7 @@ void TFrmMain::BeginListing()
 {
     // What the status line said was about the listing this one replaces; what this listing
     // has to say comes after. An index problem is said once a run, and stays.
-    if (!FStatusIsIndexProblem)
+    if (!FStatusIsIndexProblem && !FRelisting)
         ShowStatus({});
     // The cursor moves below commit nothing; whatever happens, each table has a current cell
     // (typing always reaches a cell), is enabled exactly when it lists entries, and gets its
@@ -343,6 +346,8 @@ void TFrmMain::EndListing()
         if (!grid->currentIndex().isValid())
             grid->SetCurrentCell(TStringGridModel::ColDesc, 0);
     EnableTables();
+    if (FAfterRelisting)
+        std::exchange(FAfterRelisting, nullptr)();
     AttachGridHandlers(true);
 }
 
@@ -350,7 +355,12 @@ void TFrmMain::ReadListing(TBusyWait &busy, const QByteArray &folder,
                            const std::shared_ptr<TFolderCatalogue> &catalogue)
 {
     // The window touches its index connection nowhere else while it waits here.
-    busy.Run([&] { *catalogue = ListAndPruneFolder(folder, {.Reader = DirectoryReader, .Follower = FIndex.get()}); });
+    // A relisting while the folder is still changing neither prunes nor follows: a name may be
+    // gone only for a moment (a save by rename).
+    const TListingOptions options{.Reader = DirectoryReader,
+                                  .Follower = FRelistPrunes ? FIndex.get() : nullptr,
+                                  .Stale = FRelistPrunes ? TStaleKeys::Prune : TStaleKeys::Keep};
+    busy.Run([&] { *catalogue = ListAndPruneFolder(folder, options); });
 }
 
 std::array<TListedRows, 2> TFrmMain::ShowEntries(const std::shared_ptr<TFolderCatalogue> &catalogue)
@@ -375,7 +385,7 @@ void TFrmMain::ShowListed(const std::shared_ptr<TFolderCatalogue> &catalogue)
     LabelCurrFolder->setText(shown);
     LabelCurrFolder->setToolTip(shown);
 
-    CreateDescriptionFile(FDescFilePath);
+    FListings->FolderWatch()->OwnWrite([this] { CreateDescriptionFile(FDescFilePath); });
     IndexListed(catalogue);
 
     for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
@@ -433,6 +443,96 @@ void TFrmMain::RefreshFolder()
         if (row >= 0)
             grid->SetCurrentCell(grid->Col(), row);
     }
+}
+
+void TFrmMain::Relist(bool prune)
+{
+    const QByteArray folder = CurrentFolderPath();
+    if (folder.isEmpty())
+        return;
+    // What each table shows of the user's work, found again by name once the rows are in.
+    struct TPlace {
+        TStringGrid *Grid;
+        int Row, Col;
+        QByteArray Name, TopName;
+        QString Typed, Stored;
+        int Sideways = 0;
+        bool Editing = false;
+        int Cursor = 0;
+    };
+    std::vector<TPlace> places;
+    for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
+        const TStringGridModel *model = grid->GridModel();
+        const int row = grid->Row();
+        TPlace place{grid,
+                     row,
+                     grid->Col(),
+                     model->Name(row),
+                     model->Name(grid->rowAt(0)),
+                     model->Description(row),
+                     model->Stored(row),
+                     grid->horizontalScrollBar()->value()};
+        if (auto *editor = qobject_cast<QLineEdit *>(grid->indexWidget(grid->currentIndex()))) {
+            place.Editing = true;
+            place.Cursor = editor->cursorPosition();
+        }
+        places.push_back(std::move(place));
+    }
+    FAfterRelisting = [this, folder, places] {
+        for (const TPlace &place : places) {
+            TStringGrid *grid = place.Grid;
+            TStringGridModel *model = grid->GridModel();
+            if (!model->IsEntryRow(0))
+                continue;
+            if (const int top = model->FindName(place.TopName); top >= 0)
+                static_cast<QAbstractItemView *>(grid)->scrollTo(model->index(top, TStringGridModel::ColName),
+                                                                 QAbstractItemView::PositionAtTop);
+            grid->horizontalScrollBar()->setValue(place.Sideways);
+            const int row = place.Name.isEmpty() ? -1 : model->FindName(place.Name);
+            // An entry that went: the cursor stays where it was.
+            grid->SetCurrentCell(place.Col, row >= 0 ? row : std::min(place.Row, model->rowCount() - 1));
+            if (row < 0)
+                continue;
+            if (!place.Typed.isEmpty() && place.Typed != place.Stored) {
+                const QString now = model->Stored(row);
+                model->SetDescription(row, place.Typed);
+                // Another program wrote the entry while the user typed: the user's commit wins,
+                // and the other text can be restored.
+                if (now != place.Stored && now != place.Typed) {
+                    const bool isFolder = grid == StringGridFolders;
+                    if (FIndex)
+                        FIndex->KeepPruned(folder, isFolder, place.Name, model->StoredBytes(row));
+                    ShowStatus(ConflictMessage(model->DisplayName(row), FIndex && FIndex->IsUsable()));
+                }
+            }
+            if (place.Editing) {
+                if (model->StoredWasCut(row)) // asked before the rows were replaced
+                    model->ConsentToCut(row);
+                grid->edit(model->index(row, TStringGridModel::ColDesc));
+                if (auto *editor = qobject_cast<QLineEdit *>(grid->indexWidget(grid->currentIndex())))
+                    editor->setCursorPosition(place.Cursor);
+            }
+        }
+    };
+    FRelisting = true;
+    FRelistPrunes = prune;
+    const auto done = qScopeGuard([this] {
+        FRelisting = false;
+        FRelistPrunes = true;
+        FAfterRelisting = nullptr;
+    });
+    std::shared_ptr<TFolderCatalogue> catalogue;
+    FListings->ListFolder(folder, catalogue);
+}
+
+QString TFrmMain::ConflictMessage(const QString &name, bool kept)
+{
+    return kept ? QStringLiteral("Another program changed the description of \"%1\" while you typed: yours is "
+                                 "saved, the other is in Pruned descriptions")
+                      .arg(name)
+                : QStringLiteral("Another program changed the description of \"%1\" while you typed: yours is "
+                                 "saved over it")
+                      .arg(name);
 }
 
 void TFrmMain::BitBtnDirNoteClick()

@@ -33,6 +33,7 @@ class QSplitter;
 class QFrame;
 class TStringGrid;
 class TFolderDialog;
+class TFolderWatch;
 class TSearchPanel;
 struct TIndexHit;
 struct TPrunedDescription;
@@ -179,11 +180,16 @@ public:
     TIndexUpdater *IndexUpdater() const { return FIndexUpdater; }
     // Waits until the listing that the last one replaced is freed.
     void WaitReplacedListingFreed();
+    // Watches the listed folder for other programs' changes.
+    TFolderWatch *FolderWatch() const { return FListings->FolderWatch(); }
     // Shows an index failure in the status line, only the first one of the program's run.
     void ShowIndexProblem(const QString &message);
     // Shows a text in the status line; an empty one hides the line. Each listing empties it
     // first, unless it shows an index problem.
     void ShowStatus(const QString &text);
+    // The status line's text when another program changed a description being typed; kept: the
+    // other text is among the pruned descriptions.
+    static QString ConflictMessage(const QString &name, bool kept);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -212,6 +218,9 @@ private:
     void EndListing() override;
     bool OfferImport(const std::shared_ptr<const TFolderCatalogue> &catalogue) override;
     void CloseWindow() override { close(); }
+    // Lists the folder again in place: each table's cursor stays on its entry and its top row
+    // stays, a description being typed stays in its cell (with its editor).
+    void Relist(bool prune) override;
     void AttachGridHandlers(bool attach);
     void FocusChanged(QWidget *now);
     void KeepFocusOffEditors();
@@ -251,7 +260,11 @@ private:
     bool FShown = false;
     // One listing at a time; a close asked for meanwhile waits for its end.
     TListingController *FListings = nullptr;
-    bool FCreating = false; // the start folder's listing: questions wait for the event loop
+    bool FCreating = false;    // the start folder's listing: questions wait for the event loop
+    bool FRelisting = false;   // a relisting of the folder shown, for another program's change
+    bool FRelistPrunes = true; // the listing read prunes stale keys
+    // A relisting's return to the cursors and the typing, once the rows are in.
+    std::function<void()> FAfterRelisting;
     // Set while the folder text dialog is open: stores what was typed in it.
     std::function<void()> FStoreOpenFolderText;
     QMetaObject::Connection FFocusConnection;

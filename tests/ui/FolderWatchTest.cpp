@@ -1,0 +1,340 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The live window: what other programs change in the listed folder shows without a refresh.
+#include "ui/FolderWatch.h"
+#include "ui/Main.h"
+
+#include "UiTestSupport.h"
+
+#include "catalogue/DescriptionFile.h"
+#include "catalogue/FolderCatalogue.h"
+#include "catalogue/ProfileFile.h"
+#include "index/DescriptionIndex.h"
+#include "index/IndexUpdater.h"
+#include "ui/StringGrid.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileSystemWatcher>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace TestSupport;
+using namespace UiTest;
+
+namespace {
+// Listings counted by the ends of their enumerations.
+std::atomic<int> GListings{0};
+dirent *CountingReader(DIR *dir)
+{
+    dirent *entry = ::readdir(dir);
+    if (!entry)
+        ++GListings;
+    return entry;
+}
+
+// Another program's description, written as dnt writes it.
+void WriteOthers(const QByteArray &folder, const QByteArray &name, const QByteArray &text)
+{
+    ProfileFile profile(folder + "/Folder.dnt");
+    WriteDescription(profile, kSectionFiles, name, TTableNames([] { return std::vector<QByteArray>{}; }), text);
+}
+
+// What another program does to a folder, as the window sees it.
+struct TOtherChange {
+    const char *Name;
+    std::function<void(const QByteArray &folder)> Make;
+    std::function<bool(TFrmMain &window)> Shown;
+};
+
+class FolderWatchTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        const QByteArray index = QFile::encodeName(DefaultIndexPath());
+        for (const char *suffix : {"", "-wal", "-shm"})
+            ::unlink((index + suffix).constData());
+    }
+    static int RowOf(TFrmMain &window, const QByteArray &name)
+    {
+        return window.StringGridFiles->GridModel()->FindName(name);
+    }
+    static QString DescriptionOf(TFrmMain &window, const QByteArray &name)
+    {
+        const int row = RowOf(window, name);
+        return row < 0 ? QStringLiteral("<not listed>") : window.StringGridFiles->GridModel()->Description(row);
+    }
+    // Waits until the window's watch has nothing more to do.
+    static void Settle(TFrmMain &window)
+    {
+        QTest::qWait(int(TFolderWatch::LeastInterval.count()) + 200);
+        (void)QTest::qWaitFor([&] { return !window.FolderWatch()->TimerRunning(); }, 3000);
+        if (window.IndexUpdater())
+            window.IndexUpdater()->WaitIdle();
+    }
+    TTempDir Dir;
+};
+
+std::vector<TOtherChange> OtherChanges()
+{
+    return {
+        {"a file created", [](const QByteArray &f) { WriteFileBytes(f + "/new.txt", "n"); },
+         [](TFrmMain &w) { return w.StringGridFiles->GridModel()->FindName("new.txt") >= 0; }},
+        {"a file removed", [](const QByteArray &f) { ::unlink((f + "/old.txt").constData()); },
+         [](TFrmMain &w) { return w.StringGridFiles->GridModel()->FindName("old.txt") < 0; }},
+        {"a file renamed",
+         [](const QByteArray &f) { ::rename((f + "/b.txt").constData(), (f + "/c.txt").constData()); },
+         [](TFrmMain &w) {
+             return w.StringGridFiles->GridModel()->FindName("c.txt") >= 0
+                    && w.StringGridFiles->GridModel()->FindName("b.txt") < 0;
+         }},
+        {"a description written", [](const QByteArray &f) { WriteOthers(f, "a.txt", "written elsewhere"); },
+         [](TFrmMain &w) {
+             const TStringGridModel *m = w.StringGridFiles->GridModel();
+             return m->FindName("a.txt") >= 0
+                    && m->Description(m->FindName("a.txt")) == QStringLiteral("written elsewhere");
+         }},
+        {"a description written in place",
+         [](const QByteArray &f) {
+             // As a program that keeps the file: the same inode, other bytes.
+             QByteArray bytes = ReadFileBytes(f + "/Folder.dnt");
+             bytes.replace("written elsewhere", "changed in place");
+             QFile file(QFile::decodeName(f + "/Folder.dnt"));
+             if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                 file.write(bytes);
+         },
+         [](TFrmMain &w) {
+             const TStringGridModel *m = w.StringGridFiles->GridModel();
+             return m->FindName("a.txt") >= 0
+                    && m->Description(m->FindName("a.txt")) == QStringLiteral("changed in place");
+         }},
+    };
+}
+} // namespace
+
+// Each kind of change another program makes shows within a second, without F5; the median of the
+// rounds is printed (DIRNOTE_WATCH_ROUNDS=20 measures twenty description writes).
+TEST_F(FolderWatchTest, AnotherProgramsChangeShowsWithinASecond)
+{
+    const QByteArray folder = Dir.MakeDir("live");
+    for (const char *name : {"a.txt", "b.txt", "old.txt"})
+        WriteFileBytes(folder + "/" + name, "x");
+    TFrmMain window(NothingToList(Dir));
+    ShowAndActivate(window);
+    ASSERT_TRUE(window.LoadFolder(folder));
+    std::vector<qint64> times;
+    for (const TOtherChange &change : OtherChanges()) {
+        Settle(window);
+        QElapsedTimer clock;
+        clock.start();
+        change.Make(folder);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return change.Shown(window); }, 5000)) << change.Name;
+        times.push_back(clock.elapsed());
+        EXPECT_LT(times.back(), 1000) << change.Name;
+    }
+    // Measured alone when asked for: the description writes, as dnt makes them.
+    const int rounds = qEnvironmentVariableIntValue("DIRNOTE_WATCH_ROUNDS");
+    if (rounds > 0)
+        times.clear();
+    for (int round = 0; round < rounds; ++round) {
+        Settle(window);
+        const QString text = QStringLiteral("round %1").arg(round);
+        QElapsedTimer clock;
+        clock.start();
+        WriteOthers(folder, "a.txt", text.toUtf8());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return DescriptionOf(window, "a.txt") == text; }, 5000));
+        times.push_back(clock.elapsed());
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("from another program's write to the window showing it: median %lld ms of %zu, slowest %lld ms\n",
+                static_cast<long long>(times[times.size() / 2]), times.size(), static_cast<long long>(times.back()));
+}
+
+// 10,000 files made by a build are one relisting, not thousands.
+TEST_F(FolderWatchTest, ABurstOfTenThousandFilesIsOneRelisting)
+{
+    const QByteArray folder = Dir.MakeDir("build");
+    TFrmMain window(NothingToList(Dir));
+    window.DirectoryReader = CountingReader;
+    ASSERT_TRUE(window.LoadFolder(folder));
+    Settle(window);
+    GListings = 0;
+    // Made by another thread while the window handles its events, as a build would.
+    std::atomic<bool> made{true}, done{false};
+    std::thread build([&] {
+        for (int i = 0; i < 10000; ++i) {
+            const QByteArray path = folder + "/obj" + QByteArray::number(i) + ".o";
+            const int fd = ::open(path.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+            if (fd < 0)
+                made = false;
+            else
+                ::close(fd);
+        }
+        done = true;
+    });
+    const bool built = QTest::qWaitFor([&] { return done.load(); }, 60000);
+    build.join();
+    ASSERT_TRUE(built && made);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.StringGridFiles->GridModel()->rowCount() == 10000; }, 10000));
+    Settle(window);
+    std::printf("relistings for a burst of 10,000 files: %d\n", GListings.load());
+    EXPECT_EQ(GListings, 1);
+}
+
+// A window nobody uses costs nothing: no timer runs, also where the folder is polled.
+TEST_F(FolderWatchTest, AnIdleWindowRunsNoTimer)
+{
+    const QByteArray folder = Dir.MakeDir("idle");
+    WriteFileBytes(folder + "/a.txt", "a");
+    TFrmMain window(NothingToList(Dir));
+    ShowAndActivate(window);
+    ASSERT_TRUE(window.LoadFolder(folder));
+    window.FolderWatch()->SetPolling(true);
+    EXPECT_TRUE(window.FolderWatch()->TimerRunning()) << "an active window on a share is polled";
+    QWidget other;
+    ShowAndActivate(other);
+    Settle(window);
+    for (const QTimer *timer : window.findChildren<QTimer *>())
+        EXPECT_FALSE(timer->isActive()) << timer->objectName().toStdString() << " of "
+                                        << (timer->parent() ? timer->parent()->metaObject()->className() : "");
+    EXPECT_FALSE(window.FolderWatch()->TimerRunning());
+}
+
+// Where the kernel sends no events (a network share), the folder is looked at now and then while
+// the window is active.
+TEST_F(FolderWatchTest, AFolderWithoutEventsIsPolledWhileActive)
+{
+    const QByteArray folder = Dir.MakeDir("share");
+    TFrmMain window(NothingToList(Dir));
+    ShowAndActivate(window);
+    ASSERT_TRUE(window.LoadFolder(folder));
+    window.FolderWatch()->SetPolling(true);
+    // No events: as on a share, where another machine's writes send none.
+    auto *events = window.FolderWatch()->findChild<QFileSystemWatcher *>();
+    ASSERT_NE(events, nullptr);
+    events->removePaths(events->files() + events->directories());
+    WriteFileBytes(folder + "/remote.txt", "r");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return RowOf(window, "remote.txt") >= 0; },
+                                int((TFolderWatch::PollInterval + TFolderWatch::QuietTime).count()) + 1500));
+}
+
+// A file an editor saves by renaming it aside and writing it anew vanishes for a moment: its
+// description stays.
+TEST_F(FolderWatchTest, ASaveByRenameKeepsItsDescription)
+{
+    const QByteArray folder = Dir.MakeDir("saves");
+    WriteFileBytes(folder + "/doc.txt", "v1");
+    WriteFileBytes(folder + "/Folder.dnt", "[Files]\r\ndoc.txt=The draft\r\n");
+    TFrmMain window(NothingToList(Dir));
+    ASSERT_TRUE(window.LoadFolder(folder));
+    Settle(window);
+    std::thread editor([&] {
+        ::rename((folder + "/doc.txt").constData(), (folder + "/doc.txt~").constData());
+        ::usleep(150000);
+        WriteFileBytes(folder + "/doc.txt", "v2");
+        ::unlink((folder + "/doc.txt~").constData());
+    });
+    QTest::qWait(100);
+    editor.join();
+    Settle(window);
+    EXPECT_EQ(DescriptionOf(window, "doc.txt"), QStringLiteral("The draft"));
+    EXPECT_TRUE(ReadFileBytes(folder + "/Folder.dnt").contains("doc.txt=The draft"));
+}
+
+// A description being typed is never overwritten by another program's: the rows change around it,
+// the user's text is saved, the other one can be restored, and the status line says so. In both
+// tables.
+class FolderWatchTypingTest : public FolderWatchTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FolderWatchTypingTest, TypingWinsOverAnotherProgramsDescription)
+{
+    const bool folders = GetParam();
+    const QByteArray folder = Dir.MakeDir("typing");
+    // An entry of the table under test: "b" described, "0-new" made while the user types.
+    const auto makeEntry = [&](const QByteArray &name) {
+        if (folders)
+            Dir.MakeDir("typing/" + name);
+        else
+            WriteFileBytes(folder + "/" + name, "x");
+    };
+    const char *section = folders ? kSectionFolders : kSectionFiles;
+    makeEntry("a");
+    makeEntry("b");
+    WriteFileBytes(folder + "/Folder.dnt", QByteArray("[") + section + "]\r\nb=old text\r\n");
+    TFrmMain window(NothingToList(Dir));
+    ShowAndActivate(window);
+    ASSERT_TRUE(window.LoadFolder(folder));
+    Settle(window);
+    TStringGrid *grid = folders ? window.StringGridFolders : window.StringGridFiles;
+    TStringGridModel *model = grid->GridModel();
+    const auto description = [&] {
+        return model->FindName("b") < 0 ? QString() : model->Description(model->FindName("b"));
+    };
+    grid->setFocus();
+    grid->SetCurrentCell(TStringGridModel::ColDesc, model->FindName("b"));
+    Key(Qt::Key_F2);
+    Key(Qt::Key_End);
+    Type(QStringLiteral(" and mine"));
+    ASSERT_EQ(description(), QStringLiteral("old text and mine"));
+
+    ProfileFile profile(folder + "/Folder.dnt");
+    WriteDescription(profile, section, "b", TTableNames([] { return std::vector<QByteArray>{}; }), "theirs");
+    makeEntry("0-new"); // sorts before b: its row moves
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->FindName("0-new") >= 0; }, 2000));
+    EXPECT_EQ(model->Name(grid->Row()), QByteArray("b"));
+    EXPECT_EQ(description(), QStringLiteral("old text and mine"));
+    auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+    ASSERT_NE(editor, nullptr) << "the cell editor is open again";
+    Type(QStringLiteral("!"));
+    EXPECT_EQ(description(), QStringLiteral("old text and mine!"));
+    EXPECT_TRUE(window.StatusLine->text().contains(QStringLiteral("\"b\""))) << window.StatusLine->text().toStdString();
+
+    // Leaving the row commits the user's text over the other.
+    Key(Qt::Key_Return);
+    Key(Qt::Key_Up);
+    EXPECT_TRUE(ReadFileBytes(folder + "/Folder.dnt").contains("b=old text and mine!"));
+    TDescriptionIndex index;
+    const std::vector<TPrunedDescription> pruned = index.Pruned();
+    EXPECT_TRUE(std::any_of(pruned.begin(), pruned.end(), [&](const TPrunedDescription &p) {
+        return p.Name == "b" && p.IsFolder == folders && p.Text == "theirs";
+    })) << "the other text can be restored";
+}
+INSTANTIATE_TEST_SUITE_P(BothTables, FolderWatchTypingTest, ::testing::Values(true, false),
+                         [](const auto &param) { return param.param ? "Folders" : "Files"; });
+
+// The window's own writes (a commit, the new description file) list nothing again.
+TEST_F(FolderWatchTest, TheWindowsOwnCommitListsNothingAgain)
+{
+    const QByteArray folder = Dir.MakeDir("own");
+    WriteFileBytes(folder + "/a.txt", "a");
+    WriteFileBytes(folder + "/b.txt", "b");
+    TFrmMain window(NothingToList(Dir));
+    window.DirectoryReader = CountingReader;
+    ShowAndActivate(window);
+    GListings = 0;
+    ASSERT_TRUE(window.LoadFolder(folder));
+    Settle(window);
+    TStringGrid *grid = window.StringGridFiles;
+    grid->setFocus();
+    grid->SetCurrentCell(TStringGridModel::ColDesc, RowOf(window, "a.txt"));
+    Type(QStringLiteral("mine"));
+    Key(Qt::Key_Return);
+    Key(Qt::Key_Down);
+    ASSERT_TRUE(ReadFileBytes(folder + "/Folder.dnt").contains("a.txt=mine"));
+    Settle(window);
+    EXPECT_EQ(GListings, 1) << "the first listing alone";
+}
