@@ -35,6 +35,9 @@ constexpr int kStepsBetweenStopChecks = 1000;
 // A log larger than this after an update is emptied at once (see TrimLog).
 constexpr qint64 kLogTrimFrom = 16 * 1024 * 1024;
 
+// From this many descriptions in a folder being indexed, its names are read first (FolderNames).
+constexpr size_t kNamesReadFrom = 64;
+
 // Unwinds an index operation after the failure has been recorded; never leaves this file.
 struct TIndexFailure {};
 
@@ -80,6 +83,29 @@ void MakeIndexPrivate(const QByteArray &file)
             && (st.st_mode & 07777) != 0600)
             ::chmod(side.constData(), 0600);
     }
+}
+
+// Every name of an open folder; none when it cannot be read to the end.
+std::optional<QSet<QByteArray>> FolderNames(int dirFd)
+{
+    if (dirFd < 0)
+        return std::nullopt;
+    const int fd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
+        return std::nullopt;
+    }
+    QSet<QByteArray> names;
+    errno = 0;
+    while (const dirent *entry = ::readdir(dir))
+        names.insert(QByteArray(entry->d_name));
+    const bool complete = errno == 0;
+    ::closedir(dir);
+    if (!complete)
+        return std::nullopt;
+    return names;
 }
 
 qint64 Nanoseconds(const statx_timestamp &t)
@@ -256,6 +282,34 @@ public:
         TImpl &FImpl;
         bool FDone = false;
     };
+
+    // While a tree is indexed, the full-text index merges its segments only when 16 of a size
+    // have gathered instead of 4: a third less work for a million rows, searches as fast. Back
+    // to the usual afterwards, for the small updates of listings (left at 16 by a crash, which
+    // costs nothing but slower merging).
+    class TBulkMerging {
+    public:
+        explicit TBulkMerging(TImpl &impl) : FImpl(impl) { FImpl.SetAutomerge(16); }
+        ~TBulkMerging()
+        {
+            try {
+                if (FImpl.Usable)
+                    FImpl.SetAutomerge(kUsualAutomerge);
+            } catch (const TIndexFailure &) {
+            }
+        }
+        TBulkMerging(const TBulkMerging &) = delete;
+        TBulkMerging &operator=(const TBulkMerging &) = delete;
+
+    private:
+        static constexpr int kUsualAutomerge = 4; // the full-text engine's own default
+        TImpl &FImpl;
+    };
+    void SetAutomerge(int segments)
+    {
+        Exec(QByteArray("INSERT INTO texts(texts, rank) VALUES('automerge', " + QByteArray::number(segments) + ")")
+                 .constData());
+    }
 
     // A live row of the index.
     struct TRow {
@@ -660,11 +714,16 @@ public:
         qint64 Id;
         TEntryIdentity Was, Now;
     };
+    // `present`, when given, holds every name of the folder: a name not among them has no
+    // identity to read (a description of a file that is gone costs no look-up on the disk).
     void Reconcile(qint64 folderId, int dirFd, const TDescribedEntries &forEachDescribed,
                    const std::vector<TRename> &renamed, const std::vector<TDescribed> &pruned,
-                   std::vector<TReplaced> *replaced = nullptr)
+                   std::vector<TReplaced> *replaced = nullptr, const QSet<QByteArray> *present = nullptr)
     {
         const qint64 now = Now();
+        const auto identityOf = [&](const QByteArray &name) {
+            return present && !present->contains(name) ? std::nullopt : Identity(dirFd, name);
+        };
         QHash<QByteArray, TRow> rows; // '0'/'1' + name
         auto keyOf = [](bool isFolder, const QByteArray &name) { return (isFolder ? '1' : '0') + name; };
         {
@@ -712,7 +771,7 @@ public:
         QSet<QByteArray> newlyDescribedFolds;
         TStatement addText(*this, "INSERT INTO texts(rowid, text) VALUES (?1, ?2)");
         forEachDescribed([&](const TDescribed &entry) {
-            const std::optional<TEntryIdentity> identity = Identity(dirFd, entry.Name);
+            const std::optional<TEntryIdentity> identity = identityOf(entry.Name);
             const auto row = rows.constFind(keyOf(entry.IsFolder, entry.Name));
             if (row == rows.cend())
                 newlyDescribedFolds.insert(keyOf(entry.IsFolder, FoldProfileName(entry.Name)));
@@ -748,7 +807,7 @@ public:
             const bool keyTaken = !prunedNames.contains(row.key())
                                   && newlyDescribedFolds.contains(row.key().left(1)
                                                                   + FoldProfileName(row.key().mid(1)));
-            const bool entryGone = !keyTaken && !Identity(dirFd, row.key().mid(1));
+            const bool entryGone = !keyTaken && !identityOf(row.key().mid(1));
             (entryGone ? prune.Bind(2, now) : drop).Bind(1, row->Id).Run();
         }
         TStatement keep(*this, "INSERT INTO entries(folder, name, is_folder, text, seen, pruned)"
@@ -869,12 +928,18 @@ public:
                     described.push_back({isFolder, QByteArray(key.data(), qsizetype(key.size())), std::move(text)});
             }
         const TFolderFd dir(folder);
-        Reconcile(folderId, dir.Fd(),
-                  [&described](const TDescribedVisitor &visit) {
-                      for (const TDescribed &entry : described)
-                          visit(entry);
-                  },
-                  {}, {});
+        // Many descriptions: the folder's names are read once, so that those of files that are
+        // gone are not looked up one by one. A few: each looked up beats reading a large folder.
+        std::optional<QSet<QByteArray>> present;
+        if (described.size() >= kNamesReadFrom)
+            present = FolderNames(dir.Fd());
+        Reconcile(
+            folderId, dir.Fd(),
+            [&described](const TDescribedVisitor &visit) {
+                for (const TDescribed &entry : described)
+                    visit(entry);
+            },
+            {}, {}, nullptr, present ? &*present : nullptr);
         return true;
     }
 
@@ -1287,6 +1352,7 @@ bool TDescriptionIndex::IndexTree(const QByteArray &root, const std::function<bo
     state.Counted = true;
     constexpr size_t kFoldersPerTransaction = 256;
     try {
+        const TImpl::TBulkMerging merging(*FImpl);
         for (size_t first = 0; first < folders.size(); first += kFoldersPerTransaction) {
             // Committed in batches: a cancel or a failure keeps every batch before it.
             TImpl::TTransaction transaction(*FImpl);

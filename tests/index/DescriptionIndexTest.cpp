@@ -110,6 +110,37 @@ TEST_P(IndexTableTest, RenameByAnotherProgramIsFollowed)
     EXPECT_EQ(Described(folder, isFolder, "third"), "Holiday at the lake");
 }
 
+// A folder indexed through its tree, with enough descriptions that its names are read at once,
+// half of them of entries that are gone: every text is found, and an entry that is there is
+// followed when another program renames it before the folder is first listed.
+TEST_P(IndexTableTest, TreeIndexedFolderFollowsARenameOfAnEntryThatIsThere)
+{
+    const bool isFolder = GetParam();
+    const QByteArray folder = Dir.MakeDir("many");
+    QByteArray desc = QByteArray("[") + SectionOf(isFolder) + "]\r\n";
+    constexpr int kDescribed = 200;
+    for (int i = 0; i < kDescribed; ++i) {
+        const QByteArray name = "e" + QByteArray::number(i);
+        if (i % 2 == 0)
+            MakeEntry(folder + '/' + name, isFolder);
+        desc += name + "=Manyword " + QByteArray::number(i) + "\r\n";
+    }
+    WriteFileBytes(folder + "/Folder.dnt", desc);
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    ASSERT_TRUE(index.IndexTree(folder, {}));
+    EXPECT_EQ(index.Search(QStringLiteral("manyword"), 1000).size(), size_t(kDescribed));
+
+    for (const int i : {0, 98, 198})
+        ASSERT_EQ(::rename((folder + "/e" + QByteArray::number(i)).constData(),
+                           (folder + "/r" + QByteArray::number(i)).constData()),
+                  0);
+    const TFolderCatalogue listed = List(index, folder);
+
+    EXPECT_EQ(listed.Renamed.size(), 3u);
+    for (const int i : {0, 98, 198})
+        EXPECT_EQ(Described(folder, isFolder, "r" + QByteArray::number(i)), "Manyword " + QByteArray::number(i));
+}
+
 // Without the index the same rename loses the description, as before.
 TEST_P(IndexTableTest, WithoutIndexARenamedEntrysDescriptionIsPruned)
 {
