@@ -64,8 +64,8 @@ QByteArray ScanResult(const QByteArray &bytes, const std::vector<TStaleKeyOf> &k
 
 // Names that fold alike in several spellings (letter case, NFC and NFD, Windows-1252), a key
 // with blanks around it, and names that fold like nothing else.
-const std::vector<QByteArray> kKeys = {"a",           "A",      "b",         "note.txt", "NOTE.TXT", "\xC3\xA9",
-                                       "\xC3\x89",    "e\xCC\x81", "\xE9",     " a ",      "a\t",      "Zz"};
+const std::vector<QByteArray> kKeys = {"a",        "A",         "b",    "note.txt", "NOTE.TXT", "\xC3\xA9",
+                                       "\xC3\x89", "e\xCC\x81", "\xE9", " a ",      "a\t",      "Zz"};
 const std::vector<QByteArray> kSections = {"Files", "files", " FILES ", "Folders", "folders", "Other"};
 const std::vector<QByteArray> kValues = {"", "text", "x=y", "=", " spaced ", "a=b=c"};
 const std::vector<QByteArray> kEnds = {"\r\n", "\n", "\r"};
@@ -83,17 +83,10 @@ QByteArray RandomFile(std::mt19937 &random)
     const int lines = int(random() % 24);
     for (int i = 0; i < lines; ++i) {
         switch (random() % 8) {
-        case 0:
-            bytes += '[' + Pick(kSections, random) + ']';
-            break;
-        case 1:
-            bytes += random() % 2 ? QByteArray("; a comment") : QByteArray();
-            break;
-        case 2:
-            bytes += random() % 2 ? QByteArray("no equals sign") : QByteArray("=no key");
-            break;
-        default:
-            bytes += Pick(kKeys, random) + (random() % 3 ? "=" : " = ") + Pick(kValues, random);
+        case 0: bytes += '[' + Pick(kSections, random) + ']'; break;
+        case 1: bytes += random() % 2 ? QByteArray("; a comment") : QByteArray(); break;
+        case 2: bytes += random() % 2 ? QByteArray("no equals sign") : QByteArray("=no key"); break;
+        default: bytes += Pick(kKeys, random) + (random() % 3 ? "=" : " = ") + Pick(kValues, random);
         }
         // The last line may have no line end, or end in a lone CR.
         if (i + 1 < lines || random() % 3 != 0)
