@@ -842,7 +842,7 @@ void DropCachedText(int fd, qsizetype size)
 }
 
 // The pieces a file is read and copied in where its text is never held whole.
-constexpr qsizetype kCopyPiece = 1 << 20;
+constexpr qsizetype kCopyPiece = 256 << 10;
 
 // Hands the bytes [from, to) of the file to consume in pieces; a file that ends early (cut by a
 // writer that ignores the lock) gives EIO, so no short copy is taken for the whole.
