@@ -357,6 +357,28 @@ std::optional<QByteArray> EditForListing(const QByteArray &current, std::vector<
     return bytes;
 }
 
+// The listing's write when it only deletes lines (no description moves): the same lines as
+// EditForListing deletes, found by reading the file once in pieces, so that pruning a few keys of
+// a large file costs a piece's memory rather than two copies of the file and an index of its lines.
+std::optional<std::vector<TFileSplice>> CutsForListing(const TContentReader &read, std::vector<TTableWrite> &tables,
+                                                       int dirFd, int &readError)
+{
+    TLineDeletionScan scan;
+    for (TTableWrite &table : tables) {
+        table.Kept.assign(table.Stale.size(), false);
+        for (size_t k = 0; k < table.Stale.size(); ++k) {
+            if (IsListedNow(dirFd, table.Stale[k].Key, table.IsFolder))
+                table.Kept[k] = true;
+            else
+                scan.AddKey(table.Section, table.Stale[k].Key);
+        }
+    }
+    readError = read([&scan](QByteArrayView piece) { scan.Feed(piece); });
+    if (readError)
+        return std::nullopt;
+    return scan.Finish();
+}
+
 // What the write did, in the listing: the entries' descriptions, the followed renames and the
 // pruned descriptions (also those an entry lost to nobody).
 void RecordWrite(TTableWrite &table, TFolderCatalogue &catalogue)
@@ -422,7 +444,15 @@ void PruneAndFollow(std::array<TDescribedTable, 2> &tables, const std::array<std
     }
     if (any) {
         const int dirFd = ::open(catalogue.Folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        const int error = ReplaceFileLocked(catalogue.DescPath,
+        const bool onlyDeletions = std::all_of(writes.begin(), writes.end(),
+                                               [](const TTableWrite &write) { return write.Moves.empty(); });
+        int readError = 0;
+        const int error = onlyDeletions ? CutFileLocked(catalogue.DescPath,
+                                                        [&](const TContentReader &read) {
+                                                            return CutsForListing(read, writes, dirFd, readError);
+                                                        })
+                                        : ReplaceFileLocked(
+                                            catalogue.DescPath,
                                             [&](const std::optional<QByteArray> &current) -> std::optional<QByteArray> {
                                                 for (TTableWrite &write : writes)
                                                     write.EntryMoves = false;
@@ -432,7 +462,7 @@ void PruneAndFollow(std::array<TDescribedTable, 2> &tables, const std::array<std
                                             });
         if (dirFd >= 0)
             ::close(dirFd);
-        if (error != 0)
+        if (error != 0 || readError != 0)
             for (TTableWrite &write : writes)
                 write.EntryMoves = false;
     }

@@ -3,6 +3,7 @@
 
 #include "common/TextCodec.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -322,4 +323,127 @@ QByteArray TProfileDocument::WithoutSection(const QByteArray &section) const
             ranges.emplace_back(header.Begin, FLines[size_t(s.EndLine - 1)].Next);
     }
     return WithoutRanges(ranges);
+}
+
+void TLineDeletionScan::AddKey(const QByteArray &section, const QByteArray &key)
+{
+    const QByteArray folded = FoldProfileName(section);
+    auto it = std::find_if(FSections.begin(), FSections.end(),
+                           [&](const TSectionKeys &s) { return s.Folded == folded; });
+    if (it == FSections.end()) {
+        FSections.emplace_back();
+        FSections.back().Folded = folded;
+        it = FSections.end() - 1;
+    }
+    it->Keys.push_back(key);
+    bool inserted = false;
+    const std::string_view view = ViewOf(it->Keys.back());
+    it->GroupOf.push_back(it->Index.Insert(it->FoldedKeys.Key(view), qsizetype(it->GroupOf.size()), inserted));
+}
+
+void TLineDeletionScan::Feed(QByteArrayView piece)
+{
+    FCarry.append(piece);
+    Process(false);
+}
+
+void TLineDeletionScan::Process(bool last)
+{
+    const char *data = FCarry.constData();
+    const qsizetype size = FCarry.size();
+    qsizetype pos = 0;
+    if (!FStarted) {
+        if (!last && size < kUtf8Bom.size())
+            return; // too early to tell a byte-order mark
+        pos = TProfileDocument::ContentStart(FCarry);
+        FStarted = true;
+        if (pos > 0)
+            FLastByte = static_cast<unsigned char>(data[pos - 1]);
+    }
+    while (pos < size) {
+        const TProfileDocument::TLine line = TProfileDocument::ParseLine(data, pos, size);
+        // A line is taken once its end is known: a CR last in the piece may be followed by an LF.
+        if (!last && (line.Next == line.End || (data[line.End] == '\r' && line.End + 1 == size)))
+            break;
+        Take(line, data);
+        pos = line.Next;
+    }
+    FBase += pos;
+    FCarry.remove(0, pos);
+}
+
+void TLineDeletionScan::Take(const TProfileDocument::TLine &line, const char *data)
+{
+    if (FPending >= 0) {
+        FCandidates[size_t(FPending)].After = static_cast<unsigned char>(data[line.Begin]);
+        FPending = -1;
+    }
+    const std::string_view name(data + line.NameBegin, size_t(line.NameEnd - line.NameBegin));
+    if (line.Kind == TProfileDocument::TLineKind::Section) {
+        // Only the first section of a name is the document's: keys in a repeated one stay.
+        const QByteArray folded = FoldProfileName(QByteArray(name.data(), qsizetype(name.size())));
+        FCurrent = -1;
+        if (!FSeen.contains(folded)) {
+            FSeen.insert(folded, true);
+            for (size_t s = 0; s < FSections.size(); ++s)
+                if (FSections[s].Folded == folded)
+                    FCurrent = qsizetype(s);
+        }
+    } else if (line.Kind == TProfileDocument::TLineKind::Entry && FCurrent >= 0) {
+        const TLookupKey lookup(name);
+        const qsizetype group = FSections[size_t(FCurrent)].Index.Find(lookup.View());
+        if (group >= 0) {
+            FCandidates.push_back({FCurrent, group, FBase + line.Begin, FBase + line.Next,
+                                   QByteArray(name.data(), qsizetype(name.size())), FLastByte, -1});
+            FPending = qsizetype(FCandidates.size()) - 1;
+        }
+    }
+    FLastByte = static_cast<unsigned char>(data[line.Next - 1]);
+}
+
+std::vector<TFileSplice> TLineDeletionScan::Finish()
+{
+    Process(true);
+    // The keys in their order, each taking its exact line, else the first line of its fold.
+    std::vector<bool> deleted(FCandidates.size());
+    std::vector<std::vector<std::vector<size_t>>> byGroup(FSections.size()); // candidates, in file order
+    for (size_t s = 0; s < FSections.size(); ++s)
+        byGroup[s].resize(FSections[s].Keys.size());
+    for (size_t c = 0; c < FCandidates.size(); ++c)
+        byGroup[size_t(FCandidates[c].Section)][size_t(FCandidates[c].Group)].push_back(c);
+    for (size_t s = 0; s < FSections.size(); ++s) {
+        const TSectionKeys &section = FSections[s];
+        for (size_t k = 0; k < section.Keys.size(); ++k) {
+            qsizetype exact = -1, folded = -1;
+            for (const size_t c : byGroup[s][size_t(section.GroupOf[k])]) {
+                if (deleted[c])
+                    continue;
+                if (folded < 0)
+                    folded = qsizetype(c);
+                if (FCandidates[c].Key == section.Keys[k]) {
+                    exact = qsizetype(c);
+                    break;
+                }
+            }
+            if (exact >= 0 || folded >= 0)
+                deleted[size_t(exact >= 0 ? exact : folded)] = true;
+        }
+    }
+    // As WithoutRanges joins what is kept.
+    std::vector<TFileSplice> splices;
+    qsizetype keepFrom = 0;
+    int lastKept = -1; // the last byte of the new text so far, -1 while it is empty
+    for (size_t c = 0; c < FCandidates.size(); ++c) {
+        if (!deleted[c])
+            continue;
+        const TCandidate &candidate = FCandidates[c];
+        if (candidate.Begin > keepFrom)
+            lastKept = candidate.Before;
+        keepFrom = std::max(keepFrom, candidate.Next);
+        const bool lineFeed = candidate.After == '\n' && lastKept == '\r';
+        if (lineFeed)
+            lastKept = '\n';
+        splices.push_back({candidate.Begin, candidate.Next, lineFeed ? QByteArrayLiteral("\n") : QByteArray()});
+    }
+    return splices;
 }

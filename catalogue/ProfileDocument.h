@@ -5,8 +5,10 @@
 #include <QHash>
 
 #include "catalogue/FoldedName.h"
+#include "common/AtomicFile.h"
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 // The parsed view of one INI-style file. The bytes stay the source of truth: every edit splices
@@ -107,6 +109,46 @@ private:
     std::vector<bool> FDeleted;
     mutable TFoldedNames FFolded;
     qsizetype FDeletions = 0;
+};
+
+// The lines that a document's deletions of keys would take out (each key as MarkDeletedExact,
+// else as MarkDeleted, in the order given), found in one pass over the bytes handed in pieces of
+// any size: only the lines whose keys fold like one of those keys are kept, so a large file is
+// never held whole. The splices make the same bytes as BytesWithoutDeleted of such a document.
+class TLineDeletionScan {
+public:
+    void AddKey(const QByteArray &section, const QByteArray &key);
+    void Feed(QByteArrayView piece);
+    // After the last piece: the lines to take out in file order, each replaced by nothing, or by
+    // an LF where a lone CR before it would otherwise join the LF of an empty line after it.
+    std::vector<TFileSplice> Finish();
+
+private:
+    struct TSectionKeys {
+        QByteArray Folded;
+        std::deque<QByteArray> Keys; // in the order of deletion
+        std::vector<qsizetype> GroupOf;
+        TFoldedNames FoldedKeys;
+        TNameIndex Index; // fold -> group
+    };
+    struct TCandidate {
+        qsizetype Section = 0, Group = 0;
+        qsizetype Begin = 0, Next = 0;
+        QByteArray Key;
+        int Before = -1, After = -1; // the bytes around the line, -1 at the file's ends
+    };
+    void Process(bool last);
+    void Take(const TProfileDocument::TLine &line, const char *data);
+
+    std::deque<TSectionKeys> FSections;
+    QHash<QByteArray, bool> FSeen; // folded section names met so far
+    qsizetype FCurrent = -1;       // the section of FSections whose first occurrence is being read
+    std::vector<TCandidate> FCandidates;
+    qsizetype FPending = -1; // the candidate whose following byte is not read yet
+    QByteArray FCarry;       // the bytes from the start of a line not yet complete
+    qsizetype FBase = 0;     // the offset of FCarry's first byte in the file
+    bool FStarted = false;
+    int FLastByte = -1;
 };
 
 // Section and key names match without regard to letter case, non-ASCII letters included

@@ -397,7 +397,8 @@ int CopyAttributes(int from, int to)
 // extended attributes (kUseInPlace when it cannot); a file created new gets `mode`, or 0666 less
 // the umask when mode is negative.
 // On success fd is open and tempName is empty (unnamed) or the temporary name.
-int WriteNewFile(const QByteArray &path, std::initializer_list<QByteArrayView> pieces, const struct stat *replaced,
+// `content` writes the bytes into the new file open as its argument and returns 0 or an errno.
+int WriteNewFile(const QByteArray &path, const std::function<int(int)> &content, const struct stat *replaced,
                  int replacedFd, int mode, bool sync, TFd &fd, QByteArray &tempName)
 {
     // A replacement starts private and gets its final mode once its owner is right.
@@ -439,18 +440,29 @@ int WriteNewFile(const QByteArray &path, std::initializer_list<QByteArrayView> p
     } else if (mode >= 0 && ::fchmod(f, mode_t(mode)) != 0) {
         error = errno;
     }
-    // Written one after the other where they lie: a spliced content is never joined in memory.
-    off_t offset = 0;
-    for (const QByteArrayView piece : pieces) {
-        if (!error)
-            error = WriteAllAt(f, piece, offset);
-        offset += off_t(piece.size());
-    }
+    if (!error)
+        error = content(f);
     if (!error && (sync || SyncWrites()) && ::fdatasync(f) != 0)
         error = errno;
     if (error && !tempName.isEmpty())
         ::unlink(tempName.constData());
     return error;
+}
+
+int WriteNewFile(const QByteArray &path, std::initializer_list<QByteArrayView> pieces, const struct stat *replaced,
+                 int replacedFd, int mode, bool sync, TFd &fd, QByteArray &tempName)
+{
+    // Written one after the other where they lie: a spliced content is never joined in memory.
+    const auto content = [pieces](int f) {
+        off_t offset = 0;
+        for (const QByteArrayView piece : pieces) {
+            if (const int error = WriteAllAt(f, piece, offset))
+                return error;
+            offset += off_t(piece.size());
+        }
+        return 0;
+    };
+    return WriteNewFile(path, content, replaced, replacedFd, mode, sync, fd, tempName);
 }
 
 void SyncFolderOf(const QByteArray &path)
@@ -806,9 +818,9 @@ constexpr qsizetype kLargeFile = 4 << 20;
 // The last close of a replaced large file frees its pages and blocks, and its text read for the
 // edit frees its memory: tens of milliseconds at 100 MB, which a commit made as the cursor leaves a
 // row need not wait for. The file is no longer named, so nothing waits for its lock either.
-void ReleaseReplaced(TFd &fd, QByteArray &bytes)
+void ReleaseReplaced(TFd &fd, QByteArray &bytes, qsizetype size)
 {
-    if (bytes.size() < kLargeFile)
+    if (size < kLargeFile)
         return;
     const int replaced = fd.Release();
     try {
@@ -828,6 +840,91 @@ void DropCachedText(int fd, qsizetype size)
     if (size >= kLargeFile)
         (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
 }
+
+// The pieces a file is read and copied in where its text is never held whole.
+constexpr qsizetype kCopyPiece = 256 << 10;
+
+// Hands the bytes [from, to) of the file to consume in pieces; a file that ends early (cut by a
+// writer that ignores the lock) gives EIO, so no short copy is taken for the whole.
+int ReadRange(int fd, qsizetype from, qsizetype to, const std::function<void(QByteArrayView)> &consume)
+{
+    QByteArray piece(std::clamp<qsizetype>(to - from, 1, kCopyPiece), Qt::Uninitialized);
+    while (from < to) {
+        const ssize_t n = ::pread(fd, piece.data(), size_t(std::min(piece.size(), to - from)), off_t(from));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return EIO;
+        consume(QByteArrayView(piece.constData(), n));
+        from += n;
+    }
+    return 0;
+}
+
+// Copies the bytes [from, to) of one file to the other at outAt without passing them through
+// this process where the kernel can, else in pieces.
+int CopyRange(int in, int out, qsizetype from, qsizetype to, off_t &outAt)
+{
+    loff_t inOffset = from;
+    loff_t outOffset = outAt;
+    while (inOffset < to) {
+        const ssize_t n = ::copy_file_range(in, &inOffset, out, &outOffset, size_t(to - inOffset), 0);
+        if (n > 0 || (n < 0 && errno == EINTR))
+            continue;
+        if (n == 0)
+            return EIO;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+            return errno;
+        // Not between these files: the rest goes through a piece of memory.
+        int writeError = 0;
+        const int error = ReadRange(in, qsizetype(inOffset), to, [&](QByteArrayView piece) {
+            if (!writeError)
+                writeError = WriteAllAt(out, piece, off_t(outOffset));
+            outOffset += loff_t(piece.size());
+        });
+        if (error || writeError)
+            return error ? error : writeError;
+        break;
+    }
+    outAt = off_t(outOffset);
+    return 0;
+}
+
+// The file's bytes with the splices made, into the new file `out`.
+int CopyWithSplices(int in, int out, qsizetype size, const std::vector<TFileSplice> &splices)
+{
+    off_t outAt = 0;
+    qsizetype at = 0;
+    for (const TFileSplice &splice : splices) {
+        if (const int error = CopyRange(in, out, at, splice.From, outAt))
+            return error;
+        if (const int error = WriteAllAt(out, splice.Insert, outAt))
+            return error;
+        outAt += off_t(splice.Insert.size());
+        at = splice.To;
+    }
+    return CopyRange(in, out, at, size, outAt);
+}
+
+// Opens the file the path names for writing and takes its exclusive lock. kReplacedMeanwhile when
+// another writer replaced the file while this one waited for the lock: lock the new one then.
+constexpr int kReplacedMeanwhile = -1001;
+int LockExisting(const QByteArray &path, QByteArray &target, TFd &fd, struct stat &locked)
+{
+    if (const int openError = OpenNamed(path, O_RDWR, target, fd, locked))
+        return openError;
+    while (::flock(fd.Get(), LOCK_EX) != 0)
+        if (errno != EINTR)
+            return errno;
+    struct stat current;
+    if (::fstat(fd.Get(), &locked) != 0)
+        return errno;
+    if (::stat(path.constData(), &current) != 0 || current.st_ino != locked.st_ino || current.st_dev != locked.st_dev)
+        return kReplacedMeanwhile;
+    return locked.st_size > kMaxFileSize ? EFBIG : 0;
+}
 } // namespace
 
 int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TReplaceOptions options)
@@ -839,7 +936,9 @@ int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TRepla
         QByteArray target;
         TFd fd;
         struct stat locked;
-        if (const int openError = OpenNamed(path, O_RDWR, target, fd, locked)) {
+        if (const int openError = LockExisting(path, target, fd, locked)) {
+            if (openError == kReplacedMeanwhile)
+                continue; // replaced while we waited for the lock: lock the new one
             if (openError != ENOENT)
                 return openError;
             const std::optional<TFileSplice> created = edit(std::nullopt);
@@ -861,17 +960,6 @@ int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TRepla
                 SyncFolderOf(target);
             return error;
         }
-        while (::flock(fd.Get(), LOCK_EX) != 0)
-            if (errno != EINTR)
-                return errno;
-        struct stat current;
-        if (::fstat(fd.Get(), &locked) != 0)
-            return errno;
-        if (::stat(path.constData(), &current) != 0 || current.st_ino != locked.st_ino
-            || current.st_dev != locked.st_dev)
-            continue; // replaced while we waited for the lock: lock the new one
-        if (locked.st_size > kMaxFileSize)
-            return EFBIG;
         QByteArray bytes;
         if (const int error = ReadFd(fd.Get(), qsizetype(locked.st_size), bytes))
             return error;
@@ -901,7 +989,7 @@ int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TRepla
             if (!error && sync)
                 SyncFolderOf(target);
             if (!error)
-                ReleaseReplaced(fd, bytes);
+                ReleaseReplaced(fd, bytes, bytes.size());
         }
         if (error == kUseInPlace)
             error = RewriteInPlace(fd.Get(), target, bytes, head.toByteArray().append(changed->Insert).append(tail));
@@ -920,6 +1008,76 @@ int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOpt
             return TFileSplice{0, current ? current->size() : 0, std::move(*changed)};
         },
         options);
+}
+
+int CutFileLocked(const QByteArray &path, const TFileCutEdit &edit, TReplaceOptions options)
+{
+    const bool sync = options.Sync || SyncWrites();
+    for (;;) {
+        QByteArray target;
+        TFd fd;
+        struct stat locked;
+        if (const int lockError = LockExisting(path, target, fd, locked)) {
+            if (lockError == kReplacedMeanwhile)
+                continue;
+            return lockError == ENOENT ? 0 : lockError;
+        }
+        QByteArray torn;
+        if (const int error = RecoverTornRewrite(fd.Get(), target, torn))
+            return error; // the torn text is no base for an edit
+        if (!torn.isEmpty() && ::fstat(fd.Get(), &locked) != 0)
+            return errno; // the old text is back in the file, and read from there
+        torn = QByteArray();
+        const qsizetype size = qsizetype(locked.st_size);
+        const TContentReader read = [&fd, size](const std::function<void(QByteArrayView)> &consume) {
+            return ReadRange(fd.Get(), 0, size, consume);
+        };
+        const std::optional<std::vector<TFileSplice>> splices = edit(read);
+        if (!splices || splices->empty())
+            return 0;
+        qsizetype at = 0, newSize = size;
+        for (const TFileSplice &splice : *splices) {
+            if (splice.From < at || splice.From > splice.To || splice.To > size)
+                return EINVAL;
+            at = splice.To;
+            newSize += splice.Insert.size() - (splice.To - splice.From);
+        }
+        if (newSize > kMaxFileSize)
+            return EFBIG;
+        RemoveLeftovers(target);
+        // A second name would keep the old text, so hard links are always written in place.
+        int error = locked.st_nlink > 1 ? kUseInPlace : 0;
+        if (!error) {
+            TFd newFd;
+            QByteArray tempName;
+            error = WriteNewFile(
+                target, [&](int out) { return CopyWithSplices(fd.Get(), out, size, *splices); }, &locked, fd.Get(), -1,
+                sync, newFd, tempName);
+            if (!error)
+                error = PublishNewFile(target, newFd, tempName, true);
+            if (!error && sync)
+                SyncFolderOf(target);
+            if (!error)
+                ReleaseReplaced(fd, torn, size);
+        }
+        if (error == kUseInPlace) {
+            // Rare (hard links, another user's file): a rewrite in place holds both texts whole.
+            QByteArray old;
+            old.reserve(size);
+            if (const int readError = ReadRange(fd.Get(), 0, size, [&old](QByteArrayView piece) { old += piece; }))
+                return readError;
+            QByteArray bytes;
+            bytes.reserve(newSize);
+            qsizetype from = 0;
+            for (const TFileSplice &splice : *splices) {
+                bytes.append(old.constData() + from, splice.From - from).append(splice.Insert);
+                from = splice.To;
+            }
+            bytes.append(old.constData() + from, size - from);
+            error = RewriteInPlace(fd.Get(), target, old, bytes);
+        }
+        return error;
+    }
 }
 
 void NoteLeftoverSearch(const QByteArray &folder, int dirFd, std::vector<std::string> names)

@@ -81,6 +81,18 @@ using TFileSpliceEdit = std::function<std::optional<TFileSplice>(const std::opti
 // is refused (EINVAL) and nothing is written.
 int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TReplaceOptions options = {});
 
+// An edit that takes a few ranges out of the content, each replaced by its Insert, chosen by
+// reading the content once in pieces: neither the old content nor the new one is ever held whole,
+// so a large file costs a piece's memory. `read` hands the current content to consume in
+// consecutive pieces and returns 0 or the read's error. The splices returned are in file order
+// and do not overlap; none or nullopt leaves the file as it is.
+using TContentReader = std::function<int(const std::function<void(QByteArrayView)> &consume)>;
+using TFileCutEdit = std::function<std::optional<std::vector<TFileSplice>>(const TContentReader &read)>;
+// SpliceFileLocked for such an edit, with the same lock, link rules and in-place rewrites. A file
+// that does not exist is left absent (edit is not called). Splices out of order, overlapping or
+// outside the content are refused (EINVAL) and nothing is written.
+int CutFileLocked(const QByteArray &path, const TFileCutEdit &edit, TReplaceOptions options = {});
+
 // Creates the file with these bytes only when no file exists; it appears whole or not at all.
 // Returns 0 on success or when a file already exists (another user's link counts as one: nothing
 // is created through it), else the errno of the failure.
