@@ -243,6 +243,22 @@
         <source>&amp;Close	Alt+F4</source>
         <translation>&amp;Schließen	Alt+F4</translation>
     </message>
+    <message>
+        <source>Another program changed the description of &quot;%1&quot; while you typed: yours is saved, the other is in Pruned descriptions</source>
+        <translation>Ein anderes Programm hat die Beschreibung von &quot;%1&quot; geändert, während Sie tippten: Ihre ist gespeichert, die andere steht unter Entfernte Beschreibungen</translation>
+    </message>
+    <message>
+        <source>Another program changed the description of &quot;%1&quot; while you typed: yours is saved over it</source>
+        <translation>Ein anderes Programm hat die Beschreibung von &quot;%1&quot; geändert, während Sie tippten: Ihre hat sie ersetzt</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; was removed while you typed its description: your text is in Pruned descriptions</source>
+        <translation>&quot;%1&quot; wurde entfernt, während Sie die Beschreibung tippten: Ihr Text steht unter Entfernte Beschreibungen</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; was removed while you typed its description: your text could not be kept</source>
+        <translation>&quot;%1&quot; wurde entfernt, während Sie die Beschreibung tippten: Ihr Text konnte nicht aufbewahrt werden</translation>
+    </message>
 </context>
 <context>
     <name>TFrmPrunedDescriptions</name>

@@ -482,18 +482,27 @@ void TFrmMain::Relist(bool prune)
         for (const TPlace &place : places) {
             TStringGrid *grid = place.Grid;
             TStringGridModel *model = grid->GridModel();
+            const int row = place.Name.isEmpty() ? -1 : model->FindName(place.Name);
+            const bool typed = !place.Typed.isEmpty() && place.Typed != place.Stored;
+            if (row < 0 && typed) {
+                // What the user typed for an entry that went is not dropped with its row: it is
+                // kept as the description of an entry that went, and can be restored.
+                const bool kept = FIndex && FIndex->IsUsable();
+                if (kept)
+                    FIndex->KeepPruned(folder, grid == StringGridFolders, place.Name, EncodeText(place.Typed));
+                ShowStatus(GoneWhileTypedMessage(DecodeName(place.Name), kept));
+            }
             if (!model->IsEntryRow(0))
                 continue;
             if (const int top = model->FindName(place.TopName); top >= 0)
                 static_cast<QAbstractItemView *>(grid)->scrollTo(model->index(top, TStringGridModel::ColName),
                                                                  QAbstractItemView::PositionAtTop);
             grid->horizontalScrollBar()->setValue(place.Sideways);
-            const int row = place.Name.isEmpty() ? -1 : model->FindName(place.Name);
             // An entry that went: the cursor stays where it was.
             grid->SetCurrentCell(place.Col, row >= 0 ? row : std::min(place.Row, model->rowCount() - 1));
             if (row < 0)
                 continue;
-            if (!place.Typed.isEmpty() && place.Typed != place.Stored) {
+            if (typed) {
                 const QString now = model->Stored(row);
                 model->SetDescription(row, place.Typed);
                 // Another program wrote the entry while the user typed: the user's commit wins,
@@ -527,12 +536,18 @@ void TFrmMain::Relist(bool prune)
 
 QString TFrmMain::ConflictMessage(const QString &name, bool kept)
 {
-    return kept ? QStringLiteral("Another program changed the description of \"%1\" while you typed: yours is "
-                                 "saved, the other is in Pruned descriptions")
+    return kept ? tr("Another program changed the description of \"%1\" while you typed: yours is saved, the "
+                     "other is in Pruned descriptions")
                       .arg(name)
-                : QStringLiteral("Another program changed the description of \"%1\" while you typed: yours is "
-                                 "saved over it")
+                : tr("Another program changed the description of \"%1\" while you typed: yours is saved over it")
                       .arg(name);
+}
+
+QString TFrmMain::GoneWhileTypedMessage(const QString &name, bool kept)
+{
+    return kept ? tr("\"%1\" was removed while you typed its description: your text is in Pruned descriptions")
+                      .arg(name)
+                : tr("\"%1\" was removed while you typed its description: your text could not be kept").arg(name);
 }
 
 void TFrmMain::BitBtnDirNoteClick()

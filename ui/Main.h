@@ -190,6 +190,7 @@ public:
     // The status line's text when another program changed a description being typed; kept: the
     // other text is among the pruned descriptions.
     static QString ConflictMessage(const QString &name, bool kept);
+    static QString GoneWhileTypedMessage(const QString &name, bool kept);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

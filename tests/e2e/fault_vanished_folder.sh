@@ -3,7 +3,8 @@
 # The folder shown is removed by someone else. F5 leaves the window as it was (there is nothing
 # to list); a description typed then cannot be stored: an error box names the file, the program
 # keeps running, the folder is not made again, and the cursor stays on the row, so the text is
-# stored by the next move once the folder is back. Usage: fault_vanished_folder.sh PROGRAM
+# stored by the next move once the folder is back (made again whole, as a checkout does; the
+# window may list it again before that move). Usage: fault_vanished_folder.sh PROGRAM
 . "$(dirname "$0")/e2e_lib.sh"
 shown=$E2E_DATA/Shown
 mkdir "$shown"
@@ -19,7 +20,11 @@ e2e_alive "$E2E_PID" || fail "the program ended"
 [ ! -e "$shown" ] || fail "the vanished folder was made again"
 echo "a commit into the vanished folder was reported, the program runs on"
 
-mkdir "$shown"
+mkdir "$E2E_DATA/Back"
+touch "$E2E_DATA/Back/a.txt" "$E2E_DATA/Back/b.txt"
+mv "$E2E_DATA/Back" "$shown"
+# Time for the window to see the folder again and list it, the typed text kept on its row.
+sleep 1.2
 e2e_focus "$E2E_WINDOW"
 e2e_key Down
 e2e_wait_file_contains 10 "$shown/Folder.dnt" "a.txt=typed after the folder vanished" \

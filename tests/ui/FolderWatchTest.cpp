@@ -313,6 +313,39 @@ TEST_P(FolderWatchTypingTest, TypingWinsOverAnotherProgramsDescription)
         return p.Name == "b" && p.IsFolder == folders && p.Text == "theirs";
     })) << "the other text can be restored";
 }
+// An entry removed by another program while the user types its description: the typed text is
+// kept among the pruned descriptions, and the status line says where it went.
+TEST_P(FolderWatchTypingTest, TypingForAnEntryThatGoesIsKept)
+{
+    const bool folders = GetParam();
+    const QByteArray folder = Dir.MakeDir("going");
+    const QByteArray gone = folder + "/b";
+    if (folders)
+        Dir.MakeDir("going/b");
+    else
+        WriteFileBytes(gone, "x");
+    WriteFileBytes(folder + "/keep", "k");
+    TFrmMain window(NothingToList(Dir));
+    ShowAndActivate(window);
+    ASSERT_TRUE(window.LoadFolder(folder));
+    Settle(window);
+    TStringGrid *grid = folders ? window.StringGridFolders : window.StringGridFiles;
+    TStringGridModel *model = grid->GridModel();
+    grid->setFocus();
+    grid->SetCurrentCell(TStringGridModel::ColDesc, model->FindName("b"));
+    Key(Qt::Key_F2);
+    Type(QStringLiteral("typed for b"));
+
+    ASSERT_EQ(folders ? ::rmdir(gone.constData()) : ::unlink(gone.constData()), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->FindName("b") < 0; }, 3000));
+    Settle(window);
+    TDescriptionIndex index;
+    const std::vector<TPrunedDescription> pruned = index.Pruned();
+    EXPECT_TRUE(std::any_of(pruned.begin(), pruned.end(), [&](const TPrunedDescription &p) {
+        return p.Name == "b" && p.IsFolder == folders && p.Text == "typed for b";
+    })) << "the typed text can be restored";
+    EXPECT_TRUE(window.StatusLine->text().contains(QStringLiteral("\"b\""))) << window.StatusLine->text().toStdString();
+}
 INSTANTIATE_TEST_SUITE_P(BothTables, FolderWatchTypingTest, ::testing::Values(true, false),
                          [](const auto &param) { return param.param ? "Folders" : "Files"; });
 
