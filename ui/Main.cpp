@@ -545,9 +545,9 @@ QString TFrmMain::ConflictMessage(const QString &name, bool kept)
 
 QString TFrmMain::GoneWhileTypedMessage(const QString &name, bool kept)
 {
-    return kept ? tr("\"%1\" was removed while you typed its description: your text is in Pruned descriptions")
-                      .arg(name)
-                : tr("\"%1\" was removed while you typed its description: your text could not be kept").arg(name);
+    return kept
+               ? tr("\"%1\" was removed while you typed its description: your text is in Pruned descriptions").arg(name)
+               : tr("\"%1\" was removed while you typed its description: your text could not be kept").arg(name);
 }
 
 void TFrmMain::BitBtnDirNoteClick()
