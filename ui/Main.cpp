@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/Main.h"
+#include "exchange/CommentMirror.h"
 
 #include "index/DescriptionIndex.h"
 #include "index/IndexUpdater.h"
@@ -98,7 +99,10 @@ TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(p
     CreateComponents();
     FListings = new TListingController(this, *static_cast<TListingSteps *>(this));
     FCommit = std::make_unique<TDescriptionCommit>(StringGridFolders, StringGridFiles, [this] {
-        return TCommitPlace{FDescFilePath, FIndexUpdater, FListings->FolderWatch()};
+        return TCommitPlace{FDescFilePath, FIndexUpdater, FListings->FolderWatch(),
+                            [this](const QByteArray &folder, const QByteArray &name, const QByteArray &text) {
+                                MirrorWritten(folder, name, text);
+                            }};
     });
     FEntryActions = std::make_unique<TEntryActions>(static_cast<TEntryActionsHost &>(*this), StringGridFolders,
                                                     StringGridFiles);
@@ -199,6 +203,7 @@ void TFrmMain::WMSysCommand(int command)
     case CmdSearch: ShowSearch(); break;
     case CmdPrunedDescriptions: ShowPrunedDescriptions(); break;
     case CmdIndexTree: IndexFolderTree(); break;
+    case CmdMirrorComments: SetMirrorCommentsOn(!MirrorCommentsOn()); break;
     }
 }
 
