@@ -104,7 +104,8 @@ TEST_F(DntMirrorTest, AnotherProgramsCommentIsLeftAndReportedWithoutFailing)
         SCOPED_TRACE(text.isEmpty() ? "removed" : "set");
         const TDntRun run = Run({"set", Path("foreign.txt"), text});
         EXPECT_EQ(run.Code, 0) << run.Err.toStdString();
-        EXPECT_TRUE(run.Err.contains("foreign.txt: its comment was written by another program")) << run.Err.toStdString();
+        EXPECT_TRUE(run.Err.contains("foreign.txt: its comment was written by another program"))
+            << run.Err.toStdString();
         EXPECT_EQ(Comment("foreign.txt"), QByteArray("From the file manager"));
     }
 
@@ -170,12 +171,12 @@ TEST_F(DntMirrorTest, MirrorOnBringsAFolderOrATreeUpToDateAndSummarises)
     ASSERT_EQ(WriteComment(Path("foreign.txt"), "From the file manager"), 0);
     // Written while the setting is off: no comment yet.
     for (const auto &[name, text] : std::vector<std::pair<QByteArray, QByteArray>>{{"a.txt", "A"},
-                                                                                  {"gone.txt", "Gone soon"},
-                                                                                  {"foreign.txt", "F"},
-                                                                                  {"link.txt", "Link"},
-                                                                                  {"sub", "Sub"},
-                                                                                  {"sub/b.txt", "B"},
-                                                                                  {"sub/deeper/c.txt", "C"}})
+                                                                                   {"gone.txt", "Gone soon"},
+                                                                                   {"foreign.txt", "F"},
+                                                                                   {"link.txt", "Link"},
+                                                                                   {"sub", "Sub"},
+                                                                                   {"sub/b.txt", "B"},
+                                                                                   {"sub/deeper/c.txt", "C"}})
         ASSERT_EQ(Run({"set", Path(name), text}).Code, 0) << name.constData();
     EXPECT_EQ(Comment("a.txt"), std::nullopt);
 
