@@ -151,9 +151,10 @@ public:
     // Turning it on brings the listed folder's comments up to date; the status line says how
     // many were written and skipped.
     void SetMirrorCommentsOn(bool on);
-    // A description was written: while the setting is on, its entry's comment follows it. Skipped
-    // entries and comments of other programs are told on the status line, never in a box.
-    void MirrorWritten(const QByteArray &folder, const QByteArray &name, const QByteArray &text);
+    // Descriptions were written (name, text): while the setting is on, their entries' comments
+    // follow them. Skipped entries and comments of other programs are told on the status line,
+    // never in a box.
+    void MirrorWritten(const QByteArray &folder, const std::vector<std::pair<QByteArray, QByteArray>> &descriptions);
     QAction *MirrorCommentsItem = nullptr;
 
     // The window menu, the stand-in for the system menu; its commands go through WMSysCommand.

@@ -39,12 +39,13 @@ void TFrmMain::SetMirrorCommentsOn(bool on)
     ShowMirrorCounts(mirror.Counts(), true);
 }
 
-void TFrmMain::MirrorWritten(const QByteArray &folder, const QByteArray &name, const QByteArray &text)
+void TFrmMain::MirrorWritten(const QByteArray &folder,
+                             const std::vector<std::pair<QByteArray, QByteArray>> &descriptions)
 {
-    if (!MirrorCommentsOn())
+    if (descriptions.empty() || !MirrorCommentsOn())
         return;
     TCommentMirror mirror(FIndex.get());
-    mirror.Entry(folder, name, text);
+    mirror.Entries(folder, descriptions);
     ShowMirrorCounts(mirror.Counts(), false);
 }
 

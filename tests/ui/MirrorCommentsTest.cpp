@@ -99,6 +99,17 @@ TEST_F(MirrorCommentsTest, TheMenuItemTurnsItOnForTheListedFolderAndEveryCommitF
     EXPECT_EQ(Comment("b.txt"), QByteArray("Typed again"));
 }
 
+TEST_F(MirrorCommentsTest, TheWindowsImportOfADescriptIonSetsTheComments)
+{
+    Dir.WriteFile("a.txt", "x");
+    Dir.WriteFile("descript.ion", "a.txt From descript.ion\r\n");
+    SetMirrorComments(true);
+    MessageLog().Answers = {mrYes};
+    ASSERT_TRUE(Window.LoadFolder(Dir.Path()));
+    EXPECT_EQ(Window.StringGridFiles->GridModel()->Stored(0), QStringLiteral("From descript.ion"));
+    EXPECT_EQ(Comment("a.txt"), QByteArray("From descript.ion"));
+}
+
 TEST_F(MirrorCommentsTest, TheItemShowsTheSettingDntChanged)
 {
     SetMirrorComments(true); // as `dnt mirror on` does from another process
