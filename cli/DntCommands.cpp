@@ -13,12 +13,14 @@
 #include "common/Exceptions.h"
 #include "common/PathUtils.h"
 #include "common/TextCodec.h"
+#include "exchange/CommentMirror.h"
 #include "exchange/Export.h"
 #include "exchange/FolderListing.h"
 #include "exchange/Import.h"
 #include "exchange/Xattr.h"
 #include "index/DescriptionIndex.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -101,6 +103,27 @@ void KeepIndexCurrent(const QByteArray &folder)
         return;
     if (const QByteArray real = RealFolder(folder); !real.isEmpty())
         TDescriptionIndex().IndexFolder(real);
+}
+
+// While the mirror setting is on, the comments of the entries whose descriptions were just
+// written follow them. Nothing here fails the command: skipped entries and comments another
+// program wrote are told on standard error, other failures too.
+void MirrorWritten(const QByteArray &folder, const std::vector<std::pair<QByteArray, QByteArray>> &descriptions)
+{
+    if (descriptions.empty() || !MirrorCommentsOn())
+        return;
+    std::optional<TDescriptionIndex> index;
+    if (!IndexSwitchedOff())
+        index.emplace();
+    TCommentMirror mirror(index ? &*index : nullptr);
+    mirror.Entries(folder, descriptions);
+    const TMirrorCounts &counts = mirror.Counts();
+    for (const QByteArray &path : counts.NotOurs)
+        Note(NotOursMessage(path));
+    for (const QString &e : counts.Errors)
+        Note(e);
+    if (counts.Skipped() > 0)
+        Note(MirrorSummary(counts));
 }
 
 struct TArgs {
@@ -323,6 +346,8 @@ int Set(const std::vector<QByteArray> &args)
     if (text.isEmpty()) {
         const int code = RemoveDescription(*ref, path);
         KeepIndexCurrent(ref->Catalogue.Folder);
+        if (code == kExitDone)
+            MirrorWritten(ref->Catalogue.Folder, {{ref->Entry().Name, {}}});
         return code;
     }
     const QByteArray &descPath = ref->Catalogue.DescPath;
@@ -343,6 +368,7 @@ int Set(const std::vector<QByteArray> &args)
         return Fail(e.Message());
     }
     KeepIndexCurrent(ref->Catalogue.Folder);
+    MirrorWritten(ref->Catalogue.Folder, {{ref->Entry().Name, text}});
     return kExitDone;
 }
 
@@ -607,8 +633,14 @@ int ImportFolder(const QByteArray &folder, const QByteArray &shownPrefix, const 
                         .arg(DecodeName(report.Source))
                         .arg(report.Lines)
                         .arg(report.Encoding));
-    if (!options.DryRun && report.Count(TImportAction::Set) > 0)
+    if (!options.DryRun && report.Count(TImportAction::Set) > 0) {
         KeepIndexCurrent(folder);
+        std::vector<std::pair<QByteArray, QByteArray>> written;
+        for (const TImportStep &step : report.Steps)
+            if (step.Action == TImportAction::Set)
+                written.emplace_back(step.Name, EncodeText(step.Text));
+        MirrorWritten(folder, written);
+    }
     if (!recursive)
         return code;
     // A folder whose descriptions cannot be read still leads to its subfolders.
@@ -651,6 +683,93 @@ int Import(const std::vector<QByteArray> &args)
     const QByteArray prefix = parsed->Positional.empty() ? QByteArray() : IncludeTrailingPathDelimiter(folder);
     return ImportFolder(folder, prefix, options, parsed->Has("--recursive"));
 }
+// --- mirror --------------------------------------------------------------------------------------
+
+// Brings the comments of a folder (and, recursive, of the tree below it) up to date with their
+// descriptions. On a terminal, standard error shows how many folders were done now and then.
+int MirrorTree(const QByteArray &top, bool recursive)
+{
+    std::optional<TDescriptionIndex> index;
+    if (IndexSwitchedOff())
+        Note(QStringLiteral("the description index is switched off (DIRNOTE_NO_INDEX=1): only entries without a "
+                            "comment get one, and none will be changed later"));
+    else
+        index.emplace();
+    TCommentMirror mirror(index ? &*index : nullptr);
+    const bool progress = ::isatty(STDERR_FILENO) == 1;
+    QElapsedTimer shown;
+    shown.start();
+    int code = kExitDone, folders = 0;
+    std::vector<QByteArray> pending{top};
+    while (!pending.empty()) {
+        const QByteArray folder = std::move(pending.back());
+        pending.pop_back();
+        const TReadListing listing = ReadListing(folder);
+        // Without its descriptions, an entry would seem to have none: its comment is left.
+        if (listing.Whole())
+            mirror.Folder(listing.Catalogue);
+        else
+            code = Fail(listing.Problem());
+        if (recursive) {
+            std::vector<QByteArray> subfolders = RealSubfolders(listing.Catalogue);
+            // Taken from the back: name order, as a listing shows them.
+            pending.insert(pending.end(), std::make_move_iterator(subfolders.rbegin()),
+                           std::make_move_iterator(subfolders.rend()));
+        }
+        ++folders;
+        if (progress && shown.elapsed() >= 1000) {
+            Write(stderr, "\r" + QByteArray::number(folders) + (folders == 1 ? " folder" : " folders"));
+            std::fflush(stderr);
+            shown.restart();
+        }
+    }
+    if (progress && folders > 0)
+        Write(stderr, "\r" + QByteArray::number(folders) + (folders == 1 ? " folder\n" : " folders\n"));
+    const TMirrorCounts &counts = mirror.Counts();
+    for (const QByteArray &path : counts.NotOurs)
+        Note(NotOursMessage(path));
+    for (const QString &e : counts.Errors)
+        code = Fail(e);
+    Write(stdout, EncodeText(MirrorSummary(counts)) + '\n');
+    return code;
+}
+
+int Mirror(const std::vector<QByteArray> &args)
+{
+    QString error;
+    const std::optional<TArgs> parsed = ParseArgs(args, {"--recursive"}, {}, error);
+    if (!parsed)
+        return Usage(error);
+    const std::vector<QByteArray> &words = parsed->Positional;
+    if (words.empty())
+        return Usage(QStringLiteral("mirror needs on, off or status"));
+    const QByteArray &what = words.front();
+    if (what != "on" && (words.size() > 1 || parsed->Has("--recursive")))
+        return Usage(QStringLiteral("mirror %1 takes no FOLDER and no option").arg(DecodeName(what)));
+    if (what == "status") {
+        Write(stdout, MirrorCommentsOn() ? "on\n" : "off\n");
+        return kExitDone;
+    }
+    if (what != "on" && what != "off")
+        return Usage(QStringLiteral("unknown mirror setting %1 (on, off or status)").arg(DecodeName(what)));
+    if (words.size() > 2)
+        return Usage(QStringLiteral("mirror on takes one FOLDER"));
+    const QByteArray folder = words.size() == 2 ? words[1] : QByteArray(".");
+    if (what == "on" && !IsExistingFolder(folder))
+        return Fail(QStringLiteral("%1: no such folder").arg(DecodeName(folder)));
+    try {
+        SetMirrorComments(what == "on");
+    } catch (const TException &e) {
+        return Fail(e.Message());
+    }
+    if (what == "off") {
+        Write(stdout, "Descriptions are no longer mirrored to file comments; the comments already written stay.\n");
+        return kExitDone;
+    }
+    Write(stdout, "Descriptions are mirrored to file comments from now on.\n");
+    return MirrorTree(folder, parsed->Has("--recursive"));
+}
+
 // --- find ----------------------------------------------------------------------------------------
 
 int Find(const std::vector<QByteArray> &args)
@@ -687,7 +806,7 @@ int Find(const std::vector<QByteArray> &args)
 }
 // --- help --------------------------------------------------------------------------------------
 
-constexpr const char *kCommands[] = {"get", "set", "ls", "find", "export", "import"};
+constexpr const char *kCommands[] = {"get", "set", "ls", "find", "export", "import", "mirror"};
 
 bool IsCommand(const QByteArray &word)
 {
@@ -767,6 +886,8 @@ int RunDnt(const std::vector<QByteArray> &args)
         code = Import(args);
     } else if (command == "find") {
         code = Find(args);
+    } else if (command == "mirror") {
+        code = Mirror(args);
     } else {
         code = Usage(QStringLiteral("unknown command %1").arg(DecodeName(command)));
     }

@@ -4,6 +4,7 @@
 
 #include "common/Exceptions.h"
 #include "common/ProcessMemory.h"
+#include "settings/RegSpecial.h"
 
 #include <cstdio>
 #include <exception>
@@ -13,6 +14,8 @@ int main(int argc, char **argv)
     // Nothing that goes wrong ends the process with an abort: it is reported, and dnt exits 1.
     try {
         ReturnLargeBlocksToTheSystem();
+        // dnt reads the window's settings where the window keeps them.
+        RegProgramKey = DirNoteRegKey;
         // Paths stay the system's bytes: they are not decoded through the locale.
         std::vector<QByteArray> args;
         for (int i = 1; i < argc; ++i)

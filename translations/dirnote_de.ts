@@ -259,6 +259,18 @@
         <source>&quot;%1&quot; was removed while you typed its description: your text could not be kept</source>
         <translation>&quot;%1&quot; wurde entfernt, während Sie die Beschreibung tippten: Ihr Text konnte nicht aufbewahrt werden</translation>
     </message>
+    <message>
+        <source>Mirror descriptions to file comments</source>
+        <translation>Beschreibungen als Dateikommentare spiegeln</translation>
+    </message>
+    <message>
+        <source>The comment of %1 was written by another program: it is left as it is</source>
+        <translation>Den Kommentar von %1 hat ein anderes Programm geschrieben: er bleibt, wie er ist</translation>
+    </message>
+    <message>
+        <source>File comments: %1 written, %2 removed, %3 skipped (the file system keeps none, the file may not be changed, or it is a link), %4 left (another program wrote them)</source>
+        <translation>Dateikommentare: %1 geschrieben, %2 entfernt, %3 übersprungen (das Dateisystem speichert keine, die Datei darf nicht geändert werden oder sie ist eine Verknüpfung), %4 belassen (ein anderes Programm hat sie geschrieben)</translation>
+    </message>
 </context>
 <context>
     <name>TFrmPrunedDescriptions</name>

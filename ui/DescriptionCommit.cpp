@@ -76,6 +76,8 @@ void TDescriptionCommit::StoreDescription(TStringGrid *grid, const char *section
     if (place.Updater)
         place.Updater->Written(ExtractFilePath(place.DescFilePath), std::strcmp(section, kSectionFolders) == 0, name,
                                bytes);
+    if (place.Written)
+        place.Written(ExtractFilePath(place.DescFilePath), name, bytes);
     const int width = grid->TextWidth(text) + 6;
     if (width > grid->ColumnRuleWidth(1))
         grid->SetColumnRuleWidth(1, width);

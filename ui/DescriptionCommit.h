@@ -18,6 +18,9 @@ struct TCommitPlace {
     TIndexUpdater *Updater = nullptr;
     // The watch of the listed folder, told of the write (none in tests of the rules alone).
     TFolderWatch *Watch = nullptr;
+    // Told of each description written (folder with its trailing "/", the entry's name, the text),
+    // after the write; none where nothing else follows a description.
+    std::function<void(const QByteArray &folder, const QByteArray &name, const QByteArray &text)> Written{};
 };
 
 // The rules of when a row's description is written: when the cursor leaves its row, when its

@@ -58,7 +58,8 @@ QString ImportOfferRegKey()
     return RegProgramKey + QStringLiteral("\\DescriptIonImport");
 }
 
-bool OfferDescriptIonImport(const TFolderCatalogue &catalogue, QWidget *parent, const std::function<bool()> &stillAsked)
+bool OfferDescriptIonImport(const TFolderCatalogue &catalogue, QWidget *parent, const std::function<bool()> &stillAsked,
+                            const std::function<void(const TImportReport &)> &imported)
 {
     if (!catalogue.Error.isEmpty() || HasDescriptions(catalogue))
         return false;
@@ -110,6 +111,8 @@ bool OfferDescriptIonImport(const TFolderCatalogue &catalogue, QWidget *parent, 
         return false;
     options.DryRun = false;
     const TImportReport report = ImportDescriptions(catalogue.Folder, options);
+    if (imported)
+        imported(report);
     if (!report.Errors.isEmpty())
         throw TException(report.Errors.join(u'\n'));
     if (report.Count(TImportAction::Refused) > 0)

@@ -6,6 +6,7 @@
 #include <functional>
 
 struct TFolderCatalogue;
+struct TImportReport;
 class QWidget;
 
 // Where the answers are kept: one value per folder under the program's key.
@@ -21,5 +22,7 @@ QString ImportOfferRegKey();
 // listed again. Raises TException when the import failed. A question that `stillAsked` finds
 // overtaken once it is closed (the window went on to another folder meanwhile: a hand-off closed
 // it) got no answer: nothing is imported or remembered, and the next listing asks again.
+// `imported` is told what the import wrote, right after it.
 bool OfferDescriptIonImport(const TFolderCatalogue &catalogue, QWidget *parent,
-                            const std::function<bool()> &stillAsked = {});
+                            const std::function<bool()> &stillAsked = {},
+                            const std::function<void(const TImportReport &)> &imported = {});

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/Main.h"
+#include "exchange/CommentMirror.h"
+#include "exchange/Import.h"
 
 #include "index/DescriptionIndex.h"
 #include "index/IndexUpdater.h"
@@ -98,7 +100,10 @@ TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(p
     CreateComponents();
     FListings = new TListingController(this, *static_cast<TListingSteps *>(this));
     FCommit = std::make_unique<TDescriptionCommit>(StringGridFolders, StringGridFiles, [this] {
-        return TCommitPlace{FDescFilePath, FIndexUpdater, FListings->FolderWatch()};
+        return TCommitPlace{FDescFilePath, FIndexUpdater, FListings->FolderWatch(),
+                            [this](const QByteArray &folder, const QByteArray &name, const QByteArray &text) {
+                                MirrorWritten(folder, {{name, text}});
+                            }};
     });
     FEntryActions = std::make_unique<TEntryActions>(static_cast<TEntryActionsHost &>(*this), StringGridFolders,
                                                     StringGridFiles);
@@ -199,6 +204,7 @@ void TFrmMain::WMSysCommand(int command)
     case CmdSearch: ShowSearch(); break;
     case CmdPrunedDescriptions: ShowPrunedDescriptions(); break;
     case CmdIndexTree: IndexFolderTree(); break;
+    case CmdMirrorComments: SetMirrorCommentsOn(!MirrorCommentsOn()); break;
     }
 }
 
@@ -311,16 +317,23 @@ bool TFrmMain::OfferImport(const std::shared_ptr<const TFolderCatalogue> &catalo
 {
     const QByteArray listed = CurrentFolderPath();
     const auto stillListed = [this, listed] { return CurrentFolderPath() == listed; };
+    const auto imported = [this, folder = catalogue->Folder](const TImportReport &report) {
+        std::vector<std::pair<QByteArray, QByteArray>> written;
+        for (const TImportStep &step : report.Steps)
+            if (step.Action == TImportAction::Set)
+                written.emplace_back(step.Name, EncodeText(step.Text));
+        MirrorWritten(folder, written);
+    };
     if (!FCreating)
-        return OfferDescriptIonImport(*catalogue, this, stillListed);
+        return OfferDescriptIonImport(*catalogue, this, stillListed, imported);
     // At the start the window is shown first: the question comes from the event loop, while the
     // start folder is still the one shown.
-    QTimer::singleShot(0, this, [this, catalogue, listed, stillListed] {
+    QTimer::singleShot(0, this, [this, catalogue, listed, stillListed, imported] {
         if (!stillListed())
             return;
         ReportErrors([&] {
             std::shared_ptr<TFolderCatalogue> again;
-            if (OfferDescriptIonImport(*catalogue, this, stillListed))
+            if (OfferDescriptIonImport(*catalogue, this, stillListed, imported))
                 FListings->ListFolder(listed, again);
         });
     });

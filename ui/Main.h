@@ -42,6 +42,7 @@ class TDescriptionIndex;
 class TIndexUpdater;
 struct TFolderCatalogue;
 struct TFolderUpdate;
+struct TMirrorCounts;
 
 // The parent of a folder path with its trailing "/", by text alone: "/data/Sub/" gives "/data/".
 // Empty for the root and for an empty path: there is nothing above them.
@@ -63,6 +64,8 @@ public:
     static constexpr int CmdAbout = 666;
     // The window menu's items of the description index.
     static constexpr int CmdUndescribedOnly = 667, CmdSearch = 668, CmdPrunedDescriptions = 669, CmdIndexTree = 670;
+    // The checkable item of the setting that mirrors descriptions to file comments.
+    static constexpr int CmdMirrorComments = 671;
 
     // The keyboard commands and their dispatch (ui/KeyMap).
     using TCommand = TKeyMap::TCommand;
@@ -144,6 +147,16 @@ public:
     void IndexFolderTree() { FMainIndex->IndexFolderTree(); }
     TSearchPanel *SearchPanel = nullptr;
 
+    // The per-user setting that keeps file comments equal to descriptions (ui/MainMirror.cpp).
+    // Turning it on brings the listed folder's comments up to date; the status line says how
+    // many were written and skipped.
+    void SetMirrorCommentsOn(bool on);
+    // Descriptions were written (name, text): while the setting is on, their entries' comments
+    // follow them. Skipped entries and comments of other programs are told on the status line,
+    // never in a box.
+    void MirrorWritten(const QByteArray &folder, const std::vector<std::pair<QByteArray, QByteArray>> &descriptions);
+    QAction *MirrorCommentsItem = nullptr;
+
     // The window menu, the stand-in for the system menu; its commands go through WMSysCommand.
     QMenu *WindowMenu() const { return FWindowMenu->Menu(); }
     void PopupWindowMenu(const QPoint &globalPos);
@@ -207,6 +220,8 @@ private:
     void CreateButtons();
     void LayOutWindow();
     void CreateStatusLine();
+    void CreateMirrorItem();
+    void ShowMirrorCounts(const TMirrorCounts &counts, bool always);
     void ConnectButtons();
     void SetTabOrder();
     void CreateWindowMenu();

@@ -240,6 +240,7 @@ void TFrmMain::CreateWindowMenu()
     AddWindowMenuItem(tr("Ma&ximize"), SC_MAXIMIZE);
     FWindowMenu->AddSeparator();
     CreateIndexComponents();
+    CreateMirrorItem();
     FWindowMenu->AddSeparator();
     AddWindowMenuItem(tr("&Close\tAlt+F4"), SC_CLOSE);
     // Alt+Space opens it where the window manager passes the key on.

@@ -7,7 +7,7 @@ _dnt()
     local cur prev words cword
     _init_completion || return
 
-    local commands='get set ls find export import help'
+    local commands='get set ls find export import mirror help'
     # The command is the first word that is not an option.
     local command='' i
     for ((i = 1; i < cword; i++)); do
@@ -55,6 +55,7 @@ _dnt()
         find) options+=' --below' ;;
         export) options+=' --recursive --format --to' ;;
         import) options+=' --recursive --from --overwrite --dry-run --encoding' ;;
+        mirror) options+=' --recursive' ;;
         help)
             COMPREPLY=($(compgen -W "${commands% help}" -- "$cur"))
             return
@@ -68,6 +69,18 @@ _dnt()
     case $command in
         get | set) _filedir ;;
         ls | export | import) _filedir -d ;;
+        mirror)
+            # on, off or status first; on takes a folder after it.
+            local words_after=() j
+            for ((j = i + 1; j < cword; j++)); do
+                [[ ${words[j]} != -* ]] && words_after+=("${words[j]}")
+            done
+            if [[ ${#words_after[@]} -eq 0 ]]; then
+                COMPREPLY=($(compgen -W 'on off status' -- "$cur"))
+            elif [[ ${#words_after[@]} -eq 1 && ${words_after[0]} == on ]]; then
+                _filedir -d
+            fi
+            ;;
         # find takes a query: nothing to offer.
     esac
 } &&

@@ -213,27 +213,6 @@ TEST(DntImport, RecursiveImportReachesSubfoldersButNoLinkedFolder)
     EXPECT_TRUE(Descriptions(dir.FilePath("elsewhere")).empty());
 }
 
-namespace {
-// A folder whose file system keeps user extended attributes: the test's own, else one under
-// /var/tmp (tmpfs may have none). Empty when neither has them.
-QByteArray FolderWithUserXattrs(TTempDir &own, std::optional<QTemporaryDir> &other)
-{
-    auto supports = [](const QByteArray &folder) {
-        const QByteArray probe = folder + "/.probe";
-        WriteFileBytes(probe, "x");
-        const bool ok = ::setxattr(probe.constData(), "user.probe", "1", 1, 0) == 0;
-        ::unlink(probe.constData());
-        return ok;
-    };
-    if (supports(own.Path()))
-        return own.MakeDir("tree");
-    other.emplace(QStringLiteral("/var/tmp/dnt-test-XXXXXX"));
-    if (other->isValid() && supports(QFile::encodeName(other->path())))
-        return QFile::encodeName(other->path());
-    return {};
-}
-} // namespace
-
 TEST(DntXattr, ExportToTheCommentAttributeAndImportBack)
 {
     TTempDir own;

@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "TestSupport.h"
+
 #include <QByteArray>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <cerrno>
+#include <optional>
 #include <vector>
 
 #include <fcntl.h>
@@ -15,6 +20,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 // The built dnt, run as a user runs it: a process of its own, its exit code and both outputs.
@@ -171,4 +177,23 @@ inline TDntRun DntOnTerminal(const QStringList &args)
     ::waitpid(pid, &status, 0);
     run.Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+// A folder whose file system keeps user extended attributes: the test's own, else one under
+// /var/tmp (tmpfs may have none). Empty when neither has them.
+inline QByteArray FolderWithUserXattrs(TestSupport::TTempDir &own, std::optional<QTemporaryDir> &other)
+{
+    auto supports = [](const QByteArray &folder) {
+        const QByteArray probe = folder + "/.probe";
+        TestSupport::WriteFileBytes(probe, "x");
+        const bool ok = ::setxattr(probe.constData(), "user.probe", "1", 1, 0) == 0;
+        ::unlink(probe.constData());
+        return ok;
+    };
+    if (supports(own.Path()))
+        return own.MakeDir("tree");
+    other.emplace(QStringLiteral("/var/tmp/dnt-test-XXXXXX"));
+    if (other->isValid() && supports(QFile::encodeName(other->path())))
+        return QFile::encodeName(other->path());
+    return {};
 }

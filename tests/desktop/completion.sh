@@ -112,6 +112,9 @@ for command in ls export import; do
   expect "dnt $command " subfolder
 done
 expect "dnt find --below " subfolder
+# mirror takes its setting, and a folder after "on" only.
+expect "dnt mirror " on off status
+expect "dnt mirror on " subfolder
 
 [ "$failures" -eq 0 ] || exit 1
 echo "$SHELL_NAME completes dnt as its help says"

@@ -196,7 +196,8 @@ TEST_F(FrmMainTest, TheWindowMenuEndsWithTheAboutItemAndItsShortcut)
         EXPECT_EQ(texts, (QStringList{u"&Restore"_s, u"Mi&nimize"_s, u"Ma&ximize"_s, u"-"_s,
                                       u"Only &undescribed entries\tCtrl+N"_s, u"&Search descriptions...\tCtrl+F"_s,
                                       u"Pruned descriptions...\tCtrl+P"_s, u"Index this folder and its subfolders"_s,
-                                      u"-"_s, u"&Close\tAlt+F4"_s, u"&About ...\tShift+F1"_s}));
+                                      u"Mirror descriptions to file comments"_s, u"-"_s, u"&Close\tAlt+F4"_s,
+                                      u"&About ...\tShift+F1"_s}));
         EXPECT_EQ(actions.last()->data().toInt(), 666);
     }
     Store("sc_About", RegValue::FromInteger(0x4041));

@@ -1,0 +1,220 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "exchange/CommentMirror.h"
+
+#include "catalogue/FolderCatalogue.h"
+#include "common/Exceptions.h"
+#include "common/PathUtils.h"
+#include "common/TextCodec.h"
+#include "exchange/Xattr.h"
+#include "index/DescriptionIndex.h"
+#include "settings/RegSpecial.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <optional>
+
+#include <sys/stat.h>
+
+namespace {
+const QString kMirrorCommentsName = QStringLiteral("MirrorComments");
+
+using TExportedComment = TDescriptionIndex::TExportedComment;
+
+// The folder as the index names it: its real absolute path with a trailing "/".
+QByteArray RealFolder(const QByteArray &folder)
+{
+    char resolved[PATH_MAX];
+    if (!::realpath(folder.constData(), resolved))
+        return {};
+    return IncludeTrailingPathDelimiter(QByteArray(resolved));
+}
+
+// A failure that skips the entry rather than being an error: false for any other.
+bool CountSkip(TMirrorCounts &counts, int error)
+{
+    switch (error) {
+    case ENOTSUP: ++counts.NoAttributes; return true;
+    case EPERM:
+    case EACCES:
+    case EROFS: ++counts.NotAllowed; return true;
+    }
+    return false;
+}
+
+QString CommentError(const QByteArray &path, int error)
+{
+    return QStringLiteral("Unable to set the comment of %1: %2")
+        .arg(DecodeName(path), QString::fromLocal8Bit(std::strerror(error)));
+}
+} // namespace
+
+bool MirrorCommentsOn()
+{
+    try {
+        return ReadRegValue(HKEY_CURRENT_USER, RegProgramKey, kMirrorCommentsName, RegValue::FromBool(false)).AsBool();
+    } catch (const TException &) {
+        // An unreadable settings file is reported where the window reads its other settings.
+        return false;
+    }
+}
+
+void SetMirrorComments(bool on)
+{
+    WriteRegValue(HKEY_CURRENT_USER, RegProgramKey, kMirrorCommentsName, RegValue::FromBool(on));
+}
+
+void TMirrorCounts::Add(const TMirrorCounts &other)
+{
+    Written += other.Written;
+    Removed += other.Removed;
+    NoAttributes += other.NoAttributes;
+    NotAllowed += other.NotAllowed;
+    Links += other.Links;
+    NotOurs.insert(NotOurs.end(), other.NotOurs.begin(), other.NotOurs.end());
+    Errors += other.Errors;
+}
+
+TCommentMirror::TCommentMirror(TDescriptionIndex *index) : FIndex(index)
+{
+}
+
+void TCommentMirror::Entry(const QByteArray &folder, const QByteArray &name, const QByteArray &description)
+{
+    Mirror(folder, {{name, description}}, false);
+}
+
+void TCommentMirror::Entries(const QByteArray &folder,
+                             const std::vector<std::pair<QByteArray, QByteArray>> &descriptions, bool listedWhole)
+{
+    Mirror(folder, descriptions, listedWhole);
+}
+
+void TCommentMirror::Folder(const TFolderCatalogue &catalogue)
+{
+    std::vector<std::pair<QByteArray, QByteArray>> descriptions;
+    descriptions.reserve(catalogue.Folders.size() + catalogue.Files.size());
+    for (const auto *entries : {&catalogue.Folders, &catalogue.Files})
+        for (const TCatalogueEntry &entry : *entries)
+            descriptions.emplace_back(entry.Name, entry.Description);
+    Mirror(catalogue.Folder, descriptions, true);
+}
+
+void TCommentMirror::Mirror(const QByteArray &givenFolder,
+                            const std::vector<std::pair<QByteArray, QByteArray>> &descriptions, bool wholeFolder)
+{
+    const QByteArray folder = IncludeTrailingPathDelimiter(givenFolder);
+    const QByteArray real = FIndex && FIndex->IsUsable() ? RealFolder(folder) : QByteArray();
+    std::map<QByteArray, TExportedComment> recorded;
+    if (!real.isEmpty())
+        for (TExportedComment &comment : FIndex->ExportedComments(real))
+            recorded.emplace(comment.Name, std::move(comment));
+    bool changed = false;
+    const auto forget = [&](std::map<QByteArray, TExportedComment>::iterator at) {
+        if (at != recorded.end()) {
+            recorded.erase(at);
+            changed = true;
+        }
+    };
+    for (const auto &[name, description] : descriptions) {
+        const auto record = recorded.find(name);
+        // Listing a whole folder, an undescribed entry is looked at only where DirNote wrote a
+        // comment: the file manager's own comments are no business of a description.
+        if (wholeFolder && description.isEmpty() && record == recorded.end())
+            continue;
+        const QByteArray path = folder + name;
+        struct stat st;
+        if (::lstat(path.constData(), &st) != 0) {
+            if (!CountSkip(FCounts, errno))
+                FCounts.Errors.append(CommentError(path, errno));
+            continue;
+        }
+        // A link's target may be another user's file: the link takes no comment of its own.
+        if (S_ISLNK(st.st_mode)) {
+            ++FCounts.Links;
+            continue;
+        }
+        int error = 0;
+        const std::optional<QByteArray> current = ReadComment(path, &error, TLinks::NoFollow);
+        if (error) {
+            if (!CountSkip(FCounts, error))
+                FCounts.Errors.append(CommentError(path, error));
+            continue;
+        }
+        const bool ours = current && record != recorded.end() && record->second.Device == quint64(st.st_dev)
+                          && record->second.Inode == quint64(st.st_ino) && record->second.Text == *current;
+        // The attribute holds UTF-8: an old Windows-1252 description is converted.
+        const QByteArray text = EncodeText(DecodeText(description));
+        if (text.isEmpty()) {
+            if (current && !ours) {
+                FCounts.NotOurs.push_back(path);
+            } else if (current) {
+                error = RemoveComment(path, TLinks::NoFollow);
+                if (error && error != ENODATA) {
+                    if (!CountSkip(FCounts, error))
+                        FCounts.Errors.append(CommentError(path, error));
+                    continue;
+                }
+                ++FCounts.Removed;
+            }
+            forget(record);
+            continue;
+        }
+        if (current && *current != text && !ours) {
+            FCounts.NotOurs.push_back(path);
+            forget(record);
+            continue;
+        }
+        // A comment that already says the description is kept as it is, and from now on kept
+        // equal to it.
+        if (!current || *current != text) {
+            error = WriteComment(path, text, TLinks::NoFollow);
+            if (error) {
+                if (!CountSkip(FCounts, error))
+                    FCounts.Errors.append(CommentError(path, error));
+                continue;
+            }
+            ++FCounts.Written;
+        }
+        if (!real.isEmpty()) {
+            recorded[name] = {name, quint64(st.st_dev), quint64(st.st_ino), text};
+            changed = true;
+        }
+    }
+    if (!changed || real.isEmpty())
+        return;
+    std::vector<TExportedComment> kept;
+    kept.reserve(recorded.size());
+    for (auto &[name, comment] : recorded)
+        kept.push_back(std::move(comment));
+    if (!FIndex->SetExportedComments(real, kept))
+        FCounts.Errors.append(QStringLiteral("The description index %1 cannot be used: the comments written in %2 "
+                                             "are not remembered, and will not be changed again")
+                                  .arg(FIndex->Path(), DecodeName(folder)));
+}
+
+QString MirrorSummary(const TMirrorCounts &counts)
+{
+    QString summary = QStringLiteral("comments: %1 written, %2 removed").arg(counts.Written).arg(counts.Removed);
+    if (counts.Skipped() > 0) {
+        QStringList reasons;
+        if (counts.NoAttributes > 0)
+            reasons << QStringLiteral("%1 on a file system without user attributes").arg(counts.NoAttributes);
+        if (counts.NotAllowed > 0)
+            reasons << QStringLiteral("%1 not allowed to change").arg(counts.NotAllowed);
+        if (counts.Links > 0)
+            reasons << (counts.Links == 1 ? QStringLiteral("1 symbolic link, not followed")
+                                          : QStringLiteral("%1 symbolic links, not followed").arg(counts.Links));
+        summary += QStringLiteral(", %1 skipped (%2)").arg(counts.Skipped()).arg(reasons.join(QStringLiteral(", ")));
+    }
+    if (!counts.NotOurs.empty())
+        summary += QStringLiteral(", %1 left (written by another program)").arg(counts.NotOurs.size());
+    return summary;
+}
+
+QString NotOursMessage(const QByteArray &path)
+{
+    return QStringLiteral("%1: its comment was written by another program; left as it is").arg(DecodeName(path));
+}
