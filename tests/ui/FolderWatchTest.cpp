@@ -27,8 +27,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <functional>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -407,6 +409,11 @@ const TListingWrite ListingWrites[] = {
      "[Files]\r\na.txt=kept\r\nc.txt=followed\r\n"},
 };
 
+void PrintTo(const TListingWrite &write, std::ostream *os)
+{
+    *os << write.Name;
+}
+
 class FolderWatchListingWriteTest : public FolderWatchTest, public ::testing::WithParamInterface<TListingWrite> {};
 } // namespace
 
@@ -479,12 +486,47 @@ TEST_F(FolderWatchTest, AFailedPruningWriteClaimsNothingAndIsSaidOnce)
     EXPECT_TRUE(prunedGone());
 }
 
-// A folder that its owner made unreadable while the window shows it: the relisting puts up no box
+namespace {
+// A read that fails at once, as on a failing disk or a share that went away.
+dirent *BrokenReader(DIR *)
+{
+    errno = EIO;
+    return nullptr;
+}
+
+// How the listed folder stops being readable while the window shows it, and comes back.
+struct TUnreadable {
+    const char *Name;
+    bool OwnerAlone; // the superuser reads such a folder all the same
+    std::function<void(TFrmMain &window, const QByteArray &folder)> Close, Open;
+};
+
+const TUnreadable Unreadables[] = {
+    {"PermissionsTaken", true, [](TFrmMain &, const QByteArray &f) { ASSERT_EQ(::chmod(f.constData(), 0), 0); },
+     [](TFrmMain &, const QByteArray &f) { ASSERT_EQ(::chmod(f.constData(), 0755), 0); }},
+    {"ReadErrorAfterAChange", false,
+     [](TFrmMain &w, const QByteArray &f) {
+         w.DirectoryReader = BrokenReader;
+         WriteFileBytes(f + "/d.txt", "x");
+     },
+     [](TFrmMain &w, const QByteArray &) { w.DirectoryReader = ::readdir; }},
+};
+
+void PrintTo(const TUnreadable &way, std::ostream *os)
+{
+    *os << way.Name;
+}
+
+class FolderWatchUnreadableTest : public FolderWatchTest, public ::testing::WithParamInterface<TUnreadable> {};
+} // namespace
+
+// A folder that cannot be read any more while the window shows it: the relisting puts up no box
 // the user did not ask for; the rows stay and the status line says why they are not brought up
 // to date. Readable again, the folder is listed and the status line goes.
-TEST_F(FolderWatchTest, AFolderThatBecameUnreadableKeepsItsRowsAndSaysSo)
+TEST_P(FolderWatchUnreadableTest, TheRowsStayAndTheStatusLineSaysSo)
 {
-    if (::geteuid() == 0)
+    const TUnreadable &way = GetParam();
+    if (way.OwnerAlone && ::geteuid() == 0)
         GTEST_SKIP() << "root reads a folder without read permission (run as nobody by ctest)";
     const QByteArray folder = Dir.MakeDir("closed");
     for (const char *name : {"a.txt", "b.txt"})
@@ -494,8 +536,11 @@ TEST_F(FolderWatchTest, AFolderThatBecameUnreadableKeepsItsRowsAndSaysSo)
     ShowAndActivate(window);
     ASSERT_TRUE(window.LoadFolder(folder));
     Settle(window);
-    const auto restore = qScopeGuard([&] { ::chmod(folder.constData(), 0755); });
-    ASSERT_EQ(::chmod(folder.constData(), 0), 0);
+    const auto restore = qScopeGuard([&] {
+        ::chmod(folder.constData(), 0755);
+        window.DirectoryReader = ::readdir;
+    });
+    ASSERT_NO_FATAL_FAILURE(way.Close(window, folder));
     const QString said = QStringLiteral("Unable to list the folder %1/").arg(QString::fromUtf8(folder));
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return window.StatusLine->text() == said || !MessageLog().Requests.empty(); }, 5000))
@@ -506,8 +551,10 @@ TEST_F(FolderWatchTest, AFolderThatBecameUnreadableKeepsItsRowsAndSaysSo)
     EXPECT_GE(RowOf(window, "a.txt"), 0) << "the rows are gone";
     EXPECT_GE(RowOf(window, "b.txt"), 0) << "the rows are gone";
 
-    ASSERT_EQ(::chmod(folder.constData(), 0755), 0);
+    ASSERT_NO_FATAL_FAILURE(way.Open(window, folder));
     WriteFileBytes(folder + "/c.txt", "x");
     EXPECT_TRUE(QTest::qWaitFor([&] { return RowOf(window, "c.txt") >= 0; }, 5000));
     EXPECT_FALSE(window.StatusLine->isVisibleTo(&window)) << window.StatusLine->text().toStdString();
 }
+INSTANTIATE_TEST_SUITE_P(EveryWay, FolderWatchUnreadableTest, ::testing::ValuesIn(Unreadables),
+                         [](const auto &param) { return std::string(param.param.Name); });
