@@ -447,6 +447,7 @@ void PruneAndFollow(std::array<TDescribedTable, 2> &tables, const std::array<std
         const bool onlyDeletions = std::all_of(writes.begin(), writes.end(),
                                                [](const TTableWrite &write) { return write.Moves.empty(); });
         int readError = 0, error = 0;
+        bool fileGone = false; // removed by another program since it was read
         const auto write = [&] {
             error = onlyDeletions
                         ? CutFileLocked(
@@ -456,6 +457,7 @@ void PruneAndFollow(std::array<TDescribedTable, 2> &tables, const std::array<std
                                             [&](const std::optional<QByteArray> &current) -> std::optional<QByteArray> {
                                                 for (TTableWrite &table : writes)
                                                     table.EntryMoves = false;
+                                                fileGone = !current;
                                                 if (!current)
                                                     return std::nullopt;
                                                 return EditForListing(*current, writes, dirFd);
@@ -473,6 +475,10 @@ void PruneAndFollow(std::array<TDescribedTable, 2> &tables, const std::array<std
                 QStringLiteral("Unable to write to %1: %2").arg(DecodeName(catalogue.DescPath), FileErrorText(failure));
             writes.clear();
         }
+        // No file holds a followed description; what it held is gone with it.
+        if (fileGone)
+            for (TTableWrite &table : writes)
+                table.Moves.clear();
     }
     const size_t followed = catalogue.Renamed.size();
     for (TTableWrite &write : writes)

@@ -7,6 +7,7 @@
 #include "FullDisk.h"
 #include "TestSupport.h"
 
+#include "common/AtomicFile.h"
 #include "common/Exceptions.h"
 
 #include <QLocale>
@@ -18,6 +19,7 @@
 #include <functional>
 #include <ostream>
 #include <random>
+#include <utility>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -402,9 +404,13 @@ namespace {
 // one it only cuts lines out.
 class TRenamingFollower : public TRenameFollower {
 public:
+    // What another program does while the folder is listed.
+    std::function<void()> Meanwhile;
     std::vector<qsizetype> FollowRenames(const QByteArray &, bool, const std::vector<TStaleKey> &stale,
                                          const std::vector<QByteArray> &undescribed) override
     {
+        if (Meanwhile)
+            std::exchange(Meanwhile, nullptr)();
         std::vector<qsizetype> owners(stale.size(), -1);
         const auto renamed = std::find(undescribed.begin(), undescribed.end(), QByteArray("renamed"));
         for (size_t k = 0; k < stale.size(); ++k)
@@ -487,3 +493,19 @@ INSTANTIATE_TEST_SUITE_P(BothTablesBothWrites, FolderCatalogueFailedWrite,
                                            TFailedWrite{"FoldersCut", true, false},
                                            TFailedWrite{"FoldersEdit", true, true}),
                          [](const auto &param) { return std::string(param.param.Name); });
+
+// Folder.dnt removed by another program while the folder is listed: the listing's write finds no
+// file to edit and creates none, and no row shows a followed description that nothing holds.
+TEST(FolderCatalogue, AFileRemovedWhileListedGetsNoFollowedDescription)
+{
+    TTempDir dir;
+    dir.WriteFile("renamed", "x");
+    const QByteArray path = dir.WriteFile("Folder.dnt", "[Files]\r\nmoved=renamed text\r\n");
+    TRenamingFollower follower;
+    follower.Meanwhile = [&] { ::unlink(path.constData()); };
+    const TFolderCatalogue c = ListAndPruneFolder(dir.Path(), {.Follower = &follower});
+    EXPECT_FALSE(StampOf(path).Exists);
+    EXPECT_TRUE(c.Renamed.empty());
+    ASSERT_EQ(c.Files.size(), 1u);
+    EXPECT_EQ(c.Files[0].Description, "");
+}
