@@ -420,7 +420,7 @@ void RecordWrite(TTableWrite &table, TFolderCatalogue &catalogue)
 // theirs and moved the descriptions of entries that hold other files now, all in one write. A key
 // of the list stored nowhere (cut short by the list's limit) is neither deleted nor reported.
 void PruneAndFollow(std::array<TDescribedTable, 2> &tables, const std::array<std::vector<std::uint64_t>, 2> &inodes,
-                    TFolderCatalogue &catalogue, TRenameFollower *follower)
+                    TFolderCatalogue &catalogue, TRenameFollower *follower, const TOwnWrite &ownWrite)
 {
     std::vector<TTableWrite> writes;
     std::array<std::uint64_t, 2> digests{};
@@ -446,25 +446,39 @@ void PruneAndFollow(std::array<TDescribedTable, 2> &tables, const std::array<std
         const int dirFd = ::open(catalogue.Folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         const bool onlyDeletions = std::all_of(writes.begin(), writes.end(),
                                                [](const TTableWrite &write) { return write.Moves.empty(); });
-        int readError = 0;
-        const int error = onlyDeletions ? CutFileLocked(catalogue.DescPath,
-                                                        [&](const TContentReader &read) {
-                                                            return CutsForListing(read, writes, dirFd, readError);
-                                                        })
-                                        : ReplaceFileLocked(
-                                            catalogue.DescPath,
+        int readError = 0, error = 0;
+        bool fileGone = false; // removed by another program since it was read
+        const auto write = [&] {
+            error = onlyDeletions
+                        ? CutFileLocked(
+                            catalogue.DescPath,
+                            [&](const TContentReader &read) { return CutsForListing(read, writes, dirFd, readError); })
+                        : ReplaceFileLocked(catalogue.DescPath,
                                             [&](const std::optional<QByteArray> &current) -> std::optional<QByteArray> {
-                                                for (TTableWrite &write : writes)
-                                                    write.EntryMoves = false;
+                                                for (TTableWrite &table : writes)
+                                                    table.EntryMoves = false;
+                                                fileGone = !current;
                                                 if (!current)
                                                     return std::nullopt;
                                                 return EditForListing(*current, writes, dirFd);
                                             });
+        };
+        if (ownWrite)
+            ownWrite(write);
+        else
+            write();
         if (dirFd >= 0)
             ::close(dirFd);
-        if (error != 0 || readError != 0)
-            for (TTableWrite &write : writes)
-                write.EntryMoves = false;
+        // The file is as it was: what the write would have done is not reported as done.
+        if (const int failure = error != 0 ? error : readError; failure != 0) {
+            catalogue.WriteError =
+                QStringLiteral("Unable to write to %1: %2").arg(DecodeName(catalogue.DescPath), FileErrorText(failure));
+            writes.clear();
+        }
+        // No file holds a followed description; what it held is gone with it.
+        if (fileGone)
+            for (TTableWrite &table : writes)
+                table.Moves.clear();
     }
     const size_t followed = catalogue.Renamed.size();
     for (TTableWrite &write : writes)
@@ -720,7 +734,7 @@ TFolderCatalogue ListAndPruneFolder(const QByteArray &folder, const TListingOpti
     order.Finish();
     // A listing that failed does not know which entries exist: nothing may be pruned after it.
     if (catalogue.Error.isEmpty() && options.Stale == TStaleKeys::Prune)
-        PruneAndFollow(tables, scanned.Inodes, catalogue, follower);
+        PruneAndFollow(tables, scanned.Inodes, catalogue, follower, options.OwnWrite);
     order.Apply();
     return catalogue;
 }

@@ -32,6 +32,10 @@ struct TFolderCatalogue {
     // Why the folder could not be listed, or listed only in part, or why its description file was
     // refused (another user's link); empty when it was listed whole.
     QString Error;
+    // Why the listing's write of the description file failed ("Unable to write to ..."): then
+    // nothing of it was done, and nothing is reported pruned or followed. Empty when it was
+    // written or had nothing to write.
+    QString WriteError;
     // Descriptions that followed their renamed entries, and those pruned (with their table).
     std::vector<TFollowedRename> Renamed;
     std::vector<TStaleKey> PrunedFolders, PrunedFiles;
@@ -60,17 +64,22 @@ void ListFolderEntries(const QByteArray &folder, TFolderCatalogue &catalogue, TD
 // now hold the files they described (a stale key's to the entry it was renamed to, an entry's to
 // the one it was swapped with).
 enum class TStaleKeys { Prune, Keep };
+// Runs the write it is given: a watcher of the folder tells its own changes from other programs'.
+using TOwnWrite = std::function<void(const std::function<void()> &write)>;
 struct TListingOptions {
     TDirectoryReader Reader = ::readdir;
     TRenameFollower *Follower = nullptr;
     // Keep: for readers that must not change the folder.
     TStaleKeys Stale = TStaleKeys::Prune;
+    // When given, makes the listing's write of the description file (on the listing's thread).
+    TOwnWrite OwnWrite = nullptr;
 };
 
 // Lists the folder's entries (as ListFolderEntries) with each entry's description, and writes the
 // description file: deletes the stored descriptions that no entry claims, all by the name rule of
 // FoldedName.h. After a listing that failed, nothing is deleted; with TStaleKeys::Keep nothing
-// ever is. The description file is not created here. The follower's moves are written and the
+// ever is. A write that fails sets WriteError and changes nothing: no key is then reported pruned
+// and no description followed. The description file is not created here. The follower's moves are written and the
 // old keys deleted in the same write as the pruning, made on the file as it is under the write's
 // lock, where a stale key whose name has become an entry meanwhile is kept.
 TFolderCatalogue ListAndPruneFolder(const QByteArray &folder, const TListingOptions &options = {});

@@ -25,6 +25,14 @@ TFolderState FolderStateOf(const QByteArray &folder)
     return state;
 }
 
+void SeenPastOwnWrite(const QByteArray &folder, TFolderState &seen, const std::function<void()> &write)
+{
+    const bool unchanged = FolderStateOf(folder) == seen;
+    write();
+    if (unchanged)
+        seen = FolderStateOf(folder);
+}
+
 bool IsEventlessFileSystem(const QByteArray &folder)
 {
     struct statfs fs {};
@@ -111,10 +119,7 @@ void TFolderWatch::OwnWrite(const std::function<void()> &write)
         write();
         return;
     }
-    const TFolderState before = FolderStateOf(FFolder);
-    write();
-    if (before == FSeen)
-        FSeen = FolderStateOf(FFolder);
+    SeenPastOwnWrite(FFolder, FSeen, write);
     Arm();
 }
 

@@ -24,6 +24,10 @@ struct TFolderState {
 };
 // folder with its trailing "/".
 TFolderState FolderStateOf(const QByteArray &folder);
+// Runs a write of the window's own, and when the folder was still as `seen` before it, makes what
+// the write left the state seen: what it changed is no reason to list again. Only reads the file
+// system, so the listing's thread may run it.
+void SeenPastOwnWrite(const QByteArray &folder, TFolderState &seen, const std::function<void()> &write);
 // Whether the folder's file system sends no change events for what other machines do (network
 // shares, FUSE), so that it must be looked at now and then.
 bool IsEventlessFileSystem(const QByteArray &folder);

@@ -62,14 +62,15 @@ QByteArray TListingController::ListableFolder(const QByteArray &asked)
     return IsExistingFolder(folder) ? folder : QByteArray();
 }
 
-bool TListingController::ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalogue> &catalogue)
+bool TListingController::ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalogue> &catalogue,
+                                    TFailure failure)
 {
     const QByteArray folder = ListableFolder(asked);
     if (folder.isEmpty())
         return false;
     if (FListing) {
         // Asked for while a listing is read (by a timer): it follows that one.
-        FListAfterListing = folder;
+        AfterListing([this, folder] { LoadFolder(folder); });
         return true;
     }
     // Listed on a worker thread while the window waits; it lives until the tables are filled.
@@ -81,11 +82,18 @@ bool TListingController::ListFolder(const QByteArray &asked, std::shared_ptr<TFo
     FListingFolder = IncludeTrailingPathDelimiter(folder);
     FListing = true;
     const auto listingEnd = qScopeGuard([this] { ListingEnded(); });
-    // Taken before the folder is read: what changes while it is read shows after it.
-    const TFolderState before = FolderStateOf(FListingFolder);
-    FSteps.ReadListing(busy, folder, catalogue);
+    // Taken before the folder is read: what changes while it is read shows after it; what the
+    // listing's own write changes does not.
+    TFolderState seen = FolderStateOf(FListingFolder);
+    FSteps.ReadListing(busy, folder, catalogue, [&seen, watched = FListingFolder](const std::function<void()> &write) {
+        SeenPastOwnWrite(watched, seen, write);
+    });
+    if (!catalogue->Error.isEmpty() && failure == TFailure::KeepRows) {
+        FWatch->Watch(FListingFolder, seen);
+        throw TException(catalogue->Error);
+    }
     FreeReplaced(FSteps.ShowEntries(catalogue));
-    FWatch->Watch(FListingFolder, before);
+    FWatch->Watch(FListingFolder, seen);
     FSteps.ShowListed(catalogue);
     // What could be listed is shown; the user learns that the folder was not listed whole.
     if (!catalogue->Error.isEmpty())
@@ -111,8 +119,8 @@ void TListingController::ListingEnded()
 {
     FListing = false;
     // From the event loop, once this listing has finished.
-    if (const QByteArray next = std::exchange(FListAfterListing, {}); !next.isEmpty())
-        QTimer::singleShot(0, this, [this, next] { ReportErrors([&] { LoadFolder(next); }); });
+    if (std::function<void()> next = std::exchange(FAfterListing, nullptr))
+        QTimer::singleShot(0, this, [next = std::move(next)] { ReportErrors(next); });
     if (std::exchange(FCloseAfterListing, false))
         QTimer::singleShot(0, this, [this] { FSteps.CloseWindow(); });
 }

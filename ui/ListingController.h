@@ -7,6 +7,7 @@
 #include <QObject>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -24,9 +25,10 @@ public:
     virtual ~TListingSteps() = default;
     // Before the folder is read: the cursor moves to come commit nothing, no cell editor stays open.
     virtual void BeginListing() = 0;
-    // Reads the folder into catalogue on busy's worker thread.
+    // Reads the folder into catalogue on busy's worker thread; the listing's write of the
+    // description file goes through ownWrite, so that the watch does not take it for a change.
     virtual void ReadListing(TBusyWait &busy, const QByteArray &folder,
-                             const std::shared_ptr<TFolderCatalogue> &catalogue) = 0;
+                             const std::shared_ptr<TFolderCatalogue> &catalogue, const TOwnWrite &ownWrite) = 0;
     // Fills the tables; returns the rows they showed before (folders, files).
     virtual std::array<TListedRows, 2> ShowEntries(const std::shared_ptr<TFolderCatalogue> &catalogue) = 0;
     // The listed folder becomes current: its title, its description file, the index, the cursors.
@@ -55,8 +57,15 @@ public:
     // Makes the folder current and offers the import of its descript.ion. False, and nothing
     // changed, for an empty path or one that is not an existing folder.
     bool LoadFolder(const QByteArray &folder);
+    // What a listing that fails does to the rows: shows what could be listed (and raises the
+    // error), or leaves the rows as they are (and raises the error) when nobody asked for it.
+    enum class TFailure { ShowWhatWasListed, KeepRows };
     // LoadFolder without the import offer; fills `catalogue` unless the listing was deferred.
-    bool ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalogue> &catalogue);
+    bool ListFolder(const QByteArray &asked, std::shared_ptr<TFolderCatalogue> &catalogue,
+                    TFailure failure = TFailure::ShowWhatWasListed);
+    // Runs `then` from the event loop once the listing being read has ended, in place of what
+    // was asked for meanwhile (the last asked wins).
+    void AfterListing(std::function<void()> then) { FAfterListing = std::move(then); }
 
     // A listing is being read (the window waits for it in a local event loop).
     bool Listing() const { return FListing; }
@@ -87,7 +96,7 @@ private:
     bool FListing = false;
     QByteArray FListingFolder;
     bool FCloseAfterListing = false;
-    QByteArray FListAfterListing; // a folder to list when it ends, empty for none
+    std::function<void()> FAfterListing; // what follows the listing being read, if anything
     TFolderWatch *FWatch;
     // Frees the rows of a large listing that another replaced (a million entries take a while).
     std::thread FReplacedFreer;

@@ -255,12 +255,13 @@ void TFrmMain::PrevInstParm(const QByteArray &text)
         throw TOSError(0);
     // The server calls this from the event loop, never from inside its socket's signals, so the
     // boxes of the listing below may run their event loops here.
-    const TStartTarget target = HandedOverTarget(text);
     if (FListings->Listing()) {
-        // Arrived while a listing is read (queued before it began): it follows that one.
-        ListTarget(target);
+        // Arrived while a listing is read (queued before it began): the whole hand-off follows
+        // that one, so that its rows are the ones the cursor is put on.
+        FListings->AfterListing([this, text] { PrevInstParm(text); });
         return;
     }
+    const TStartTarget target = HandedOverTarget(text);
     // What was typed in the folder listed so far is stored before another one replaces it, in
     // an open folder text dialog as in a cell. Should that fail, the dialogs stay as they are.
     if (FStoreOpenFolderText)
@@ -365,14 +366,15 @@ void TFrmMain::EndListing()
 }
 
 void TFrmMain::ReadListing(TBusyWait &busy, const QByteArray &folder,
-                           const std::shared_ptr<TFolderCatalogue> &catalogue)
+                           const std::shared_ptr<TFolderCatalogue> &catalogue, const TOwnWrite &ownWrite)
 {
     // The window touches its index connection nowhere else while it waits here.
     // A relisting while the folder is still changing neither prunes nor follows: a name may be
     // gone only for a moment (a save by rename).
     const TListingOptions options{.Reader = DirectoryReader,
                                   .Follower = FRelistPrunes ? FIndex.get() : nullptr,
-                                  .Stale = FRelistPrunes ? TStaleKeys::Prune : TStaleKeys::Keep};
+                                  .Stale = FRelistPrunes ? TStaleKeys::Prune : TStaleKeys::Keep,
+                                  .OwnWrite = ownWrite};
     busy.Run([&] { *catalogue = ListAndPruneFolder(folder, options); });
 }
 
@@ -398,8 +400,13 @@ void TFrmMain::ShowListed(const std::shared_ptr<TFolderCatalogue> &catalogue)
     LabelCurrFolder->setText(shown);
     LabelCurrFolder->setToolTip(shown);
 
+    if (FStatusIsListingProblem)
+        ShowStatus({});
     FListings->FolderWatch()->OwnWrite([this] { CreateDescriptionFile(FDescFilePath); });
     IndexListed(catalogue);
+    // The file still holds what the listing could not remove; the rows are right all the same.
+    if (!catalogue->WriteError.isEmpty())
+        ShowListingProblem(catalogue->WriteError);
 
     for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
         const int row = grid->GridModel()->FirstUndescribed();
@@ -544,7 +551,13 @@ void TFrmMain::Relist(bool prune)
         FAfterRelisting = nullptr;
     });
     std::shared_ptr<TFolderCatalogue> catalogue;
-    FListings->ListFolder(folder, catalogue);
+    // Nobody asked for this listing: what goes wrong in it puts up no box. A folder that cannot
+    // be read keeps the rows it showed.
+    try {
+        FListings->ListFolder(folder, catalogue, TListingController::TFailure::KeepRows);
+    } catch (const TException &error) {
+        ShowListingProblem(error.Message());
+    }
 }
 
 QString TFrmMain::ConflictMessage(const QString &name, bool kept)
@@ -627,9 +640,16 @@ void TFrmMain::ShowIndexProblem(const QString &message)
     FStatusIsIndexProblem = true;
 }
 
+void TFrmMain::ShowListingProblem(const QString &text)
+{
+    ShowStatus(text);
+    FStatusIsListingProblem = true;
+}
+
 void TFrmMain::ShowStatus(const QString &text)
 {
     FStatusIsIndexProblem = false;
+    FStatusIsListingProblem = false;
     StatusLine->setText(text);
     StatusLine->setToolTip(text);
     StatusLine->setVisible(!text.isEmpty());

@@ -90,7 +90,7 @@ public:
     bool LoadFolder(const QByteArray &folder);
     // Lists a start's or a hand-off's target folder and puts the cursor on its file's row, in the
     // file table with the focus (a filter that hides the row is switched off). A target that
-    // arrives while a listing is read only has its folder listed after that one.
+    // arrives while a listing is read is listed, its cursor placed, after that one.
     bool ListTarget(const TStartTarget &target);
     // How LoadFolder reads folders (tests slow it down or make it fail).
     TDirectoryReader DirectoryReader = ::readdir;
@@ -227,8 +227,8 @@ private:
     void CreateWindowMenu();
     // The listing's steps, taken by the listing controller.
     void BeginListing() override;
-    void ReadListing(TBusyWait &busy, const QByteArray &folder,
-                     const std::shared_ptr<TFolderCatalogue> &catalogue) override;
+    void ReadListing(TBusyWait &busy, const QByteArray &folder, const std::shared_ptr<TFolderCatalogue> &catalogue,
+                     const TOwnWrite &ownWrite) override;
     std::array<TListedRows, 2> ShowEntries(const std::shared_ptr<TFolderCatalogue> &catalogue) override;
     void ShowListed(const std::shared_ptr<TFolderCatalogue> &catalogue) override;
     void EndListing() override;
@@ -289,4 +289,8 @@ private:
     TIndexUpdater *FIndexUpdater = nullptr;
     bool FIndexProblemShown = false;
     bool FStatusIsIndexProblem = false; // what the status line shows
+    // The status line says what went wrong in the last listing (its write, a relisting): the
+    // next listing that goes well takes it away.
+    bool FStatusIsListingProblem = false;
+    void ShowListingProblem(const QString &text);
 };

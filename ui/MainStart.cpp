@@ -6,11 +6,16 @@
 
 bool TFrmMain::ListTarget(const TStartTarget &target)
 {
-    // A listing under way only queues this folder: the rows below would be the old folder's.
-    const bool queued = FListings->Listing();
+    // The rows of a listing under way are not the target's: the target follows that listing.
+    if (FListings->Listing()) {
+        if (!IsExistingFolder(target.Folder))
+            return false;
+        FListings->AfterListing([this, target] { ListTarget(target); });
+        return true;
+    }
     if (!LoadFolder(target.Folder))
         return false;
-    if (queued || target.FileName.isEmpty())
+    if (target.FileName.isEmpty())
         return true;
     TStringGrid *grid = StringGridFiles;
     const int row = grid->GridModel()->FindName(target.FileName);

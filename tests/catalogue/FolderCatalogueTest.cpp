@@ -4,17 +4,22 @@
 #include "catalogue/ProfileFile.h"
 
 #include "CatalogueSupport.h"
+#include "FullDisk.h"
 #include "TestSupport.h"
 
+#include "common/AtomicFile.h"
 #include "common/Exceptions.h"
 
 #include <QLocale>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
+#include <ostream>
 #include <random>
+#include <utility>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -391,4 +396,116 @@ TEST(FolderCatalogue, DescriptionsMoveBetweenEntriesOnlyWhileAsListed)
             }
         }
     }
+}
+
+namespace {
+// Gives the stale key "moved" to the undescribed entry "renamed", as the index does for a file
+// renamed by another program: with such a move the listing's write edits the whole file, without
+// one it only cuts lines out.
+class TRenamingFollower : public TRenameFollower {
+public:
+    // What another program does while the folder is listed.
+    std::function<void()> Meanwhile;
+    std::vector<qsizetype> FollowRenames(const QByteArray &, bool, const std::vector<TStaleKey> &stale,
+                                         const std::vector<QByteArray> &undescribed) override
+    {
+        if (Meanwhile)
+            std::exchange(Meanwhile, nullptr)();
+        std::vector<qsizetype> owners(stale.size(), -1);
+        const auto renamed = std::find(undescribed.begin(), undescribed.end(), QByteArray("renamed"));
+        for (size_t k = 0; k < stale.size(); ++k)
+            if (stale[k].Key == "moved" && renamed != undescribed.end())
+                owners[k] = qsizetype(renamed - undescribed.begin());
+        return owners;
+    }
+};
+
+struct TFailedWrite {
+    const char *Name;
+    bool Folders;  // the table whose keys are stale
+    bool WithMove; // a followed rename: the write that edits the whole file, else the cut
+};
+
+void PrintTo(const TFailedWrite &c, std::ostream *os)
+{
+    *os << c.Name;
+}
+
+class FolderCatalogueFailedWrite : public ::testing::TestWithParam<TFailedWrite> {};
+} // namespace
+
+// A listing whose write cannot be made (a full disk) claims nothing it did not write: no key is
+// reported pruned, no description followed its renamed entry, and the rows show what the file
+// holds; the listing says that the file could not be written. A second listing, with room, does all of it.
+TEST_P(FolderCatalogueFailedWrite, NothingIsClaimedPrunedOrFollowedWhenTheWriteFails)
+{
+    const TFailedWrite c = GetParam();
+    TTempDir dir;
+    for (const char *name : {"kept", "renamed"}) {
+        if (c.Folders)
+            dir.MakeDir(name);
+        else
+            dir.WriteFile(name, "x");
+    }
+    const char *section = c.Folders ? kSectionFolders : kSectionFiles;
+    QByteArray bytes = QByteArray("[") + section + "]\r\nkept=still here\r\ngone=old text\r\nmoved=renamed text\r\n";
+    // More than the disk takes: the new file cannot be written whole.
+    bytes += "\r\n[Notes]\r\n";
+    for (int i = 0; i < 200; ++i)
+        bytes += "note" + QByteArray::number(i) + "=a line of the file that takes room\r\n";
+    const QByteArray path = dir.WriteFile("Folder.dnt", bytes);
+    TRenamingFollower follower;
+    const TListingOptions options{.Follower = c.WithMove ? &follower : nullptr};
+    const auto described = [&](const TFolderCatalogue &listed, const char *name) {
+        for (const TCatalogueEntry &entry : c.Folders ? listed.Folders : listed.Files)
+            if (entry.Name == name)
+                return entry.Description;
+        return QByteArray("<not listed>");
+    };
+
+    TFolderCatalogue failed;
+    {
+        const TFileSizeLimit full(1024);
+        ASSERT_TRUE(full.Set);
+        failed = ListAndPruneFolder(dir.Path(), options);
+    }
+    EXPECT_EQ(ReadFileBytes(path), bytes);
+    EXPECT_TRUE(failed.Error.isEmpty()) << failed.Error.toStdString() << ": the folder was listed";
+    EXPECT_TRUE(failed.WriteError.startsWith(QStringLiteral("Unable to write to %1: ").arg(QString::fromUtf8(path))))
+        << failed.WriteError.toStdString();
+    EXPECT_TRUE(failed.PrunedFolders.empty() && failed.PrunedFiles.empty()) << "reported pruned, still in the file";
+    EXPECT_TRUE(failed.Renamed.empty());
+    EXPECT_EQ(described(failed, "kept"), "still here");
+    EXPECT_EQ(described(failed, "renamed"), "") << "shown as followed, not written";
+
+    const TFolderCatalogue written = ListAndPruneFolder(dir.Path(), options);
+    EXPECT_TRUE(written.WriteError.isEmpty()) << written.WriteError.toStdString();
+    const std::vector<TStaleKey> &pruned = c.Folders ? written.PrunedFolders : written.PrunedFiles;
+    ASSERT_EQ(pruned.size(), c.WithMove ? 1u : 2u);
+    EXPECT_EQ(pruned[0].Key, "gone");
+    EXPECT_EQ(described(written, "renamed"), c.WithMove ? "renamed text" : "");
+    EXPECT_FALSE(ReadFileBytes(path).contains("gone=old text"));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothTablesBothWrites, FolderCatalogueFailedWrite,
+                         ::testing::Values(TFailedWrite{"FilesCut", false, false},
+                                           TFailedWrite{"FilesEdit", false, true},
+                                           TFailedWrite{"FoldersCut", true, false},
+                                           TFailedWrite{"FoldersEdit", true, true}),
+                         [](const auto &param) { return std::string(param.param.Name); });
+
+// Folder.dnt removed by another program while the folder is listed: the listing's write finds no
+// file to edit and creates none, and no row shows a followed description that nothing holds.
+TEST(FolderCatalogue, AFileRemovedWhileListedGetsNoFollowedDescription)
+{
+    TTempDir dir;
+    dir.WriteFile("renamed", "x");
+    const QByteArray path = dir.WriteFile("Folder.dnt", "[Files]\r\nmoved=renamed text\r\n");
+    TRenamingFollower follower;
+    follower.Meanwhile = [&] { ::unlink(path.constData()); };
+    const TFolderCatalogue c = ListAndPruneFolder(dir.Path(), {.Follower = &follower});
+    EXPECT_FALSE(StampOf(path).Exists);
+    EXPECT_TRUE(c.Renamed.empty());
+    ASSERT_EQ(c.Files.size(), 1u);
+    EXPECT_EQ(c.Files[0].Description, "");
 }

@@ -3,6 +3,10 @@
 
 #include <QProcessEnvironment>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 namespace TestSupport {
 
 // The environment of a child process whose disk looks full through the preloaded library
@@ -23,5 +27,30 @@ inline QProcessEnvironment FullDiskEnvironment(const QString &shim, const char *
     }
     return env;
 }
+
+// While it lives, no file of this process grows beyond `limit` bytes, as on a disk that is full:
+// a write past it fails (EFBIG), also for the superuser, without a process of its own.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(rlim_t limit)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &FBefore);
+        FSignal = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit lower{limit, FBefore.rlim_max};
+        Set = ::setrlimit(RLIMIT_FSIZE, &lower) == 0;
+    }
+    ~TFileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &FBefore);
+        std::signal(SIGXFSZ, FSignal);
+    }
+    TFileSizeLimit(const TFileSizeLimit &) = delete;
+    TFileSizeLimit &operator=(const TFileSizeLimit &) = delete;
+    bool Set = false;
+
+private:
+    rlimit FBefore{};
+    void (*FSignal)(int) = SIG_DFL;
+};
 
 } // namespace TestSupport

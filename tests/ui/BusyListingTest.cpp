@@ -157,3 +157,53 @@ TEST_F(BusyListingTest, ACloseOrAnotherListingAskedForMeanwhileFollowsTheListing
         EXPECT_TRUE(followed());
     }
 }
+
+// A file handed over by a second start while a listing is read: once that listing has ended, the
+// handed folder is listed with the cursor on the file, in the file table with the focus, whatever
+// the listing under way was (one asked for, a refresh, a relisting for another program's change).
+TEST_F(BusyListingTest, AFileHandedOverDuringAListingGetsTheCursor)
+{
+    const QByteArray other = Dir.MakeDir("other");
+    // Neither the first row nor the first undescribed one, where a listing puts the cursor.
+    for (const char *name : {"a.txt", "b.txt", "c.txt"})
+        Dir.WriteFile(QByteArray("other/") + name, "x");
+    const QString otherListed = QString::fromUtf8(other) + u'/';
+    const std::pair<const char *, std::function<void()>> underWay[] = {
+        {"a listing", [&] { ASSERT_TRUE(Window.LoadFolder(Dir.Path())); }},
+        {"a refresh", [&] { Window.BitBtnRefreshFolderClick(); }},
+        {"a relisting for another program's change",
+         [&] {
+             Dir.WriteFile("made elsewhere.txt", "x");
+             const QDeadlineTimer deadline(10000);
+             while (Reads == 0 && !deadline.hasExpired())
+                 QApplication::processEvents(QEventLoop::AllEvents, 10);
+             while (!Released && !deadline.hasExpired())
+                 QApplication::processEvents(QEventLoop::AllEvents, 10);
+         }},
+    };
+    for (const auto &[what, start] : underWay) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(Window.LoadFolder(Dir.Path()));
+        Window.StringGridFolders->setFocus();
+        QTest::qWait(1500); // the watch is quiet: the relisting below is the change's
+        Window.DirectoryReader = HeldReader;
+        {
+            TCursorWatch watch([&] { Window.PrevInstParm(other + "/b.txt"); });
+            start();
+            ASSERT_GE(watch.ShownAfter(), 0) << "the listing was held";
+        }
+        Window.DirectoryReader = ::readdir;
+        const TStringGridModel *files = Window.StringGridFiles->GridModel();
+        const auto onTheFile = [&] {
+            return Window.LabelCurrFolder->text() == otherListed
+                   && files->Name(Window.StringGridFiles->Row()) == "b.txt";
+        };
+        const QDeadlineTimer deadline(5000);
+        while (!onTheFile() && !deadline.hasExpired())
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        EXPECT_EQ(Window.LabelCurrFolder->text(), otherListed);
+        EXPECT_EQ(files->Name(Window.StringGridFiles->Row()), "b.txt");
+        EXPECT_TRUE(Window.StringGridFiles->hasFocus());
+        ::unlink(Dir.FilePath("made elsewhere.txt").constData());
+    }
+}

@@ -3,6 +3,7 @@
 #include "ui/FolderWatch.h"
 #include "ui/Main.h"
 
+#include "FullDisk.h"
 #include "UiTestSupport.h"
 
 #include "catalogue/DescriptionFile.h"
@@ -17,6 +18,7 @@
 #include <QFileSystemWatcher>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -25,12 +27,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <functional>
+#include <ostream>
 #include <thread>
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace TestSupport;
@@ -371,3 +376,185 @@ TEST_F(FolderWatchTest, TheWindowsOwnCommitListsNothingAgain)
     Settle(window);
     EXPECT_EQ(GListings, 1) << "the first listing alone";
 }
+
+namespace {
+// A listing's own write of Folder.dnt, and how the folder is made to need it.
+struct TListingWrite {
+    const char *Name;
+    std::function<void(const TTempDir &dir, const QByteArray &folder)> Prepare;
+    // What the file holds once the listing has written it.
+    const char *Written;
+};
+
+const TListingWrite ListingWrites[] = {
+    {"CreatingTheFile", [](const TTempDir &, const QByteArray &) {}, "[ThisFolder]"},
+    {"Pruning",
+     [](const TTempDir &, const QByteArray &folder) {
+         WriteFileBytes(folder + "/Folder.dnt", "[Files]\r\na.txt=kept\r\ngone.txt=old text\r\n");
+     },
+     "[Files]\r\na.txt=kept\r\n"},
+    {"FollowingARename",
+     [](const TTempDir &dir, const QByteArray &folder) {
+         // Listed once, so that the index knows the file; renamed while no window shows it.
+         WriteFileBytes(folder + "/Folder.dnt", "[Files]\r\na.txt=kept\r\nb.txt=followed\r\n");
+         WriteFileBytes(folder + "/b.txt", "b");
+         {
+             TFrmMain first(NothingToList(dir));
+             ASSERT_TRUE(first.LoadFolder(folder));
+             if (first.IndexUpdater())
+                 first.IndexUpdater()->WaitIdle();
+         }
+         ASSERT_EQ(::rename((folder + "/b.txt").constData(), (folder + "/c.txt").constData()), 0);
+     },
+     "[Files]\r\na.txt=kept\r\nc.txt=followed\r\n"},
+};
+
+void PrintTo(const TListingWrite &write, std::ostream *os)
+{
+    *os << write.Name;
+}
+
+class FolderWatchListingWriteTest : public FolderWatchTest, public ::testing::WithParamInterface<TListingWrite> {};
+} // namespace
+
+// What the listing itself writes (the new Folder.dnt, a prune, a followed rename) is the
+// window's own change: the folder is listed once, not once more right after.
+TEST_P(FolderWatchListingWriteTest, TheListingsOwnWriteListsNothingAgain)
+{
+    const TListingWrite &write = GetParam();
+    const QByteArray folder = Dir.MakeDir("own");
+    WriteFileBytes(folder + "/a.txt", "a");
+    ASSERT_NO_FATAL_FAILURE(write.Prepare(Dir, folder));
+    TFrmMain window(NothingToList(Dir));
+    window.DirectoryReader = CountingReader;
+    ShowAndActivate(window);
+    GListings = 0;
+    ASSERT_TRUE(window.LoadFolder(folder));
+    ASSERT_TRUE(ReadFileBytes(folder + "/Folder.dnt").contains(write.Written))
+        << ReadFileBytes(folder + "/Folder.dnt").constData();
+    Settle(window);
+    EXPECT_EQ(GListings, 1) << "listed again for its own write";
+}
+INSTANTIATE_TEST_SUITE_P(EveryWrite, FolderWatchListingWriteTest, ::testing::ValuesIn(ListingWrites),
+                         [](const auto &param) { return std::string(param.param.Name); });
+
+// A pruning write that cannot be made (the disk is full): the descriptions stay in the file and
+// are not among the pruned descriptions, the status line says the file could not be written, no
+// box comes up, and the failed write is no change that lists the folder again and again. Once
+// there is room, the next listing prunes.
+TEST_F(FolderWatchTest, AFailedPruningWriteClaimsNothingAndIsSaidOnce)
+{
+    const QByteArray folder = Dir.MakeDir("full");
+    WriteFileBytes(folder + "/a.txt", "a");
+    // Larger than the disk takes (the index's files stay far below it).
+    QByteArray bytes = "[Files]\r\na.txt=kept\r\ngone.txt=old text\r\n\r\n[Notes]\r\n";
+    const QByteArray line(1000, 'n');
+    for (int i = 0; i < 3000; ++i)
+        bytes += "note" + QByteArray::number(i) + '=' + line + "\r\n";
+    const QByteArray path = folder + "/Folder.dnt";
+    WriteFileBytes(path, bytes);
+    const auto prunedGone = [] {
+        const std::vector<TPrunedDescription> pruned = TDescriptionIndex().Pruned();
+        return std::any_of(pruned.begin(), pruned.end(),
+                           [](const TPrunedDescription &p) { return p.Name == "gone.txt"; });
+    };
+    MessageLog().Requests.clear();
+    TFrmMain window(NothingToList(Dir));
+    window.DirectoryReader = CountingReader;
+    ShowAndActivate(window);
+    GListings = 0;
+    {
+        const TFileSizeLimit full(2 * 1024 * 1024);
+        ASSERT_TRUE(full.Set);
+        ASSERT_TRUE(window.LoadFolder(folder));
+        Settle(window);
+        Settle(window);
+    }
+    EXPECT_EQ(ReadFileBytes(path), bytes);
+    EXPECT_TRUE(window.StatusLine->isVisibleTo(&window));
+    EXPECT_TRUE(
+        window.StatusLine->text().startsWith(QStringLiteral("Unable to write to %1: ").arg(QString::fromUtf8(path))))
+        << window.StatusLine->text().toStdString();
+    EXPECT_TRUE(MessageLog().Requests.empty()) << MessageLog().Requests.front().Text.toStdString();
+    EXPECT_EQ(GListings, 1) << "the failed write listed the folder again";
+    EXPECT_FALSE(prunedGone()) << "pruned, yet still in the file";
+
+    window.BitBtnRefreshFolderClick();
+    Settle(window);
+    EXPECT_FALSE(ReadFileBytes(path).contains("gone.txt"));
+    EXPECT_FALSE(window.StatusLine->isVisibleTo(&window)) << window.StatusLine->text().toStdString();
+    EXPECT_TRUE(prunedGone());
+}
+
+namespace {
+// A read that fails at once, as on a failing disk or a share that went away.
+dirent *BrokenReader(DIR *)
+{
+    errno = EIO;
+    return nullptr;
+}
+
+// How the listed folder stops being readable while the window shows it, and comes back.
+struct TUnreadable {
+    const char *Name;
+    bool OwnerAlone; // the superuser reads such a folder all the same
+    std::function<void(TFrmMain &window, const QByteArray &folder)> Close, Open;
+};
+
+const TUnreadable Unreadables[] = {
+    {"PermissionsTaken", true, [](TFrmMain &, const QByteArray &f) { ASSERT_EQ(::chmod(f.constData(), 0), 0); },
+     [](TFrmMain &, const QByteArray &f) { ASSERT_EQ(::chmod(f.constData(), 0755), 0); }},
+    {"ReadErrorAfterAChange", false,
+     [](TFrmMain &w, const QByteArray &f) {
+         w.DirectoryReader = BrokenReader;
+         WriteFileBytes(f + "/d.txt", "x");
+     },
+     [](TFrmMain &w, const QByteArray &) { w.DirectoryReader = ::readdir; }},
+};
+
+void PrintTo(const TUnreadable &way, std::ostream *os)
+{
+    *os << way.Name;
+}
+
+class FolderWatchUnreadableTest : public FolderWatchTest, public ::testing::WithParamInterface<TUnreadable> {};
+} // namespace
+
+// A folder that cannot be read any more while the window shows it: the relisting puts up no box
+// the user did not ask for; the rows stay and the status line says why they are not brought up
+// to date. Readable again, the folder is listed and the status line goes.
+TEST_P(FolderWatchUnreadableTest, TheRowsStayAndTheStatusLineSaysSo)
+{
+    const TUnreadable &way = GetParam();
+    if (way.OwnerAlone && ::geteuid() == 0)
+        GTEST_SKIP() << "root reads a folder without read permission (run as nobody by ctest)";
+    const QByteArray folder = Dir.MakeDir("closed");
+    for (const char *name : {"a.txt", "b.txt"})
+        WriteFileBytes(folder + "/" + name, "x");
+    MessageLog().Requests.clear();
+    TFrmMain window(NothingToList(Dir));
+    ShowAndActivate(window);
+    ASSERT_TRUE(window.LoadFolder(folder));
+    Settle(window);
+    const auto restore = qScopeGuard([&] {
+        ::chmod(folder.constData(), 0755);
+        window.DirectoryReader = ::readdir;
+    });
+    ASSERT_NO_FATAL_FAILURE(way.Close(window, folder));
+    const QString said = QStringLiteral("Unable to list the folder %1/").arg(QString::fromUtf8(folder));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return window.StatusLine->text() == said || !MessageLog().Requests.empty(); }, 5000))
+        << window.StatusLine->text().toStdString();
+    Settle(window);
+    EXPECT_TRUE(MessageLog().Requests.empty()) << MessageLog().Requests.front().Text.toStdString();
+    EXPECT_EQ(window.StatusLine->text(), said);
+    EXPECT_GE(RowOf(window, "a.txt"), 0) << "the rows are gone";
+    EXPECT_GE(RowOf(window, "b.txt"), 0) << "the rows are gone";
+
+    ASSERT_NO_FATAL_FAILURE(way.Open(window, folder));
+    WriteFileBytes(folder + "/c.txt", "x");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return RowOf(window, "c.txt") >= 0; }, 5000));
+    EXPECT_FALSE(window.StatusLine->isVisibleTo(&window)) << window.StatusLine->text().toStdString();
+}
+INSTANTIATE_TEST_SUITE_P(EveryWay, FolderWatchUnreadableTest, ::testing::ValuesIn(Unreadables),
+                         [](const auto &param) { return std::string(param.param.Name); });

@@ -25,8 +25,8 @@ public:
     std::array<TListedRows, 2> Shown;
 
     void BeginListing() override { Steps << QByteArray("begin"); }
-    void ReadListing(TBusyWait &busy, const QByteArray &folder,
-                     const std::shared_ptr<TFolderCatalogue> &catalogue) override
+    void ReadListing(TBusyWait &busy, const QByteArray &folder, const std::shared_ptr<TFolderCatalogue> &catalogue,
+                     const TOwnWrite &) override
     {
         Steps << "read " + folder;
         busy.Run([&] {
