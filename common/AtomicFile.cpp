@@ -449,20 +449,23 @@ int WriteNewFile(const QByteArray &path, const std::function<int(int)> &content,
     return error;
 }
 
+// Writes the pieces one after the other where they lie: a spliced content is never joined in memory.
+int WritePieces(int f, std::initializer_list<QByteArrayView> pieces)
+{
+    off_t offset = 0;
+    for (const QByteArrayView piece : pieces) {
+        if (const int error = WriteAllAt(f, piece, offset))
+            return error;
+        offset += off_t(piece.size());
+    }
+    return 0;
+}
+
 int WriteNewFile(const QByteArray &path, std::initializer_list<QByteArrayView> pieces, const struct stat *replaced,
                  int replacedFd, int mode, bool sync, TFd &fd, QByteArray &tempName)
 {
-    // Written one after the other where they lie: a spliced content is never joined in memory.
-    const auto content = [pieces](int f) {
-        off_t offset = 0;
-        for (const QByteArrayView piece : pieces) {
-            if (const int error = WriteAllAt(f, piece, offset))
-                return error;
-            offset += off_t(piece.size());
-        }
-        return 0;
-    };
-    return WriteNewFile(path, content, replaced, replacedFd, mode, sync, fd, tempName);
+    return WriteNewFile(
+        path, [pieces](int f) { return WritePieces(f, pieces); }, replaced, replacedFd, mode, sync, fd, tempName);
 }
 
 void SyncFolderOf(const QByteArray &path)
@@ -925,6 +928,51 @@ int LockExisting(const QByteArray &path, QByteArray &target, TFd &fd, struct sta
         return kReplacedMeanwhile;
     return locked.st_size > kMaxFileSize ? EFBIG : 0;
 }
+
+// Rare (hard links, another user's file): a rewrite in place holds both texts whole.
+int RewriteSplicedInPlace(int fd, const QByteArray &target, qsizetype size, qsizetype newSize,
+                          const std::vector<TFileSplice> &splices)
+{
+    QByteArray old;
+    old.reserve(size);
+    if (const int readError = ReadRange(fd, 0, size, [&old](QByteArrayView piece) { old += piece; }))
+        return readError;
+    QByteArray bytes;
+    bytes.reserve(newSize);
+    qsizetype from = 0;
+    for (const TFileSplice &splice : splices) {
+        bytes.append(old.constData() + from, splice.From - from).append(splice.Insert);
+        from = splice.To;
+    }
+    bytes.append(old.constData() + from, size - from);
+    return RewriteInPlace(fd, target, old, bytes);
+}
+
+// The end of an edit of the locked file (open as fd, as `locked` describes it): the new text,
+// which `content` writes, goes into a new file that takes the old one's place. Where that would
+// change what others rely on (hard links, another user's file), rewriteInPlace() writes it into
+// the file itself. `held` is the old text where it was read whole (else empty), `size` the old
+// text's size: a large file's pages and text are let go as soon as it is replaced.
+int ReplaceLocked(const QByteArray &target, TFd &fd, const struct stat &locked, bool sync, QByteArray &held,
+                  qsizetype size, const std::function<int(int)> &content, const std::function<int()> &rewriteInPlace)
+{
+    RemoveLeftovers(target);
+    // A second name would keep the old text, so hard links are always written in place.
+    int error = locked.st_nlink > 1 ? kUseInPlace : 0;
+    if (!error) {
+        DropCachedText(fd.Get(), held.size());
+        TFd newFd;
+        QByteArray tempName;
+        error = WriteNewFile(target, content, &locked, fd.Get(), -1, sync, newFd, tempName);
+        if (!error)
+            error = PublishNewFile(target, newFd, tempName, true);
+        if (!error && sync)
+            SyncFolderOf(target);
+        if (!error)
+            ReleaseReplaced(fd, held, size);
+    }
+    return error == kUseInPlace ? rewriteInPlace() : error;
+}
 } // namespace
 
 int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TReplaceOptions options)
@@ -976,24 +1024,14 @@ int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TRepla
             return 0;
         if (head.size() + changed->Insert.size() + tail.size() > kMaxFileSize)
             return EFBIG;
-        RemoveLeftovers(target);
-        // A second name would keep the old text, so hard links are always written in place.
-        int error = locked.st_nlink > 1 ? kUseInPlace : 0;
-        if (!error) {
-            DropCachedText(fd.Get(), bytes.size());
-            TFd newFd;
-            QByteArray tempName;
-            error = WriteNewFile(target, {head, changed->Insert, tail}, &locked, fd.Get(), -1, sync, newFd, tempName);
-            if (!error)
-                error = PublishNewFile(target, newFd, tempName, true);
-            if (!error && sync)
-                SyncFolderOf(target);
-            if (!error)
-                ReleaseReplaced(fd, bytes, bytes.size());
-        }
-        if (error == kUseInPlace)
-            error = RewriteInPlace(fd.Get(), target, bytes, head.toByteArray().append(changed->Insert).append(tail));
-        return error;
+        return ReplaceLocked(
+            target, fd, locked, sync, bytes, bytes.size(),
+            [&](int out) {
+                return WritePieces(out, {head, changed->Insert, tail});
+            },
+            [&] {
+                return RewriteInPlace(fd.Get(), target, bytes, head.toByteArray().append(changed->Insert).append(tail));
+            });
     }
 }
 
@@ -1044,39 +1082,10 @@ int CutFileLocked(const QByteArray &path, const TFileCutEdit &edit, TReplaceOpti
         }
         if (newSize > kMaxFileSize)
             return EFBIG;
-        RemoveLeftovers(target);
-        // A second name would keep the old text, so hard links are always written in place.
-        int error = locked.st_nlink > 1 ? kUseInPlace : 0;
-        if (!error) {
-            TFd newFd;
-            QByteArray tempName;
-            error = WriteNewFile(
-                target, [&](int out) { return CopyWithSplices(fd.Get(), out, size, *splices); }, &locked, fd.Get(), -1,
-                sync, newFd, tempName);
-            if (!error)
-                error = PublishNewFile(target, newFd, tempName, true);
-            if (!error && sync)
-                SyncFolderOf(target);
-            if (!error)
-                ReleaseReplaced(fd, torn, size);
-        }
-        if (error == kUseInPlace) {
-            // Rare (hard links, another user's file): a rewrite in place holds both texts whole.
-            QByteArray old;
-            old.reserve(size);
-            if (const int readError = ReadRange(fd.Get(), 0, size, [&old](QByteArrayView piece) { old += piece; }))
-                return readError;
-            QByteArray bytes;
-            bytes.reserve(newSize);
-            qsizetype from = 0;
-            for (const TFileSplice &splice : *splices) {
-                bytes.append(old.constData() + from, splice.From - from).append(splice.Insert);
-                from = splice.To;
-            }
-            bytes.append(old.constData() + from, size - from);
-            error = RewriteInPlace(fd.Get(), target, old, bytes);
-        }
-        return error;
+        return ReplaceLocked(
+            target, fd, locked, sync, torn, size,
+            [&](int out) { return CopyWithSplices(fd.Get(), out, size, *splices); },
+            [&] { return RewriteSplicedInPlace(fd.Get(), target, size, newSize, *splices); });
     }
 }
 
