@@ -973,66 +973,123 @@ int ReplaceLocked(const QByteArray &target, TFd &fd, const struct stat &locked, 
     }
     return error == kUseInPlace ? rewriteInPlace() : error;
 }
+
+// The file an edit found, open and under its exclusive lock.
+struct TLockedFile {
+    QByteArray Target; // the file the path names, its links followed
+    TFd Fd;
+    struct stat Locked;
+};
+
+// Hands the file the path names to `edit` under its exclusive lock, or its target to `missing`
+// where there is none. A pass that gives kReplacedMeanwhile found the file replaced (or created)
+// by another writer, which made progress: so it is tried again however busy the file is.
+int EditLockedFile(const QByteArray &path, const std::function<int(const QByteArray &)> &missing,
+                   const std::function<int(TLockedFile &)> &edit)
+{
+    for (;;) {
+        TLockedFile file;
+        int error = LockExisting(path, file.Target, file.Fd, file.Locked);
+        if (error == ENOENT)
+            error = missing(file.Target);
+        else if (!error)
+            error = edit(file);
+        if (error != kReplacedMeanwhile)
+            return error;
+    }
+}
+
+// A splice of a file that is not there: only an insertion at its start creates it.
+int CreateSpliced(const QByteArray &target, const TFileSpliceEdit &edit, int createMode, bool sync)
+{
+    const std::optional<TFileSplice> created = edit(std::nullopt);
+    if (!created)
+        return 0;
+    if (created->From != 0 || created->To != 0)
+        return EINVAL;
+    if (created->Insert.size() > kMaxFileSize)
+        return EFBIG;
+    TFd newFd;
+    QByteArray tempName;
+    if (const int error = WriteNewFile(target, {created->Insert}, nullptr, -1, createMode, sync, newFd, tempName))
+        return error;
+    const int error = PublishNewFile(target, newFd, tempName, false);
+    if (error == EEXIST)
+        return kReplacedMeanwhile; // someone else created it meanwhile: edit theirs
+    if (!error && sync)
+        SyncFolderOf(target);
+    return error;
+}
+
+// A splice of the locked file, read whole.
+int SpliceLocked(TLockedFile &file, const TFileSpliceEdit &edit, bool sync)
+{
+    QByteArray bytes;
+    if (const int error = ReadFd(file.Fd.Get(), qsizetype(file.Locked.st_size), bytes))
+        return error;
+    if (const int error = RecoverTornRewrite(file.Fd.Get(), file.Target, bytes))
+        return error; // the torn text is no base for an edit
+    const std::optional<TFileSplice> changed = edit(bytes);
+    if (!changed)
+        return 0;
+    if (changed->From < 0 || changed->From > changed->To || changed->To > bytes.size())
+        return EINVAL;
+    const QByteArrayView head = QByteArrayView(bytes).first(changed->From);
+    const QByteArrayView tail = QByteArrayView(bytes).sliced(changed->To);
+    if (QByteArrayView(changed->Insert) == QByteArrayView(bytes).sliced(changed->From, changed->To - changed->From))
+        return 0;
+    if (head.size() + changed->Insert.size() + tail.size() > kMaxFileSize)
+        return EFBIG;
+    return ReplaceLocked(
+        file.Target, file.Fd, file.Locked, sync, bytes, bytes.size(),
+        [&](int out) {
+            return WritePieces(out, {head, changed->Insert, tail});
+        },
+        [&] {
+            return RewriteInPlace(file.Fd.Get(), file.Target, bytes,
+                                  head.toByteArray().append(changed->Insert).append(tail));
+        });
+}
+
+// Cuts of the locked file, which is read and copied in pieces, never held whole.
+int CutLocked(TLockedFile &file, const TFileCutEdit &edit, bool sync)
+{
+    const int fd = file.Fd.Get();
+    QByteArray torn;
+    if (const int error = RecoverTornRewrite(fd, file.Target, torn))
+        return error; // the torn text is no base for an edit
+    if (!torn.isEmpty() && ::fstat(fd, &file.Locked) != 0)
+        return errno; // the old text is back in the file, and read from there
+    torn = QByteArray();
+    const qsizetype size = qsizetype(file.Locked.st_size);
+    const TContentReader read = [fd, size](const std::function<void(QByteArrayView)> &consume) {
+        return ReadRange(fd, 0, size, consume);
+    };
+    const std::optional<std::vector<TFileSplice>> splices = edit(read);
+    if (!splices || splices->empty())
+        return 0;
+    qsizetype at = 0, newSize = size;
+    for (const TFileSplice &splice : *splices) {
+        if (splice.From < at || splice.From > splice.To || splice.To > size)
+            return EINVAL;
+        at = splice.To;
+        newSize += splice.Insert.size() - (splice.To - splice.From);
+    }
+    if (newSize > kMaxFileSize)
+        return EFBIG;
+    return ReplaceLocked(
+        file.Target, file.Fd, file.Locked, sync, torn, size,
+        [&](int out) { return CopyWithSplices(fd, out, size, *splices); },
+        [&] { return RewriteSplicedInPlace(fd, file.Target, size, newSize, *splices); });
+}
 } // namespace
 
 int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TReplaceOptions options)
 {
     const bool sync = options.Sync || SyncWrites();
-    // Each pass that does not end here found the file replaced by another writer, which made
-    // progress; so keep trying however busy the file is.
-    for (;;) {
-        QByteArray target;
-        TFd fd;
-        struct stat locked;
-        if (const int openError = LockExisting(path, target, fd, locked)) {
-            if (openError == kReplacedMeanwhile)
-                continue; // replaced while we waited for the lock: lock the new one
-            if (openError != ENOENT)
-                return openError;
-            const std::optional<TFileSplice> created = edit(std::nullopt);
-            if (!created)
-                return 0;
-            if (created->From != 0 || created->To != 0)
-                return EINVAL;
-            if (created->Insert.size() > kMaxFileSize)
-                return EFBIG;
-            TFd newFd;
-            QByteArray tempName;
-            if (const int error = WriteNewFile(target, {created->Insert}, nullptr, -1, options.CreateMode, sync, newFd,
-                                               tempName))
-                return error;
-            const int error = PublishNewFile(target, newFd, tempName, false);
-            if (error == EEXIST)
-                continue; // someone else created it meanwhile: edit theirs
-            if (!error && sync)
-                SyncFolderOf(target);
-            return error;
-        }
-        QByteArray bytes;
-        if (const int error = ReadFd(fd.Get(), qsizetype(locked.st_size), bytes))
-            return error;
-        if (const int error = RecoverTornRewrite(fd.Get(), target, bytes))
-            return error; // the torn text is no base for an edit
-        const std::optional<TFileSplice> changed = edit(bytes);
-        if (!changed)
-            return 0;
-        if (changed->From < 0 || changed->From > changed->To || changed->To > bytes.size())
-            return EINVAL;
-        const QByteArrayView head = QByteArrayView(bytes).first(changed->From);
-        const QByteArrayView tail = QByteArrayView(bytes).sliced(changed->To);
-        if (QByteArrayView(changed->Insert) == QByteArrayView(bytes).sliced(changed->From, changed->To - changed->From))
-            return 0;
-        if (head.size() + changed->Insert.size() + tail.size() > kMaxFileSize)
-            return EFBIG;
-        return ReplaceLocked(
-            target, fd, locked, sync, bytes, bytes.size(),
-            [&](int out) {
-                return WritePieces(out, {head, changed->Insert, tail});
-            },
-            [&] {
-                return RewriteInPlace(fd.Get(), target, bytes, head.toByteArray().append(changed->Insert).append(tail));
-            });
-    }
+    return EditLockedFile(
+        path, [&](const QByteArray &target) { return CreateSpliced(target, edit, options.CreateMode, sync); },
+        [&](TLockedFile &file) { return SpliceLocked(file, edit, sync); });
 }
 
 int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOptions options)
@@ -1051,42 +1108,8 @@ int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOpt
 int CutFileLocked(const QByteArray &path, const TFileCutEdit &edit, TReplaceOptions options)
 {
     const bool sync = options.Sync || SyncWrites();
-    for (;;) {
-        QByteArray target;
-        TFd fd;
-        struct stat locked;
-        if (const int lockError = LockExisting(path, target, fd, locked)) {
-            if (lockError == kReplacedMeanwhile)
-                continue;
-            return lockError == ENOENT ? 0 : lockError;
-        }
-        QByteArray torn;
-        if (const int error = RecoverTornRewrite(fd.Get(), target, torn))
-            return error; // the torn text is no base for an edit
-        if (!torn.isEmpty() && ::fstat(fd.Get(), &locked) != 0)
-            return errno; // the old text is back in the file, and read from there
-        torn = QByteArray();
-        const qsizetype size = qsizetype(locked.st_size);
-        const TContentReader read = [&fd, size](const std::function<void(QByteArrayView)> &consume) {
-            return ReadRange(fd.Get(), 0, size, consume);
-        };
-        const std::optional<std::vector<TFileSplice>> splices = edit(read);
-        if (!splices || splices->empty())
-            return 0;
-        qsizetype at = 0, newSize = size;
-        for (const TFileSplice &splice : *splices) {
-            if (splice.From < at || splice.From > splice.To || splice.To > size)
-                return EINVAL;
-            at = splice.To;
-            newSize += splice.Insert.size() - (splice.To - splice.From);
-        }
-        if (newSize > kMaxFileSize)
-            return EFBIG;
-        return ReplaceLocked(
-            target, fd, locked, sync, torn, size,
-            [&](int out) { return CopyWithSplices(fd.Get(), out, size, *splices); },
-            [&] { return RewriteSplicedInPlace(fd.Get(), target, size, newSize, *splices); });
-    }
+    return EditLockedFile(
+        path, [](const QByteArray &) { return 0; }, [&](TLockedFile &file) { return CutLocked(file, edit, sync); });
 }
 
 void NoteLeftoverSearch(const QByteArray &folder, int dirFd, std::vector<std::string> names)
