@@ -213,6 +213,13 @@ int OpenNamed(const QByteArray &path, int access, QByteArray &target, TFd &fd, s
     }
 }
 
+// Opens the file the path names for reading; one over kMaxFileSize is refused (EFBIG).
+int OpenToRead(const QByteArray &path, QByteArray &target, TFd &fd, struct stat &st)
+{
+    const int failure = OpenNamed(path, O_RDONLY, target, fd, st);
+    return !failure && st.st_size > kMaxFileSize ? EFBIG : failure;
+}
+
 // Hidden temporary names: ".<name>.<pid>.<n>", so a leftover tells which process made it.
 QByteArray TemporaryName(const QByteArray &path, unsigned n)
 {
@@ -720,9 +727,7 @@ std::optional<QByteArray> ReadWholeFile(const QByteArray &path, TFileStamp *stam
     TFd fd;
     struct stat st;
     QByteArray target;
-    int failure = OpenNamed(path, O_RDONLY, target, fd, st);
-    if (!failure && st.st_size > kMaxFileSize)
-        failure = EFBIG;
+    int failure = OpenToRead(path, target, fd, st);
     QByteArray bytes;
     if (!failure) {
         // A writer rewriting the file in place holds the exclusive lock: read whole texts only.
@@ -761,9 +766,7 @@ int ReadFileInPieces(const QByteArray &path, qsizetype pieceSize, const std::fun
     TFd fd;
     struct stat st;
     QByteArray target;
-    int failure = OpenNamed(path, O_RDONLY, target, fd, st);
-    if (!failure && st.st_size > kMaxFileSize)
-        failure = EFBIG;
+    int failure = OpenToRead(path, target, fd, st);
     if (failure)
         return failure;
     while (::flock(fd.Get(), LOCK_SH) != 0 && errno == EINTR) {
