@@ -8,7 +8,7 @@
 // Usage: bench_close [--runs N] [--large FOLDER] [--dirnote PATH] [--bare PATH]
 // Without --large, a folder of 200,000 entries is made (that takes a while on a slow disk).
 
-#include <xcb/xcb.h>
+#include "bench_window.h"
 
 #include <algorithm>
 #include <chrono>
@@ -34,19 +34,7 @@ namespace {
 namespace fs = std::filesystem;
 using TClock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-// The main window's size: the splash and helper windows of other sizes do not count.
-constexpr int kWidth = 445;
-constexpr int kHeight = 449;
-
-std::vector<char *> Pointers(std::vector<std::string> &strings)
-{
-    std::vector<char *> pointers;
-    for (std::string &s : strings)
-        pointers.push_back(s.data());
-    pointers.push_back(nullptr);
-    return pointers;
-}
+using namespace BenchWindow;
 
 // A folder of `count` entries, half of them described; a tenth of them folders.
 fs::path MakeFolder(const fs::path &folder, int count)
@@ -132,40 +120,15 @@ void WaitIdle(pid_t pid)
 
 class TDisplay {
 public:
-    TDisplay()
+    TDisplay() : FConnection(ConnectDisplay())
     {
-        FConnection = xcb_connect(nullptr, nullptr);
-        if (xcb_connection_has_error(FConnection)) {
-            std::fprintf(stderr, "no X display: run this under xvfb-run\n");
-            std::exit(2);
-        }
-        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(FConnection)).data;
-        const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        xcb_change_window_attributes(FConnection, screen->root, XCB_CW_EVENT_MASK, &mask);
         FProtocols = Atom("WM_PROTOCOLS");
         FDelete = Atom("WM_DELETE_WINDOW");
-        xcb_flush(FConnection);
     }
     ~TDisplay() { xcb_disconnect(FConnection); }
 
     // The next top-level window of the main window's size mapped.
-    xcb_window_t WaitMainWindow()
-    {
-        while (xcb_generic_event_t *event = xcb_wait_for_event(FConnection)) {
-            const bool mapped = (event->response_type & 0x7f) == XCB_MAP_NOTIFY;
-            const xcb_window_t window = mapped ? reinterpret_cast<xcb_map_notify_event_t *>(event)->window : 0;
-            std::free(event);
-            if (!mapped)
-                continue;
-            xcb_get_geometry_reply_t *geometry = xcb_get_geometry_reply(FConnection,
-                                                                        xcb_get_geometry(FConnection, window), nullptr);
-            const bool main = geometry && geometry->width == kWidth && geometry->height == kHeight;
-            std::free(geometry);
-            if (main)
-                return window;
-        }
-        return 0;
-    }
+    xcb_window_t WaitMainWindow() { return BenchWindow::WaitMainWindow(FConnection); }
 
     // What the window manager sends when the user closes a window.
     void AskToClose(xcb_window_t window)
@@ -182,11 +145,7 @@ public:
     }
 
     // Events of the runs before are of no use.
-    void Drain()
-    {
-        while (xcb_generic_event_t *event = xcb_poll_for_event(FConnection))
-            std::free(event);
-    }
+    void Drain() { DrainEvents(FConnection); }
 
 private:
     xcb_atom_t Atom(const char *name)
@@ -216,32 +175,13 @@ struct TState {
 double TimeToClose(TDisplay &display, const TState &state, const fs::path &home, int run)
 {
     const fs::path user = home / (state.Name + "-" + std::to_string(run));
-    fs::create_directories(user / "runtime");
-    fs::permissions(user / "runtime", fs::perms::owner_all, fs::perm_options::replace);
-    fs::create_directories(user / "config" / "KER-MOSS");
-    std::ofstream(user / "config" / "KER-MOSS" / "HKEY_CURRENT_USER.reg", std::ios::binary)
-        << "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\KER-MOSS]\r\n\"SplashEnabled\"=dword:00000000\r\n";
-    std::vector<std::string> environment;
-    for (char **e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("XDG_", 0) != 0 && entry.rfind("HOME=", 0) != 0 && entry.rfind("QT_QPA_PLATFORM=", 0) != 0)
-            environment.push_back(entry);
-    }
-    environment.push_back("HOME=" + (user / "home").string());
-    environment.push_back("XDG_CONFIG_HOME=" + (user / "config").string());
-    environment.push_back("XDG_DATA_HOME=" + (user / "data").string());
-    environment.push_back("XDG_CACHE_HOME=" + (user / "cache").string());
-    environment.push_back("XDG_RUNTIME_DIR=" + (user / "runtime").string());
+    WriteSplashOff(user / "config");
+    std::vector<std::string> environment = PrivateEnvironment(user, user / "runtime");
     std::vector<std::string> arguments{state.Program};
     arguments.insert(arguments.end(), state.Arguments.begin(), state.Arguments.end());
-    std::vector<char *> argv = Pointers(arguments), envp = Pointers(environment);
 
     display.Drain();
-    pid_t pid = 0;
-    if (posix_spawn(&pid, state.Program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) {
-        std::perror(state.Program.c_str());
-        std::exit(2);
-    }
+    const pid_t pid = Spawn(std::move(arguments), std::move(environment));
     const xcb_window_t window = display.WaitMainWindow();
     if (state.Prepare)
         state.Prepare(pid, window);
@@ -262,12 +202,6 @@ double TimeToClose(TDisplay &display, const TState &state, const fs::path &home,
     }
     fs::remove_all(user);
     return elapsed;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // Keys and clicks into the window, as a person gives them.

@@ -9,7 +9,7 @@
 // 100,000 and 1,000,000 files). BENCH_FOLDERS=<folder> keeps the generated folders across runs.
 // Each run of the program has settings, index and runtime folders of its own: a first start.
 
-#include <xcb/xcb.h>
+#include "bench_window.h"
 
 #include <algorithm>
 #include <chrono>
@@ -26,20 +26,15 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
-
 namespace {
 namespace fs = std::filesystem;
 using TClock = std::chrono::steady_clock;
+using namespace BenchWindow;
 
-// The main window's default size: the splash of another size does not count.
-constexpr int kWidth = 445;
-constexpr int kHeight = 449;
 constexpr int kStaleKeys = 200;
 
 // A name of about 45 bytes: words in mixed case, a number in natural order, an extension.
@@ -122,42 +117,6 @@ int RunFloor(const char *folder)
     return written && count > 0 ? 0 : 1;
 }
 
-std::vector<std::string> PrivateEnvironment(const fs::path &home)
-{
-    std::vector<std::string> environment;
-    for (char **e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("XDG_", 0) != 0 && entry.rfind("HOME=", 0) != 0 && entry.rfind("QT_QPA_PLATFORM=", 0) != 0)
-            environment.push_back(entry);
-    }
-    fs::create_directories(home / "runtime");
-    fs::permissions(home / "runtime", fs::perms::owner_all, fs::perm_options::replace);
-    environment.push_back("HOME=" + (home / "home").string());
-    environment.push_back("XDG_CONFIG_HOME=" + (home / "config").string());
-    environment.push_back("XDG_DATA_HOME=" + (home / "data").string());
-    environment.push_back("XDG_CACHE_HOME=" + (home / "cache").string());
-    environment.push_back("XDG_RUNTIME_DIR=" + (home / "runtime").string());
-    return environment;
-}
-
-pid_t Spawn(const std::vector<std::string> &arguments, const std::vector<std::string> &environment)
-{
-    std::vector<std::string> argumentsCopy = arguments, environmentCopy = environment;
-    std::vector<char *> argv, envp;
-    for (std::string &argument : argumentsCopy)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    for (std::string &entry : environmentCopy)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) {
-        std::perror(argv[0]);
-        std::exit(2);
-    }
-    return pid;
-}
-
 // The process's peak resident memory so far (VmHWM). Not the child's getrusage: a child made by
 // posix_spawn shares this process's memory until it executes the program, and that counts there.
 double PeakMb(pid_t pid)
@@ -200,27 +159,19 @@ TRun TimeProgram(xcb_connection_t *connection, const std::string &dirnote, const
     const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     ::inotify_add_watch(watch, folder.Path.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE);
     // Events of earlier runs' windows are of no interest.
-    while (xcb_generic_event_t *old = xcb_poll_for_event(connection))
-        std::free(old);
+    DrainEvents(connection);
 
     const auto start = TClock::now();
-    const pid_t pid = Spawn({dirnote, folder.Path.string()}, PrivateEnvironment(home));
+    const pid_t pid = Spawn({dirnote, folder.Path.string()}, PrivateEnvironment(home, home / "runtime"));
     double mapped = -1, pruned = -1;
     const auto deadline = start + std::chrono::seconds(30);
     pollfd fds[2] = {{xcb_get_file_descriptor(connection), POLLIN, 0}, {watch, POLLIN, 0}};
     while ((mapped < 0 || pruned < 0) && TClock::now() < deadline) {
         ::poll(fds, 2, 100);
         while (xcb_generic_event_t *event = xcb_poll_for_event(connection)) {
-            const bool isMap = (event->response_type & 0x7f) == XCB_MAP_NOTIFY;
-            const xcb_window_t window = isMap ? reinterpret_cast<xcb_map_notify_event_t *>(event)->window : 0;
-            std::free(event);
-            if (!isMap || mapped >= 0)
-                continue;
-            xcb_get_geometry_reply_t *geometry = xcb_get_geometry_reply(connection,
-                                                                        xcb_get_geometry(connection, window), nullptr);
-            if (geometry && geometry->width == kWidth && geometry->height == kHeight)
+            if (mapped < 0 && MainWindowMapped(connection, event))
                 mapped = Milliseconds(TClock::now() - start);
-            std::free(geometry);
+            std::free(event);
         }
         alignas(inotify_event) char buffer[4096];
         for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;)
@@ -241,12 +192,6 @@ TRun TimeProgram(xcb_connection_t *connection, const std::string &dirnote, const
     ::waitpid(pid, nullptr, 0);
     return run;
 }
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1 : values[values.size() / 2];
-}
 } // namespace
 
 int main(int argc, char **argv)
@@ -262,15 +207,7 @@ int main(int argc, char **argv)
     if (counts.empty())
         counts = {100000, 1000000};
 
-    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(connection)) {
-        std::fprintf(stderr, "no X display: run this under xvfb-run\n");
-        return 2;
-    }
-    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-    xcb_change_window_attributes(connection, screen->root, XCB_CW_EVENT_MASK, &mask);
-    xcb_flush(connection);
+    xcb_connection_t *connection = ConnectDisplay();
 
     char pattern[] = "/tmp/bench_fresh-XXXXXX";
     const fs::path root = mkdtemp(pattern);

@@ -122,12 +122,3 @@ void BM_HandOff(benchmark::State &state)
 }
 BENCHMARK(BM_HandOff)->UseManualTime()->Unit(benchmark::kMicrosecond);
 } // namespace
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

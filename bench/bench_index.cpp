@@ -10,7 +10,6 @@
 #include "index/DescriptionIndex.h"
 #include "index/IndexUpdater.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -145,12 +144,3 @@ void BM_SearchOneMillion(benchmark::State &state)
 }
 BENCHMARK(BM_SearchOneMillion)->DenseRange(0, 4)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
 } // namespace
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -7,7 +7,7 @@
 // Prints each program's median and its ratio to the bare window's; a bare window with one line
 // of text shows how much of the difference is the font set-up any text needs.
 
-#include <xcb/xcb.h>
+#include "bench_window.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,19 +19,13 @@
 #include <vector>
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace {
 namespace fs = std::filesystem;
 using TClock = std::chrono::steady_clock;
-
-// The main window's size: the splash and helper windows of other sizes do not count.
-constexpr int kWidth = 445;
-constexpr int kHeight = 449;
+using namespace BenchWindow;
 
 // A folder of 1,000 entries, half of them described.
 fs::path MakeFolder(const fs::path &root)
@@ -62,62 +56,17 @@ double TimeToWindow(xcb_connection_t *connection, const std::string &program, co
                     const fs::path &home, int run)
 {
     // Each run has a runtime folder of its own: no socket of an ended run is left to check.
-    const fs::path runtime = home / ("runtime-" + std::to_string(run));
-    fs::create_directories(runtime);
-    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
-    std::vector<std::string> environment;
-    for (char **e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("XDG_", 0) != 0 && entry.rfind("HOME=", 0) != 0 && entry.rfind("QT_QPA_PLATFORM=", 0) != 0)
-            environment.push_back(entry);
-    }
-    environment.push_back("HOME=" + (home / "home").string());
-    environment.push_back("XDG_CONFIG_HOME=" + (home / "config").string());
-    environment.push_back("XDG_DATA_HOME=" + (home / "data").string());
-    environment.push_back("XDG_CACHE_HOME=" + (home / "cache").string());
-    environment.push_back("XDG_RUNTIME_DIR=" + runtime.string());
-    std::vector<char *> envp, argv;
-    for (std::string &entry : environment)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::string programCopy = program;
-    std::vector<std::string> argumentsCopy = arguments;
-    argv.push_back(programCopy.data());
-    for (std::string &argument : argumentsCopy)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
+    std::vector<std::string> environment = PrivateEnvironment(home, home / ("runtime-" + std::to_string(run)));
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
     const auto start = TClock::now();
-    pid_t pid = 0;
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) {
-        std::perror(program.c_str());
-        std::exit(2);
-    }
+    const pid_t pid = Spawn(std::move(argv), std::move(environment));
     double elapsed = -1;
-    while (xcb_generic_event_t *event = xcb_wait_for_event(connection)) {
-        const bool mapped = (event->response_type & 0x7f) == XCB_MAP_NOTIFY;
-        xcb_window_t window = mapped ? reinterpret_cast<xcb_map_notify_event_t *>(event)->window : 0;
-        std::free(event);
-        if (!mapped)
-            continue;
-        xcb_get_geometry_reply_t *geometry = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window),
-                                                                    nullptr);
-        const bool main = geometry && geometry->width == kWidth && geometry->height == kHeight;
-        std::free(geometry);
-        if (main) {
-            elapsed = std::chrono::duration<double, std::milli>(TClock::now() - start).count();
-            break;
-        }
-    }
+    if (WaitMainWindow(connection))
+        elapsed = std::chrono::duration<double, std::milli>(TClock::now() - start).count();
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
     return elapsed;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 } // namespace
 
@@ -128,15 +77,7 @@ int main(int argc, char **argv)
     const std::string bare = argc > 2 ? argv[2] : (here / "bench_bare_window").string();
     const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 15;
 
-    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(connection)) {
-        std::fprintf(stderr, "no X display: run this under xvfb-run\n");
-        return 2;
-    }
-    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-    xcb_change_window_attributes(connection, screen->root, XCB_CW_EVENT_MASK, &mask);
-    xcb_flush(connection);
+    xcb_connection_t *connection = ConnectDisplay();
 
     char pattern[] = "/tmp/bench_startup-XXXXXX";
     const fs::path root = mkdtemp(pattern);
@@ -144,9 +85,7 @@ int main(int argc, char **argv)
 
     // The same program with the splash turned off in its settings, to show the splash's share.
     const fs::path quiet = root / "quiet";
-    fs::create_directories(quiet / "config" / "KER-MOSS");
-    std::ofstream(quiet / "config" / "KER-MOSS" / "HKEY_CURRENT_USER.reg", std::ios::binary)
-        << "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\KER-MOSS]\r\n\"SplashEnabled\"=dword:00000000\r\n";
+    WriteSplashOff(quiet / "config");
 
     std::vector<double> bareTimes, textTimes, dirnoteTimes, quietTimes;
     // One untimed run of each warms the file cache.

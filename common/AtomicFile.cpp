@@ -213,6 +213,13 @@ int OpenNamed(const QByteArray &path, int access, QByteArray &target, TFd &fd, s
     }
 }
 
+// Opens the file the path names for reading; one over kMaxFileSize is refused (EFBIG).
+int OpenToRead(const QByteArray &path, QByteArray &target, TFd &fd, struct stat &st)
+{
+    const int failure = OpenNamed(path, O_RDONLY, target, fd, st);
+    return !failure && st.st_size > kMaxFileSize ? EFBIG : failure;
+}
+
 // Hidden temporary names: ".<name>.<pid>.<n>", so a leftover tells which process made it.
 QByteArray TemporaryName(const QByteArray &path, unsigned n)
 {
@@ -449,20 +456,23 @@ int WriteNewFile(const QByteArray &path, const std::function<int(int)> &content,
     return error;
 }
 
+// Writes the pieces one after the other where they lie: a spliced content is never joined in memory.
+int WritePieces(int f, std::initializer_list<QByteArrayView> pieces)
+{
+    off_t offset = 0;
+    for (const QByteArrayView piece : pieces) {
+        if (const int error = WriteAllAt(f, piece, offset))
+            return error;
+        offset += off_t(piece.size());
+    }
+    return 0;
+}
+
 int WriteNewFile(const QByteArray &path, std::initializer_list<QByteArrayView> pieces, const struct stat *replaced,
                  int replacedFd, int mode, bool sync, TFd &fd, QByteArray &tempName)
 {
-    // Written one after the other where they lie: a spliced content is never joined in memory.
-    const auto content = [pieces](int f) {
-        off_t offset = 0;
-        for (const QByteArrayView piece : pieces) {
-            if (const int error = WriteAllAt(f, piece, offset))
-                return error;
-            offset += off_t(piece.size());
-        }
-        return 0;
-    };
-    return WriteNewFile(path, content, replaced, replacedFd, mode, sync, fd, tempName);
+    return WriteNewFile(
+        path, [pieces](int f) { return WritePieces(f, pieces); }, replaced, replacedFd, mode, sync, fd, tempName);
 }
 
 void SyncFolderOf(const QByteArray &path)
@@ -717,9 +727,7 @@ std::optional<QByteArray> ReadWholeFile(const QByteArray &path, TFileStamp *stam
     TFd fd;
     struct stat st;
     QByteArray target;
-    int failure = OpenNamed(path, O_RDONLY, target, fd, st);
-    if (!failure && st.st_size > kMaxFileSize)
-        failure = EFBIG;
+    int failure = OpenToRead(path, target, fd, st);
     QByteArray bytes;
     if (!failure) {
         // A writer rewriting the file in place holds the exclusive lock: read whole texts only.
@@ -758,9 +766,7 @@ int ReadFileInPieces(const QByteArray &path, qsizetype pieceSize, const std::fun
     TFd fd;
     struct stat st;
     QByteArray target;
-    int failure = OpenNamed(path, O_RDONLY, target, fd, st);
-    if (!failure && st.st_size > kMaxFileSize)
-        failure = EFBIG;
+    int failure = OpenToRead(path, target, fd, st);
     if (failure)
         return failure;
     while (::flock(fd.Get(), LOCK_SH) != 0 && errno == EINTR) {
@@ -925,76 +931,168 @@ int LockExisting(const QByteArray &path, QByteArray &target, TFd &fd, struct sta
         return kReplacedMeanwhile;
     return locked.st_size > kMaxFileSize ? EFBIG : 0;
 }
+
+// Rare (hard links, another user's file): a rewrite in place holds both texts whole.
+int RewriteSplicedInPlace(int fd, const QByteArray &target, qsizetype size, qsizetype newSize,
+                          const std::vector<TFileSplice> &splices)
+{
+    QByteArray old;
+    old.reserve(size);
+    if (const int readError = ReadRange(fd, 0, size, [&old](QByteArrayView piece) { old += piece; }))
+        return readError;
+    QByteArray bytes;
+    bytes.reserve(newSize);
+    qsizetype from = 0;
+    for (const TFileSplice &splice : splices) {
+        bytes.append(old.constData() + from, splice.From - from).append(splice.Insert);
+        from = splice.To;
+    }
+    bytes.append(old.constData() + from, size - from);
+    return RewriteInPlace(fd, target, old, bytes);
+}
+
+// The end of an edit of the locked file (open as fd, as `locked` describes it): the new text,
+// which `content` writes, goes into a new file that takes the old one's place. Where that would
+// change what others rely on (hard links, another user's file), rewriteInPlace() writes it into
+// the file itself. `held` is the old text where it was read whole (else empty), `size` the old
+// text's size: a large file's pages and text are let go as soon as it is replaced.
+int ReplaceLocked(const QByteArray &target, TFd &fd, const struct stat &locked, bool sync, QByteArray &held,
+                  qsizetype size, const std::function<int(int)> &content, const std::function<int()> &rewriteInPlace)
+{
+    RemoveLeftovers(target);
+    // A second name would keep the old text, so hard links are always written in place.
+    int error = locked.st_nlink > 1 ? kUseInPlace : 0;
+    if (!error) {
+        DropCachedText(fd.Get(), held.size());
+        TFd newFd;
+        QByteArray tempName;
+        error = WriteNewFile(target, content, &locked, fd.Get(), -1, sync, newFd, tempName);
+        if (!error)
+            error = PublishNewFile(target, newFd, tempName, true);
+        if (!error && sync)
+            SyncFolderOf(target);
+        if (!error)
+            ReleaseReplaced(fd, held, size);
+    }
+    return error == kUseInPlace ? rewriteInPlace() : error;
+}
+
+// The file an edit found, open and under its exclusive lock.
+struct TLockedFile {
+    QByteArray Target; // the file the path names, its links followed
+    TFd Fd;
+    struct stat Locked;
+};
+
+// Hands the file the path names to `edit` under its exclusive lock, or its target to `missing`
+// where there is none. A pass that gives kReplacedMeanwhile found the file replaced (or created)
+// by another writer, which made progress: so it is tried again however busy the file is.
+int EditLockedFile(const QByteArray &path, const std::function<int(const QByteArray &)> &missing,
+                   const std::function<int(TLockedFile &)> &edit)
+{
+    for (;;) {
+        TLockedFile file;
+        int error = LockExisting(path, file.Target, file.Fd, file.Locked);
+        if (error == ENOENT)
+            error = missing(file.Target);
+        else if (!error)
+            error = edit(file);
+        if (error != kReplacedMeanwhile)
+            return error;
+    }
+}
+
+// A splice of a file that is not there: only an insertion at its start creates it.
+int CreateSpliced(const QByteArray &target, const TFileSpliceEdit &edit, int createMode, bool sync)
+{
+    const std::optional<TFileSplice> created = edit(std::nullopt);
+    if (!created)
+        return 0;
+    if (created->From != 0 || created->To != 0)
+        return EINVAL;
+    if (created->Insert.size() > kMaxFileSize)
+        return EFBIG;
+    TFd newFd;
+    QByteArray tempName;
+    if (const int error = WriteNewFile(target, {created->Insert}, nullptr, -1, createMode, sync, newFd, tempName))
+        return error;
+    const int error = PublishNewFile(target, newFd, tempName, false);
+    if (error == EEXIST)
+        return kReplacedMeanwhile; // someone else created it meanwhile: edit theirs
+    if (!error && sync)
+        SyncFolderOf(target);
+    return error;
+}
+
+// A splice of the locked file, read whole.
+int SpliceLocked(TLockedFile &file, const TFileSpliceEdit &edit, bool sync)
+{
+    QByteArray bytes;
+    if (const int error = ReadFd(file.Fd.Get(), qsizetype(file.Locked.st_size), bytes))
+        return error;
+    if (const int error = RecoverTornRewrite(file.Fd.Get(), file.Target, bytes))
+        return error; // the torn text is no base for an edit
+    const std::optional<TFileSplice> changed = edit(bytes);
+    if (!changed)
+        return 0;
+    if (changed->From < 0 || changed->From > changed->To || changed->To > bytes.size())
+        return EINVAL;
+    const QByteArrayView head = QByteArrayView(bytes).first(changed->From);
+    const QByteArrayView tail = QByteArrayView(bytes).sliced(changed->To);
+    if (QByteArrayView(changed->Insert) == QByteArrayView(bytes).sliced(changed->From, changed->To - changed->From))
+        return 0;
+    if (head.size() + changed->Insert.size() + tail.size() > kMaxFileSize)
+        return EFBIG;
+    return ReplaceLocked(
+        file.Target, file.Fd, file.Locked, sync, bytes, bytes.size(),
+        [&](int out) {
+            return WritePieces(out, {head, changed->Insert, tail});
+        },
+        [&] {
+            return RewriteInPlace(file.Fd.Get(), file.Target, bytes,
+                                  head.toByteArray().append(changed->Insert).append(tail));
+        });
+}
+
+// Cuts of the locked file, which is read and copied in pieces, never held whole.
+int CutLocked(TLockedFile &file, const TFileCutEdit &edit, bool sync)
+{
+    const int fd = file.Fd.Get();
+    QByteArray torn;
+    if (const int error = RecoverTornRewrite(fd, file.Target, torn))
+        return error; // the torn text is no base for an edit
+    if (!torn.isEmpty() && ::fstat(fd, &file.Locked) != 0)
+        return errno; // the old text is back in the file, and read from there
+    torn = QByteArray();
+    const qsizetype size = qsizetype(file.Locked.st_size);
+    const TContentReader read = [fd, size](const std::function<void(QByteArrayView)> &consume) {
+        return ReadRange(fd, 0, size, consume);
+    };
+    const std::optional<std::vector<TFileSplice>> splices = edit(read);
+    if (!splices || splices->empty())
+        return 0;
+    qsizetype at = 0, newSize = size;
+    for (const TFileSplice &splice : *splices) {
+        if (splice.From < at || splice.From > splice.To || splice.To > size)
+            return EINVAL;
+        at = splice.To;
+        newSize += splice.Insert.size() - (splice.To - splice.From);
+    }
+    if (newSize > kMaxFileSize)
+        return EFBIG;
+    return ReplaceLocked(
+        file.Target, file.Fd, file.Locked, sync, torn, size,
+        [&](int out) { return CopyWithSplices(fd, out, size, *splices); },
+        [&] { return RewriteSplicedInPlace(fd, file.Target, size, newSize, *splices); });
+}
 } // namespace
 
 int SpliceFileLocked(const QByteArray &path, const TFileSpliceEdit &edit, TReplaceOptions options)
 {
     const bool sync = options.Sync || SyncWrites();
-    // Each pass that does not end here found the file replaced by another writer, which made
-    // progress; so keep trying however busy the file is.
-    for (;;) {
-        QByteArray target;
-        TFd fd;
-        struct stat locked;
-        if (const int openError = LockExisting(path, target, fd, locked)) {
-            if (openError == kReplacedMeanwhile)
-                continue; // replaced while we waited for the lock: lock the new one
-            if (openError != ENOENT)
-                return openError;
-            const std::optional<TFileSplice> created = edit(std::nullopt);
-            if (!created)
-                return 0;
-            if (created->From != 0 || created->To != 0)
-                return EINVAL;
-            if (created->Insert.size() > kMaxFileSize)
-                return EFBIG;
-            TFd newFd;
-            QByteArray tempName;
-            if (const int error = WriteNewFile(target, {created->Insert}, nullptr, -1, options.CreateMode, sync, newFd,
-                                               tempName))
-                return error;
-            const int error = PublishNewFile(target, newFd, tempName, false);
-            if (error == EEXIST)
-                continue; // someone else created it meanwhile: edit theirs
-            if (!error && sync)
-                SyncFolderOf(target);
-            return error;
-        }
-        QByteArray bytes;
-        if (const int error = ReadFd(fd.Get(), qsizetype(locked.st_size), bytes))
-            return error;
-        if (const int error = RecoverTornRewrite(fd.Get(), target, bytes))
-            return error; // the torn text is no base for an edit
-        const std::optional<TFileSplice> changed = edit(bytes);
-        if (!changed)
-            return 0;
-        if (changed->From < 0 || changed->From > changed->To || changed->To > bytes.size())
-            return EINVAL;
-        const QByteArrayView head = QByteArrayView(bytes).first(changed->From);
-        const QByteArrayView tail = QByteArrayView(bytes).sliced(changed->To);
-        if (QByteArrayView(changed->Insert) == QByteArrayView(bytes).sliced(changed->From, changed->To - changed->From))
-            return 0;
-        if (head.size() + changed->Insert.size() + tail.size() > kMaxFileSize)
-            return EFBIG;
-        RemoveLeftovers(target);
-        // A second name would keep the old text, so hard links are always written in place.
-        int error = locked.st_nlink > 1 ? kUseInPlace : 0;
-        if (!error) {
-            DropCachedText(fd.Get(), bytes.size());
-            TFd newFd;
-            QByteArray tempName;
-            error = WriteNewFile(target, {head, changed->Insert, tail}, &locked, fd.Get(), -1, sync, newFd, tempName);
-            if (!error)
-                error = PublishNewFile(target, newFd, tempName, true);
-            if (!error && sync)
-                SyncFolderOf(target);
-            if (!error)
-                ReleaseReplaced(fd, bytes, bytes.size());
-        }
-        if (error == kUseInPlace)
-            error = RewriteInPlace(fd.Get(), target, bytes, head.toByteArray().append(changed->Insert).append(tail));
-        return error;
-    }
+    return EditLockedFile(
+        path, [&](const QByteArray &target) { return CreateSpliced(target, edit, options.CreateMode, sync); },
+        [&](TLockedFile &file) { return SpliceLocked(file, edit, sync); });
 }
 
 int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOptions options)
@@ -1013,71 +1111,8 @@ int ReplaceFileLocked(const QByteArray &path, const TFileEdit &edit, TReplaceOpt
 int CutFileLocked(const QByteArray &path, const TFileCutEdit &edit, TReplaceOptions options)
 {
     const bool sync = options.Sync || SyncWrites();
-    for (;;) {
-        QByteArray target;
-        TFd fd;
-        struct stat locked;
-        if (const int lockError = LockExisting(path, target, fd, locked)) {
-            if (lockError == kReplacedMeanwhile)
-                continue;
-            return lockError == ENOENT ? 0 : lockError;
-        }
-        QByteArray torn;
-        if (const int error = RecoverTornRewrite(fd.Get(), target, torn))
-            return error; // the torn text is no base for an edit
-        if (!torn.isEmpty() && ::fstat(fd.Get(), &locked) != 0)
-            return errno; // the old text is back in the file, and read from there
-        torn = QByteArray();
-        const qsizetype size = qsizetype(locked.st_size);
-        const TContentReader read = [&fd, size](const std::function<void(QByteArrayView)> &consume) {
-            return ReadRange(fd.Get(), 0, size, consume);
-        };
-        const std::optional<std::vector<TFileSplice>> splices = edit(read);
-        if (!splices || splices->empty())
-            return 0;
-        qsizetype at = 0, newSize = size;
-        for (const TFileSplice &splice : *splices) {
-            if (splice.From < at || splice.From > splice.To || splice.To > size)
-                return EINVAL;
-            at = splice.To;
-            newSize += splice.Insert.size() - (splice.To - splice.From);
-        }
-        if (newSize > kMaxFileSize)
-            return EFBIG;
-        RemoveLeftovers(target);
-        // A second name would keep the old text, so hard links are always written in place.
-        int error = locked.st_nlink > 1 ? kUseInPlace : 0;
-        if (!error) {
-            TFd newFd;
-            QByteArray tempName;
-            error = WriteNewFile(
-                target, [&](int out) { return CopyWithSplices(fd.Get(), out, size, *splices); }, &locked, fd.Get(), -1,
-                sync, newFd, tempName);
-            if (!error)
-                error = PublishNewFile(target, newFd, tempName, true);
-            if (!error && sync)
-                SyncFolderOf(target);
-            if (!error)
-                ReleaseReplaced(fd, torn, size);
-        }
-        if (error == kUseInPlace) {
-            // Rare (hard links, another user's file): a rewrite in place holds both texts whole.
-            QByteArray old;
-            old.reserve(size);
-            if (const int readError = ReadRange(fd.Get(), 0, size, [&old](QByteArrayView piece) { old += piece; }))
-                return readError;
-            QByteArray bytes;
-            bytes.reserve(newSize);
-            qsizetype from = 0;
-            for (const TFileSplice &splice : *splices) {
-                bytes.append(old.constData() + from, splice.From - from).append(splice.Insert);
-                from = splice.To;
-            }
-            bytes.append(old.constData() + from, size - from);
-            error = RewriteInPlace(fd.Get(), target, old, bytes);
-        }
-        return error;
-    }
+    return EditLockedFile(
+        path, [](const QByteArray &) { return 0; }, [&](TLockedFile &file) { return CutLocked(file, edit, sync); });
 }
 
 void NoteLeftoverSearch(const QByteArray &folder, int dirFd, std::vector<std::string> names)

@@ -714,38 +714,58 @@ public:
         qint64 Id;
         TEntryIdentity Was, Now;
     };
+    // The folder's rows, by table and name: RowKey below.
+    using TRows = QHash<QByteArray, TRow>;
+    static QByteArray RowKey(bool isFolder, const QByteArray &name) { return (isFolder ? '1' : '0') + name; }
+
     // `present`, when given, holds every name of the folder: a name not among them has no
     // identity to read (a description of a file that is gone costs no look-up on the disk).
+    std::optional<TEntryIdentity> PresentIdentity(int dirFd, const QSet<QByteArray> *present,
+                                                  const QByteArray &name) const
+    {
+        return present && !present->contains(name) ? std::nullopt : Identity(dirFd, name);
+    }
+
     void Reconcile(qint64 folderId, int dirFd, const TDescribedEntries &forEachDescribed,
                    const std::vector<TRename> &renamed, const std::vector<TDescribed> &pruned,
                    std::vector<TReplaced> *replaced = nullptr, const QSet<QByteArray> *present = nullptr)
     {
         const qint64 now = Now();
-        const auto identityOf = [&](const QByteArray &name) {
-            return present && !present->contains(name) ? std::nullopt : Identity(dirFd, name);
-        };
-        QHash<QByteArray, TRow> rows; // '0'/'1' + name
-        auto keyOf = [](bool isFolder, const QByteArray &name) { return (isFolder ? '1' : '0') + name; };
-        {
-            TStatement live(*this, "SELECT id, is_folder, name, text, device, inode, birth, size, mtime"
-                                   " FROM entries WHERE folder = ?1 AND pruned IS NULL");
-            live.Bind(1, folderId);
-            while (live.Next()) {
-                const bool isFolder = live.Int(1) != 0;
-                rows.insert(keyOf(isFolder, live.Blob(2)), {live.Int(0), live.Blob(3), IdentityOf(live, 4, isFolder)});
-            }
-        }
+        TRows rows = LiveRows(folderId);
         const QSet<QByteArray> known(rows.keyBegin(), rows.keyEnd());
-        // The rows follow their descriptions to the new names all at once, as in a swap each new
-        // name is another's old one. A row left under a new name is kept as pruned when the
-        // listing pruned its text (overwritten by another file), else dropped.
         QSet<QByteArray> prunedNames;
         for (const TDescribed &entry : pruned)
-            prunedNames.insert(keyOf(entry.IsFolder, entry.Name));
+            prunedNames.insert(RowKey(entry.IsFolder, entry.Name));
+        MoveRenamedRows(rows, renamed, prunedNames, now);
+        const QSet<QByteArray> newlyDescribedFolds = StoreDescribed(folderId, dirFd, present, forEachDescribed, rows,
+                                                                    replaced, now);
+        RetireUndescribedRows(rows, dirFd, present, prunedNames, newlyDescribedFolds, now);
+        KeepPrunedKeys(folderId, pruned, known, now);
+    }
+
+    TRows LiveRows(qint64 folderId)
+    {
+        TRows rows;
+        TStatement live(*this, "SELECT id, is_folder, name, text, device, inode, birth, size, mtime"
+                               " FROM entries WHERE folder = ?1 AND pruned IS NULL");
+        live.Bind(1, folderId);
+        while (live.Next()) {
+            const bool isFolder = live.Int(1) != 0;
+            rows.insert(RowKey(isFolder, live.Blob(2)), {live.Int(0), live.Blob(3), IdentityOf(live, 4, isFolder)});
+        }
+        return rows;
+    }
+
+    // The rows follow their descriptions to the new names all at once, as in a swap each new
+    // name is another's old one. A row left under a new name is kept as pruned when the
+    // listing pruned its text (overwritten by another file), else dropped.
+    void MoveRenamedRows(TRows &rows, const std::vector<TRename> &renamed, const QSet<QByteArray> &prunedNames,
+                         qint64 now)
+    {
         std::vector<std::pair<TRow, QByteArray>> moving; // with its new name
         for (const TRename &r : renamed)
-            if (const QByteArray from = keyOf(r.IsFolder, r.OldName); rows.contains(from))
-                moving.push_back({rows.take(from), keyOf(r.IsFolder, r.NewName)});
+            if (const QByteArray from = RowKey(r.IsFolder, r.OldName); rows.contains(from))
+                moving.push_back({rows.take(from), RowKey(r.IsFolder, r.NewName)});
         TStatement rename(*this, "UPDATE entries SET name = ?2 WHERE id = ?1");
         TStatement pruneRow(*this, "UPDATE entries SET pruned = ?2 WHERE id = ?1");
         TStatement dropRow(*this, "DELETE FROM entries WHERE id = ?1");
@@ -762,44 +782,71 @@ public:
             rename.Bind(1, row.Id).Bind(2, to.mid(1)).Run();
             rows.insert(to, std::move(row));
         }
+    }
+
+    // Writes each described entry into its row, or a new row; the rows written leave `rows`.
+    // Returns the folds of the names described anew: a key of a name gone that now describes
+    // one of them by the name rule went to it, and is no pruned description to follow elsewhere.
+    QSet<QByteArray> StoreDescribed(qint64 folderId, int dirFd, const QSet<QByteArray> *present,
+                                    const TDescribedEntries &forEachDescribed, TRows &rows,
+                                    std::vector<TReplaced> *replaced, qint64 now)
+    {
         TStatement update(*this, "UPDATE entries SET text = ?2, device = ?3, inode = ?4, birth = ?5,"
                                  " size = ?6, mtime = ?7, seen = ?8 WHERE id = ?1");
         TStatement insert(*this, "INSERT INTO entries(folder, name, is_folder, text, device, inode,"
                                  " birth, size, mtime, seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
-        // The folds of names described anew: a key of a name gone that now describes one of them
-        // by the name rule went to it, and is no pruned description to follow elsewhere.
         QSet<QByteArray> newlyDescribedFolds;
         TStatement addText(*this, "INSERT INTO texts(rowid, text) VALUES (?1, ?2)");
         forEachDescribed([&](const TDescribed &entry) {
-            const std::optional<TEntryIdentity> identity = identityOf(entry.Name);
-            const auto row = rows.constFind(keyOf(entry.IsFolder, entry.Name));
-            if (row == rows.cend())
-                newlyDescribedFolds.insert(keyOf(entry.IsFolder, FoldProfileName(entry.Name)));
-            if (row != rows.cend()) {
-                const TEntryIdentity now_ = identity.value_or(TEntryIdentity());
-                const TEntryIdentity &was = row->Identity;
-                const bool sameIdentity = was.Device == now_.Device && was.Inode == now_.Inode
-                                          && was.BirthNs == now_.BirthNs && was.Size == now_.Size
-                                          && was.MTimeNs == now_.MTimeNs;
-                if (replaced && !sameIdentity && identity && was.IsFollowable())
-                    replaced->push_back({entry.IsFolder, entry.Name, entry.Text, row->Id, was, *identity});
-                if (row->Text != entry.Text || !sameIdentity) {
-                    update.Bind(1, row->Id).Bind(2, entry.Text);
-                    BindIdentity(update, 3, identity);
-                    update.Bind(8, now).Run();
-                    if (row->Text != entry.Text)
-                        SetText(row->Id, entry.Text);
-                }
-                rows.erase(row);
+            const std::optional<TEntryIdentity> identity = PresentIdentity(dirFd, present, entry.Name);
+            const auto row = rows.constFind(RowKey(entry.IsFolder, entry.Name));
+            if (row == rows.cend()) {
+                newlyDescribedFolds.insert(RowKey(entry.IsFolder, FoldProfileName(entry.Name)));
+                AddRow(insert, addText, folderId, entry, identity, now);
                 return;
             }
-            insert.Bind(1, folderId).Bind(2, entry.Name).Bind(3, qint64(entry.IsFolder)).Bind(4, entry.Text);
-            BindIdentity(insert, 5, identity);
-            insert.Bind(10, now).Run();
-            // A new row has no text to replace: one statement for all of them, no delete each.
-            if (!entry.Text.isEmpty())
-                addText.Bind(1, sqlite3_last_insert_rowid(Db)).Bind(2, DecodeText(entry.Text)).Run();
+            RefreshRow(update, *row, entry, identity, replaced, now);
+            rows.erase(row);
         });
+        return newlyDescribedFolds;
+    }
+
+    // A row the description file still names takes its text and the entry's identity now; one
+    // whose entry holds another file than recorded is noted in `replaced`.
+    void RefreshRow(TStatement &update, const TRow &row, const TDescribed &entry,
+                    const std::optional<TEntryIdentity> &identity, std::vector<TReplaced> *replaced, qint64 now)
+    {
+        const TEntryIdentity now_ = identity.value_or(TEntryIdentity());
+        const TEntryIdentity &was = row.Identity;
+        const bool sameIdentity = was.Device == now_.Device && was.Inode == now_.Inode && was.BirthNs == now_.BirthNs
+                                  && was.Size == now_.Size && was.MTimeNs == now_.MTimeNs;
+        if (replaced && !sameIdentity && identity && was.IsFollowable())
+            replaced->push_back({entry.IsFolder, entry.Name, entry.Text, row.Id, was, *identity});
+        if (row.Text != entry.Text || !sameIdentity) {
+            update.Bind(1, row.Id).Bind(2, entry.Text);
+            BindIdentity(update, 3, identity);
+            update.Bind(8, now).Run();
+            if (row.Text != entry.Text)
+                SetText(row.Id, entry.Text);
+        }
+    }
+
+    void AddRow(TStatement &insert, TStatement &addText, qint64 folderId, const TDescribed &entry,
+                const std::optional<TEntryIdentity> &identity, qint64 now)
+    {
+        insert.Bind(1, folderId).Bind(2, entry.Name).Bind(3, qint64(entry.IsFolder)).Bind(4, entry.Text);
+        BindIdentity(insert, 5, identity);
+        insert.Bind(10, now).Run();
+        // A new row has no text to replace: one statement for all of them, no delete each.
+        if (!entry.Text.isEmpty())
+            addText.Bind(1, sqlite3_last_insert_rowid(Db)).Bind(2, DecodeText(entry.Text)).Run();
+    }
+
+    // The rows no description names any more: pruned when their entry has gone too, else dropped.
+    void RetireUndescribedRows(const TRows &rows, int dirFd, const QSet<QByteArray> *present,
+                               const QSet<QByteArray> &prunedNames, const QSet<QByteArray> &newlyDescribedFolds,
+                               qint64 now)
+    {
         TStatement prune(*this, "UPDATE entries SET pruned = ?2 WHERE id = ?1");
         TStatement drop(*this, "DELETE FROM entries WHERE id = ?1");
         for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
@@ -807,13 +854,19 @@ public:
             const bool keyTaken = !prunedNames.contains(row.key())
                                   && newlyDescribedFolds.contains(row.key().left(1)
                                                                   + FoldProfileName(row.key().mid(1)));
-            const bool entryGone = !keyTaken && !identityOf(row.key().mid(1));
+            const bool entryGone = !keyTaken && !PresentIdentity(dirFd, present, row.key().mid(1));
             (entryGone ? prune.Bind(2, now) : drop).Bind(1, row->Id).Run();
         }
+    }
+
+    // Keys the listing pruned that were never indexed are kept as pruned rows, for undo.
+    void KeepPrunedKeys(qint64 folderId, const std::vector<TDescribed> &pruned, const QSet<QByteArray> &known,
+                        qint64 now)
+    {
         TStatement keep(*this, "INSERT INTO entries(folder, name, is_folder, text, seen, pruned)"
                                " VALUES (?1, ?2, ?3, ?4, ?5, ?5)");
         for (const TDescribed &entry : pruned)
-            if (!known.contains(keyOf(entry.IsFolder, entry.Name)) && !entry.Text.isEmpty())
+            if (!known.contains(RowKey(entry.IsFolder, entry.Name)) && !entry.Text.isEmpty())
                 keep.Bind(1, folderId)
                     .Bind(2, entry.Name)
                     .Bind(3, qint64(entry.IsFolder))

@@ -465,83 +465,25 @@ void TFrmMain::RefreshFolder()
     }
 }
 
+// What each table shows of the user's work, found again by name once the rows are in.
+struct TFrmMain::TGridPlace {
+    TStringGrid *Grid;
+    int Row, Col;
+    QByteArray Name, TopName;
+    QString Typed, Stored;
+    int Sideways = 0;
+    bool Editing = false;
+    int Cursor = 0;
+};
+
 void TFrmMain::Relist(bool prune)
 {
     const QByteArray folder = CurrentFolderPath();
     if (folder.isEmpty())
         return;
-    // What each table shows of the user's work, found again by name once the rows are in.
-    struct TPlace {
-        TStringGrid *Grid;
-        int Row, Col;
-        QByteArray Name, TopName;
-        QString Typed, Stored;
-        int Sideways = 0;
-        bool Editing = false;
-        int Cursor = 0;
-    };
-    std::vector<TPlace> places;
-    for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
-        const TStringGridModel *model = grid->GridModel();
-        const int row = grid->Row();
-        TPlace place{grid,
-                     row,
-                     grid->Col(),
-                     model->Name(row),
-                     model->Name(grid->rowAt(0)),
-                     model->Description(row),
-                     model->Stored(row),
-                     grid->horizontalScrollBar()->value()};
-        if (auto *editor = qobject_cast<QLineEdit *>(grid->indexWidget(grid->currentIndex()))) {
-            place.Editing = true;
-            place.Cursor = editor->cursorPosition();
-        }
-        places.push_back(std::move(place));
-    }
-    FAfterRelisting = [this, folder, places] {
-        for (const TPlace &place : places) {
-            TStringGrid *grid = place.Grid;
-            TStringGridModel *model = grid->GridModel();
-            const int row = place.Name.isEmpty() ? -1 : model->FindName(place.Name);
-            const bool typed = !place.Typed.isEmpty() && place.Typed != place.Stored;
-            if (row < 0 && typed) {
-                // What the user typed for an entry that went is not dropped with its row: it is
-                // kept as the description of an entry that went, and can be restored.
-                const bool kept = FIndex && FIndex->IsUsable();
-                if (kept)
-                    FIndex->KeepPruned(folder, grid == StringGridFolders, place.Name, EncodeText(place.Typed));
-                ShowStatus(GoneWhileTypedMessage(DecodeName(place.Name), kept));
-            }
-            if (!model->IsEntryRow(0))
-                continue;
-            if (const int top = model->FindName(place.TopName); top >= 0)
-                static_cast<QAbstractItemView *>(grid)->scrollTo(model->index(top, TStringGridModel::ColName),
-                                                                 QAbstractItemView::PositionAtTop);
-            grid->horizontalScrollBar()->setValue(place.Sideways);
-            // An entry that went: the cursor stays where it was.
-            grid->SetCurrentCell(place.Col, row >= 0 ? row : std::min(place.Row, model->rowCount() - 1));
-            if (row < 0)
-                continue;
-            if (typed) {
-                const QString now = model->Stored(row);
-                model->SetDescription(row, place.Typed);
-                // Another program wrote the entry while the user typed: the user's commit wins,
-                // and the other text can be restored.
-                if (now != place.Stored && now != place.Typed) {
-                    const bool isFolder = grid == StringGridFolders;
-                    if (FIndex)
-                        FIndex->KeepPruned(folder, isFolder, place.Name, model->StoredBytes(row));
-                    ShowStatus(ConflictMessage(model->DisplayName(row), FIndex && FIndex->IsUsable()));
-                }
-            }
-            if (place.Editing) {
-                if (model->StoredWasCut(row)) // asked before the rows were replaced
-                    model->ConsentToCut(row);
-                grid->edit(model->index(row, TStringGridModel::ColDesc));
-                if (auto *editor = qobject_cast<QLineEdit *>(grid->indexWidget(grid->currentIndex())))
-                    editor->setCursorPosition(place.Cursor);
-            }
-        }
+    FAfterRelisting = [this, folder, places = RememberPlaces()] {
+        for (const TGridPlace &place : places)
+            RestorePlace(folder, place);
     };
     FRelisting = true;
     FRelistPrunes = prune;
@@ -557,6 +499,83 @@ void TFrmMain::Relist(bool prune)
         FListings->ListFolder(folder, catalogue, TListingController::TFailure::KeepRows);
     } catch (const TException &error) {
         ShowListingProblem(error.Message());
+    }
+}
+
+std::vector<TFrmMain::TGridPlace> TFrmMain::RememberPlaces() const
+{
+    std::vector<TGridPlace> places;
+    for (TStringGrid *grid : {StringGridFolders, StringGridFiles}) {
+        const TStringGridModel *model = grid->GridModel();
+        const int row = grid->Row();
+        TGridPlace place{grid,
+                         row,
+                         grid->Col(),
+                         model->Name(row),
+                         model->Name(grid->rowAt(0)),
+                         model->Description(row),
+                         model->Stored(row),
+                         grid->horizontalScrollBar()->value()};
+        if (auto *editor = qobject_cast<QLineEdit *>(grid->indexWidget(grid->currentIndex()))) {
+            place.Editing = true;
+            place.Cursor = editor->cursorPosition();
+        }
+        places.push_back(std::move(place));
+    }
+    return places;
+}
+
+void TFrmMain::RestorePlace(const QByteArray &folder, const TGridPlace &place)
+{
+    TStringGrid *grid = place.Grid;
+    TStringGridModel *model = grid->GridModel();
+    const int row = place.Name.isEmpty() ? -1 : model->FindName(place.Name);
+    const bool typed = !place.Typed.isEmpty() && place.Typed != place.Stored;
+    if (row < 0 && typed)
+        KeepTypedForGoneEntry(folder, place);
+    if (!model->IsEntryRow(0))
+        return;
+    if (const int top = model->FindName(place.TopName); top >= 0)
+        static_cast<QAbstractItemView *>(grid)->scrollTo(model->index(top, TStringGridModel::ColName),
+                                                         QAbstractItemView::PositionAtTop);
+    grid->horizontalScrollBar()->setValue(place.Sideways);
+    // An entry that went: the cursor stays where it was.
+    grid->SetCurrentCell(place.Col, row >= 0 ? row : std::min(place.Row, model->rowCount() - 1));
+    if (row < 0)
+        return;
+    if (typed)
+        PutBackTyped(folder, place, row);
+    if (place.Editing) {
+        if (model->StoredWasCut(row)) // asked before the rows were replaced
+            model->ConsentToCut(row);
+        grid->edit(model->index(row, TStringGridModel::ColDesc));
+        if (auto *editor = qobject_cast<QLineEdit *>(grid->indexWidget(grid->currentIndex())))
+            editor->setCursorPosition(place.Cursor);
+    }
+}
+
+// What the user typed for an entry that went is not dropped with its row: it is kept as the
+// description of an entry that went, and can be restored.
+void TFrmMain::KeepTypedForGoneEntry(const QByteArray &folder, const TGridPlace &place)
+{
+    const bool kept = FIndex && FIndex->IsUsable();
+    if (kept)
+        FIndex->KeepPruned(folder, place.Grid == StringGridFolders, place.Name, EncodeText(place.Typed));
+    ShowStatus(GoneWhileTypedMessage(DecodeName(place.Name), kept));
+}
+
+void TFrmMain::PutBackTyped(const QByteArray &folder, const TGridPlace &place, int row)
+{
+    TStringGridModel *model = place.Grid->GridModel();
+    const QString now = model->Stored(row);
+    model->SetDescription(row, place.Typed);
+    // Another program wrote the entry while the user typed: the user's commit wins, and the
+    // other text can be restored.
+    if (now != place.Stored && now != place.Typed) {
+        const bool isFolder = place.Grid == StringGridFolders;
+        if (FIndex)
+            FIndex->KeepPruned(folder, isFolder, place.Name, model->StoredBytes(row));
+        ShowStatus(ConflictMessage(model->DisplayName(row), FIndex && FIndex->IsUsable()));
     }
 }
 

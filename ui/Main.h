@@ -237,6 +237,12 @@ private:
     // Lists the folder again in place: each table's cursor stays on its entry and its top row
     // stays, a description being typed stays in its cell (with its editor).
     void Relist(bool prune) override;
+    // What a table shows of the user's work before a relisting (defined in Main.cpp).
+    struct TGridPlace;
+    std::vector<TGridPlace> RememberPlaces() const;
+    void RestorePlace(const QByteArray &folder, const TGridPlace &place);
+    void KeepTypedForGoneEntry(const QByteArray &folder, const TGridPlace &place);
+    void PutBackTyped(const QByteArray &folder, const TGridPlace &place, int row);
     void AttachGridHandlers(bool attach);
     void FocusChanged(QWidget *now);
     void KeepFocusOffEditors();

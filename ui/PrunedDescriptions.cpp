@@ -38,7 +38,24 @@ TFrmPrunedDescriptions::TFrmPrunedDescriptions(std::vector<TPrunedDescription> p
     setObjectName(QStringLiteral("FrmPrunedDescriptions"));
     setWindowTitle(tr("Pruned descriptions"));
     resize(640, 360);
+    CreateList();
+    QLayout *targetRow = CreateTargetRow();
+    LabelEmpty = new QLabel(tr("No description was pruned in the last 90 days."), this);
+    LabelEmpty->setObjectName(QStringLiteral("LabelEmpty"));
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(LabelEmpty);
+    layout->addWidget(ListPruned, 1);
+    layout->addLayout(targetRow);
+    ConnectControls();
+    if (!FPruned.empty())
+        SelectPruned(0);
+    UpdateButtons();
+    ListPruned->setFocus();
+}
 
+// The list of pruned descriptions, a row each, newest first.
+void TFrmPrunedDescriptions::CreateList()
+{
     ListPruned = new QTreeWidget(this);
     ListPruned->setObjectName(QStringLiteral("ListPruned"));
     ListPruned->setHeaderLabels({tr("Folder"), tr("Name"), tr("Description"), tr("Pruned")});
@@ -57,7 +74,11 @@ TFrmPrunedDescriptions::TFrmPrunedDescriptions(std::vector<TPrunedDescription> p
         item->setText(ColDate, locale.toString(entry.Pruned.toLocalTime(), QLocale::ShortFormat));
     }
     ListPruned->header()->setSectionResizeMode(ColText, QHeaderView::Stretch);
+}
 
+// The entry a description is restored to, and the buttons.
+QLayout *TFrmPrunedDescriptions::CreateTargetRow()
+{
     LabelTarget = new QLabel(tr("Restore &to:"), this);
     ComboTarget = new QComboBox(this);
     ComboTarget->setObjectName(QStringLiteral("ComboTarget"));
@@ -79,13 +100,11 @@ TFrmPrunedDescriptions::TFrmPrunedDescriptions(std::vector<TPrunedDescription> p
     targetRow->addWidget(BitBtnRestore);
     targetRow->addWidget(BitBtnCopyText);
     targetRow->addWidget(BitBtnClose);
-    LabelEmpty = new QLabel(tr("No description was pruned in the last 90 days."), this);
-    LabelEmpty->setObjectName(QStringLiteral("LabelEmpty"));
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(LabelEmpty);
-    layout->addWidget(ListPruned, 1);
-    layout->addLayout(targetRow);
+    return targetRow;
+}
 
+void TFrmPrunedDescriptions::ConnectControls()
+{
     connect(ListPruned, &QTreeWidget::currentItemChanged, this, [this] {
         const int row = CurrentRow();
         if (row >= 0)
@@ -95,10 +114,6 @@ TFrmPrunedDescriptions::TFrmPrunedDescriptions(std::vector<TPrunedDescription> p
     connect(BitBtnRestore, &QPushButton::clicked, this, [this] { ReportErrors([this] { RestoreClick(); }); });
     connect(BitBtnCopyText, &QPushButton::clicked, this, &TFrmPrunedDescriptions::CopyTextClick);
     connect(BitBtnClose, &QPushButton::clicked, this, &QDialog::reject);
-    if (!FPruned.empty())
-        SelectPruned(0);
-    UpdateButtons();
-    ListPruned->setFocus();
 }
 
 int TFrmPrunedDescriptions::CurrentRow() const

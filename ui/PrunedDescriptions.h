@@ -13,6 +13,7 @@
 
 class QComboBox;
 class QLabel;
+class QLayout;
 class QPushButton;
 class QTreeWidget;
 
@@ -53,6 +54,10 @@ public:
     QPushButton *BitBtnClose = nullptr;
 
 private:
+    // The controls in the order the focus goes through them.
+    void CreateList();
+    QLayout *CreateTargetRow();
+    void ConnectControls();
     int CurrentRow() const;
     void UpdateButtons();
 

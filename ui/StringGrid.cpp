@@ -62,86 +62,127 @@ bool LinesFit(QStringView text, qsizetype limit)
         }
     return true;
 }
-} // namespace
 
-TLimitedEdit LimitEdit(const QString &before, const QString &after, qsizetype limit)
+// Where an edit changed the text: the part both texts begin with and the part both end with,
+// never splitting a surrogate pair. What the edit inserted lies between them.
+struct TEditSpan {
+    qsizetype Prefix = 0;
+    qsizetype Suffix = 0;
+};
+TEditSpan FindEditSpan(const QString &before, const QString &after)
 {
-    if (LinesFit(after, limit)) {
-        TLimitedEdit unchanged;
-        unchanged.Text = after;
-        unchanged.Cursor = after.size();
-        return unchanged;
-    }
-    // The edit replaced the middle of the text: what it inserted lies between the part both texts
-    // begin with and the part both end with, never splitting a surrogate pair.
     const qsizetype shortest = std::min(before.size(), after.size());
-    qsizetype prefix = 0;
-    while (prefix < shortest && before[prefix] == after[prefix])
-        ++prefix;
-    if (prefix > 0 && prefix < after.size() && after[prefix].isLowSurrogate())
-        --prefix;
-    qsizetype suffix = 0;
-    while (suffix < shortest - prefix && before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
-        ++suffix;
-    if (suffix > 0 && after[after.size() - suffix].isLowSurrogate())
-        --suffix;
-    const QStringView inserted = QStringView(after).mid(prefix, after.size() - prefix - suffix);
-    const QStringView right = QStringView(after).right(suffix);
-    if (inserted.isEmpty() && !LinesFit(before, limit)) {
-        // Only a deletion from a text over the limit (a stored value that reads as more UTF-8
-        // than it had bytes): it brings the text nearer the limit, so it is taken.
-        TLimitedEdit deletion;
-        deletion.Text = after;
-        deletion.Cursor = prefix;
-        return deletion;
-    }
-    qsizetype lineStart = prefix;
-    while (lineStart > 0 && !IsLineEnd(after[lineStart - 1]))
+    TEditSpan span;
+    while (span.Prefix < shortest && before[span.Prefix] == after[span.Prefix])
+        ++span.Prefix;
+    if (span.Prefix > 0 && span.Prefix < after.size() && after[span.Prefix].isLowSurrogate())
+        --span.Prefix;
+    while (span.Suffix < shortest - span.Prefix
+           && before[before.size() - 1 - span.Suffix] == after[after.size() - 1 - span.Suffix])
+        ++span.Suffix;
+    if (span.Suffix > 0 && after[after.size() - span.Suffix].isLowSurrogate())
+        --span.Suffix;
+    return span;
+}
+
+// The UTF-8 bytes of the line of `text` that holds `at`, from its start up to `at`.
+qsizetype LineBytesBefore(QStringView text, qsizetype at)
+{
+    qsizetype lineStart = at;
+    while (lineStart > 0 && !IsLineEnd(text[lineStart - 1]))
         --lineStart;
-    qsizetype lineBytes = Utf8Length(QStringView(after).mid(lineStart, prefix - lineStart));
-    qsizetype rightLine = 0;
-    while (rightLine < right.size() && !IsLineEnd(right[rightLine]))
-        ++rightLine;
-    const qsizetype rightBytes = Utf8Length(right.left(rightLine));
-    // Of each line of the insertion, as many whole characters as the line holds.
-    QString kept;
-    std::vector<qsizetype> units; // of the characters kept on the current line
+    return Utf8Length(text.mid(lineStart, at - lineStart));
+}
+
+// The UTF-8 bytes of the first line of `text`.
+qsizetype FirstLineBytes(QStringView text)
+{
+    qsizetype end = 0;
+    while (end < text.size() && !IsLineEnd(text[end]))
+        ++end;
+    return Utf8Length(text.left(end));
+}
+
+// What is kept of an insertion: its text, and the UTF-16 lengths of the characters kept on its
+// last line with the bytes that line holds (so it can be shortened from the end).
+struct TKeptInsertion {
+    QString Text;
+    std::vector<qsizetype> LastLineUnits;
+    qsizetype LastLineBytes = 0;
+};
+
+// Of each line of the insertion, as many whole characters as the line holds; its first line goes
+// on from `lineBytes` bytes of the text before it.
+TKeptInsertion KeepWhatFits(QStringView inserted, qsizetype lineBytes, qsizetype limit)
+{
+    TKeptInsertion kept;
+    kept.LastLineBytes = lineBytes;
     bool full = false;
     for (qsizetype at = 0; at < inserted.size();) {
         if (IsLineEnd(inserted[at])) {
-            kept += inserted[at++];
-            lineBytes = 0;
-            units.clear();
+            kept.Text += inserted[at++];
+            kept.LastLineBytes = 0;
+            kept.LastLineUnits.clear();
             full = false;
             continue;
         }
         const auto [size, length] = CharacterAt(inserted, at);
-        if (!full && lineBytes + size <= limit) {
-            kept += inserted.mid(at, length);
-            lineBytes += size;
-            units.push_back(length);
+        if (!full && kept.LastLineBytes + size <= limit) {
+            kept.Text += inserted.mid(at, length);
+            kept.LastLineBytes += size;
+            kept.LastLineUnits.push_back(length);
         } else {
             full = true;
         }
         at += length;
     }
-    // The last line goes on with the text after the insertion.
-    while (lineBytes + rightBytes > limit && !units.empty()) {
-        lineBytes -= CharacterAt(kept, kept.size() - units.back()).first;
-        kept.chop(units.back());
-        units.pop_back();
+    return kept;
+}
+
+// The last line of the insertion goes on with the text after it: characters are taken back
+// from its end until both fit on one line.
+void MakeRoomForTheRest(TKeptInsertion &kept, qsizetype rightBytes, qsizetype limit)
+{
+    while (kept.LastLineBytes + rightBytes > limit && !kept.LastLineUnits.empty()) {
+        kept.LastLineBytes -= CharacterAt(kept.Text, kept.Text.size() - kept.LastLineUnits.back()).first;
+        kept.Text.chop(kept.LastLineUnits.back());
+        kept.LastLineUnits.pop_back();
     }
+}
+
+TLimitedEdit Unchanged(const QString &text, qsizetype cursor)
+{
+    TLimitedEdit edit;
+    edit.Text = text;
+    edit.Cursor = cursor;
+    return edit;
+}
+} // namespace
+
+TLimitedEdit LimitEdit(const QString &before, const QString &after, qsizetype limit)
+{
+    if (LinesFit(after, limit))
+        return Unchanged(after, after.size());
+    const TEditSpan span = FindEditSpan(before, after);
+    const QStringView inserted = QStringView(after).mid(span.Prefix, after.size() - span.Prefix - span.Suffix);
+    const QStringView right = QStringView(after).right(span.Suffix);
+    // Only a deletion from a text over the limit (a stored value that reads as more UTF-8 than it
+    // had bytes): it brings the text nearer the limit, so it is taken.
+    if (inserted.isEmpty() && !LinesFit(before, limit))
+        return Unchanged(after, span.Prefix);
+    TKeptInsertion kept = KeepWhatFits(inserted, LineBytesBefore(after, span.Prefix), limit);
+    MakeRoomForTheRest(kept, FirstLineBytes(right), limit);
     TLimitedEdit result;
-    result.Text = after.left(prefix) + kept + right.toString();
-    result.Cursor = prefix + kept.size();
+    result.Text = after.left(span.Prefix) + kept.Text + right.toString();
+    result.Cursor = span.Prefix + kept.Text.size();
     result.Cut = true;
-    result.Start = prefix;
+    result.Start = span.Prefix;
     result.Inserted = inserted.size();
-    result.Taken = kept;
+    result.Taken = kept.Text;
     // Nothing inserted could be cut (lines joined by a deletion): the edit is refused whole.
     if (!LinesFit(result.Text, limit) && LinesFit(before, limit)) {
         result.Text = before;
-        result.Cursor = prefix;
+        result.Cursor = span.Prefix;
         result.Refused = true;
     }
     return result;

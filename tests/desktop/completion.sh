@@ -8,17 +8,14 @@ set -uo pipefail
 SHELL_NAME=$1
 BUILD=$2
 HELP=$3
+. "$(dirname "${BASH_SOURCE[0]}")/support.sh"
 command -v "$SHELL_NAME" >/dev/null || { echo "SKIPPED: $SHELL_NAME is not installed (scripts/setup.sh installs it)"; exit 77; }
 if [ "$SHELL_NAME" = bash ] && [ ! -f /usr/share/bash-completion/bash_completion ]; then
   echo "SKIPPED: bash-completion is not installed (scripts/setup.sh installs it)"
   exit 77
 fi
 
-PREFIX=$(mktemp -d)
-trap 'rm -rf "$PREFIX"' EXIT
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-cmake --install "$BUILD" --prefix "$PREFIX" >/dev/null || { echo "FAIL: cmake --install" >&2; exit 1; }
+install_build "$BUILD"
 case $SHELL_NAME in
   bash) FILE=$PREFIX/share/bash-completion/completions/dnt ;;
   zsh) FILE=$PREFIX/share/zsh/vendor-completions/_dnt ;;

@@ -10,43 +10,24 @@ Usage: filemanagercolumn.py BUILD_DIR
 """
 import importlib.util
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import types
 
+sys.dont_write_bytecode = True  # no cache of the shared module left in the source tree
+from support import Check, Fail, InstallBuild, Location, StandIn, Finish  # noqa: E402
+
 BUILD = sys.argv[1]
-failures = []
 
-
-def Fail(message):
-    failures.append(message)
-    print("FAIL: " + message, file=sys.stderr)
-
-
-def Check(condition, message):
-    if not condition:
-        Fail(message)
-    return condition
-
-
-WORK = tempfile.mkdtemp()
-PREFIX = os.path.join(WORK, "prefix")
-subprocess.run(["cmake", "--install", BUILD, "--prefix", PREFIX], check=True, stdout=subprocess.DEVNULL)
+WORK, PREFIX = InstallBuild(BUILD)
 SHARE = os.path.join(PREFIX, "share")
 REAL_DNT = os.path.join(PREFIX, "bin", "dnt")
 
 # The stand-in dnt: a line into $DNT_STARTS for each start, then the real dnt, or a wait that
 # outlasts the extension's patience when $DNT_HANG is set.
-FAKE_BIN = os.path.join(WORK, "bin")
-os.mkdir(FAKE_BIN)
-with open(os.path.join(FAKE_BIN, "dnt"), "w") as fake:
-    fake.write(f'#!/bin/sh\necho "$*" >> "$DNT_STARTS"\n[ -n "$DNT_HANG" ] && exec sleep 60\nexec "{REAL_DNT}" "$@"\n')
-os.chmod(os.path.join(FAKE_BIN, "dnt"), 0o755)
+StandIn(WORK, "dnt", f'#!/bin/sh\necho "$*" >> "$DNT_STARTS"\n[ -n "$DNT_HANG" ] && exec sleep 60\nexec "{REAL_DNT}" "$@"\n')
 STARTS = os.path.join(WORK, "starts")
-os.environ["PATH"] = FAKE_BIN + os.pathsep + os.environ["PATH"]
 os.environ["DNT_STARTS"] = STARTS
 os.environ["PWNED"] = os.path.join(WORK, "pwned")  # what a name run as shell code makes
 
@@ -117,8 +98,7 @@ class FakeRow:
         self.path, self.attributes, self.invalidated = path, {}, 0
 
     def get_location(self):
-        # The bindings hand over a file name as text, its undecodable bytes escaped.
-        return types.SimpleNamespace(get_path=lambda: None if self.path is None else os.fsdecode(self.path))
+        return Location(self.path)
 
     def add_string_attribute(self, name, value):
         self.attributes[name] = value
@@ -302,6 +282,4 @@ for number, case in enumerate(CASES):
         Fail(f"{case[1]} {case[2]}: {error!r}")
     os.environ.pop("DNT_HANG", None)
 
-shutil.rmtree(WORK, ignore_errors=True)
-print(f"{'FAILED' if failures else 'passed'}: {len(failures)} failure(s)")
-sys.exit(1 if failures else 0)
+Finish(WORK)

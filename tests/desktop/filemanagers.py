@@ -20,39 +20,22 @@ import sys
 import tempfile
 import types
 
+sys.dont_write_bytecode = True  # no cache of the shared module left in the source tree
+from support import Check, Fail, InstallBuild, Location, StandIn, Finish  # noqa: E402
+
 BUILD, UCA_DTD = sys.argv[1], sys.argv[2]
-failures = []
-
-
-def Fail(message):
-    failures.append(message)
-    print("FAIL: " + message, file=sys.stderr)
-
-
-def Check(condition, message):
-    if not condition:
-        Fail(message)
-    return condition
-
 
 for tool in ("desktop-file-validate", "xmllint"):
     if shutil.which(tool) is None:
         print(f"SKIPPED: {tool} is missing (scripts/setup.sh installs it)")
         sys.exit(77)
 
-WORK = tempfile.mkdtemp()
-PREFIX = os.path.join(WORK, "prefix")
-subprocess.run(["cmake", "--install", BUILD, "--prefix", PREFIX], check=True, stdout=subprocess.DEVNULL)
+WORK, PREFIX = InstallBuild(BUILD)
 SHARE = os.path.join(PREFIX, "share")
 
 # The stand-in dirnote: its arguments, each ended by a NUL byte, into the file $DIRNOTE_RECORD.
-FAKE_BIN = os.path.join(WORK, "bin")
-os.mkdir(FAKE_BIN)
-with open(os.path.join(FAKE_BIN, "dirnote"), "w") as fake:
-    fake.write('#!/bin/sh\nprintf \'%s\\0\' "$@" > "$DIRNOTE_RECORD"\n')
-os.chmod(os.path.join(FAKE_BIN, "dirnote"), 0o755)
+StandIn(WORK, "dirnote", '#!/bin/sh\nprintf \'%s\\0\' "$@" > "$DIRNOTE_RECORD"\n')
 RECORD = os.path.join(WORK, "record")
-os.environ["PATH"] = FAKE_BIN + os.pathsep + os.environ["PATH"]
 os.environ["DIRNOTE_RECORD"] = RECORD
 
 # What a shell would make of the names below, were it to run them as code: a file "pwned".
@@ -304,8 +287,7 @@ class FakeFile:
         self.path = path
 
     def get_location(self):
-        # The bindings hand over a file name as text, its undecodable bytes escaped.
-        return types.SimpleNamespace(get_path=lambda: None if self.path is None else os.fsdecode(self.path))
+        return Location(self.path)
 
 
 if Check(os.path.isfile(EXTENSION), "the extension is not installed"):
@@ -348,6 +330,4 @@ if Check(os.access(SCRIPT, os.X_OK), "the script is not installed executable"):
     CheckReached("script without a selection", PATHS[0], Recorded())
     CheckNothingRanAsCode("script")
 
-shutil.rmtree(WORK, ignore_errors=True)
-print(f"{'FAILED' if failures else 'passed'}: {len(failures)} failure(s)")
-sys.exit(1 if failures else 0)
+Finish(WORK)

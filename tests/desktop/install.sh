@@ -12,17 +12,9 @@ BUILD=$1
 SCHEMA=$2
 LOOKUP=$3
 VERSION=$4
-# Exit code 77 is reported by CTest as skipped.
-for tool in desktop-file-validate xmllint update-mime-database file gzip dpkg-parsechangelog; do
-  command -v "$tool" >/dev/null || { echo "SKIPPED: $tool is missing (scripts/setup.sh installs it)"; exit 77; }
-done
-
-PREFIX=$(mktemp -d)
-trap 'rm -rf "$PREFIX"' EXIT
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-
-cmake --install "$BUILD" --prefix "$PREFIX" >/dev/null || { echo "FAIL: cmake --install" >&2; exit 1; }
+. "$(dirname "${BASH_SOURCE[0]}")/support.sh"
+need_tools desktop-file-validate xmllint update-mime-database file gzip dpkg-parsechangelog
+install_build "$BUILD"
 
 SIZES=(16 32 48 64 128 256)
 DESKTOP=$PREFIX/share/applications/dirnote.desktop

@@ -10,14 +10,9 @@ set -uo pipefail
 BUILD=$1
 VERSION=$2
 CHANGELOG=$3
-for tool in appstreamcli xmllint; do
-  command -v "$tool" >/dev/null || { echo "SKIPPED: $tool is missing (scripts/setup.sh installs it)"; exit 77; }
-done
-PREFIX=$(mktemp -d)
-trap 'rm -rf "$PREFIX"' EXIT
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-cmake --install "$BUILD" --prefix "$PREFIX" >/dev/null || { echo "FAIL: cmake --install" >&2; exit 1; }
+. "$(dirname "${BASH_SOURCE[0]}")/support.sh"
+need_tools appstreamcli xmllint
+install_build "$BUILD"
 
 META=$PREFIX/share/metainfo/dirnote.metainfo.xml
 [ -f "$META" ] || { echo "FAIL: not installed: share/metainfo/dirnote.metainfo.xml" >&2; exit 1; }

@@ -8,17 +8,14 @@
 # Usage: package.sh BUILD_DIR plain|sanitized
 set -uo pipefail
 BUILD=$1
+. "$(dirname "${BASH_SOURCE[0]}")/support.sh"
 if [ "$2" != plain ]; then
   echo "SKIPPED: a sanitizer build is never packaged; the plain build's run checks the package"
   exit 77
 fi
-for tool in cpack lintian dpkg-deb dpkg-shlibdeps; do
-  command -v "$tool" >/dev/null || { echo "SKIPPED: $tool is missing (scripts/setup.sh installs it)"; exit 77; }
-done
+need_tools cpack lintian dpkg-deb dpkg-shlibdeps
 OUT=$(mktemp -d)
 trap 'rm -rf "$OUT"' EXIT
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 (cd "$OUT" && cpack -G DEB -B "$OUT" --config "$BUILD/CPackConfig.cmake" >cpack.log 2>&1) ||
   { cat "$OUT/cpack.log" >&2; echo "FAIL: cpack" >&2; exit 1; }
