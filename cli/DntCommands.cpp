@@ -105,12 +105,27 @@ void KeepIndexCurrent(const QByteArray &folder)
         TDescriptionIndex().IndexFolder(real);
 }
 
+// The mirror setting for a write: off when the settings file cannot be read, which is told once,
+// so that the mirror does not stop without a word.
+bool MirrorSettingOn()
+{
+    static bool told = false;
+    try {
+        return ReadMirrorComments();
+    } catch (const TException &e) {
+        if (!told)
+            Note(e.Message() + QStringLiteral("; descriptions are not mirrored to file comments"));
+        told = true;
+        return false;
+    }
+}
+
 // While the mirror setting is on, the comments of the entries whose descriptions were just
 // written follow them. Nothing here fails the command: skipped entries and comments another
 // program wrote are told on standard error, other failures too.
 void MirrorWritten(const QByteArray &folder, const std::vector<std::pair<QByteArray, QByteArray>> &descriptions)
 {
-    if (descriptions.empty() || !MirrorCommentsOn())
+    if (descriptions.empty() || !MirrorSettingOn())
         return;
     std::optional<TDescriptionIndex> index;
     if (!IndexSwitchedOff())
@@ -777,7 +792,11 @@ int Mirror(const std::vector<QByteArray> &args)
     if (what != "on" && (words.size() > 1 || parsed->Has("--recursive")))
         return Usage(QStringLiteral("mirror %1 takes no FOLDER and no option").arg(DecodeName(what)));
     if (what == "status") {
-        Write(stdout, MirrorCommentsOn() ? "on\n" : "off\n");
+        try {
+            Write(stdout, ReadMirrorComments() ? "on\n" : "off\n");
+        } catch (const TException &e) {
+            return Fail(e.Message());
+        }
         return kExitDone;
     }
     if (what != "on" && what != "off")

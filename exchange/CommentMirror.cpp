@@ -2,12 +2,14 @@
 #include "exchange/CommentMirror.h"
 
 #include "catalogue/FolderCatalogue.h"
+#include "common/AtomicFile.h"
 #include "common/Exceptions.h"
 #include "common/PathUtils.h"
 #include "common/TextCodec.h"
 #include "exchange/Xattr.h"
 #include "index/DescriptionIndex.h"
 #include "settings/RegSpecial.h"
+#include "settings/RegistryStore.h"
 
 #include <cerrno>
 #include <climits>
@@ -150,10 +152,22 @@ void RememberComments(TDescriptionIndex &index, const QByteArray &real, const QB
 }
 } // namespace
 
+bool ReadMirrorComments()
+{
+    // A settings file that is there but cannot be read (a folder in its place, no permission)
+    // would otherwise read as an empty one, and the setting as off.
+    const QByteArray file = RegistryFilePath(HKEY_CURRENT_USER);
+    int error = 0;
+    if (!file.isEmpty() && !ReadWholeFile(file, nullptr, &error) && error != ENOENT)
+        throw TException(
+            QStringLiteral("The settings file %1 cannot be read: %2").arg(DecodeName(file), FileErrorText(error)));
+    return ReadRegValue(HKEY_CURRENT_USER, RegProgramKey, kMirrorCommentsName, RegValue::FromBool(false)).AsBool();
+}
+
 bool MirrorCommentsOn()
 {
     try {
-        return ReadRegValue(HKEY_CURRENT_USER, RegProgramKey, kMirrorCommentsName, RegValue::FromBool(false)).AsBool();
+        return ReadMirrorComments();
     } catch (const TException &) {
         // An unreadable settings file is reported where the window reads its other settings.
         return false;
