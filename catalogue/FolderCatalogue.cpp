@@ -416,15 +416,15 @@ void RecordWrite(TTableWrite &table, TFolderCatalogue &catalogue)
         if (!moved[k] && !(k < table.Kept.size() && table.Kept[k]))
             pruned.push_back(std::move(table.Stale[k]));
 }
-// Deletes the stored keys that no entry claims, after the follower has given the renamed entries
-// theirs and moved the descriptions of entries that hold other files now, all in one write. A key
-// of the list stored nowhere (cut short by the list's limit) is neither deleted nor reported.
-void PruneAndFollow(std::array<TDescribedTable, 2> &tables, const std::array<std::vector<std::uint64_t>, 2> &inodes,
-                    TFolderCatalogue &catalogue, TRenameFollower *follower, const TOwnWrite &ownWrite)
+// The write of each table: its stored keys that no entry claims and, with a follower, the moves of
+// descriptions to renamed entries and to entries that hold other files now. digests gets each
+// table's digest of its described entries as listed.
+std::vector<TTableWrite> PlanTableWrites(std::array<TDescribedTable, 2> &tables,
+                                         const std::array<std::vector<std::uint64_t>, 2> &inodes,
+                                         const TFolderCatalogue &catalogue, TRenameFollower *follower,
+                                         std::array<std::uint64_t, 2> &digests)
 {
     std::vector<TTableWrite> writes;
-    std::array<std::uint64_t, 2> digests{};
-    bool any = false;
     for (size_t t = 0; t < tables.size(); ++t) {
         TDescribedTable &table = tables[t];
         TTableWrite write;
@@ -439,47 +439,66 @@ void PruneAndFollow(std::array<TDescribedTable, 2> &tables, const std::array<std
             const TFollowedTable followed{write.IsFolder, write.Entries, &inodes[t], &write.Stale, digests[t]};
             write.Moves = CheckedMoves(write, follower->FollowIdentities(catalogue.Folder, followed));
         }
-        any = any || !write.Stale.empty() || !write.Moves.empty();
         writes.push_back(std::move(write));
     }
-    if (any) {
-        const int dirFd = ::open(catalogue.Folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        const bool onlyDeletions = std::all_of(writes.begin(), writes.end(),
-                                               [](const TTableWrite &write) { return write.Moves.empty(); });
-        int readError = 0, error = 0;
-        bool fileGone = false; // removed by another program since it was read
-        const auto write = [&] {
-            error = onlyDeletions
-                        ? CutFileLocked(
-                            catalogue.DescPath,
-                            [&](const TContentReader &read) { return CutsForListing(read, writes, dirFd, readError); })
-                        : ReplaceFileLocked(catalogue.DescPath,
-                                            [&](const std::optional<QByteArray> &current) -> std::optional<QByteArray> {
-                                                for (TTableWrite &table : writes)
-                                                    table.EntryMoves = false;
-                                                fileGone = !current;
-                                                if (!current)
-                                                    return std::nullopt;
-                                                return EditForListing(*current, writes, dirFd);
-                                            });
-        };
-        if (ownWrite)
-            ownWrite(write);
-        else
-            write();
-        if (dirFd >= 0)
-            ::close(dirFd);
-        // The file is as it was: what the write would have done is not reported as done.
-        if (const int failure = error != 0 ? error : readError; failure != 0) {
-            catalogue.WriteError =
-                QStringLiteral("Unable to write to %1: %2").arg(DecodeName(catalogue.DescPath), FileErrorText(failure));
-            writes.clear();
-        }
-        // No file holds a followed description; what it held is gone with it.
-        if (fileGone)
-            for (TTableWrite &table : writes)
-                table.Moves.clear();
+    return writes;
+}
+
+// Writes the tables' changes to the description file in one locked write: cuts only when no
+// description moves. On failure the catalogue gets the error and writes is emptied, as nothing
+// was done; where the file went away meanwhile, no move is done.
+void WriteListingChanges(std::vector<TTableWrite> &writes, TFolderCatalogue &catalogue, const TOwnWrite &ownWrite)
+{
+    const int dirFd = ::open(catalogue.Folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool onlyDeletions = std::all_of(writes.begin(), writes.end(),
+                                           [](const TTableWrite &write) { return write.Moves.empty(); });
+    int readError = 0, error = 0;
+    bool fileGone = false; // removed by another program since it was read
+    const auto write = [&] {
+        error = onlyDeletions
+                    ? CutFileLocked(
+                        catalogue.DescPath,
+                        [&](const TContentReader &read) { return CutsForListing(read, writes, dirFd, readError); })
+                    : ReplaceFileLocked(catalogue.DescPath,
+                                        [&](const std::optional<QByteArray> &current) -> std::optional<QByteArray> {
+                                            for (TTableWrite &table : writes)
+                                                table.EntryMoves = false;
+                                            fileGone = !current;
+                                            if (!current)
+                                                return std::nullopt;
+                                            return EditForListing(*current, writes, dirFd);
+                                        });
+    };
+    if (ownWrite)
+        ownWrite(write);
+    else
+        write();
+    if (dirFd >= 0)
+        ::close(dirFd);
+    // The file is as it was: what the write would have done is not reported as done.
+    if (const int failure = error != 0 ? error : readError; failure != 0) {
+        catalogue.WriteError =
+            QStringLiteral("Unable to write to %1: %2").arg(DecodeName(catalogue.DescPath), FileErrorText(failure));
+        writes.clear();
     }
+    // No file holds a followed description; what it held is gone with it.
+    if (fileGone)
+        for (TTableWrite &table : writes)
+            table.Moves.clear();
+}
+
+// Deletes the stored keys that no entry claims, after the follower has given the renamed entries
+// theirs and moved the descriptions of entries that hold other files now, all in one write. A key
+// of the list stored nowhere (cut short by the list's limit) is neither deleted nor reported.
+void PruneAndFollow(std::array<TDescribedTable, 2> &tables, const std::array<std::vector<std::uint64_t>, 2> &inodes,
+                    TFolderCatalogue &catalogue, TRenameFollower *follower, const TOwnWrite &ownWrite)
+{
+    std::array<std::uint64_t, 2> digests{};
+    std::vector<TTableWrite> writes = PlanTableWrites(tables, inodes, catalogue, follower, digests);
+    const bool any = std::any_of(writes.begin(), writes.end(),
+                                 [](const TTableWrite &write) { return !write.Stale.empty() || !write.Moves.empty(); });
+    if (any)
+        WriteListingChanges(writes, catalogue, ownWrite);
     const size_t followed = catalogue.Renamed.size();
     for (TTableWrite &write : writes)
         RecordWrite(write, catalogue);

@@ -105,12 +105,27 @@ void KeepIndexCurrent(const QByteArray &folder)
         TDescriptionIndex().IndexFolder(real);
 }
 
+// The mirror setting for a write: off when the settings file cannot be read, which is told once,
+// so that the mirror does not stop without a word.
+bool MirrorSettingOn()
+{
+    static bool told = false;
+    try {
+        return ReadMirrorComments();
+    } catch (const TException &e) {
+        if (!told)
+            Note(e.Message() + QStringLiteral("; descriptions are not mirrored to file comments"));
+        told = true;
+        return false;
+    }
+}
+
 // While the mirror setting is on, the comments of the entries whose descriptions were just
 // written follow them. Nothing here fails the command: skipped entries and comments another
 // program wrote are told on standard error, other failures too.
 void MirrorWritten(const QByteArray &folder, const std::vector<std::pair<QByteArray, QByteArray>> &descriptions)
 {
-    if (descriptions.empty() || !MirrorCommentsOn())
+    if (descriptions.empty() || !MirrorSettingOn())
         return;
     std::optional<TDescriptionIndex> index;
     if (!IndexSwitchedOff())
@@ -483,6 +498,93 @@ QString CommentErrorText(int error)
     return error == ENOTSUP ? QStringLiteral("the file system keeps no user extended attributes") : SystemText(error);
 }
 
+using TRecordedComments = std::map<QByteArray, TExportedComment>; // by entry name
+
+// Writes the comments of a folder's entries, taking each written entry's record out of recorded
+// into kept. True when the file system keeps no comments: the rest of the folder is then skipped.
+bool WriteFolderComments(const TExportFolder &folder, TRecordedComments &recorded, std::vector<TExportedComment> &kept,
+                         int &written, int &code)
+{
+    bool unsupported = false; // the rest of the folder is on the same file system
+    for (const TExportEntry &entry : folder.Entries) {
+        const QByteArray path = folder.Path + entry.Name;
+        auto before = recorded.extract(entry.Name);
+        if (unsupported) {
+            if (!before.empty())
+                kept.push_back(std::move(before.mapped()));
+            continue;
+        }
+        // The attribute holds UTF-8: an old Windows-1252 description is converted.
+        const QByteArray text = EncodeText(DecodeText(entry.Description));
+        const int error = WriteComment(path, text);
+        if (error == 0) {
+            ++written;
+            struct stat st;
+            if (::stat(path.constData(), &st) == 0)
+                kept.push_back({entry.Name, quint64(st.st_dev), quint64(st.st_ino), text});
+            continue;
+        }
+        if (!before.empty())
+            kept.push_back(std::move(before.mapped()));
+        code = Fail(
+            QStringLiteral("Unable to write the comment of %1: %2").arg(DecodeName(path), CommentErrorText(error)));
+        unsupported = error == ENOTSUP;
+    }
+    return unsupported;
+}
+
+// Removes the comments written earlier for entries that have no description now (what is left in
+// recorded); a record whose comment stays is kept.
+void RemoveStaleComments(const TExportFolder &folder, bool unsupported, TRecordedComments &recorded,
+                         std::vector<TExportedComment> &kept, int &removed, int &code)
+{
+    for (auto &[name, comment] : recorded) {
+        // Where descriptions could not all be read, a missing one proves nothing.
+        if (!folder.Whole || unsupported) {
+            kept.push_back(std::move(comment));
+            continue;
+        }
+        const QByteArray path = folder.Path + name;
+        int error = 0;
+        switch (RemoveStaleComment(path, comment, error)) {
+        case TStaleComment::Removed: ++removed; break;
+        case TStaleComment::NotOurs: break;
+        case TStaleComment::Failed:
+            kept.push_back(std::move(comment));
+            code = Fail(QStringLiteral("Unable to remove the comment of %1: %2")
+                            .arg(DecodeName(path), CommentErrorText(error)));
+            break;
+        }
+    }
+}
+
+// One folder's comments: written, the stale ones removed, and what is written now remembered.
+void ExportFolderComments(const TExportFolder &folder, std::optional<TDescriptionIndex> &index, int &written,
+                          int &removed, int &code)
+{
+    const QByteArray real = index ? RealFolder(folder.Path) : QByteArray();
+    TRecordedComments recorded; // what is left after writing has no description now
+    if (!real.isEmpty())
+        for (TExportedComment &comment : index->ExportedComments(real))
+            recorded.emplace(comment.Name, std::move(comment));
+    const bool hadRecords = !recorded.empty();
+    std::vector<TExportedComment> kept;
+    const bool unsupported = WriteFolderComments(folder, recorded, kept, written, code);
+    RemoveStaleComments(folder, unsupported, recorded, kept, removed, code);
+    if (!real.isEmpty() && (hadRecords || !kept.empty()))
+        index->SetExportedComments(real, kept);
+}
+
+void PrintExportSummary(int written, int removed)
+{
+    QByteArray summary = QByteArray::number(written) + (written == 1 ? " comment written\n" : " comments written\n");
+    if (removed > 0)
+        summary += QByteArray::number(removed)
+                   + (removed == 1 ? " comment removed (its description is gone)\n"
+                                   : " comments removed (their descriptions are gone)\n");
+    Write(stdout, summary);
+}
+
 // Writes each description into its entry's comment. The index remembers what was written, so
 // that the comment of a description removed since goes too (in folders listed whole, whose
 // descriptions were read); without the index, none is removed.
@@ -495,66 +597,9 @@ int ExportComments(const std::vector<TExportFolder> &folders, int code)
     else
         index.emplace();
     int written = 0, removed = 0;
-    for (const TExportFolder &folder : folders) {
-        const QByteArray real = index ? RealFolder(folder.Path) : QByteArray();
-        std::map<QByteArray, TExportedComment> recorded; // by name; what is left has no description now
-        if (!real.isEmpty())
-            for (TExportedComment &comment : index->ExportedComments(real))
-                recorded.emplace(comment.Name, std::move(comment));
-        const bool hadRecords = !recorded.empty();
-        std::vector<TExportedComment> kept;
-        bool unsupported = false; // the rest of the folder is on the same file system
-        for (const TExportEntry &entry : folder.Entries) {
-            const QByteArray path = folder.Path + entry.Name;
-            auto before = recorded.extract(entry.Name);
-            if (unsupported) {
-                if (!before.empty())
-                    kept.push_back(std::move(before.mapped()));
-                continue;
-            }
-            // The attribute holds UTF-8: an old Windows-1252 description is converted.
-            const QByteArray text = EncodeText(DecodeText(entry.Description));
-            const int error = WriteComment(path, text);
-            if (error == 0) {
-                ++written;
-                struct stat st;
-                if (::stat(path.constData(), &st) == 0)
-                    kept.push_back({entry.Name, quint64(st.st_dev), quint64(st.st_ino), text});
-                continue;
-            }
-            if (!before.empty())
-                kept.push_back(std::move(before.mapped()));
-            code = Fail(
-                QStringLiteral("Unable to write the comment of %1: %2").arg(DecodeName(path), CommentErrorText(error)));
-            unsupported = error == ENOTSUP;
-        }
-        for (auto &[name, comment] : recorded) {
-            // Where descriptions could not all be read, a missing one proves nothing.
-            if (!folder.Whole || unsupported) {
-                kept.push_back(std::move(comment));
-                continue;
-            }
-            const QByteArray path = folder.Path + name;
-            int error = 0;
-            switch (RemoveStaleComment(path, comment, error)) {
-            case TStaleComment::Removed: ++removed; break;
-            case TStaleComment::NotOurs: break;
-            case TStaleComment::Failed:
-                kept.push_back(std::move(comment));
-                code = Fail(QStringLiteral("Unable to remove the comment of %1: %2")
-                                .arg(DecodeName(path), CommentErrorText(error)));
-                break;
-            }
-        }
-        if (!real.isEmpty() && (hadRecords || !kept.empty()))
-            index->SetExportedComments(real, kept);
-    }
-    QByteArray summary = QByteArray::number(written) + (written == 1 ? " comment written\n" : " comments written\n");
-    if (removed > 0)
-        summary += QByteArray::number(removed)
-                   + (removed == 1 ? " comment removed (its description is gone)\n"
-                                   : " comments removed (their descriptions are gone)\n");
-    Write(stdout, summary);
+    for (const TExportFolder &folder : folders)
+        ExportFolderComments(folder, index, written, removed, code);
+    PrintExportSummary(written, removed);
     if (index && !index->IsUsable()) {
         QString problem = index->TakeProblem();
         if (problem.isEmpty())
@@ -747,7 +792,11 @@ int Mirror(const std::vector<QByteArray> &args)
     if (what != "on" && (words.size() > 1 || parsed->Has("--recursive")))
         return Usage(QStringLiteral("mirror %1 takes no FOLDER and no option").arg(DecodeName(what)));
     if (what == "status") {
-        Write(stdout, MirrorCommentsOn() ? "on\n" : "off\n");
+        try {
+            Write(stdout, ReadMirrorComments() ? "on\n" : "off\n");
+        } catch (const TException &e) {
+            return Fail(e.Message());
+        }
         return kExitDone;
     }
     if (what != "on" && what != "off")

@@ -2,12 +2,14 @@
 #include "exchange/CommentMirror.h"
 
 #include "catalogue/FolderCatalogue.h"
+#include "common/AtomicFile.h"
 #include "common/Exceptions.h"
 #include "common/PathUtils.h"
 #include "common/TextCodec.h"
 #include "exchange/Xattr.h"
 #include "index/DescriptionIndex.h"
 #include "settings/RegSpecial.h"
+#include "settings/RegistryStore.h"
 
 #include <cerrno>
 #include <climits>
@@ -49,12 +51,123 @@ QString CommentError(const QByteArray &path, int error)
     return QStringLiteral("Unable to set the comment of %1: %2")
         .arg(DecodeName(path), QString::fromLocal8Bit(std::strerror(error)));
 }
+
+// Counts a failure: a skip by its reason, any other as an error naming the path.
+void CountFailure(TMirrorCounts &counts, const QByteArray &path, int error)
+{
+    if (!CountSkip(counts, error))
+        counts.Errors.append(CommentError(path, error));
+}
+
+using TRecordedComments = std::map<QByteArray, TExportedComment>;
+
+// The comments DirNote wrote in the folder (its real path; none without one), by entry name.
+TRecordedComments RecordedComments(TDescriptionIndex *index, const QByteArray &real)
+{
+    TRecordedComments recorded;
+    if (!real.isEmpty())
+        for (TExportedComment &comment : index->ExportedComments(real))
+            recorded.emplace(comment.Name, std::move(comment));
+    return recorded;
+}
+
+// What mirroring one entry means for the record of the comment DirNote wrote on it.
+struct TEntryOutcome {
+    enum { Untouched, Forget, Remember } Action = Untouched;
+    TExportedComment Comment; // what to remember
+};
+
+// An entry whose description is empty: the comment DirNote wrote is removed, another program's left.
+TEntryOutcome RemoveEntryComment(TMirrorCounts &counts, const QByteArray &path, bool hasComment, bool ours)
+{
+    if (hasComment && !ours) {
+        counts.NotOurs.push_back(path);
+    } else if (hasComment) {
+        const int error = RemoveComment(path, TLinks::NoFollow);
+        if (error && error != ENODATA) {
+            CountFailure(counts, path, error);
+            return {};
+        }
+        ++counts.Removed;
+    }
+    return {TEntryOutcome::Forget, {}};
+}
+
+// Makes the comment of folder + name say the description, unless another program's comment is there.
+TEntryOutcome MirrorEntry(TMirrorCounts &counts, const QByteArray &folder, const QByteArray &name,
+                          const QByteArray &description, const TExportedComment *record)
+{
+    const QByteArray path = folder + name;
+    struct stat st;
+    if (::lstat(path.constData(), &st) != 0) {
+        CountFailure(counts, path, errno);
+        return {};
+    }
+    // A link's target may be another user's file: the link takes no comment of its own.
+    if (S_ISLNK(st.st_mode)) {
+        ++counts.Links;
+        return {};
+    }
+    int error = 0;
+    const std::optional<QByteArray> current = ReadComment(path, &error, TLinks::NoFollow);
+    if (error) {
+        CountFailure(counts, path, error);
+        return {};
+    }
+    const bool ours = current && record && record->Device == quint64(st.st_dev) && record->Inode == quint64(st.st_ino)
+                      && record->Text == *current;
+    // The attribute holds UTF-8: an old Windows-1252 description is converted.
+    const QByteArray text = EncodeText(DecodeText(description));
+    if (text.isEmpty())
+        return RemoveEntryComment(counts, path, current.has_value(), ours);
+    if (current && *current != text && !ours) {
+        counts.NotOurs.push_back(path);
+        return {TEntryOutcome::Forget, {}};
+    }
+    // A comment that already says the description is kept as it is, and from now on kept
+    // equal to it.
+    if (!current || *current != text) {
+        error = WriteComment(path, text, TLinks::NoFollow);
+        if (error) {
+            CountFailure(counts, path, error);
+            return {};
+        }
+        ++counts.Written;
+    }
+    return {TEntryOutcome::Remember, {name, quint64(st.st_dev), quint64(st.st_ino), text}};
+}
+
+// Stores what is now written in the folder, so that it alone is changed later.
+void RememberComments(TDescriptionIndex &index, const QByteArray &real, const QByteArray &folder,
+                      const TRecordedComments &recorded, TMirrorCounts &counts)
+{
+    std::vector<TExportedComment> kept;
+    kept.reserve(recorded.size());
+    for (const auto &[name, comment] : recorded)
+        kept.push_back(comment);
+    if (!index.SetExportedComments(real, kept))
+        counts.Errors.append(QStringLiteral("The description index %1 cannot be used: the comments written in %2 "
+                                            "are not remembered, and will not be changed again")
+                                 .arg(index.Path(), DecodeName(folder)));
+}
 } // namespace
+
+bool ReadMirrorComments()
+{
+    // A settings file that is there but cannot be read (a folder in its place, no permission)
+    // would otherwise read as an empty one, and the setting as off.
+    const QByteArray file = RegistryFilePath(HKEY_CURRENT_USER);
+    int error = 0;
+    if (!file.isEmpty() && !ReadWholeFile(file, nullptr, &error) && error != ENOENT)
+        throw TException(
+            QStringLiteral("The settings file %1 cannot be read: %2").arg(DecodeName(file), FileErrorText(error)));
+    return ReadRegValue(HKEY_CURRENT_USER, RegProgramKey, kMirrorCommentsName, RegValue::FromBool(false)).AsBool();
+}
 
 bool MirrorCommentsOn()
 {
     try {
-        return ReadRegValue(HKEY_CURRENT_USER, RegProgramKey, kMirrorCommentsName, RegValue::FromBool(false)).AsBool();
+        return ReadMirrorComments();
     } catch (const TException &) {
         // An unreadable settings file is reported where the window reads its other settings.
         return false;
@@ -107,92 +220,26 @@ void TCommentMirror::Mirror(const QByteArray &givenFolder,
 {
     const QByteArray folder = IncludeTrailingPathDelimiter(givenFolder);
     const QByteArray real = FIndex && FIndex->IsUsable() ? RealFolder(folder) : QByteArray();
-    std::map<QByteArray, TExportedComment> recorded;
-    if (!real.isEmpty())
-        for (TExportedComment &comment : FIndex->ExportedComments(real))
-            recorded.emplace(comment.Name, std::move(comment));
+    TRecordedComments recorded = RecordedComments(FIndex, real);
     bool changed = false;
-    const auto forget = [&](std::map<QByteArray, TExportedComment>::iterator at) {
-        if (at != recorded.end()) {
-            recorded.erase(at);
-            changed = true;
-        }
-    };
     for (const auto &[name, description] : descriptions) {
         const auto record = recorded.find(name);
         // Listing a whole folder, an undescribed entry is looked at only where DirNote wrote a
         // comment: the file manager's own comments are no business of a description.
         if (wholeFolder && description.isEmpty() && record == recorded.end())
             continue;
-        const QByteArray path = folder + name;
-        struct stat st;
-        if (::lstat(path.constData(), &st) != 0) {
-            if (!CountSkip(FCounts, errno))
-                FCounts.Errors.append(CommentError(path, errno));
-            continue;
-        }
-        // A link's target may be another user's file: the link takes no comment of its own.
-        if (S_ISLNK(st.st_mode)) {
-            ++FCounts.Links;
-            continue;
-        }
-        int error = 0;
-        const std::optional<QByteArray> current = ReadComment(path, &error, TLinks::NoFollow);
-        if (error) {
-            if (!CountSkip(FCounts, error))
-                FCounts.Errors.append(CommentError(path, error));
-            continue;
-        }
-        const bool ours = current && record != recorded.end() && record->second.Device == quint64(st.st_dev)
-                          && record->second.Inode == quint64(st.st_ino) && record->second.Text == *current;
-        // The attribute holds UTF-8: an old Windows-1252 description is converted.
-        const QByteArray text = EncodeText(DecodeText(description));
-        if (text.isEmpty()) {
-            if (current && !ours) {
-                FCounts.NotOurs.push_back(path);
-            } else if (current) {
-                error = RemoveComment(path, TLinks::NoFollow);
-                if (error && error != ENODATA) {
-                    if (!CountSkip(FCounts, error))
-                        FCounts.Errors.append(CommentError(path, error));
-                    continue;
-                }
-                ++FCounts.Removed;
-            }
-            forget(record);
-            continue;
-        }
-        if (current && *current != text && !ours) {
-            FCounts.NotOurs.push_back(path);
-            forget(record);
-            continue;
-        }
-        // A comment that already says the description is kept as it is, and from now on kept
-        // equal to it.
-        if (!current || *current != text) {
-            error = WriteComment(path, text, TLinks::NoFollow);
-            if (error) {
-                if (!CountSkip(FCounts, error))
-                    FCounts.Errors.append(CommentError(path, error));
-                continue;
-            }
-            ++FCounts.Written;
-        }
-        if (!real.isEmpty()) {
-            recorded[name] = {name, quint64(st.st_dev), quint64(st.st_ino), text};
+        const TExportedComment *known = record != recorded.end() ? &record->second : nullptr;
+        TEntryOutcome outcome = MirrorEntry(FCounts, folder, name, description, known);
+        if (outcome.Action == TEntryOutcome::Forget && record != recorded.end()) {
+            recorded.erase(record);
+            changed = true;
+        } else if (outcome.Action == TEntryOutcome::Remember && !real.isEmpty()) {
+            recorded[name] = std::move(outcome.Comment);
             changed = true;
         }
     }
-    if (!changed || real.isEmpty())
-        return;
-    std::vector<TExportedComment> kept;
-    kept.reserve(recorded.size());
-    for (auto &[name, comment] : recorded)
-        kept.push_back(std::move(comment));
-    if (!FIndex->SetExportedComments(real, kept))
-        FCounts.Errors.append(QStringLiteral("The description index %1 cannot be used: the comments written in %2 "
-                                             "are not remembered, and will not be changed again")
-                                  .arg(FIndex->Path(), DecodeName(folder)));
+    if (changed && !real.isEmpty())
+        RememberComments(*FIndex, real, folder, recorded, FCounts);
 }
 
 QString MirrorSummary(const TMirrorCounts &counts)

@@ -15,6 +15,9 @@ struct TFolderCatalogue;
 // description written sets, changes or removes the comment attribute of its entry. Off when the
 // value is missing or the settings file cannot be read.
 bool MirrorCommentsOn();
+// The same setting, but raises TException naming the settings file when it is there and cannot be
+// read, for those who must tell that apart from off.
+bool ReadMirrorComments();
 // Stores the setting; raises TException when the settings file cannot be written.
 void SetMirrorComments(bool on);
 

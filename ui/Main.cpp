@@ -328,14 +328,17 @@ bool TFrmMain::OfferImport(const std::shared_ptr<const TFolderCatalogue> &catalo
     if (!FCreating)
         return OfferDescriptIonImport(*catalogue, this, stillListed, imported);
     // At the start the window is shown first: the question comes from the event loop, while the
-    // start folder is still the one shown.
-    QTimer::singleShot(0, this, [this, catalogue, listed, stillListed, imported] {
+    // start folder is still the one shown. A start that names a file has its cursor there, also
+    // once the import has listed the folder again.
+    QTimer::singleShot(0, this, [this, catalogue, listed, stillListed, imported, target = FTargetFileName] {
         if (!stillListed())
             return;
         ReportErrors([&] {
             std::shared_ptr<TFolderCatalogue> again;
-            if (OfferDescriptIonImport(*catalogue, this, stillListed, imported))
+            if (OfferDescriptIonImport(*catalogue, this, stillListed, imported)) {
                 FListings->ListFolder(listed, again);
+                ShowTargetFile(target);
+            }
         });
     });
     return false;

@@ -212,6 +212,8 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // Puts the cursor on the named file's row of the listed folder, as ListTarget does.
+    void ShowTargetFile(const QByteArray &fileName);
     // The window's components, step by step.
     void CreateComponents();
     void SetUpWindow();
@@ -285,6 +287,9 @@ private:
     bool FCreating = false;    // the start folder's listing: questions wait for the event loop
     bool FRelisting = false;   // a relisting of the folder shown, for another program's change
     bool FRelistPrunes = true; // the listing read prunes stale keys
+    // The file a target being listed names: a start's import offer, answered later, lists the
+    // folder again and puts the cursor back on it.
+    QByteArray FTargetFileName;
     // A relisting's return to the cursors and the typing, once the rows are in.
     std::function<void()> FAfterRelisting;
     // Set while the folder text dialog is open: stores what was typed in it.

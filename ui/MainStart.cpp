@@ -4,6 +4,8 @@
 
 #include "ui/StringGrid.h"
 
+#include <QScopeGuard>
+
 bool TFrmMain::ListTarget(const TStartTarget &target)
 {
     // The rows of a listing under way are not the target's: the target follows that listing.
@@ -13,18 +15,25 @@ bool TFrmMain::ListTarget(const TStartTarget &target)
         FListings->AfterListing([this, target] { ListTarget(target); });
         return true;
     }
+    FTargetFileName = target.FileName;
+    const auto forget = qScopeGuard([this] { FTargetFileName.clear(); });
     if (!LoadFolder(target.Folder))
         return false;
-    if (target.FileName.isEmpty())
-        return true;
+    ShowTargetFile(target.FileName);
+    return true;
+}
+
+void TFrmMain::ShowTargetFile(const QByteArray &fileName)
+{
+    if (fileName.isEmpty())
+        return;
     TStringGrid *grid = StringGridFiles;
-    const int row = grid->GridModel()->FindName(target.FileName);
+    const int row = grid->GridModel()->FindName(fileName);
     if (row < 0)
-        return true;
+        return;
     // The user asked for this row: a filter that hides it is switched off.
     if (!grid->GridModel()->IsRowShown(row))
         SetUndescribedOnly(false);
     grid->setFocus();
     grid->SetCurrentCell(TStringGridModel::ColDesc, row);
-    return true;
 }

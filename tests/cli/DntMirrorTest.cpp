@@ -220,3 +220,35 @@ TEST_F(DntMirrorTest, OffAndStatusTellTheSettingAndOffLeavesTheCommentsWritten)
     for (const QStringList &wrong : {Args({"mirror"}), Args({"mirror", "maybe"}), Args({"mirror", "off", Root})})
         EXPECT_EQ(Run(wrong).Code, 2) << wrong.join(u' ').toStdString();
 }
+
+TEST_F(DntMirrorTest, AnUnreadableSettingsFileFailsTheSettingCommandsAndIsToldOnceByAWrite)
+{
+    WriteFileBytes(Path("a.txt"), "x");
+    // A folder where the settings file belongs: it is there, and cannot be read (also as root).
+    const QByteArray settings = UserFolders.front() + "/KER-MOSS/HKEY_CURRENT_USER.reg";
+    ASSERT_EQ(::mkdir((UserFolders.front() + "/KER-MOSS").constData(), 0755), 0);
+    ASSERT_EQ(::mkdir(settings.constData(), 0755), 0);
+
+    for (const QStringList &command :
+         {Args({"mirror", "status"}), Args({"mirror", "on", Root}), Args({"mirror", "off"})}) {
+        const TDntRun run = Run(command);
+        EXPECT_EQ(run.Code, 1) << command.join(u' ').toStdString();
+        EXPECT_EQ(run.Out, QByteArray()) << command.join(u' ').toStdString();
+        EXPECT_TRUE(run.Err.contains(settings)) << run.Err.toStdString();
+    }
+
+    // Every write goes on without the mirror, and says why once, however many folders it writes.
+    ASSERT_EQ(::mkdir(Path("sub").constData(), 0755), 0);
+    for (const char *name : {"b.txt", "sub/c.txt"})
+        WriteFileBytes(Path(name), "x");
+    WriteFileBytes(Path("descript.ion"), "b.txt Imported\r\n");
+    WriteFileBytes(Path("sub/descript.ion"), "c.txt Imported\r\n");
+    for (const QStringList &write :
+         {Args({"set", Path("a.txt"), "Written"}), Args({"import", Root, "--from", "descript.ion", "--recursive"})}) {
+        const TDntRun run = Run(write);
+        EXPECT_EQ(run.Code, 0) << write.join(u' ').toStdString() << run.Err.toStdString();
+        EXPECT_EQ(run.Err.count(settings), 1) << write.join(u' ').toStdString() << run.Err.toStdString();
+    }
+    for (const char *name : {"a.txt", "b.txt", "sub/c.txt"})
+        EXPECT_EQ(Comment(name), std::nullopt) << name;
+}

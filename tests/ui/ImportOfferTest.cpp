@@ -141,3 +141,31 @@ TEST_F(ImportOfferTest, TheStartFolderIsShownBeforeItsImportIsOffered)
     EXPECT_EQ(files->GridModel()->Description(0), QStringLiteral("First"));
     EXPECT_EQ(ProfileFile(Dir.FilePath("docs/Folder.dnt")).ReadString("Files", "a.txt"), "First");
 }
+
+// A start that names a file keeps the cursor on it, whether the import is accepted (and the
+// folder listed again) or declined.
+TEST_F(ImportOfferTest, AStartThatNamesAFileKeepsTheCursorOnItAfterTheOffer)
+{
+    for (const TModalResult answer : {mrYes, mrNo}) {
+        SCOPED_TRACE(answer == mrYes ? "accepted" : "declined");
+        MessageLog() = {};
+        const QByteArray folder = Dir.MakeDir(answer == mrYes ? "accepted" : "declined");
+        for (const char *name : {"a.txt", "b.txt", "c.txt"})
+            WriteFileBytes(folder + '/' + name, "x");
+        WriteFileBytes(folder + "/descript.ion", "a.txt First\r\n");
+        MessageLog().Answers = {answer};
+        TFrmMain window(QByteArrayList{folder + "/c.txt"});
+        window.show();
+        QElapsedTimer waited;
+        waited.start();
+        while (MessageLog().Requests.empty() && !waited.hasExpired(5000))
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(MessageLog().Requests.size(), size_t(1));
+        const TStringGrid *files = window.StringGridFiles;
+        EXPECT_EQ(files->GridModel()->Description(0), answer == mrYes ? QStringLiteral("First") : QString());
+        const int row = files->currentIndex().row();
+        ASSERT_GE(row, 0);
+        EXPECT_EQ(files->GridModel()->DisplayName(row), QStringLiteral("c.txt"));
+    }
+}
