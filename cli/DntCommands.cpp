@@ -585,17 +585,23 @@ void PrintExportSummary(int written, int removed)
     Write(stdout, summary);
 }
 
+// The index that remembers the comments written; none, and a note of what that costs (`without`),
+// when the user switched it off.
+void OpenIndexUnlessSwitchedOff(std::optional<TDescriptionIndex> &index, const QString &without)
+{
+    if (IndexSwitchedOff())
+        Note(QStringLiteral("the description index is switched off (DIRNOTE_NO_INDEX=1): ") + without);
+    else
+        index.emplace();
+}
+
 // Writes each description into its entry's comment. The index remembers what was written, so
 // that the comment of a description removed since goes too (in folders listed whole, whose
 // descriptions were read); without the index, none is removed.
 int ExportComments(const std::vector<TExportFolder> &folders, int code)
 {
     std::optional<TDescriptionIndex> index;
-    if (IndexSwitchedOff())
-        Note(QStringLiteral("the description index is switched off (DIRNOTE_NO_INDEX=1): comments of removed "
-                            "descriptions are not removed"));
-    else
-        index.emplace();
+    OpenIndexUnlessSwitchedOff(index, QStringLiteral("comments of removed descriptions are not removed"));
     int written = 0, removed = 0;
     for (const TExportFolder &folder : folders)
         ExportFolderComments(folder, index, written, removed, code);
@@ -735,11 +741,8 @@ int Import(const std::vector<QByteArray> &args)
 int MirrorTree(const QByteArray &top, bool recursive)
 {
     std::optional<TDescriptionIndex> index;
-    if (IndexSwitchedOff())
-        Note(QStringLiteral("the description index is switched off (DIRNOTE_NO_INDEX=1): only entries without a "
-                            "comment get one, and none will be changed later"));
-    else
-        index.emplace();
+    OpenIndexUnlessSwitchedOff(
+        index, QStringLiteral("only entries without a comment get one, and none will be changed later"));
     TCommentMirror mirror(index ? &*index : nullptr);
     const bool progress = ::isatty(STDERR_FILENO) == 1;
     QElapsedTimer shown;

@@ -312,6 +312,10 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    void CreateModel();
+    void CreateTree();
+    QHBoxLayout *CreateButtons();
+    void AddCustomButton(const TFolderDialog &picker, QHBoxLayout *buttons);
     void SelectionChanged();
     void ScheduleScroll();
     void KeepTargetInView();
@@ -339,16 +343,9 @@ TFrmBrowseForFolder::TFrmBrowseForFolder(TFolderDialog &picker, QWidget *owner)
 {
     setObjectName(QStringLiteral("FrmBrowseForFolder"));
     setWindowTitle(picker.Title());
+    CreateModel();
 
-    FModel = new QFileSystemModel(this);
-    QDir::Filters filters = QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden;
-    if (FOptions.Contains(bfBrowseIncludeFiles))
-        filters |= QDir::Files;
-    FModel->setFilter(filters);
-    FModel->setReadOnly(true);
-    FModel->setRootPath(FRootPath);
-    FFilter = new TFolderTreeFilter(FModel, FRootPath, this);
-
+    // The controls are made in their Tab order.
     FLabelText = new QLabel(this);
     FLabelText->setObjectName(QStringLiteral("LabelText"));
     FLabelText->setTextFormat(Qt::PlainText);
@@ -359,6 +356,43 @@ TFrmBrowseForFolder::TFrmBrowseForFolder(TFolderDialog &picker, QWidget *owner)
     FLabelStatus->setObjectName(QStringLiteral("LabelStatus"));
     FLabelStatus->setVisible(FOptions.Contains(bfStatusText));
 
+    CreateTree();
+    QHBoxLayout *buttons = CreateButtons();
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(FLabelText);
+    layout->addWidget(FLabelStatus);
+    layout->addWidget(FTree, 1);
+    layout->addLayout(buttons);
+
+    AddCustomButton(picker, buttons);
+
+    // The original dialog is 212 x 188 dialog units.
+    resize(DialogUnitsToPixels(QSize(212, 188), DialogBaseUnits(fontMetrics())).expandedTo(minimumSizeHint()));
+
+    connect(FTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &TFrmBrowseForFolder::SelectionChanged);
+    connect(FModel, &QFileSystemModel::directoryLoaded, this, &TFrmBrowseForFolder::ScheduleScroll);
+    connect(FFilter, &QAbstractItemModel::rowsInserted, this, &TFrmBrowseForFolder::ScheduleScroll);
+    connect(FFilter, &QAbstractItemModel::layoutChanged, this, &TFrmBrowseForFolder::ScheduleScroll);
+
+    FTree->setFocus();
+}
+
+void TFrmBrowseForFolder::CreateModel()
+{
+    FModel = new QFileSystemModel(this);
+    QDir::Filters filters = QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden;
+    if (FOptions.Contains(bfBrowseIncludeFiles))
+        filters |= QDir::Files;
+    FModel->setFilter(filters);
+    FModel->setReadOnly(true);
+    FModel->setRootPath(FRootPath);
+    FFilter = new TFolderTreeFilter(FModel, FRootPath, this);
+}
+
+void TFrmBrowseForFolder::CreateTree()
+{
     FTree = new QTreeView(this);
     FTree->setObjectName(QStringLiteral("TreeViewFolders"));
     FTree->setModel(FFilter);
@@ -375,7 +409,10 @@ TFrmBrowseForFolder::TFrmBrowseForFolder(TFolderDialog &picker, QWidget *owner)
     FTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     const QModelIndex rootSource = FModel->index(FRootPath);
     FTree->setRootIndex(FRootPath == u"/" ? QModelIndex() : FFilter->mapFromSource(rootSource.parent()));
+}
 
+QHBoxLayout *TFrmBrowseForFolder::CreateButtons()
+{
     FButtonOk = new QPushButton(tr("OK"), this);
     FButtonOk->setObjectName(QStringLiteral("ButtonOk"));
     FButtonOk->setDefault(true);
@@ -388,40 +425,29 @@ TFrmBrowseForFolder::TFrmBrowseForFolder(TFolderDialog &picker, QWidget *owner)
     buttons->addStretch(1);
     buttons->addWidget(FButtonOk);
     buttons->addWidget(FButtonCancel);
+    return buttons;
+}
 
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(FLabelText);
-    layout->addWidget(FLabelStatus);
-    layout->addWidget(FTree, 1);
-    layout->addLayout(buttons);
-
-    if (const auto &custom = picker.CustomButton()) {
-        FButtonCustom = new QPushButton(custom->Caption, this);
-        FButtonCustom->setObjectName(custom->Name);
-        FButtonCustom->setEnabled(custom->Enabled);
-        FButtonCustom->setAutoDefault(false);
-        if (custom->OnClick)
-            connect(FButtonCustom, &QPushButton::clicked, this, custom->OnClick);
-        if (FOptions.Contains(bfResizeCustomButton))
-            FButtonCustom->setFixedSize(FButtonCancel->sizeHint());
-        else
-            FButtonCustom->setFixedSize(custom->Width, custom->Height);
-        if (FOptions.Contains(bfAlignCustomButton))
-            buttons->insertWidget(0, FButtonCustom, 0, Qt::AlignTop);
-        else
-            FButtonCustom->move(custom->Left, custom->Top);
-    }
-
-    // The original dialog is 212 x 188 dialog units.
-    resize(DialogUnitsToPixels(QSize(212, 188), DialogBaseUnits(fontMetrics())).expandedTo(minimumSizeHint()));
-
-    connect(FTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            &TFrmBrowseForFolder::SelectionChanged);
-    connect(FModel, &QFileSystemModel::directoryLoaded, this, &TFrmBrowseForFolder::ScheduleScroll);
-    connect(FFilter, &QAbstractItemModel::rowsInserted, this, &TFrmBrowseForFolder::ScheduleScroll);
-    connect(FFilter, &QAbstractItemModel::layoutChanged, this, &TFrmBrowseForFolder::ScheduleScroll);
-
-    FTree->setFocus();
+// The caller's own button: in the button row, or where the caller placed it.
+void TFrmBrowseForFolder::AddCustomButton(const TFolderDialog &picker, QHBoxLayout *buttons)
+{
+    const auto &custom = picker.CustomButton();
+    if (!custom)
+        return;
+    FButtonCustom = new QPushButton(custom->Caption, this);
+    FButtonCustom->setObjectName(custom->Name);
+    FButtonCustom->setEnabled(custom->Enabled);
+    FButtonCustom->setAutoDefault(false);
+    if (custom->OnClick)
+        connect(FButtonCustom, &QPushButton::clicked, this, custom->OnClick);
+    if (FOptions.Contains(bfResizeCustomButton))
+        FButtonCustom->setFixedSize(FButtonCancel->sizeHint());
+    else
+        FButtonCustom->setFixedSize(custom->Width, custom->Height);
+    if (FOptions.Contains(bfAlignCustomButton))
+        buttons->insertWidget(0, FButtonCustom, 0, Qt::AlignTop);
+    else
+        FButtonCustom->move(custom->Left, custom->Top);
 }
 
 void TFrmBrowseForFolder::Initialise(const QString &directory)

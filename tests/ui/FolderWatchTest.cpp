@@ -263,7 +263,23 @@ TEST_F(FolderWatchTest, ASaveByRenameKeepsItsDescription)
 // A description being typed is never overwritten by another program's: the rows change around it,
 // the user's text is saved, the other one can be restored, and the status line says so. In both
 // tables.
-class FolderWatchTypingTest : public FolderWatchTest, public ::testing::WithParamInterface<bool> {};
+class FolderWatchTypingTest : public FolderWatchTest, public ::testing::WithParamInterface<bool> {
+protected:
+    // Shows the window on the folder, once it has settled, with the cell editor open on the
+    // entry's description in the table under test; null when the folder cannot be listed.
+    TStringGrid *EditEntry(TFrmMain &window, const QByteArray &folder, const QByteArray &name)
+    {
+        ShowAndActivate(window);
+        if (!window.LoadFolder(folder))
+            return nullptr;
+        Settle(window);
+        TStringGrid *grid = GetParam() ? window.StringGridFolders : window.StringGridFiles;
+        grid->setFocus();
+        grid->SetCurrentCell(TStringGridModel::ColDesc, grid->GridModel()->FindName(name));
+        Key(Qt::Key_F2);
+        return grid;
+    }
+};
 
 TEST_P(FolderWatchTypingTest, TypingWinsOverAnotherProgramsDescription)
 {
@@ -281,17 +297,12 @@ TEST_P(FolderWatchTypingTest, TypingWinsOverAnotherProgramsDescription)
     makeEntry("b");
     WriteFileBytes(folder + "/Folder.dnt", QByteArray("[") + section + "]\r\nb=old text\r\n");
     TFrmMain window(NothingToList(Dir));
-    ShowAndActivate(window);
-    ASSERT_TRUE(window.LoadFolder(folder));
-    Settle(window);
-    TStringGrid *grid = folders ? window.StringGridFolders : window.StringGridFiles;
+    TStringGrid *grid = EditEntry(window, folder, "b");
+    ASSERT_NE(grid, nullptr);
     TStringGridModel *model = grid->GridModel();
     const auto description = [&] {
         return model->FindName("b") < 0 ? QString() : model->Description(model->FindName("b"));
     };
-    grid->setFocus();
-    grid->SetCurrentCell(TStringGridModel::ColDesc, model->FindName("b"));
-    Key(Qt::Key_F2);
     Key(Qt::Key_End);
     Type(QStringLiteral(" and mine"));
     ASSERT_EQ(description(), QStringLiteral("old text and mine"));
@@ -331,14 +342,9 @@ TEST_P(FolderWatchTypingTest, TypingForAnEntryThatGoesIsKept)
         WriteFileBytes(gone, "x");
     WriteFileBytes(folder + "/keep", "k");
     TFrmMain window(NothingToList(Dir));
-    ShowAndActivate(window);
-    ASSERT_TRUE(window.LoadFolder(folder));
-    Settle(window);
-    TStringGrid *grid = folders ? window.StringGridFolders : window.StringGridFiles;
+    TStringGrid *grid = EditEntry(window, folder, "b");
+    ASSERT_NE(grid, nullptr);
     TStringGridModel *model = grid->GridModel();
-    grid->setFocus();
-    grid->SetCurrentCell(TStringGridModel::ColDesc, model->FindName("b"));
-    Key(Qt::Key_F2);
     Type(QStringLiteral("typed for b"));
 
     ASSERT_EQ(folders ? ::rmdir(gone.constData()) : ::unlink(gone.constData()), 0);
