@@ -9,7 +9,7 @@ DIRNOTE_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils fonts-dejavu-core python3
   desktop-file-utils libxml2-utils shared-mime-info dpkg-dev file
-  clang-format-14 ccache acl
+  clang-format-14 ccache lld acl
   lintian appstream bash-completion zsh fish groff-base
 )
 
