@@ -180,6 +180,8 @@ TEST_F(FolderWatchTest, ABurstOfTenThousandFilesIsOneRelisting)
     GListings = 0;
     // Made by another thread while the window handles its events, as a build would.
     std::atomic<bool> made{true}, done{false};
+    QElapsedTimer burst;
+    burst.start();
     std::thread build([&] {
         for (int i = 0; i < 10000; ++i) {
             const QByteArray path = folder + "/obj" + QByteArray::number(i) + ".o";
@@ -192,12 +194,17 @@ TEST_F(FolderWatchTest, ABurstOfTenThousandFilesIsOneRelisting)
         done = true;
     });
     const bool built = QTest::qWaitFor([&] { return done.load(); }, 60000);
+    const qint64 burstMs = burst.elapsed();
     build.join();
     ASSERT_TRUE(built && made);
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.StringGridFiles->GridModel()->rowCount() == 10000; }, 10000));
     Settle(window);
-    std::printf("relistings for a burst of 10,000 files: %d\n", GListings.load());
-    EXPECT_EQ(GListings, 1);
+    std::printf("relistings for a burst of 10,000 files in %lld ms: %d\n", static_cast<long long>(burstMs),
+                GListings.load());
+    // One relisting after the burst; a burst that a loaded machine stretches over seconds may get
+    // one more per second it lasted (the window relists at most once a second), never one per file.
+    EXPECT_GE(GListings, 1);
+    EXPECT_LE(GListings, 1 + burstMs / 1000);
 }
 
 // A window nobody uses costs nothing: no timer runs, also where the folder is polled.
