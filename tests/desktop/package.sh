@@ -35,7 +35,7 @@ fi
 contents=$(dpkg-deb -c "$DEB" | awk '{ print $6 }' | sed 's:^\./::')
 for file in usr/share/doc/dirnote/copyright usr/share/doc/dirnote/changelog.gz \
             usr/share/man/man1/dirnote.1.gz usr/share/man/man1/dnt.1.gz \
-            usr/share/metainfo/dirnote.metainfo.xml usr/share/applications/dirnote.desktop \
+            usr/share/metainfo/org.example.dirnote.metainfo.xml usr/share/applications/dirnote.desktop \
             usr/share/bash-completion/completions/dnt usr/share/zsh/vendor-completions/_dnt \
             usr/share/fish/vendor_completions.d/dnt.fish usr/bin/dirnote usr/bin/dnt; do
   grep -qxF "$file" <<<"$contents" || fail "the package lacks $file"
