@@ -853,20 +853,28 @@ struct TWidthCandidates {
     std::vector<std::uint32_t> Unestimated;
 };
 
-// A row's estimate for a column; -1 for a text left to the estimate of the text the cell shows.
-std::int32_t RowEstimate(const TCatalogueEntry &entry, int column, const TAdvanceTable &advances)
+// A row's text for a column, or null for a description left to the estimate of the text the
+// cell shows (one cut when it was read).
+const QByteArray *RowText(const TCatalogueEntry &entry, int column)
 {
     if (column == TStringGridModel::ColName)
-        return EstimatedAsciiWidth(advances, ViewOf(entry.Name));
-    return entry.DescriptionWasCut() ? -1 : EstimatedAsciiWidth(advances, ViewOf(entry.Description));
+        return &entry.Name;
+    return entry.DescriptionWasCut() ? nullptr : &entry.Description;
 }
 
 TWidthCandidates RankWidths(const std::vector<TCatalogueEntry> &entries, int column, const TAdvanceTable &advances)
 {
     TWidthCandidates candidates;
     candidates.Ranked.reserve(kWidthCandidates + 1);
+    // A large folder's texts lie in memory in the order they were read, not in the rows' order:
+    // without asking for a text a few rows ahead, nearly every text is a wait on memory.
+    constexpr size_t kAhead = 8;
     for (size_t row = 0; row < entries.size(); ++row) {
-        if (const std::int32_t estimate = RowEstimate(entries[row], column, advances); estimate < 0)
+        if (row + kAhead < entries.size())
+            if (const QByteArray *ahead = RowText(entries[row + kAhead], column))
+                __builtin_prefetch(ahead->constData());
+        const QByteArray *text = RowText(entries[row], column);
+        if (const std::int32_t estimate = text ? EstimatedAsciiWidth(advances, ViewOf(*text)) : -1; estimate < 0)
             candidates.Unestimated.push_back(std::uint32_t(row));
         else
             KeepLargest(candidates.Ranked, {estimate, std::uint32_t(row)}, kWidthCandidates);
