@@ -92,9 +92,11 @@ TEST_P(ProfileFileFullDisk, ACommitSaysTheDiskIsFullAndTheFileKeepsEveryByte)
     }
 
     QProcess writer;
-    writer.setProcessEnvironment(FullDiskEnvironment(QStringLiteral(FULL_DISK_SHIM), c.After, c.SyncFails));
+    writer.setProcessEnvironment(
+        FullDiskEnvironment(TestSupport::BuiltProgram("tests/libdn_fulldisk.so"), c.After, c.SyncFails));
     writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    writer.start(QStringLiteral(DNT_WRITER_PATH), {QFile::decodeName(path), u"k"_qs, u"a new description"_qs});
+    writer.start(TestSupport::BuiltProgram("tests/dn_dntwriter"),
+                 {QFile::decodeName(path), u"k"_qs, u"a new description"_qs});
     ASSERT_TRUE(writer.waitForFinished(30000));
     EXPECT_EQ(writer.exitCode(), 1);
     EXPECT_EQ(writer.readAllStandardOutput(), DiskFullError(path));

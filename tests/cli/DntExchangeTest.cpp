@@ -579,7 +579,7 @@ TEST(DntXattr, OnAReadOnlyMountEachFileIsNamedAndARemovalIsTriedAgainLater)
         {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
          QStringLiteral("mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" && exec \"$2\" export \"$1\" "
                         "--to xattr"),
-         QStringLiteral("sh"), Arg(root), QStringLiteral(DNT_PATH)});
+         QStringLiteral("sh"), Arg(root), TestSupport::BuiltProgram("dnt")});
     EXPECT_EQ(readOnly.Code, 1);
     EXPECT_EQ(readOnly.Out, "0 comments written\n");
     EXPECT_TRUE(readOnly.Err.contains("Unable to write the comment of " + root + "/a.txt: "))

@@ -42,7 +42,10 @@ protected:
         }
     }
 
-    TDntRun Run(const QStringList &args) { return RunProgram(QStringLiteral(DNT_PATH), args, {}, {}, Environment); }
+    TDntRun Run(const QStringList &args)
+    {
+        return RunProgram(TestSupport::BuiltProgram("dnt"), args, {}, {}, Environment);
+    }
     TDntRun Run(std::initializer_list<QByteArray> args) { return Run(Args(args)); }
     QByteArray Path(const QByteArray &name) const { return Root + '/' + name; }
     std::optional<QByteArray> Comment(const QByteArray &name) const { return ReadComment(Path(name)); }
@@ -142,7 +145,7 @@ TEST_F(DntMirrorTest, AFileTheUserMayNotChangeIsSkippedAndCounted)
     const auto asNobody = [&](const QStringList &args) {
         return RunProgram(QStringLiteral("setpriv"),
                           QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                                      QStringLiteral("--clear-groups"), QStringLiteral(DNT_PATH)}
+                                      QStringLiteral("--clear-groups"), TestSupport::BuiltProgram("dnt")}
                               + args,
                           {}, {}, Environment);
     };

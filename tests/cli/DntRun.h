@@ -61,7 +61,7 @@ inline TDntRun RunProgram(const QString &program, const QStringList &args, const
 
 inline TDntRun Dnt(const QStringList &args, const QByteArray &input = {}, const QByteArray &workDir = {})
 {
-    return RunProgram(QStringLiteral(DNT_PATH), args, input, workDir);
+    return RunProgram(TestSupport::BuiltProgram("dnt"), args, input, workDir);
 }
 
 // The same with one more environment variable.
@@ -69,7 +69,7 @@ inline TDntRun DntWithEnvironment(const QStringList &args, const QString &name, 
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(name, value);
-    return RunProgram(QStringLiteral(DNT_PATH), args, {}, {}, environment);
+    return RunProgram(TestSupport::BuiltProgram("dnt"), args, {}, {}, environment);
 }
 
 // Whether DntAsOtherUser runs dnt as someone who is not root: as root through setpriv (as nobody).
@@ -86,7 +86,7 @@ inline TDntRun DntAsOtherUser(const QStringList &args)
         return Dnt(args);
     return RunProgram(QStringLiteral("setpriv"),
                       QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                                  QStringLiteral("--clear-groups"), QStringLiteral(DNT_PATH)}
+                                  QStringLiteral("--clear-groups"), TestSupport::BuiltProgram("dnt")}
                           + args);
 }
 
@@ -121,7 +121,7 @@ inline TDntRun DntOnTerminal(const QStringList &args)
         ::close(slave);
         return run;
     }
-    std::vector<QByteArray> bytes{QByteArray(DNT_PATH)};
+    std::vector<QByteArray> bytes{TestSupport::BuiltPath("dnt")};
     for (const QString &arg : args)
         bytes.push_back(arg.toUtf8());
     std::vector<char *> argv;

@@ -453,9 +453,9 @@ TEST_F(RegStoreFile, AFullDiskIsNamedAndTheFileKeepsEveryByte)
     for (const bool syncFails : {false, true}) {
         SCOPED_TRACE(syncFails ? "the sync fails" : "the write fails");
         QProcess writer;
-        writer.setProcessEnvironment(
-            TestSupport::FullDiskEnvironment(QStringLiteral(FULL_DISK_SHIM), syncFails ? nullptr : "0", syncFails));
-        writer.start(QStringLiteral(REG_WRITER_PATH), {u"Full"_s, u"1"_s});
+        writer.setProcessEnvironment(TestSupport::FullDiskEnvironment(
+            TestSupport::BuiltProgram("tests/libdn_fulldisk.so"), syncFails ? nullptr : "0", syncFails));
+        writer.start(TestSupport::BuiltProgram("tests/dn_regwriter"), {u"Full"_s, u"1"_s});
         ASSERT_TRUE(writer.waitForFinished(30000));
         EXPECT_EQ(writer.exitCode(), 1);
         EXPECT_EQ(writer.readAllStandardError(), "Unable to write to " + RegFile() + ": No space left on device\n");
@@ -480,7 +480,7 @@ TEST_P(RegStoreWriters, ProcessesWritingAtOnceKeepEveryValue)
         // The children see this test's own folders, including its configuration folder.
         writer->setProcessEnvironment(QProcessEnvironment::systemEnvironment());
         writer->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        writer->start(QStringLiteral(REG_WRITER_PATH), {prefixes.last(), QString::number(count)});
+        writer->start(TestSupport::BuiltProgram("tests/dn_regwriter"), {prefixes.last(), QString::number(count)});
     }
     for (const auto &writer : writers) {
         ASSERT_TRUE(writer->waitForFinished(100000));

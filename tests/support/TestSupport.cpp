@@ -131,7 +131,17 @@ QByteArray FixturePath(const QByteArray &relative)
 
 QByteArray ProgramPath()
 {
-    return QByteArrayLiteral(DIRNOTE_BINARY_DIR "/dirnote");
+    return BuiltPath("dirnote");
+}
+
+QByteArray BuiltPath(const char *relative)
+{
+    return QByteArrayLiteral(DIRNOTE_BINARY_DIR "/") + relative;
+}
+
+QString BuiltProgram(const char *relative)
+{
+    return QFile::decodeName(BuiltPath(relative));
 }
 
 } // namespace TestSupport

@@ -38,6 +38,11 @@ QByteArray FixturesDir();
 QByteArray FixturePath(const QByteArray &relative);
 // The built program (build/dirnote).
 QByteArray ProgramPath();
+// A file the build made, by its path inside the build folder ("dnt", "tests/dn_regwriter"): the
+// build's folder is known to this file alone, so that the other test files of another clone
+// are served by the compiler cache.
+QByteArray BuiltPath(const char *relative);
+QString BuiltProgram(const char *relative);
 
 // Message boxes in tests are answered by this log instead of a person: each request is recorded
 // and answered with the next queued answer, else with the box's default button.

@@ -115,7 +115,7 @@ public:
         QStringList list;
         for (const QByteArray &a : arguments)
             list << QFile::decodeName(a);
-        FProcess.start(QStringLiteral(PREVINST_STANDIN), list);
+        FProcess.start(TestSupport::BuiltProgram("tests/previnst_standin"), list);
         FProcess.waitForStarted(5000);
     }
     // Starts it in folder with "--" and one argument of any bytes. The argument list of a
@@ -129,7 +129,7 @@ public:
         FProcess.setWorkingDirectory(QFile::decodeName(folder));
         FProcess.start(QStringLiteral("/bin/sh"),
                        {QStringLiteral("-c"), QStringLiteral("a=$(printf \"$1\"; echo x); exec \"$0\" -- \"${a%x}\""),
-                        QStringLiteral(PREVINST_STANDIN), QString::fromLatin1(escaped)});
+                        TestSupport::BuiltProgram("tests/previnst_standin"), QString::fromLatin1(escaped)});
         FProcess.waitForStarted(5000);
     }
     // Starts and waits until the instance answers hand-offs.
