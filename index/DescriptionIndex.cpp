@@ -27,7 +27,8 @@
 #include <unistd.h>
 
 namespace {
-constexpr int kSchemaVersion = 1;
+// 2: the full-text table without prefix indexes (version 1 had them for 1, 2 and 3 letters).
+constexpr int kSchemaVersion = 2;
 constexpr qint64 kPrunedKeptMs = 90LL * 24 * 3600 * 1000;
 // How often (in virtual machine steps) a statement looks whether its work is to stop: often
 // enough to stop within a millisecond, rarely enough to cost nothing measurable.
@@ -373,7 +374,9 @@ public:
             TStatement version(*this, "PRAGMA user_version");
             const qint64 found = version.Next() ? version.Int(0) : 0;
             version.Reset();
-            if (found != kSchemaVersion)
+            if (found == 1)
+                RemakeTexts();
+            else if (found != kSchemaVersion)
                 MakeSchema(found != 0);
             // Comments an export wrote into files' attributes; kept across schema versions.
             Exec("CREATE TABLE IF NOT EXISTS exported_comments(folder BLOB NOT NULL, name BLOB NOT NULL,"
@@ -402,9 +405,30 @@ public:
              " seen INTEGER NOT NULL, pruned INTEGER);"
              "CREATE UNIQUE INDEX entries_live ON entries(folder, is_folder, name) WHERE pruned IS NULL;"
              "CREATE INDEX entries_pruned ON entries(pruned) WHERE pruned IS NOT NULL;"
-             "CREATE INDEX entries_moved ON entries(device, inode) WHERE pruned IS NOT NULL;"
-             "CREATE VIRTUAL TABLE texts USING fts5(text, tokenize='unicode61 remove_diacritics 2',"
-             " prefix='1 2 3');");
+             "CREATE INDEX entries_moved ON entries(device, inode) WHERE pruned IS NOT NULL;");
+        CreateTexts();
+        Exec(QByteArray("PRAGMA user_version=" + QByteArray::number(kSchemaVersion)).constData());
+        transaction.Commit();
+    }
+
+    // No prefix indexes: they tripled the work of indexing a tree, while the full-text engine
+    // answers a word's prefix from its terms within the time a search may take.
+    void CreateTexts()
+    {
+        Exec("CREATE VIRTUAL TABLE texts USING fts5(text, tokenize='unicode61 remove_diacritics 2')");
+    }
+
+    // An index of the first version keeps its entries, pruned descriptions and identities; only
+    // its full-text table is made anew from the live entries.
+    void RemakeTexts()
+    {
+        TTransaction transaction(*this);
+        Exec("DROP TABLE IF EXISTS texts");
+        CreateTexts();
+        TStatement live(*this, "SELECT id, text FROM entries WHERE pruned IS NULL AND length(text) > 0");
+        TStatement add(*this, "INSERT INTO texts(rowid, text) VALUES (?1, ?2)");
+        while (live.Next())
+            add.Bind(1, live.Int(0)).Bind(2, DecodeText(live.Blob(1))).Run();
         Exec(QByteArray("PRAGMA user_version=" + QByteArray::number(kSchemaVersion)).constData());
         transaction.Commit();
     }
