@@ -219,6 +219,16 @@ public:
                                             SQLITE_UTF8));
             return *this;
         }
+        // A description's text for the full-text table: most are UTF-8 in the file already and
+        // are bound as they are, without a round trip through QString; the rest are decoded.
+        TStatement &BindText(int i, const QByteArray &bytes)
+        {
+            if (!IsValidUtf8(bytes) || bytes.startsWith("\xEF\xBB\xBF"))
+                return Bind(i, DecodeText(bytes));
+            FImpl.Check(sqlite3_bind_text64(FStmt, i, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_TRANSIENT,
+                                            SQLITE_UTF8));
+            return *this;
+        }
         TStatement &BindNull(int i)
         {
             FImpl.Check(sqlite3_bind_null(FStmt, i));
@@ -428,7 +438,7 @@ public:
         TStatement live(*this, "SELECT id, text FROM entries WHERE pruned IS NULL AND length(text) > 0");
         TStatement add(*this, "INSERT INTO texts(rowid, text) VALUES (?1, ?2)");
         while (live.Next())
-            add.Bind(1, live.Int(0)).Bind(2, DecodeText(live.Blob(1))).Run();
+            add.Bind(1, live.Int(0)).BindText(2, live.Blob(1)).Run();
         Exec(QByteArray("PRAGMA user_version=" + QByteArray::number(kSchemaVersion)).constData());
         transaction.Commit();
     }
@@ -572,7 +582,7 @@ public:
         if (text.isEmpty())
             return;
         TStatement add(*this, "INSERT INTO texts(rowid, text) VALUES (?1, ?2)");
-        add.Bind(1, id).Bind(2, DecodeText(text)).Run();
+        add.Bind(1, id).BindText(2, text).Run();
     }
 
     // The digest of the folder's table (DescribedDigest) when its rows were last brought up to
@@ -761,9 +771,8 @@ public:
         for (const TDescribed &entry : pruned)
             prunedNames.insert(RowKey(entry.IsFolder, entry.Name));
         MoveRenamedRows(rows, renamed, prunedNames, now);
-        const QSet<QByteArray> newlyDescribedFolds = StoreDescribed(folderId, dirFd, present, forEachDescribed, rows,
-                                                                    replaced, now);
-        RetireUndescribedRows(rows, dirFd, present, prunedNames, newlyDescribedFolds, now);
+        const TNames newlyDescribed = StoreDescribed(folderId, dirFd, present, forEachDescribed, rows, replaced, now);
+        RetireUndescribedRows(rows, dirFd, present, prunedNames, newlyDescribed, now);
         KeepPrunedKeys(folderId, pruned, known, now);
     }
 
@@ -809,30 +818,33 @@ public:
     }
 
     // Writes each described entry into its row, or a new row; the rows written leave `rows`.
-    // Returns the folds of the names described anew: a key of a name gone that now describes
-    // one of them by the name rule went to it, and is no pruned description to follow elsewhere.
-    QSet<QByteArray> StoreDescribed(qint64 folderId, int dirFd, const QSet<QByteArray> *present,
-                                    const TDescribedEntries &forEachDescribed, TRows &rows,
-                                    std::vector<TReplaced> *replaced, qint64 now)
+    // Returns the names described anew, by table, while there were rows to compare them with
+    // (RetireUndescribedRows); a folder indexed for the first time collects none.
+    using TNames = std::vector<std::pair<bool, QByteArray>>;
+    TNames StoreDescribed(qint64 folderId, int dirFd, const QSet<QByteArray> *present,
+                          const TDescribedEntries &forEachDescribed, TRows &rows, std::vector<TReplaced> *replaced,
+                          qint64 now)
     {
         TStatement update(*this, "UPDATE entries SET text = ?2, device = ?3, inode = ?4, birth = ?5,"
                                  " size = ?6, mtime = ?7, seen = ?8 WHERE id = ?1");
         TStatement insert(*this, "INSERT INTO entries(folder, name, is_folder, text, device, inode,"
                                  " birth, size, mtime, seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
-        QSet<QByteArray> newlyDescribedFolds;
+        TNames newlyDescribed;
+        const bool hadRows = !rows.isEmpty();
         TStatement addText(*this, "INSERT INTO texts(rowid, text) VALUES (?1, ?2)");
         forEachDescribed([&](const TDescribed &entry) {
             const std::optional<TEntryIdentity> identity = PresentIdentity(dirFd, present, entry.Name);
-            const auto row = rows.constFind(RowKey(entry.IsFolder, entry.Name));
+            const auto row = rows.isEmpty() ? rows.cend() : rows.constFind(RowKey(entry.IsFolder, entry.Name));
             if (row == rows.cend()) {
-                newlyDescribedFolds.insert(RowKey(entry.IsFolder, FoldProfileName(entry.Name)));
+                if (hadRows)
+                    newlyDescribed.emplace_back(entry.IsFolder, entry.Name);
                 AddRow(insert, addText, folderId, entry, identity, now);
                 return;
             }
             RefreshRow(update, *row, entry, identity, replaced, now);
             rows.erase(row);
         });
-        return newlyDescribedFolds;
+        return newlyDescribed;
     }
 
     // A row the description file still names takes its text and the entry's identity now; one
@@ -863,14 +875,20 @@ public:
         insert.Bind(10, now).Run();
         // A new row has no text to replace: one statement for all of them, no delete each.
         if (!entry.Text.isEmpty())
-            addText.Bind(1, sqlite3_last_insert_rowid(Db)).Bind(2, DecodeText(entry.Text)).Run();
+            addText.Bind(1, sqlite3_last_insert_rowid(Db)).BindText(2, entry.Text).Run();
     }
 
     // The rows no description names any more: pruned when their entry has gone too, else dropped.
+    // A key of a name gone that now describes a name described anew by the name rule went to
+    // it, and is no pruned description to follow elsewhere.
     void RetireUndescribedRows(const TRows &rows, int dirFd, const QSet<QByteArray> *present,
-                               const QSet<QByteArray> &prunedNames, const QSet<QByteArray> &newlyDescribedFolds,
-                               qint64 now)
+                               const QSet<QByteArray> &prunedNames, const TNames &newlyDescribed, qint64 now)
     {
+        if (rows.isEmpty())
+            return;
+        QSet<QByteArray> newlyDescribedFolds;
+        for (const auto &[isFolder, name] : newlyDescribed)
+            newlyDescribedFolds.insert(RowKey(isFolder, FoldProfileName(name)));
         TStatement prune(*this, "UPDATE entries SET pruned = ?2 WHERE id = ?1");
         TStatement drop(*this, "DELETE FROM entries WHERE id = ?1");
         for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
