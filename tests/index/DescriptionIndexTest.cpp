@@ -4,6 +4,7 @@
 #include "catalogue/DescriptionFile.h"
 #include "catalogue/FolderCatalogue.h"
 #include "catalogue/ProfileFile.h"
+#include "common/TextCodec.h"
 
 #include "TestSupport.h"
 
@@ -55,8 +56,34 @@ void Describe(const QByteArray &folder, bool isFolder, const QByteArray &name, c
     profile.WriteString(SectionOf(isFolder), name, text);
 }
 
+// The full-text table reads its texts from the entries: after whatever a test did, every live
+// entry's text is indexed as it is now, and nothing else (the engine's own check, against the
+// texts decoded as the program decodes them).
+void ExpectTextsAgreeWithEntries(const QByteArray &indexPath)
+{
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(indexPath.constData(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    const auto decode = [](sqlite3_context *context, int, sqlite3_value **args) {
+        const auto *data = static_cast<const char *>(sqlite3_value_blob(args[0]));
+        const QByteArray text = DecodeText(QByteArray(data, sqlite3_value_bytes(args[0]))).toUtf8();
+        sqlite3_result_text64(context, text.constData(), sqlite3_uint64(text.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
+    };
+    sqlite3_create_function_v2(db, "dirnote_text", 1, SQLITE_UTF8, nullptr, decode, nullptr, nullptr, nullptr);
+    char *error = nullptr;
+    const int rc = sqlite3_exec(db, "INSERT INTO texts(texts, rank) VALUES('integrity-check', 1)", nullptr, nullptr,
+                                &error);
+    EXPECT_EQ(rc, SQLITE_OK) << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+
 class IndexTest : public ::testing::Test {
 protected:
+    void TearDown() override
+    {
+        if (::access(IndexPath().constData(), F_OK) == 0)
+            ExpectTextsAgreeWithEntries(IndexPath());
+    }
     QByteArray IndexPath() const { return Dir.FilePath("index/index.sqlite"); }
     // A listing as the window makes it: the index follows renames inside it, then is updated.
     TFolderCatalogue List(TDescriptionIndex &index, const QByteArray &folder, TFolderUpdate *update = nullptr)
