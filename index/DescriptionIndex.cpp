@@ -431,16 +431,17 @@ public:
         transaction.Commit();
     }
 
-    // No prefix indexes: they tripled the work of indexing a tree, while the full-text engine
+    // No prefix indexes: they took a third of the time of indexing a tree, while the full-text engine
     // answers a word's prefix from its terms within the time a search may take. No copy of the
     // texts either: the table reads the live entries' texts, decoded, for its highlights and
     // deletes. A text must therefore leave the table (DropText) while its row is still live
-    // with it, and enter it (AddText) only once its row has it.
+    // with it, and enter it (AddText) only once its row has it. No sizes of the texts
+    // (columnsize=0): they serve only a ranking, which the search does not use.
     void CreateTexts()
     {
         Exec("CREATE VIEW IF NOT EXISTS live_texts AS"
              " SELECT id, dirnote_text(text) AS text FROM entries WHERE pruned IS NULL;"
-             "CREATE VIRTUAL TABLE texts USING fts5(text, content='live_texts', content_rowid='id',"
+             "CREATE VIRTUAL TABLE texts USING fts5(text, content='live_texts', content_rowid='id', columnsize=0,"
              " tokenize='unicode61 remove_diacritics 2')");
     }
 
