@@ -27,7 +27,9 @@
 #include <unistd.h>
 
 namespace {
-constexpr int kSchemaVersion = 1;
+// 2: the full-text table without prefix indexes (version 1 had them for 1, 2 and 3 letters);
+// 3: the full-text table reads the texts from the entries instead of keeping a copy.
+constexpr int kSchemaVersion = 3;
 constexpr qint64 kPrunedKeptMs = 90LL * 24 * 3600 * 1000;
 // How often (in virtual machine steps) a statement looks whether its work is to stop: often
 // enough to stop within a millisecond, rarely enough to cost nothing measurable.
@@ -116,6 +118,15 @@ qint64 Nanoseconds(const statx_timestamp &t)
 const char *SectionOf(bool isFolder)
 {
     return isFolder ? kSectionFolders : kSectionFiles;
+}
+
+// A description's text as the full-text table takes it: most are UTF-8 in the file already and
+// are taken as they are, without a round trip through QString; the rest are decoded.
+QByteArray TextForIndex(const QByteArray &bytes)
+{
+    if (!IsValidUtf8(bytes) || bytes.startsWith("\xEF\xBB\xBF"))
+        return DecodeText(bytes).toUtf8();
+    return bytes;
 }
 
 // "a b" → "\"a\"* \"b\"*": every word a quoted prefix, so nothing the user types is FTS syntax.
@@ -215,6 +226,14 @@ public:
         {
             const QByteArray utf8 = v.toUtf8();
             FImpl.Check(sqlite3_bind_text64(FStmt, i, utf8.constData(), sqlite3_uint64(utf8.size()), SQLITE_TRANSIENT,
+                                            SQLITE_UTF8));
+            return *this;
+        }
+        // A description's text as the full-text table takes it (TextForIndex).
+        TStatement &BindText(int i, const QByteArray &bytes)
+        {
+            const QByteArray text = TextForIndex(bytes);
+            FImpl.Check(sqlite3_bind_text64(FStmt, i, text.constData(), sqlite3_uint64(text.size()), SQLITE_TRANSIENT,
                                             SQLITE_UTF8));
             return *this;
         }
@@ -367,13 +386,17 @@ public:
                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr));
             // Another writer is waited for up to 2 s, unless the work is to stop.
             sqlite3_busy_handler(Db, &TImpl::WaitForWriter, this);
+            Check(sqlite3_create_function_v2(Db, "dirnote_text", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                             &TImpl::TextFunction, nullptr, nullptr, nullptr));
             sqlite3_progress_handler(Db, kStepsBetweenStopChecks, &TImpl::StopAsked, this);
             Exec("PRAGMA journal_mode=WAL");
             Exec("PRAGMA synchronous=NORMAL");
             TStatement version(*this, "PRAGMA user_version");
             const qint64 found = version.Next() ? version.Int(0) : 0;
             version.Reset();
-            if (found != kSchemaVersion)
+            if (found == 1 || found == 2)
+                RemakeTexts();
+            else if (found != kSchemaVersion)
                 MakeSchema(found != 0);
             // Comments an export wrote into files' attributes; kept across schema versions.
             Exec("CREATE TABLE IF NOT EXISTS exported_comments(folder BLOB NOT NULL, name BLOB NOT NULL,"
@@ -391,7 +414,7 @@ public:
     {
         TTransaction transaction(*this);
         if (dropOld)
-            Exec("DROP TABLE IF EXISTS texts; DROP TABLE IF EXISTS entries; "
+            Exec("DROP TABLE IF EXISTS texts; DROP VIEW IF EXISTS live_texts; DROP TABLE IF EXISTS entries; "
                  "DROP TABLE IF EXISTS folders; DROP TABLE IF EXISTS described_digests");
         Exec("CREATE TABLE folders(id INTEGER PRIMARY KEY, path BLOB NOT NULL UNIQUE,"
              " dnt_device INTEGER, dnt_inode INTEGER, dnt_size INTEGER, dnt_mtime INTEGER,"
@@ -402,9 +425,43 @@ public:
              " seen INTEGER NOT NULL, pruned INTEGER);"
              "CREATE UNIQUE INDEX entries_live ON entries(folder, is_folder, name) WHERE pruned IS NULL;"
              "CREATE INDEX entries_pruned ON entries(pruned) WHERE pruned IS NOT NULL;"
-             "CREATE INDEX entries_moved ON entries(device, inode) WHERE pruned IS NOT NULL;"
-             "CREATE VIRTUAL TABLE texts USING fts5(text, tokenize='unicode61 remove_diacritics 2',"
-             " prefix='1 2 3');");
+             "CREATE INDEX entries_moved ON entries(device, inode) WHERE pruned IS NOT NULL;");
+        CreateTexts();
+        Exec(QByteArray("PRAGMA user_version=" + QByteArray::number(kSchemaVersion)).constData());
+        transaction.Commit();
+    }
+
+    // No prefix indexes: they took a third of the time of indexing a tree, while the full-text engine
+    // answers a word's prefix from its terms within the time a search may take. No copy of the
+    // texts either: the table reads the live entries' texts, decoded, for its highlights and
+    // deletes. A text must therefore leave the table (DropText) while its row is still live
+    // with it, and enter it (AddText) only once its row has it. No sizes of the texts
+    // (columnsize=0): they serve only a ranking, which the search does not use.
+    void CreateTexts()
+    {
+        Exec("CREATE VIEW IF NOT EXISTS live_texts AS"
+             " SELECT id, dirnote_text(text) AS text FROM entries WHERE pruned IS NULL;"
+             "CREATE VIRTUAL TABLE texts USING fts5(text, content='live_texts', content_rowid='id', columnsize=0,"
+             " tokenize='unicode61 remove_diacritics 2')");
+    }
+
+    // dirnote_text(bytes): a description's text as the full-text table indexes it.
+    static void TextFunction(sqlite3_context *context, int, sqlite3_value **args)
+    {
+        const auto *data = static_cast<const char *>(sqlite3_value_blob(args[0]));
+        const QByteArray bytes = QByteArray::fromRawData(data ? data : "", sqlite3_value_bytes(args[0]));
+        const QByteArray text = TextForIndex(bytes);
+        sqlite3_result_text64(context, text.constData(), sqlite3_uint64(text.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
+    }
+
+    // An index of the first version keeps its entries, pruned descriptions and identities; only
+    // its full-text table is made anew from the live entries.
+    void RemakeTexts()
+    {
+        TTransaction transaction(*this);
+        Exec("DROP TABLE IF EXISTS texts; DROP VIEW IF EXISTS live_texts");
+        CreateTexts();
+        Exec("INSERT INTO texts(texts) VALUES('rebuild')");
         Exec(QByteArray("PRAGMA user_version=" + QByteArray::number(kSchemaVersion)).constData());
         transaction.Commit();
     }
@@ -541,14 +598,19 @@ public:
         return identity;
     }
 
-    void SetText(qint64 id, const QByteArray &text)
+    // While the row is live with the text the table has for it.
+    void DropText(qint64 id)
     {
         TStatement drop(*this, "DELETE FROM texts WHERE rowid = ?1");
         drop.Bind(1, id).Run();
+    }
+    // Once the row is live with this text, not before; never twice.
+    void AddText(qint64 id, const QByteArray &text)
+    {
         if (text.isEmpty())
             return;
         TStatement add(*this, "INSERT INTO texts(rowid, text) VALUES (?1, ?2)");
-        add.Bind(1, id).Bind(2, DecodeText(text)).Run();
+        add.Bind(1, id).BindText(2, text).Run();
     }
 
     // The digest of the folder's table (DescribedDigest) when its rows were last brought up to
@@ -737,9 +799,8 @@ public:
         for (const TDescribed &entry : pruned)
             prunedNames.insert(RowKey(entry.IsFolder, entry.Name));
         MoveRenamedRows(rows, renamed, prunedNames, now);
-        const QSet<QByteArray> newlyDescribedFolds = StoreDescribed(folderId, dirFd, present, forEachDescribed, rows,
-                                                                    replaced, now);
-        RetireUndescribedRows(rows, dirFd, present, prunedNames, newlyDescribedFolds, now);
+        const TNames newlyDescribed = StoreDescribed(folderId, dirFd, present, forEachDescribed, rows, replaced, now);
+        RetireUndescribedRows(rows, dirFd, present, prunedNames, newlyDescribed, now);
         KeepPrunedKeys(folderId, pruned, known, now);
     }
 
@@ -771,7 +832,7 @@ public:
         TStatement dropRow(*this, "DELETE FROM entries WHERE id = ?1");
         for (auto &[row, to] : moving) {
             if (const auto resident = rows.constFind(to); resident != rows.cend()) {
-                SetText(resident->Id, {});
+                DropText(resident->Id);
                 (prunedNames.contains(to) ? pruneRow.Bind(2, now) : dropRow).Bind(1, resident->Id).Run();
                 rows.erase(resident);
             }
@@ -785,30 +846,33 @@ public:
     }
 
     // Writes each described entry into its row, or a new row; the rows written leave `rows`.
-    // Returns the folds of the names described anew: a key of a name gone that now describes
-    // one of them by the name rule went to it, and is no pruned description to follow elsewhere.
-    QSet<QByteArray> StoreDescribed(qint64 folderId, int dirFd, const QSet<QByteArray> *present,
-                                    const TDescribedEntries &forEachDescribed, TRows &rows,
-                                    std::vector<TReplaced> *replaced, qint64 now)
+    // Returns the names described anew, by table, while there were rows to compare them with
+    // (RetireUndescribedRows); a folder indexed for the first time collects none.
+    using TNames = std::vector<std::pair<bool, QByteArray>>;
+    TNames StoreDescribed(qint64 folderId, int dirFd, const QSet<QByteArray> *present,
+                          const TDescribedEntries &forEachDescribed, TRows &rows, std::vector<TReplaced> *replaced,
+                          qint64 now)
     {
         TStatement update(*this, "UPDATE entries SET text = ?2, device = ?3, inode = ?4, birth = ?5,"
                                  " size = ?6, mtime = ?7, seen = ?8 WHERE id = ?1");
         TStatement insert(*this, "INSERT INTO entries(folder, name, is_folder, text, device, inode,"
                                  " birth, size, mtime, seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
-        QSet<QByteArray> newlyDescribedFolds;
+        TNames newlyDescribed;
+        const bool hadRows = !rows.isEmpty();
         TStatement addText(*this, "INSERT INTO texts(rowid, text) VALUES (?1, ?2)");
         forEachDescribed([&](const TDescribed &entry) {
             const std::optional<TEntryIdentity> identity = PresentIdentity(dirFd, present, entry.Name);
-            const auto row = rows.constFind(RowKey(entry.IsFolder, entry.Name));
+            const auto row = rows.isEmpty() ? rows.cend() : rows.constFind(RowKey(entry.IsFolder, entry.Name));
             if (row == rows.cend()) {
-                newlyDescribedFolds.insert(RowKey(entry.IsFolder, FoldProfileName(entry.Name)));
+                if (hadRows)
+                    newlyDescribed.emplace_back(entry.IsFolder, entry.Name);
                 AddRow(insert, addText, folderId, entry, identity, now);
                 return;
             }
             RefreshRow(update, *row, entry, identity, replaced, now);
             rows.erase(row);
         });
-        return newlyDescribedFolds;
+        return newlyDescribed;
     }
 
     // A row the description file still names takes its text and the entry's identity now; one
@@ -823,11 +887,13 @@ public:
         if (replaced && !sameIdentity && identity && was.IsFollowable())
             replaced->push_back({entry.IsFolder, entry.Name, entry.Text, row.Id, was, *identity});
         if (row.Text != entry.Text || !sameIdentity) {
+            if (row.Text != entry.Text)
+                DropText(row.Id);
             update.Bind(1, row.Id).Bind(2, entry.Text);
             BindIdentity(update, 3, identity);
             update.Bind(8, now).Run();
             if (row.Text != entry.Text)
-                SetText(row.Id, entry.Text);
+                AddText(row.Id, entry.Text);
         }
     }
 
@@ -839,18 +905,24 @@ public:
         insert.Bind(10, now).Run();
         // A new row has no text to replace: one statement for all of them, no delete each.
         if (!entry.Text.isEmpty())
-            addText.Bind(1, sqlite3_last_insert_rowid(Db)).Bind(2, DecodeText(entry.Text)).Run();
+            addText.Bind(1, sqlite3_last_insert_rowid(Db)).BindText(2, entry.Text).Run();
     }
 
     // The rows no description names any more: pruned when their entry has gone too, else dropped.
+    // A key of a name gone that now describes a name described anew by the name rule went to
+    // it, and is no pruned description to follow elsewhere.
     void RetireUndescribedRows(const TRows &rows, int dirFd, const QSet<QByteArray> *present,
-                               const QSet<QByteArray> &prunedNames, const QSet<QByteArray> &newlyDescribedFolds,
-                               qint64 now)
+                               const QSet<QByteArray> &prunedNames, const TNames &newlyDescribed, qint64 now)
     {
+        if (rows.isEmpty())
+            return;
+        QSet<QByteArray> newlyDescribedFolds;
+        for (const auto &[isFolder, name] : newlyDescribed)
+            newlyDescribedFolds.insert(RowKey(isFolder, FoldProfileName(name)));
         TStatement prune(*this, "UPDATE entries SET pruned = ?2 WHERE id = ?1");
         TStatement drop(*this, "DELETE FROM entries WHERE id = ?1");
         for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
-            SetText(row->Id, {});
+            DropText(row->Id);
             const bool keyTaken = !prunedNames.contains(row.key())
                                   && newlyDescribedFolds.contains(row.key().left(1)
                                                                   + FoldProfileName(row.key().mid(1)));
@@ -914,20 +986,22 @@ public:
             // As a listing treats a key gone: pruned when its entry is gone too, else dropped.
             if (!known)
                 return;
-            SetText(id, {});
+            DropText(id);
             TStatement prune(*this, "UPDATE entries SET pruned = ?2 WHERE id = ?1");
             TStatement drop(*this, "DELETE FROM entries WHERE id = ?1");
             (identity ? drop : prune.Bind(2, Now())).Bind(1, id).Run();
             return;
         }
         if (known) {
+            if (was != entry.Text)
+                DropText(id);
             TStatement update(*this, "UPDATE entries SET text = ?2, device = ?3, inode = ?4, birth = ?5,"
                                      " size = ?6, mtime = ?7, seen = ?8 WHERE id = ?1");
             update.Bind(1, id).Bind(2, entry.Text);
             BindIdentity(update, 3, identity);
             update.Bind(8, Now()).Run();
             if (was != entry.Text)
-                SetText(id, entry.Text);
+                AddText(id, entry.Text);
             return;
         }
         TStatement insert(*this, "INSERT INTO entries(folder, name, is_folder, text, device, inode,"
@@ -935,7 +1009,7 @@ public:
         insert.Bind(1, folderId).Bind(2, entry.Name).Bind(3, qint64(entry.IsFolder)).Bind(4, entry.Text);
         BindIdentity(insert, 5, identity);
         insert.Bind(10, Now()).Run();
-        SetText(sqlite3_last_insert_rowid(Db), entry.Text);
+        AddText(sqlite3_last_insert_rowid(Db), entry.Text);
     }
 
     // Whether the description file changed since the folder was last indexed; records it.
@@ -1133,6 +1207,8 @@ public:
     // description is kept as pruned.
     void ReviveMatches(qint64 folderId, const std::vector<TMoveMatch> &written, TFolderUpdate &result)
     {
+        TStatement dropLiveText(*this, "DELETE FROM texts WHERE rowid IN (SELECT id FROM entries WHERE folder = ?1"
+                                       " AND is_folder = ?2 AND name = ?3 AND pruned IS NULL)");
         TStatement dropLive(*this, "DELETE FROM entries WHERE folder = ?1 AND is_folder = ?2 AND name = ?3"
                                    " AND pruned IS NULL");
         TStatement revive(*this, "UPDATE entries SET folder = ?2, name = ?3, pruned = NULL, seen = ?4,"
@@ -1141,16 +1217,17 @@ public:
                                        " size = ?6, mtime = ?7 WHERE id = ?1");
         for (const TMoveMatch &m : written) {
             if (m.Replaces) {
-                SetText(m.Replaces->Id, {});
+                DropText(m.Replaces->Id);
                 keepReplaced.Bind(1, m.Replaces->Id).Bind(2, Now());
                 BindIdentity(keepReplaced, 3, m.Replaces->Was);
                 keepReplaced.Run();
             }
+            dropLiveText.Bind(1, folderId).Bind(2, qint64(m.Identity.IsFolder)).Bind(3, m.Name).Run();
             dropLive.Bind(1, folderId).Bind(2, qint64(m.Identity.IsFolder)).Bind(3, m.Name).Run();
             revive.Bind(1, m.From.Id).Bind(2, folderId).Bind(3, m.Name).Bind(4, Now());
             BindIdentity(revive, 5, m.Identity);
             revive.Run();
-            SetText(m.From.Id, m.From.Text);
+            AddText(m.From.Id, m.From.Text);
             result.Moved.push_back({m.Identity.IsFolder, m.From.Folder, m.From.Name, m.Name});
         }
     }

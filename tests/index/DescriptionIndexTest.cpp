@@ -4,6 +4,7 @@
 #include "catalogue/DescriptionFile.h"
 #include "catalogue/FolderCatalogue.h"
 #include "catalogue/ProfileFile.h"
+#include "common/TextCodec.h"
 
 #include "TestSupport.h"
 
@@ -55,8 +56,34 @@ void Describe(const QByteArray &folder, bool isFolder, const QByteArray &name, c
     profile.WriteString(SectionOf(isFolder), name, text);
 }
 
+// The full-text table reads its texts from the entries: after whatever a test did, every live
+// entry's text is indexed as it is now, and nothing else (the engine's own check, against the
+// texts decoded as the program decodes them).
+void ExpectTextsAgreeWithEntries(const QByteArray &indexPath)
+{
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(indexPath.constData(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    const auto decode = [](sqlite3_context *context, int, sqlite3_value **args) {
+        const auto *data = static_cast<const char *>(sqlite3_value_blob(args[0]));
+        const QByteArray text = DecodeText(QByteArray(data, sqlite3_value_bytes(args[0]))).toUtf8();
+        sqlite3_result_text64(context, text.constData(), sqlite3_uint64(text.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
+    };
+    sqlite3_create_function_v2(db, "dirnote_text", 1, SQLITE_UTF8, nullptr, decode, nullptr, nullptr, nullptr);
+    char *error = nullptr;
+    const int rc = sqlite3_exec(db, "INSERT INTO texts(texts, rank) VALUES('integrity-check', 1)", nullptr, nullptr,
+                                &error);
+    EXPECT_EQ(rc, SQLITE_OK) << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+
 class IndexTest : public ::testing::Test {
 protected:
+    void TearDown() override
+    {
+        if (::access(IndexPath().constData(), F_OK) == 0)
+            ExpectTextsAgreeWithEntries(IndexPath());
+    }
     QByteArray IndexPath() const { return Dir.FilePath("index/index.sqlite"); }
     // A listing as the window makes it: the index follows renames inside it, then is updated.
     TFolderCatalogue List(TDescriptionIndex &index, const QByteArray &folder, TFolderUpdate *update = nullptr)
@@ -568,6 +595,55 @@ TEST_F(IndexTest, IndexDeletedBetweenRunsIsRebuilt)
     EXPECT_EQ(index.Search(QStringLiteral("lighthouse")).size(), 1u);
     ASSERT_EQ(::rename((folder + "/a.txt").constData(), (folder + "/b.txt").constData()), 0);
     EXPECT_EQ(List(index, folder).Renamed.size(), 1u);
+}
+
+// An index left by the first version (its full-text table with prefix indexes, the same rows
+// otherwise): opened now, every live text is found again, in either encoding, the pruned
+// descriptions stay for undo and the recorded identities still follow a rename.
+TEST_F(IndexTest, IndexOfTheFirstVersionIsUpgradedAndKeepsEverything)
+{
+    const QByteArray folder = Dir.MakeDir("f");
+    for (const char *name : {"utf8.txt", "legacy.txt", "gone.txt"})
+        WriteFileBytes(folder + '/' + name, name);
+    WriteFileBytes(folder + "/Folder.dnt", "[Files]\r\nutf8.txt=Café crème\r\nlegacy.txt=Caf\xe9 au lait\r\n"
+                                           "gone.txt=Lighthouse keeper\r\n");
+    {
+        TDescriptionIndex current(QFile::decodeName(IndexPath()));
+        List(current, folder);
+        ASSERT_EQ(::unlink((folder + "/gone.txt").constData()), 0);
+        List(current, folder);
+        ASSERT_EQ(current.Pruned().size(), 1u);
+    }
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(IndexPath().constData(), &db), SQLITE_OK);
+    const int rc = sqlite3_exec(db,
+                                "DROP TABLE texts;"
+                                "CREATE VIRTUAL TABLE texts USING fts5(text, tokenize='unicode61 remove_diacritics 2',"
+                                " prefix='1 2 3');"
+                                "INSERT INTO texts(rowid, text) SELECT id, text FROM entries WHERE pruned IS NULL;"
+                                "PRAGMA user_version=1;",
+                                nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK);
+
+    for (int opening = 0; opening < 2; ++opening) {
+        TDescriptionIndex index(QFile::decodeName(IndexPath()));
+        ASSERT_TRUE(index.IsUsable());
+        EXPECT_TRUE(index.TakeProblem().isEmpty());
+        QStringList texts;
+        for (const TIndexHit &hit : index.Search(QStringLiteral("cafe")))
+            texts << hit.Text;
+        texts.sort();
+        EXPECT_EQ(texts, (QStringList{QStringLiteral("Caf\u00e9 au lait"), QStringLiteral("Caf\u00e9 cr\u00e8me")}));
+        EXPECT_TRUE(index.Search(QStringLiteral("lighthouse")).empty());
+        ASSERT_EQ(index.Pruned().size(), 1u);
+        EXPECT_EQ(index.Pruned()[0].Text, "Lighthouse keeper");
+    }
+    TDescriptionIndex index(QFile::decodeName(IndexPath()));
+    ASSERT_EQ(::rename((folder + "/utf8.txt").constData(), (folder + "/renamed.txt").constData()), 0);
+    EXPECT_EQ(List(index, folder).Renamed.size(), 1u);
+    EXPECT_EQ(Described(folder, false, "renamed.txt"), "Café crème");
+    EXPECT_EQ(index.Search(QStringLiteral("creme")).at(0).Name, "renamed.txt");
 }
 
 // Random bytes where the index should be: said once, replaced by a working index.
