@@ -145,6 +145,7 @@ public:
         return FMainIndex->RestorePruned(pruned, target);
     }
     void IndexFolderTree() { FMainIndex->IndexFolderTree(); }
+    // Null until the search is first opened.
     TSearchPanel *SearchPanel = nullptr;
 
     // The per-user setting that keeps file comments equal to descriptions (ui/MainMirror.cpp).

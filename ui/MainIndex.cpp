@@ -34,15 +34,22 @@ void TMainIndex::CreateIndexComponents()
         {FWindow.AddWindowMenuItem(tr("Pruned descriptions..."), TFrmMain::CmdPrunedDescriptions),
          TFrmMain::cmdPrunedDescriptions}};
     FWindow.AddWindowMenuItem(tr("Index this folder and its subfolders"), TFrmMain::CmdIndexTree);
+}
 
-    // The index is opened after the window's components; its path is known before. The panel is
-    // the splitter's upper pane: it grows with the window, and its divider moves as the tables'.
-    FWindow.SearchPanel = new TSearchPanel(DefaultIndexPath(), FWindow.PanelClient);
-    FWindow.SplitterFolderFile->insertWidget(0, FWindow.SearchPanel);
-    FWindow.SplitterFolderFile->setStretchFactor(0, 1);
-    connect(FWindow.SearchPanel, &TSearchPanel::Chosen, this,
-            [this](const TIndexHit &hit) { ReportErrors([&] { OpenSearchHit(hit); }); });
-    connect(FWindow.SearchPanel, &TSearchPanel::Closed, this, &TMainIndex::CloseSearch);
+TSearchPanel *TMainIndex::MadeSearchPanel()
+{
+    // Made at its first opening: a start does not wait for a panel that it does not show. The
+    // panel is the splitter's upper pane: it grows with the window, and its divider moves as the
+    // tables'.
+    if (!FWindow.SearchPanel) {
+        FWindow.SearchPanel = new TSearchPanel(DefaultIndexPath(), FWindow.PanelClient);
+        FWindow.SplitterFolderFile->insertWidget(0, FWindow.SearchPanel);
+        FWindow.SplitterFolderFile->setStretchFactor(0, 1);
+        connect(FWindow.SearchPanel, &TSearchPanel::Chosen, this,
+                [this](const TIndexHit &hit) { ReportErrors([&] { OpenSearchHit(hit); }); });
+        connect(FWindow.SearchPanel, &TSearchPanel::Closed, this, &TMainIndex::CloseSearch);
+    }
+    return FWindow.SearchPanel;
 }
 
 void TMainIndex::ShowIndexShortCuts()
@@ -90,14 +97,15 @@ void TMainIndex::ShowSearch()
 {
     if (!IndexAvailable())
         return;
+    TSearchPanel *panel = MadeSearchPanel();
     QSplitter *splitter = FWindow.SplitterFolderFile;
-    const bool opening = FWindow.SearchPanel->isHidden();
+    const bool opening = panel->isHidden();
     const QList<int> before = splitter->sizes();
-    FWindow.SearchPanel->Open();
+    panel->Open();
     if (!opening)
         return;
     FTableSizes = before;
-    GiveSearchPanelItsShare(splitter, FWindow.SearchPanel, before);
+    GiveSearchPanelItsShare(splitter, panel, before);
 }
 
 void TMainIndex::CloseSearch()
@@ -214,6 +222,6 @@ void TMainIndex::IndexFolderTree()
     TFrmIndexTree dialog(root, FWindow.FIndex->Path(), &FWindow);
     dialog.exec();
     // What was indexed is found at once.
-    if (FWindow.SearchPanel->isVisible())
+    if (FWindow.SearchPanel && FWindow.SearchPanel->isVisible())
         FWindow.SearchPanel->SearchNow();
 }

@@ -12,6 +12,7 @@
 class QAction;
 class TFrmMain;
 struct TIndexHit;
+class TSearchPanel;
 struct TPrunedDescription;
 struct TRestoreTarget;
 
@@ -22,7 +23,7 @@ class TMainIndex : public QObject {
 public:
     explicit TMainIndex(TFrmMain &window);
 
-    // The index's items of the window menu and the search field above the tables.
+    // The index's items of the window menu.
     void CreateIndexComponents();
     // The menu items of keyboard commands show their keys, once the codes are read.
     void ShowIndexShortCuts();
@@ -41,6 +42,8 @@ public:
     void IndexFolderTree();
 
 private:
+    // The search field above the tables, made when it is first opened.
+    TSearchPanel *MadeSearchPanel();
     void CloseSearch();
     // Whether the index can be used; if not, the user is told why.
     bool IndexAvailable();

@@ -3,6 +3,7 @@
 // window and in each of its dialogs, and the tables' cells say what they hold.
 
 #include "UiTestSupport.h"
+#include "ui/IndexSearch.h"
 
 #include "about/QorAboutVersionForm.h"
 #include "index/DescriptionIndex.h"
@@ -55,6 +56,9 @@ TEST_F(AccessibilityTest, EveryFocusableControlOfTheMainWindowHasAName)
     ASSERT_TRUE(window.LoadFolder(Dir.Path()));
     ShowAndActivate(window);
     EXPECT_EQ(UnnamedControls(&window), "");
+    // The search field, made at its first opening (which needs an index), as it is then.
+    TSearchPanel search{QString()};
+    EXPECT_EQ(UnnamedControls(&search), "");
 
     // A cell editor, once open, names the description it edits.
     window.StringGridFolders->setFocus();

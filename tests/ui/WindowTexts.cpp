@@ -10,6 +10,7 @@
 #include "common/MessageDlg.h"
 #include "settings/RegSpecial.h"
 #include "ui/CurrDirNote.h"
+#include "ui/IndexSearch.h"
 #include "ui/Main.h"
 #include "ui/PrunedDescriptions.h"
 #include "ui/Translations.h"
@@ -59,6 +60,9 @@ int main(int argc, char **argv)
         for (const QAction *action : menu->actions())
             if (!action->isSeparator())
                 Print(QStringLiteral("WindowMenu.") + QString::number(action->data().toInt()), action->text());
+    // The search field is made at its first opening, which needs an index: the same panel alone.
+    const TSearchPanel search(QString(), &window);
+    Print(QStringLiteral("FrmMain.SearchEdit"), search.SearchEdit->placeholderText());
 
     TFrmCurrDirNote folderText(&window);
     PrintWidgets(QStringLiteral("FrmCurrDirNote"), folderText);
