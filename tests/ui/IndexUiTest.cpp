@@ -235,6 +235,8 @@ TEST_F(IndexUiTest, ClosingWaitsForNoIndexWorkAndKeepsTheTypedDescription)
     const QByteArray folder = Dir.MakeDir("notes");
     Dir.WriteFile("notes/plan.txt", "x");
     ASSERT_NO_FATAL_FAILURE(Open(folder));
+    // The first listing's update is done before another program takes the index.
+    Window->IndexUpdater()->WaitIdle();
     sqlite3 *other = nullptr;
     ASSERT_EQ(sqlite3_open(QFile::encodeName(DefaultIndexPath()).constData(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
