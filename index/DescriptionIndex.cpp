@@ -120,13 +120,12 @@ const char *SectionOf(bool isFolder)
     return isFolder ? kSectionFolders : kSectionFiles;
 }
 
-// A description's text as the full-text table takes it: most are UTF-8 in the file already and
-// are taken as they are, without a round trip through QString; the rest are decoded.
+// A description's text as the full-text table takes it: the bytes DecodeText would give back
+// in UTF-8. Most are UTF-8 in the file already and are taken as they are, without a round trip
+// through QString (which keeps a leading byte order mark as it is); the rest are decoded.
 QByteArray TextForIndex(const QByteArray &bytes)
 {
-    if (!IsValidUtf8(bytes) || bytes.startsWith("\xEF\xBB\xBF"))
-        return DecodeText(bytes).toUtf8();
-    return bytes;
+    return IsValidUtf8(bytes) ? bytes : DecodeText(bytes).toUtf8();
 }
 
 // "a b" → "\"a\"* \"b\"*": every word a quoted prefix, so nothing the user types is FTS syntax.
@@ -862,7 +861,7 @@ public:
         TStatement addText(*this, "INSERT INTO texts(rowid, text) VALUES (?1, ?2)");
         forEachDescribed([&](const TDescribed &entry) {
             const std::optional<TEntryIdentity> identity = PresentIdentity(dirFd, present, entry.Name);
-            const auto row = rows.isEmpty() ? rows.cend() : rows.constFind(RowKey(entry.IsFolder, entry.Name));
+            const auto row = rows.constFind(RowKey(entry.IsFolder, entry.Name));
             if (row == rows.cend()) {
                 if (hadRows)
                     newlyDescribed.emplace_back(entry.IsFolder, entry.Name);
