@@ -11,8 +11,9 @@
 
 #include <chrono>
 #include <functional>
+#include <thread>
 
-class QFileSystemWatcher;
+class QSocketNotifier;
 class QWidget;
 
 // What tells that a folder changed without reading it: its description file (identity, size,
@@ -75,9 +76,18 @@ private:
     void Arm();
     void UpdatePolling();
     void Poll();
+    void WatchAttributes();
+    void ReadEvents();
+    void Unwatch(int &watch);
 
     QPointer<QWidget> FWindow;
-    QFileSystemWatcher *FWatcher;
+    // The kernel's change events (inotify): the folder's entries made, removed or renamed, and
+    // the description file's changes. Without them (no inotify to be had), the folder is polled.
+    int FNotify = -1;
+    QSocketNotifier *FEvents = nullptr;
+    int FFolderWatch = -1;
+    int FFileWatch = -1;
+    std::thread FAttributeWatch;
     QTimer FQuiet;
     QTimer FPoll;
     QByteArray FFolder;
