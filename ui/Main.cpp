@@ -243,6 +243,16 @@ void TFrmMain::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
 }
 
+void TFrmMain::paintEvent(QPaintEvent *event)
+{
+    QWidget::paintEvent(event);
+    // What the first sight of the window does without comes after its first paint.
+    if (!FPainted) {
+        FPainted = true;
+        QTimer::singleShot(0, this, &TFrmMain::SetButtonPictures);
+    }
+}
+
 void TFrmMain::PrevInstRestore()
 {
     RestoreApplication(this);

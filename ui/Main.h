@@ -211,6 +211,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     // Puts the cursor on the named file's row of the listed folder, as ListTarget does.
@@ -221,6 +222,7 @@ private:
     void CreateFolderLabels();
     void CreateTables();
     void CreateButtons();
+    void SetButtonPictures();
     void LayOutWindow();
     void CreateStatusLine();
     void CreateMirrorItem();
@@ -283,6 +285,7 @@ private:
     TMainIndex *FMainIndex = nullptr;
     TPrevInstServer *FPrevInstServer = nullptr;
     bool FShown = false;
+    bool FPainted = false; // the buttons get their pictures after the first paint
     // One listing at a time; a close asked for meanwhile waits for its end.
     TListingController *FListings = nullptr;
     bool FCreating = false;    // the start folder's listing: questions wait for the event loop

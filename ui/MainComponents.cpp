@@ -21,9 +21,15 @@
 #include <algorithm>
 
 namespace {
-QPushButton *MakeButton(QWidget *parent, const QString &name, const QString &caption, QStyle::StandardPixmap picture)
+// The buttons' pictures come after the window's first paint (SetButtonPictures): a style may
+// look its pictures up in the desktop's icon theme, some 5 ms at every start. Meanwhile a blank
+// picture of the same size keeps each caption where it stays.
+QPushButton *MakeButton(QWidget *parent, const QString &name, const QString &caption)
 {
-    auto *button = new QPushButton(parent->style()->standardIcon(picture), caption, parent);
+    auto *button = new QPushButton(caption, parent);
+    QPixmap blank(button->iconSize());
+    blank.fill(Qt::transparent);
+    button->setIcon(QIcon(blank));
     button->setObjectName(name);
     button->setCursor(Qt::PointingHandCursor);
     button->setFixedSize(105, 25);
@@ -160,13 +166,10 @@ void TFrmMain::CreateButtons()
     PanelButtons->setFrameShape(QFrame::Panel);
     PanelButtons->setFrameShadow(QFrame::Sunken);
     PanelButtons->setFixedHeight(33);
-    BitBtnDirNote = MakeButton(PanelButtons, QStringLiteral("BitBtnDirNote"), tr("Folder &info"),
-                               QStyle::SP_FileDialogInfoView);
-    BitBtnSelectFolder = MakeButton(PanelButtons, QStringLiteral("BitBtnSelectFolder"), tr("&Select folder"),
-                                    QStyle::SP_DirOpenIcon);
-    BitBtnRefreshFolder = MakeButton(PanelButtons, QStringLiteral("BitBtnRefreshFolder"), tr("&Refresh folder"),
-                                     QStyle::SP_BrowserReload);
-    BitBtnClose = MakeButton(PanelButtons, QStringLiteral("BitBtnClose"), tr("&Close"), QStyle::SP_DialogCloseButton);
+    BitBtnDirNote = MakeButton(PanelButtons, QStringLiteral("BitBtnDirNote"), tr("Folder &info"));
+    BitBtnSelectFolder = MakeButton(PanelButtons, QStringLiteral("BitBtnSelectFolder"), tr("&Select folder"));
+    BitBtnRefreshFolder = MakeButton(PanelButtons, QStringLiteral("BitBtnRefreshFolder"), tr("&Refresh folder"));
+    BitBtnClose = MakeButton(PanelButtons, QStringLiteral("BitBtnClose"), tr("&Close"));
     BitBtnDirNote->setAccessibleDescription(tr("Edits the text about the listed folder itself"));
     BitBtnSelectFolder->setAccessibleDescription(tr("Picks another folder to list"));
     BitBtnRefreshFolder->setAccessibleDescription(tr("Lists the folder again"));
@@ -181,6 +184,17 @@ void TFrmMain::CreateButtons()
     buttonsLayout->addStretch(1);
     buttonsLayout->addWidget(BitBtnRefreshFolder);
     buttonsLayout->addWidget(BitBtnClose);
+}
+
+void TFrmMain::SetButtonPictures()
+{
+    const std::pair<QPushButton *, QStyle::StandardPixmap> pictures[] = {
+        {BitBtnDirNote, QStyle::SP_FileDialogInfoView},
+        {BitBtnSelectFolder, QStyle::SP_DirOpenIcon},
+        {BitBtnRefreshFolder, QStyle::SP_BrowserReload},
+        {BitBtnClose, QStyle::SP_DialogCloseButton}};
+    for (const auto &[button, picture] : pictures)
+        button->setIcon(style()->standardIcon(picture));
 }
 
 void TFrmMain::LayOutWindow()

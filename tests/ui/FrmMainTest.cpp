@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStyle>
 
 #include <atomic>
 #include <functional>
@@ -290,10 +291,17 @@ TEST_F(FrmMainTest, ComponentsSitWhereTheDesignPutsThemAndFollowTheWindowsEdges)
     EXPECT_EQ(placeIn(window.BitBtnSelectFolder, window.PanelButtons), QRect(112, 4, 105, 25));
     EXPECT_EQ(placeIn(window.BitBtnRefreshFolder, window.PanelButtons), QRect(220, 4, 105, 25));
     EXPECT_EQ(placeIn(window.BitBtnClose, window.PanelButtons), QRect(328, 4, 105, 25));
-    for (QPushButton *button :
-         {window.BitBtnDirNote, window.BitBtnSelectFolder, window.BitBtnRefreshFolder, window.BitBtnClose}) {
+    // Each button shows its picture once the window has been painted.
+    const std::pair<QPushButton *, QStyle::StandardPixmap> pictures[] = {
+        {window.BitBtnDirNote, QStyle::SP_FileDialogInfoView},
+        {window.BitBtnSelectFolder, QStyle::SP_DirOpenIcon},
+        {window.BitBtnRefreshFolder, QStyle::SP_BrowserReload},
+        {window.BitBtnClose, QStyle::SP_DialogCloseButton}};
+    for (const auto &[button, picture] : pictures) {
         EXPECT_EQ(button->cursor().shape(), Qt::PointingHandCursor);
-        EXPECT_FALSE(button->icon().isNull()) << button->objectName().toStdString();
+        const QImage expected = window.style()->standardIcon(picture).pixmap(button->iconSize()).toImage();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return button->icon().pixmap(button->iconSize()).toImage() == expected; }))
+            << button->objectName().toStdString();
     }
     EXPECT_EQ(window.StaticTextFolders->text(), QStringLiteral("F&olders"));
     EXPECT_EQ(window.StaticTextFiles->text(), QStringLiteral("&Files"));
