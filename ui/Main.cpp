@@ -246,10 +246,11 @@ void TFrmMain::showEvent(QShowEvent *event)
 void TFrmMain::paintEvent(QPaintEvent *event)
 {
     QWidget::paintEvent(event);
-    // What the first sight of the window does without comes after its first paint.
+    // The pictures, which may be looked up in the desktop's icon theme (some 5 ms each time),
+    // come after the window's first paint: its first sight does without them.
     if (!FPainted) {
         FPainted = true;
-        QTimer::singleShot(0, this, &TFrmMain::SetButtonPictures);
+        QTimer::singleShot(0, this, &TFrmMain::ShowPictures);
     }
 }
 

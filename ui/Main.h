@@ -222,7 +222,7 @@ private:
     void CreateFolderLabels();
     void CreateTables();
     void CreateButtons();
-    void SetButtonPictures();
+    void ShowPictures();
     void LayOutWindow();
     void CreateStatusLine();
     void CreateMirrorItem();
@@ -285,7 +285,7 @@ private:
     TMainIndex *FMainIndex = nullptr;
     TPrevInstServer *FPrevInstServer = nullptr;
     bool FShown = false;
-    bool FPainted = false; // the buttons get their pictures after the first paint
+    bool FPainted = false; // the pictures come after the first paint
     // One listing at a time; a close asked for meanwhile waits for its end.
     TListingController *FListings = nullptr;
     bool FCreating = false;    // the start folder's listing: questions wait for the event loop

@@ -15,15 +15,14 @@
 #include <QShortcut>
 #include <QSplitter>
 #include <QStyle>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 namespace {
-// The buttons' pictures come after the window's first paint (SetButtonPictures): a style may
-// look its pictures up in the desktop's icon theme, some 5 ms at every start. Meanwhile a blank
-// picture of the same size keeps each caption where it stays.
+// The buttons' pictures come after the window's first paint (ShowPictures): a style may look
+// them up in the desktop's icon theme, some 5 ms at every start. Meanwhile a blank picture of the
+// same size keeps each caption where it stays.
 QPushButton *MakeButton(QWidget *parent, const QString &name, const QString &caption)
 {
     auto *button = new QPushButton(caption, parent);
@@ -72,9 +71,6 @@ void TFrmMain::SetUpWindow()
 {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("DirNote"));
-    // Every window of the program, dialogs and boxes too, shows the program's icon. It is decoded
-    // once the window is up: the first sight of the window need not wait.
-    QTimer::singleShot(0, this, [] { QApplication::setWindowIcon(ProgramIcon()); });
     // The design's 8 point sans serif; every component inherits it.
     QFont designFont(QStringLiteral("Sans Serif"));
     designFont.setStyleHint(QFont::SansSerif);
@@ -186,8 +182,10 @@ void TFrmMain::CreateButtons()
     buttonsLayout->addWidget(BitBtnClose);
 }
 
-void TFrmMain::SetButtonPictures()
+void TFrmMain::ShowPictures()
 {
+    // Every window of the program, dialogs and boxes too, shows the program's icon.
+    QApplication::setWindowIcon(ProgramIcon());
     const std::pair<QPushButton *, QStyle::StandardPixmap> pictures[] = {
         {BitBtnDirNote, QStyle::SP_FileDialogInfoView},
         {BitBtnSelectFolder, QStyle::SP_DirOpenIcon},
