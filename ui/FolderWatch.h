@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <functional>
-#include <thread>
 
 class QSocketNotifier;
 class QWidget;
@@ -76,7 +75,6 @@ private:
     void Arm();
     void UpdatePolling();
     void Poll();
-    void WatchAttributes();
     void ReadEvents();
     void Unwatch(int &watch);
 
@@ -87,7 +85,6 @@ private:
     QSocketNotifier *FEvents = nullptr;
     int FFolderWatch = -1;
     int FFileWatch = -1;
-    std::thread FAttributeWatch;
     QTimer FQuiet;
     QTimer FPoll;
     QByteArray FFolder;

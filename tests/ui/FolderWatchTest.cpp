@@ -515,7 +515,12 @@ struct TUnreadable {
 };
 
 const TUnreadable Unreadables[] = {
-    {"PermissionsTaken", true, [](TFrmMain &, const QByteArray &f) { ASSERT_EQ(::chmod(f.constData(), 0), 0); },
+    // The read permission taken, then an entry added: the change that asks for a relisting.
+    {"PermissionsTaken", true,
+     [](TFrmMain &, const QByteArray &f) {
+         ASSERT_EQ(::chmod(f.constData(), 0300), 0);
+         WriteFileBytes(f + "/d.txt", "x");
+     },
      [](TFrmMain &, const QByteArray &f) { ASSERT_EQ(::chmod(f.constData(), 0755), 0); }},
     {"ReadErrorAfterAChange", false,
      [](TFrmMain &w, const QByteArray &f) {
