@@ -20,6 +20,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <future>
 #include <string_view>
 
 // ---- the byte limit of a value ----
@@ -848,10 +849,17 @@ template <typename T> void KeepLargest(std::vector<T> &heap, const T &item, std:
 // estimates, and every row whose text has no estimate, which is estimated from its shown text.
 // Only these are ever shaped.
 constexpr std::size_t kWidthCandidates = 257;
+// From this many rows on, the two columns are ranked side by side: a row's name and description
+// lie apart in memory, and reading either is mostly a wait on memory.
+constexpr std::size_t kRankApartFrom = 10000;
+} // namespace
+
 struct TWidthCandidates {
     std::vector<std::pair<std::int32_t, std::uint32_t>> Ranked; // estimate in 1/64 pixel, row
     std::vector<std::uint32_t> Unestimated;
 };
+
+namespace {
 
 // A row's text for a column, or null for a description left to the estimate of the text the
 // cell shows (one cut when it was read).
@@ -883,12 +891,8 @@ TWidthCandidates RankWidths(const std::vector<TCatalogueEntry> &entries, int col
 }
 } // namespace
 
-int TStringGrid::WidestListedText(int column) const
+int TStringGrid::WidestListedText(int column, const TWidthCandidates &candidates) const
 {
-    TAdvanceTable advances{};
-    for (char16_t c = 0; c < 128; ++c)
-        advances[c] = std::int32_t(std::lround(Advance(c) * 64));
-    const TWidthCandidates candidates = RankWidths(FModel->ListedEntries(), column, advances);
     auto text = [this, column](int row) {
         return column == TStringGridModel::ColName ? FModel->DisplayName(row) : FModel->Description(row);
     };
@@ -925,10 +929,20 @@ int TStringGrid::WidestListedText(int column) const
 
 void TStringGrid::FitListedColumns()
 {
-    for (const int column : {TStringGridModel::ColName, TStringGridModel::ColDesc}) {
-        const int widest = WidestListedText(column);
+    TAdvanceTable advances{};
+    for (char16_t c = 0; c < 128; ++c)
+        advances[c] = std::int32_t(std::lround(Advance(c) * 64));
+    const std::vector<TCatalogueEntry> &entries = FModel->ListedEntries();
+    // Without a thread to be had, the descriptions are ranked here after the names.
+    std::future<TWidthCandidates> descriptions = std::async(
+        entries.size() >= kRankApartFrom ? std::launch::async | std::launch::deferred : std::launch::deferred,
+        [&] { return RankWidths(entries, TStringGridModel::ColDesc, advances); });
+    const auto fit = [this](int column, const TWidthCandidates &candidates) {
+        const int widest = WidestListedText(column, candidates);
         SetColumnRuleWidth(column, widest <= DefaultColWidth ? DefaultColWidth : widest + 6);
-    }
+    };
+    fit(TStringGridModel::ColName, RankWidths(entries, TStringGridModel::ColName, advances));
+    fit(TStringGridModel::ColDesc, descriptions.get());
 }
 
 void TStringGrid::SetColumnRuleWidth(int column, int width)

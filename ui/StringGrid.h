@@ -150,6 +150,8 @@ public:
                               const QModelIndex &index) const override;
 };
 
+struct TWidthCandidates;
+
 // A table with a fixed name column, an editable description column and a hidden stored column.
 // It raises a cancellable event before its cursor moves to another cell and an event when the
 // focus leaves it (or its cell editor) for another control of the same window.
@@ -213,7 +215,7 @@ private:
     qreal Advance(char16_t c) const;
     // The largest TextWidth of a column's texts, 0 for none: the rows are ranked by the advances
     // of their characters added up, and only the texts that could be the widest are shaped.
-    int WidestListedText(int column) const;
+    int WidestListedText(int column, const TWidthCandidates &candidates) const;
     bool AllowMove(const QModelIndex &target);
     // Asks before a cut description is edited; whether it may be.
     bool ConsentToEdit(const QModelIndex &index);
