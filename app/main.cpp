@@ -10,6 +10,7 @@
 #include "system/QorPrevInst.h"
 #include "system/StartTarget.h"
 #include "ui/Main.h"
+#include "ui/StartListing.h"
 #include "ui/Translations.h"
 
 #include <QByteArrayList>
@@ -79,10 +80,12 @@ int RunProgram(int argc, char **argv)
 
     std::unique_ptr<TFrmMain> window;
     try {
+        // The start folder is read while the splash and the window are built.
+        auto start = std::make_unique<TStartListing>(arguments);
         if (SplashEnabled())
             ShowSplash(QStringLiteral("DirNote"), QStringLiteral("Initializing ..."), true);
         // Errors inside the window's creation are shown there; the window opens all the same.
-        window = std::make_unique<TFrmMain>(arguments);
+        window = std::make_unique<TFrmMain>(arguments, std::move(start));
         HideSplash(QString());
         window->show();
     } catch (const std::exception &error) {

@@ -84,10 +84,20 @@ bool TListingController::ListFolder(const QByteArray &asked, std::shared_ptr<TFo
     const auto listingEnd = qScopeGuard([this] { ListingEnded(); });
     // Taken before the folder is read: what changes while it is read shows after it; what the
     // listing's own write changes does not.
-    TFolderState seen = FolderStateOf(FListingFolder);
-    FSteps.ReadListing(busy, folder, catalogue, [&seen, watched = FListingFolder](const std::function<void()> &write) {
-        SeenPastOwnWrite(watched, seen, write);
-    });
+    TFolderState seen;
+    if (std::optional<TStarted> started = std::exchange(FStarted, std::nullopt);
+        started && started->Folder == FListingFolder) {
+        seen = started->Seen;
+        catalogue = std::move(started->Catalogue);
+        if (started->Error)
+            std::rethrow_exception(started->Error);
+    } else {
+        seen = FolderStateOf(FListingFolder);
+        FSteps.ReadListing(busy, folder, catalogue,
+                           [&seen, watched = FListingFolder](const std::function<void()> &write) {
+                               SeenPastOwnWrite(watched, seen, write);
+                           });
+    }
     if (!catalogue->Error.isEmpty() && failure == TFailure::KeepRows) {
         FWatch->Watch(FListingFolder, seen);
         throw TException(catalogue->Error);

@@ -2,19 +2,21 @@
 #pragma once
 
 #include "catalogue/FolderCatalogue.h"
+#include "ui/FolderWatch.h"
 
 #include <QByteArray>
 #include <QObject>
 
 #include <array>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
 class QWidget;
 class TBusyWait;
-class TFolderWatch;
 
 // The rows of one table that a listing replaced.
 using TListedRows = std::shared_ptr<const std::vector<TCatalogueEntry>>;
@@ -84,9 +86,19 @@ public:
     // Replaced rows of at least this many entries are freed apart.
     static constexpr size_t kFreeApartFrom = 10000;
 
-private:
     // The asked folder as a listing takes it: absolute and clean; empty when it is no folder.
     static QByteArray ListableFolder(const QByteArray &asked);
+    // A listing read before the window was built (TStartListing): the first listing takes it in
+    // place of reading the folder again when it lists the same folder, and it is dropped then.
+    struct TStarted {
+        QByteArray Folder; // with its trailing "/"
+        TFolderState Seen;
+        std::shared_ptr<TFolderCatalogue> Catalogue;
+        std::exception_ptr Error;
+    };
+    void AdoptStarted(TStarted started) { FStarted = std::move(started); }
+
+private:
     void FreeReplaced(std::array<TListedRows, 2> replaced);
     void ListingEnded();
     void RelistDue(bool prune);
@@ -100,4 +112,5 @@ private:
     TFolderWatch *FWatch;
     // Frees the rows of a large listing that another replaced (a million entries take a while).
     std::thread FReplacedFreer;
+    std::optional<TStarted> FStarted;
 };

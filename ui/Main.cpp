@@ -25,6 +25,7 @@
 #include "ui/FolderWatch.h"
 #include "ui/FreeApart.h"
 #include "ui/ImportOffer.h"
+#include "ui/StartListing.h"
 #include "ui/StringGrid.h"
 
 #include <QAbstractButton>
@@ -46,7 +47,6 @@
 #include <QShowEvent>
 #include <QTimer>
 
-#include <future>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -86,17 +86,15 @@ QByteArray ParentFolderPath(const QByteArray &folderPath)
     return ExtractFilePath(folderPath.chopped(1));
 }
 
-TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(parent)
+TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent)
+    : TFrmMain(arguments, std::make_unique<TStartListing>(arguments), parent)
+{
+}
+
+TFrmMain::TFrmMain(const QByteArrayList &arguments, std::unique_ptr<TStartListing> start, QWidget *parent)
+    : QWidget(parent)
 {
     FMainIndex = new TMainIndex(*this);
-    // The index is opened (made, at a first start) while the window is built: the first
-    // listing is the first to need it, to follow renames.
-    std::future<std::unique_ptr<TDescriptionIndex>> index = std::async(
-        std::launch::async, []() -> std::unique_ptr<TDescriptionIndex> {
-            if (qEnvironmentVariableIntValue("DIRNOTE_NO_INDEX") == 1)
-                return nullptr;
-            return std::make_unique<TDescriptionIndex>();
-        });
     CreateComponents();
     FListings = new TListingController(this, *static_cast<TListingSteps *>(this));
     FCommit = std::make_unique<TDescriptionCommit>(StringGridFolders, StringGridFiles, [this] {
@@ -112,7 +110,15 @@ TFrmMain::TFrmMain(const QByteArrayList &arguments, QWidget *parent) : QWidget(p
                                [this](QWidget *, QWidget *now) { FocusChanged(now); });
     // The key preview: every key press of the window passes eventFilter first.
     qApp->installEventFilter(this);
-    CreateIndex(index.get());
+    // The index was opened and the start folder read while the window was built.
+    TStartListing::TResult started;
+    {
+        TBusyWait busy(this);
+        busy.Run([&] { started = start->Take(); });
+    }
+    CreateIndex(std::move(started.Index));
+    if (!started.Folder.isEmpty())
+        FListings->AdoptStarted({started.Folder, started.Seen, std::move(started.Catalogue), started.Error});
     // An error in the creation steps is shown; the window opens all the same.
     ReportErrors([&] { FormCreate(arguments); });
 }

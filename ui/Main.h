@@ -39,6 +39,7 @@ struct TIndexHit;
 struct TPrunedDescription;
 struct TRestoreTarget;
 class TDescriptionIndex;
+class TStartListing;
 class TIndexUpdater;
 struct TFolderCatalogue;
 struct TFolderUpdate;
@@ -80,6 +81,8 @@ public:
 
     // Creation runs FormCreate with the command line's arguments (without the program's name).
     explicit TFrmMain(const QByteArrayList &arguments = {}, QWidget *parent = nullptr);
+    // The same with the start's listing begun already (the program begins it before the splash).
+    TFrmMain(const QByteArrayList &arguments, std::unique_ptr<TStartListing> start, QWidget *parent = nullptr);
     ~TFrmMain() override;
 
     // Makes the folder current: lists it, shows the stored descriptions, prunes those of vanished

@@ -11,6 +11,7 @@
 #include "catalogue/ProfileFile.h"
 #include "index/DescriptionIndex.h"
 #include "index/IndexUpdater.h"
+#include "ui/StartListing.h"
 #include "ui/StringGrid.h"
 
 #include <QElapsedTimer>
@@ -167,6 +168,23 @@ TEST_F(FolderWatchTest, AnotherProgramsChangeShowsWithinASecond)
     std::sort(times.begin(), times.end());
     std::printf("from another program's write to the window showing it: median %lld ms of %zu, slowest %lld ms\n",
                 static_cast<long long>(times[times.size() / 2]), times.size(), static_cast<long long>(times.back()));
+}
+
+// The start folder is read while the window is built: what another program changes after that
+// read, before the window watches the folder, shows all the same.
+TEST_F(FolderWatchTest, AChangeWhileTheWindowIsBuiltShows)
+{
+    const QByteArray folder = Dir.MakeDir("start");
+    WriteFileBytes(folder + "/a.txt", "x");
+    WriteFileBytes(folder + "/Folder.dnt", "[Files]\r\na.txt=kept\r\ngone.txt=stale\r\n");
+    auto start = std::make_unique<TStartListing>(QByteArrayList{folder});
+    // Its prune says that the start listing has read the folder.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ReadFileBytes(folder + "/Folder.dnt").contains("gone.txt"); }, 5000));
+    WriteFileBytes(folder + "/new.txt", "n");
+    TFrmMain window({folder}, std::move(start));
+    ShowAndActivate(window);
+    EXPECT_EQ(DescriptionOf(window, "a.txt"), QStringLiteral("kept"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return RowOf(window, "new.txt") >= 0; }, 5000));
 }
 
 // 10,000 files made by a build are one relisting, not thousands.

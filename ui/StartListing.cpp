@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ui/StartListing.h"
+
+#include "common/PathUtils.h"
+#include "index/DescriptionIndex.h"
+#include "system/QorPrevInst.h"
+#include "system/StartTarget.h"
+#include "ui/ListingController.h"
+
+#include <QtGlobal>
+
+#include <dirent.h>
+
+TStartListing::TStartListing(const QByteArrayList &arguments)
+{
+    // The program's path is left out: a start that knows no other folder lists from the window.
+    const QByteArray folder = TListingController::ListableFolder(StartTarget(arguments, WorkingFolder(), {}).Folder);
+    // Without a thread to be had, the work is done when it is taken.
+    FWork = std::async(std::launch::async | std::launch::deferred, [folder] {
+        TResult result;
+        if (qEnvironmentVariableIntValue("DIRNOTE_NO_INDEX") != 1)
+            result.Index = std::make_unique<TDescriptionIndex>();
+        if (folder.isEmpty())
+            return result;
+        result.Folder = IncludeTrailingPathDelimiter(folder);
+        result.Seen = FolderStateOf(result.Folder);
+        const TListingOptions options{
+            .Reader = ::readdir,
+            .Follower = result.Index.get(),
+            .Stale = TStaleKeys::Prune,
+            .OwnWrite = [&result](const std::function<void()> &write) {
+                SeenPastOwnWrite(result.Folder, result.Seen, write);
+            }};
+        try {
+            result.Catalogue = std::make_shared<TFolderCatalogue>(ListAndPruneFolder(folder, options));
+        } catch (...) {
+            result.Error = std::current_exception();
+        }
+        return result;
+    });
+}
+
+TStartListing::~TStartListing()
+{
+    // Not taken (the window was never built): the work ends before what it uses goes.
+    if (FWork.valid())
+        FWork.wait();
+}
+
+TStartListing::TResult TStartListing::Take()
+{
+    return FWork.get();
+}
