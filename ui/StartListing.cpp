@@ -24,13 +24,12 @@ TStartListing::TStartListing(const QByteArrayList &arguments)
             return result;
         result.Folder = IncludeTrailingPathDelimiter(folder);
         result.Seen = FolderStateOf(result.Folder);
-        const TListingOptions options{
-            .Reader = ::readdir,
-            .Follower = result.Index.get(),
-            .Stale = TStaleKeys::Prune,
-            .OwnWrite = [&result](const std::function<void()> &write) {
-                SeenPastOwnWrite(result.Folder, result.Seen, write);
-            }};
+        const TListingOptions options{.Reader = ::readdir,
+                                      .Follower = result.Index.get(),
+                                      .Stale = TStaleKeys::Prune,
+                                      .OwnWrite = [&result](const std::function<void()> &write) {
+                                          SeenPastOwnWrite(result.Folder, result.Seen, write);
+                                      }};
         try {
             result.Catalogue = std::make_shared<TFolderCatalogue>(ListAndPruneFolder(folder, options));
         } catch (...) {

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QByteArrayList>
 
+#include <chrono>
 #include <exception>
 #include <future>
 #include <memory>
@@ -35,6 +36,8 @@ public:
 
     // Waits for the work and hands it over; once. Raises what opening the index raised.
     TResult Take();
+    // Whether the work has ended, without waiting for it.
+    bool Done() const { return FWork.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }
 
 private:
     std::future<TResult> FWork;
