@@ -74,6 +74,26 @@ TEST_F(IndexStatusTest, RenameFollowedInTheListingIsShownInTheStatusLine)
     EXPECT_EQ(ProfileFile(folder + "/Folder.dnt").ReadString("Files", "b.txt"), "Notes of the meeting");
 }
 
+// A file renamed while DirNote was closed keeps its description at the next start, whose folder
+// is read while the window is built.
+TEST_F(IndexStatusTest, ARenameWhileClosedIsFollowedAtTheNextStart)
+{
+    const QByteArray folder = Dir.MakeDir("work");
+    WriteFileBytes(folder + "/a.txt", "a");
+    WriteFileBytes(folder + "/Folder.dnt", "[Files]\r\na.txt=Notes of the meeting\r\n");
+    {
+        TFrmMain first({folder});
+        ASSERT_NE(first.IndexUpdater(), nullptr);
+        first.IndexUpdater()->WaitIdle();
+    }
+    ASSERT_EQ(::rename((folder + "/a.txt").constData(), (folder + "/b.txt").constData()), 0);
+    TFrmMain window({folder});
+    EXPECT_EQ(DescriptionOf(window, "b.txt"), QStringLiteral("Notes of the meeting"));
+    EXPECT_EQ(window.findChild<QLabel *>(QStringLiteral("StatusLine"))->text(),
+              QStringLiteral("1 description followed its file (a.txt → b.txt)"));
+    EXPECT_EQ(ProfileFile(folder + "/Folder.dnt").ReadString("Files", "b.txt"), "Notes of the meeting");
+}
+
 // A file moved in from another folder gets its description after the rows are shown: the
 // window lists the folder again and says so.
 TEST_F(IndexStatusTest, MoveFollowedAfterTheListingRefreshesTheRows)
