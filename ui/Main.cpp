@@ -117,8 +117,8 @@ TFrmMain::TFrmMain(const QByteArrayList &arguments, std::unique_ptr<TStartListin
         busy.Run([&] { started = start->Take(); });
     }
     CreateIndex(std::move(started.Index));
-    if (!started.Folder.isEmpty())
-        FListings->AdoptStarted({started.Folder, started.Seen, std::move(started.Catalogue), started.Error});
+    if (!started.Listing.Folder.isEmpty())
+        FListings->AdoptStarted(std::move(started.Listing));
     // An error in the creation steps is shown; the window opens all the same.
     ReportErrors([&] { FormCreate(arguments); });
 }

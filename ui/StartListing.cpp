@@ -5,7 +5,6 @@
 #include "index/DescriptionIndex.h"
 #include "system/QorPrevInst.h"
 #include "system/StartTarget.h"
-#include "ui/ListingController.h"
 
 #include <QtGlobal>
 
@@ -22,28 +21,22 @@ TStartListing::TStartListing(const QByteArrayList &arguments)
             result.Index = std::make_unique<TDescriptionIndex>();
         if (folder.isEmpty())
             return result;
-        result.Folder = IncludeTrailingPathDelimiter(folder);
-        result.Seen = FolderStateOf(result.Folder);
+        TListingController::TStarted &listing = result.Listing;
+        listing.Folder = IncludeTrailingPathDelimiter(folder);
+        listing.Seen = FolderStateOf(listing.Folder);
         const TListingOptions options{.Reader = ::readdir,
                                       .Follower = result.Index.get(),
                                       .Stale = TStaleKeys::Prune,
-                                      .OwnWrite = [&result](const std::function<void()> &write) {
-                                          SeenPastOwnWrite(result.Folder, result.Seen, write);
+                                      .OwnWrite = [&listing](const std::function<void()> &write) {
+                                          SeenPastOwnWrite(listing.Folder, listing.Seen, write);
                                       }};
         try {
-            result.Catalogue = std::make_shared<TFolderCatalogue>(ListAndPruneFolder(folder, options));
+            listing.Catalogue = std::make_shared<TFolderCatalogue>(ListAndPruneFolder(folder, options));
         } catch (...) {
-            result.Error = std::current_exception();
+            listing.Error = std::current_exception();
         }
         return result;
     });
-}
-
-TStartListing::~TStartListing()
-{
-    // Not taken (the window was never built): the work ends before what it uses goes.
-    if (FWork.valid())
-        FWork.wait();
 }
 
 TStartListing::TResult TStartListing::Take()

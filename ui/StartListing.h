@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "catalogue/FolderCatalogue.h"
-#include "ui/FolderWatch.h"
+#include "ui/ListingController.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
 
 #include <chrono>
-#include <exception>
 #include <future>
 #include <memory>
 
@@ -21,18 +19,13 @@ class TStartListing {
 public:
     struct TResult {
         std::unique_ptr<TDescriptionIndex> Index; // null without one
-        QByteArray Folder;                        // the listed folder with its "/"; empty for none
-        TFolderState Seen;                        // the folder as it was before it was read
-        std::shared_ptr<TFolderCatalogue> Catalogue;
-        std::exception_ptr Error; // what the listing raised
+        TListingController::TStarted Listing;     // its Folder empty when none was listed
     };
 
     // The folder listed is the one a start with these arguments (without the program's name)
     // shows, unless only the program's own folder would name it. DIRNOTE_NO_INDEX=1: no index.
+    // Destroyed untaken, it waits for the work begun (as its future does).
     explicit TStartListing(const QByteArrayList &arguments);
-    ~TStartListing();
-    TStartListing(const TStartListing &) = delete;
-    TStartListing &operator=(const TStartListing &) = delete;
 
     // Waits for the work and hands it over; once. Raises what opening the index raised.
     TResult Take();
