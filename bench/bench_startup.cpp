@@ -5,7 +5,9 @@
 //
 // Usage: bench_startup [DIRNOTE [BARE_WINDOW [RUNS]]]
 // Prints each program's median and its ratio to the bare window's; a bare window with one line
-// of text shows how much of the difference is the font set-up any text needs.
+// of text shows how much of the difference is the font set-up any text needs, and one that shows
+// what the main window shows, built from Qt's own parts (with and without a splash first), how
+// much any program that shows it pays.
 
 #include "bench_window.h"
 
@@ -87,15 +89,19 @@ int main(int argc, char **argv)
     const fs::path quiet = root / "quiet";
     WriteSplashOff(quiet / "config");
 
-    std::vector<double> bareTimes, textTimes, dirnoteTimes, quietTimes;
+    std::vector<double> bareTimes, textTimes, tablesTimes, splashTablesTimes, dirnoteTimes, quietTimes;
     // One untimed run of each warms the file cache.
     TimeToWindow(connection, bare, {}, root, 0);
     TimeToWindow(connection, bare, {"--text"}, root, 0);
+    TimeToWindow(connection, bare, {"--tables"}, root, 0);
+    TimeToWindow(connection, bare, {"--tables", "--splash"}, root, 0);
     TimeToWindow(connection, dirnote, {folder.string()}, root, 0);
     TimeToWindow(connection, dirnote, {folder.string()}, quiet, 0);
     for (int run = 1; run <= runs; ++run) {
         bareTimes.push_back(TimeToWindow(connection, bare, {}, root, run));
         textTimes.push_back(TimeToWindow(connection, bare, {"--text"}, root, run));
+        tablesTimes.push_back(TimeToWindow(connection, bare, {"--tables"}, root, run));
+        splashTablesTimes.push_back(TimeToWindow(connection, bare, {"--tables", "--splash"}, root, run));
         dirnoteTimes.push_back(TimeToWindow(connection, dirnote, {folder.string()}, root, run));
         quietTimes.push_back(TimeToWindow(connection, dirnote, {folder.string()}, quiet, run));
     }
@@ -103,8 +109,14 @@ int main(int argc, char **argv)
     const double dirnoteMedian = Median(dirnoteTimes);
     const double quietMedian = Median(quietTimes);
     const double textMedian = Median(textTimes);
+    const double tablesMedian = Median(tablesTimes);
+    const double splashTablesMedian = Median(splashTablesTimes);
     std::printf("bare Qt window                   median %7.1f ms over %d runs\n", bareMedian, runs);
     std::printf("bare Qt window with one label    median %7.1f ms  ratio %.2f\n", textMedian, textMedian / bareMedian);
+    std::printf("bare Qt window, two tables       median %7.1f ms  ratio %.2f\n", tablesMedian,
+                tablesMedian / bareMedian);
+    std::printf("bare Qt window, tables, splash   median %7.1f ms  ratio %.2f\n", splashTablesMedian,
+                splashTablesMedian / bareMedian);
     std::printf("dirnote, 1,000 entries           median %7.1f ms  ratio %.2f\n", dirnoteMedian,
                 dirnoteMedian / bareMedian);
     std::printf("dirnote, 1,000 entries, no splash median %7.1f ms  ratio %.2f\n", quietMedian,
