@@ -8,8 +8,6 @@
 
 #include <QtGlobal>
 
-#include <dirent.h>
-
 TStartListing::TStartListing(const QByteArrayList &arguments)
 {
     // The program's path is left out: a start that knows no other folder lists from the window.
@@ -24,8 +22,7 @@ TStartListing::TStartListing(const QByteArrayList &arguments)
         TListingController::TStarted &listing = result.Listing;
         listing.Folder = IncludeTrailingPathDelimiter(folder);
         listing.Seen = FolderStateOf(listing.Folder);
-        const TListingOptions options{.Reader = ::readdir,
-                                      .Follower = result.Index.get(),
+        const TListingOptions options{.Follower = result.Index.get(),
                                       .Stale = TStaleKeys::Prune,
                                       .OwnWrite = [&listing](const std::function<void()> &write) {
                                           SeenPastOwnWrite(listing.Folder, listing.Seen, write);

@@ -213,8 +213,8 @@ private:
     mutable std::vector<qreal> FAdvances;
     qreal EstimatedWidth(const QString &text) const;
     qreal Advance(char16_t c) const;
-    // The largest TextWidth of a column's texts, 0 for none: the rows are ranked by the advances
-    // of their characters added up, and only the texts that could be the widest are shaped.
+    // The largest TextWidth of a column's texts, 0 for none, given the rows ranked by the advances
+    // of their characters added up (RankWidths): only the texts that could be the widest are shaped.
     int WidestListedText(int column, const TWidthCandidates &candidates) const;
     bool AllowMove(const QModelIndex &target);
     // Asks before a cut description is edited; whether it may be.
